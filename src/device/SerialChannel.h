@@ -1,0 +1,97 @@
+// One open serial port on termios: exclusive open, raw line settings, modem lines, purge,
+// reads with a restarting time-out and look-ahead bytes, writes with a bounded completion wait.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kelvaro {
+
+// The operating-system calls the channel makes, behind a thin seam so tests can record the
+// modem-line and purge sequences. The default implementation calls the real system.
+class SerialOs {
+  public:
+    virtual ~SerialOs() = default;
+    virtual int Open(const char* path, int flags) = 0;
+    virtual int Close(int fd) = 0;
+    virtual int Ioctl(int fd, unsigned long request, void* arg) = 0;
+    virtual int Flush(int fd, int queueSelector) = 0;  // tcflush
+    static SerialOs& System();
+};
+
+struct LineSettings {
+    int baudRate = 115200;
+    int dataBits = 8;
+    char parity = 'n';  // N/O/E/M/S in either case; anything else leaves parity unchanged
+    int stopBits = 2;   // 0 = one, 1 = one and a half, 2 = two
+    bool softwareFlow = false;
+    bool hardwareFlow = false;
+    int receiveQueueSize = 4096;  // raised to at least 8192 by the open
+};
+
+class SerialChannel {
+  public:
+    // Error values kept in LastError besides errno codes.
+    static constexpr int kErrorNotConnected = -100;
+    static constexpr int kErrorTimeout = -101;
+    static constexpr int kErrorLineFault = -102;     // framing, overrun, parity, queue overflow
+    static constexpr int kErrorDisconnected = -103;  // device went away (hang-up, EIO)
+
+    static constexpr int kWriteTimeoutMs = 30000;
+    static constexpr int kMinimumQueueSize = 8192;
+
+    explicit SerialChannel(std::string portName, SerialOs& os = SerialOs::System());
+    ~SerialChannel();  // releases the port: purge, RTS and DTR low, close
+    SerialChannel(const SerialChannel&) = delete;
+    SerialChannel& operator=(const SerialChannel&) = delete;
+
+    // Opens the port read/write and exclusively (advisory lock plus TIOCEXCL), requests the
+    // input queue size, raises RTS and DTR and purges. On failure the channel stays
+    // disconnected with the errno in LastError.
+    bool Connect(int requestedQueueSize);
+    // Applies the line settings to the open port (raw mode) and the queue size rule.
+    bool Configure(const LineSettings& settings);
+    // Releases the port (purge, RTS low, DTR low, close); safe when not connected.
+    void Release();
+
+    bool IsConnected() const { return fd_ >= 0; }
+    void SetDTR(bool high);
+    void SetRTS(bool high);
+    void Purge();
+    std::size_t WriteBytes(const std::uint8_t* data, std::size_t count);
+    std::size_t ReadBytes(std::uint8_t* buffer, std::size_t count, int timeoutMs);
+    int LastError() const { return lastError_; }
+    // Puts bytes back in front of the look-ahead bytes, so the next read delivers them first
+    // (used to resynchronise a stream after a frame that failed validation).
+    void Unread(const std::uint8_t* data, std::size_t count);
+
+    const std::string& PortName() const { return portName_; }
+    // The device path the port name maps to ("COM3" -> /dev/ttyS2, anything else unchanged).
+    static std::string DevicePath(const std::string& portName);
+    int ReceiveQueueSize() const { return receiveQueueSize_; }
+    std::size_t LookAheadSize() const { return lookAhead_.size() - lookAheadPos_; }
+
+  private:
+    bool CheckLineErrors();
+
+    std::string portName_;
+    SerialOs& os_;
+    int fd_ = -1;
+    int lastError_ = 0;
+    int receiveQueueSize_ = 4096;
+    std::vector<std::uint8_t> lookAhead_;
+    std::size_t lookAheadPos_ = 0;
+    // Line-error counters at the last check, when the driver reports them (TIOCGICOUNT).
+    struct Counters {
+        int frame = 0, overrun = 0, parity = 0, bufOverrun = 0;
+    } counters_;
+    bool countersAvailable_ = false;
+};
+
+// A channel slot: empty, or owning one channel that may or may not be connected.
+using ChannelSlot = std::unique_ptr<SerialChannel>;
+
+}  // namespace kelvaro

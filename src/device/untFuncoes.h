@@ -1,0 +1,144 @@
+// The device link: frames, checksum, send and validated receive, the link's last error and its
+// texts, opening/closing/purging channel slots, the port list and the plate command set.
+// Nothing here throws to its callers: every routine returns its outcome.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "device/SerialChannel.h"
+
+namespace kelvaro {
+
+// ---- Frames ------------------------------------------------------------------------------
+
+inline constexpr std::uint8_t kFrameStart = 0x0A;
+inline constexpr std::uint8_t kFrameEnd = 0x0F;
+inline constexpr std::uint8_t kAddress1 = 0xC0;
+inline constexpr std::uint8_t kAddress2 = 0xD0;
+inline constexpr std::size_t kMaxFrameData = 8;
+
+// One frame: start, two address bytes, function, length N, N data bytes, checksum, end.
+struct DeviceFrame {
+    std::array<std::uint8_t, 15> bytes{};
+    std::uint8_t Function() const { return bytes[3]; }
+    std::uint8_t Length() const { return bytes[4]; }
+    std::uint8_t Data(std::size_t i) const { return bytes[5 + i]; }
+};
+
+// Two's complement of the sum of bytes 1..4+N (N from byte 4, limited to the record).
+std::uint8_t FrameChecksum(const DeviceFrame& frame);
+
+// ---- Link errors --------------------------------------------------------------------------
+
+inline constexpr int kLinkNoError = -1;
+inline constexpr int kLinkChecksumError = 0;
+inline constexpr int kLinkTimeout = 1;
+inline constexpr int kLinkBadFunction = 6;
+inline constexpr int kLinkNoStart = 8;
+inline constexpr int kLinkNoEnd = 9;
+// A reply whose length byte claims more than 8 data bytes cannot be a frame of this protocol;
+// it is rejected before anything past the record is touched and reported as a bad checksum,
+// the check that would have read outside the record.
+inline constexpr int kLinkOversizedLength = kLinkChecksumError;
+
+// The one last-error value shared by all plates; only ReceiveReply changes it.
+int LinkLastError();
+// Texts for codes -1..9 ("   - Nenhum", "00 - Erro de Checksum", ...).
+extern const std::array<std::string_view, 11> LinkErrorTexts;
+// The text of a code, or an empty view for codes outside -1..9.
+std::string_view LinkErrorText(int code);
+
+// ---- Transactions -------------------------------------------------------------------------
+
+bool SendRequest(SerialChannel& channel, std::span<const std::uint8_t> request);
+bool SendFrame(SerialChannel& channel, const DeviceFrame& frame, std::size_t byteCount);
+// Reads `size` bytes with `timeoutMs` and validates: checksum, start, end, device error
+// (function >= 241, code = data byte 0), expected function (0 = any).
+bool ReceiveReply(SerialChannel& channel, DeviceFrame& frame, std::size_t size, int timeoutMs,
+                  std::uint8_t expectedFunction);
+// Like ReceiveReply with expected function 0 for a streamed report, but when validation fails
+// it hunts forward in the received bytes for the next start byte that begins a valid frame,
+// so one lost or extra byte costs one sample rather than every later one. The bytes after
+// the frame it returns stay queued in the channel.
+bool ReceiveStreamedReply(SerialChannel& channel, DeviceFrame& frame, std::size_t size,
+                          int timeoutMs);
+// Data bytes 0..2, most significant first.
+std::uint32_t DecodeReading(const DeviceFrame& frame);
+
+// ---- Channel slots ------------------------------------------------------------------------
+
+bool OpenChannel(ChannelSlot& slot, const std::string& portName, int baudRate, int dataBits,
+                 char parity, int stopBits, bool softwareFlow, bool hardwareFlow,
+                 int receiveQueueSize);
+// Opens with the plates' line settings: 115200 8N2, no flow control.
+bool OpenPlateChannel(ChannelSlot& slot, const std::string& portName, int receiveQueueSize);
+// DTR low, the 7 Stop bytes, release, slot empty. Always true.
+bool CloseChannel(ChannelSlot& slot);
+// False for an empty slot / null channel; true otherwise.
+bool PurgeChannel(SerialChannel* channel);
+inline bool PurgeChannel(ChannelSlot& slot) {
+    return PurgeChannel(slot.get());
+}
+inline bool SlotConnected(const ChannelSlot& slot) {
+    return slot && slot->IsConnected();
+}
+
+// ---- Port list ----------------------------------------------------------------------------
+
+struct PortListRoots {
+    std::string sysClassTty = "/sys/class/tty";
+    std::string dev = "/dev";
+    std::string virtualPorts;  // empty: VirtualPortFolder()
+};
+// ${XDG_RUNTIME_DIR:-/tmp}/kelvaro-ports
+std::string VirtualPortFolder();
+// The serial devices a plate can hang on, in a stable order, as comma-separated text.
+std::string ListSerialPorts(const PortListRoots& roots = {});
+std::vector<std::string> ListSerialPortNames(const PortListRoots& roots = {});
+std::string JoinPortList(const std::vector<std::string>& names);
+std::vector<std::string> SplitPortList(std::string_view text);
+
+// ---- Command set --------------------------------------------------------------------------
+
+enum PlateFunction : std::uint8_t {
+    kFnIdentify = 1,
+    kFnConfigure = 2,
+    kFnStartStream = 3,
+    kFnReadSample = 4,
+    kFnStop = 6,
+};
+enum PlateMode : std::uint8_t { kModeZero = 0, kModeCalibrate = 2, kModeTest = 3 };
+
+inline constexpr std::array<std::uint8_t, 7> kIdentify{0x0A, 0xC0, 0xD0, 0x01, 0x00, 0x6F, 0x0F};
+inline constexpr std::array<std::uint8_t, 7> kStartStream{0x0A, 0xC0, 0xD0, 0x03, 0x00, 0x6D, 0x0F};
+inline constexpr std::array<std::uint8_t, 7> kReadSample{0x0A, 0xC0, 0xD0, 0x04, 0x00, 0x6C, 0x0F};
+inline constexpr std::array<std::uint8_t, 7> kStop{0x0A, 0xC0, 0xD0, 0x06, 0x00, 0x6A, 0x0F};
+
+inline constexpr std::size_t kIdentifyReplySize = 8;
+inline constexpr std::size_t kAckReplySize = 7;
+inline constexpr std::size_t kSampleReplySize = 10;
+inline constexpr int kReplyTimeoutMs = 1000;
+inline constexpr int kProbeTimeoutMs = 500;
+inline constexpr int kStreamTimeoutMs = 250;
+
+// The 13-byte Configure request for a frequency and mode.
+DeviceFrame BuildConfigure(std::int32_t frequency, std::uint8_t mode);
+// Sends Configure and reads its 7-byte acknowledgement; true when acknowledged.
+bool ConfigurePlate(SerialChannel& channel, std::int32_t frequency, std::uint8_t mode);
+// Sends Identify and reads the reply; on success `modelCode` holds data byte 0.
+bool IdentifyPlate(SerialChannel& channel, int timeoutMs, std::uint8_t* modelCode = nullptr);
+// Sends ReadSample and reads the 10-byte reply (any function); on success `reading` is set.
+bool ReadPlateSample(SerialChannel& channel, std::uint32_t& reading);
+// Sends StartStream and reads its acknowledgement.
+bool StartPlateStream(SerialChannel& channel);
+// Model codes that the communication screen accepts.
+inline bool ModelCodeAccepted(std::uint8_t code) {
+    return code >= 100 && code <= 103;
+}
+
+}  // namespace kelvaro

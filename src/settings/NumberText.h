@@ -1,0 +1,22 @@
+// Number texts: fixed patterns ("0", "0.000", "0.0000") with the user's decimal separator,
+// and parsing back with the same separator. Shared by the settings, the screens and the export.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kelvaro {
+
+enum class NumberPattern { Integer, ThreeDecimals, FourDecimals };  // "0", "0.000", "0.0000"
+
+// Rounds half away from zero, never groups digits and never yields a negative zero
+// ("-0,000" is written "0,000").
+std::string FormatNumber(double value, NumberPattern pattern, char decimalSeparator);
+
+// Accepts an optional sign, digits and at most one `decimalSeparator` followed by digits,
+// surrounded by optional blanks. Anything else (another separator, letters, an empty text)
+// yields no value.
+std::optional<double> ParseNumber(std::string_view text, char decimalSeparator);
+
+}  // namespace kelvaro

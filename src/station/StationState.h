@@ -1,0 +1,60 @@
+// What the whole run shares: the four plate channel slots and per-plate flags, the test and
+// calibration frequencies, the last port listing and the sample store. Created once by the
+// main window and handed by reference to every screen.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/untFuncoes.h"
+
+namespace kelvaro {
+
+inline constexpr int kPlateCount = 4;
+inline constexpr int kMaxSamples = 144000;
+
+// One sample: a value per plate, plate 1 first.
+using SampleRecord = std::array<double, kPlateCount>;
+
+struct StationState {
+    StationState();
+    ~StationState();  // closes the four plate channels in order
+    StationState(const StationState&) = delete;
+    StationState& operator=(const StationState&) = delete;
+
+    // Plate-indexed arrays use index plate-1.
+    std::array<ChannelSlot, kPlateCount> PlateChannel;
+    std::array<std::string, kPlateCount> PortaPlaca;
+    std::array<bool, kPlateCount> PlacaAtiva{};
+    std::array<bool, kPlateCount> PlacaOk{};
+    std::array<bool, kPlateCount> PlacaEncontrada{};
+    std::array<std::int32_t, kPlateCount> FrequenciaCalibracao{50, 50, 50, 50};
+    std::int32_t FrequenciaTeste = 50;
+
+    std::vector<std::string> ListaPortas;
+    std::uint8_t NumPortas = 0;
+
+    // Allocated once for the program's life; a run allocates nothing.
+    std::unique_ptr<std::array<SampleRecord, kMaxSamples>> Amostras;
+    int NumAmostras = 0;
+
+    // Where the station's settings file lives (a temporary file in tests).
+    std::string settingsPath;
+    // The user's decimal separator for number texts (',' in a Portuguese locale).
+    char decimalSeparator = '.';
+    // The port-list roots (fake trees in tests).
+    PortListRoots portRoots;
+
+    ChannelSlot& Slot(int plate) { return PlateChannel.at(plate - 1); }
+    // Closes PlateChannel 1..4 in order (DTR low and Stop for each open one).
+    void CloseAllChannels();
+};
+
+// Sends Configure with FrequenciaTeste and `mode` on the plate's channel and records the
+// outcome in PlacaOk[plate]. The channel must be present.
+bool ConfigurarPlaca(StationState& state, int plate, std::uint8_t mode);
+
+}  // namespace kelvaro
