@@ -1,0 +1,347 @@
+#include "chart/LoadChart.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QMouseEvent>
+#include <QString>
+#include <QVBoxLayout>
+#include <QValueAxis>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <utility>
+
+#include "chart/M4Reduce.h"
+
+namespace kelvaro {
+
+namespace {
+
+const QColor kSilver(0xC0, 0xC0, 0xC0);
+// One wheel notch (120 eighths of a degree) zooms in by this factor.
+constexpr double kZoomPerNotch = 1.25;
+
+void StyleAxis(QValueAxis* axis) {
+    axis->setLabelsFont(QFont(QStringLiteral("Verdana"), 8));
+    axis->setLabelsColor(Qt::black);
+    axis->setLinePen(QPen(Qt::black, 1));
+    axis->setGridLinePen(QPen(kSilver, 1, Qt::DotLine));
+    axis->setMinorGridLineVisible(false);
+}
+
+// Qt Charts collapses an empty range; show a unit around a single value instead.
+std::pair<double, double> Displayable(double low, double high) {
+    if (high > low) {
+        return {low, high};
+    }
+    return {low - 1.0, low + 1.0};
+}
+
+}  // namespace
+
+// Turns mouse gestures on the plot into view changes of the owning chart.
+class LoadChartView : public QChartView {
+  public:
+    LoadChartView(QChart* chart, LoadChart& owner) : QChartView(chart), owner_(owner) {}
+
+  protected:
+    void wheelEvent(QWheelEvent* event) override {
+        const double notches = event->angleDelta().y() / 120.0;
+        if (notches == 0.0) {
+            event->ignore();
+            return;
+        }
+        const auto orientation =
+            event->modifiers().testFlag(Qt::ControlModifier) ? Qt::Vertical : Qt::Horizontal;
+        owner_.ZoomAt(event->position(), std::pow(kZoomPerNotch, notches), orientation);
+        event->accept();
+    }
+    void mousePressEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton) {
+            dragging_ = true;
+            lastDrag_ = event->position();
+            setCursor(Qt::ClosedHandCursor);
+            event->accept();
+            return;
+        }
+        QChartView::mousePressEvent(event);
+    }
+    void mouseMoveEvent(QMouseEvent* event) override {
+        if (dragging_) {
+            owner_.PanBy(event->position() - lastDrag_);
+            lastDrag_ = event->position();
+            event->accept();
+            return;
+        }
+        QChartView::mouseMoveEvent(event);
+    }
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        if (dragging_ && event->button() == Qt::LeftButton) {
+            dragging_ = false;
+            unsetCursor();
+            event->accept();
+            return;
+        }
+        QChartView::mouseReleaseEvent(event);
+    }
+    void mouseDoubleClickEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton) {
+            owner_.ResetView();
+            event->accept();
+            return;
+        }
+        QChartView::mouseDoubleClickEvent(event);
+    }
+
+  private:
+    LoadChart& owner_;
+    bool dragging_ = false;
+    QPointF lastDrag_;
+};
+
+LoadChart::LoadChart(QWidget* parent) : QWidget(parent) {
+    // The view owns the chart; the chart owns axes and series.
+    chart_ = new QChart();
+    chart_->setAnimationOptions(QChart::NoAnimation);
+    chart_->setTitle(QString());
+    chart_->setBackgroundBrush(Qt::white);
+    chart_->setBackgroundRoundness(0);
+    chart_->setDropShadowEnabled(false);
+    chart_->setLocalizeNumbers(true);
+    chart_->setLocale(QLocale::system());
+
+    QLegend* legend = chart_->legend();
+    legend->setAlignment(Qt::AlignBottom);
+    // Qt sizes legend swatches from the legend font; a rectangle is the widest it offers.
+    legend->setMarkerShape(QLegend::MarkerShapeRectangle);
+    legend->setShowToolTips(false);
+    legend->setBackgroundVisible(false);
+    legend->setFont(QFont(QStringLiteral("Verdana"), 8));
+    legend->setLabelColor(Qt::black);
+    legend->hide();
+
+    axisX_ = new QValueAxis(chart_);
+    axisY_ = new QValueAxis(chart_);
+    StyleAxis(axisX_);
+    StyleAxis(axisY_);
+    axisY_->setLabelFormat(QStringLiteral("%.3f"));
+    chart_->addAxis(axisX_, Qt::AlignBottom);
+    chart_->addAxis(axisY_, Qt::AlignLeft);
+
+    static const std::array<QColor, kSeriesCount> colours{Qt::red, Qt::green, Qt::black, Qt::blue};
+    for (std::size_t i = 0; i < series_.size(); ++i) {
+        auto* line = new QLineSeries(chart_);
+        line->setName(QStringLiteral("Placa %1: ").arg(i + 1));
+        line->setPen(QPen(colours[i], 1));
+        line->setPointsVisible(false);
+        chart_->addSeries(line);
+        line->attachAxis(axisX_);
+        line->attachAxis(axisY_);
+        series_[i] = line;
+    }
+
+    view_ = new LoadChartView(chart_, *this);
+    view_->setRenderHint(QPainter::Antialiasing, false);
+    view_->setRubberBand(QChartView::NoRubberBand);
+    view_->setFrameShape(QFrame::NoFrame);
+    view_->setBackgroundBrush(Qt::white);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view_);
+
+    connect(chart_, &QChart::plotAreaChanged, this, [this] { OnPlotAreaChanged(); });
+    ApplyYRange(axisMinimum_, axisMaximum_);
+    FitX();
+}
+
+LoadChart::~LoadChart() = default;
+
+std::size_t LoadChart::Index(int series) const {
+    if (series < 1 || series > kSeriesCount) {
+        throw std::out_of_range("LoadChart: no series " + std::to_string(series) +
+                                " (series are numbered 1 to 4)");
+    }
+    return static_cast<std::size_t>(series - 1);
+}
+
+void LoadChart::ClearSeries(int series) {
+    const std::size_t i = Index(series);
+    points_[i].clear();
+    points_[i].shrink_to_fit();
+    series_[i]->clear();
+    FitX();
+}
+
+void LoadChart::SetSeriesPoints(int series, std::vector<ChartPoint> points) {
+    const std::size_t i = Index(series);
+    // The reduction needs x ascending; order a careless caller's points rather than drop any.
+    auto byX = [](const ChartPoint& a, const ChartPoint& b) { return a.x < b.x; };
+    if (!std::is_sorted(points.begin(), points.end(), byX)) {
+        std::stable_sort(points.begin(), points.end(), byX);
+    }
+    points_[i] = std::move(points);
+    FitX();
+}
+
+void LoadChart::SetLeftAxisMaximum(double value) {
+    if (value < axisMinimum_) {
+        return;
+    }
+    axisMaximum_ = value;
+    ApplyYRange(axisMinimum_, axisMaximum_);
+}
+
+void LoadChart::SetLeftAxisMinimum(double value) {
+    if (value > axisMaximum_) {
+        return;
+    }
+    axisMinimum_ = value;
+    ApplyYRange(axisMinimum_, axisMaximum_);
+}
+
+void LoadChart::SetSeriesTitle(int series, const std::string& title) {
+    series_[Index(series)]->setName(QString::fromStdString(title));
+}
+
+void LoadChart::SetSeriesInLegend(int series, bool listed) {
+    const std::size_t i = Index(series);
+    for (QLegendMarker* marker : chart_->legend()->markers(series_[i])) {
+        marker->setVisible(listed);
+    }
+}
+
+void LoadChart::SetLegendVisible(bool visible) {
+    chart_->legend()->setVisible(visible);
+}
+
+void LoadChart::SetNumberLocale(const QLocale& locale) {
+    chart_->setLocale(locale);
+}
+
+const std::vector<ChartPoint>& LoadChart::Points(int series) const {
+    return points_[Index(series)];
+}
+
+QLineSeries* LoadChart::Series(int series) const {
+    return series_[Index(series)];
+}
+
+void LoadChart::ApplyYRange(double low, double high) {
+    viewY0_ = low;
+    viewY1_ = high;
+    const auto [shownLow, shownHigh] = Displayable(low, high);
+    axisY_->setRange(shownLow, shownHigh);
+}
+
+void LoadChart::ApplyXRange(double low, double high) {
+    viewX0_ = low;
+    viewX1_ = high;
+    const auto [shownLow, shownHigh] = Displayable(low, high);
+    axisX_->setRange(shownLow, shownHigh);
+    Reduce();
+}
+
+void LoadChart::FitX() {
+    bool any = false;
+    double low = 0.0;
+    double high = 0.0;
+    for (const auto& points : points_) {
+        if (points.empty()) {
+            continue;
+        }
+        low = any ? std::min(low, points.front().x) : points.front().x;
+        high = any ? std::max(high, points.back().x) : points.back().x;
+        any = true;
+    }
+    ApplyXRange(low, any ? high : low + 1.0);
+}
+
+void LoadChart::ResetView() {
+    ApplyYRange(axisMinimum_, axisMaximum_);
+    FitX();
+}
+
+void LoadChart::ZoomAt(QPointF position, double factor, Qt::Orientation orientation) {
+    const QRectF area = chart_->plotArea();
+    if (area.isEmpty() || !(factor > 0.0)) {
+        return;
+    }
+    const QPointF onChart = chart_->mapFromScene(view_->mapToScene(position.toPoint()));
+    if (orientation == Qt::Horizontal) {
+        const double low = axisX_->min();
+        const double high = axisX_->max();
+        const double anchor =
+            low + std::clamp((onChart.x() - area.left()) / area.width(), 0.0, 1.0) * (high - low);
+        const double span = std::max((high - low) / factor, 1e-9 * std::max(1.0, std::abs(anchor)));
+        const double fraction = (anchor - low) / (high - low);
+        ApplyXRange(anchor - fraction * span, anchor + (1.0 - fraction) * span);
+    } else {
+        const double low = axisY_->min();
+        const double high = axisY_->max();
+        const double anchor =
+            high - std::clamp((onChart.y() - area.top()) / area.height(), 0.0, 1.0) * (high - low);
+        const double span = std::max((high - low) / factor, 1e-9 * std::max(1.0, std::abs(anchor)));
+        const double fraction = (anchor - low) / (high - low);
+        ApplyYRange(anchor - fraction * span, anchor + (1.0 - fraction) * span);
+    }
+}
+
+void LoadChart::PanBy(QPointF pixels) {
+    const QRectF area = chart_->plotArea();
+    if (area.isEmpty()) {
+        return;
+    }
+    const double dx = -pixels.x() / area.width() * (axisX_->max() - axisX_->min());
+    const double dy = pixels.y() / area.height() * (axisY_->max() - axisY_->min());
+    if (dy != 0.0) {
+        ApplyYRange(axisY_->min() + dy, axisY_->max() + dy);
+    }
+    if (dx != 0.0) {
+        ApplyXRange(axisX_->min() + dx, axisX_->max() + dx);
+    }
+}
+
+void LoadChart::OnPlotAreaChanged() {
+    const double ratio = view_->devicePixelRatioF();
+    const auto columns = static_cast<int>(std::ceil(chart_->plotArea().width() * ratio));
+    if (columns != reducedColumns_) {
+        Reduce();
+    }
+}
+
+void LoadChart::Reduce() {
+    const QRectF area = chart_->plotArea();
+    const double ratio = view_->devicePixelRatioF();
+    // Bins follow device pixel columns: widen the range to whole columns around the plot.
+    double left = area.left() * ratio;
+    double width = area.width() * ratio;
+    if (!(width >= 1.0)) {
+        left = 0.0;
+        width = std::max(1.0, this->width() * ratio);
+    }
+    const double x0 = axisX_->min();
+    const double x1 = axisX_->max();
+    const double perPixel = (x1 - x0) / width;
+    const double firstColumn = std::floor(left);
+    const double lastColumn = std::ceil(left + width);
+    const double binX0 = x0 - (left - firstColumn) * perPixel;
+    const double binX1 = x0 + (lastColumn - left) * perPixel;
+    const auto columns = static_cast<int>(lastColumn - firstColumn);
+    reducedColumns_ = static_cast<int>(std::ceil(width));
+
+    for (std::size_t i = 0; i < series_.size(); ++i) {
+        const auto reduced = M4Reduce(points_[i], binX0, binX1, columns);
+        QList<QPointF> list;
+        list.reserve(static_cast<qsizetype>(reduced.size()));
+        for (const ChartPoint& p : reduced) {
+            list.append(QPointF(p.x, p.y));
+        }
+        series_[i]->replace(list);
+    }
+}
+
+}  // namespace kelvaro

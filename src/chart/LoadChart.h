@@ -1,0 +1,90 @@
+// The main window's load chart: four plate series over the sample number, drawn from every
+// stored point through a per-pixel-column reduction so long runs stay fast to draw and inspect.
+#pragma once
+
+#include <QLocale>
+#include <QPointF>
+#include <QWidget>
+#include <array>
+#include <vector>
+
+#include "station/ChartSink.h"
+
+QT_BEGIN_NAMESPACE
+class QChart;
+class QChartView;
+class QLineSeries;
+class QValueAxis;
+QT_END_NAMESPACE
+
+namespace kelvaro {
+
+// Mouse use, for operators inspecting peaks:
+//   wheel               zooms the sample axis around the cursor;
+//   Ctrl + wheel        zooms the load axis around the cursor;
+//   left button drag    pans both axes;
+//   double click        back to the whole run and the load range the program last set.
+// The chart keeps every point it is given; only the reduced points of the visible range reach
+// Qt Charts, recomputed on resize, zoom and pan.
+class LoadChart : public QWidget, public ChartSink {
+    Q_OBJECT
+  public:
+    static constexpr int kSeriesCount = 4;
+
+    explicit LoadChart(QWidget* parent = nullptr);
+    ~LoadChart() override;
+
+    // ChartSink. Series numbers outside 1..4 throw std::out_of_range and change nothing.
+    void ClearSeries(int series) override;
+    void SetSeriesPoints(int series, std::vector<ChartPoint> points) override;
+    void SetLeftAxisMaximum(double value) override;
+    void SetLeftAxisMinimum(double value) override;
+    void SetSeriesTitle(int series, const std::string& title) override;
+    void SetSeriesInLegend(int series, bool listed) override;
+    void SetLegendVisible(bool visible) override;
+
+    // Locale of the load axis labels ("#,##0.000" with its separators); the system's by default.
+    void SetNumberLocale(const QLocale& locale);
+
+    // View changes behind the mouse gestures, in widget pixels.
+    void ZoomAt(QPointF position, double factor, Qt::Orientation orientation);
+    void PanBy(QPointF pixels);
+    void ResetView();
+
+    // Inspection.
+    const std::vector<ChartPoint>& Points(int series) const;
+    double LeftAxisMinimum() const { return axisMinimum_; }
+    double LeftAxisMaximum() const { return axisMaximum_; }
+    QChart* Chart() const { return chart_; }
+    QChartView* View() const { return view_; }
+    QLineSeries* Series(int series) const;
+    QValueAxis* AxisX() const { return axisX_; }
+    QValueAxis* AxisY() const { return axisY_; }
+
+  private:
+    friend class LoadChartView;
+
+    std::size_t Index(int series) const;
+    void ApplyYRange(double low, double high);
+    void ApplyXRange(double low, double high);
+    void FitX();
+    void Reduce();
+    void OnPlotAreaChanged();
+
+    QChartView* view_ = nullptr;
+    QChart* chart_ = nullptr;
+    QValueAxis* axisX_ = nullptr;
+    QValueAxis* axisY_ = nullptr;
+    std::array<QLineSeries*, kSeriesCount> series_{};
+    std::array<std::vector<ChartPoint>, kSeriesCount> points_;
+    // The load range set by the program; the view may zoom away from it.
+    double axisMinimum_ = 0.0;
+    double axisMaximum_ = 10.0;
+    double viewX0_ = 0.0;
+    double viewX1_ = 1.0;
+    double viewY0_ = 0.0;
+    double viewY1_ = 10.0;
+    int reducedColumns_ = -1;
+};
+
+}  // namespace kelvaro
