@@ -1,1 +1,217 @@
-// (being written)
+// Serial port discovery on Linux.
+//
+// The Windows original lists the built-in serial ports, USB adapters and virtual COM port
+// drivers from the registry. Here the equivalent is, in this order:
+//   1. built-in UARTs with real hardware behind them: /sys/class/tty/ttyS<n> whose
+//      device/driver exists and whose `type` file holds a port type other than 0
+//      (PORT_UNKNOWN: the 8250 driver registers ttyS0..31 whether a UART answers or not);
+//   2. USB serial adapters, /sys/class/tty/ttyUSB<n> with device/driver;
+//   3. CDC-ACM devices, /sys/class/tty/ttyACM<n> with device/driver;
+//   4. virtual plates: the symbolic links in VirtualPortFolder() whose target exists (a
+//      dangling link is skipped); the link's own path is the port name.
+// Entries of 1-3 are named by their device path (/dev/ttyUSB0) and listed only when that
+// node exists. Each group is in natural order (ttyS2 before ttyS10).
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "device/untFuncoes.h"
+
+namespace kelvaro {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Natural order: runs of digits compare by value, everything else byte by byte.
+bool NaturalLess(const std::string& a, const std::string& b) {
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        const bool da = std::isdigit(static_cast<unsigned char>(a[i])) != 0;
+        const bool db = std::isdigit(static_cast<unsigned char>(b[j])) != 0;
+        if (da && db) {
+            std::size_t ei = i, ej = j;
+            while (ei < a.size() && std::isdigit(static_cast<unsigned char>(a[ei])))
+                ++ei;
+            while (ej < b.size() && std::isdigit(static_cast<unsigned char>(b[ej])))
+                ++ej;
+            std::string na = a.substr(i, ei - i), nb = b.substr(j, ej - j);
+            na.erase(0, std::min(na.find_first_not_of('0'), na.size()));
+            nb.erase(0, std::min(nb.find_first_not_of('0'), nb.size()));
+            if (na.size() != nb.size())
+                return na.size() < nb.size();
+            if (na != nb)
+                return na < nb;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        if (a[i] != b[j])
+            return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+        ++i;
+        ++j;
+    }
+    return a.size() - i < b.size() - j;
+}
+
+// "ttyUSB12" with prefix "ttyUSB": the prefix followed by one or more digits only.
+bool HasNumberedName(const std::string& name, const std::string& prefix) {
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) {
+        return false;
+    }
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The sysfs `type` file of a serial8250 port: nonzero when a UART was detected.
+bool UartPresent(const fs::path& ttyDir) {
+    std::ifstream in(ttyDir / "type");
+    long type = 0;
+    return static_cast<bool>(in >> type) && type != 0;
+}
+
+void AddSysfsGroup(const PortListRoots& roots, const std::string& prefix, bool needUart,
+                   std::vector<std::string>& out) {
+    std::error_code ec;
+    std::vector<std::string> names;
+    for (fs::directory_iterator it(roots.sysClassTty, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (!HasNumberedName(name, prefix)) {
+            continue;
+        }
+        const fs::path dir = it->path();
+        std::error_code e2;
+        if (!fs::exists(dir / "device" / "driver", e2)) {
+            continue;
+        }
+        if (needUart && !UartPresent(dir)) {
+            continue;
+        }
+        if (!fs::exists(fs::path(roots.dev) / name, e2)) {
+            continue;
+        }
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end(), NaturalLess);
+    for (const auto& name : names) {
+        out.push_back((fs::path(roots.dev) / name).string());
+    }
+}
+
+void AddVirtualPorts(const std::string& folder, std::vector<std::string>& out) {
+    std::error_code ec;
+    std::vector<std::string> names;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code e2;
+        if (!fs::is_symlink(it->symlink_status(e2))) {
+            continue;
+        }
+        if (!fs::exists(it->path(), e2)) {  // follows the link: dangling links are skipped
+            continue;
+        }
+        names.push_back(it->path().filename().string());
+    }
+    std::sort(names.begin(), names.end(), NaturalLess);
+    for (const auto& name : names) {
+        out.push_back((fs::path(folder) / name).string());
+    }
+}
+
+bool NeedsQuotes(const std::string& entry) {
+    return std::any_of(entry.begin(), entry.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return c <= 0x20 || c == 0x7F || c == ',' || c == '"';
+    });
+}
+
+}  // namespace
+
+std::string VirtualPortFolder() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string base = (runtime != nullptr && *runtime != '\0') ? runtime : "/tmp";
+    return base + "/kelvaro-ports";
+}
+
+std::vector<std::string> ListSerialPortNames(const PortListRoots& roots) {
+    std::vector<std::string> out;
+    try {
+        AddSysfsGroup(roots, "ttyS", true, out);
+        AddSysfsGroup(roots, "ttyUSB", false, out);
+        AddSysfsGroup(roots, "ttyACM", false, out);
+        AddVirtualPorts(roots.virtualPorts.empty() ? VirtualPortFolder() : roots.virtualPorts, out);
+    } catch (...) {
+        // A listing never fails: whatever was found so far is the list.
+    }
+    return out;
+}
+
+std::string ListSerialPorts(const PortListRoots& roots) {
+    return JoinPortList(ListSerialPortNames(roots));
+}
+
+std::string JoinPortList(const std::vector<std::string>& names) {
+    if (names.size() == 1 && names[0].empty()) {
+        return "\"\"";
+    }
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) {
+            text += ',';
+        }
+        const std::string& entry = names[i];
+        if (!NeedsQuotes(entry)) {
+            text += entry;
+            continue;
+        }
+        text += '"';
+        for (char c : entry) {
+            if (c == '"') {
+                text += '"';
+            }
+            text += c;
+        }
+        text += '"';
+    }
+    return text;
+}
+
+std::vector<std::string> SplitPortList(std::string_view text) {
+    std::vector<std::string> names;
+    if (text.empty()) {
+        return names;
+    }
+    std::size_t pos = 0;
+    for (;;) {
+        std::string field;
+        if (pos < text.size() && text[pos] == '"') {
+            ++pos;
+            while (pos < text.size()) {
+                if (text[pos] == '"') {
+                    if (pos + 1 < text.size() && text[pos + 1] == '"') {
+                        field += '"';
+                        pos += 2;
+                        continue;
+                    }
+                    ++pos;  // closing quote
+                    break;
+                }
+                field += text[pos++];
+            }
+        }
+        // Unquoted text, or anything after a closing quote, up to the next comma.
+        while (pos < text.size() && text[pos] != ',') {
+            field += text[pos++];
+        }
+        names.push_back(std::move(field));
+        if (pos >= text.size()) {
+            break;
+        }
+        ++pos;  // the comma; a trailing one yields a last, empty entry
+    }
+    return names;
+}
+
+}  // namespace kelvaro

@@ -1,1 +1,613 @@
-// (being written)
+// The serial layer on POSIX termios. See SerialChannel.h.
+//
+// Linux notes:
+// - The descriptor stays O_NONBLOCK; every wait is a poll() with a millisecond time-out
+//   (never VTIME). VMIN is 1 so that a read with nothing queued fails with EAGAIN, and a read
+//   returning 0 therefore always means the device hung up.
+// - Linux has no per-port input queue size: the requested size is kept and reported only
+//   (the tty layer buffers 4096 bytes in the line discipline plus its flip buffers), and the
+//   XON/XOFF thresholds are fixed by the kernel.
+// - Line errors come from the TIOCGICOUNT counters (framing, overrun, parity, buffer overrun)
+//   where the driver keeps them; pseudo-terminals do not, and then nothing is reported.
+#include "device/SerialChannel.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace kelvaro {
+
+namespace {
+
+long long NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int ErrnoOr(int fallback) {
+    return errno != 0 ? errno : fallback;
+}
+
+bool IsNoModemLines(int error) {
+    return error == ENOTTY || error == EINVAL;
+}
+
+bool IsGone(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV;
+}
+
+speed_t SpeedFor(int baud) {
+    switch (baud) {
+        case 50:
+            return B50;
+        case 75:
+            return B75;
+        case 110:
+            return B110;
+        case 134:
+            return B134;
+        case 150:
+            return B150;
+        case 200:
+            return B200;
+        case 300:
+            return B300;
+        case 600:
+            return B600;
+        case 1200:
+            return B1200;
+        case 1800:
+            return B1800;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        case 230400:
+            return B230400;
+        case 460800:
+            return B460800;
+        case 500000:
+            return B500000;
+        case 576000:
+            return B576000;
+        case 921600:
+            return B921600;
+        case 1000000:
+            return B1000000;
+        case 1152000:
+            return B1152000;
+        case 1500000:
+            return B1500000;
+        case 2000000:
+            return B2000000;
+        case 2500000:
+            return B2500000;
+        case 3000000:
+            return B3000000;
+        case 3500000:
+            return B3500000;
+        case 4000000:
+            return B4000000;
+        default:
+            return B0;
+    }
+}
+
+class SystemSerialOs final : public SerialOs {
+  public:
+    int Open(const char* path, int flags) override { return ::open(path, flags); }
+    int Close(int fd) override { return ::close(fd); }
+    int Ioctl(int fd, unsigned long request, void* arg) override {
+        return ::ioctl(fd, request, arg);
+    }
+    int Flush(int fd, int queueSelector) override { return ::tcflush(fd, queueSelector); }
+};
+
+}  // namespace
+
+// ---- SerialOs defaults: the real system calls ---------------------------------------------
+
+long SerialOs::Read(int fd, void* buffer, std::size_t count) {
+    return ::read(fd, buffer, count);
+}
+long SerialOs::Write(int fd, const void* data, std::size_t count) {
+    return ::write(fd, data, count);
+}
+int SerialOs::Poll(int fd, short events, short* revents, int timeoutMs) {
+    pollfd p{fd, events, 0};
+    int r = ::poll(&p, 1, timeoutMs);
+    *revents = p.revents;
+    return r;
+}
+int SerialOs::Lock(int fd, int operation) {
+    return ::flock(fd, operation);
+}
+int SerialOs::GetAttr(int fd, struct termios* attr) {
+    return ::tcgetattr(fd, attr);
+}
+int SerialOs::SetAttr(int fd, const struct termios* attr) {
+    return ::tcsetattr(fd, TCSANOW, attr);
+}
+int SerialOs::Drain(int fd) {
+    return ::tcdrain(fd);
+}
+SerialOs& SerialOs::System() {
+    static SystemSerialOs os;
+    return os;
+}
+
+// ---- SerialChannel ------------------------------------------------------------------------
+
+SerialChannel::SerialChannel(std::string portName, SerialOs& os)
+    : portName_(std::move(portName)), os_(os) {}
+
+SerialChannel::~SerialChannel() {
+    Release();
+}
+
+std::string SerialChannel::DevicePath(const std::string& portName) {
+    // "COM" + a decimal number n >= 1, letters in any case -> the n-th built-in UART.
+    if (portName.size() > 3 && portName.size() <= 9 &&
+        std::toupper(static_cast<unsigned char>(portName[0])) == 'C' &&
+        std::toupper(static_cast<unsigned char>(portName[1])) == 'O' &&
+        std::toupper(static_cast<unsigned char>(portName[2])) == 'M') {
+        long n = 0;
+        bool digits = true;
+        for (std::size_t i = 3; i < portName.size(); ++i) {
+            char c = portName[i];
+            if (c < '0' || c > '9') {
+                digits = false;
+                break;
+            }
+            n = n * 10 + (c - '0');
+        }
+        if (digits && n >= 1) {
+            return "/dev/ttyS" + std::to_string(n - 1);
+        }
+    }
+    return portName;
+}
+
+bool SerialChannel::Connect(int requestedQueueSize) {
+    lastError_ = 0;
+    if (fd_ >= 0) {
+        return true;
+    }
+    const std::string path = DevicePath(portName_);
+    errno = 0;
+    int fd = os_.Open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        lastError_ = ErrnoOr(ENODEV);
+        return false;
+    }
+    // Exclusive: the advisory lock stops a second open by anyone (root included) that plays
+    // by the same rule; TIOCEXCL additionally stops non-root opens of the tty.
+    if (os_.Lock(fd, LOCK_EX | LOCK_NB) != 0) {
+        lastError_ = ErrnoOr(EBUSY);
+        os_.Close(fd);
+        return false;
+    }
+    struct termios attr {};
+    if (os_.GetAttr(fd, &attr) != 0) {  // not a terminal
+        lastError_ = ErrnoOr(ENOTTY);
+        os_.Close(fd);
+        return false;
+    }
+    os_.Ioctl(fd, TIOCEXCL, nullptr);
+    fd_ = fd;
+    receiveQueueSize_ = requestedQueueSize;
+    countersAvailable_ = ReadCounters(counters_);
+    int e = ModemLines(TIOCM_DTR | TIOCM_RTS, true);
+    FlushQueues(TCIOFLUSH);
+    lookAhead_.clear();
+    lookAheadPos_ = 0;
+    if (e != 0) {
+        lastError_ = e;
+    }
+    return lastError_ == 0;
+}
+
+bool SerialChannel::Configure(const LineSettings& settings) {
+    lastError_ = 0;
+    receiveQueueSize_ = std::max(settings.receiveQueueSize, kMinimumQueueSize);
+    if (fd_ < 0) {
+        lastError_ = kErrorNotConnected;
+        return false;
+    }
+    struct termios t {};
+    if (os_.GetAttr(fd_, &t) != 0) {
+        lastError_ = ErrnoOr(EIO);
+        return false;
+    }
+    // Raw, binary: no translation, no echo, no signals; receiver on, modem status ignored.
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                        IXON | IXOFF | IXANY);
+    t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag |= CLOCAL | CREAD;
+    switch (settings.dataBits) {
+        case 5:
+            t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | CS5;
+            break;
+        case 6:
+            t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | CS6;
+            break;
+        case 7:
+            t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | CS7;
+            break;
+        case 8:
+            t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | CS8;
+            break;
+        default:
+            break;
+    }
+    const tcflag_t parityBits = PARENB | PARODD | CMSPAR;
+    auto setParity = [&](tcflag_t bits) {
+        t.c_cflag = (t.c_cflag & ~parityBits) | bits;
+        if (bits == 0) {
+            t.c_iflag &= ~static_cast<tcflag_t>(INPCK);
+        } else {
+            t.c_iflag |= INPCK;
+        }
+    };
+    switch (std::toupper(static_cast<unsigned char>(settings.parity))) {
+        case 'N':
+            setParity(0);
+            break;
+        case 'O':
+            setParity(PARENB | PARODD);
+            break;
+        case 'E':
+            setParity(PARENB);
+            break;
+        case 'M':
+            setParity(PARENB | PARODD | CMSPAR);
+            break;
+        case 'S':
+            setParity(PARENB | CMSPAR);
+            break;
+        default:
+            break;  // any other letter: parity unchanged
+    }
+    switch (settings.stopBits) {
+        case 0:
+            t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+            break;
+        case 1:  // one and a half: the nearest a termios port offers is two
+        case 2:
+            t.c_cflag |= CSTOPB;
+            break;
+        default:
+            break;
+    }
+    if (settings.softwareFlow) {
+        t.c_iflag |= IXON | IXOFF;
+    }
+    if (settings.hardwareFlow) {
+        t.c_cflag |= CRTSCTS;
+    } else {
+        t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+    }
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    speed_t speed = SpeedFor(settings.baudRate);
+    if (speed == B0) {
+        lastError_ = EINVAL;
+        return false;
+    }
+    cfsetispeed(&t, speed);
+    cfsetospeed(&t, speed);
+    if (os_.SetAttr(fd_, &t) != 0) {
+        lastError_ = ErrnoOr(EIO);
+        return false;
+    }
+    // DTR high; RTS high unless it serves the handshake.
+    int e = ModemLines(settings.hardwareFlow ? TIOCM_DTR : (TIOCM_DTR | TIOCM_RTS), true);
+    if (e != 0) {
+        lastError_ = e;
+    }
+    return lastError_ == 0;
+}
+
+void SerialChannel::Release() {
+    lastError_ = 0;
+    lookAhead_.clear();
+    lookAheadPos_ = 0;
+    if (fd_ < 0) {
+        return;
+    }
+    // Only the input side is discarded here: a completed WriteBytes has already drained the
+    // output, and on a pseudo-terminal an output flush would discard bytes the other end has
+    // not read yet (such as the Stop request that CloseChannel has just sent).
+    FlushQueues(TCIFLUSH);
+    ModemLines(TIOCM_RTS, false);
+    ModemLines(TIOCM_DTR, false);
+    os_.Ioctl(fd_, TIOCNXCL, nullptr);
+    os_.Close(fd_);  // also drops the flock
+    fd_ = -1;
+    countersAvailable_ = false;
+}
+
+void SerialChannel::SetDTR(bool high) {
+    lastError_ = 0;
+    if (fd_ < 0) {
+        return;
+    }
+    lastError_ = ModemLines(TIOCM_DTR, high);
+}
+
+void SerialChannel::SetRTS(bool high) {
+    lastError_ = 0;
+    if (fd_ < 0) {
+        return;
+    }
+    lastError_ = ModemLines(TIOCM_RTS, high);
+}
+
+void SerialChannel::Purge() {
+    lastError_ = 0;
+    if (fd_ < 0) {
+        return;
+    }
+    lookAhead_.clear();
+    lookAheadPos_ = 0;
+    FlushQueues(TCIOFLUSH);
+}
+
+void SerialChannel::FlushQueues(int queueSelector) {
+    if (os_.Flush(fd_, queueSelector) != 0 && lastError_ == 0) {
+        lastError_ = ErrnoOr(EIO);
+    }
+}
+
+int SerialChannel::ModemLines(int bits, bool high) {
+    int arg = bits;
+    if (os_.Ioctl(fd_, high ? TIOCMBIS : TIOCMBIC, &arg) != 0) {
+        int e = ErrnoOr(EIO);
+        return IsNoModemLines(e) ? 0 : e;
+    }
+    return 0;
+}
+
+bool SerialChannel::ReadCounters(Counters& out) {
+    serial_icounter_struct ic{};
+    if (os_.Ioctl(fd_, TIOCGICOUNT, &ic) != 0) {
+        return false;
+    }
+    out.frame = ic.frame;
+    out.overrun = ic.overrun;
+    out.parity = ic.parity;
+    out.bufOverrun = ic.buf_overrun;
+    return true;
+}
+
+bool SerialChannel::CheckLineErrors() {
+    if (!countersAvailable_ || fd_ < 0) {
+        return false;
+    }
+    Counters now;
+    if (!ReadCounters(now)) {
+        return false;
+    }
+    bool fault = now.frame != counters_.frame || now.overrun != counters_.overrun ||
+                 now.parity != counters_.parity || now.bufOverrun != counters_.bufOverrun;
+    counters_ = now;
+    return fault;
+}
+
+std::size_t SerialChannel::WriteBytes(const std::uint8_t* data, std::size_t count) {
+    lastError_ = 0;
+    if (fd_ < 0) {
+        lastError_ = kErrorNotConnected;
+        return 0;
+    }
+    const long long deadline = NowMs() + kWriteTimeoutMs;
+    std::size_t written = 0;
+    while (written < count) {
+        errno = 0;
+        long n = os_.Write(fd_, data + written, count - written);
+        if (n > 0) {
+            written += static_cast<std::size_t>(n);
+            continue;
+        }
+        int e = n < 0 ? ErrnoOr(EIO) : EAGAIN;
+        if (e == EINTR) {
+            continue;
+        }
+        if (e == EAGAIN || e == EWOULDBLOCK) {
+            long long remaining = deadline - NowMs();
+            if (remaining <= 0) {
+                lastError_ = kErrorTimeout;
+                break;
+            }
+            short rev = 0;
+            int r = os_.Poll(fd_, POLLOUT, &rev, static_cast<int>(remaining));
+            if (r < 0 && errno != EINTR) {
+                lastError_ = ErrnoOr(EIO);
+                break;
+            }
+            if (r > 0 && (rev & POLLOUT) == 0 && (rev & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+                lastError_ = kErrorDisconnected;
+                break;
+            }
+            continue;
+        }
+        lastError_ = IsGone(e) ? kErrorDisconnected : e;
+        break;
+    }
+    if (lastError_ == 0 && !WaitWriteComplete(deadline)) {
+        lastError_ = kErrorTimeout;
+    }
+    if (lastError_ == kErrorTimeout) {
+        os_.Flush(fd_, TCOFLUSH);  // abort the pending write, transmit side only
+    }
+    if (CheckLineErrors() && lastError_ == 0) {
+        lastError_ = kErrorLineFault;
+    }
+    return written;
+}
+
+bool SerialChannel::WaitWriteComplete(long long deadlineMs) {
+    // tcdrain() cannot be bounded, so wait for the driver's output queue to empty first and
+    // call it only then, when all that is left is the UART's own FIFO.
+    for (;;) {
+        int queued = 0;
+        if (os_.Ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+            while (os_.Drain(fd_) != 0 && errno == EINTR) {
+            }
+            return true;
+        }
+        long long remaining = deadlineMs - NowMs();
+        if (remaining <= 0) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(remaining, 2LL)));
+    }
+}
+
+long SerialChannel::DrainAvailable() {
+    if (lookAheadPos_ >= lookAhead_.size()) {
+        lookAhead_.clear();
+        lookAheadPos_ = 0;
+    }
+    const std::size_t limit = static_cast<std::size_t>(std::max(receiveQueueSize_, 4096));
+    std::uint8_t chunk[4096];
+    long total = 0;
+    while (static_cast<std::size_t>(total) < limit) {
+        errno = 0;
+        long n = os_.Read(fd_, chunk, sizeof chunk);
+        if (n > 0) {
+            lookAhead_.insert(lookAhead_.end(), chunk, chunk + n);
+            total += n;
+            continue;
+        }
+        int e = n == 0 ? EIO : ErrnoOr(EIO);
+        if (e == EINTR) {
+            continue;
+        }
+        if (e == EAGAIN || e == EWOULDBLOCK) {
+            break;
+        }
+        // Hang-up (read returns 0 or EIO) or another failure: bytes already taken are handed
+        // out first; the next attempt meets the same condition and fails.
+        if (total == 0) {
+            lastError_ = IsGone(e) ? kErrorDisconnected : e;
+            return -1;
+        }
+        break;
+    }
+    return total;
+}
+
+SerialChannel::Fill SerialChannel::FillLookAhead(int timeoutMs) {
+    long n = DrainAvailable();
+    if (n < 0) {
+        return Fill::Failed;
+    }
+    if (n > 0) {
+        return Fill::Ok;
+    }
+    const long long start = NowMs();
+    const long long limit = std::max(timeoutMs, 0);
+    for (;;) {
+        long long remaining = std::max(0LL, limit - (NowMs() - start));
+        short rev = 0;
+        errno = 0;
+        int r = os_.Poll(fd_, POLLIN, &rev, static_cast<int>(remaining));
+        if (r < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            lastError_ = ErrnoOr(EIO);
+            return Fill::Failed;
+        }
+        if (r == 0) {
+            lastError_ = kErrorTimeout;
+            return Fill::Failed;
+        }
+        if (rev & POLLNVAL) {
+            lastError_ = kErrorDisconnected;
+            return Fill::Failed;
+        }
+        n = DrainAvailable();
+        if (n < 0) {
+            return Fill::Failed;
+        }
+        if (n > 0) {
+            return Fill::Ok;
+        }
+        if (rev & (POLLHUP | POLLERR)) {
+            lastError_ = kErrorDisconnected;
+            return Fill::Failed;
+        }
+        if (remaining == 0) {  // woken with nothing to read and no time left
+            lastError_ = kErrorTimeout;
+            return Fill::Failed;
+        }
+    }
+}
+
+std::size_t SerialChannel::ReadBytes(std::uint8_t* buffer, std::size_t count, int timeoutMs) {
+    lastError_ = 0;
+    if (fd_ < 0) {
+        lastError_ = kErrorNotConnected;
+        return 0;
+    }
+    std::size_t delivered = 0;
+    while (delivered < count) {
+        std::size_t available = LookAheadSize();
+        if (available > 0) {
+            std::size_t take = std::min(available, count - delivered);
+            std::memcpy(buffer + delivered, lookAhead_.data() + lookAheadPos_, take);
+            lookAheadPos_ += take;
+            delivered += take;
+            continue;
+        }
+        if (FillLookAhead(timeoutMs) != Fill::Ok) {
+            break;
+        }
+        if (CheckLineErrors()) {
+            lastError_ = kErrorLineFault;
+            break;
+        }
+    }
+    if (lookAheadPos_ >= lookAhead_.size()) {
+        lookAhead_.clear();
+        lookAheadPos_ = 0;
+    }
+    return delivered;
+}
+
+void SerialChannel::Unread(const std::uint8_t* data, std::size_t count) {
+    if (count == 0) {
+        return;
+    }
+    lookAhead_.erase(lookAhead_.begin(),
+                     lookAhead_.begin() + static_cast<std::ptrdiff_t>(lookAheadPos_));
+    lookAheadPos_ = 0;
+    lookAhead_.insert(lookAhead_.begin(), data, data + count);
+}
+
+}  // namespace kelvaro

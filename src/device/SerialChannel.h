@@ -8,10 +8,15 @@
 #include <string>
 #include <vector>
 
+struct termios;
+
 namespace kelvaro {
 
 // The operating-system calls the channel makes, behind a thin seam so tests can record the
-// modem-line and purge sequences. The default implementation calls the real system.
+// modem-line and purge sequences (and the fuzz target can feed bytes from memory). The four
+// pure calls must be provided; the others default to the real system calls, so a recorder
+// that forwards Open/Close/Ioctl/Flush to System() needs nothing more.
+// Return values follow the system calls: -1 with errno set on failure.
 class SerialOs {
   public:
     virtual ~SerialOs() = default;
@@ -19,6 +24,14 @@ class SerialOs {
     virtual int Close(int fd) = 0;
     virtual int Ioctl(int fd, unsigned long request, void* arg) = 0;
     virtual int Flush(int fd, int queueSelector) = 0;  // tcflush
+    virtual long Read(int fd, void* buffer, std::size_t count);
+    virtual long Write(int fd, const void* data, std::size_t count);
+    // poll() on one descriptor; `revents` receives the returned events.
+    virtual int Poll(int fd, short events, short* revents, int timeoutMs);
+    virtual int Lock(int fd, int operation);                  // flock
+    virtual int GetAttr(int fd, struct termios* attr);        // tcgetattr
+    virtual int SetAttr(int fd, const struct termios* attr);  // tcsetattr(TCSANOW)
+    virtual int Drain(int fd);                                // tcdrain
     static SerialOs& System();
 };
 
@@ -75,7 +88,23 @@ class SerialChannel {
     std::size_t LookAheadSize() const { return lookAhead_.size() - lookAheadPos_; }
 
   private:
+    // Line-error counters at the last check, when the driver reports them (TIOCGICOUNT).
+    struct Counters {
+        int frame = 0, overrun = 0, parity = 0, bufOverrun = 0;
+    };
+    enum class Fill { Ok, Failed };
+    // Takes whatever the port has received into the look-ahead bytes, waiting up to
+    // `timeoutMs` for the first byte when nothing is there. Sets lastError_ on failure.
+    Fill FillLookAhead(int timeoutMs);
+    // Reads every byte available now (non-blocking); returns the count, or -1 with
+    // lastError_ set when the device is gone or the read failed and nothing was taken.
+    long DrainAvailable();
+    bool WaitWriteComplete(long long deadlineMs);
+    // Drives modem lines; ENOTTY/EINVAL (pseudo-terminals) are not errors. Returns errno or 0.
+    int ModemLines(int bits, bool high);
+    void FlushQueues(int queueSelector);
     bool CheckLineErrors();
+    bool ReadCounters(Counters& out);
 
     std::string portName_;
     SerialOs& os_;
@@ -84,10 +113,7 @@ class SerialChannel {
     int receiveQueueSize_ = 4096;
     std::vector<std::uint8_t> lookAhead_;
     std::size_t lookAheadPos_ = 0;
-    // Line-error counters at the last check, when the driver reports them (TIOCGICOUNT).
-    struct Counters {
-        int frame = 0, overrun = 0, parity = 0, bufOverrun = 0;
-    } counters_;
+    Counters counters_;
     bool countersAvailable_ = false;
 };
 

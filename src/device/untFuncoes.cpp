@@ -1,1 +1,286 @@
-// (being written)
+// Frames, checksum, send and validated receive, the link's last error and texts, and the
+// channel slots. The port list is in PortList.cpp, the command set
+// in Commands.cpp.
+#include "device/untFuncoes.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kelvaro {
+
+namespace {
+
+// The one last-error value of the link, shared by every plate.
+int g_linkLastError = kLinkNoError;
+
+// How far a resynchronisation looks for the next frame start in one call: a few frames'
+// worth. Bytes beyond it are left for the next call, so a call's work stays bounded even
+// when the line delivers nothing but garbage.
+constexpr std::size_t kHuntLimit = 64;
+
+// A frame found while hunting must be valid AND exactly `size` bytes long: the stream is
+// made of frames of one size, and a shorter valid-looking frame inside the data would put
+// the reads off the frame boundaries again.
+bool HuntCandidateValid(const std::uint8_t* bytes, std::size_t size) {
+    DeviceFrame candidate;
+    candidate.bytes.fill(0xFF);
+    std::memcpy(candidate.bytes.data(), bytes, size);
+    return 7u + candidate.Length() == size && ValidateReply(candidate, true, 0) == kLinkNoError;
+}
+
+}  // namespace
+
+// ---- Frames ------------------------------------------------------------------------------
+
+std::uint8_t FrameChecksum(const DeviceFrame& frame) {
+    const std::size_t n = std::min<std::size_t>(frame.bytes[4], kMaxFrameData);
+    unsigned sum = 0;
+    for (std::size_t i = 1; i <= 4 + n; ++i) {
+        sum += frame.bytes[i];
+    }
+    return static_cast<std::uint8_t>(0x100u - (sum & 0xFFu));
+}
+
+std::uint32_t DecodeReading(const DeviceFrame& frame) {
+    return (std::uint32_t{frame.Data(0)} << 16) | (std::uint32_t{frame.Data(1)} << 8) |
+           std::uint32_t{frame.Data(2)};
+}
+
+// ---- Link errors --------------------------------------------------------------------------
+
+int LinkLastError() {
+    return g_linkLastError;
+}
+
+const std::array<std::string_view, 11> LinkErrorTexts{
+    "   - Nenhum",
+    "00 - Erro de Checksum",
+    "01 - Erro de Timeout",
+    "02 - Nenhum Dispositivo endereçado",
+    "03 - Endereço Inválido de Dispositivo",
+    "04 - Falha no Dispositivo",
+    "05 - Falha na configuração do Dispositivo",
+    "06 - Função Inválida",
+    "07 - Dados Inválidos",
+    "08 - Início da Mensagem não encontrado",
+    "09 - Fim da Mensagem não encontrado",
+};
+
+std::string_view LinkErrorText(int code) {
+    if (code < -1 || code > 9) {
+        return {};
+    }
+    return LinkErrorTexts[static_cast<std::size_t>(code + 1)];
+}
+
+// ---- Transactions -------------------------------------------------------------------------
+
+bool SendRequest(SerialChannel& channel, std::span<const std::uint8_t> request) {
+    try {
+        channel.WriteBytes(request.data(), request.size());
+    } catch (...) {
+        return false;
+    }
+    return channel.LastError() == 0;
+}
+
+bool SendFrame(SerialChannel& channel, const DeviceFrame& frame, std::size_t byteCount) {
+    return SendRequest(channel, std::span<const std::uint8_t>(
+                                    frame.bytes.data(), std::min(byteCount, frame.bytes.size())));
+}
+
+int ValidateReply(const DeviceFrame& frame, bool readOk, std::uint8_t expectedFunction) {
+    const auto& b = frame.bytes;
+    if (!readOk && expectedFunction != 0) {
+        return kLinkTimeout;
+    }
+    const std::size_t n = b[4];
+    // A length beyond the record (e.g. 255 in a record still full of 0xFF after a time-out)
+    // cannot be checked without reading outside the record: it fails the checksum test, the
+    // first test that would have needed those bytes (kLinkOversizedLength == 0).
+    if (n > kMaxFrameData) {
+        return kLinkOversizedLength;
+    }
+    if (b[5 + n] != FrameChecksum(frame)) {
+        return kLinkChecksumError;
+    }
+    if (b[0] != kFrameStart) {
+        return kLinkNoStart;
+    }
+    if (b[6 + n] != kFrameEnd) {
+        return kLinkNoEnd;
+    }
+    if (b[3] >= 241) {
+        return b[5];  // the device's own error code, 0..255
+    }
+    if (expectedFunction != 0 && b[3] != expectedFunction) {
+        return kLinkBadFunction;
+    }
+    return kLinkNoError;
+}
+
+bool ReceiveReply(SerialChannel& channel, DeviceFrame& frame, std::size_t size, int timeoutMs,
+                  std::uint8_t expectedFunction) {
+    g_linkLastError = kLinkNoError;
+    frame.bytes.fill(0xFF);
+    size = std::min(size, frame.bytes.size());
+    bool readOk = false;
+    try {
+        channel.ReadBytes(frame.bytes.data(), size, timeoutMs);
+        readOk = channel.LastError() == 0;
+    } catch (...) {
+        readOk = false;
+    }
+    const int code = ValidateReply(frame, readOk, expectedFunction);
+    if (code != kLinkNoError) {
+        g_linkLastError = code;
+        return false;
+    }
+    return true;
+}
+
+bool ReceiveStreamedReply(SerialChannel& channel, DeviceFrame& frame, std::size_t size,
+                          int timeoutMs) {
+    g_linkLastError = kLinkNoError;
+    frame.bytes.fill(0xFF);
+    size = std::min(size, frame.bytes.size());
+    std::size_t got = 0;
+    bool readOk = false;
+    try {
+        got = channel.ReadBytes(frame.bytes.data(), size, timeoutMs);
+        readOk = channel.LastError() == 0;
+    } catch (...) {
+        return false;
+    }
+    const int code = ValidateReply(frame, readOk, 0);
+    if (code == kLinkNoError) {
+        return true;
+    }
+    g_linkLastError = code;
+    const int error = channel.LastError();
+    if (error == SerialChannel::kErrorDisconnected || error == SerialChannel::kErrorNotConnected ||
+        size < 7) {
+        return false;
+    }
+
+    // Resynchronise. This sample is lost; find where the next valid frame starts so that the
+    // next call returns it. Byte 0 of the failed frame is dropped; the hunt starts at byte 1
+    // and looks for a start byte that begins a valid frame of `size` bytes, reading further
+    // bytes as needed. After a read that already failed (silence), nothing more is waited for.
+    try {
+        std::array<std::uint8_t, kHuntLimit> buf{};
+        std::memcpy(buf.data(), frame.bytes.data(), got);
+        std::size_t len = got;
+        bool mayRead = readOk;
+        std::size_t p = 1;
+        for (;;) {
+            while (p < len && buf[p] != kFrameStart) {
+                ++p;
+            }
+            if (p >= len) {
+                // No start byte among the bytes at hand: they are dropped; look at one more.
+                if (!mayRead || len >= kHuntLimit) {
+                    return false;
+                }
+                std::size_t n = channel.ReadBytes(&buf[len], 1, timeoutMs);
+                if (n == 0) {
+                    return false;
+                }
+                len += n;
+                continue;
+            }
+            if (len - p < size) {
+                const std::size_t need = size - (len - p);
+                if (!mayRead || p + size > kHuntLimit) {
+                    channel.Unread(&buf[p], len - p);  // the next call continues from here
+                    return false;
+                }
+                std::size_t n = channel.ReadBytes(&buf[len], need, timeoutMs);
+                len += n;
+                if (n < need) {
+                    channel.Unread(&buf[p], len - p);
+                    return false;
+                }
+            }
+            if (HuntCandidateValid(&buf[p], size)) {
+                channel.Unread(&buf[p], len - p);
+                return false;
+            }
+            ++p;
+        }
+    } catch (...) {
+        return false;
+    }
+}
+
+// ---- Channel slots ------------------------------------------------------------------------
+
+bool OpenChannel(ChannelSlot& slot, const std::string& portName, int baudRate, int dataBits,
+                 char parity, int stopBits, bool softwareFlow, bool hardwareFlow,
+                 int receiveQueueSize, SerialOs& os) {
+    try {
+        if (slot) {
+            slot->Release();  // nothing is sent to the old port
+            slot.reset();
+        }
+        slot = std::make_unique<SerialChannel>(portName, os);
+        SerialChannel& channel = *slot;
+        // The open requests the channel's current queue size (4096); the configuration then
+        // applies the max(requested, 8192) rule.
+        if (channel.Connect(channel.ReceiveQueueSize())) {
+            LineSettings settings;
+            settings.baudRate = baudRate;
+            settings.dataBits = dataBits;
+            settings.parity = parity;
+            settings.stopBits = stopBits;
+            settings.softwareFlow = softwareFlow;
+            settings.hardwareFlow = hardwareFlow;
+            settings.receiveQueueSize = receiveQueueSize;
+            channel.Configure(settings);
+        }
+        // After a failed connect the line is not configured: the channel keeps the open's
+        // errno as its (nonzero) last error rather than a generic "not connected".
+        return channel.LastError() == 0;
+    } catch (...) {
+        slot.reset();
+        return false;
+    }
+}
+
+bool OpenPlateChannel(ChannelSlot& slot, const std::string& portName, int receiveQueueSize,
+                      SerialOs& os) {
+    return OpenChannel(slot, portName, 115200, 8, 'n', 2, false, false, receiveQueueSize, os);
+}
+
+bool CloseChannel(ChannelSlot& slot) {
+    if (!slot) {
+        return true;
+    }
+    try {
+        slot->SetDTR(false);
+    } catch (...) {
+    }
+    try {
+        slot->WriteBytes(kStop.data(), kStop.size());
+    } catch (...) {
+    }
+    try {
+        slot->Release();
+    } catch (...) {
+    }
+    slot.reset();
+    return true;
+}
+
+bool PurgeChannel(SerialChannel* channel) {
+    if (channel == nullptr) {
+        return false;
+    }
+    try {
+        channel->Purge();
+    } catch (...) {
+    }
+    return true;
+}
+
+}  // namespace kelvaro

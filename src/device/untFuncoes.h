@@ -61,9 +61,15 @@ bool SendFrame(SerialChannel& channel, const DeviceFrame& frame, std::size_t byt
 // (function >= 241, code = data byte 0), expected function (0 = any).
 bool ReceiveReply(SerialChannel& channel, DeviceFrame& frame, std::size_t size, int timeoutMs,
                   std::uint8_t expectedFunction);
+// The validation of ReceiveReply steps 4 to 9 on a record already read: the link error code
+// (kLinkNoError = valid; 0..255 otherwise). `readOk` is false when the channel reported an
+// error after the read (it only matters when a function is expected).
+int ValidateReply(const DeviceFrame& frame, bool readOk, std::uint8_t expectedFunction);
 // Like ReceiveReply with expected function 0 for a streamed report, but when validation fails
 // it hunts forward in the received bytes for the next start byte that begins a valid frame,
-// so one lost or extra byte costs one sample rather than every later one. The bytes after
+// so one lost or extra byte costs one sample rather than every later one: the call whose
+// frame failed returns false (with LinkLastError set by that frame) and leaves the channel
+// positioned at the next valid frame, which the following call returns. The bytes after
 // the frame it returns stay queued in the channel.
 bool ReceiveStreamedReply(SerialChannel& channel, DeviceFrame& frame, std::size_t size,
                           int timeoutMs);
@@ -72,11 +78,15 @@ std::uint32_t DecodeReading(const DeviceFrame& frame);
 
 // ---- Channel slots ------------------------------------------------------------------------
 
+// Releases a channel the slot held (nothing is sent), places a new one in it, connects and
+// configures it. True when the channel's last error is 0 afterwards. A failed open leaves a
+// channel that is not connected in the slot. `os` is the seam tests record through.
 bool OpenChannel(ChannelSlot& slot, const std::string& portName, int baudRate, int dataBits,
                  char parity, int stopBits, bool softwareFlow, bool hardwareFlow,
-                 int receiveQueueSize);
+                 int receiveQueueSize, SerialOs& os = SerialOs::System());
 // Opens with the plates' line settings: 115200 8N2, no flow control.
-bool OpenPlateChannel(ChannelSlot& slot, const std::string& portName, int receiveQueueSize);
+bool OpenPlateChannel(ChannelSlot& slot, const std::string& portName, int receiveQueueSize,
+                      SerialOs& os = SerialOs::System());
 // DTR low, the 7 Stop bytes, release, slot empty. Always true.
 bool CloseChannel(ChannelSlot& slot);
 // False for an empty slot / null channel; true otherwise.
