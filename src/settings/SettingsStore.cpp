@@ -21,7 +21,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
@@ -50,12 +52,16 @@ std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
         length = 2;
     } else if (b0 >= 0xE0 && b0 <= 0xEF) {
         length = 3;
-        if (b0 == 0xE0) low = 0xA0;
-        if (b0 == 0xED) high = 0x9F;
+        if (b0 == 0xE0)
+            low = 0xA0;
+        if (b0 == 0xED)
+            high = 0x9F;
     } else if (b0 >= 0xF0 && b0 <= 0xF4) {
         length = 4;
-        if (b0 == 0xF0) low = 0x90;
-        if (b0 == 0xF4) high = 0x8F;
+        if (b0 == 0xF0)
+            low = 0x90;
+        if (b0 == 0xF4)
+            high = 0x8F;
     } else {
         return 0;
     }
@@ -181,7 +187,9 @@ std::string Unescape(std::string_view text) {
     return out;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 // A readable reason for a system error, in Portuguese and independent of the C locale.
 std::string ErrnoText(int error) {

@@ -98,8 +98,8 @@ class SettingsStore {
     };
 
     const Entry* Find(std::string_view section, std::string_view key) const;
-    static void Set(std::vector<Section>& sections, std::string_view section,
-                    std::string_view key, std::string_view value);
+    static void Set(std::vector<Section>& sections, std::string_view section, std::string_view key,
+                    std::string_view value);
     // Reads the file at path_ into `sections` (a missing file is empty). Returns 0, or the
     // errno of a failed read; `damaged` tells whether lines were dropped (a copy is then kept).
     int Load(std::vector<Section>& sections, bool& damaged) const;

@@ -1,0 +1,283 @@
+// The settings store's save under concurrency, kills and write failures, with real
+// processes and a real file system.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "TempDir.h"
+#include "settings/SettingsStore.h"
+
+namespace kelvaro {
+namespace {
+
+using testing::ReadFileBytes;
+using testing::TempDir;
+using testing::WriteFileBytes;
+
+constexpr std::string_view D = kSettingsSection;
+
+// Runs `body` in a child process; returns its exit status (or -1 when it did not exit).
+template <typename Body>
+pid_t Spawn(Body body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        int status = 1;
+        try {
+            status = body();
+        } catch (...) {
+        }
+        _exit(status);
+    }
+    return pid;
+}
+
+int WaitExit(pid_t pid) {
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+std::size_t TemporaryFiles(const std::filesystem::path& folder) {
+    std::size_t n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        n += entry.path().filename().string().find(".tmp-") != std::string::npos;
+    }
+    return n;
+}
+
+class SettingsFilesTest : public ::testing::Test {
+  protected:
+    std::string StoreFile() const { return dir_.File("Tovamu.Kelvaro.ini"); }
+    TempDir dir_;
+};
+
+TEST_F(SettingsFilesTest, TwoStoresOpenAtOnceLoseNeitherOnesKeys) {
+    SettingsStore communication(StoreFile());
+    SettingsStore calibration(StoreFile());
+    communication.WriteString(D, "Porta2", "COM4");
+    calibration.WriteString(D, "carga1", "75");
+    calibration.WriteString(D, "Porta2", "COM9");  // the later save wins for a shared key
+    ASSERT_TRUE(communication.Close());
+    ASSERT_TRUE(calibration.Close());
+    SettingsStore store(StoreFile());
+    EXPECT_EQ(store.ReadString(D, "Carga1", ""), "75");
+    EXPECT_EQ(store.ReadString(D, "Porta2", ""), "COM9");
+}
+
+TEST_F(SettingsFilesTest, ConcurrentProcessesSavingLoseNoKey) {
+    constexpr int kSaves = 200;
+    const auto writer = [this](char name) {
+        return [this, name] {
+            for (int i = 0; i < kSaves; ++i) {
+                SettingsStore store(StoreFile());
+                store.WriteInteger(D, std::string(1, name) + std::to_string(i), i);
+                store.WriteInteger(D, "ultimo", i);
+                if (!store.Close()) {
+                    return 2;
+                }
+            }
+            return 0;
+        };
+    };
+    const pid_t a = Spawn(writer('a'));
+    const pid_t b = Spawn(writer('b'));
+    ASSERT_GT(a, 0);
+    ASSERT_GT(b, 0);
+
+    // Meanwhile, every read of the file finds it whole.
+    int reads = 0;
+    bool anyDamaged = false;
+    for (;;) {
+        int status = 0;
+        if (waitpid(a, &status, WNOHANG) == a) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            EXPECT_EQ(WaitExit(b), 0);
+            break;
+        }
+        SettingsStore reader(StoreFile());
+        anyDamaged = anyDamaged || reader.WasDamaged();
+        ++reads;
+    }
+    EXPECT_FALSE(anyDamaged);
+    EXPECT_GT(reads, 0);
+
+    SettingsStore store(StoreFile());
+    EXPECT_FALSE(store.WasDamaged());
+    for (int i = 0; i < kSaves; ++i) {
+        EXPECT_EQ(store.ReadInteger(D, "a" + std::to_string(i), -1), i);
+        EXPECT_EQ(store.ReadInteger(D, "b" + std::to_string(i), -1), i);
+    }
+    EXPECT_EQ(store.ReadInteger(D, "ultimo", -1), kSaves - 1);
+    EXPECT_FALSE(std::filesystem::exists(StoreFile() + ".damaged"));
+    EXPECT_EQ(TemporaryFiles(dir_.Path()), 0u);
+}
+
+TEST_F(SettingsFilesTest, AKillDuringASaveLeavesACompleteFile) {
+    const std::string padding(48 * 1024, 'x');  // long enough for a kill to land mid-write
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> delayUs(0, 8000);
+    int previous = -1;
+    for (int round = 0; round < 40; ++round) {
+        const pid_t child = Spawn([&] {
+            for (int i = 0;; ++i) {
+                SettingsStore store(StoreFile());
+                store.WriteInteger(D, "n", store.ReadInteger(D, "n", 0) + 1);
+                store.WriteString(D, "pad", padding);
+                store.WriteString(D, "fim", "1");
+                if (!store.Close()) {
+                    return 2;
+                }
+            }
+        });
+        ASSERT_GT(child, 0);
+        std::this_thread::sleep_for(std::chrono::microseconds(delayUs(random)));
+        kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the saving child stopped by itself";
+
+        const std::string bytes = ReadFileBytes(StoreFile());
+        if (bytes.empty()) {
+            ASSERT_EQ(previous, -1) << "a saved file vanished";
+            continue;
+        }
+        SettingsStore store(StoreFile());
+        ASSERT_FALSE(store.WasDamaged()) << "round " << round;
+        ASSERT_EQ(bytes.back(), '\n');
+        ASSERT_EQ(store.ReadString(D, "pad", ""), padding);
+        ASSERT_EQ(store.ReadString(D, "fim", ""), "1");
+        const int n = store.ReadInteger(D, "n", -1);
+        ASSERT_GE(n, previous);
+        previous = n;
+    }
+    EXPECT_GT(previous, 0) << "no save ever completed";
+    // Temporary files of killed saves are swept by the next save.
+    SettingsStore store(StoreFile());
+    store.WriteString(D, "fim", "2");
+    ASSERT_TRUE(store.Close());
+    EXPECT_EQ(TemporaryFiles(dir_.Path()), 0u);
+}
+
+TEST_F(SettingsFilesTest, AFullDiskFailsTheSaveAndKeepsTheOldFile) {
+    const std::string old = "[Dados]\nFrequencia=100\n";
+    WriteFileBytes(StoreFile(), old);
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t child = Spawn([&] {
+        close(pipeFds[0]);
+        // Files may grow only to 1 KiB in this process: writes past it fail with EFBIG,
+        // like on a full disk.
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{1024, 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        SettingsStore store(StoreFile());
+        store.WriteString(D, "u1", std::string(4096, 'k'));
+        std::string error;
+        const bool saved = store.Close(&error);
+        const ssize_t written = write(pipeFds[1], error.data(), error.size());
+        return saved || written != static_cast<ssize_t>(error.size()) ? 1 : 0;
+    });
+    close(pipeFds[1]);
+    std::string error;
+    char buffer[512];
+    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
+        error.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(pipeFds[0]);
+    ASSERT_EQ(WaitExit(child), 0) << "the save did not fail";
+    EXPECT_NE(error.find("Tovamu.Kelvaro.ini"), std::string::npos) << error;
+    EXPECT_NE(error.find("arquivo grande demais"), std::string::npos) << error;
+    EXPECT_EQ(ReadFileBytes(StoreFile()), old);
+    EXPECT_EQ(TemporaryFiles(dir_.Path()), 0u);
+}
+
+TEST_F(SettingsFilesTest, AnUnwritableFolderFailsTheSaveAndKeepsTheOldFile) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "permissions do not stop root";
+    }
+    const std::string old = "[Dados]\nFrequencia=100\n";
+    WriteFileBytes(StoreFile(), old);
+    chmod(dir_.Path().c_str(), 0500);
+    SettingsStore store(StoreFile());
+    store.WriteInteger(D, "Frequencia", 200);
+    std::string error;
+    EXPECT_FALSE(store.Close(&error));
+    chmod(dir_.Path().c_str(), 0700);
+    EXPECT_NE(error.find("permissão negada"), std::string::npos) << error;
+    EXPECT_EQ(ReadFileBytes(StoreFile()), old);
+}
+
+TEST_F(SettingsFilesTest, AFolderThatCannotExistFailsTheSave) {
+    WriteFileBytes(dir_.File("arquivo"), "not a folder");
+    SettingsStore store(dir_.File("arquivo/Tovamu.Kelvaro.ini"));
+    store.WriteInteger(D, "Frequencia", 200);
+    std::string error;
+    EXPECT_FALSE(store.Close(&error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(ReadFileBytes(dir_.File("arquivo")), "not a folder");
+}
+
+TEST_F(SettingsFilesTest, AnUnreadableStoreIsNotOverwritten) {
+    std::filesystem::create_directory(StoreFile());  // a folder where the file should be
+    SettingsStore store(StoreFile());
+    EXPECT_EQ(store.ReadInteger(D, "Frequencia", 50), 50);
+    store.WriteInteger(D, "Frequencia", 200);
+    std::string error;
+    EXPECT_FALSE(store.Close(&error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(std::filesystem::is_directory(StoreFile()));
+    EXPECT_EQ(TemporaryFiles(dir_.Path()), 0u);
+}
+
+TEST_F(SettingsFilesTest, ALockHeldTooLongFailsTheSave) {
+    const std::string old = "[Dados]\nFrequencia=100\n";
+    WriteFileBytes(StoreFile(), old);
+    const int lockFd = open((StoreFile() + ".lock").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(lockFd, 0);
+    ASSERT_EQ(flock(lockFd, LOCK_EX), 0);
+    {
+        SettingsStore store(StoreFile());
+        store.SetLockWait(100);
+        store.WriteInteger(D, "Frequencia", 200);
+        std::string error;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(store.Close(&error));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        EXPECT_NE(error.find("bloqueado"), std::string::npos) << error;
+        EXPECT_EQ(ReadFileBytes(StoreFile()), old);
+    }
+    // Once the lock is free the same writes go through.
+    close(lockFd);
+    SettingsStore store(StoreFile());
+    store.WriteInteger(D, "Frequencia", 200);
+    EXPECT_TRUE(store.Close());
+    EXPECT_EQ(ReadFileBytes(StoreFile()), "[Dados]\nFrequencia=200\n");
+}
+
+TEST_F(SettingsFilesTest, ASaveKeepsTheFilesPermissions) {
+    WriteFileBytes(StoreFile(), "[Dados]\nFrequencia=100\n");
+    chmod(StoreFile().c_str(), 0640);
+    SettingsStore store(StoreFile());
+    store.WriteInteger(D, "Frequencia", 200);
+    ASSERT_TRUE(store.Close());
+    struct stat info {};
+    ASSERT_EQ(stat(StoreFile().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+}  // namespace
+}  // namespace kelvaro
