@@ -270,7 +270,9 @@ void LoadChart::ZoomAt(QPointF position, double factor, Qt::Orientation orientat
     if (area.isEmpty() || !(factor > 0.0)) {
         return;
     }
-    const QPointF onChart = chart_->mapFromScene(view_->mapToScene(position.toPoint()));
+    // The view shows the scene unscaled; only its origin may differ from the widget's.
+    const QPointF onChart =
+        chart_->mapFromScene(QPointF(view_->mapToScene(QPoint(0, 0))) + position);
     if (orientation == Qt::Horizontal) {
         const double low = axisX_->min();
         const double high = axisX_->max();

@@ -1,0 +1,265 @@
+#include "chart/LoadChart.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QChart>
+#include <QChartView>
+#include <QGraphicsScene>
+#include <QGraphicsSimpleTextItem>
+#include <QGraphicsTextItem>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QValueAxis>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kelvaro {
+namespace {
+
+std::vector<ChartPoint> Samples(int count, double step = 1.0) {
+    std::vector<ChartPoint> points;
+    points.reserve(static_cast<std::size_t>(count));
+    for (int i = 1; i <= count; ++i) {
+        points.push_back({i * step, std::sin(i * 0.01) * 100.0 + (i % 37)});
+    }
+    return points;
+}
+
+// A shown chart of a known size, laid out so the plot area is real.
+struct ShownChart {
+    ShownChart() {
+        chart.resize(1000, 600);
+        chart.show();
+        QApplication::processEvents();
+    }
+    int PlotColumns() const {
+        return static_cast<int>(
+            std::ceil(chart.Chart()->plotArea().width() * chart.View()->devicePixelRatioF()));
+    }
+    LoadChart chart;
+};
+
+struct AxisStep {
+    bool maximum;
+    double value;
+};
+struct AxisCase {
+    std::string name;
+    std::vector<AxisStep> steps;
+    double expectedMinimum;
+    double expectedMaximum;
+};
+
+class LeftAxisRule : public ::testing::TestWithParam<AxisCase> {};
+
+TEST_P(LeftAxisRule, RefusesAMaximumBelowTheMinimumAndAMinimumAboveTheMaximum) {
+    LoadChart chart;
+    for (const AxisStep& step : GetParam().steps) {
+        if (step.maximum) {
+            chart.SetLeftAxisMaximum(step.value);
+        } else {
+            chart.SetLeftAxisMinimum(step.value);
+        }
+    }
+    EXPECT_EQ(chart.LeftAxisMinimum(), GetParam().expectedMinimum);
+    EXPECT_EQ(chart.LeftAxisMaximum(), GetParam().expectedMaximum);
+    if (GetParam().expectedMaximum > GetParam().expectedMinimum) {
+        EXPECT_EQ(chart.AxisY()->min(), GetParam().expectedMinimum);
+        EXPECT_EQ(chart.AxisY()->max(), GetParam().expectedMaximum);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LeftAxisRule,
+    ::testing::Values(AxisCase{"Initial", {}, 0.0, 10.0},
+                      AxisCase{"MaximumBelowMinimumRefused", {{true, -1.0}}, 0.0, 10.0},
+                      AxisCase{"MinimumAboveMaximumRefused", {{false, 10.5}}, 0.0, 10.0},
+                      AxisCase{"MaximumEqualToMinimumAccepted", {{true, 0.0}}, 0.0, 0.0},
+                      // The drawing sets the maximum then the minimum, both spanning zero.
+                      AxisCase{"AllPositive", {{true, 995.0}, {false, 0.0}}, 0.0, 995.0},
+                      AxisCase{"AllNegative", {{true, 0.0}, {false, -42.5}}, -42.5, 0.0},
+                      AxisCase{"NothingDrawn", {{true, 0.0}, {false, 0.0}}, 0.0, 0.0},
+                      AxisCase{"BothSides", {{true, 3.0}, {false, -7.0}}, -7.0, 3.0},
+                      // Shrinking below the old minimum needs the minimum lowered first.
+                      AxisCase{
+                          "RefusedThenAcceptedAfterMinimumLowered",
+                          {{true, 0.0}, {false, -5.0}, {true, -8.0}, {false, -9.0}, {true, -8.0}},
+                          -9.0,
+                          -8.0}),
+    [](const ::testing::TestParamInfo<AxisCase>& param) { return param.param.name; });
+
+TEST(LoadChart, SeriesStartHiddenFromLegendWithTheirPlateColours) {
+    LoadChart chart;
+    const QColor expected[] = {Qt::red, Qt::green, Qt::black, Qt::blue};
+    for (int s = 1; s <= 4; ++s) {
+        EXPECT_EQ(chart.Series(s)->pen().color(), expected[s - 1]) << s;
+        EXPECT_FALSE(chart.Series(s)->pointsVisible()) << s;
+        EXPECT_EQ(chart.Series(s)->name(), QStringLiteral("Placa %1: ").arg(s));
+    }
+    EXPECT_FALSE(chart.Chart()->legend()->isVisible());
+    EXPECT_EQ(chart.Chart()->legend()->alignment(), Qt::AlignBottom);
+    EXPECT_EQ(chart.Chart()->animationOptions(), QChart::NoAnimation);
+}
+
+TEST(LoadChart, LegendListsOnlyTheSeriesAskedFor) {
+    ShownChart shown;
+    LoadChart& chart = shown.chart;
+    chart.SetLegendVisible(true);
+    chart.SetSeriesTitle(3, "Placa 3: ");
+    for (int s = 1; s <= 4; ++s) {
+        chart.SetSeriesInLegend(s, s % 2 == 1);
+    }
+    chart.SetSeriesInLegend(3, false);
+    chart.SetSeriesInLegend(3, true);
+    QApplication::processEvents();
+    EXPECT_TRUE(chart.Chart()->legend()->isVisible());
+    for (int s = 1; s <= 4; ++s) {
+        const auto markers = chart.Chart()->legend()->markers(chart.Series(s));
+        ASSERT_EQ(markers.size(), 1) << s;
+        EXPECT_EQ(markers.front()->isVisible(), s % 2 == 1) << s;
+    }
+    // The next run hides the legend and shows it again: the listing must survive.
+    chart.SetLegendVisible(false);
+    EXPECT_FALSE(chart.Chart()->legend()->isVisible());
+    chart.SetLegendVisible(true);
+    QApplication::processEvents();
+    for (int s = 1; s <= 4; ++s) {
+        const auto markers = chart.Chart()->legend()->markers(chart.Series(s));
+        EXPECT_EQ(markers.front()->isVisible(), s % 2 == 1) << s;
+    }
+}
+
+TEST(LoadChart, KeepsEveryPointButFeedsQtOnlyTheReduction) {
+    ShownChart shown;
+    LoadChart& chart = shown.chart;
+    const auto points = Samples(144000);
+    for (int s = 1; s <= 4; ++s) {
+        chart.SetSeriesPoints(s, points);
+    }
+    QApplication::processEvents();
+    const int columns = shown.PlotColumns();
+    ASSERT_GT(columns, 100);
+    for (int s = 1; s <= 4; ++s) {
+        EXPECT_EQ(chart.Points(s).size(), 144000u);
+        EXPECT_GT(chart.Series(s)->count(), columns);
+        EXPECT_LE(chart.Series(s)->count(), 4 * (columns + 1) + 2);
+    }
+    // The sample axis follows the data.
+    EXPECT_EQ(chart.AxisX()->min(), 1.0);
+    EXPECT_EQ(chart.AxisX()->max(), 144000.0);
+
+    chart.ClearSeries(2);
+    EXPECT_TRUE(chart.Points(2).empty());
+    EXPECT_EQ(chart.Series(2)->count(), 0);
+    EXPECT_EQ(chart.Points(1).size(), 144000u);
+}
+
+TEST(LoadChart, ShortRunsReachQtUnreduced) {
+    ShownChart shown;
+    shown.chart.SetSeriesPoints(4, Samples(300));
+    EXPECT_EQ(shown.chart.Series(4)->count(), 300);
+    EXPECT_EQ(shown.chart.Series(4)->at(299), QPointF(300.0, Samples(300)[299].y));
+}
+
+TEST(LoadChart, UnorderedPointsAreOrderedNotLost) {
+    LoadChart chart;
+    chart.SetSeriesPoints(1, {{3.0, 1.0}, {1.0, 2.0}, {2.0, 3.0}});
+    ASSERT_EQ(chart.Points(1).size(), 3u);
+    EXPECT_EQ(chart.Points(1)[0].x, 1.0);
+    EXPECT_EQ(chart.Points(1)[2].x, 3.0);
+}
+
+TEST(LoadChart, BadSeriesNumberIsRefusedClearly) {
+    LoadChart chart;
+    chart.SetSeriesPoints(1, Samples(10));
+    for (int bad : {0, 5, -1}) {
+        EXPECT_THROW(chart.SetSeriesPoints(bad, Samples(3)), std::out_of_range) << bad;
+        EXPECT_THROW(chart.ClearSeries(bad), std::out_of_range) << bad;
+        EXPECT_THROW(chart.SetSeriesInLegend(bad, true), std::out_of_range) << bad;
+        EXPECT_THROW(chart.SetSeriesTitle(bad, "x"), std::out_of_range) << bad;
+    }
+    EXPECT_EQ(chart.Points(1).size(), 10u);
+}
+
+TEST(LoadChart, ZoomPanAndResetRecomputeTheVisibleReduction) {
+    ShownChart shown;
+    LoadChart& chart = shown.chart;
+    const auto points = Samples(144000);
+    chart.SetSeriesPoints(1, points);
+    chart.SetLeftAxisMaximum(200.0);
+    chart.SetLeftAxisMinimum(-100.0);
+    QApplication::processEvents();
+
+    // QChartView shows the chart unscaled at its origin: view pixels are chart pixels.
+    QRectF area = chart.Chart()->plotArea();
+    const QPointF quarter(area.left() + area.width() / 4.0, area.center().y());
+    const double anchor = 1.0 + 143999.0 / 4.0;
+    chart.ZoomAt(quarter, 1000.0, Qt::Horizontal);
+    const double x0 = chart.AxisX()->min();
+    const double x1 = chart.AxisX()->max();
+    // The sample under the cursor stays under the cursor.
+    EXPECT_NEAR(x0 + (x1 - x0) / 4.0, anchor, 1e-6);
+    EXPECT_NEAR(x1 - x0, 143999.0 / 1000.0, 1e-6);
+    // Zoomed in below one sample per column: the visible samples plus one on either side.
+    const auto visible = std::count_if(points.begin(), points.end(),
+                                       [&](const ChartPoint& p) { return p.x >= x0 && p.x <= x1; });
+    EXPECT_EQ(chart.Series(1)->count(), visible + 2);
+    EXPECT_LT(chart.Series(1)->at(0).x(), x0);
+    EXPECT_GT(chart.Series(1)->at(chart.Series(1)->count() - 1).x(), x1);
+
+    area = chart.Chart()->plotArea();
+    chart.PanBy(QPointF(area.width() / 2.0, 0.0));
+    EXPECT_NEAR(chart.AxisX()->min(), x0 - (x1 - x0) / 2.0, 1e-6);
+    EXPECT_LT(chart.Series(1)->at(0).x(), chart.AxisX()->min());
+
+    chart.ZoomAt(quarter, 4.0, Qt::Vertical);
+    EXPECT_NEAR(chart.AxisY()->max() - chart.AxisY()->min(), 75.0, 1e-6);
+    EXPECT_EQ(chart.LeftAxisMaximum(), 200.0);
+
+    chart.ResetView();
+    EXPECT_EQ(chart.AxisX()->min(), 1.0);
+    EXPECT_EQ(chart.AxisX()->max(), 144000.0);
+    EXPECT_EQ(chart.AxisY()->min(), -100.0);
+    EXPECT_EQ(chart.AxisY()->max(), 200.0);
+}
+
+TEST(LoadChart, ResizeRecomputesForTheNewWidth) {
+    ShownChart shown;
+    shown.chart.SetSeriesPoints(1, Samples(144000));
+    QApplication::processEvents();
+    const auto wide = shown.chart.Series(1)->count();
+    shown.chart.resize(400, 600);
+    QApplication::processEvents();
+    const int columns = shown.PlotColumns();
+    EXPECT_LT(shown.chart.Series(1)->count(), wide);
+    EXPECT_LE(shown.chart.Series(1)->count(), 4 * (columns + 1) + 2);
+}
+
+QStringList SceneTexts(const LoadChart& chart) {
+    QStringList texts;
+    for (QGraphicsItem* item : chart.View()->scene()->items()) {
+        if (auto* simple = dynamic_cast<QGraphicsSimpleTextItem*>(item)) {
+            texts << simple->text();
+        } else if (auto* rich = dynamic_cast<QGraphicsTextItem*>(item)) {
+            texts << rich->toPlainText();
+        }
+    }
+    return texts;
+}
+
+TEST(LoadChart, LoadLabelsUseTheLocaleGroupingAndThreeDecimals) {
+    ShownChart shown;
+    shown.chart.SetNumberLocale(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    shown.chart.SetLeftAxisMaximum(20000.0);
+    QApplication::processEvents();
+    const QStringList texts = SceneTexts(shown.chart);
+    EXPECT_TRUE(texts.contains(QStringLiteral("20.000,000"))) << texts.join(" | ").toStdString();
+    EXPECT_TRUE(texts.contains(QStringLiteral("0,000"))) << texts.join(" | ").toStdString();
+}
+
+}  // namespace
+}  // namespace kelvaro

@@ -1,0 +1,183 @@
+#include "chart/M4Reduce.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace kelvaro {
+namespace {
+
+std::vector<ChartPoint> Ramp(int count, double (*y)(int)) {
+    std::vector<ChartPoint> points;
+    for (int i = 0; i < count; ++i) {
+        points.push_back({static_cast<double>(i), y(i)});
+    }
+    return points;
+}
+
+std::vector<double> Xs(const std::vector<ChartPoint>& points) {
+    std::vector<double> xs;
+    for (const auto& p : points) {
+        xs.push_back(p.x);
+    }
+    return xs;
+}
+
+struct Case {
+    std::string name;
+    std::vector<ChartPoint> input;
+    double x0;
+    double x1;
+    int width;
+    std::vector<double> expectedX;
+};
+
+class M4ReduceTable : public ::testing::TestWithParam<Case> {};
+
+TEST_P(M4ReduceTable, KeepsTheExpectedPoints) {
+    const Case& c = GetParam();
+    EXPECT_EQ(Xs(M4Reduce(c.input, c.x0, c.x1, c.width)), c.expectedX);
+}
+
+std::vector<ChartPoint> SpikeInBin() {
+    // 10 points per column; the spike and the dip sit in the middle of column 1.
+    auto points = Ramp(30, [](int) { return 1.0; });
+    points[14].y = 50.0;
+    points[16].y = -50.0;
+    return points;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, M4ReduceTable,
+    ::testing::Values(
+        Case{"Empty", {}, 0.0, 10.0, 100, {}},
+        Case{"OnePoint", {{3.0, 7.0}}, 0.0, 10.0, 100, {3.0}},
+        Case{"FewerPointsThanPixelsKeepsAll",
+             Ramp(5, [](int i) { return i * 1.5; }),
+             0.0,
+             4.0,
+             100,
+             {0.0, 1.0, 2.0, 3.0, 4.0}},
+        // Constant line, 10 points per column: first and last of each column only.
+        Case{"FirstAndLastPerColumn",
+             Ramp(30, [](int) { return 1.0; }),
+             0.0,
+             30.0,
+             3,
+             {0.0, 9.0, 10.0, 19.0, 20.0, 29.0}},
+        Case{"SpikeAndDipInsideAColumnKept",
+             SpikeInBin(),
+             0.0,
+             30.0,
+             3,
+             {0.0, 9.0, 10.0, 14.0, 16.0, 19.0, 20.0, 29.0}},
+        // Visible 10..19 in one column: neighbours 9 and 20 let the line enter and leave.
+        Case{"NeighboursOutsideTheRangeKept",
+             Ramp(30, [](int i) { return static_cast<double>(i % 7); }),
+             10.0,
+             19.0,
+             1,
+             {9.0, 10.0, 13.0, 14.0, 19.0, 20.0}},
+        Case{"RangeBetweenTwoPointsKeepsBothNeighbours",
+             {{0.0, 1.0}, {100.0, 2.0}},
+             40.0,
+             60.0,
+             10,
+             {0.0, 100.0}},
+        Case{"MinimumEqualsFirstNotRepeated",
+             {{0.0, -5.0}, {0.2, 0.0}, {0.4, 9.0}, {0.6, 1.0}},
+             0.0,
+             1.0,
+             1,
+             {0.0, 0.4, 0.6}},
+        // Points exactly on the right edge share the last column instead of opening one more.
+        Case{"RightEdgeBelongsToTheLastColumn",
+             {{0.0, 0.0},
+              {5.0, 3.0},
+              {7.0, 9.0},
+              {8.0, -1.0},
+              {10.0, 1.0},
+              {10.0, 5.0},
+              {10.0, 2.0}},
+             0.0,
+             10.0,
+             2,
+             {0.0, 5.0, 7.0, 8.0, 10.0}},
+        Case{"ZeroWidthCountsAsOneColumn",
+             Ramp(10, [](int i) { return static_cast<double>(i == 4 ? 9 : 0); }),
+             0.0,
+             9.0,
+             0,
+             {0.0, 4.0, 9.0}},
+        Case{"EmptyRangeIsOneColumn",
+             Ramp(10, [](int) { return 0.0; }),
+             5.0,
+             5.0,
+             100,
+             {4.0, 5.0, 6.0}}),
+    [](const ::testing::TestParamInfo<Case>& param) { return param.param.name; });
+
+// On noisy data every column keeps its extremes and its ends, and the output stays bounded.
+TEST(M4Reduce, NoisyDataKeepsEveryColumnsExtremesWithinBound) {
+    std::mt19937 random(42);
+    std::normal_distribution<double> noise(0.0, 3.0);
+    std::vector<ChartPoint> points;
+    for (int i = 0; i < 144000; ++i) {
+        points.push_back({static_cast<double>(i + 1), noise(random) + (i % 20000 < 9000 ? 50 : 0)});
+    }
+    for (int width : {1, 7, 333, 1000}) {
+        const double x0 = 1000.5;
+        const double x1 = 120000.25;
+        const auto reduced = M4Reduce(points, x0, x1, width);
+        ASSERT_LE(reduced.size(), 4u * static_cast<unsigned>(width) + 2u) << width;
+        ASSERT_TRUE(std::is_sorted(reduced.begin(), reduced.end(),
+                                   [](auto& a, auto& b) { return a.x < b.x; }));
+        EXPECT_EQ(reduced.front().x, 1000.0);
+        EXPECT_EQ(reduced.back().x, 120001.0);
+
+        auto column = [&](double x) {
+            return std::clamp(static_cast<int>(std::floor((x - x0) / (x1 - x0) * width)), 0,
+                              width - 1);
+        };
+        struct Extremes {
+            double low = 1e300, high = -1e300, first = 0, last = 0;
+            bool any = false;
+        };
+        std::map<int, Extremes> full;
+        std::map<int, Extremes> kept;
+        auto add = [&](std::map<int, Extremes>& into, const ChartPoint& p) {
+            if (p.x < x0 || p.x > x1) {
+                return;
+            }
+            Extremes& e = into[column(p.x)];
+            e.low = std::min(e.low, p.y);
+            e.high = std::max(e.high, p.y);
+            if (!e.any) {
+                e.first = p.x;
+            }
+            e.last = p.x;
+            e.any = true;
+        };
+        for (const auto& p : points) {
+            add(full, p);
+        }
+        for (const auto& p : reduced) {
+            add(kept, p);
+        }
+        ASSERT_EQ(full.size(), kept.size());
+        for (const auto& [c, e] : full) {
+            EXPECT_EQ(kept[c].low, e.low) << "column " << c;
+            EXPECT_EQ(kept[c].high, e.high) << "column " << c;
+            EXPECT_EQ(kept[c].first, e.first) << "column " << c;
+            EXPECT_EQ(kept[c].last, e.last) << "column " << c;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kelvaro
