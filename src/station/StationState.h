@@ -33,6 +33,9 @@ struct StationState {
     std::array<bool, kPlateCount> PlacaEncontrada{};
     std::array<std::int32_t, kPlateCount> FrequenciaCalibracao{50, 50, 50, 50};
     std::int32_t FrequenciaTeste = 50;
+    // Set at start-up and cleared by the calibration screen's first activation: only that
+    // one opens the ticked plates' channels; later visits leave it to the reading tick.
+    bool calibrationFirstActivation = true;
 
     std::vector<std::string> ListaPortas;
     std::uint8_t NumPortas = 0;

@@ -1,0 +1,61 @@
+// The calibration screen's settings: what it reads when it opens, what it writes when it
+// closes, and the per-plate calibration values with the conversion of a raw reading.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "settings/SettingsStore.h"
+#include "station/StationState.h"
+
+namespace kelvaro {
+
+// A plate's calibration values. A raw reading r converts to (r - zeroOffset) / index - tare.
+struct PlateCalibration {
+    double zeroOffset = 0.0;     // raw counts with no load
+    double index = 1.0;          // raw counts per load unit
+    double tare = 0.0;           // load units
+    double loadedAverage = 0.0;  // raw counts under the known load at the last calibration
+};
+
+double ConvertedLoad(double raw, const PlateCalibration& values);
+
+struct PlateScreenSettings {
+    bool active = false;
+    std::string port;
+    std::string load = "50";
+    std::string unit = "kgf";
+    PlateCalibration values;
+    std::string tareCaption = "Tara";
+};
+
+struct CalibrationScreenSettings {
+    std::int32_t frequency = 50;
+    std::array<PlateScreenSettings, kPlateCount> plates;
+};
+
+// "sp" and 3 give "sp3".
+std::string PlateKey(std::string_view base, int plate);
+
+// A stored number text. Texts are written with the user's decimal separator, but a store
+// carried over from a machine with the other locale holds the other one; since the writers
+// never group digits, a text that only parses with the other separator can only mean that,
+// so it is read that way. A text that is no number at all gives `fallback`.
+double ParseStoredNumber(std::string_view text, char decimalSeparator, double fallback);
+
+// Everything the screen shows when it opens, with the defaults of a first run.
+CalibrationScreenSettings ReadCalibrationSettings(const SettingsStore& store,
+                                                  char decimalSeparator);
+
+// What the screen leaves behind when it closes, per plate.
+struct PlateClosingState {
+    bool active = false;
+    std::string load;  // the load field's text as typed
+    std::string unit;
+};
+void WriteClosingSettings(SettingsStore& store,
+                          const std::array<PlateClosingState, kPlateCount>& plates);
+
+}  // namespace kelvaro
