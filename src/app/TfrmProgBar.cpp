@@ -1,0 +1,101 @@
+#include "app/TfrmProgBar.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QProgressBar>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QWindow>
+#include <algorithm>
+
+#include "station/Dialogs.h"
+#include "ui/StationStyle.h"
+
+namespace kelvaro {
+
+namespace {
+
+constexpr int kMargin = 8;
+constexpr int kClientWidth = 644;
+constexpr int kClientHeight = 50;
+// How long Show waits for the window system to put the window on screen.
+constexpr int kExposeWaitMs = 200;
+
+}  // namespace
+
+TfrmProgBar::TfrmProgBar()
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+    setWindowTitle(QString::fromUtf8(kApplicationTitle));
+    FillBackground(this, Qt::white);
+    setFixedSize(kClientWidth + 2 * kMargin, kClientHeight + 2 * kMargin);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
+    pnProgBar = new QFrame(this);
+    pnProgBar->setFrameStyle(QFrame::NoFrame);
+    FillBackground(pnProgBar, BandColour());
+    layout->addWidget(pnProgBar);
+
+    auto* inner = new QVBoxLayout(pnProgBar);
+    inner->setContentsMargins(0, 0, 0, 0);
+    pbProgBar = new QProgressBar(pnProgBar);
+    pbProgBar->setRange(0, maximum_);
+    pbProgBar->setValue(0);
+    pbProgBar->setTextVisible(false);
+    inner->addWidget(pbProgBar);
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect area = rect();
+        area.moveCenter(screen->availableGeometry().center());
+        move(area.topLeft());
+    }
+}
+
+TfrmProgBar::~TfrmProgBar() = default;
+
+void TfrmProgBar::SetMaximum(int maximum) {
+    maximum_ = std::max(maximum, 0);
+    position_ = std::min(position_, maximum_);
+    pbProgBar->setRange(0, maximum_);
+    DrawBar();
+}
+
+void TfrmProgBar::SetPosition(int position) {
+    position_ = std::clamp(position, 0, maximum_);
+    // Callers step through up to 144000 positions in a tight loop: drawing every step would
+    // cost more than their work, so the bar is drawn on a clock, and always at the end.
+    if (position_ == maximum_ || !sinceRepaint_.isValid() ||
+        sinceRepaint_.elapsed() >= kRepaintIntervalMs) {
+        DrawBar();
+    }
+}
+
+void TfrmProgBar::Show() {
+    show();
+    raise();
+    // The caller blocks the message loop right after this, so let the window system map the
+    // window now; without it the bar would stay invisible until the work is done. Input is
+    // held back so the operator cannot start anything in between.
+    QElapsedTimer waited;
+    waited.start();
+    while (windowHandle() != nullptr && !windowHandle()->isExposed() &&
+           waited.elapsed() < kExposeWaitMs) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+    }
+    DrawBar();
+}
+
+void TfrmProgBar::Close() {
+    DrawBar();
+    hide();
+}
+
+void TfrmProgBar::DrawBar() {
+    pbProgBar->setValue(position_);
+    if (isVisible()) {
+        pbProgBar->repaint();
+    }
+    sinceRepaint_.start();
+}
+
+}  // namespace kelvaro

@@ -1,0 +1,44 @@
+// The progress window: one borderless bar centred on the desktop, shown above the current
+// screen while a long operation blocks the user-interface thread.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QWidget>
+
+#include "station/ProgressView.h"
+
+class QFrame;
+class QProgressBar;
+
+namespace kelvaro {
+
+class TfrmProgBar : public QWidget, public ProgressView {
+    Q_OBJECT
+  public:
+    // The bar is drawn at most this often while positions stream in.
+    static constexpr int kRepaintIntervalMs = 50;
+
+    TfrmProgBar();
+    ~TfrmProgBar() override;
+
+    // ProgressView. Positions outside 0..maximum are held at the nearer end.
+    void SetMaximum(int maximum) override;
+    void SetPosition(int position) override;
+    int Position() const override { return position_; }
+    void Show() override;
+    void Close() override;
+
+    int Maximum() const { return maximum_; }
+
+    QFrame* pnProgBar = nullptr;
+    QProgressBar* pbProgBar = nullptr;
+
+  private:
+    void DrawBar();
+
+    int maximum_ = 100;
+    int position_ = 0;
+    QElapsedTimer sinceRepaint_;
+};
+
+}  // namespace kelvaro

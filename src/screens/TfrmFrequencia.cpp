@@ -1,0 +1,184 @@
+#include "screens/TfrmFrequencia.h"
+
+#include <QEvent>
+#include <QLabel>
+#include <QRadioButton>
+#include <QShowEvent>
+#include <QVBoxLayout>
+#include <string>
+
+#include "settings/SettingsStore.h"
+#include "ui/Panels.h"
+#include "ui/PictureButton.h"
+#include "ui/StationStyle.h"
+#include "ui/WindowHandOver.h"
+
+namespace kelvaro {
+
+namespace {
+
+struct OptionDefinition {
+    const char* caption;
+    int tag;  // Hz
+    const char* stateKey;
+    int left;
+};
+
+constexpr std::array<OptionDefinition, TfrmFrequencia::kOptionCount> kOptions{{
+    {"050", 50, "freq1", 8},
+    {"100", 100, "freq2", 120},
+    {"150", 150, "freq3", 232},
+    {"200", 200, "freq4", 344},
+    {"300", 300, "freq5", 456},
+    {"400", 400, "freq6", 568},
+    {"600", 600, "freq7", 679},
+}};
+
+constexpr int kOptionTop = 31;
+constexpr int kOptionWidth = 80;
+constexpr int kOptionHeight = 37;
+constexpr const char* kTagProperty = "tag";
+
+// Sets an option's tick the way the stored states describe it: ticking one clears the others,
+// and clearing one leaves the others as they are (even when that leaves none ticked), which
+// an exclusive group would refuse.
+void SetTicked(QRadioButton* option, bool ticked) {
+    if (ticked) {
+        option->setChecked(true);
+        return;
+    }
+    option->setAutoExclusive(false);
+    option->setChecked(false);
+    option->setAutoExclusive(true);
+}
+
+void ReportUnsavedSettings(Dialogs& dialogs, const std::string& reason) {
+    dialogs.MessageBox("Não foi possível gravar as configurações: " + reason, kApplicationTitle,
+                       DialogButtons::Ok, DialogIcon::Error);
+}
+
+}  // namespace
+
+TfrmFrequencia::TfrmFrequencia(StationState& state, Dialogs& dialogs, QWidget* mainWindow)
+    : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowCloseButtonHint),
+      state_(state),
+      dialogs_(dialogs),
+      mainWindow_(mainWindow) {
+    setFont(DefaultWindowFont());
+    FillBackground(this, StationBackgroundColour());
+    setFixedSize(1069, 522);
+    setSizeGripEnabled(false);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    pnTopo = new TitleBand(QStringLiteral("Frequência (Hz)"), this);
+    lbComunicacao = pnTopo->Title();
+    layout->addWidget(pnTopo);
+
+    pnCenter = new LoweredPanel(this);
+    layout->addWidget(pnCenter, 1);
+    pnFrequencia = new QFrame(pnCenter);
+    pnFrequencia->setFixedSize(760, 97);
+    FillBackground(pnFrequencia, Qt::white);
+
+    for (std::size_t i = 0; i < kOptions.size(); ++i) {
+        const OptionDefinition& definition = kOptions[i];
+        auto* option = new QRadioButton(QString::fromLatin1(definition.caption), pnFrequencia);
+        option->setProperty(kTagProperty, definition.tag);
+        option->setGeometry(definition.left, kOptionTop, kOptionWidth, kOptionHeight);
+        option->setFont(VerdanaFont(27, true));
+        SetTextColour(option, Qt::black);
+        option->setCursor(Qt::PointingHandCursor);
+        connect(option, &QRadioButton::clicked, this, [this, option] { cbF600Click(option); });
+        options_[i] = option;
+    }
+    cbF050 = options_[0];
+    cbF100 = options_[1];
+    cbF150 = options_[2];
+    cbF200 = options_[3];
+    cbF300 = options_[4];
+    cbF400 = options_[5];
+    cbF600 = options_[6];
+    cbF050->setChecked(true);
+
+    pnBottom = new BottomBand(this);
+    pnBarra1 = pnBottom->Bar();
+    layout->addWidget(pnBottom);
+    btVoltar = new PictureButton(QStringLiteral("Voltar"), ButtonPicture::Back, pnBarra1);
+    btVoltar->setFixedSize(150, 49);
+    btVoltar->move(0, kPanelMargin);
+    connect(btVoltar, &QPushButton::clicked, this, [this] { btVoltarClick(); });
+
+    pnCenter->installEventFilter(this);
+    pnBarra1->installEventFilter(this);
+}
+
+TfrmFrequencia::~TfrmFrequencia() = default;
+
+void TfrmFrequencia::FormShow() {
+    WindowHandOver::OnShow(this, mainWindow_, QStringLiteral(" - Frequência"));
+    SettingsStore store(state_.settingsPath);
+    for (std::size_t i = 0; i < kOptions.size(); ++i) {
+        SetTicked(options_[i], store.ReadBool(kSettingsSection, kOptions[i].stateKey, i == 0));
+    }
+    // Loaded after the ticks, so the stored value wins; the screen holds it in 16 bits.
+    frequenciaSelecionada_ =
+        static_cast<std::uint16_t>(store.ReadInteger(kSettingsSection, "Frequencia", 50));
+    store.Close();
+}
+
+void TfrmFrequencia::cbF600Click(QRadioButton* clicked) {
+    frequenciaSelecionada_ = static_cast<std::uint16_t>(clicked->property(kTagProperty).toInt());
+}
+
+void TfrmFrequencia::FormResize() {
+    pnFrequencia->move((pnCenter->width() - pnFrequencia->width()) / 2,
+                       (pnCenter->height() - pnFrequencia->height()) / 2);
+    btVoltar->move(pnBarra1->width() - 158, btVoltar->y());
+}
+
+void TfrmFrequencia::btVoltarClick() {
+    close();
+}
+
+void TfrmFrequencia::FormClose() {
+    WindowHandOver::OnClose(this, mainWindow_);
+    SettingsStore store(state_.settingsPath);
+    for (std::size_t i = 0; i < kOptions.size(); ++i) {
+        store.WriteBool(kSettingsSection, kOptions[i].stateKey, options_[i]->isChecked());
+    }
+    store.WriteInteger(kSettingsSection, "Frequencia", frequenciaSelecionada_);
+    std::string reason;
+    if (!store.Close(&reason)) {
+        ReportUnsavedSettings(dialogs_, reason);
+    }
+}
+
+void TfrmFrequencia::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // A spontaneous show is the window system restoring the window, not the screen opening.
+    if (!event->spontaneous()) {
+        FormShow();
+    }
+}
+
+// Voltar, the close box and Escape all end here, so the closing work runs exactly once.
+void TfrmFrequencia::done(int result) {
+    if (!closed_) {
+        closed_ = true;
+        FormClose();
+    }
+    QDialog::done(result);
+}
+
+bool TfrmFrequencia::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize && (watched == pnCenter || watched == pnBarra1)) {
+        FormResize();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace kelvaro
