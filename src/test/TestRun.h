@@ -23,7 +23,25 @@ class TestRun {
 
     bool TesteRodando() const { return testeRodando_; }
 
+    // The steps below are public so the main window and the tests can name them; the button
+    // and the idle pass are the normal ways in.
+    void HabilitarBotoes(bool enabled);
+    // Starts the stream on every active plate; false after reporting the plate that failed.
+    bool IniciarDispositivos();
+    void LimparAmostras();
+    // Stop: unhooks the pass, stops and closes the active plates, draws and offers the export.
+    bool PararTeste();
+    // Converts the raw readings with each plate's calibration and draws them; false (after
+    // the error report) when a calibration value is unusable.
+    bool DesenharGrafico();
+
   private:
+    void Iniciar();
+    // Ends a failed start-up step: label, buttons, then the error report.
+    void FalhaNaPartida(const std::string& message);
+    // DTR low, Stop and close for every active plate's channel.
+    void PararPlacas();
+
     StationState& state_;
     Dialogs& dialogs_;
     ProgressView& progress_;

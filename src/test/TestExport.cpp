@@ -1,0 +1,491 @@
+#include "test/TestExport.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+#include "settings/NumberText.h"
+#include "settings/SettingsStore.h"
+
+namespace kelvaro {
+
+namespace {
+
+// Windows-1252 bytes 0x80..0x9F and the characters they stand for (0 = no character).
+constexpr std::array<char32_t, 32> kHighControls{
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+// Decodes one UTF-8 character at `text[i]`; returns its length, or 0 when the bytes there
+// are not a well-formed character (overlong forms and surrogates included).
+std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& c) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+    const unsigned char b0 = byte(0);
+    std::size_t length = 0;
+    char32_t minimum = 0;
+    if (b0 < 0x80) {
+        c = b0;
+        return 1;
+    } else if ((b0 & 0xE0) == 0xC0) {
+        length = 2;
+        c = b0 & 0x1Fu;
+        minimum = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        length = 3;
+        c = b0 & 0x0Fu;
+        minimum = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        length = 4;
+        c = b0 & 0x07u;
+        minimum = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) {
+        return 0;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(k) & 0xC0) != 0x80) {
+            return 0;
+        }
+        c = (c << 6) | (byte(k) & 0x3Fu);
+    }
+    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+        return 0;
+    }
+    return length;
+}
+
+char Windows1252Byte(char32_t c) {
+    if (c < 0x20) {
+        return (c == '\t' || c == '\r' || c == '\n') ? static_cast<char>(c) : '?';
+    }
+    if (c < 0x7F || (c >= 0xA0 && c <= 0xFF)) {
+        return static_cast<char>(static_cast<unsigned char>(c));
+    }
+    for (std::size_t k = 0; k < kHighControls.size(); ++k) {
+        if (kHighControls[k] != 0 && kHighControls[k] == c) {
+            return static_cast<char>(static_cast<unsigned char>(0x80 + k));
+        }
+    }
+    return '?';  // DEL, C1 controls and everything beyond the code page
+}
+
+// The reasons a file write fails, as the operator reads them.
+std::string ReasonText(int error) {
+    switch (error) {
+        case ENOSPC:
+            return "Sem espaço no dispositivo";
+        case EDQUOT:
+            return "Cota de disco excedida";
+        case EACCES:
+        case EPERM:
+            return "Permissão negada";
+        case EROFS:
+            return "Sistema de arquivos somente leitura";
+        case ENOENT:
+            return "A pasta não existe";
+        case ENOTDIR:
+            return "Um componente do caminho não é uma pasta";
+        case EISDIR:
+            return "O nome indica uma pasta";
+        case ENAMETOOLONG:
+            return "Nome de arquivo muito longo";
+        case EFBIG:
+            return "Arquivo grande demais";
+        case EIO:
+            return "Erro de entrada/saída";
+        case EMFILE:
+        case ENFILE:
+            return "Arquivos abertos demais";
+        case EBUSY:
+        case ETXTBSY:
+            return "O arquivo está em uso";
+        default:
+            return std::string("Erro ") + std::to_string(error) + " (" + std::strerror(error) + ")";
+    }
+}
+
+std::string WriteErrorText(const std::string& path, int error) {
+    return "Não foi possível gravar o arquivo " + path + ": " + ReasonText(error);
+}
+
+// A temporary file beside the target: closed and removed unless it was renamed into place.
+class TemporaryFile {
+  public:
+    explicit TemporaryFile(const std::string& target) {
+        const std::filesystem::path p(target);
+        std::filesystem::path folder = p.parent_path();
+        if (folder.empty()) {
+            folder = ".";
+        }
+        name_ = (folder / ("." + p.filename().string() + ".XXXXXX")).string();
+        fd_ = mkstemp(name_.data());
+        if (fd_ < 0) {
+            error_ = errno;
+            name_.clear();
+            return;
+        }
+        // mkstemp makes the file private; give it what a newly created file would get.
+        const mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd_, static_cast<mode_t>(0666 & ~mask));
+    }
+    ~TemporaryFile() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        if (!name_.empty()) {
+            ::unlink(name_.c_str());
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    bool Ok() const { return fd_ >= 0; }
+    int Error() const { return error_; }
+
+    bool Write(std::string_view bytes) {
+        while (!bytes.empty()) {
+            const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                error_ = errno;
+                return false;
+            }
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+        }
+        return true;
+    }
+
+    // Syncs, closes and renames over `target`; the folder entry is synced too.
+    bool Commit(const std::string& target) {
+        if (::fsync(fd_) != 0) {
+            error_ = errno;
+            return false;
+        }
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0) {
+            error_ = errno;
+            return false;
+        }
+        if (::rename(name_.c_str(), target.c_str()) != 0) {
+            error_ = errno;
+            return false;
+        }
+        std::filesystem::path folder = std::filesystem::path(target).parent_path();
+        if (folder.empty()) {
+            folder = ".";
+        }
+        const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd >= 0) {
+            ::fsync(dirFd);  // durability of the name only; the data is safe already
+            ::close(dirFd);
+        }
+        name_.clear();
+        return true;
+    }
+
+  private:
+    std::string name_;
+    int fd_ = -1;
+    int error_ = 0;
+};
+
+// Shows the progress window for the rows and closes it however the writing ends.
+class ProgressShown {
+  public:
+    ProgressShown(ProgressView& progress, int maximum) : progress_(progress) {
+        progress_.SetMaximum(maximum);
+        progress_.SetPosition(0);
+        progress_.Show();
+    }
+    ~ProgressShown() { Close(); }
+    ProgressShown(const ProgressShown&) = delete;
+    ProgressShown& operator=(const ProgressShown&) = delete;
+    void Close() {
+        if (shown_) {
+            shown_ = false;
+            progress_.Close();
+        }
+    }
+
+  private:
+    ProgressView& progress_;
+    bool shown_ = true;
+};
+
+void AppendLine(std::string& out, std::string_view text) {
+    out += ToWindows1252(text);
+    out += "\r\n";
+}
+
+void AppendInteger(std::string& out, std::int64_t value) {
+    std::array<char, 24> buffer{};
+    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+    out.append(buffer.data(), result.ptr);
+}
+
+// A whole number as Teste holds it: optional sign and decimal digits, in 32-bit range.
+std::optional<std::int64_t> ParseTestNumber(std::string_view text) {
+    std::int32_t value = 0;
+    const char* first = text.data();
+    if (!text.empty() && text.front() == '+') {
+        ++first;
+    }
+    const auto result = std::from_chars(first, text.data() + text.size(), value);
+    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+constexpr std::size_t kFlushBytes = 64 * 1024;
+
+}  // namespace
+
+std::string ToWindows1252(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        char32_t c = 0;
+        const std::size_t length = DecodeUtf8(utf8, i, c);
+        if (length == 0) {
+            out += '?';
+            ++i;
+        } else {
+            out += Windows1252Byte(c);
+            i += length;
+        }
+    }
+    return out;
+}
+
+std::string CsvField(std::string_view text) {
+    if (text.find_first_of(";\"\r\n") == std::string_view::npos) {
+        return std::string(text);
+    }
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"') {
+            out += '"';
+        }
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+void AppendThreeDecimals(std::string& out, double value, char decimalSeparator) {
+    // Outside this range the digits no longer fit the fixed buffers below; such loads only
+    // come from a nonsensical calibration and take the general (allocating) path.
+    if (!std::isfinite(value) || std::fabs(value) >= 1e15) {
+        out += FormatNumber(value, NumberPattern::ThreeDecimals, decimalSeparator);
+        return;
+    }
+    std::array<char, 40> text{};
+    const auto result = std::to_chars(text.data(), text.data() + text.size(), std::fabs(value),
+                                      std::chars_format::scientific);
+    std::array<char, 48> digits{};
+    int count = 0;
+    const char* p = text.data();
+    for (; p < result.ptr && *p != 'e'; ++p) {
+        if (*p != '.') {
+            digits[static_cast<std::size_t>(count++)] = *p;
+        }
+    }
+    int exponent = 0;
+    ++p;  // 'e'
+    if (p < result.ptr && *p == '+') {
+        ++p;
+    }
+    std::from_chars(p, result.ptr, exponent);
+
+    if (exponent < -4) {  // below 0.0001: nothing reaches the rounding digit
+        out += '0';
+        out += decimalSeparator;
+        out += "000";
+        return;
+    }
+    int intDigits = exponent + 1;
+    if (intDigits < 1) {
+        const int zeros = 1 - intDigits;
+        std::memmove(digits.data() + zeros, digits.data(), static_cast<std::size_t>(count));
+        std::memset(digits.data(), '0', static_cast<std::size_t>(zeros));
+        count += zeros;
+        intDigits = 1;
+    }
+    const int wanted = intDigits + 3;
+    if (count < wanted) {
+        std::memset(digits.data() + count, '0', static_cast<std::size_t>(wanted - count));
+    } else if (count > wanted) {
+        if (digits[static_cast<std::size_t>(wanted)] >= '5') {
+            int i = wanted;
+            bool carry = true;
+            while (carry && i > 0) {
+                --i;
+                char& d = digits[static_cast<std::size_t>(i)];
+                if (d == '9') {
+                    d = '0';
+                } else {
+                    ++d;
+                    carry = false;
+                }
+            }
+            if (carry) {
+                std::memmove(digits.data() + 1, digits.data(), static_cast<std::size_t>(wanted));
+                digits[0] = '1';
+                ++intDigits;
+            }
+        }
+    }
+    const int total = intDigits + 3;
+    bool allZero = true;
+    for (int i = 0; i < total; ++i) {
+        if (digits[static_cast<std::size_t>(i)] != '0') {
+            allZero = false;
+            break;
+        }
+    }
+    if (std::signbit(value) && !allZero) {
+        out += '-';
+    }
+    int start = 0;
+    while (start < intDigits - 1 && digits[static_cast<std::size_t>(start)] == '0') {
+        ++start;
+    }
+    out.append(digits.data() + start, digits.data() + intDigits);
+    out += decimalSeparator;
+    out.append(digits.data() + intDigits, digits.data() + total);
+}
+
+bool WriteTestFile(const std::string& path, const TestFileHeading& heading,
+                   std::span<const SampleRecord> samples, char decimalSeparator,
+                   ProgressView& progress, std::string* error) {
+    const auto fail = [&](int code) {
+        if (error) {
+            *error = WriteErrorText(path, code);
+        }
+        return false;
+    };
+    TemporaryFile file(path);
+    if (!file.Ok()) {
+        return fail(file.Error());
+    }
+    const int rows = static_cast<int>(samples.size());
+    ProgressShown shown(progress, rows);
+
+    std::string out;
+    out.reserve(kFlushBytes + 1024);
+    out += ToWindows1252("Avaliação;");
+    AppendInteger(out, heading.testNumber);
+    out += ";\r\n";
+    out += ToWindows1252("Frequência;");
+    AppendInteger(out, heading.frequency);
+    out += ";\r\n;\r\n";
+    for (int p = 1; p <= kPlateCount; ++p) {
+        const auto index = static_cast<std::size_t>(p - 1);
+        AppendLine(out, "Placa " + std::to_string(p) + ";" + CsvField(heading.ports[index]) + ";");
+    }
+    out += ";\r\n";
+    std::string units = "Am Geral;";
+    for (int p = 1; p <= kPlateCount; ++p) {
+        const auto index = static_cast<std::size_t>(p - 1);
+        units += CsvField("Am" + std::to_string(p) + ": " + heading.units[index]) + ";";
+    }
+    AppendLine(out, units);
+    out += ";\r\n";
+
+    for (int i = 1; i <= rows; ++i) {
+        AppendInteger(out, i);
+        out += ';';
+        for (double v : samples[static_cast<std::size_t>(i - 1)]) {
+            AppendThreeDecimals(out, v, decimalSeparator);
+            out += ';';
+        }
+        out += "\r\n";
+        progress.SetPosition(i);
+        if (out.size() >= kFlushBytes) {
+            if (!file.Write(out)) {
+                return fail(file.Error());
+            }
+            out.clear();
+        }
+    }
+    shown.Close();
+    if (!file.Write(out) || !file.Commit(path)) {
+        return fail(file.Error());
+    }
+    return true;
+}
+
+void ExportarTeste(const StationState& state, Dialogs& dialogs, ProgressView& progress,
+                   const std::string& exportFolder) {
+    if (dialogs.MessageBox("Deseja salvar o teste?", "Kelvaro - Salvar", DialogButtons::YesNo,
+                           DialogIcon::Question) != DialogResult::Yes) {
+        return;
+    }
+    TestFileHeading heading;
+    {
+        SettingsStore store(state.settingsPath);
+        const std::string text = store.ReadString(kSettingsSection, "Teste", "0");
+        const auto last = ParseTestNumber(text);
+        if (!last) {
+            store.Close();
+            ReportError(dialogs, "'" + text + "' não é um valor inteiro válido");
+            return;
+        }
+        heading.testNumber = *last + 1;
+        store.WriteString(kSettingsSection, "Teste", std::to_string(heading.testNumber));
+        for (int p = 1; p <= kPlateCount; ++p) {
+            heading.units[static_cast<std::size_t>(p - 1)] =
+                store.ReadString(kSettingsSection, "u" + std::to_string(p), "un.");
+        }
+        // A store that cannot be saved must not cost the operator the test: the export goes
+        // on, and the next one may propose the same number again.
+        store.Close();
+    }
+    heading.frequency = state.FrequenciaTeste;
+    heading.ports = state.PortaPlaca;
+
+    SaveFileRequest request;
+    request.fileName = "Kelvaro_" + std::to_string(heading.testNumber);
+    request.defaultExtension = ".csv";
+    request.filter = "Arquivos do Microsoft Excel (*.csv)|*.csv";
+    request.initialFolder = exportFolder;
+    const auto path = dialogs.SaveFile(request);
+    if (!path) {
+        return;
+    }
+
+    const int count = std::clamp(state.NumAmostras, 0, kMaxSamples);
+    const std::span<const SampleRecord> samples(state.Amostras->data(),
+                                                static_cast<std::size_t>(count));
+    std::string error;
+    if (!WriteTestFile(*path, heading, samples, state.decimalSeparator, progress, &error)) {
+        ReportError(dialogs, error);
+        return;
+    }
+    dialogs.MessageBox("O exportação para o Excel foi concluída com sucesso", "Kelvaro",
+                       DialogButtons::Ok, DialogIcon::Information);
+    std::error_code ec;
+    if (std::filesystem::exists(*path, ec)) {
+        dialogs.OpenWithAssociatedApplication(*path);  // a desktop that cannot open it is no error
+    }
+}
+
+}  // namespace kelvaro
