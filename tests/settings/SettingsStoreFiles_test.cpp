@@ -128,22 +128,46 @@ TEST_F(SettingsFilesTest, ConcurrentProcessesSavingLoseNoKey) {
 
 TEST_F(SettingsFilesTest, AKillDuringASaveLeavesACompleteFile) {
     const std::string padding(48 * 1024, 'x');  // long enough for a kill to land mid-write
+    const auto save = [&] {
+        SettingsStore store(StoreFile());
+        store.WriteInteger(D, "n", store.ReadInteger(D, "n", 0) + 1);
+        store.WriteString(D, "pad", padding);
+        store.WriteString(D, "fim", "1");
+        return store.Close();
+    };
+    // Kills land anywhere within about three saves, however fast this machine is.
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(save());
+    }
+    const auto saveUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now() - start)
+                            .count() /
+                        5;
     std::mt19937 random(7);
-    std::uniform_int_distribution<int> delayUs(0, 8000);
-    int previous = -1;
-    for (int round = 0; round < 40; ++round) {
+    std::uniform_int_distribution<long long> delayUs(0, 3 * saveUs + 50);
+
+    int previous = 5;
+    int advanced = 0;
+    for (int round = 0; round < 60; ++round) {
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
         const pid_t child = Spawn([&] {
-            for (int i = 0;; ++i) {
-                SettingsStore store(StoreFile());
-                store.WriteInteger(D, "n", store.ReadInteger(D, "n", 0) + 1);
-                store.WriteString(D, "pad", padding);
-                store.WriteString(D, "fim", "1");
-                if (!store.Close()) {
+            close(ready[0]);
+            if (write(ready[1], "r", 1) != 1) {
+                return 3;
+            }
+            for (;;) {
+                if (!save()) {
                     return 2;
                 }
             }
         });
         ASSERT_GT(child, 0);
+        close(ready[1]);
+        char byte = 0;
+        ASSERT_EQ(read(ready[0], &byte, 1), 1);
+        close(ready[0]);
         std::this_thread::sleep_for(std::chrono::microseconds(delayUs(random)));
         kill(child, SIGKILL);
         int status = 0;
@@ -151,24 +175,20 @@ TEST_F(SettingsFilesTest, AKillDuringASaveLeavesACompleteFile) {
         ASSERT_TRUE(WIFSIGNALED(status)) << "the saving child stopped by itself";
 
         const std::string bytes = ReadFileBytes(StoreFile());
-        if (bytes.empty()) {
-            ASSERT_EQ(previous, -1) << "a saved file vanished";
-            continue;
-        }
+        ASSERT_FALSE(bytes.empty()) << "round " << round;
+        ASSERT_EQ(bytes.back(), '\n');
         SettingsStore store(StoreFile());
         ASSERT_FALSE(store.WasDamaged()) << "round " << round;
-        ASSERT_EQ(bytes.back(), '\n');
         ASSERT_EQ(store.ReadString(D, "pad", ""), padding);
         ASSERT_EQ(store.ReadString(D, "fim", ""), "1");
         const int n = store.ReadInteger(D, "n", -1);
         ASSERT_GE(n, previous);
+        advanced += n > previous;
         previous = n;
     }
-    EXPECT_GT(previous, 0) << "no save ever completed";
+    EXPECT_GT(advanced, 0) << "no save in a child ever completed";
     // Temporary files of killed saves are swept by the next save.
-    SettingsStore store(StoreFile());
-    store.WriteString(D, "fim", "2");
-    ASSERT_TRUE(store.Close());
+    ASSERT_TRUE(save());
     EXPECT_EQ(TemporaryFiles(dir_.Path()), 0u);
 }
 
