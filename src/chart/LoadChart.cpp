@@ -2,6 +2,8 @@
 
 #include <QChart>
 #include <QChartView>
+#include <QEvent>
+#include <QGraphicsLayout>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
@@ -154,6 +156,7 @@ LoadChart::LoadChart(QWidget* parent) : QWidget(parent) {
     layout->addWidget(view_);
 
     connect(chart_, &QChart::plotAreaChanged, this, [this] { OnPlotAreaChanged(); });
+    view_->viewport()->installEventFilter(this);
     ApplyYRange(axisMinimum_, axisMaximum_);
     FitX();
 }
@@ -174,6 +177,7 @@ void LoadChart::ClearSeries(int series) {
     points_[i].shrink_to_fit();
     series_[i]->clear();
     FitX();
+    RequestReduce();
 }
 
 void LoadChart::SetSeriesPoints(int series, std::vector<ChartPoint> points) {
@@ -185,6 +189,7 @@ void LoadChart::SetSeriesPoints(int series, std::vector<ChartPoint> points) {
     }
     points_[i] = std::move(points);
     FitX();
+    RequestReduce();
 }
 
 void LoadChart::SetLeftAxisMaximum(double value) {
@@ -241,8 +246,16 @@ void LoadChart::ApplyXRange(double low, double high) {
     viewX0_ = low;
     viewX1_ = high;
     const auto [shownLow, shownHigh] = Displayable(low, high);
+    if (axisX_->min() == shownLow && axisX_->max() == shownHigh) {
+        return;
+    }
+    // Qt Charts remaps every point of a series when an axis moves: empty the series first so
+    // only the new reduction is mapped, once.
+    for (QLineSeries* line : series_) {
+        line->clear();
+    }
     axisX_->setRange(shownLow, shownHigh);
-    Reduce();
+    RequestReduce();
 }
 
 void LoadChart::FitX() {
@@ -261,8 +274,8 @@ void LoadChart::FitX() {
 }
 
 void LoadChart::ResetView() {
-    ApplyYRange(axisMinimum_, axisMaximum_);
     FitX();
+    ApplyYRange(axisMinimum_, axisMaximum_);
 }
 
 void LoadChart::ZoomAt(QPointF position, double factor, Qt::Orientation orientation) {
@@ -299,11 +312,12 @@ void LoadChart::PanBy(QPointF pixels) {
     }
     const double dx = -pixels.x() / area.width() * (axisX_->max() - axisX_->min());
     const double dy = pixels.y() / area.height() * (axisY_->max() - axisY_->min());
-    if (dy != 0.0) {
-        ApplyYRange(axisY_->min() + dy, axisY_->max() + dy);
-    }
+    // The sample axis first: it empties the series, so the load axis then moves nothing.
     if (dx != 0.0) {
         ApplyXRange(axisX_->min() + dx, axisX_->max() + dx);
+    }
+    if (dy != 0.0) {
+        ApplyYRange(axisY_->min() + dy, axisY_->max() + dy);
     }
 }
 
@@ -311,8 +325,39 @@ void LoadChart::OnPlotAreaChanged() {
     const double ratio = view_->devicePixelRatioF();
     const auto columns = static_cast<int>(std::ceil(chart_->plotArea().width() * ratio));
     if (columns != reducedColumns_) {
-        Reduce();
+        RequestReduce();
     }
+}
+
+// Loading a run sets four series and two axis limits in a row, and a zoom may come as a burst
+// of wheel events: reduce once, when control returns to the event loop or before the next
+// paint, whichever comes first.
+void LoadChart::RequestReduce() {
+    if (reducePending_) {
+        return;
+    }
+    reducePending_ = true;
+    QMetaObject::invokeMethod(
+        this, [this] { ReduceIfPending(); }, Qt::QueuedConnection);
+}
+
+void LoadChart::ReduceIfPending() {
+    if (!reducePending_) {
+        return;
+    }
+    // Settle a pending layout first so the bins match the plot area that will be painted.
+    if (QGraphicsLayout* layout = chart_->layout()) {
+        layout->activate();
+    }
+    reducePending_ = false;
+    Reduce();
+}
+
+bool LoadChart::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Paint && watched == view_->viewport()) {
+        ReduceIfPending();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void LoadChart::Reduce() {

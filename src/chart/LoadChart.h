@@ -61,6 +61,9 @@ class LoadChart : public QWidget, public ChartSink {
     QValueAxis* AxisX() const { return axisX_; }
     QValueAxis* AxisY() const { return axisY_; }
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     friend class LoadChartView;
 
@@ -68,6 +71,8 @@ class LoadChart : public QWidget, public ChartSink {
     void ApplyYRange(double low, double high);
     void ApplyXRange(double low, double high);
     void FitX();
+    void RequestReduce();
+    void ReduceIfPending();
     void Reduce();
     void OnPlotAreaChanged();
 
@@ -85,6 +90,7 @@ class LoadChart : public QWidget, public ChartSink {
     double viewY0_ = 0.0;
     double viewY1_ = 10.0;
     int reducedColumns_ = -1;
+    bool reducePending_ = false;
 };
 
 }  // namespace kelvaro

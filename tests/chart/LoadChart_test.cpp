@@ -153,6 +153,7 @@ TEST(LoadChart, KeepsEveryPointButFeedsQtOnlyTheReduction) {
     EXPECT_EQ(chart.AxisX()->max(), 144000.0);
 
     chart.ClearSeries(2);
+    QApplication::processEvents();
     EXPECT_TRUE(chart.Points(2).empty());
     EXPECT_EQ(chart.Series(2)->count(), 0);
     EXPECT_EQ(chart.Points(1).size(), 144000u);
@@ -161,6 +162,7 @@ TEST(LoadChart, KeepsEveryPointButFeedsQtOnlyTheReduction) {
 TEST(LoadChart, ShortRunsReachQtUnreduced) {
     ShownChart shown;
     shown.chart.SetSeriesPoints(4, Samples(300));
+    QApplication::processEvents();
     EXPECT_EQ(shown.chart.Series(4)->count(), 300);
     EXPECT_EQ(shown.chart.Series(4)->at(299), QPointF(300.0, Samples(300)[299].y));
 }
@@ -199,6 +201,7 @@ TEST(LoadChart, ZoomPanAndResetRecomputeTheVisibleReduction) {
     const QPointF quarter(area.left() + area.width() / 4.0, area.center().y());
     const double anchor = 1.0 + 143999.0 / 4.0;
     chart.ZoomAt(quarter, 1000.0, Qt::Horizontal);
+    QApplication::processEvents();
     const double x0 = chart.AxisX()->min();
     const double x1 = chart.AxisX()->max();
     // The sample under the cursor stays under the cursor.
@@ -213,6 +216,7 @@ TEST(LoadChart, ZoomPanAndResetRecomputeTheVisibleReduction) {
 
     area = chart.Chart()->plotArea();
     chart.PanBy(QPointF(area.width() / 2.0, 0.0));
+    QApplication::processEvents();
     EXPECT_NEAR(chart.AxisX()->min(), x0 - (x1 - x0) / 2.0, 1e-6);
     EXPECT_LT(chart.Series(1)->at(0).x(), chart.AxisX()->min());
 
