@@ -1,0 +1,109 @@
+// The calibration screen: four plate panels with the live reading of every ticked plate and
+// the buttons for zeroing, tare, two-point calibration and typing a calibration index.
+#pragma once
+
+#include <QDialog>
+#include <array>
+
+#include "calibration/CalibrationOps.h"
+
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+
+namespace kelvaro {
+
+class ButtonBar;
+class LoweredPanel;
+class PictureButton;
+
+class TfrmCalibracao : public QDialog, private CalibrationView {
+  public:
+    // The controls of one plate panel (names as on the screen, without the plate number).
+    struct PlatePanel {
+        QFrame* pnPlaca = nullptr;
+        QCheckBox* cbAtiva = nullptr;
+        QLabel* lbPorta = nullptr;
+        QLineEdit* cpLeitura = nullptr;
+        QLineEdit* cpCarga = nullptr;
+        QLineEdit* cpUnid = nullptr;
+        QLineEdit* cpTara = nullptr;
+        QLineEdit* cpIDC = nullptr;
+        QLineEdit* cpCC = nullptr;
+        QPushButton* btCalibrar = nullptr;
+        QPushButton* btTara = nullptr;
+        QPushButton* btZerar = nullptr;
+        QPushButton* btEditarIDC = nullptr;
+    };
+
+    static constexpr int kPlatePanelWidth = 318;
+    static constexpr int kPlatePanelHeight = 232;
+    static constexpr int kPlateGap = 8;
+    static constexpr int kReadingIntervalMs = 500;
+
+    // A modal screen over `mainWindow`, which it hides while shown and shows again on close.
+    TfrmCalibracao(StationState& state, Dialogs& dialogs, ProgressView& progress,
+                   QWidget* mainWindow, QWidget* parent = nullptr);
+    ~TfrmCalibracao() override;
+
+    void FormShow();
+    void FormActivate();
+    void FormResize();
+    void FormClose();
+    void tmLeituraTimer();
+    void cbAtivaClick(int plate);
+    void btZerarClick(int plate);
+    void btTaraClick(int plate);
+    void btCalibrarClick(int plate);
+    void btEditarIDCClick(int plate);
+    void btVoltarClick();
+
+    // Every way of closing (the button, the close box, Escape) ends here.
+    void done(int result) override;
+
+    const PlatePanel& Plate(int plate) const { return panels_.at(Index(plate)); }
+    QTimer* ReadingTimer() const { return tmLeitura; }
+    const CalibrationOps& Operations() const { return ops_; }
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    static std::size_t Index(int plate) { return static_cast<std::size_t>(plate - 1); }
+
+    // CalibrationView
+    void StopReadingTimer() override;
+    void StartReadingTimer() override;
+    std::string LoadText(int plate) const override;
+    std::string UnitText(int plate) const override;
+    std::string IndexText(int plate) const override;
+    void SetIndexText(int plate, const std::string& text) override;
+    void SetTareText(int plate, const std::string& text) override;
+    std::string TareCaption(int plate) const override;
+    void SetTareCaption(int plate, const std::string& caption) override;
+    void FocusLoadField(int plate) override;
+    void ShowReading(int plate, const ReadingDisplay& display) override;
+
+    void BuildPlatePanel(int plate);
+    std::array<bool, kPlateCount> TickedPlates() const;
+
+    StationState& state_;
+    QWidget* mainWindow_;
+    CalibrationOps ops_;
+    bool shown_ = false;
+    bool closed_ = false;
+
+    LoweredPanel* pnCenter = nullptr;
+    QFrame* pnCalibracao = nullptr;
+    std::array<PlatePanel, kPlateCount> panels_{};
+    ButtonBar* pnBarra = nullptr;
+    PictureButton* btVoltar = nullptr;
+    QTimer* tmLeitura = nullptr;
+};
+
+}  // namespace kelvaro
