@@ -25,7 +25,10 @@ namespace kelvaro {
 //   left button drag    pans both axes;
 //   double click        back to the whole run and the load range the program last set.
 // The chart keeps every point it is given; only the reduced points of the visible range reach
-// Qt Charts, recomputed on resize, zoom and pan.
+// Qt Charts, recomputed (once per event-loop turn, or before the next paint) on data changes,
+// resize, zoom and pan. Lines are drawn without antialiasing so the reduced picture matches the
+// full one. Qt Charts sizes legend swatches from the legend font and offers no width setting:
+// the swatch is Qt's rectangle marker, not a 60-pixel bar.
 class LoadChart : public QWidget, public ChartSink {
     Q_OBJECT
   public:
