@@ -1,0 +1,88 @@
+// What the calibration screen reads when it opens: defaults, the exact tare caption rule and
+// stored numbers written under the other decimal separator.
+#include "calibration/CalibrationSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "TempDir.h"
+
+namespace kelvaro {
+namespace {
+
+using testing::TempDir;
+
+TEST(CalibrationSettings, FirstRunDefaults) {
+    TempDir dir;
+    SettingsStore store(dir.File("empty.ini"));
+    const auto s = ReadCalibrationSettings(store, ',');
+    EXPECT_EQ(s.frequency, 50);
+    for (int plate = 1; plate <= 4; ++plate) {
+        const auto& p = s.plates.at(static_cast<std::size_t>(plate - 1));
+        EXPECT_EQ(p.active, plate == 1);
+        EXPECT_EQ(p.port, "");
+        EXPECT_EQ(p.load, "50");
+        EXPECT_EQ(p.unit, "kgf");
+        EXPECT_EQ(p.values.index, 1.0);
+        EXPECT_EQ(p.values.tare, 0.0);
+        EXPECT_EQ(p.values.zeroOffset, 0.0);
+        EXPECT_EQ(p.tareCaption, "Tara");
+    }
+}
+
+TEST(CalibrationSettings, StoredValuesReachTheirPlate) {
+    TempDir dir;
+    SettingsStore store(dir.File("s.ini"));
+    store.WriteString(kSettingsSection, "Frequencia", "abc");  // not a whole number
+    store.WriteString(kSettingsSection, "check1", "0");
+    store.WriteString(kSettingsSection, "check4", "1");
+    store.WriteString(kSettingsSection, "porta4", "/dev/ttyUSB0");
+    store.WriteString(kSettingsSection, "carga4", "75");  // the spelling closing writes
+    store.WriteString(kSettingsSection, "idc4", "1000,0000");
+    store.WriteString(kSettingsSection, "btt2", "tara");
+    store.WriteString(kSettingsSection, "btt3", "Remover Tara");
+    const auto s = ReadCalibrationSettings(store, ',');
+    EXPECT_EQ(s.frequency, 50);
+    EXPECT_FALSE(s.plates[0].active);
+    EXPECT_TRUE(s.plates[3].active);
+    EXPECT_EQ(s.plates[3].port, "/dev/ttyUSB0");
+    EXPECT_EQ(s.plates[3].load, "75");
+    EXPECT_EQ(s.plates[3].values.index, 1000.0);
+    EXPECT_EQ(s.plates[0].tareCaption, "Tara");
+    EXPECT_EQ(s.plates[1].tareCaption, "Remover Tara");
+    EXPECT_EQ(s.plates[2].tareCaption, "Remover Tara");
+}
+
+struct StoredNumberCase {
+    const char* text;
+    char separator;
+    double expected;
+};
+
+class StoredNumber : public ::testing::TestWithParam<StoredNumberCase> {};
+
+TEST_P(StoredNumber, FallsBackToTheOtherSeparatorThenToTheDefault) {
+    const auto& c = GetParam();
+    EXPECT_EQ(ParseStoredNumber(c.text, c.separator, -7.0), c.expected) << c.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, StoredNumber,
+                         ::testing::Values(StoredNumberCase{"1000,5", ',', 1000.5},
+                                           StoredNumberCase{"1000.5", ',', 1000.5},
+                                           StoredNumberCase{"1000.5", '.', 1000.5},
+                                           StoredNumberCase{"1000,5", '.', 1000.5},
+                                           StoredNumberCase{"-3", ',', -3.0},
+                                           StoredNumberCase{"1.000,5", ',', -7.0},
+                                           StoredNumberCase{"abc", ',', -7.0},
+                                           StoredNumberCase{"", ',', -7.0}));
+
+TEST(CalibrationSettings, ConversionOrder) {
+    PlateCalibration v{1000.0, 200.0, 10.0, 0.0};
+    EXPECT_EQ(ConvertedLoad(3000.0, v), 0.0);
+    EXPECT_EQ(ConvertedLoad(16000000.0, {0.0, 1.0, 0.0, 0.0}), 16000000.0);
+    EXPECT_EQ(ConvertedLoad(900.0, {1000.0, -50.0, 0.0, 0.0}), 2.0);
+}
+
+}  // namespace
+}  // namespace kelvaro
