@@ -48,7 +48,8 @@ constexpr int kMaxFrequency = 20000;
 // Two's complement of the sum of bytes 1 .. 4+N of a frame held in `f` (N = f[4]).
 std::uint8_t Checksum(const std::vector<std::uint8_t>& f) {
     unsigned sum = 0;
-    for (std::size_t i = 1; i < 5u + f[4]; ++i) sum += f[i];
+    for (std::size_t i = 1; i < 5u + f[4]; ++i)
+        sum += f[i];
     return static_cast<std::uint8_t>(0x100u - (sum & 0xFFu));
 }
 
@@ -68,17 +69,21 @@ std::vector<std::uint8_t> ReadingData(std::uint32_t r) {
 }
 
 bool IsFrameFault(FaultKind k) {
-    return k == FaultKind::DropByte || k == FaultKind::InsertByte ||
-           k == FaultKind::BadChecksum || k == FaultKind::BadStart || k == FaultKind::BadEnd;
+    return k == FaultKind::DropByte || k == FaultKind::InsertByte || k == FaultKind::BadChecksum ||
+           k == FaultKind::BadStart || k == FaultKind::BadEnd;
 }
 
 // Load factor of one jump cycle at phase p in [0, 1): stand, dip, push-off, flight, landing.
 double JumpProfile(double p) {
     constexpr double pi = std::numbers::pi;
-    if (p < 0.30) return 1.0;
-    if (p < 0.40) return 1.0 - 0.4 * std::sin(pi * (p - 0.30) / 0.10);
-    if (p < 0.50) return 1.0 + 1.5 * std::sin(pi * (p - 0.40) / 0.10);
-    if (p < 0.65) return 0.0;
+    if (p < 0.30)
+        return 1.0;
+    if (p < 0.40)
+        return 1.0 - 0.4 * std::sin(pi * (p - 0.30) / 0.10);
+    if (p < 0.50)
+        return 1.0 + 1.5 * std::sin(pi * (p - 0.40) / 0.10);
+    if (p < 0.65)
+        return 0.0;
     if (p < 0.72) {
         const double q = (p - 0.65) / 0.07;
         return q < 0.5 ? 3.0 * std::sin(pi * q) : 1.0 + 2.0 * std::sin(pi * q);
@@ -87,7 +92,8 @@ double JumpProfile(double p) {
 }
 
 timespec ToTimespec(Clock::duration d) {
-    if (d < Clock::duration::zero()) d = Clock::duration::zero();
+    if (d < Clock::duration::zero())
+        d = Clock::duration::zero();
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
     timespec ts{};
     ts.tv_sec = static_cast<time_t>(ns / 1000000000);
@@ -157,7 +163,8 @@ struct VirtualPlate::Impl {
 
     bool Open() {
         master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0) return false;
+        if (master < 0)
+            return false;
         std::array<char, 128> name{};
         if (grantpt(master) != 0 || unlockpt(master) != 0 ||
             ptsname_r(master, name.data(), name.size()) != 0) {
@@ -165,7 +172,8 @@ struct VirtualPlate::Impl {
         }
         devicePath = name.data();
         slave = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (slave < 0) return false;
+        if (slave < 0)
+            return false;
         termios t{};
         if (tcgetattr(slave, &t) == 0) {
             cfmakeraw(&t);
@@ -180,13 +188,16 @@ struct VirtualPlate::Impl {
     }
 
     void CloseFds() {
-        if (master >= 0) ::close(master);
-        if (slave >= 0) ::close(slave);
+        if (master >= 0)
+            ::close(master);
+        if (slave >= 0)
+            ::close(slave);
         master = slave = -1;
     }
 
     void RemoveLinks() {
-        for (const auto& l : links) ::unlink(l.c_str());
+        for (const auto& l : links)
+            ::unlink(l.c_str());
         links.clear();
     }
 
@@ -214,7 +225,8 @@ struct VirtualPlate::Impl {
     // ---- readings ------------------------------------------------------------------------
 
     double Noise() {
-        if (opt.noiseCounts <= 0.0) return 0.0;
+        if (opt.noiseCounts <= 0.0)
+            return 0.0;
         rng ^= rng << 13;
         rng ^= rng >> 17;
         rng ^= rng << 5;
@@ -240,17 +252,21 @@ struct VirtualPlate::Impl {
             case LoadShape::Fixed:
                 break;
             case LoadShape::Step:
-                factor = idx < static_cast<std::uint64_t>(std::max(opt.stepAtSample, 0)) ? 0.0 : 1.0;
+                factor =
+                    idx < static_cast<std::uint64_t>(std::max(opt.stepAtSample, 0)) ? 0.0 : 1.0;
                 break;
             case LoadShape::Jump: {
                 const auto period = static_cast<std::uint64_t>(std::max(opt.jumpPeriodSamples, 2));
-                factor = JumpProfile(static_cast<double>(idx % period) / static_cast<double>(period));
+                factor =
+                    JumpProfile(static_cast<double>(idx % period) / static_cast<double>(period));
                 break;
             }
         }
         const double raw = std::round(opt.zeroCounts + load * factor * opt.countsPerUnit + Noise());
-        if (!(raw > 0.0)) return 0;
-        if (raw >= static_cast<double>(kMaxReading)) return kMaxReading;
+        if (!(raw > 0.0))
+            return 0;
+        if (raw >= static_cast<double>(kMaxReading))
+            return kMaxReading;
         return static_cast<std::uint32_t>(raw);
     }
 
@@ -259,18 +275,22 @@ struct VirtualPlate::Impl {
     // Takes one use of the first pending fault of `kind`; true (and the fault) if there was one.
     bool Take(FaultKind kind, Fault* taken = nullptr) {
         for (auto it = faults.begin(); it != faults.end(); ++it) {
-            if (it->fault.kind != kind) continue;
-            if (taken) *taken = it->fault;
+            if (it->fault.kind != kind)
+                continue;
+            if (taken)
+                *taken = it->fault;
             ++stats.faultsApplied;
-            if (it->remaining > 0 && --it->remaining == 0) faults.erase(it);
+            if (it->remaining > 0 && --it->remaining == 0)
+                faults.erase(it);
             return true;
         }
         return false;
     }
 
     bool Silenced() const {
-        return std::any_of(faults.begin(), faults.end(),
-                           [](const PendingFault& p) { return p.fault.kind == FaultKind::Silence; });
+        return std::any_of(faults.begin(), faults.end(), [](const PendingFault& p) {
+            return p.fault.kind == FaultKind::Silence;
+        });
     }
 
     // Applies the pending frame faults to one outgoing frame: value faults first, on the
@@ -278,9 +298,12 @@ struct VirtualPlate::Impl {
     void ApplyFrameFaults(std::vector<std::uint8_t>& f) {
         Fault ft;
         const std::size_t ckPos = f.size() - 2;
-        if (Take(FaultKind::BadChecksum)) f[ckPos] = static_cast<std::uint8_t>(f[ckPos] + 1);
-        if (Take(FaultKind::BadStart, &ft)) f[0] = ft.value == kStart ? 0x0B : ft.value;
-        if (Take(FaultKind::BadEnd, &ft)) f.back() = ft.value == kEnd ? 0x0E : ft.value;
+        if (Take(FaultKind::BadChecksum))
+            f[ckPos] = static_cast<std::uint8_t>(f[ckPos] + 1);
+        if (Take(FaultKind::BadStart, &ft))
+            f[0] = ft.value == kStart ? 0x0B : ft.value;
+        if (Take(FaultKind::BadEnd, &ft))
+            f.back() = ft.value == kEnd ? 0x0E : ft.value;
         std::vector<PendingFault*> structural;
         for (auto& p : faults) {
             if (p.fault.kind == FaultKind::DropByte || p.fault.kind == FaultKind::InsertByte) {
@@ -290,13 +313,15 @@ struct VirtualPlate::Impl {
         for (auto* p : structural) {
             const auto pos = static_cast<std::size_t>(std::max(p->fault.position, 0));
             if (p->fault.kind == FaultKind::DropByte) {
-                if (pos < f.size()) f.erase(f.begin() + static_cast<std::ptrdiff_t>(pos));
+                if (pos < f.size())
+                    f.erase(f.begin() + static_cast<std::ptrdiff_t>(pos));
             } else {
                 f.insert(f.begin() + static_cast<std::ptrdiff_t>(std::min(pos, f.size())),
                          p->fault.value);
             }
             ++stats.faultsApplied;
-            if (p->remaining > 0) --p->remaining;
+            if (p->remaining > 0)
+                --p->remaining;
         }
         std::erase_if(faults, [](const PendingFault& p) {
             return IsFrameFault(p.fault.kind) && p.remaining == 0;
@@ -306,7 +331,8 @@ struct VirtualPlate::Impl {
     // Queues one frame for the host; false when the outgoing buffer is full (frame dropped).
     bool Send(std::vector<std::uint8_t> f, Clock::time_point release) {
         ApplyFrameFaults(f);
-        if (master < 0 || outBytes + f.size() > opt.maxPendingBytes) return false;
+        if (master < 0 || outBytes + f.size() > opt.maxPendingBytes)
+            return false;
         outBytes += f.size();
         out.push_back(Chunk{std::move(f), 0, release});
         return true;
@@ -314,7 +340,8 @@ struct VirtualPlate::Impl {
 
     // ---- requests ------------------------------------------------------------------------
 
-    void HandleRequest(std::uint8_t fn, const std::uint8_t* data, std::size_t n, Clock::time_point now) {
+    void HandleRequest(std::uint8_t fn, const std::uint8_t* data, std::size_t n,
+                       Clock::time_point now) {
         ++stats.requests[fn];
         if (Take(FaultKind::Silence)) {
             ++stats.ignoredRequests;
@@ -332,11 +359,13 @@ struct VirtualPlate::Impl {
         std::vector<std::uint8_t> reply;
         const auto errorFunction = static_cast<std::uint8_t>(std::max(0xF0 | fn, 0xF1));
         if (isError) {
-            const std::size_t len = err.length >= 0
-                                        ? std::min<std::size_t>(static_cast<std::size_t>(err.length), kMaxData)
-                                        : (fn == kFnReadSample ? 3u : 1u);
+            const std::size_t len =
+                err.length >= 0
+                    ? std::min<std::size_t>(static_cast<std::size_t>(err.length), kMaxData)
+                    : (fn == kFnReadSample ? 3u : 1u);
             std::vector<std::uint8_t> d(len, 0);
-            if (len > 0) d[0] = err.value;
+            if (len > 0)
+                d[0] = err.value;
             reply = MakeFrame(errorFunction, d);
         } else {
             switch (fn) {
@@ -388,16 +417,19 @@ struct VirtualPlate::Impl {
                 ++pos;
                 continue;
             }
-            if (avail < 5) break;
+            if (avail < 5)
+                break;
             const std::size_t n = p[4];
             if (n > kMaxData) {
                 ++stats.garbageBytes;
                 ++pos;
                 continue;
             }
-            if (avail < 7 + n) break;
+            if (avail < 7 + n)
+                break;
             unsigned sum = 0;
-            for (std::size_t i = 1; i < 6 + n; ++i) sum += p[i];  // bytes 1..5+N add up to 0
+            for (std::size_t i = 1; i < 6 + n; ++i)
+                sum += p[i];  // bytes 1..5+N add up to 0
             if ((sum & 0xFFu) != 0 || p[6 + n] != kEnd || p[1] != kAddr1 || p[2] != kAddr2) {
                 ++stats.garbageBytes;
                 ++pos;
@@ -421,7 +453,8 @@ struct VirtualPlate::Impl {
     }
 
     void EmitReports(Clock::time_point now) {
-        if (!streaming || master < 0) return;
+        if (!streaming || master < 0)
+            return;
         if (Silenced()) {  // paused: resume on the plate's rhythm from when silence ends
             streamStart = now;
             streamK = 1;
@@ -447,12 +480,14 @@ struct VirtualPlate::Impl {
             Chunk& c = out.front();
             const ssize_t w = ::write(master, c.bytes.data() + c.offset, c.bytes.size() - c.offset);
             if (w < 0) {
-                if (errno == EINTR) continue;
+                if (errno == EINTR)
+                    continue;
                 return;  // EAGAIN: the host's queue is full; try again when writable
             }
             c.offset += static_cast<std::size_t>(w);
             outBytes -= static_cast<std::size_t>(w);
-            if (c.offset < c.bytes.size()) return;
+            if (c.offset < c.bytes.size())
+                return;
             out.pop_front();
         }
     }
@@ -461,36 +496,46 @@ struct VirtualPlate::Impl {
         std::unique_lock lock(mu);
         bool masterQuiet = false;  // the master reported a hang-up without data: do not spin
         for (;;) {
-            if (stopRequested) return;
+            if (stopRequested)
+                return;
             auto now = Clock::now();
-            if (unplugRequested || (unplugTimed && now >= unplugAt)) DoUnplug();
+            if (unplugRequested || (unplugTimed && now >= unplugAt))
+                DoUnplug();
             EmitReports(now);
             Flush(now);
             cv.notify_all();
 
             std::optional<Clock::time_point> wake;
             auto earliest = [&](Clock::time_point t) { wake = wake ? std::min(*wake, t) : t; };
-            if (streaming && master >= 0 && !Silenced()) earliest(Deadline(streamK));
-            if (!out.empty() && out.front().release > now) earliest(out.front().release);
-            if (unplugTimed) earliest(unplugAt);
-            if (masterQuiet) earliest(now + std::chrono::milliseconds(20));
+            if (streaming && master >= 0 && !Silenced())
+                earliest(Deadline(streamK));
+            if (!out.empty() && out.front().release > now)
+                earliest(out.front().release);
+            if (unplugTimed)
+                earliest(unplugAt);
+            if (masterQuiet)
+                earliest(now + std::chrono::milliseconds(20));
 
             std::array<pollfd, 2> fds{};
             fds[0] = {wakeFd, POLLIN, 0};
             fds[1] = {masterQuiet ? -1 : master, POLLIN, 0};
-            if (!out.empty() && out.front().release <= now) fds[1].events |= POLLOUT;
+            if (!out.empty() && out.front().release <= now)
+                fds[1].events |= POLLOUT;
             timespec ts{};
-            if (wake) ts = ToTimespec(*wake - now);
+            if (wake)
+                ts = ToTimespec(*wake - now);
             lock.unlock();
             const int r = ppoll(fds.data(), fds.size(), wake ? &ts : nullptr, nullptr);
             lock.lock();
-            if (r < 0) continue;
+            if (r < 0)
+                continue;
             masterQuiet = false;
             if (fds[0].revents & POLLIN) {
                 std::uint64_t v = 0;
                 [[maybe_unused]] auto n = ::read(wakeFd, &v, sizeof v);
             }
-            if (master < 0 || fds[1].fd < 0) continue;
+            if (master < 0 || fds[1].fd < 0)
+                continue;
             now = Clock::now();
             if (fds[1].revents & POLLIN) {
                 std::array<std::uint8_t, 4096> buf{};
@@ -518,7 +563,8 @@ struct VirtualPlate::Impl {
 
 // ---- public interface --------------------------------------------------------------------
 
-VirtualPlate::VirtualPlate(PlateOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {
+VirtualPlate::VirtualPlate(PlateOptions options)
+    : impl_(std::make_unique<Impl>(std::move(options))) {
     Impl& d = *impl_;
     d.ok = d.Open();
     if (!d.ok) {
@@ -536,10 +582,12 @@ VirtualPlate::~VirtualPlate() {
         d.stopRequested = true;
         d.Wake();
     }
-    if (d.thread.joinable()) d.thread.join();
+    if (d.thread.joinable())
+        d.thread.join();
     d.CloseFds();
     d.RemoveLinks();
-    if (d.wakeFd >= 0) ::close(d.wakeFd);
+    if (d.wakeFd >= 0)
+        ::close(d.wakeFd);
 }
 
 bool VirtualPlate::Ok() const {
@@ -555,17 +603,21 @@ std::string VirtualPlate::Publish(const std::string& folder, const std::string& 
     namespace fs = std::filesystem;
     Impl& d = *impl_;
     std::lock_guard lock(d.mu);
-    if (!d.ok || d.master < 0) return "";
+    if (!d.ok || d.master < 0)
+        return "";
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
         fs::create_directories(folder, ec);
-        if (ec) return "";
+        if (ec)
+            return "";
         ::chmod(folder.c_str(), 0700);
     }
     const std::string link = (fs::path(folder) / name).string();
     ::unlink(link.c_str());
-    if (::symlink(d.devicePath.c_str(), link.c_str()) != 0) return "";
-    if (std::find(d.links.begin(), d.links.end(), link) == d.links.end()) d.links.push_back(link);
+    if (::symlink(d.devicePath.c_str(), link.c_str()) != 0)
+        return "";
+    if (std::find(d.links.begin(), d.links.end(), link) == d.links.end())
+        d.links.push_back(link);
     return link;
 }
 
@@ -630,7 +682,8 @@ void VirtualPlate::ClearFaults() {
 void VirtualPlate::Unplug() {
     Impl& d = *impl_;
     std::unique_lock lock(d.mu);
-    if (!d.thread.joinable() || !d.stats.plugged) return;
+    if (!d.thread.joinable() || !d.stats.plugged)
+        return;
     d.unplugRequested = true;
     d.Wake();
     d.cv.wait(lock, [&d] { return !d.stats.plugged; });
@@ -661,11 +714,11 @@ std::uint64_t VirtualPlate::ReportsSent() const {
     return impl_->stats.reportsSent;
 }
 
-bool VirtualPlate::WaitForRequests(std::uint8_t function, std::uint64_t count, int timeoutMs) const {
+bool VirtualPlate::WaitForRequests(std::uint8_t function, std::uint64_t count,
+                                   int timeoutMs) const {
     std::unique_lock lock(impl_->mu);
-    return impl_->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-        return impl_->stats.requests[function] >= count;
-    });
+    return impl_->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return impl_->stats.requests[function] >= count; });
 }
 
 bool VirtualPlate::WaitForReports(std::uint64_t count, int timeoutMs) const {

@@ -2,7 +2,7 @@
 // plate protocol from its own byte handling (independent of the station's link code), streams
 // reports at its configured frequency, and injects faults on command.
 //
-// Protocol as the plate speaks it (spec Parts 1.1 and 1.4):
+// Protocol as the plate speaks it:
 //   request  0A C0 D0 fn N data[N] ck 0F   (ck = two's complement of bytes 1..4+N)
 //   Identify    (1)  -> 0A C0 D0 01 01 <model> ck 0F            (8 bytes)
 //   Configure   (2)  -> 0A C0 D0 02 00 6E 0F                    (7 bytes; data 01 00 00 fH fL mode)
@@ -54,22 +54,22 @@ struct PlateOptions {
     double load = 0.0;
     int stepAtSample = 0;
     // Added:
-    std::vector<std::uint32_t> readings;    // initial script for LoadShape::Script
-    int jumpPeriodSamples = 600;            // length of one jump cycle (LoadShape::Jump)
-    std::size_t maxPendingBytes = 65536;    // outgoing bytes kept while the host does not read;
-                                            // reports beyond are dropped (Stats().reportsDropped)
+    std::vector<std::uint32_t> readings;  // initial script for LoadShape::Script
+    int jumpPeriodSamples = 600;          // length of one jump cycle (LoadShape::Jump)
+    std::size_t maxPendingBytes = 65536;  // outgoing bytes kept while the host does not read;
+                                          // reports beyond are dropped (Stats().reportsDropped)
 };
 
 enum class FaultKind {
     // Request faults: consumed by the next request(s) received.
-    Silence,        // ignore the next `count` requests (and send no reports while silenced);
-                    // count <= 0: silent for ever (a dead plate)
+    Silence,  // ignore the next `count` requests (and send no reports while silenced);
+              // count <= 0: silent for ever (a dead plate)
     // Frame faults: applied to the next frame(s) the plate sends, reply or streamed report.
-    DropByte,       // drop byte `position` of the next frame sent
-    InsertByte,     // insert an extra byte `value` at `position` of the next frame sent
-    BadChecksum,    // next frame with a wrong checksum (the right one plus 1)
-    BadStart,       // next frame with start byte `value` (0x0B if `value` is 0x0A)
-    BadEnd,         // next frame with end byte `value` (0x0E if `value` is 0x0F)
+    DropByte,     // drop byte `position` of the next frame sent
+    InsertByte,   // insert an extra byte `value` at `position` of the next frame sent
+    BadChecksum,  // next frame with a wrong checksum (the right one plus 1)
+    BadStart,     // next frame with start byte `value` (0x0B if `value` is 0x0A)
+    BadEnd,       // next frame with end byte `value` (0x0E if `value` is 0x0F)
     // Reply faults: consumed by the next request(s) that have a reply (every function but
     // Stop; Stop is always carried out silently).
     ErrorReply,     // answer the next request with function 0xF0|fn (>=0xF1) and code `value`;
@@ -79,7 +79,7 @@ enum class FaultKind {
                     // the request is carried out
     LateReply,      // answer the next request after `delayMs` (later output waits behind it)
     // Immediate.
-    Unplug,         // close the pseudo-terminal: the port disappears (after `delayMs` if > 0)
+    Unplug,  // close the pseudo-terminal: the port disappears (after `delayMs` if > 0)
 };
 
 struct Fault {
@@ -123,7 +123,7 @@ class VirtualPlate {
     std::string Publish(const std::string& folder, const std::string& name);
 
     void SetLoad(double load);
-    void SetShape(LoadShape shape);  // also restarts the sample index at 0
+    void SetShape(LoadShape shape);                         // also restarts the sample index at 0
     void SetReadings(std::vector<std::uint32_t> readings);  // LoadShape::Script, from the first
     void SetModelCode(std::uint8_t code);
     void SetNoise(double noiseCounts);

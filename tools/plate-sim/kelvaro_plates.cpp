@@ -79,8 +79,10 @@ std::string Command(const std::string& line, std::vector<std::unique_ptr<Virtual
     std::istringstream in(line);
     std::string first, verb, arg;
     in >> first;
-    if (first.empty()) return "";
-    if (first == "help" || first == "?") return kUsage;
+    if (first.empty())
+        return "";
+    if (first == "help" || first == "?")
+        return kUsage;
     long number = 0;
     if (!ParseInt(first, number) || number < 1 || number > static_cast<long>(plates.size())) {
         return "error: unknown plate '" + first + "' (type help)";
@@ -94,8 +96,10 @@ std::string Command(const std::string& line, std::vector<std::unique_ptr<Virtual
     } else if (verb == "unplug") {
         plate.Unplug();
     } else if (verb == "silence") {
-        if (!arg.empty() && !ParseInt(arg, n)) return "error: silence <n>";
-        plate.Inject(Fault{.kind = FaultKind::Silence, .count = arg.empty() ? 1 : static_cast<int>(n)});
+        if (!arg.empty() && !ParseInt(arg, n))
+            return "error: silence <n>";
+        plate.Inject(
+            Fault{.kind = FaultKind::Silence, .count = arg.empty() ? 1 : static_cast<int>(n)});
     } else if (verb == "speak") {
         plate.ClearFaults();
     } else if (verb == "drop") {
@@ -109,8 +113,8 @@ std::string Command(const std::string& line, std::vector<std::unique_ptr<Virtual
     } else if (verb == "status") {
         const auto s = plate.Stats();
         std::ostringstream o;
-        o << "plate " << number << ": " << (s.plugged ? "plugged" : "unplugged")
-          << ", frequency " << s.configuredFrequency << ", mode " << s.configuredMode
+        o << "plate " << number << ": " << (s.plugged ? "plugged" : "unplugged") << ", frequency "
+          << s.configuredFrequency << ", mode " << s.configuredMode
           << (s.streaming ? ", streaming" : ", idle") << ", reports " << s.reportsSent
           << ", dropped " << s.reportsDropped << ", garbage bytes " << s.garbageBytes;
         return o.str();
@@ -130,7 +134,8 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& out) {
-            if (i + 1 >= args.size()) return false;
+            if (i + 1 >= args.size())
+                return false;
             out = args[++i];
             return true;
         };
@@ -153,8 +158,11 @@ int main(int argc, char** argv) {
         } else if (a == "--noise" && value(v) && ParseNumber(v, x) && x >= 0) {
             options.noiseCounts = x;
         } else if (a == "--shape" && value(v) && (v == "fixed" || v == "step" || v == "jump")) {
-            options.shape = v == "fixed" ? LoadShape::Fixed : v == "step" ? LoadShape::Step : LoadShape::Jump;
-            if (options.shape == LoadShape::Step && options.stepAtSample == 0) options.stepAtSample = 300;
+            options.shape = v == "fixed"  ? LoadShape::Fixed
+                            : v == "step" ? LoadShape::Step
+                                          : LoadShape::Jump;
+            if (options.shape == LoadShape::Step && options.stepAtSample == 0)
+                options.stepAtSample = 300;
         } else if (a == "--folder" && value(v) && !v.empty()) {
             folder = v;
         } else if (count == 0 && ParseInt(a, n) && n >= 1 && n <= 4) {
@@ -200,7 +208,8 @@ int main(int argc, char** argv) {
         links.push_back(link);
         plates.push_back(std::move(plate));
     }
-    for (const auto& l : links) std::cout << l << "\n";
+    for (const auto& l : links)
+        std::cout << l << "\n";
     std::cout.flush();
 
     std::string pending;
@@ -208,15 +217,18 @@ int main(int argc, char** argv) {
     for (;;) {
         pollfd fds[2] = {{sigFd, POLLIN, 0}, {stdinOpen ? STDIN_FILENO : -1, POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             break;
         }
-        if (fds[0].revents & POLLIN) break;  // a stop signal: the plates' destructors unlink
+        if (fds[0].revents & POLLIN)
+            break;  // a stop signal: the plates' destructors unlink
         if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
             char buf[512];
             const ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
             if (n <= 0) {
-                if (n < 0 && errno == EINTR) continue;
+                if (n < 0 && errno == EINTR)
+                    continue;
                 stdinOpen = false;  // keep serving without commands
                 continue;
             }
@@ -226,7 +238,8 @@ int main(int argc, char** argv) {
                 const std::string line = pending.substr(0, nl);
                 pending.erase(0, nl + 1);
                 const std::string reply = Command(line, plates);
-                if (!reply.empty()) std::cout << reply << (reply.back() == '\n' ? "" : "\n") << std::flush;
+                if (!reply.empty())
+                    std::cout << reply << (reply.back() == '\n' ? "" : "\n") << std::flush;
             }
         }
     }
