@@ -90,6 +90,8 @@ QPushButton* PanelButton(QWidget* parent, int row, const QString& caption) {
                         kButtonHeight);
     button->setFont(VerdanaFont(11, true));
     button->setCursor(Qt::PointingHandCursor);
+    // Return in a load field must not press a panel button and start a measurement.
+    button->setAutoDefault(false);
     button->setStyleSheet(QStringLiteral(
         "QPushButton { background-color: white; color: black; border: 1px solid rgb(90, 110, 140);"
         " border-radius: 3px; }"
@@ -146,6 +148,7 @@ TfrmCalibracao::TfrmCalibracao(StationState& state, Dialogs& dialogs, ProgressVi
     btVoltar = new PictureButton(QStringLiteral("Voltar"), ButtonPicture::Back, pnBarra);
     btVoltar->setObjectName(QStringLiteral("btVoltar"));
     btVoltar->move(0, kPanelMargin);
+    btVoltar->setAutoDefault(false);
     connect(btVoltar, &QPushButton::clicked, this, [this] { btVoltarClick(); });
 
     // Reads from the moment the screen exists; the plate operations pause it while they talk
@@ -230,6 +233,7 @@ void TfrmCalibracao::BuildPlatePanel(int plate) {
     p.btEditarIDC->setIconSize(QSize(20, 20));
     p.btEditarIDC->setToolTip(QStringLiteral("Editar Índice de Calibração..."));
     p.btEditarIDC->setCursor(Qt::PointingHandCursor);
+    p.btEditarIDC->setAutoDefault(false);
     p.btEditarIDC->setStyleSheet(
         QStringLiteral("QPushButton { background-color: white; border: 1px solid rgb(90, 110, "
                        "140); border-radius: 3px; }"

@@ -155,6 +155,13 @@ TEST_F(TfrmCalibracaoTest, LoadFieldTakesOnlyDigitsAndTheComma) {
     QKeyEvent backspace(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier, QStringLiteral("\b"));
     QApplication::sendEvent(field, &backspace);
     EXPECT_EQ(field->text(), QStringLiteral("12,"));
+    // Return stays in the field: no panel button is pressed behind the operator's back.
+    s.Plate(1).btZerar->setFocus();
+    field->setFocus();
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    QApplication::sendEvent(field, &enter);
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_TRUE(s.isVisible());
 }
 
 TEST_F(TfrmCalibracaoTest, ClosingStoresTheFieldsAndGivesTheMainWindowBack) {
