@@ -1,0 +1,365 @@
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFrame>
+#include <QLabel>
+#include <QRadioButton>
+#include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "ScriptedDialogs.h"
+#include "TempDir.h"
+#include "app/ExportFolder.h"
+#include "app/TfrmPrincipal.h"
+#include "app/TfrmProgBar.h"
+#include "chart/LoadChart.h"
+#include "device/untFuncoes.h"
+#include "screens/TfrmFrequencia.h"
+#include "settings/SettingsStore.h"
+#include "ui/Panels.h"
+#include "ui/PictureButton.h"
+
+namespace kelvaro {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct PlacementCase {
+    int pnBarra;
+    int pnBarra1;
+    MainButtonPlacement expected;
+};
+
+class PlacementTest : public ::testing::TestWithParam<PlacementCase> {};
+
+TEST_P(PlacementTest, CentresTheTopButtonsAndKeepsFecharRight) {
+    const PlacementCase& c = GetParam();
+    const MainButtonPlacement p = PlaceMainButtons(c.pnBarra, c.pnBarra1);
+    EXPECT_EQ(p.btIniciar, c.expected.btIniciar);
+    EXPECT_EQ(p.btFrequencia, c.expected.btFrequencia);
+    EXPECT_EQ(p.btComunicacao, c.expected.btComunicacao);
+    EXPECT_EQ(p.btCalibracao, c.expected.btCalibracao);
+    EXPECT_EQ(p.btFechar, c.expected.btFechar);
+}
+
+// Narrower than the buttons: the quotient truncates towards zero (-1 / 2 is 0, -50 / 2 -25).
+INSTANTIATE_TEST_SUITE_P(Widths, PlacementTest,
+                         ::testing::Values(PlacementCase{1034, 1036, {142, 342, 542, 742, 878}},
+                                           PlacementCase{749, 158, {0, 200, 400, 600, 0}},
+                                           PlacementCase{748, 100, {-1, 199, 399, 599, -58}},
+                                           PlacementCase{700, 1036, {-25, 175, 375, 575, 878}},
+                                           PlacementCase{751, 1000, {0, 200, 400, 600, 842}}),
+                         [](const ::testing::TestParamInfo<PlacementCase>& param) {
+                             return "Barra" + std::to_string(param.param.pnBarra) + "Barra1_" +
+                                    std::to_string(param.param.pnBarra1);
+                         });
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    std::unique_ptr<TfrmPrincipal> Create() {
+        return std::make_unique<TfrmPrincipal>(
+            dialogs, MainWindowOptions{settingsPath, QString::fromStdString(programFolder)});
+    }
+    void Store(const std::vector<std::pair<const char*, const char*>>& values) {
+        SettingsStore store(settingsPath);
+        for (const auto& [key, value] : values) {
+            store.WriteString(kSettingsSection, key, value);
+        }
+        ASSERT_TRUE(store.Close());
+    }
+
+    testing::TempDir dir;
+    testing::ScriptedDialogs dialogs;
+    std::string settingsPath = dir.File("Tovamu.Kelvaro.ini");
+    std::string programFolder = dir.File("programa/bin");
+};
+
+TEST_F(MainWindowTest, ButtonsArePlacedFromTheRealBarWidths) {
+    auto window = Create();
+    window->show();
+    // Find the window width that gives pnBarra 1034, whatever the margins around it.
+    const int overhead = window->width() - window->pnBarra->width();
+    window->resize(1034 + overhead, 760);
+    QApplication::processEvents();
+
+    ASSERT_EQ(window->pnBarra->width(), 1034);
+    EXPECT_EQ(window->btIniciar->x(), 142);
+    EXPECT_EQ(window->btFrequencia->x(), 342);
+    EXPECT_EQ(window->btComunicacao->x(), 542);
+    EXPECT_EQ(window->btCalibracao->x(), 742);
+    EXPECT_EQ(window->btFechar->x(), window->pnBarra1->width() - 158);
+    EXPECT_EQ(window->btIniciar->y(), 8);
+    EXPECT_EQ(window->btFechar->y(), 8);
+    // The bars of the layout: the centre panel's bevel and margin around pnBarra, the bottom
+    // band's margin around pnBarra1.
+    EXPECT_EQ(window->pnBarra1->width(), 1036);
+    EXPECT_EQ(window->btFechar->x(), 878);
+}
+
+TEST_F(MainWindowTest, LayoutHoldsTheStationsTextsAndSizes) {
+    auto window = Create();
+    window->show();
+    QApplication::processEvents();
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("TOVAMU - Kelvaro [1.0.0.8]"));
+    EXPECT_EQ(window->minimumSize(), QSize(1024, 700));
+    EXPECT_EQ(window->lbPrincipal->text(), QStringLiteral("Principal"));
+    EXPECT_EQ(window->lbAmostras->text(), QStringLiteral(" Amostras:"));
+    EXPECT_EQ(window->btIniciar->text(), QStringLiteral(" Iniciar"));
+    EXPECT_EQ(window->btFrequencia->text(), QStringLiteral("Frequência"));
+    EXPECT_EQ(window->btComunicacao->text(), QStringLiteral(" Comunicação"));
+    EXPECT_EQ(window->btCalibracao->text(), QStringLiteral("Calibração"));
+    EXPECT_EQ(window->btFechar->text(), QStringLiteral(" Fechar"));
+    EXPECT_EQ(window->pnTopo->height(), 80);
+    EXPECT_EQ(window->pnBottom->height(), 80);
+    EXPECT_EQ(window->pnBarra->height(), 64);
+    EXPECT_EQ(window->lbAmostras->height(), 40);
+    EXPECT_EQ(window->lbAmostras->y() - (window->pnBarra->y() + 64), 8);
+    EXPECT_EQ(window->g1->y() - (window->lbAmostras->y() + 40), 8);
+    EXPECT_EQ(window->btIniciar->size(), QSize(150, 48));
+    EXPECT_EQ(window->btIniciar->cursor().shape(), Qt::PointingHandCursor);
+}
+
+TEST_F(MainWindowTest, FirstRunReadsFiftyEverywhereAndStartsWithNothingFound) {
+    auto window = Create();
+    const StationState& state = window->State();
+    EXPECT_EQ(state.FrequenciaTeste, 50);
+    EXPECT_EQ(state.FrequenciaCalibracao, (std::array<std::int32_t, 4>{50, 50, 50, 50}));
+    EXPECT_TRUE(state.ListaPortas.empty());
+    EXPECT_EQ(state.NumPortas, 0);
+    EXPECT_EQ(state.PlacaEncontrada, (std::array<bool, 4>{false, false, false, false}));
+    EXPECT_EQ(state.settingsPath, settingsPath);
+    EXPECT_FALSE(window->ProgressWindow().isVisible());
+    EXPECT_EQ(window->ProgressWindow().Maximum(), 100);
+    EXPECT_EQ(window->ProgressWindow().Position(), 0);
+}
+
+TEST_F(MainWindowTest, StoredFrequenciesAreReadAndBadOnesDefaultToFifty) {
+    Store({{"Frequencia", "300"},
+           {"frequenciap1", "600"},
+           {"FrequenciaP2", "abc"},
+           {"FrequenciaP3", "150"},
+           {"FrequenciaP4", "2,5"}});
+    auto window = Create();
+    EXPECT_EQ(window->State().FrequenciaTeste, 300);
+    EXPECT_EQ(window->State().FrequenciaCalibracao,
+              (std::array<std::int32_t, 4>{600, 50, 150, 50}));
+}
+
+TEST_F(MainWindowTest, ExportFolderIsCreatedWithItsMissingParents) {
+    ASSERT_FALSE(fs::exists(programFolder));
+    auto window = Create();
+    const fs::path expected = fs::path(programFolder) / "Exportados";
+    EXPECT_TRUE(fs::is_directory(expected));
+    EXPECT_EQ(window->ExportFolder().toStdString(), expected.string());
+}
+
+TEST_F(MainWindowTest, ExistingExportFolderIsLeftAsItIs) {
+    const fs::path folder = fs::path(programFolder) / "Exportados";
+    fs::create_directories(folder);
+    testing::WriteFileBytes((folder / "Kelvaro_1.csv").string(), "a;b\r\n");
+    fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    const auto before = fs::status(folder).permissions();
+
+    auto window = Create();
+
+    EXPECT_EQ(window->ExportFolder().toStdString(), folder.string());
+    EXPECT_EQ(testing::ReadFileBytes((folder / "Kelvaro_1.csv").string()), "a;b\r\n");
+    EXPECT_EQ(fs::status(folder).permissions(), before);
+}
+
+// Runs with HOME pointing into the test's folder and restores it.
+class ScopedHome {
+  public:
+    explicit ScopedHome(const std::string& home) {
+        if (const char* old = std::getenv("HOME")) {
+            old_ = old;
+        }
+        if (const char* old = std::getenv("XDG_CONFIG_HOME")) {
+            oldConfig_ = old;
+        }
+        setenv("HOME", home.c_str(), 1);
+        // No user-dirs.dirs there: the documents folder is HOME/Documents.
+        setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
+    }
+    ~ScopedHome() {
+        Restore("HOME", old_);
+        Restore("XDG_CONFIG_HOME", oldConfig_);
+    }
+
+  private:
+    static void Restore(const char* name, const std::optional<std::string>& value) {
+        if (value) {
+            setenv(name, value->c_str(), 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    std::optional<std::string> old_;
+    std::optional<std::string> oldConfig_;
+};
+
+TEST_F(MainWindowTest, UnusableProgramFolderFallsBackToThePerUserDocuments) {
+    // A file where the program's folder should be: nothing can be created below it (this
+    // holds even for root, unlike a read-only folder).
+    testing::WriteFileBytes(dir.File("blocked"), "");
+    const std::string home = dir.File("home");
+    fs::create_directories(home);
+    ScopedHome scopedHome(home);
+
+    const QString chosen = PrepareExportFolder(QString::fromStdString(dir.File("blocked")));
+
+    EXPECT_EQ(chosen.toStdString(), home + "/Documents/Kelvaro/Exportados");
+    EXPECT_TRUE(fs::is_directory(chosen.toStdString()));
+}
+
+// A pseudo-terminal standing in for a plate: the station opens the device side, the test
+// reads what reaches the plate from the other.
+class PlateLine {
+  public:
+    PlateLine() {
+        char name[256] = {};
+        if (openpty(&master_, &slave_, name, nullptr, nullptr) == 0) {
+            path_ = name;
+        }
+    }
+    ~PlateLine() {
+        if (slave_ >= 0) {
+            close(slave_);
+        }
+        if (master_ >= 0) {
+            close(master_);
+        }
+    }
+    PlateLine(const PlateLine&) = delete;
+    PlateLine& operator=(const PlateLine&) = delete;
+
+    const std::string& Path() const { return path_; }
+    std::vector<std::uint8_t> Received(int timeoutMs) {
+        std::vector<std::uint8_t> bytes;
+        pollfd pfd{master_, POLLIN, 0};
+        while (poll(&pfd, 1, timeoutMs) > 0 && (pfd.revents & POLLIN) != 0) {
+            std::uint8_t buffer[64];
+            const ssize_t n = read(master_, buffer, sizeof buffer);
+            if (n <= 0) {
+                break;
+            }
+            bytes.insert(bytes.end(), buffer, buffer + n);
+            timeoutMs = 100;
+        }
+        return bytes;
+    }
+
+  private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+};
+
+TEST_F(MainWindowTest, DestroyingTheWindowStopsEveryOpenPlate) {
+    PlateLine plate2;
+    PlateLine plate4;
+    ASSERT_FALSE(plate2.Path().empty());
+    auto window = Create();
+    ASSERT_TRUE(OpenPlateChannel(window->State().Slot(2), plate2.Path(), 8192));
+    ASSERT_TRUE(OpenPlateChannel(window->State().Slot(4), plate4.Path(), 8192));
+    plate2.Received(50);  // whatever the open itself sent
+    plate4.Received(50);
+
+    window.reset();
+
+    const std::vector<std::uint8_t> stop(kStop.begin(), kStop.end());
+    EXPECT_EQ(plate2.Received(1000), stop);
+    EXPECT_EQ(plate4.Received(1000), stop);
+}
+
+TEST_F(MainWindowTest, FormDestroyEmptiesTheSlotsBeforeTheWindowGoes) {
+    PlateLine plate1;
+    auto window = Create();
+    ASSERT_TRUE(OpenPlateChannel(window->State().Slot(1), plate1.Path(), 8192));
+    window->FormDestroy();
+    EXPECT_FALSE(window->State().Slot(1));
+    EXPECT_EQ(plate1.Received(1000), std::vector<std::uint8_t>(kStop.begin(), kStop.end()));
+}
+
+TEST_F(MainWindowTest, TestRunViewDrivesTheWindowsControls) {
+    auto window = Create();
+    window->show();
+
+    window->HabilitarBotoes(false);
+    EXPECT_FALSE(window->btCalibracao->isEnabled());
+    EXPECT_FALSE(window->btComunicacao->isEnabled());
+    EXPECT_FALSE(window->btFrequencia->isEnabled());
+    EXPECT_FALSE(window->btFechar->isEnabled());
+    EXPECT_TRUE(window->btIniciar->isEnabled());
+    window->HabilitarBotoes(true);
+    EXPECT_TRUE(window->btFechar->isEnabled());
+
+    window->SetStartButtonCaption(" Parar");
+    EXPECT_EQ(window->StartButtonCaption(), " Parar");
+    EXPECT_EQ(window->btIniciar->Picture(), ButtonPicture::Stop);
+    window->SetStartButtonCaption(" Iniciar");
+    EXPECT_EQ(window->btIniciar->Picture(), ButtonPicture::Play);
+
+    window->SetStatusText(" Amostras: 1500", true);
+    EXPECT_EQ(window->lbAmostras->text(), QStringLiteral(" Amostras: 1500"));
+    EXPECT_EQ(&window->Chart(), static_cast<ChartSink*>(window->g1));
+
+    window->StartIdlePass();
+    EXPECT_TRUE(window->IdlePassRunning());
+    window->StopIdlePass();
+    EXPECT_FALSE(window->IdlePassRunning());
+}
+
+TEST_F(MainWindowTest, FecharClosesTheWindow) {
+    auto window = Create();
+    window->show();
+    window->btFechar->click();
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, FrequencyButtonOpensTheScreenModallyInTheWindowsPlace) {
+    Store({{"Frequencia", "100"}, {"freq2", "1"}, {"freq1", "0"}});
+    auto window = Create();
+    window->move(100, 50);
+    window->resize(1100, 760);
+    window->show();
+    QApplication::processEvents();
+
+    bool sawScreen = false;
+    QTimer::singleShot(0, [&] {
+        auto* screen = qobject_cast<TfrmFrequencia*>(QApplication::activeModalWidget());
+        ASSERT_NE(screen, nullptr);
+        sawScreen = true;
+        EXPECT_EQ(screen->windowTitle(), QStringLiteral("TOVAMU - Kelvaro [1.0.0.8] - Frequência"));
+        EXPECT_EQ(screen->pos(), QPoint(100, 50));
+        EXPECT_EQ(screen->size(), QSize(1100, 760));
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_TRUE(screen->cbF100->isChecked());
+        screen->cbF400->click();
+        screen->move(120, 60);
+        screen->btVoltar->click();
+    });
+    window->btFrequencia->click();
+
+    EXPECT_TRUE(sawScreen);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->pos(), QPoint(120, 60));
+    EXPECT_EQ(window->size(), QSize(1100, 760));
+    SettingsStore store(settingsPath);
+    EXPECT_EQ(store.ReadInteger(kSettingsSection, "Frequencia", 0), 400);
+    EXPECT_TRUE(store.ReadBool(kSettingsSection, "freq6", false));
+    // The screen lived only while it was open.
+    for (QWidget* topLevel : QApplication::topLevelWidgets()) {
+        EXPECT_EQ(qobject_cast<TfrmFrequencia*>(topLevel), nullptr);
+    }
+}
+
+}  // namespace
+}  // namespace kelvaro

@@ -1,0 +1,259 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <functional>
+
+#include "TempDir.h"
+#include "ui/QtDialogs.h"
+
+namespace kelvaro {
+namespace {
+
+// Runs `act` on the modal dialog that opens next (the code under test blocks in exec()).
+// Nested dialogs are met by calling it again from inside `act`.
+void WhenModalOpens(std::function<void(QWidget*)> act) {
+    QTimer::singleShot(0, [act = std::move(act)] {
+        QWidget* modal = QApplication::activeModalWidget();
+        ASSERT_NE(modal, nullptr) << "no modal dialog opened";
+        act(modal);
+    });
+}
+
+QStringList ButtonTexts(QMessageBox* box) {
+    QStringList texts;
+    for (QAbstractButton* button : box->buttons()) {
+        texts << button->text();
+    }
+    texts.sort();
+    return texts;
+}
+
+QAbstractButton* ButtonWithText(QWidget* dialog, const QString& text) {
+    for (auto* button : dialog->findChildren<QAbstractButton*>()) {
+        if (button->text() == text) {
+            return button;
+        }
+    }
+    return nullptr;
+}
+
+struct MessageCase {
+    DialogButtons buttons;
+    DialogIcon icon;
+    QStringList expectedTexts;  // sorted
+    QMessageBox::Icon expectedIcon;
+    QString press;  // empty: close with Escape
+    DialogResult expected;
+};
+
+class MessageBoxTest : public ::testing::TestWithParam<MessageCase> {};
+
+TEST_P(MessageBoxTest, ShowsPortugueseButtonsAndAnswersTheButtonPressed) {
+    const MessageCase& c = GetParam();
+    QStringList seenTexts;
+    QMessageBox::Icon seenIcon = QMessageBox::NoIcon;
+    QString seenText;
+    QString seenTitle;
+    WhenModalOpens([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        seenTexts = ButtonTexts(box);
+        seenIcon = box->icon();
+        seenText = box->text();
+        seenTitle = box->windowTitle();
+        if (c.press.isEmpty()) {
+            box->reject();
+        } else {
+            QAbstractButton* button = ButtonWithText(box, c.press);
+            ASSERT_NE(button, nullptr);
+            button->click();
+        }
+    });
+
+    QtDialogs dialogs;
+    const DialogResult result = dialogs.MessageBox("Deseja salvar o teste?\rPlaca 1",
+                                                   "Kelvaro - Salvar", c.buttons, c.icon);
+
+    EXPECT_EQ(seenTexts, c.expectedTexts);
+    EXPECT_EQ(seenIcon, c.expectedIcon);
+    EXPECT_EQ(seenText, QStringLiteral("Deseja salvar o teste?\nPlaca 1"));
+    EXPECT_EQ(seenTitle, QStringLiteral("Kelvaro - Salvar"));
+    EXPECT_EQ(result, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Buttons, MessageBoxTest,
+                         ::testing::Values(MessageCase{DialogButtons::Ok,
+                                                       DialogIcon::Information,
+                                                       {"OK"},
+                                                       QMessageBox::Information,
+                                                       "OK",
+                                                       DialogResult::Ok},
+                                           MessageCase{DialogButtons::OkCancel,
+                                                       DialogIcon::Question,
+                                                       {"Cancelar", "OK"},
+                                                       QMessageBox::Question,
+                                                       "Cancelar",
+                                                       DialogResult::Cancel},
+                                           MessageCase{DialogButtons::OkCancel,
+                                                       DialogIcon::Warning,
+                                                       {"Cancelar", "OK"},
+                                                       QMessageBox::Warning,
+                                                       "OK",
+                                                       DialogResult::Ok},
+                                           MessageCase{DialogButtons::YesNo,
+                                                       DialogIcon::Question,
+                                                       {"Não", "Sim"},
+                                                       QMessageBox::Question,
+                                                       "Sim",
+                                                       DialogResult::Yes},
+                                           MessageCase{DialogButtons::YesNo,
+                                                       DialogIcon::Error,
+                                                       {"Não", "Sim"},
+                                                       QMessageBox::Critical,
+                                                       "",
+                                                       DialogResult::No},
+                                           MessageCase{DialogButtons::OkCancel,
+                                                       DialogIcon::Question,
+                                                       {"Cancelar", "OK"},
+                                                       QMessageBox::Question,
+                                                       "",
+                                                       DialogResult::Cancel}));
+
+TEST(InputBoxTest, OkReturnsTheTypedTextAndCancelTheInitialOne) {
+    QtDialogs dialogs;
+    QStringList buttons;
+    WhenModalOpens([&](QWidget* modal) {
+        auto* input = qobject_cast<QInputDialog*>(modal);
+        ASSERT_NE(input, nullptr);
+        buttons << input->okButtonText() << input->cancelButtonText();
+        EXPECT_EQ(input->labelText(), QStringLiteral("Índice de calibração:"));
+        EXPECT_EQ(input->textValue(), QStringLiteral("1,0000"));
+        input->setTextValue(QStringLiteral("2,5000"));
+        input->accept();
+    });
+    bool cancelled = true;
+    EXPECT_EQ(dialogs.InputBox("Placa 1", "Índice de calibração:", "1,0000", &cancelled), "2,5000");
+    EXPECT_FALSE(cancelled);
+    EXPECT_EQ(buttons, (QStringList{"OK", "Cancelar"}));
+
+    WhenModalOpens([](QWidget* modal) {
+        auto* input = qobject_cast<QInputDialog*>(modal);
+        ASSERT_NE(input, nullptr);
+        input->setTextValue(QStringLiteral("9"));
+        input->reject();
+    });
+    EXPECT_EQ(dialogs.InputBox("Placa 1", "Índice:", "1,0000", &cancelled), "1,0000");
+    EXPECT_TRUE(cancelled);
+}
+
+// Types a name into the save dialog and presses its accept button.
+void SaveAs(QWidget* modal, const QString& name, QStringList* labels = nullptr) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    if (labels != nullptr) {
+        *labels << dialog->labelText(QFileDialog::FileName)
+                << dialog->labelText(QFileDialog::FileType)
+                << dialog->labelText(QFileDialog::Accept) << dialog->labelText(QFileDialog::Reject)
+                << dialog->nameFilters().join('|') << dialog->directory().absolutePath();
+    }
+    auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(edit, nullptr);
+    edit->setText(name);
+    static_cast<QDialog*>(dialog)->accept();  // QFileDialog hides accept()
+}
+
+TEST(SaveFileTest, OpensInTheFolderInPortugueseAndAddsTheDefaultExtension) {
+    testing::TempDir dir;
+    QtDialogs dialogs;
+    QStringList labels;
+    QString proposed;
+    WhenModalOpens([&](QWidget* modal) {
+        proposed = modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
+        SaveAs(modal, QStringLiteral("Kelvaro_7"), &labels);
+    });
+
+    const auto chosen = dialogs.SaveFile(
+        {"Kelvaro_7", ".csv", "Arquivos do Microsoft Excel (*.csv)|*.csv", dir.Path().string()});
+
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(*chosen, dir.File("Kelvaro_7.csv"));
+    EXPECT_EQ(proposed, QStringLiteral("Kelvaro_7"));
+    EXPECT_EQ(labels, (QStringList{"Nome do arquivo:", "Tipo:", "Salvar", "Cancelar",
+                                   "Arquivos do Microsoft Excel (*.csv)",
+                                   QString::fromStdString(dir.Path().string())}));
+}
+
+TEST(SaveFileTest, AnExistingFileIsReplacedOnlyAfterAPortugueseConfirmation) {
+    testing::TempDir dir;
+    testing::WriteFileBytes(dir.File("Kelvaro_3.csv"), "old");
+    QtDialogs dialogs;
+    QStringList question;
+    WhenModalOpens([&](QWidget* modal) {
+        WhenModalOpens([&](QWidget* confirmation) {
+            auto* box = qobject_cast<QMessageBox*>(confirmation);
+            ASSERT_NE(box, nullptr);
+            question << box->text() << ButtonTexts(box);
+            ButtonWithText(box, QStringLiteral("Sim"))->click();
+        });
+        SaveAs(modal, QStringLiteral("Kelvaro_3"));
+    });
+
+    const auto chosen = dialogs.SaveFile(
+        {"Kelvaro_3", ".csv", "Arquivos do Microsoft Excel (*.csv)|*.csv", dir.Path().string()});
+
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(*chosen, dir.File("Kelvaro_3.csv"));
+    EXPECT_EQ(question,
+              (QStringList{"Kelvaro_3.csv já existe.\nDeseja substituí-lo?", "Não", "Sim"}));
+}
+
+TEST(SaveFileTest, CancelChoosesNothing) {
+    QtDialogs dialogs;
+    WhenModalOpens([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+    EXPECT_FALSE(dialogs.SaveFile({"Kelvaro_1", ".csv", "", ""}).has_value());
+}
+
+TEST(FileFilterTest, PairsBecomeQtNameFilters) {
+    EXPECT_EQ(ConvertFileFilter("Arquivos do Microsoft Excel (*.csv)|*.csv"),
+              QStringList{"Arquivos do Microsoft Excel (*.csv)"});
+    EXPECT_EQ(ConvertFileFilter("Texto|*.txt;*.csv|Todos (*.*)|*.*"),
+              (QStringList{"Texto (*.txt *.csv)", "Todos (*.*)"}));
+    EXPECT_EQ(ConvertFileFilter("|*.csv"), QStringList{"*.csv (*.csv)"});
+    EXPECT_TRUE(ConvertFileFilter("").isEmpty());
+    EXPECT_TRUE(ConvertFileFilter("Sem padrão").isEmpty());
+}
+
+TEST(FileFilterTest, DefaultExtensionOnlyWhenTheNameHasNone) {
+    const struct {
+        const char* path;
+        const char* extension;
+        const char* expected;
+    } cases[] = {
+        {"/tmp/Kelvaro_7", ".csv", "/tmp/Kelvaro_7.csv"},
+        {"/tmp/Kelvaro_7", "csv", "/tmp/Kelvaro_7.csv"},
+        {"/tmp/Kelvaro_7.txt", ".csv", "/tmp/Kelvaro_7.txt"},
+        {"/tmp/Kelvaro_7.", ".csv", "/tmp/Kelvaro_7.csv"},
+        {"/tmp/dados.v2/teste", ".csv", "/tmp/dados.v2/teste.csv"},
+        {"/tmp/Kelvaro_7", "", "/tmp/Kelvaro_7"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(WithDefaultExtension(QString::fromUtf8(c.path), QString::fromUtf8(c.extension)),
+                  QString::fromUtf8(c.expected))
+            << c.path << " + " << c.extension;
+    }
+}
+
+TEST(MessageTextTest, CarriageReturnsBreakLinesOnce) {
+    EXPECT_EQ(MessageText("a\rb\r\nc\nd"), QStringLiteral("a\nb\nc\nd"));
+}
+
+}  // namespace
+}  // namespace kelvaro
