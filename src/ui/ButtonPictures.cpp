@@ -57,7 +57,6 @@ void DrawFrequency(QPainter& p, bool enabled) {
     const Inks inks = InksFor(enabled, QColor(0, 0, 128), QColor(111, 170, 230), QColor(0, 0, 128));
     p.setPen(QPen(inks.accent, 1.0));
     p.drawLine(QPointF(2, 16), QPointF(30, 16));
-    p.drawLine(QPointF(3, 4), QPointF(3, 28));
     QPainterPath wave;
     for (int i = 0; i <= 56; ++i) {
         const double x = 3.0 + i * 0.5;
