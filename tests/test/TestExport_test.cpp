@@ -1,0 +1,233 @@
+// The test export: the file byte for byte, numbering in the settings, failures that must leave
+// earlier files intact, CSV quoting, the code page and the fast number formatting.
+#include "test/TestExport.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <random>
+
+#include "FakeTestRunView.h"
+#include "ScriptedDialogs.h"
+#include "TempDir.h"
+#include "settings/NumberText.h"
+#include "settings/SettingsStore.h"
+
+namespace kelvaro {
+namespace {
+
+using kelvaro::testing::ReadFileBytes;
+
+class ExportTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        state.settingsPath = dir.File("settings.ini");
+        state.decimalSeparator = ',';
+    }
+    void Set(const std::string& key, const std::string& value) {
+        SettingsStore store(state.settingsPath);
+        store.WriteString(kSettingsSection, key, value);
+        ASSERT_TRUE(store.Close());
+    }
+    std::optional<std::string> Get(const std::string& key) {
+        SettingsStore store(state.settingsPath);
+        if (!store.KeyExists(kSettingsSection, key)) {
+            return std::nullopt;
+        }
+        return store.ReadString(kSettingsSection, key, "");
+    }
+    void Export() { ExportarTeste(state, dialogs, progress, dir.Path().string()); }
+    std::vector<std::string> FilesInFolder() {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir.Path())) {
+            if (e.path().filename().string().rfind("settings.ini", 0) == 0) {
+                continue;  // the store and its lock
+            }
+            names.push_back(e.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    kelvaro::testing::TempDir dir;
+    StationState state;
+    kelvaro::testing::ScriptedDialogs dialogs;
+    kelvaro::testing::FakeProgress progress;
+};
+
+TEST_F(ExportTest, WritesTheTestByteForByteInWindows1252) {
+    Set("Teste", "6");
+    Set("u1", "kgf");
+    Set("u2", "kgf");
+    state.PortaPlaca = {"COM3", "COM4", "", ""};
+    state.FrequenciaTeste = 100;
+    (*state.Amostras)[0] = {12.345, -0.020, 0, 0};
+    (*state.Amostras)[1] = {12.351, -0.018, 0, -0.0};
+    state.NumAmostras = 2;
+    const std::string path = dir.File("Kelvaro_7.csv");
+    dialogs.answers = {DialogResult::Yes};
+    dialogs.saveFiles = {path};
+
+    Export();
+    EXPECT_EQ(ReadFileBytes(path),
+              "Avalia\xE7\xE3o;7;\r\nFrequ\xEAncia;100;\r\n;\r\nPlaca 1;COM3;\r\n"
+              "Placa 2;COM4;\r\nPlaca 3;;\r\nPlaca 4;;\r\n;\r\n"
+              "Am Geral;Am1: kgf;Am2: kgf;Am3: un.;Am4: un.;\r\n;\r\n"
+              "1;12,345;-0,020;0,000;0,000;\r\n2;12,351;-0,018;0,000;0,000;\r\n");
+    EXPECT_EQ(Get("Teste"), "7");
+    ASSERT_EQ(dialogs.saveRequests.size(), 1u);
+    EXPECT_EQ(dialogs.saveRequests[0].fileName, "Kelvaro_7");
+    EXPECT_EQ(dialogs.saveRequests[0].defaultExtension, ".csv");
+    EXPECT_EQ(dialogs.saveRequests[0].filter, "Arquivos do Microsoft Excel (*.csv)|*.csv");
+    EXPECT_EQ(dialogs.saveRequests[0].initialFolder, dir.Path().string());
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(dialogs.messages[0].title, "Kelvaro - Salvar");
+    EXPECT_EQ(dialogs.messages[0].buttons, DialogButtons::YesNo);
+    EXPECT_EQ(dialogs.messages[0].icon, DialogIcon::Question);
+    EXPECT_EQ(dialogs.messages[1].text, "O exportação para o Excel foi concluída com sucesso");
+    EXPECT_EQ(dialogs.messages[1].title, "Kelvaro");
+    EXPECT_EQ(dialogs.messages[1].icon, DialogIcon::Information);
+    EXPECT_EQ(dialogs.openedFiles, std::vector<std::string>{path});
+    EXPECT_EQ(progress.maximum, 2);
+    EXPECT_EQ(progress.positionCalls, 3);  // 0, then one per row
+    EXPECT_FALSE(progress.skipped);
+    EXPECT_EQ(progress.shows, 1);
+    EXPECT_EQ(progress.closes, 1);
+}
+
+TEST_F(ExportTest, TestNumberIsTakenOnceTheSaveIsAccepted) {
+    Export();  // "No"
+    EXPECT_EQ(Get("Teste"), std::nullopt);
+    EXPECT_TRUE(dialogs.saveRequests.empty());
+
+    dialogs.answers = {DialogResult::Yes};
+    dialogs.saveFiles = {std::nullopt};
+    Export();  // the save dialog is cancelled: the number stays used
+    EXPECT_EQ(Get("Teste"), "1");
+    EXPECT_EQ(dialogs.saveRequests.back().fileName, "Kelvaro_1");
+
+    dialogs.answers = {DialogResult::Yes};
+    dialogs.saveFiles = {dir.File("Kelvaro_2.csv")};
+    Export();
+    EXPECT_EQ(dialogs.saveRequests.back().fileName, "Kelvaro_2");
+    EXPECT_EQ(Get("Teste"), "2");
+    // No samples: the ten heading lines only.
+    const std::string bytes = ReadFileBytes(dir.File("Kelvaro_2.csv"));
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 10);
+}
+
+TEST_F(ExportTest, NonIntegerTestNumberIsReportedAndKept) {
+    for (const std::string bad : {"abc", "7x", "1,5", ""}) {
+        Set("Teste", bad);
+        dialogs.messages.clear();
+        dialogs.answers = {DialogResult::Yes};
+        Export();
+        EXPECT_EQ(dialogs.Last().text, "'" + bad + "' não é um valor inteiro válido.");
+        EXPECT_EQ(dialogs.Last().title, kApplicationTitle);
+        EXPECT_EQ(Get("Teste"), bad);
+        EXPECT_TRUE(dialogs.saveRequests.empty());
+    }
+}
+
+TEST_F(ExportTest, UnwritablePlacesAreReportedWithTheReason) {
+    kelvaro::testing::WriteFileBytes(dir.File("plain"), "x");
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {dir.File("plain") + "/Kelvaro_1.csv", "Um componente do caminho não é uma pasta"},
+        {dir.File("missing") + "/Kelvaro_2.csv", "A pasta não existe"},
+        {dir.Path().string(), "O nome indica uma pasta"}};
+    for (const auto& [path, reason] : cases) {
+        dialogs.answers = {DialogResult::Yes};
+        dialogs.saveFiles = {path};
+        dialogs.messages.clear();
+        Export();
+        EXPECT_EQ(dialogs.Texts().back(),
+                  "Não foi possível gravar o arquivo " + path + ": " + reason + ".");
+        EXPECT_TRUE(dialogs.openedFiles.empty());
+    }
+    EXPECT_EQ(FilesInFolder(), std::vector<std::string>{"plain"});
+    EXPECT_EQ(progress.shows, progress.closes);
+}
+
+// Running out of room in the middle of the rows (simulated with the file-size limit, which
+// fails the write with EFBIG as a full disk fails it with ENOSPC) keeps the earlier file.
+TEST_F(ExportTest, FailureWhileWritingKeepsTheEarlierFile) {
+    const std::string path = dir.File("Kelvaro_3.csv");
+    kelvaro::testing::WriteFileBytes(path, "earlier test");
+    state.NumAmostras = 5000;
+
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto* oldHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string error;
+    const bool written =
+        WriteTestFile(path, {}, std::span(state.Amostras->data(), 5000), ',', progress, &error);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+
+    EXPECT_FALSE(written);
+    EXPECT_EQ(error, "Não foi possível gravar o arquivo " + path + ": Arquivo grande demais");
+    EXPECT_EQ(ReadFileBytes(path), "earlier test");
+    EXPECT_EQ(FilesInFolder(), std::vector<std::string>{"Kelvaro_3.csv"});
+    EXPECT_EQ(progress.closes, 1);
+}
+
+TEST_F(ExportTest, TextsThatWouldShiftColumnsAreQuoted) {
+    TestFileHeading heading;
+    heading.ports = {"COM3", "a;b", "", "x\"y"};
+    heading.units = {"kg;f", "N", "l\r\nb", "un."};
+    const std::string path = dir.File("q.csv");
+    ASSERT_TRUE(WriteTestFile(path, heading, {}, ',', progress, nullptr));
+    const std::string bytes = ReadFileBytes(path);
+    EXPECT_NE(bytes.find("Placa 2;\"a;b\";\r\n"), std::string::npos);
+    EXPECT_NE(bytes.find("Placa 4;\"x\"\"y\";\r\n"), std::string::npos);
+    EXPECT_NE(bytes.find("Am Geral;\"Am1: kg;f\";Am2: N;\"Am3: l\r\nb\";Am4: un.;\r\n"),
+              std::string::npos);
+}
+
+TEST(Windows1252, MapsWhatTheCodePageHasAndNothingElse) {
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"Avaliação", "Avalia\xE7\xE3o"},
+        {"\xE2\x82\xAC 5 \xE2\x80\x93 \xC5\x93", "\x80 5 \x96 \x9C"},  // euro, en dash, oe
+        {"\xC2\x81", "?"},                                             // C1 control
+        {"a\x01"
+         "b\x7F",
+         "a?b?"},                                                // controls
+        {"\xE2\x86\x92\xF0\x9F\x98\x80", "??"},                  // arrow, emoji
+        {"\xC3\x28 \xFF \xC0\xAF \xED\xA0\x80", "?( ? ?? ???"},  // not UTF-8
+        {"tab\tCR\rLF\n", "tab\tCR\rLF\n"},
+    };
+    for (const auto& [utf8, expected] : cases) {
+        EXPECT_EQ(ToWindows1252(utf8), expected) << utf8;
+    }
+}
+
+TEST(ThreeDecimals, AgreesWithTheStationsNumberTexts) {
+    std::vector<double> values{
+        0.0,      -0.0,  0.0005,    -0.0005,    0.00049, 1.0005, -2.0005, 9.9995,
+        999.9996, -0.02, 12.345,    8388608.25, 1e-300,  -1e-5,  0.00051, 99999999999999.99,
+        1e15,     -3e20, 16777215.0};
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> exponent(-6, 14);
+    for (int i = 0; i < 200000; ++i) {
+        const double magnitude = std::pow(10.0, exponent(random));
+        values.push_back((i % 2 ? -1 : 1) * magnitude);
+        values.push_back(std::round(magnitude * 1000) / 1000);
+        values.push_back((std::round(magnitude * 1000) + 0.5) / 1000);  // ties in text form
+        values.push_back(std::nextafter(values.back(), 0.0));
+    }
+    for (double v : values) {
+        for (char separator : {',', '.'}) {
+            std::string fast;
+            AppendThreeDecimals(fast, v, separator);
+            ASSERT_EQ(fast, FormatNumber(v, NumberPattern::ThreeDecimals, separator)) << v;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kelvaro

@@ -1,0 +1,383 @@
+// The test run against virtual plates: start-up order and failures, the idle acquisition with
+// its stop conditions, stream faults, and the conversion and drawing after the stop.
+#include "test/TestRun.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+
+#include "FakeTestRunView.h"
+#include "ScriptedDialogs.h"
+#include "TempDir.h"
+#include "plate-sim/VirtualPlate.h"
+#include "settings/SettingsStore.h"
+
+namespace kelvaro {
+namespace {
+
+using testing::FakeView;
+using Setting = std::pair<std::string, std::string>;
+
+std::uint64_t RequestCount(const sim::VirtualPlate& plate) {
+    std::uint64_t total = 0;
+    for (auto n : plate.Stats().requests) {
+        total += n;
+    }
+    return total;
+}
+
+class TestRunTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        state.settingsPath = dir.File("settings.ini");
+        state.decimalSeparator = ',';
+    }
+
+    void Settings(const std::vector<Setting>& values) {
+        SettingsStore store(state.settingsPath);
+        for (const auto& [key, value] : values) {
+            store.WriteString(kSettingsSection, key, value);
+        }
+        ASSERT_TRUE(store.Close());
+    }
+
+    // A virtual plate on plate n's port, selected for the test.
+    sim::VirtualPlate& Plate(int n, sim::PlateOptions options = {}) {
+        auto& plate = plates.at(static_cast<std::size_t>(n - 1));
+        plate = std::make_unique<sim::VirtualPlate>(options);
+        EXPECT_TRUE(plate->Ok());
+        Settings({{"Porta" + std::to_string(n), plate->DevicePath()},
+                  {"check" + std::to_string(n), "1"}});
+        return *plate;
+    }
+    std::string Port(int n) { return plates.at(static_cast<std::size_t>(n - 1))->DevicePath(); }
+
+    // Drives the idle pass as the event loop would; returns the number of passes.
+    int RunPasses(int limit) {
+        int passes = 0;
+        while (view.idle && passes < limit) {
+            run.LerAmostras();
+            ++passes;
+        }
+        return passes;
+    }
+    double Sample(int record, int plate) const {
+        return (
+            *state.Amostras)[static_cast<std::size_t>(record)][static_cast<std::size_t>(plate - 1)];
+    }
+
+    kelvaro::testing::TempDir dir;
+    std::array<std::unique_ptr<sim::VirtualPlate>, kPlateCount> plates;
+    StationState state;  // after the plates: its channels close before they go
+    kelvaro::testing::ScriptedDialogs dialogs;
+    FakeView view;
+    kelvaro::testing::FakeProgress progress;
+    TestRun run{state, dialogs, progress, view, dir.File("Exportados")};
+};
+
+TEST_F(TestRunTest, OnlyActivePlatesStartInOrderAndAStopClosesThem) {
+    sim::PlateOptions script;
+    script.shape = sim::LoadShape::Script;
+    script.readings = {3000};
+    Plate(1, script);
+    plates[1] = std::make_unique<sim::VirtualPlate>();
+    Plate(3);
+    plates[3] = std::make_unique<sim::VirtualPlate>();
+    Settings({{"sp1", "1000"}, {"idc1", "2"}, {"t1", "5"}});
+
+    run.btIniciarClick();
+    const std::vector<std::pair<std::string, bool>> startLabels{
+        {" Aguarde Conectando a Placa 1 ...", true},
+        {" Aguarde Identificando a Placa 1 ...", true},
+        {" Aguarde Configurando a Placa 1 ...", true},
+        {" Aguarde Conectando a Placa 3 ...", true},
+        {" Aguarde Identificando a Placa 3 ...", true},
+        {" Aguarde Configurando a Placa 3 ...", true},
+        {" ...", false},
+        {" Aguarde Iniciando dispositivos ...", true}};
+    EXPECT_EQ(view.labels, startLabels);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, "Clique em OK para Inicar o Teste!");
+    EXPECT_EQ(dialogs.messages[0].title, "Kelvaro - Iniciar");
+    EXPECT_EQ(dialogs.messages[0].buttons, DialogButtons::OkCancel);
+    EXPECT_EQ(dialogs.messages[0].icon, DialogIcon::Information);
+    EXPECT_EQ(view.caption, " Parar");
+    EXPECT_TRUE(view.idle);
+    EXPECT_TRUE(run.TesteRodando());
+    EXPECT_EQ(view.buttons, std::vector<bool>{false});
+    EXPECT_EQ(RequestCount(*plates[1]), 0u);
+    EXPECT_EQ(RequestCount(*plates[3]), 0u);
+    for (int n : {1, 3}) {
+        const auto stats = plates[static_cast<std::size_t>(n - 1)]->Stats();
+        EXPECT_EQ(stats.requests[kFnIdentify], 1u) << n;
+        EXPECT_EQ(stats.requests[kFnConfigure], 1u) << n;
+        EXPECT_EQ(stats.requests[kFnStartStream], 1u) << n;
+        EXPECT_EQ(stats.configuredMode, kModeTest) << n;
+        EXPECT_EQ(stats.configuredFrequency, 50) << n;
+        EXPECT_TRUE(stats.streaming) << n;
+    }
+
+    view.escapeAtCheck = 5;
+    EXPECT_EQ(RunPasses(100), 5);
+    EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" Amostras: 5"), false));
+    EXPECT_EQ(view.caption, " Iniciar");
+    EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
+    EXPECT_FALSE(run.TesteRodando());
+    for (int n : {1, 3}) {
+        EXPECT_FALSE(state.Slot(n)) << n;
+        EXPECT_TRUE(plates[static_cast<std::size_t>(n - 1)]->WaitForRequests(kFnStop, 1, 1000));
+    }
+    EXPECT_EQ(RequestCount(*plates[1]) + RequestCount(*plates[3]), 0u);
+    for (int record = 0; record < 5; ++record) {
+        EXPECT_EQ(Sample(record, 1), 995.0);  // ((3000 - 1000) / 2) - 5
+        EXPECT_EQ(Sample(record, 2), 0.0);
+        EXPECT_EQ(Sample(record, 3), 8388608.0);  // uncalibrated: raw counts
+        EXPECT_EQ(Sample(record, 4), 0.0);
+    }
+    ASSERT_EQ(view.chart.series[0].size(), 5u);
+    EXPECT_EQ(view.chart.series[0][4].x, 5.0);
+    EXPECT_EQ(view.chart.series[0][4].y, 995.0);
+    EXPECT_TRUE(view.chart.series[1].empty());
+    EXPECT_EQ(view.chart.inLegend, (std::array<bool, 4>{true, false, true, false}));
+    EXPECT_EQ(view.chart.titles[3], "Placa 4: ");
+    EXPECT_EQ(dialogs.Last().text, "Deseja salvar o teste?");
+}
+
+// Start-up failures: the screen returns to idle, later plates are not touched, and the report
+// follows the full-stop rule.
+TEST_F(TestRunTest, SilentPlateThreeEndsTheStartUpBeforePlateFour) {
+    Plate(1);
+    Plate(2);
+    Plate(3).Inject({sim::FaultKind::Silence, 0});
+    Plate(4);
+
+    run.btIniciarClick();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, "Falha ao Identificar a Placa 3: " + Port(3) + ".");
+    EXPECT_EQ(dialogs.messages[0].title, kApplicationTitle);
+    EXPECT_EQ(dialogs.messages[0].icon, DialogIcon::Error);
+    EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" ..."), false));
+    EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
+    EXPECT_EQ(view.caption, " Iniciar");
+    EXPECT_FALSE(view.idle);
+    EXPECT_EQ(RequestCount(*plates[3]), 0u);
+    EXPECT_EQ(plates[0]->ConfiguredMode(), kModeTest);
+    EXPECT_EQ(plates[1]->ConfiguredMode(), kModeTest);
+    EXPECT_FALSE(state.PlacaOk[2]);
+}
+
+TEST_F(TestRunTest, PlateCalibratedAtAnotherFrequencyFailsAfterIdentify) {
+    Plate(2);
+    Settings({{"Frequencia", "200"}, {"FrequenciaP2", "100"}});
+
+    run.btIniciarClick();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text,
+              "A Frequencia (100 Hz) utilizada na Calibração da Placa 2\r"
+              "é diferente da Frequencia (200) selecionada para o teste!\r"
+              "Calibre novamente a Placa 2 com a Frequencia desejada.");
+    EXPECT_EQ(plates[1]->Stats().requests[kFnIdentify], 1u);
+    EXPECT_EQ(plates[1]->Stats().requests[kFnConfigure], 0u);
+}
+
+TEST_F(TestRunTest, EmptyPortFailsToConnectWithoutFullStop) {
+    Settings({{"check1", "1"}});
+    run.btIniciarClick();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, "Falha ao Conectar a Placa 1: ");
+    EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
+}
+
+TEST_F(TestRunTest, CancelClosesTheChannelsAndStillOffersTheSave) {
+    Plate(1);
+    dialogs.answers = {DialogResult::Cancel};
+
+    run.btIniciarClick();
+    EXPECT_FALSE(state.Slot(1));
+    EXPECT_TRUE(plates[0]->WaitForRequests(kFnStop, 1, 1000));
+    EXPECT_EQ(plates[0]->Stats().requests[kFnStartStream], 0u);
+    EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{"Clique em OK para Inicar o Teste!",
+                                                         "Deseja salvar o teste?"}));
+    EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
+    EXPECT_FALSE(view.idle);
+    EXPECT_EQ(view.caption, " Iniciar");
+}
+
+TEST_F(TestRunTest, WithoutActivePlatesTheRunStopsItselfAtTheLastRecord) {
+    run.btIniciarClick();
+    ASSERT_TRUE(view.idle);
+    EXPECT_EQ(RunPasses(kMaxSamples + 10), kMaxSamples);
+    EXPECT_EQ(state.NumAmostras, kMaxSamples);
+    EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" Amostras: 144000"), false));
+    EXPECT_EQ(view.caption, " Iniciar");
+    EXPECT_EQ(view.chart.axisMax, 0.0);
+    EXPECT_EQ(view.chart.axisMin, 0.0);
+    for (const auto& call : view.chart.calls) {
+        EXPECT_NE(call.rfind("points", 0), 0u) << call;
+    }
+    EXPECT_EQ(dialogs.Last().text, "Deseja salvar o teste?");
+}
+
+TEST_F(TestRunTest, UnpluggedPlateStopsTheRunAtTheEndOfThePass) {
+    Plate(1);
+    Settings({{"Frequencia", "600"}, {"FrequenciaP1", "600"}});
+    run.btIniciarClick();
+    ASSERT_EQ(RunPasses(50), 50);
+
+    plates[0]->Unplug();
+    const auto start = std::chrono::steady_clock::now();
+    const int passes = RunPasses(1000);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    // Frames already queued may still be taken; the loss itself is seen by the first read
+    // that meets it, without a 250 ms wait on every later pass.
+    EXPECT_LE(passes, 20);
+    EXPECT_LT(elapsed, std::chrono::milliseconds(600));
+    EXPECT_FALSE(view.idle);
+    EXPECT_FALSE(state.PlacaOk[0]);
+    EXPECT_FALSE(state.Slot(1));
+    EXPECT_EQ(dialogs.Last().text, "Deseja salvar o teste?");
+}
+
+class StreamingTest : public TestRunTest {
+  protected:
+    void StartCounters(std::initializer_list<int> plateNumbers) {
+        sim::PlateOptions counter;
+        counter.shape = sim::LoadShape::Counter;
+        for (int n : plateNumbers) {
+            Plate(n, counter);
+            Settings({{"FrequenciaP" + std::to_string(n), "600"}});
+        }
+        Settings({{"Frequencia", "600"}});
+        run.btIniciarClick();
+        ASSERT_TRUE(view.idle);
+    }
+};
+
+TEST_F(StreamingTest, CounterPlatesDeliverEverySampleInOrder) {
+    StartCounters({1, 2});
+    view.escapeAtCheck = 600;
+    EXPECT_EQ(RunPasses(1000), 600);
+    for (int plate : {1, 2}) {
+        for (int record = 1; record < 600; ++record) {
+            ASSERT_EQ(Sample(record, plate), Sample(record - 1, plate) + 1)
+                << "plate " << plate << " record " << record;
+        }
+    }
+}
+
+TEST_F(StreamingTest, DroppedByteCostsExactlyOneSample) {
+    StartCounters({1});
+    ASSERT_EQ(RunPasses(100), 100);
+    plates[0]->Inject({sim::FaultKind::DropByte, 1, 3});
+    view.escapeAtCheck = 300;  // 200 more passes
+    RunPasses(1000);
+    ASSERT_EQ(state.NumAmostras, 300);
+
+    std::vector<int> breaks;
+    for (int record = 1; record < 300; ++record) {
+        if (Sample(record, 1) != Sample(record - 1, 1) + 1) {
+            breaks.push_back(record);
+        }
+    }
+    // One zero where the damaged frame was; both neighbours intact, one reading skipped.
+    ASSERT_EQ(breaks.size(), 2u);
+    const auto z = static_cast<int>(breaks[0]);
+    EXPECT_EQ(breaks[1], z + 1);
+    EXPECT_EQ(Sample(z, 1), 0.0);
+    EXPECT_EQ(Sample(z + 1, 1), Sample(z - 1, 1) + 2);
+}
+
+// Conversion and drawing, straight on the sample store.
+struct DrawingCase {
+    const char* name;
+    std::vector<Setting> settings;
+    std::array<bool, 4> active;
+    std::vector<SampleRecord> raw;
+    std::vector<SampleRecord> converted;
+    double axisMax;
+    double axisMin;
+};
+
+class DrawingTest : public TestRunTest, public ::testing::WithParamInterface<DrawingCase> {};
+
+TEST_P(DrawingTest, ConvertsAndSpansZero) {
+    const DrawingCase& c = GetParam();
+    Settings(c.settings);
+    state.PlacaAtiva = c.active;
+    std::copy(c.raw.begin(), c.raw.end(), state.Amostras->begin());
+    state.NumAmostras = static_cast<int>(c.raw.size());
+
+    ASSERT_TRUE(run.DesenharGrafico());
+    EXPECT_TRUE(dialogs.messages.empty());
+    for (std::size_t r = 0; r < c.converted.size(); ++r) {
+        EXPECT_EQ((*state.Amostras)[r], c.converted[r]) << "record " << r;
+    }
+    EXPECT_EQ(view.chart.axisMax, c.axisMax);
+    EXPECT_EQ(view.chart.axisMin, c.axisMin);
+    EXPECT_TRUE(view.chart.legendVisible);
+    for (std::size_t p = 0; p < 4; ++p) {
+        EXPECT_EQ(view.chart.series[p].size(), c.active[p] ? c.raw.size() : 0u) << p;
+        EXPECT_EQ(view.chart.inLegend[p], c.active[p]) << p;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DrawingTest,
+    ::testing::Values(DrawingCase{"positive",
+                                  {{"sp1", "1000"}, {"idc1", "2"}, {"t1", "5"}},
+                                  {true, false, false, false},
+                                  {{3000, 0, 0, 0}, {1010, 0, 0, 0}},
+                                  {{995, 0, 0, 0}, {0, 0, 0, 0}},
+                                  995,
+                                  0},
+                      DrawingCase{"negative",
+                                  {{"sp2", "5000"}, {"idc2", "0,5"}, {"sp3", "100"}},
+                                  {false, true, true, false},
+                                  {{0, 4000, 50, 0}, {0, 3000, 99, 0}},
+                                  {{0, -2000, -50, 0}, {0, -4000, -1, 0}},
+                                  0,
+                                  -4000},
+                      DrawingCase{"zero index of an idle plate is not used",
+                                  {{"idc4", "0"}, {"t1", "-1,5"}},
+                                  {true, false, false, false},
+                                  {{1, 0, 0, 0}},
+                                  {{2.5, 0, 0, 0}},
+                                  2.5,
+                                  0}),
+    [](const auto& param) {
+        std::string name = param.param.name;
+        std::replace(name.begin(), name.end(), ' ', '_');
+        return name;
+    });
+
+struct BadCalibration {
+    Setting setting;
+    std::string report;
+};
+
+class BadCalibrationTest : public TestRunTest,
+                           public ::testing::WithParamInterface<BadCalibration> {};
+
+TEST_P(BadCalibrationTest, ReportsAndSkipsTheSaveQuestion) {
+    Settings({GetParam().setting});
+    state.PlacaAtiva = {true, false, false, false};
+    (*state.Amostras)[0] = {1234, 0, 0, 0};
+    state.NumAmostras = 1;
+
+    run.PararTeste();
+    EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{GetParam().report});
+    EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);
+    EXPECT_EQ((*state.Amostras)[0][0], 1234.0);  // left raw
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BadCalibrationTest,
+    ::testing::Values(BadCalibration{{"idc3", "abc"}, "'abc' não é um valor numérico válido."},
+                      BadCalibration{{"t4", "1.5"}, "'1.5' não é um valor numérico válido."},
+                      BadCalibration{{"sp1", ""}, "'' não é um valor numérico válido."},
+                      BadCalibration{{"idc1", "0"}, "Divisão por zero."},
+                      BadCalibration{{"idc1", "-0,000"}, "Divisão por zero."}));
+
+}  // namespace
+}  // namespace kelvaro
