@@ -189,6 +189,29 @@ TEST_F(TestRunTest, EmptyPortFailsToConnectWithoutFullStop) {
     EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
 }
 
+// A plate that refuses the stream: the plates already streaming are stopped and closed, and
+// the screen goes back to idle with the buttons enabled.
+TEST_F(TestRunTest, FailedStreamStartStopsThePlatesAlreadyStarted) {
+    Plate(1);
+    Plate(2);
+    dialogs.onMessage = [&](const kelvaro::testing::RecordedMessage& m) {
+        if (m.buttons == DialogButtons::OkCancel) {
+            plates[1]->Inject({sim::FaultKind::ErrorReply, 1, 0, 0x07});
+        }
+    };
+
+    run.btIniciarClick();
+    EXPECT_EQ(dialogs.Last().text, "Falha ao Iniciar a Placa 2: " + Port(2) + ".");
+    EXPECT_TRUE(plates[0]->WaitForRequests(kFnStop, 1, 1000));
+    EXPECT_FALSE(plates[0]->Streaming());
+    EXPECT_FALSE(state.Slot(1));
+    EXPECT_FALSE(state.Slot(2));
+    EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" ..."), false));
+    EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
+    EXPECT_EQ(view.caption, " Iniciar");
+    EXPECT_FALSE(view.idle);
+}
+
 TEST_F(TestRunTest, CancelClosesTheChannelsAndStillOffersTheSave) {
     Plate(1);
     dialogs.answers = {DialogResult::Cancel};
