@@ -10,7 +10,9 @@
 #include "app/EscapeKey.h"
 #include "app/ExportFolder.h"
 #include "app/TfrmProgBar.h"
+#include "calibration/TfrmCalibracao.h"
 #include "chart/LoadChart.h"
+#include "screens/TfrmConfCOM.h"
 #include "screens/TfrmFrequencia.h"
 #include "settings/SettingsStore.h"
 #include "test/TestRun.h"
@@ -202,9 +204,15 @@ void TfrmPrincipal::btFrequenciaClick() {
     frmFrequencia->exec();
 }
 
-void TfrmPrincipal::btComunicacaoClick() {}
+void TfrmPrincipal::btComunicacaoClick() {
+    auto frmConfCOM = std::make_unique<TfrmConfCOM>(state_, dialogs_, this);
+    frmConfCOM->exec();
+}
 
-void TfrmPrincipal::btCalibracaoClick() {}
+void TfrmPrincipal::btCalibracaoClick() {
+    auto frmCalibracao = std::make_unique<TfrmCalibracao>(state_, dialogs_, *frmProgBar, this);
+    frmCalibracao->exec();
+}
 
 void TfrmPrincipal::btFecharClick() {
     close();
