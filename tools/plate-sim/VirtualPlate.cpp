@@ -137,6 +137,7 @@ struct VirtualPlate::Impl {
     bool streaming = false;
     Clock::time_point streamStart;
     std::uint64_t streamK = 1;  // number of the next report since streamStart
+    bool streamPaused = false;
     std::vector<std::uint8_t> in;
     std::deque<Chunk> out;
     std::size_t outBytes = 0;
@@ -455,10 +456,14 @@ struct VirtualPlate::Impl {
     void EmitReports(Clock::time_point now) {
         if (!streaming || master < 0)
             return;
-        if (Silenced()) {  // paused: resume on the plate's rhythm from when silence ends
+        if (Silenced()) {  // paused; the rhythm restarts when the silence ends
+            streamPaused = true;
+            return;
+        }
+        if (streamPaused) {
+            streamPaused = false;
             streamStart = now;
             streamK = 1;
-            return;
         }
         if (now - Deadline(streamK) > std::chrono::seconds(1)) {  // the process was stopped
             streamStart = now;
