@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "chart/LineLayer.h"
 #include "chart/M4Reduce.h"
 
 namespace kelvaro {
@@ -26,6 +27,8 @@ namespace {
 const QColor kSilver(0xC0, 0xC0, 0xC0);
 // One wheel notch (120 eighths of a degree) zooms in by this factor.
 constexpr double kZoomPerNotch = 1.25;
+// Qt Charts stacks background -1, plot area 0, shades 1, grid 2, axes 3, series 4, legend 5.
+constexpr double kLinesZ = 4.0;
 
 void StyleAxis(QValueAxis* axis) {
     axis->setLabelsFont(QFont(QStringLiteral("Verdana"), 8));
@@ -135,6 +138,9 @@ LoadChart::LoadChart(QWidget* parent) : QWidget(parent) {
     chart_->addAxis(axisY_, Qt::AlignLeft);
 
     static const std::array<QColor, kSeriesCount> colours{Qt::red, Qt::green, Qt::black, Qt::blue};
+    // Owned by the chart; above the grid and axis lines, where Qt Charts puts its series.
+    lines_ = new LineLayer(chart_);
+    lines_->setZValue(kLinesZ);
     for (std::size_t i = 0; i < series_.size(); ++i) {
         auto* line = new QLineSeries(chart_);
         line->setName(QStringLiteral("Placa %1: ").arg(i + 1));
@@ -144,6 +150,7 @@ LoadChart::LoadChart(QWidget* parent) : QWidget(parent) {
         line->attachAxis(axisX_);
         line->attachAxis(axisY_);
         series_[i] = line;
+        lines_->SetColour(i, colours[i]);
     }
 
     view_ = new LoadChartView(chart_, *this);
@@ -175,7 +182,6 @@ void LoadChart::ClearSeries(int series) {
     const std::size_t i = Index(series);
     points_[i].clear();
     points_[i].shrink_to_fit();
-    series_[i]->clear();
     FitX();
     RequestReduce();
 }
@@ -235,11 +241,23 @@ QLineSeries* LoadChart::Series(int series) const {
     return series_[Index(series)];
 }
 
+const std::vector<ChartPoint>& LoadChart::DrawnPoints(int series) const {
+    return lines_->Points(Index(series));
+}
+
+void LoadChart::SetReduction(bool on) {
+    if (on != reduction_) {
+        reduction_ = on;
+        RequestReduce();
+    }
+}
+
 void LoadChart::ApplyYRange(double low, double high) {
     viewY0_ = low;
     viewY1_ = high;
     const auto [shownLow, shownHigh] = Displayable(low, high);
     axisY_->setRange(shownLow, shownHigh);
+    lines_->SetYRange(axisY_->min(), axisY_->max());
 }
 
 void LoadChart::ApplyXRange(double low, double high) {
@@ -248,11 +266,6 @@ void LoadChart::ApplyXRange(double low, double high) {
     const auto [shownLow, shownHigh] = Displayable(low, high);
     if (axisX_->min() == shownLow && axisX_->max() == shownHigh) {
         return;
-    }
-    // Qt Charts remaps every point of a series when an axis moves: empty the series first so
-    // only the new reduction is mapped, once.
-    for (QLineSeries* line : series_) {
-        line->clear();
     }
     axisX_->setRange(shownLow, shownHigh);
     RequestReduce();
@@ -312,7 +325,6 @@ void LoadChart::PanBy(QPointF pixels) {
     }
     const double dx = -pixels.x() / area.width() * (axisX_->max() - axisX_->min());
     const double dy = pixels.y() / area.height() * (axisY_->max() - axisY_->min());
-    // The sample axis first: it empties the series, so the load axis then moves nothing.
     if (dx != 0.0) {
         ApplyXRange(axisX_->min() + dx, axisX_->max() + dx);
     }
@@ -321,12 +333,11 @@ void LoadChart::PanBy(QPointF pixels) {
     }
 }
 
+// The bins follow the plot area's device pixel columns; a move without a change of width (the
+// load labels growing a digit) shifts them too.
 void LoadChart::OnPlotAreaChanged() {
-    const double ratio = view_->devicePixelRatioF();
-    const auto columns = static_cast<int>(std::ceil(chart_->plotArea().width() * ratio));
-    if (columns != reducedColumns_) {
-        RequestReduce();
-    }
+    lines_->SetPlotArea(chart_->plotArea(), view_->devicePixelRatioF());
+    RequestReduce();
 }
 
 // Loading a run sets four series and two axis limits in a row, and a zoom may come as a burst
@@ -363,6 +374,7 @@ bool LoadChart::eventFilter(QObject* watched, QEvent* event) {
 void LoadChart::Reduce() {
     const QRectF area = chart_->plotArea();
     const double ratio = view_->devicePixelRatioF();
+    lines_->SetPlotArea(area, ratio);
     // Bins follow device pixel columns: widen the range to whole columns around the plot.
     double left = area.left() * ratio;
     double width = area.width() * ratio;
@@ -375,19 +387,14 @@ void LoadChart::Reduce() {
     const double perPixel = (x1 - x0) / width;
     const double firstColumn = std::floor(left);
     const double lastColumn = std::ceil(left + width);
-    const double binX0 = x0 - (left - firstColumn) * perPixel;
-    const double binX1 = x0 + (lastColumn - left) * perPixel;
-    const auto columns = static_cast<int>(lastColumn - firstColumn);
-    reducedColumns_ = static_cast<int>(std::ceil(width));
-
+    const PixelColumns columns(x0 - (left - firstColumn) * perPixel,
+                               x0 + (lastColumn - left) * perPixel,
+                               static_cast<int>(lastColumn - firstColumn));
+    lines_->SetColumns(columns, firstColumn);
     for (std::size_t i = 0; i < series_.size(); ++i) {
-        const auto reduced = M4Reduce(points_[i], binX0, binX1, columns);
-        QList<QPointF> list;
-        list.reserve(static_cast<qsizetype>(reduced.size()));
-        for (const ChartPoint& p : reduced) {
-            list.append(QPointF(p.x, p.y));
-        }
-        series_[i]->replace(list);
+        lines_->SetPoints(i, reduction_
+                                 ? M4Reduce(points_[i], columns.X0(), columns.X1(), columns.Count())
+                                 : points_[i]);
     }
 }
 

@@ -24,11 +24,15 @@ namespace kelvaro {
 //   Ctrl + wheel        zooms the load axis around the cursor;
 //   left button drag    pans both axes;
 //   double click        back to the whole run and the load range the program last set.
-// The chart keeps every point it is given; only the reduced points of the visible range reach
-// Qt Charts, recomputed (once per event-loop turn, or before the next paint) on data changes,
-// resize, zoom and pan. Lines are drawn without antialiasing so the reduced picture matches the
-// full one. Qt Charts sizes legend swatches from the legend font and offers no width setting:
-// the swatch is Qt's rectangle marker, not a 60-pixel bar.
+// The chart keeps every point it is given; only the reduced points of the visible range are
+// drawn, recomputed (once per event-loop turn, or before the next paint) on data changes,
+// resize, zoom and pan. Qt Charts draws the axes, grid and legend; its four line series stay
+// empty (they carry the legend entries) and the lines are drawn by a LineLayer over the plot
+// area, aliased and one device pixel wide so the reduced picture matches the full one. Qt
+// Charts sizes legend swatches from the legend font and offers no width setting: the swatch is
+// Qt's rectangle marker, not a 60-pixel bar.
+class LineLayer;
+
 class LoadChart : public QWidget, public ChartSink {
     Q_OBJECT
   public:
@@ -54,13 +58,22 @@ class LoadChart : public QWidget, public ChartSink {
     void PanBy(QPointF pixels);
     void ResetView();
 
+    // Draws every visible point instead of the reduction when off (on by default): the same
+    // drawing of all points, to compare pictures against.
+    void SetReduction(bool on);
+
     // Inspection.
     const std::vector<ChartPoint>& Points(int series) const;
     double LeftAxisMinimum() const { return axisMinimum_; }
     double LeftAxisMaximum() const { return axisMaximum_; }
     QChart* Chart() const { return chart_; }
     QChartView* View() const { return view_; }
+    // The legend entry of a series; its points are drawn by Lines(), not by Qt Charts.
     QLineSeries* Series(int series) const;
+    // The points drawn for a series: the reduction of the visible range (with the neighbours
+    // just outside it), or every point with the reduction off.
+    const std::vector<ChartPoint>& DrawnPoints(int series) const;
+    LineLayer* Lines() const { return lines_; }
     QValueAxis* AxisX() const { return axisX_; }
     QValueAxis* AxisY() const { return axisY_; }
 
@@ -83,6 +96,7 @@ class LoadChart : public QWidget, public ChartSink {
     QChart* chart_ = nullptr;
     QValueAxis* axisX_ = nullptr;
     QValueAxis* axisY_ = nullptr;
+    LineLayer* lines_ = nullptr;
     std::array<QLineSeries*, kSeriesCount> series_{};
     std::array<std::vector<ChartPoint>, kSeriesCount> points_;
     // The load range set by the program; the view may zoom away from it.
@@ -92,8 +106,8 @@ class LoadChart : public QWidget, public ChartSink {
     double viewX1_ = 1.0;
     double viewY0_ = 0.0;
     double viewY1_ = 10.0;
-    int reducedColumns_ = -1;
     bool reducePending_ = false;
+    bool reduction_ = true;
 };
 
 }  // namespace kelvaro

@@ -28,7 +28,8 @@ std::vector<ChartPoint> M4Reduce(std::span<const ChartPoint> points, double x0, 
     if (points.empty()) {
         return out;
     }
-    const int columns = std::max(width, 1);
+    const PixelColumns bins(x0, x1, width);
+    const int columns = bins.Count();
     const auto begin = std::lower_bound(points.begin(), points.end(), x0,
                                         [](const ChartPoint& p, double x) { return p.x < x; });
     const auto end = std::upper_bound(begin, points.end(), x1,
@@ -40,12 +41,7 @@ std::vector<ChartPoint> M4Reduce(std::span<const ChartPoint> points, double x0, 
     if (lo > 0) {
         out.push_back(points[lo - 1]);
     }
-    const double span = x1 - x0;
-    const double scale = span > 0.0 ? static_cast<double>(columns) / span : 0.0;
-    auto columnOf = [&](double x) {
-        const double c = std::floor((x - x0) * scale);
-        return static_cast<int>(std::clamp(c, 0.0, static_cast<double>(columns - 1)));
-    };
+    auto columnOf = [&bins](double x) { return bins.Inside(x); };
 
     std::size_t i = lo;
     while (i < hi) {

@@ -2,6 +2,8 @@
 // points that decide what a one-pixel line looks like, so drawing stays cheap for long runs.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <span>
 #include <vector>
 
@@ -9,12 +11,48 @@
 
 namespace kelvaro {
 
+// The column arithmetic of the reduction. Drawing places points with the same arithmetic, so
+// a point is drawn in exactly the column it was binned in; a separately computed mapping
+// disagrees for points on a column boundary, and the line then gains or loses a pixel there.
+class PixelColumns {
+  public:
+    // Columns of the range [x0, x1] drawn `width` pixels wide. A width below 1 counts as 1; an
+    // empty or inverted range (x1 <= x0) puts every point of [x0, x1] into column 0.
+    PixelColumns(double x0, double x1, int width)
+        : x0_(x0),
+          x1_(x1),
+          columns_(std::max(width, 1)),
+          scale_(x1 > x0 ? static_cast<double>(columns_) / (x1 - x0) : 0.0) {}
+
+    double X0() const { return x0_; }
+    double X1() const { return x1_; }
+    int Count() const { return columns_; }
+
+    // Column of an x of [x0, x1]: floor((x - x0) / (x1 - x0) * width), clamped to the columns.
+    int Inside(double x) const {
+        const double c = std::floor((x - x0_) * scale_);
+        return static_cast<int>(std::clamp(c, 0.0, static_cast<double>(columns_ - 1)));
+    }
+    // Column of any x: as Inside for [x0, x1], beyond the columns (unclamped) outside it.
+    double Any(double x) const {
+        if (x >= x0_ && x <= x1_) {
+            return Inside(x);
+        }
+        return std::floor((x - x0_) * scale_);
+    }
+
+  private:
+    double x0_;
+    double x1_;
+    int columns_;
+    double scale_;
+};
+
 // Reduces `points` (x ascending) for the visible range [x0, x1] drawn `width` pixels wide.
-// Column of a point = floor((x - x0) / (x1 - x0) * width), clamped to [0, width - 1]; per column
-// the first, last, lowest and highest point are kept in x order, each once. The last point
-// before x0 and the first point after x1 are kept too, so lines enter and leave the view at the
-// right slope. The result holds at most 4 * width + 2 points. A width below 1 counts as 1; an
-// empty or inverted range (x1 <= x0) puts every point of [x0, x1] into one column.
+// Column of a point: PixelColumns(x0, x1, width).Inside(x). Per column the first, last, lowest
+// and highest point are kept in x order, each once. The last point before x0 and the first
+// point after x1 are kept too, so lines enter and leave the view at the right slope. The result
+// holds at most 4 * width + 2 points.
 std::vector<ChartPoint> M4Reduce(std::span<const ChartPoint> points, double x0, double x1,
                                  int width);
 

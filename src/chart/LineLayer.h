@@ -1,0 +1,54 @@
+// The load chart's data lines, drawn over the plot area of a QChart. Qt Charts' own line series
+// rebuild a hit-test outline of every point on each change; this item only maps the points it
+// holds to device pixels and draws one polyline per series.
+#pragma once
+
+#include <QGraphicsItem>
+#include <QPen>
+#include <QPolygonF>
+#include <QRectF>
+#include <array>
+#include <cstddef>
+#include <vector>
+
+#include "chart/M4Reduce.h"
+#include "station/ChartSink.h"
+
+namespace kelvaro {
+
+class LineLayer : public QGraphicsItem {
+  public:
+    static constexpr std::size_t kSeriesCount = 4;
+
+    explicit LineLayer(QGraphicsItem* parent);
+
+    // Drawn with the pen's colour, one device pixel wide, aliased.
+    void SetColour(std::size_t series, const QColor& colour);
+    // Plot area in the parent's coordinates and device pixels per coordinate unit.
+    void SetPlotArea(const QRectF& area, double pixelRatio);
+    // The load range shown from the bottom to the top of the plot area.
+    void SetYRange(double low, double high);
+    // How sample numbers map to device pixel columns: column firstColumn + columns.Any(x).
+    void SetColumns(const PixelColumns& columns, double firstColumn);
+    void SetPoints(std::size_t series, std::vector<ChartPoint> points);
+    const std::vector<ChartPoint>& Points(std::size_t series) const { return points_[series]; }
+
+    // Where a series' points land, in the parent's coordinates: x on the left edge of their
+    // pixel column, y on the top edge of their pixel row.
+    QPolygonF Mapped(std::size_t series) const;
+
+    QRectF boundingRect() const override { return area_; }
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget* widget) override;
+
+  private:
+    QRectF area_;
+    double pixelRatio_ = 1.0;
+    double yLow_ = 0.0;
+    double yHigh_ = 1.0;
+    PixelColumns columns_{0.0, 1.0, 1};
+    double firstColumn_ = 0.0;
+    std::array<QColor, kSeriesCount> colours_{};
+    std::array<std::vector<ChartPoint>, kSeriesCount> points_;
+};
+
+}  // namespace kelvaro
