@@ -54,12 +54,17 @@ std::uint8_t Checksum(const std::vector<std::uint8_t>& f) {
 }
 
 std::vector<std::uint8_t> MakeFrame(std::uint8_t function, const std::vector<std::uint8_t>& data) {
-    std::vector<std::uint8_t> f{kStart, kAddr1, kAddr2, function,
-                                static_cast<std::uint8_t>(data.size())};
-    f.insert(f.end(), data.begin(), data.end());
-    f.push_back(0);
-    f.push_back(kEnd);
-    f[5 + data.size()] = Checksum(f);
+    const std::size_t n = std::min(data.size(), kMaxData);
+    std::vector<std::uint8_t> f(7 + n, 0);
+    f[0] = kStart;
+    f[1] = kAddr1;
+    f[2] = kAddr2;
+    f[3] = function;
+    f[4] = static_cast<std::uint8_t>(n);
+    for (std::size_t i = 0; i < n; ++i)
+        f[5 + i] = data[i];
+    f[5 + n] = Checksum(f);
+    f[6 + n] = kEnd;
     return f;
 }
 
