@@ -186,6 +186,7 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGTTIN, SIG_IGN);  // in the background, reading the terminal fails instead of stopping
     const int sigFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
     if (sigFd < 0) {
         std::perror("kelvaro-plates: signalfd");
@@ -214,21 +215,28 @@ int main(int argc, char** argv) {
 
     std::string pending;
     bool stdinOpen = true;
+    bool stdinPaused = false;  // started in the background of a shell: try again later
     for (;;) {
-        pollfd fds[2] = {{sigFd, POLLIN, 0}, {stdinOpen ? STDIN_FILENO : -1, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
+        const bool readInput = stdinOpen && !stdinPaused;
+        pollfd fds[2] = {{sigFd, POLLIN, 0}, {readInput ? STDIN_FILENO : -1, POLLIN, 0}};
+        if (poll(fds, 2, stdinPaused ? 500 : -1) < 0) {
             if (errno == EINTR)
                 continue;
             break;
         }
         if (fds[0].revents & POLLIN)
             break;  // a stop signal: the plates' destructors unlink
+        stdinPaused = false;
         if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
             char buf[512];
             const ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno == EIO) {  // a background job reading its terminal
+                stdinPaused = true;
+                continue;
+            }
             if (n <= 0) {
-                if (n < 0 && errno == EINTR)
-                    continue;
                 stdinOpen = false;  // keep serving without commands
                 continue;
             }
