@@ -33,6 +33,10 @@ class PixelColumns {
         const double c = std::floor((x - x0_) * scale_);
         return static_cast<int>(std::clamp(c, 0.0, static_cast<double>(columns_ - 1)));
     }
+    // The smallest x whose column is `column` or beyond (for 1 <= column < Count()): the first
+    // x past the end of column - 1, exact to the last bit, so a scan can compare x against it
+    // instead of computing every point's column.
+    double Start(int column) const;
     // Column of any x: as Inside for [x0, x1], beyond the columns (unclamped) outside it.
     double Any(double x) const {
         if (x >= x0_ && x <= x1_) {
