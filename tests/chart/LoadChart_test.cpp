@@ -1,5 +1,7 @@
 #include "chart/LoadChart.h"
 
+#include "chart/LineLayer.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -8,13 +10,16 @@
 #include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
 #include <QGraphicsTextItem>
+#include <QImage>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QValueAxis>
 #include <cmath>
+#include <random>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kelvaro {
@@ -133,7 +138,7 @@ TEST(LoadChart, LegendListsOnlyTheSeriesAskedFor) {
     }
 }
 
-TEST(LoadChart, KeepsEveryPointButFeedsQtOnlyTheReduction) {
+TEST(LoadChart, KeepsEveryPointButDrawsOnlyTheReduction) {
     ShownChart shown;
     LoadChart& chart = shown.chart;
     const auto points = Samples(144000);
@@ -145,8 +150,10 @@ TEST(LoadChart, KeepsEveryPointButFeedsQtOnlyTheReduction) {
     ASSERT_GT(columns, 100);
     for (int s = 1; s <= 4; ++s) {
         EXPECT_EQ(chart.Points(s).size(), 144000u);
-        EXPECT_GT(chart.Series(s)->count(), columns);
-        EXPECT_LE(chart.Series(s)->count(), 4 * (columns + 1) + 2);
+        EXPECT_GT(chart.DrawnPoints(s).size(), static_cast<std::size_t>(columns));
+        EXPECT_LE(chart.DrawnPoints(s).size(), 4u * (columns + 1u) + 2u);
+        // Qt Charts' series carry the legend entry only: no points for it to re-map.
+        EXPECT_EQ(chart.Series(s)->count(), 0);
     }
     // The sample axis follows the data.
     EXPECT_EQ(chart.AxisX()->min(), 1.0);
@@ -155,16 +162,18 @@ TEST(LoadChart, KeepsEveryPointButFeedsQtOnlyTheReduction) {
     chart.ClearSeries(2);
     QApplication::processEvents();
     EXPECT_TRUE(chart.Points(2).empty());
-    EXPECT_EQ(chart.Series(2)->count(), 0);
+    EXPECT_TRUE(chart.DrawnPoints(2).empty());
     EXPECT_EQ(chart.Points(1).size(), 144000u);
 }
 
-TEST(LoadChart, ShortRunsReachQtUnreduced) {
+TEST(LoadChart, ShortRunsAreDrawnUnreduced) {
     ShownChart shown;
     shown.chart.SetSeriesPoints(4, Samples(300));
     QApplication::processEvents();
-    EXPECT_EQ(shown.chart.Series(4)->count(), 300);
-    EXPECT_EQ(shown.chart.Series(4)->at(299), QPointF(300.0, Samples(300)[299].y));
+    const auto& drawn = shown.chart.DrawnPoints(4);
+    ASSERT_EQ(drawn.size(), 300u);
+    EXPECT_EQ(drawn[299].x, 300.0);
+    EXPECT_EQ(drawn[299].y, Samples(300)[299].y);
 }
 
 TEST(LoadChart, UnorderedPointsAreOrderedNotLost) {
@@ -210,15 +219,15 @@ TEST(LoadChart, ZoomPanAndResetRecomputeTheVisibleReduction) {
     // Zoomed in below one sample per column: the visible samples plus one on either side.
     const auto visible = std::count_if(points.begin(), points.end(),
                                        [&](const ChartPoint& p) { return p.x >= x0 && p.x <= x1; });
-    EXPECT_EQ(chart.Series(1)->count(), visible + 2);
-    EXPECT_LT(chart.Series(1)->at(0).x(), x0);
-    EXPECT_GT(chart.Series(1)->at(chart.Series(1)->count() - 1).x(), x1);
+    EXPECT_EQ(chart.DrawnPoints(1).size(), static_cast<std::size_t>(visible + 2));
+    EXPECT_LT(chart.DrawnPoints(1).front().x, x0);
+    EXPECT_GT(chart.DrawnPoints(1).back().x, x1);
 
     area = chart.Chart()->plotArea();
     chart.PanBy(QPointF(area.width() / 2.0, 0.0));
     QApplication::processEvents();
     EXPECT_NEAR(chart.AxisX()->min(), x0 - (x1 - x0) / 2.0, 1e-6);
-    EXPECT_LT(chart.Series(1)->at(0).x(), chart.AxisX()->min());
+    EXPECT_LT(chart.DrawnPoints(1).front().x, chart.AxisX()->min());
 
     chart.ZoomAt(quarter, 4.0, Qt::Vertical);
     EXPECT_NEAR(chart.AxisY()->max() - chart.AxisY()->min(), 75.0, 1e-6);
@@ -235,13 +244,107 @@ TEST(LoadChart, ResizeRecomputesForTheNewWidth) {
     ShownChart shown;
     shown.chart.SetSeriesPoints(1, Samples(144000));
     QApplication::processEvents();
-    const auto wide = shown.chart.Series(1)->count();
+    const auto wide = shown.chart.DrawnPoints(1).size();
     shown.chart.resize(400, 600);
     QApplication::processEvents();
     const int columns = shown.PlotColumns();
-    EXPECT_LT(shown.chart.Series(1)->count(), wide);
-    EXPECT_LE(shown.chart.Series(1)->count(), 4 * (columns + 1) + 2);
+    EXPECT_LT(shown.chart.DrawnPoints(1).size(), wide);
+    EXPECT_LE(shown.chart.DrawnPoints(1).size(), 4u * (columns + 1u) + 2u);
 }
+
+// A measured plate: steps between loads with noise and the odd spike, one sample apart.
+std::vector<ChartPoint> NoisyRun(int count, unsigned seed) {
+    std::mt19937 random(seed);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<ChartPoint> points;
+    points.reserve(static_cast<std::size_t>(count));
+    double level = 0.0;
+    for (int i = 1; i <= count; ++i) {
+        if (i % 9000 == 0) {
+            level = unit(random) < 0.3 ? 0.0 : 50.0 + unit(random) * 700.0;
+        }
+        double y = level + noise(random) * (2.0 + 0.01 * level);
+        if (unit(random) < 0.001) {
+            y += (unit(random) - 0.3) * 200.0;
+        }
+        points.push_back({static_cast<double>(i), y});
+    }
+    return points;
+}
+
+QImage Picture(LoadChart& chart) {
+    QApplication::processEvents();
+    return chart.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// Pixels the lines paint (differing from `empty`) and pixels where `a` and `b` differ.
+std::pair<long, long> LineAndDifferingPixels(const QImage& a, const QImage& b,
+                                             const QImage& empty) {
+    long lines = 0;
+    long differing = 0;
+    for (int y = 0; y < b.height(); ++y) {
+        for (int x = 0; x < b.width(); ++x) {
+            lines += b.pixel(x, y) != empty.pixel(x, y) ? 1 : 0;
+            differing += a.pixel(x, y) != b.pixel(x, y) ? 1 : 0;
+        }
+    }
+    return {lines, differing};
+}
+
+enum class ViewChange { None, ZoomIn, ZoomInAndPan, LoadZoom };
+
+class ReducedPicture : public ::testing::TestWithParam<ViewChange> {};
+
+// The reduction is only worth having if nobody can see it: drawn by the same code, the reduced
+// points must give the picture of every point.
+TEST_P(ReducedPicture, EqualsThePictureOfEveryPoint) {
+    ShownChart shown;
+    LoadChart& chart = shown.chart;
+    for (int s = 1; s <= 4; ++s) {
+        chart.SetSeriesPoints(s, NoisyRun(144000, 10u + static_cast<unsigned>(s)));
+    }
+    chart.SetLegendVisible(true);
+    chart.SetLeftAxisMaximum(800.0);
+    chart.SetLeftAxisMinimum(-60.0);
+    QApplication::processEvents();
+    const QRectF area = chart.Chart()->plotArea();
+    const QPointF third(area.left() + area.width() / 3.0, area.center().y());
+    switch (GetParam()) {
+        case ViewChange::None:
+            break;
+        case ViewChange::ZoomIn:
+            chart.ZoomAt(third, 20.0, Qt::Horizontal);
+            break;
+        case ViewChange::ZoomInAndPan:
+            chart.ZoomAt(third, 7.0, Qt::Horizontal);
+            chart.PanBy(QPointF(area.width() / 5.0, 33.0));
+            break;
+        case ViewChange::LoadZoom:
+            chart.ZoomAt(third, 3.0, Qt::Vertical);
+            break;
+    }
+
+    const QImage reduced = Picture(chart);
+    const std::size_t reducedPoints = chart.DrawnPoints(1).size();
+    chart.SetReduction(false);
+    const QImage full = Picture(chart);
+    ASSERT_EQ(chart.DrawnPoints(1).size(), 144000u);
+    ASSERT_LT(reducedPoints, 144000u / 4);
+    chart.Lines()->hide();
+    const QImage empty = Picture(chart);
+    ASSERT_EQ(reduced.size(), full.size());
+
+    const auto [lines, differing] = LineAndDifferingPixels(reduced, full, empty);
+    EXPECT_GT(lines, 2000) << "the lines should cover a good part of the plot";
+    // Every column's points are drawn at one x, and each segment covers both its end pixels:
+    // the reduced lines paint exactly the pixels of all points.
+    EXPECT_EQ(differing, 0) << differing << " of " << lines << " line pixels differ";
+}
+
+INSTANTIATE_TEST_SUITE_P(Views, ReducedPicture,
+                         ::testing::Values(ViewChange::None, ViewChange::ZoomIn,
+                                           ViewChange::ZoomInAndPan, ViewChange::LoadZoom));
 
 QStringList SceneTexts(const LoadChart& chart) {
     QStringList texts;

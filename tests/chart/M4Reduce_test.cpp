@@ -179,5 +179,89 @@ TEST(M4Reduce, NoisyDataKeepsEveryColumnsExtremesWithinBound) {
     }
 }
 
+// Drawing places a point in PixelColumns::Any's column and the reduction scans up to Start():
+// both must agree with Inside() to the last bit, or a boundary point is binned in one column
+// and drawn in the next.
+TEST(PixelColumns, StartIsTheExactFirstXOfEachColumn) {
+    struct Range {
+        double x0, x1;
+        int width;
+    };
+    for (const Range& r :
+         {Range{0.1, 0.7, 3}, Range{1000.5, 120000.25, 333}, Range{0.3, 144000.7, 860},
+          Range{-5e-9, 7e-9, 1000}, Range{1e9, 1e9 + 0.001, 7}}) {
+        const PixelColumns columns(r.x0, r.x1, r.width);
+        for (int c = 1; c < r.width; ++c) {
+            const double start = columns.Start(c);
+            ASSERT_EQ(columns.Inside(start), c) << r.x0 << ".." << r.x1 << " column " << c;
+            ASSERT_EQ(columns.Inside(std::nextafter(start, -1e300)), c - 1)
+                << r.x0 << ".." << r.x1 << " column " << c;
+            ASSERT_EQ(columns.Any(start), c);
+        }
+        EXPECT_EQ(columns.Any(r.x0 - (r.x1 - r.x0)), -r.width);
+        EXPECT_GE(columns.Any(r.x1 + (r.x1 - r.x0) / r.width), r.width);
+    }
+}
+
+// The plain definition: every point's column computed, extremes by strict comparison (the first
+// of equal values wins).
+std::vector<ChartPoint> NaiveM4(const std::vector<ChartPoint>& points, double x0, double x1,
+                                int width) {
+    const PixelColumns columns(x0, x1, width);
+    std::vector<ChartPoint> out;
+    std::size_t i = 0;
+    while (i < points.size() && points[i].x < x0) {
+        ++i;
+    }
+    if (i > 0) {
+        out.push_back(points[i - 1]);
+    }
+    while (i < points.size() && points[i].x <= x1) {
+        const int c = columns.Inside(points[i].x);
+        std::size_t first = i, low = i, high = i, last = i;
+        for (++i; i < points.size() && points[i].x <= x1 && columns.Inside(points[i].x) == c; ++i) {
+            last = i;
+            low = points[i].y < points[low].y ? i : low;
+            high = points[i].y > points[high].y ? i : high;
+        }
+        std::vector<std::size_t> keep{first, low, high, last};
+        std::sort(keep.begin(), keep.end());
+        keep.erase(std::unique(keep.begin(), keep.end()), keep.end());
+        for (std::size_t k : keep) {
+            out.push_back(points[k]);
+        }
+    }
+    if (i < points.size()) {
+        out.push_back(points[i]);
+    }
+    return out;
+}
+
+TEST(M4Reduce, MatchesThePlainDefinitionOnRepeatsTiesAndUnevenSpacing) {
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> level(-3, 3);
+    std::uniform_int_distribution<int> gap(0, 3);
+    std::vector<ChartPoint> points;
+    double x = 0.0;
+    for (int i = 0; i < 20000; ++i) {
+        x += gap(random) * 0.37;  // repeated x, and gaps wider than a column
+        points.push_back({x, static_cast<double>(level(random))});  // many equal y
+    }
+    struct View {
+        double x0, x1;
+        int width;
+    };
+    for (const View& v : {View{0.0, x, 997}, View{100.1, 2000.9, 640}, View{-50.0, 30.0, 5},
+                          View{3000.0, 3001.0, 800}, View{x / 3, x / 3, 10}}) {
+        const auto expected = NaiveM4(points, v.x0, v.x1, v.width);
+        const auto reduced = M4Reduce(points, v.x0, v.x1, v.width);
+        ASSERT_EQ(reduced.size(), expected.size()) << v.x0 << ".." << v.x1;
+        for (std::size_t k = 0; k < reduced.size(); ++k) {
+            ASSERT_EQ(reduced[k].x, expected[k].x) << k;
+            ASSERT_EQ(reduced[k].y, expected[k].y) << k;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kelvaro
