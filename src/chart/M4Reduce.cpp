@@ -42,32 +42,34 @@ std::size_t ColumnEnd(std::span<const ChartPoint> points, std::size_t from, std:
 
 // Indices of the first lowest and the first highest y of [from, to). Values first, with four
 // independent running extremes so the loop is not one long chain of dependent compares; then
-// the first point holding each. A NaN is never an extreme (unless it comes first), as with a
-// plain scan.
+// the first point holding each, found while the column is still in the cache. A NaN is never an
+// extreme (unless it comes first), as with a plain scan.
 std::pair<std::size_t, std::size_t> Extremes(std::span<const ChartPoint> points, std::size_t from,
                                              std::size_t to) {
+    // Named locals, not an array: an indexed array lives in memory and every compare waits
+    // for the store before it.
     const double start = points[from].y;
-    std::array<double, 4> low{start, start, start, start};
-    std::array<double, 4> high = low;
+    double low0 = start, low1 = start, low2 = start, low3 = start;
+    double high0 = start, high1 = start, high2 = start, high3 = start;
+    auto lower = [](double y, double low) { return y < low ? y : low; };
+    auto higher = [](double y, double high) { return y > high ? y : high; };
     std::size_t i = from + 1;
     for (; i + 4 <= to; i += 4) {
-        for (std::size_t k = 0; k < 4; ++k) {
-            const double y = points[i + k].y;
-            low[k] = y < low[k] ? y : low[k];
-            high[k] = y > high[k] ? y : high[k];
-        }
+        low0 = lower(points[i].y, low0);
+        low1 = lower(points[i + 1].y, low1);
+        low2 = lower(points[i + 2].y, low2);
+        low3 = lower(points[i + 3].y, low3);
+        high0 = higher(points[i].y, high0);
+        high1 = higher(points[i + 1].y, high1);
+        high2 = higher(points[i + 2].y, high2);
+        high3 = higher(points[i + 3].y, high3);
     }
     for (; i < to; ++i) {
-        const double y = points[i].y;
-        low[0] = y < low[0] ? y : low[0];
-        high[0] = y > high[0] ? y : high[0];
+        low0 = lower(points[i].y, low0);
+        high0 = higher(points[i].y, high0);
     }
-    double lowest = low[0];
-    double highest = high[0];
-    for (std::size_t k = 1; k < 4; ++k) {
-        lowest = low[k] < lowest ? low[k] : lowest;
-        highest = high[k] > highest ? high[k] : highest;
-    }
+    const double lowest = lower(lower(low1, low0), lower(low3, low2));
+    const double highest = higher(higher(high1, high0), higher(high3, high2));
     auto firstHolding = [&](double value) {
         for (std::size_t j = from; j < to; ++j) {
             if (points[j].y == value) {
