@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -247,35 +248,79 @@ std::optional<std::int64_t> ParseTestNumber(std::string_view text) {
     return value;
 }
 
-// Fast path of the "0.000" text, written at `p` (room for 24 characters): scaled to
-// thousandths, the value rounds the same way as its shortest decimal text unless it lies
-// within a few units in the last place of a half-thousandth (the shortest text is within 1.5
-// such units of the scaled value below 10^9). Returns the end, or nullptr for the near-ties
-// and large values, which take the digit-string path.
-char* PutThreeDecimalsFast(char* p, double value, char decimalSeparator) {
+// "000;".."999;": the thousandths of a value and the end of its field.
+constexpr auto kThousandths = [] {
+    std::array<char, 4000> table{};
+    for (std::size_t n = 0; n < 1000; ++n) {
+        table[4 * n] = static_cast<char>('0' + n / 100);
+        table[4 * n + 1] = static_cast<char>('0' + n / 10 % 10);
+        table[4 * n + 2] = static_cast<char>('0' + n % 10);
+        table[4 * n + 3] = ';';
+    }
+    return table;
+}();
+
+// The digits below are assembled in a register and stored with one 8-byte copy, which puts
+// the lowest byte first only on a little-endian machine.
+static_assert(std::endian::native == std::endian::little);
+
+// Whole numbers below this take the register path of PutUnsigned.
+constexpr std::uint32_t kEightDigits = 100'000'000;
+
+// Writes `u` (below 10^8) in decimal at `p` and returns the end. Stores 8 bytes whatever the
+// length: the caller leaves room and overwrites what lies past the end. The eight digits are
+// split in parallel lanes of one register (4 + 4, then 2 + 2, then 1 + 1 digits, each
+// quotient by a multiply and shift that is exact in its range) and the leading zeros are
+// counted from the lowest nonzero byte: no branch depends on the number, so rows of
+// differing lengths cost no mispredictions.
+inline char* PutUnsigned(char* p, std::uint32_t u) {
+    const std::uint64_t high = u / 10000;
+    const std::uint64_t four =
+        high | (std::uint64_t{u - static_cast<std::uint32_t>(high) * 10000} << 32);
+    const std::uint64_t hundreds = ((four * 10486) >> 20) & 0x0000007F'0000007F;  // n / 100
+    const std::uint64_t two = ((four - 100 * hundreds) << 16) + hundreds;
+    const std::uint64_t tens = ((two * 103) >> 10) & 0x000F000F'000F000F;  // n / 10
+    const std::uint64_t one = ((two - 10 * tens) << 8) + tens;  // a digit per byte, first lowest
+    const int zeros = std::countr_zero(one | (std::uint64_t{1} << 56)) / 8;  // "0" keeps one
+    const std::uint64_t text = (one + 0x30303030'30303030) >> (8 * zeros);
+    std::memcpy(p, &text, 8);
+    return p + (8 - zeros);
+}
+
+// Values from this magnitude on take the digit-string path.
+constexpr double kFastLimit = 9.9e7;
+// How close to a half-thousandth the scaled value may come before the digit-string path
+// decides. The shortest decimal text s of a value v lies within half a unit in the last place
+// of v, so 1000 s lies within 500 ulp(v) <= ulp(1000 v) of 1000 v; the product `scaled`
+// adds half an ulp. Below 9.9e10 = 1000 kFastLimit < 2^37 an ulp is at most 2^-16, so
+// 1000 s and `scaled` are less than 3e-5 apart: when the fraction of `scaled` is farther
+// than that from one half, 1000 s rounds (half away from zero) to the same whole number as
+// `scaled` rounds to nearest. The margin taken is some thirty times that.
+constexpr double kTieMargin = 1.0 / 1024;
+
+// The "0.000" field of `value` and its ";" at `p` (room for 24 characters). Returns the end,
+// or nullptr for the near-ties, large values, infinities and NaN, which take the digit-string
+// path.
+inline char* PutThreeDecimalsField(char* p, double value, char decimalSeparator) {
     const double magnitude = std::fabs(value);
-    if (!(magnitude < 1e9)) {
+    if (!(magnitude < kFastLimit)) {
         return nullptr;
     }
     const double scaled = magnitude * 1000.0;
-    const auto whole = static_cast<std::uint64_t>(scaled);  // truncation is floor here
-    const double fraction = scaled - static_cast<double>(whole);
-    if (std::fabs(fraction - 0.5) <= 0.001) {
+    const auto whole = static_cast<std::int64_t>(scaled);         // truncation is floor here
+    const double fraction = scaled - static_cast<double>(whole);  // exact
+    if (std::fabs(fraction - 0.5) <= kTieMargin) {
         return nullptr;
     }
-    const std::uint64_t thousandths = whole + (fraction > 0.5 ? 1u : 0u);
-    if (std::signbit(value) && thousandths != 0) {
-        *p++ = '-';
-    }
-    // Below 10^12 thousandths the whole part fits 32 bits, whose conversion is cheaper.
+    const auto thousandths = static_cast<std::uint64_t>(whole + (fraction > 0.5 ? 1 : 0));
     const auto units = static_cast<std::uint32_t>(thousandths / 1000);
-    p = std::to_chars(p, p + 20, units).ptr;
-    const auto rest = static_cast<std::uint32_t>(thousandths - std::uint64_t{units} * 1000);
+    const auto rest = static_cast<std::size_t>(thousandths - std::uint64_t{units} * 1000);
+    *p = '-';  // kept only for a negative value that does not round to zero
+    p += static_cast<int>(std::signbit(value)) & static_cast<int>(thousandths != 0);
+    p = PutUnsigned(p, units);
     *p++ = decimalSeparator;
-    *p++ = static_cast<char>('0' + rest / 100);
-    *p++ = static_cast<char>('0' + rest / 10 % 10);
-    *p++ = static_cast<char>('0' + rest % 10);
-    return p;
+    std::memcpy(p, &kThousandths[4 * rest], 4);
+    return p + 4;
 }
 
 constexpr std::size_t kFlushBytes = 64 * 1024;
@@ -325,8 +370,8 @@ void AppendThreeDecimals(std::string& out, double value, char decimalSeparator) 
         return;
     }
     std::array<char, 24> quick{};
-    if (char* end = PutThreeDecimalsFast(quick.data(), value, decimalSeparator)) {
-        out.append(quick.data(), end);
+    if (char* end = PutThreeDecimalsField(quick.data(), value, decimalSeparator)) {
+        out.append(quick.data(), end - 1);  // without the field's ";"
         return;
     }
     std::array<char, 40> text{};
@@ -451,17 +496,18 @@ bool WriteTestFile(const std::string& path, const TestFileHeading& heading,
     char* p = begin;
     std::string slow;
     for (int i = 1; i <= rows; ++i) {
-        p = std::to_chars(p, p + 12, i).ptr;
+        const auto number = static_cast<std::uint32_t>(i);
+        p = number < kEightDigits ? PutUnsigned(p, number) : std::to_chars(p, p + 12, i).ptr;
         *p++ = ';';
         for (double v : samples[static_cast<std::size_t>(i - 1)]) {
-            if (char* end = PutThreeDecimalsFast(p, v, decimalSeparator)) {
+            if (char* end = PutThreeDecimalsField(p, v, decimalSeparator)) {
                 p = end;
             } else {
                 slow.clear();
                 AppendThreeDecimals(slow, v, decimalSeparator);
                 p = std::copy(slow.begin(), slow.end(), p);
+                *p++ = ';';
             }
-            *p++ = ';';
         }
         *p++ = '\r';
         *p++ = '\n';
