@@ -1,0 +1,230 @@
+// An operator's day through the screens' own handlers: the station starts, the communication
+// screen finds four plates, the frequency screen sets 300 Hz, two plates are calibrated on the
+// calibration screen, and a test runs on the main window's idle timer and is saved. The file
+// the operator gets is checked value by value against the calibration just made.
+//
+// The secondary screens are built here exactly as the main window's buttons build them (same
+// state, dialogs, progress window and main window) and shown without exec(): a failed check
+// inside a nested modal loop could not stop the test, and the buttons' modal path is proven by
+// the shell tests. Their timers are driven by calling the handlers, so every pass is counted.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTimer>
+#include <cmath>
+
+#include "Station.h"
+#include "app/TfrmProgBar.h"
+#include "calibration/TfrmCalibracao.h"
+#include "screens/TfrmConfCOM.h"
+#include "screens/TfrmFrequencia.h"
+#include "test/TestRun.h"
+#include "ui/PictureButton.h"
+
+namespace kelvaro {
+namespace {
+
+using testing::Comma3;
+using testing::Fields;
+using testing::Lines;
+using testing::ReadFileBytes;
+
+void Type(QWidget* field, const QString& text) {
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(field, &press);
+    }
+}
+
+// Two readings alternating `count` times, then the loaded phase the same way.
+std::vector<std::uint32_t> TwoPhases(std::uint32_t a0, std::uint32_t a1, std::uint32_t b0,
+                                     std::uint32_t b1, int count) {
+    std::vector<std::uint32_t> readings;
+    for (int i = 0; i < count; ++i) {
+        readings.push_back(i % 2 == 0 ? a0 : a1);
+    }
+    for (int i = 0; i < count; ++i) {
+        readings.push_back(i % 2 == 0 ? b0 : b1);
+    }
+    return readings;
+}
+
+struct Calibration {
+    double sp, idc, t;
+};
+
+TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
+    testing::Station station;
+    // Plates 3 and 4 were calibrated at 300 Hz on an earlier day; plates 1 and 2 get a new
+    // calibration today.
+    station.Seed({{"FrequenciaP3", "300"},
+                  {"sp3", "100"},
+                  {"idc3", "2"},
+                  {"t3", "1,5"},
+                  {"FrequenciaP4", "300"},
+                  {"sp4", "10"},
+                  {"idc4", "0,25"}});
+    TfrmPrincipal& window = station.Start();
+    StationState& state = window.State();
+    auto& dialogs = station.dialogs;
+
+    // Communication: tick all four plates and let the screen's timer find them.
+    {
+        TfrmConfCOM screen(state, dialogs, &window);
+        screen.show();
+        for (int n = 2; n <= kPlateCount; ++n) {
+            screen.findChild<QCheckBox*>(QStringLiteral("cbP%1Ativa").arg(n))->click();
+        }
+        const auto status = [&](int n) {
+            return screen.findChild<QLabel*>(QStringLiteral("lbP%1Status").arg(n))->text();
+        };
+        const auto allFound = [&] {
+            for (int n = 1; n <= kPlateCount; ++n) {
+                if (status(n).toStdString() !=
+                    "Dispositivo encontrado. Porta: " + station.Port(n)) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        for (int tick = 0; tick < 4 && !allFound(); ++tick) {
+            screen.tmComunicacaoTimer();
+        }
+        EXPECT_TRUE(allFound()) << status(1).toStdString() << " | " << status(4).toStdString();
+        screen.btVoltarClick();
+    }
+    EXPECT_TRUE(window.isVisible());
+    for (int n = 1; n <= kPlateCount; ++n) {
+        EXPECT_EQ(station.Stored("Porta" + std::to_string(n)), station.Port(n));
+        EXPECT_EQ(station.Stored("check" + std::to_string(n)), "1");
+        EXPECT_FALSE(state.Slot(n)) << "the screen releases what it found";
+    }
+
+    // Frequency: 300 Hz.
+    {
+        TfrmFrequencia screen(state, dialogs, &window);
+        screen.show();
+        screen.cbF300->click();
+        screen.btVoltarClick();
+    }
+    EXPECT_EQ(station.Stored("Frequencia"), "300");
+
+    // Calibration of plates 1 and 2 with scripted readings and a typed load.
+    {
+        TfrmCalibracao screen(state, dialogs, window.ProgressWindow(), &window);
+        screen.show();
+        QApplication::processEvents();
+        EXPECT_EQ(state.FrequenciaTeste, 300);
+        const struct {
+            int plate;
+            std::vector<std::uint32_t> readings;
+            QString load;
+        } today[] = {{1, TwoPhases(1000, 1001, 1125, 1126, 300), QStringLiteral("250")},
+                     {2, TwoPhases(1999, 2001, 2400, 2400, 300), QStringLiteral("100")}};
+        for (const auto& c : today) {
+            QLineEdit* load = screen.Plate(c.plate).cpCarga;
+            load->clear();
+            Type(load, c.load);
+            station.Plate(c.plate).SetShape(sim::LoadShape::Script);
+            station.Plate(c.plate).SetReadings(c.readings);
+            dialogs.messages.clear();
+            screen.btCalibrarClick(c.plate);
+            const std::string n = std::to_string(c.plate);
+            EXPECT_EQ(
+                dialogs.Texts(),
+                (std::vector<std::string>{
+                    "Deixe a Placa " + n + " sem peso e clique em OK para efetuar a Calibração.",
+                    "Calibração sem Peso realizada com sucesso!",
+                    "Coloque a Carga de " + c.load.toStdString() +
+                        " (kgf) e clique em OK para efetuar a Calibração.",
+                    "Calibração com Peso realizada com sucesso!"}));
+            EXPECT_TRUE(screen.ReadingTimer()->isActive());
+        }
+        screen.btVoltarClick();
+    }
+    EXPECT_EQ(station.Stored("sp1"), "1000,500");
+    EXPECT_EQ(station.Stored("idc1"), "0,5000");
+    EXPECT_EQ(station.Stored("sp2"), "2000,000");
+    EXPECT_EQ(station.Stored("idc2"), "4,0000");
+    EXPECT_EQ(station.Stored("FrequenciaP1"), "300");
+    EXPECT_EQ(station.Stored("FrequenciaP2"), "300");
+    EXPECT_EQ(station.Stored("sp3"), "100");  // the other plates keep theirs
+    EXPECT_EQ(station.Stored("idc4"), "0,25");
+
+    // The test: counter plates, the real idle timer, stop, save.
+    for (int n = 1; n <= kPlateCount; ++n) {
+        station.Plate(n).SetShape(sim::LoadShape::Counter);
+    }
+    dialogs.messages.clear();
+    dialogs.answers = {DialogResult::Ok, DialogResult::Yes};
+    const std::string path = window.ExportFolder().toStdString() + "/Kelvaro_1.csv";
+    dialogs.saveFiles = {path};
+    window.btIniciarClick();
+    ASSERT_TRUE(window.IdlePassRunning()) << (dialogs.messages.empty() ? "" : dialogs.Last().text);
+    EXPECT_EQ(window.btIniciar->text(), QStringLiteral(" Parar"));
+    EXPECT_FALSE(window.btCalibracao->isEnabled());
+    EXPECT_FALSE(window.btFechar->isEnabled());
+    station.RunUntil(600);
+    window.btIniciarClick();
+    const int samples = state.NumAmostras;
+    ASSERT_GE(samples, 600);
+    EXPECT_FALSE(window.IdlePassRunning());
+    EXPECT_EQ(window.lbAmostras->text().toStdString(), " Amostras: " + std::to_string(samples));
+    EXPECT_EQ(window.btIniciar->text(), QStringLiteral(" Iniciar"));
+    EXPECT_TRUE(window.btCalibracao->isEnabled());
+    EXPECT_TRUE(window.btFechar->isEnabled());
+    EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{
+                                   "Clique em OK para Inicar o Teste!", "Deseja salvar o teste?",
+                                   "O exportação para o Excel foi concluída com sucesso"}));
+    ASSERT_EQ(dialogs.saveRequests.size(), 1u);
+    EXPECT_EQ(dialogs.saveRequests[0].fileName, "Kelvaro_1");
+    EXPECT_EQ(dialogs.saveRequests[0].initialFolder, window.ExportFolder().toStdString());
+    EXPECT_EQ(dialogs.openedFiles, std::vector<std::string>{path});
+    EXPECT_EQ(station.Stored("Teste"), "1");
+    for (int n = 1; n <= kPlateCount; ++n) {
+        EXPECT_TRUE(station.Plate(n).WaitForRequests(kFnStop, 1, 1000)) << n;
+        EXPECT_FALSE(station.Plate(n).Streaming()) << n;
+    }
+
+    // The file: ten heading lines in Windows-1252, then every sample in order.
+    const std::vector<std::string> lines = Lines(ReadFileBytes(path));
+    ASSERT_EQ(lines.size(), 10u + static_cast<std::size_t>(samples));
+    std::vector<std::string> heading{"Avalia\xE7\xE3o;1;", "Frequ\xEAncia;300;", ";"};
+    for (int n = 1; n <= kPlateCount; ++n) {
+        heading.push_back("Placa " + std::to_string(n) + ";" + station.Port(n) + ";");
+    }
+    heading.insert(heading.end(), {";", "Am Geral;Am1: kgf;Am2: kgf;Am3: kgf;Am4: kgf;", ";"});
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 10), heading);
+
+    // Each plate's counter reading k converts as (k - sp) / idc - t with today's values for
+    // plates 1 and 2; the first row gives each plate's first report number.
+    const std::array<Calibration, kPlateCount> calibration{
+        {{1000.5, 0.5, 0}, {2000, 4, 0}, {100, 2, 1.5}, {10, 0.25, 0}}};
+    std::array<double, kPlateCount> first{};
+    for (std::size_t p = 0; p < kPlateCount; ++p) {
+        const Calibration& c = calibration[p];
+        const std::string text = Fields(lines[10])[p + 1];
+        std::string dotted = text;
+        std::replace(dotted.begin(), dotted.end(), ',', '.');
+        first[p] = std::round((std::stod(dotted) + c.t) * c.idc + c.sp);
+        EXPECT_GE(first[p], 0) << "plate " << p + 1;
+    }
+    for (int row = 1; row <= samples; ++row) {
+        const std::vector<std::string> fields = Fields(lines[static_cast<std::size_t>(9 + row)]);
+        ASSERT_EQ(fields.size(), 5u) << "row " << row;
+        ASSERT_EQ(fields[0], std::to_string(row));
+        for (std::size_t p = 0; p < kPlateCount; ++p) {
+            const Calibration& c = calibration[p];
+            const double reading = first[p] + row - 1;
+            ASSERT_EQ(fields[p + 1], Comma3((reading - c.sp) / c.idc - c.t))
+                << "plate " << p + 1 << " row " << row;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kelvaro
