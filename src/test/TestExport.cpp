@@ -267,60 +267,89 @@ static_assert(std::endian::native == std::endian::little);
 // Whole numbers below this take the register path of PutUnsigned.
 constexpr std::uint32_t kEightDigits = 100'000'000;
 
-// Writes `u` (below 10^8) in decimal at `p` and returns the end. Stores 8 bytes whatever the
-// length: the caller leaves room and overwrites what lies past the end. The eight digits are
-// split in parallel lanes of one register (4 + 4, then 2 + 2, then 1 + 1 digits, each
-// quotient by a multiply and shift that is exact in its range) and the leading zeros are
-// counted from the lowest nonzero byte: no branch depends on the number, so rows of
-// differing lengths cost no mispredictions.
-inline char* PutUnsigned(char* p, std::uint32_t u) {
+// The eight decimal digits of `u` (below 10^8, leading zeros included) as the values 0..9 of
+// the bytes of one register, the first digit in the lowest byte. The digits are split in
+// parallel lanes (4 + 4, then 2 + 2, then 1 + 1 digits), each quotient by a multiply and
+// shift that is exact in its range.
+inline std::uint64_t DigitLanes(std::uint32_t u) {
     const std::uint64_t high = u / 10000;
     const std::uint64_t four =
         high | (std::uint64_t{u - static_cast<std::uint32_t>(high) * 10000} << 32);
     const std::uint64_t hundreds = ((four * 10486) >> 20) & 0x0000007F'0000007F;  // n / 100
     const std::uint64_t two = ((four - 100 * hundreds) << 16) + hundreds;
     const std::uint64_t tens = ((two * 103) >> 10) & 0x000F000F'000F000F;  // n / 10
-    const std::uint64_t one = ((two - 10 * tens) << 8) + tens;  // a digit per byte, first lowest
-    const int zeros = std::countr_zero(one | (std::uint64_t{1} << 56)) / 8;  // "0" keeps one
-    const std::uint64_t text = (one + 0x30303030'30303030) >> (8 * zeros);
+    return ((two - 10 * tens) << 8) + tens;
+}
+
+constexpr std::uint64_t kAsciiZeros = 0x30303030'30303030;
+
+// Writes `u` (below 10^8) in decimal at `p` and returns the end. Stores 8 bytes whatever the
+// length: the caller leaves room and overwrites what lies past the end. The leading zeros are
+// counted from the lowest nonzero byte: no branch depends on the number, so rows of differing
+// lengths cost no mispredictions.
+inline char* PutUnsigned(char* p, std::uint32_t u) {
+    const std::uint64_t lanes = DigitLanes(u);
+    const int zeros = std::countr_zero(lanes | (std::uint64_t{1} << 56)) / 8;  // "0" keeps one
+    const std::uint64_t text = (lanes + kAsciiZeros) >> (8 * zeros);
     std::memcpy(p, &text, 8);
     return p + (8 - zeros);
 }
 
 // Values from this magnitude on take the digit-string path.
 constexpr double kFastLimit = 9.9e7;
-// How close to a half-thousandth the scaled value may come before the digit-string path
-// decides. The shortest decimal text s of a value v lies within half a unit in the last place
-// of v, so 1000 s lies within 500 ulp(v) <= ulp(1000 v) of 1000 v; the product `scaled`
-// adds half an ulp. Below 9.9e10 = 1000 kFastLimit < 2^37 an ulp is at most 2^-16, so
-// 1000 s and `scaled` are less than 3e-5 apart: when the fraction of `scaled` is farther
-// than that from one half, 1000 s rounds (half away from zero) to the same whole number as
-// `scaled` rounds to nearest. The margin taken is some thirty times that.
-constexpr double kTieMargin = 1.0 / 1024;
+// The magnitude in 1/1024 thousandths, offset by half a thousandth.
+constexpr double kFixedScale = 1024.0 * 1000.0;
+constexpr double kFixedLimit = kFastLimit * kFixedScale;
 
-// The "0.000" field of `value` and its ";" at `p` (room for 24 characters). Returns the end,
-// or nullptr for the near-ties, large values, infinities and NaN, which take the digit-string
-// path.
-inline char* PutThreeDecimalsField(char* p, double value, char decimalSeparator) {
-    const double magnitude = std::fabs(value);
-    if (!(magnitude < kFastLimit)) {
+// The "0.000" field of `value` and its ";" at `p` (room for 24 characters), the separator and
+// ";" given as `separatorAndEnd` (the separator in the lowest byte, ";" in the fifth). Returns
+// the end, or nullptr for the near-ties, large values, infinities and NaN, which take the
+// digit-string path.
+//
+// Why the fixed-point value gives the digits of the shortest decimal text s of v: the
+// thousandths rounded half away from zero are floor(1000 |s| + 1/2), the high bits of
+// Y = 1024000 |s| + 512. The shortest text lies within half an ulp of v, so 1000 |s| lies
+// within 500 ulp(v) <= ulp(1000 v) <= 2^-16 of 1000 |v| (below 2^37 = 1.37e11 thousandths);
+// the product and the sum below add at most 2^-7 each (below 2^47). `fixed` is thus within
+// 2^-5 of Y, and when its low ten bits are neither 0 nor 1023, Y / 1024 and fixed / 1024 have
+// the same whole part. A margin of one more unit on each side is kept.
+inline char* PutThreeDecimalsField(char* p, double value, std::uint64_t separatorAndEnd) {
+    const double fixed = std::fabs(value) * kFixedScale + 512.0;
+    if (!(fixed < kFixedLimit)) {
         return nullptr;
     }
-    const double scaled = magnitude * 1000.0;
-    const auto whole = static_cast<std::int64_t>(scaled);         // truncation is floor here
-    const double fraction = scaled - static_cast<double>(whole);  // exact
-    if (std::fabs(fraction - 0.5) <= kTieMargin) {
+    const auto bits = static_cast<std::uint64_t>(static_cast<std::int64_t>(fixed));
+    if ((bits & 1023) - 2 >= 1020) {  // within two units of a tie (0, 1, 1022, 1023 wrap round)
         return nullptr;
     }
-    const auto thousandths = static_cast<std::uint64_t>(whole + (fraction > 0.5 ? 1 : 0));
-    const auto units = static_cast<std::uint32_t>(thousandths / 1000);
-    const auto rest = static_cast<std::size_t>(thousandths - std::uint64_t{units} * 1000);
+    const std::uint64_t thousandths = bits >> 10;
     *p = '-';  // kept only for a negative value that does not round to zero
     p += static_cast<int>(std::signbit(value)) & static_cast<int>(thousandths != 0);
+    if (thousandths < kEightDigits) {
+        // Below 100000 the whole text is one set of eight digits: five whole ones with the
+        // leading zeros dropped but the last, then the three decimals, which the second store
+        // moves one place on behind the separator and ends with ";".
+        const std::uint64_t lanes = DigitLanes(static_cast<std::uint32_t>(thousandths));
+        const int zeros = std::countr_zero(lanes | (std::uint64_t{1} << 32)) / 8;
+        const std::uint64_t text = lanes + kAsciiZeros;
+        const std::uint64_t whole = text >> (8 * zeros);
+        std::memcpy(p, &whole, 8);
+        p += 5 - zeros;
+        const std::uint64_t tail = ((text >> 32) & 0xFFFFFF00) | separatorAndEnd;
+        std::memcpy(p, &tail, 8);
+        return p + 5;
+    }
+    const auto units = static_cast<std::uint32_t>(thousandths / 1000);
+    const auto rest = static_cast<std::size_t>(thousandths - std::uint64_t{units} * 1000);
     p = PutUnsigned(p, units);
-    *p++ = decimalSeparator;
+    *p++ = static_cast<char>(separatorAndEnd);
     std::memcpy(p, &kThousandths[4 * rest], 4);
     return p + 4;
+}
+
+// The separator in the lowest byte and ";" in the fifth, as PutThreeDecimalsField takes them.
+constexpr std::uint64_t SeparatorAndEnd(char decimalSeparator) {
+    return static_cast<unsigned char>(decimalSeparator) | std::uint64_t{';'} << 32;
 }
 
 constexpr std::size_t kFlushBytes = 64 * 1024;
@@ -370,7 +399,7 @@ void AppendThreeDecimals(std::string& out, double value, char decimalSeparator) 
         return;
     }
     std::array<char, 24> quick{};
-    if (char* end = PutThreeDecimalsField(quick.data(), value, decimalSeparator)) {
+    if (char* end = PutThreeDecimalsField(quick.data(), value, SeparatorAndEnd(decimalSeparator))) {
         out.append(quick.data(), end - 1);  // without the field's ";"
         return;
     }
@@ -495,12 +524,13 @@ bool WriteTestFile(const std::string& path, const TestFileHeading& heading,
     char* const begin = buffer.data();
     char* p = begin;
     std::string slow;
+    const std::uint64_t separatorAndEnd = SeparatorAndEnd(decimalSeparator);
     for (int i = 1; i <= rows; ++i) {
         const auto number = static_cast<std::uint32_t>(i);
         p = number < kEightDigits ? PutUnsigned(p, number) : std::to_chars(p, p + 12, i).ptr;
         *p++ = ';';
         for (double v : samples[static_cast<std::size_t>(i - 1)]) {
-            if (char* end = PutThreeDecimalsField(p, v, decimalSeparator)) {
+            if (char* end = PutThreeDecimalsField(p, v, separatorAndEnd)) {
                 p = end;
             } else {
                 slow.clear();
