@@ -229,5 +229,78 @@ TEST(ThreeDecimals, AgreesWithTheStationsNumberTexts) {
     }
 }
 
+// Values the row writer decides in fixed point next to the ones where that would go wrong:
+// half-thousandths in text form and the doubles a few ulps either side, negative as well as
+// positive, across the load range and at the limits of its faster paths (five whole digits,
+// the largest magnitude it takes, values that round to zero).
+TEST(ThreeDecimals, AgreesNextToTiesAndPathLimits) {
+    std::vector<double> centres;
+    for (int n = -60000; n <= 1600000; n += 11) {  // -60 to 1600 in thousandths
+        centres.push_back((n + 0.5) / 1000);
+        centres.push_back(n / 1000.0);
+    }
+    for (double c :
+         {0.0005, 0.0015, 99999.9995, 99999.9994, 100000.0005, 99999999.9995, 98999999.9995,
+          99000000.0, 1e8, 4503599627370.4995, 0.00049999999999999, 1e-310}) {
+        centres.push_back(c);
+    }
+    std::mt19937_64 random(11);
+    std::uniform_int_distribution<std::int64_t> thousandths(0, 99'000'000'000);
+    for (int i = 0; i < 20000; ++i) {
+        centres.push_back((static_cast<double>(thousandths(random)) + 0.5) / 1000);
+    }
+    std::vector<double> values;
+    for (double c : centres) {
+        double below = c;
+        double above = c;
+        for (int step = 0; step < 4; ++step) {
+            for (double v : {below, above}) {
+                values.push_back(v);
+                values.push_back(-v);
+            }
+            below = std::nextafter(below, 0.0);
+            above = std::nextafter(above, 1e300);
+        }
+    }
+    for (double v : values) {
+        std::string fast;
+        AppendThreeDecimals(fast, v, ',');
+        ASSERT_EQ(fast, FormatNumber(v, NumberPattern::ThreeDecimals, ',')) << v;
+    }
+}
+
+// A row's numbers and fields as the file holds them, against the same texts put together one
+// by one, including the row numbers where their length changes.
+TEST(ThreeDecimals, RowsOfALongTestMatchTheirFieldsOneByOne) {
+    kelvaro::testing::TempDir dir;
+    std::vector<SampleRecord> samples(100002);
+    std::mt19937_64 random(5);
+    std::uniform_real_distribution<double> load(-99.0, 120000.0);
+    for (auto& record : samples) {
+        for (auto& v : record) {
+            v = std::round(load(random) * 2000) / 2000;  // half of them on a tie in text form
+        }
+    }
+    samples[9] = {-0.0, -0.0004, 0.0005, -99999.9996};
+    kelvaro::testing::FakeProgress progress;
+    const std::string path = dir.File("rows.csv");
+    ASSERT_TRUE(WriteTestFile(path, {}, samples, '.', progress, nullptr));
+    std::string expected;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        expected += std::to_string(i + 1) + ";";
+        for (double v : samples[i]) {
+            expected += FormatNumber(v, NumberPattern::ThreeDecimals, '.') + ";";
+        }
+        expected += "\r\n";
+    }
+    const std::string bytes = ReadFileBytes(path);
+    ASSERT_GE(bytes.size(), expected.size());
+    const std::string rows = bytes.substr(bytes.size() - expected.size());
+    EXPECT_TRUE(rows == expected);  // not printed whole: 4 MB
+    EXPECT_NE(bytes.find("\r\n10;0.000;0.000;0.001;-100000.000;\r\n"), std::string::npos);
+    EXPECT_EQ(progress.positionCalls, 100003);
+    EXPECT_FALSE(progress.skipped);
+}
+
 }  // namespace
 }  // namespace kelvaro
