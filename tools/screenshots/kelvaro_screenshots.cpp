@@ -1,0 +1,459 @@
+// Draws the station's windows as the operator sees them and saves the pictures for the user
+// guide:
+//   kelvaro-screenshots OUTPUT_FOLDER
+// Run it on a display, e.g. under Xvfb without a window manager:
+//   xvfb-run -a -s "-screen 0 1280x800x24" build/tools/screenshots/kelvaro-screenshots
+//   docs/screenshots
+//
+// Everything happens in a temporary folder: XDG_CONFIG_HOME points there (so the operator's
+// own settings file is never read or written), the four virtual plates are published there
+// (when the usual folder for them is in use), and the exported test goes there. The program then
+// works the station through its own buttons: the empty main window, the frequency screen, the
+// communication screen finding four plates, the calibration screen with two plates reading live, a
+// four-plate test at 600 Hz with its questions, the save dialog and the drawn chart, the
+// progress window, and a start-up that fails on a silent plate. Each window is captured with
+// QWidget::grab(), which needs no window manager.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/TfrmPrincipal.h"
+#include "app/TfrmProgBar.h"
+#include "calibration/TfrmCalibracao.h"
+#include "plate-sim/VirtualPlate.h"
+#include "screens/TfrmConfCOM.h"
+#include "screens/TfrmFrequencia.h"
+#include "settings/NumberText.h"
+#include "settings/SettingsStore.h"
+#include "ui/PictureButton.h"
+#include "ui/PortugueseDialogs.h"
+#include "ui/QtDialogs.h"
+
+namespace {
+
+using namespace kelvaro;
+
+constexpr int kRunSamples = 2400;  // four seconds at 600 Hz
+constexpr int kWindowWidth = 1100;
+constexpr int kWindowHeight = 760;
+
+// The four virtual plates: raw counts with no load, counts per kgf, the standing load of the
+// person on the plate (kgf) and the length of one jump (samples at 600 Hz).
+struct PlateSetup {
+    double zeroCounts;
+    double countsPerUnit;
+    double standingLoad;
+    int jumpPeriod;
+};
+constexpr std::array<PlateSetup, kPlateCount> kPlates{{
+    {8390128.0, 1000.0, 62.5, 900},
+    {8391000.0, 1050.0, 71.0, 1000},
+    {8386000.0, 980.0, 80.5, 1100},
+    {8389500.0, 1020.0, 55.0, 1200},
+}};
+
+// The real dialogs, except that nothing is handed to the desktop's file opener.
+class ScreenshotDialogs : public QtDialogs {
+  public:
+    bool OpenWithAssociatedApplication(const std::string& path) override {
+        std::printf("would open %s\n", path.c_str());
+        return true;
+    }
+};
+
+// Runs the event loop until `done` holds or `timeoutMs` passes; true when `done` held.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    if (done()) {
+        return true;
+    }
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(20);
+    QElapsedTimer clock;
+    clock.start();
+    bool held = false;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done()) {
+            held = true;
+            loop.quit();
+        } else if (clock.elapsed() >= timeoutMs) {
+            loop.quit();
+        }
+    });
+    check.start();
+    loop.exec();
+    return held;
+}
+
+void Wait(int milliseconds) {
+    WaitUntil([] { return false; }, milliseconds);
+}
+
+// Answers the modal windows the station opens (its screens, message boxes, the save dialog)
+// with the handlers queued by Expect, in order, from inside their own event loops.
+class ModalDriver {
+  public:
+    using Handler = std::function<void(QWidget*)>;
+
+    ModalDriver() {
+        timer_.setInterval(50);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
+        timer_.start();
+    }
+
+    void Expect(Handler handler) { handlers_.push_back(std::move(handler)); }
+    bool AllHandled() const { return handlers_.empty(); }
+    bool Failed() const { return failed_; }
+    void Fail(const char* what) {
+        std::fprintf(stderr, "kelvaro-screenshots: %s\n", what);
+        failed_ = true;
+    }
+
+  private:
+    void Tick() {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (busy_ || modal == nullptr || !modal->isVisible()) {
+            return;
+        }
+        busy_ = true;
+        if (handlers_.empty()) {
+            // Something the script did not plan for: show what it says and close it.
+            const auto* box = qobject_cast<QMessageBox*>(modal);
+            std::fprintf(stderr, "kelvaro-screenshots: unexpected window '%s'\n",
+                         qPrintable(box != nullptr ? box->text() : modal->windowTitle()));
+            failed_ = true;
+            modal->close();
+        } else {
+            Handler handler = std::move(handlers_.front());
+            handlers_.pop_front();
+            handler(modal);
+        }
+        busy_ = false;
+    }
+
+    QTimer timer_;
+    std::deque<Handler> handlers_;
+    bool busy_ = false;
+    bool failed_ = false;
+};
+
+class Pictures {
+  public:
+    explicit Pictures(QString folder) : folder_(std::move(folder)) {}
+
+    void Save(QWidget* window, const char* name) {
+        const QPixmap picture = window->grab();
+        const QString path = QDir(folder_).filePath(QString::fromLatin1(name));
+        if (picture.isNull() || !picture.save(path, "PNG")) {
+            std::fprintf(stderr, "kelvaro-screenshots: could not write %s\n", qPrintable(path));
+            failed_ = true;
+            return;
+        }
+        std::printf("wrote %s (%dx%d)\n", qPrintable(path), picture.width(), picture.height());
+    }
+    bool Failed() const { return failed_; }
+
+  private:
+    QString folder_;
+    bool failed_ = false;
+};
+
+// A handler for the message box whose text is `text`: saves its picture under `name` (when
+// given) and presses `button`.
+ModalDriver::Handler MessageBoxHandler(ModalDriver& driver, Pictures& pictures, QString text,
+                                       const char* name, QMessageBox::StandardButton button) {
+    return [&driver, &pictures, text = std::move(text), name, button](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box == nullptr || box->text() != text) {
+            driver.Fail("the expected message box did not open");
+            modal->close();
+            return;
+        }
+        Wait(300);
+        if (name != nullptr) {
+            pictures.Save(box, name);
+        }
+        box->button(button)->click();
+    };
+}
+
+// The folder the station lists virtual plates from. The usual one,
+// ${XDG_RUNTIME_DIR:-/tmp}/kelvaro-ports, when it does not exist yet (it is removed again at
+// the end), so the pictures show the port names an operator sees; otherwise, so a running
+// kelvaro-plates is left alone, one in the temporary folder (XDG_RUNTIME_DIR moves there).
+class PortFolder {
+  public:
+    explicit PortFolder(const std::string& temporaryRoot) {
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        path_ = std::string(runtime != nullptr && *runtime != '\0' ? runtime : "/tmp") +
+                "/kelvaro-ports";
+        owned_ = ::mkdir(path_.c_str(), 0700) == 0;
+        if (!owned_) {
+            setenv("XDG_RUNTIME_DIR", temporaryRoot.c_str(), 1);
+            path_ = temporaryRoot + "/kelvaro-ports";
+        }
+    }
+    ~PortFolder() {
+        if (owned_) {
+            ::rmdir(path_.c_str());  // empty once the plates have removed their links
+        }
+    }
+    PortFolder(const PortFolder&) = delete;
+    PortFolder& operator=(const PortFolder&) = delete;
+    const std::string& Path() const { return path_; }
+
+  private:
+    std::string path_;
+    bool owned_ = false;
+};
+
+char SystemDecimalSeparator() {
+    const QString point = QLocale::system().decimalPoint();
+    return point.size() == 1 && point.front().unicode() < 128
+               ? static_cast<char>(point.front().unicode())
+               : '.';
+}
+
+// The settings an operator has after calibrating the four plates at 600 Hz.
+bool WriteCalibratedSettings(const std::string& path) {
+    const char separator = SystemDecimalSeparator();
+    SettingsStore store(path);
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        const PlateSetup& setup = kPlates.at(static_cast<std::size_t>(plate - 1));
+        const auto put = [&](const char* key, const std::string& value) {
+            store.WriteString(kSettingsSection, key + std::to_string(plate), value);
+        };
+        put("sp", FormatNumber(setup.zeroCounts, NumberPattern::ThreeDecimals, separator));
+        put("IDC", FormatNumber(setup.countsPerUnit, NumberPattern::FourDecimals, separator));
+        put("t", FormatNumber(0.0, NumberPattern::ThreeDecimals, separator));
+        put("u", "kgf");
+        put("FrequenciaP", "600");
+    }
+    return store.Close();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: kelvaro-screenshots OUTPUT_FOLDER\n");
+        return 2;
+    }
+    QTemporaryDir temporary(QDir::tempPath() + QStringLiteral("/kelvaro-XXXXXX"));
+    if (!temporary.isValid()) {
+        std::fprintf(stderr, "kelvaro-screenshots: no temporary folder\n");
+        return 1;
+    }
+    // Before anything reads them: the settings, the plates' links and Qt's own files stay in
+    // the temporary folder, and the windows speak the operators' language.
+    const QByteArray root = temporary.path().toLocal8Bit();
+    const QByteArray config = root + "/config";
+    QDir().mkpath(QString::fromLocal8Bit(config));
+    setenv("XDG_CONFIG_HOME", config.constData(), 1);
+    const PortFolder ports(root.constData());
+    setenv("LC_ALL", "pt_BR.UTF-8", 1);
+    setenv("LANGUAGE", "pt_BR", 1);
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+    InstallPortugueseTranslation(application);
+    const QString output = QString::fromLocal8Bit(argv[1]);
+    if (!QDir().mkpath(output)) {
+        std::fprintf(stderr, "kelvaro-screenshots: cannot create %s\n", argv[1]);
+        return 1;
+    }
+
+    // Four virtual plates, published where the station looks for them.
+    std::array<std::unique_ptr<sim::VirtualPlate>, kPlateCount> plates;
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        const PlateSetup& setup = kPlates.at(static_cast<std::size_t>(plate - 1));
+        sim::PlateOptions options;
+        options.zeroCounts = setup.zeroCounts;
+        options.countsPerUnit = setup.countsPerUnit;
+        options.noiseCounts = 150.0;
+        options.seed = static_cast<std::uint32_t>(plate);
+        options.jumpPeriodSamples = setup.jumpPeriod;
+        // On the calibration screen plate 1 is empty and someone stands on plate 2.
+        options.load = plate == 2 ? setup.standingLoad : 0.0;
+        auto& slot = plates.at(static_cast<std::size_t>(plate - 1));
+        slot = std::make_unique<sim::VirtualPlate>(options);
+        if (!slot->Ok() || slot->Publish(ports.Path(), "plate" + std::to_string(plate)).empty()) {
+            std::fprintf(stderr, "kelvaro-screenshots: no pseudo-terminal for plate %d\n", plate);
+            return 1;
+        }
+    }
+    const std::string settingsPath = SettingsStore::DefaultPath();
+    if (!WriteCalibratedSettings(settingsPath)) {
+        std::fprintf(stderr, "kelvaro-screenshots: cannot write %s\n", settingsPath.c_str());
+        return 1;
+    }
+
+    ScreenshotDialogs dialogs;
+    ModalDriver driver;
+    Pictures pictures(output);
+    TfrmPrincipal window(dialogs, {settingsPath, temporary.filePath(QStringLiteral("Kelvaro"))});
+    // Without a window manager nothing maximises: a fixed size stands in for the desktop.
+    window.setGeometry(0, 0, kWindowWidth, kWindowHeight);
+    window.show();
+    Wait(500);
+    pictures.Save(&window, "main-window.png");
+
+    // The frequency screen, 600 Hz chosen.
+    driver.Expect([&](QWidget* modal) {
+        auto* screen = dynamic_cast<TfrmFrequencia*>(modal);
+        if (screen == nullptr) {
+            driver.Fail("the frequency screen did not open");
+            modal->close();
+            return;
+        }
+        screen->cbF600->click();
+        Wait(300);
+        pictures.Save(screen, "frequency.png");
+        screen->btVoltar->click();
+    });
+    window.btFrequencia->click();
+
+    // The communication screen with the four plates ticked, once it has found all four.
+    driver.Expect([&](QWidget* modal) {
+        auto* screen = dynamic_cast<TfrmConfCOM*>(modal);
+        if (screen == nullptr) {
+            driver.Fail("the communication screen did not open");
+            modal->close();
+            return;
+        }
+        for (int plate = 1; plate <= kPlateCount; ++plate) {
+            auto* tick = screen->findChild<QCheckBox*>(QStringLiteral("cbP%1Ativa").arg(plate));
+            if (!tick->isChecked()) {
+                tick->click();
+            }
+        }
+        const auto allFound = [&] {
+            for (int plate = 1; plate <= kPlateCount; ++plate) {
+                const auto* status =
+                    screen->findChild<QLabel*>(QStringLiteral("lbP%1Status").arg(plate));
+                if (!status->text().startsWith(QStringLiteral("Dispositivo encontrado"))) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        if (!WaitUntil(allFound, 20000)) {
+            driver.Fail("the communication screen did not find the four plates");
+        }
+        Wait(300);
+        pictures.Save(screen, "communication.png");
+        screen->close();
+    });
+    window.btComunicacao->click();
+
+    // The calibration screen with plates 1 and 2 reading live; 3 and 4 are unticked for the
+    // picture and ticked again before the screen closes, so the test uses all four.
+    driver.Expect([&](QWidget* modal) {
+        auto* screen = dynamic_cast<TfrmCalibracao*>(modal);
+        if (screen == nullptr) {
+            driver.Fail("the calibration screen did not open");
+            modal->close();
+            return;
+        }
+        for (int plate : {3, 4}) {
+            screen->Plate(plate).cbAtiva->click();
+        }
+        Wait(2600);  // a few reading ticks
+        pictures.Save(screen, "calibration.png");
+        for (int plate : {3, 4}) {
+            screen->Plate(plate).cbAtiva->click();
+        }
+        Wait(1200);
+        screen->close();
+    });
+    window.btCalibracao->click();
+
+    // A test: someone jumps on each plate; the jumps restart with the test.
+    for (std::size_t i = 0; i < plates.size(); ++i) {
+        plates.at(i)->SetLoad(kPlates.at(i).standingLoad);
+        plates.at(i)->SetShape(sim::LoadShape::Jump);
+    }
+    driver.Expect(MessageBoxHandler(driver, pictures,
+                                    QStringLiteral("Clique em OK para Inicar o Teste!"),
+                                    "start-confirm.png", QMessageBox::Ok));
+    window.btIniciar->click();
+    if (!WaitUntil([&] { return window.State().NumAmostras >= kRunSamples; }, 60000)) {
+        driver.Fail("the test did not collect its samples");
+    }
+    pictures.Save(&window, "running.png");
+    driver.Expect(MessageBoxHandler(driver, pictures, QStringLiteral("Deseja salvar o teste?"),
+                                    "save-question.png", QMessageBox::Yes));
+    driver.Expect([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        if (dialog == nullptr) {
+            driver.Fail("the save dialog did not open");
+            modal->close();
+            return;
+        }
+        // Qt's first size cuts the last column heading short; the operator would widen it.
+        dialog->resize(800, 480);
+        Wait(500);
+        pictures.Save(dialog, "save-dialog.png");
+        // QFileDialog::accept is protected; QDialog::accept reaches it and takes the typed name.
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    driver.Expect(MessageBoxHandler(
+        driver, pictures, QStringLiteral("O exportação para o Excel foi concluída com sucesso"),
+        "export-done.png", QMessageBox::Ok));
+    window.btIniciar->click();  // " Parar"
+    Wait(500);
+    pictures.Save(&window, "run.png");
+
+    // The progress window as the export shows it, part way.
+    TfrmProgBar& progress = window.ProgressWindow();
+    progress.SetMaximum(kRunSamples);
+    progress.SetPosition(kRunSamples * 3 / 5);
+    progress.Show();
+    Wait(300);
+    pictures.Save(&progress, "progress.png");
+    progress.Close();
+
+    // A start-up that fails: plate 3 no longer answers.
+    plates.at(2)->Inject({sim::FaultKind::Silence, 0});
+    driver.Expect([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box == nullptr || !box->text().startsWith(QStringLiteral("Falha ao Identificar"))) {
+            driver.Fail("the start-up failure was not reported");
+            modal->close();
+            return;
+        }
+        Wait(300);
+        pictures.Save(box, "start-error.png");
+        box->button(QMessageBox::Ok)->click();
+    });
+    window.btIniciar->click();
+    plates.at(2)->ClearFaults();
+
+    Wait(200);
+    window.close();
+    const bool ok = !driver.Failed() && driver.AllHandled() && !pictures.Failed();
+    std::printf("%s\n", ok ? "all pictures drawn" : "some pictures are missing or wrong");
+    return ok ? 0 : 1;
+}
