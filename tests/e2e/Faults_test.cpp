@@ -1,0 +1,427 @@
+// The fault matrix of docs/FAULTS.md, each row on the real main window and screens over
+// virtual plates: what the operator is told, and that nothing already taken is lost.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTimer>
+#include <fstream>
+
+#include "Station.h"
+#include "app/TfrmProgBar.h"
+#include "calibration/TfrmCalibracao.h"
+#include "screens/TfrmConfCOM.h"
+#include "screens/TfrmFrequencia.h"
+#include "ui/PictureButton.h"
+
+namespace kelvaro {
+namespace {
+
+using testing::ReadFileBytes;
+using testing::WriteFileBytes;
+
+class FaultTest : public ::testing::Test {
+  protected:
+    // Every plate ready at 300 Hz, the window up and a test running.
+    TfrmPrincipal& StartRunning() {
+        station.SeedReadyPlates(300);
+        TfrmPrincipal& window = station.Start();
+        station.dialogs.answers = {DialogResult::Ok};
+        window.btIniciarClick();
+        EXPECT_TRUE(window.IdlePassRunning());
+        return window;
+    }
+    // Records [from, to) of the plate hold consecutive counter readings.
+    ::testing::AssertionResult Consecutive(int plate, int from, int to) const {
+        for (int r = from + 1; r < to; ++r) {
+            if (station.Sample(r, plate) != station.Sample(r - 1, plate) + 1) {
+                return ::testing::AssertionFailure()
+                       << "plate " << plate << " record " << r << ": "
+                       << station.Sample(r - 1, plate) << " then " << station.Sample(r, plate);
+            }
+        }
+        return ::testing::AssertionSuccess();
+    }
+    void ExpectIdleAndUsable(TfrmPrincipal& window) const {
+        EXPECT_FALSE(window.IdlePassRunning());
+        EXPECT_EQ(window.btIniciar->text(), QStringLiteral(" Iniciar"));
+        EXPECT_TRUE(window.btComunicacao->isEnabled());
+        EXPECT_TRUE(window.btCalibracao->isEnabled());
+        EXPECT_TRUE(window.btFechar->isEnabled());
+    }
+    void ExpectReport(const std::string& text) const {
+        ASSERT_FALSE(station.dialogs.messages.empty());
+        EXPECT_EQ(station.dialogs.Last().text, text);
+        EXPECT_EQ(station.dialogs.Last().title, kApplicationTitle);
+        EXPECT_EQ(station.dialogs.Last().icon, DialogIcon::Error);
+    }
+
+    testing::Station station;
+};
+
+// --- Plates ------------------------------------------------------------------------------
+
+TEST_F(FaultTest, PlateUnpluggedDuringARunStopsItKeepsEverySampleAndSavesThem) {
+    TfrmPrincipal& window = StartRunning();
+    auto& dialogs = station.dialogs;
+    dialogs.answers = {DialogResult::Yes};
+    const std::string path = window.ExportFolder().toStdString() + "/Kelvaro_1.csv";
+    dialogs.saveFiles = {path};
+    ASSERT_GE(station.RunUntil(150), 150);
+
+    station.Plate(2).Unplug();
+    station.RunUntil(kMaxSamples, 3000);
+
+    ExpectIdleAndUsable(window);
+    const int n = window.State().NumAmostras;
+    EXPECT_EQ(window.lbAmostras->text().toStdString(), " Amostras: " + std::to_string(n));
+    EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{
+                                   "Clique em OK para Inicar o Teste!", "Deseja salvar o teste?",
+                                   "O exportação para o Excel foi concluída com sucesso"}));
+    for (int plate : {1, 3, 4}) {
+        EXPECT_TRUE(Consecutive(plate, 0, n));
+        EXPECT_TRUE(station.Plate(plate).WaitForRequests(kFnStop, 1, 1000)) << plate;
+    }
+    // The lost plate's readings up to the loss; the pass that met it left its field empty.
+    EXPECT_TRUE(Consecutive(2, 0, n - 1));
+    EXPECT_EQ(station.Sample(n - 1, 2), 0.0);
+    const std::string saved = ReadFileBytes(path);
+    EXPECT_EQ(testing::Lines(saved).size(), 10u + static_cast<std::size_t>(n));
+
+    // The next start-up names the plate that is gone, and the saved test stays as it was.
+    dialogs.messages.clear();
+    window.btIniciarClick();
+    ExpectReport("Falha ao Conectar a Placa 2: " + station.Port(2) + ".");
+    EXPECT_EQ(window.lbAmostras->text(), QStringLiteral(" ..."));
+    ExpectIdleAndUsable(window);
+    EXPECT_EQ(ReadFileBytes(path), saved);
+}
+
+struct Garble {
+    const char* name;
+    sim::Fault fault;
+};
+
+class GarbledStream : public FaultTest, public ::testing::WithParamInterface<Garble> {};
+
+// Line noise on one plate costs that plate the damaged report only: no later reading shifts,
+// none repeats, and the other plates lose nothing.
+TEST_P(GarbledStream, CostsOneReadingOfOnePlate) {
+    TfrmPrincipal& window = StartRunning();
+    ASSERT_GE(station.RunUntil(100), 100);
+    station.Plate(3).Inject(GetParam().fault);
+    station.RunUntil(300);
+    window.btIniciarClick();  // " Parar"; the save is declined
+    const int n = window.State().NumAmostras;
+    ASSERT_GE(n, 300);
+
+    ExpectIdleAndUsable(window);
+    EXPECT_EQ(
+        station.dialogs.Texts(),
+        (std::vector<std::string>{"Clique em OK para Inicar o Teste!", "Deseja salvar o teste?"}));
+    for (int plate : {1, 2, 4}) {
+        EXPECT_TRUE(Consecutive(plate, 0, n));
+    }
+    int emptyRecords = 0;
+    double lost = 0;
+    double previous = -1;
+    for (int r = 0; r < n; ++r) {
+        const double reading = station.Sample(r, 3);
+        if (r > 0 && reading == 0) {
+            ++emptyRecords;
+            continue;
+        }
+        ASSERT_GT(reading, previous) << "record " << r << " repeats or goes back";
+        lost += reading - previous - 1;
+        previous = reading;
+    }
+    EXPECT_EQ(lost, 1.0);
+    EXPECT_LE(emptyRecords, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, GarbledStream,
+                         ::testing::Values(Garble{"InsertedByte",
+                                                  {sim::FaultKind::InsertByte, 1, 4, 0x0A}},
+                                           Garble{"BadChecksum", {sim::FaultKind::BadChecksum}},
+                                           Garble{"BadStartByte", {sim::FaultKind::BadStart}},
+                                           Garble{"BadEndByte", {sim::FaultKind::BadEnd}}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(FaultTest, PortHeldByAnotherProgramIsNamedAtStartUpAndTheNextStartWorks) {
+    station.SeedReadyPlates(300);
+    TfrmPrincipal& window = station.Start();
+    // Another program holds plate 2's port as the station itself would: open and locked.
+    const int holder = open(station.Port(2).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+
+    window.btIniciarClick();
+    ExpectReport("Falha ao Conectar a Placa 2: " + station.Port(2) + ".");
+    EXPECT_EQ(station.dialogs.messages.size(), 1u);
+    EXPECT_EQ(window.lbAmostras->text(), QStringLiteral(" ..."));
+    ExpectIdleAndUsable(window);
+    EXPECT_EQ(station.Plate(2).Stats().requests[kFnIdentify], 0u);
+    EXPECT_FALSE(station.Plate(1).Streaming());
+
+    close(holder);
+    station.dialogs.messages.clear();
+    station.dialogs.answers = {DialogResult::Ok};
+    window.btIniciarClick();
+    ASSERT_TRUE(window.IdlePassRunning());
+    station.RunUntil(30);
+    window.btIniciarClick();
+    EXPECT_TRUE(Consecutive(2, 0, window.State().NumAmostras));
+}
+
+// The scan finds the plates that are still there when a plate goes during it, in port order.
+TEST_F(FaultTest, PlateUnpluggedDuringTheCommunicationScanIsNotFoundAndTheOthersAre) {
+    TfrmPrincipal& window = station.Start();
+    TfrmConfCOM screen(window.State(), station.dialogs, &window);
+    screen.show();
+    for (int n = 2; n <= kPlateCount; ++n) {
+        screen.findChild<QCheckBox*>(QStringLiteral("cbP%1Ativa").arg(n))->click();
+    }
+    const auto status = [&](int n) {
+        return screen.findChild<QLabel*>(QStringLiteral("lbP%1Status").arg(n))
+            ->text()
+            .toStdString();
+    };
+    // Each probe waits 400 ms for the line to settle: COM3 is reached after a second, so a
+    // plate pulled 300 ms into the scan is gone by then but was still listed.
+    station.Plate(3).Inject({sim::FaultKind::Unplug, 1, 0, 0, 300});
+    screen.tmComunicacaoTimer();
+
+    EXPECT_EQ(status(1), "Dispositivo encontrado. Porta: " + station.Port(1));
+    EXPECT_EQ(status(2), "Dispositivo encontrado. Porta: " + station.Port(2));
+    EXPECT_EQ(status(3), "Dispositivo encontrado. Porta: " + station.Port(4));
+    EXPECT_EQ(status(4), "Dispositivo não encontrado.");
+    EXPECT_EQ(station.Stored("Porta3"), station.Port(4));
+    EXPECT_EQ(station.Stored("Porta4"), "<none>");
+
+    screen.tmComunicacaoTimer();  // the next pass lists what is left and keeps the plates
+    EXPECT_EQ(screen.findChild<QListWidget*>(QStringLiteral("lsbPortas"))->count(), 3);
+    EXPECT_EQ(status(3), "Dispositivo encontrado. Porta: " + station.Port(4));
+    screen.btVoltarClick();
+    EXPECT_TRUE(station.dialogs.messages.empty());
+    EXPECT_EQ(station.Stored("check4"), "1");
+}
+
+// 300 readings with no load, then the loaded reading for ever.
+std::vector<std::uint32_t> Phases(std::uint32_t empty, std::uint32_t loaded) {
+    std::vector<std::uint32_t> readings(300, empty);
+    readings.push_back(loaded);
+    return readings;
+}
+
+class CalibrationFault : public FaultTest {
+  protected:
+    void SetUp() override {
+        station.SeedReadyPlates(300);
+        station.Seed({{"sp1", "5,000"}, {"idc1", "2,0000"}, {"Carga1", "1,000"}});
+        TfrmPrincipal& window = station.Start();
+        screen = std::make_unique<TfrmCalibracao>(window.State(), station.dialogs,
+                                                  window.ProgressWindow(), &window);
+        screen->show();
+        QApplication::processEvents();
+        for (int plate : {1, 2}) {
+            screen->Plate(plate).cpCarga->setText(QStringLiteral("10"));
+            station.Plate(plate).SetShape(sim::LoadShape::Script);
+            station.Plate(plate).SetReadings(Phases(1000, 2000));
+        }
+        before = ReadFileBytes(station.SettingsPath());
+        station.dialogs.messages.clear();
+    }
+    void TearDown() override { screen.reset(); }
+
+    std::unique_ptr<TfrmCalibracao> screen;
+    std::string before;
+};
+
+TEST_F(CalibrationFault, PlateUnpluggedMidMeasurementKeepsTheOldCalibration) {
+    auto& dialogs = station.dialogs;
+    dialogs.onMessage = [&](const testing::RecordedMessage& m) {
+        if (m.text.rfind("Coloque a Carga", 0) == 0) {
+            // Slow replies make the 300 readings last at least 600 ms; the plate goes in them.
+            station.Plate(1).Inject({sim::FaultKind::LateReply, 0, 0, 0, 2});
+            station.Plate(1).Inject({sim::FaultKind::Unplug, 1, 0, 0, 100});
+        }
+    };
+    screen->btCalibrarClick(1);
+    dialogs.onMessage = nullptr;
+
+    ASSERT_EQ(dialogs.messages.size(), 4u);
+    EXPECT_EQ(dialogs.Last().text,
+              "Processo de Calibração não foi efetuado corretamente, tentar novamente.");
+    EXPECT_EQ(dialogs.Last().title, "Placa 1 - Calibração com Peso");
+    EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);
+    EXPECT_FALSE(station.window->ProgressWindow().isVisible());
+    EXPECT_TRUE(screen->ReadingTimer()->isActive());
+    EXPECT_EQ(ReadFileBytes(station.SettingsPath()), before);
+
+    // The other plate still calibrates on the same screen.
+    station.Plate(2).SetReadings(Phases(1000, 2000));
+    dialogs.messages.clear();
+    screen->btCalibrarClick(2);
+    EXPECT_EQ(dialogs.Last().text, "Calibração com Peso realizada com sucesso!");
+    EXPECT_EQ(station.Stored("FrequenciaP2"), "300");
+    EXPECT_EQ(station.Stored("sp1"), "5,000");
+}
+
+// A full disk when the calibration is stored: simulated with the file-size limit, which fails
+// the write with EFBIG where a full disk gives ENOSPC; both take the same path.
+TEST_F(CalibrationFault, FullDiskWhenStoringIsReportedAndTheOldFileKept) {
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto* oldHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    screen->btCalibrarClick(1);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+
+    const std::string& text = station.dialogs.Last().text;
+    const std::string start =
+        "Não foi possível gravar as configurações em \"" + station.SettingsPath() + "\" (";
+    EXPECT_EQ(text.substr(0, start.size()), start) << text;
+    EXPECT_TRUE(text.ends_with(": arquivo grande demais.")) << text;
+    EXPECT_EQ(station.dialogs.Last().title, kApplicationTitle);
+    EXPECT_EQ(station.dialogs.Last().icon, DialogIcon::Error);
+    EXPECT_EQ(ReadFileBytes(station.SettingsPath()), before);
+
+    // With room again the next save goes through.
+    screen->btVoltarClick();
+    EXPECT_EQ(station.dialogs.messages.size(), 5u);
+    EXPECT_EQ(station.Stored("Carga1"), "10");
+    EXPECT_EQ(station.Stored("sp1"), "5,000");
+}
+
+// --- Settings ------------------------------------------------------------------------------
+
+TEST_F(FaultTest, DamagedSettingsFileStartsTheStationWithItsGoodKeys) {
+    const std::string damaged = "[Dados]\nFrequencia=300\n" +
+                                std::string(
+                                    "\x7F"
+                                    "ELF\x02\x01\x00\xFF\xD8 lixo\n",
+                                    15) +
+                                "FrequenciaP1=600\n";
+    WriteFileBytes(station.SettingsPath(), damaged);
+
+    TfrmPrincipal& window = station.Start();
+    EXPECT_EQ(window.State().FrequenciaTeste, 300);
+    EXPECT_EQ(window.State().FrequenciaCalibracao[0], 600);
+    EXPECT_EQ(ReadFileBytes(station.SettingsPath() + ".damaged"), damaged);
+    {
+        TfrmFrequencia screen(window.State(), station.dialogs, &window);
+        screen.show();
+        EXPECT_EQ(screen.FrequenciaSelecionada(), 300);
+        screen.btVoltarClick();
+    }
+    EXPECT_TRUE(station.dialogs.messages.empty());
+    SettingsStore store(station.SettingsPath());
+    EXPECT_FALSE(store.WasDamaged());
+    EXPECT_EQ(store.ReadInteger(kSettingsSection, "Frequencia", 0), 300);
+    EXPECT_EQ(store.ReadInteger(kSettingsSection, "FrequenciaP1", 0), 600);
+    EXPECT_EQ(ReadFileBytes(station.SettingsPath()).find("lixo"), std::string::npos);
+}
+
+// --- Export --------------------------------------------------------------------------------
+
+// A small file system of its own for the export folder: full or read-only for real, also for
+// root. Needs the right to mount; the row is skipped where there is none.
+class ScratchFileSystem {
+  public:
+    explicit ScratchFileSystem(const std::string& path) : path_(path) {
+        std::filesystem::create_directories(path);
+        mounted_ = mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") == 0;
+    }
+    ~ScratchFileSystem() {
+        if (mounted_) {
+            umount2(path_.c_str(), MNT_DETACH);
+        }
+    }
+    ScratchFileSystem(const ScratchFileSystem&) = delete;
+    ScratchFileSystem& operator=(const ScratchFileSystem&) = delete;
+    bool Mounted() const { return mounted_; }
+    bool MakeReadOnly() const {
+        return mount(nullptr, path_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
+    // Fills every free block.
+    bool Fill() const {
+        std::ofstream filler(path_ + "/filler", std::ios::binary);
+        const std::string block(4096, 'x');
+        for (int i = 0; i < 64 && filler.write(block.data(), 4096); ++i) {
+        }
+        filler.flush();
+        return !filler;  // the write failed: no room left
+    }
+
+  private:
+    std::string path_;
+    bool mounted_ = false;
+};
+
+struct ExportPlace {
+    const char* name;
+    bool readOnly;
+    const char* reason;
+};
+
+class ExportFault : public FaultTest, public ::testing::WithParamInterface<ExportPlace> {};
+
+TEST_P(ExportFault, IsReportedKeepsTheEarlierFileAndTheSamples) {
+    const std::string folder = station.dir.File("pendrive");
+    ScratchFileSystem disk(folder);
+    if (!disk.Mounted()) {
+        GTEST_SKIP() << "no right to mount a file system here";
+    }
+    const std::string path = folder + "/Kelvaro_1.csv";
+    WriteFileBytes(path, "earlier test\r\n");
+    ASSERT_TRUE(GetParam().readOnly ? disk.MakeReadOnly() : disk.Fill());
+
+    TfrmPrincipal& window = StartRunning();
+    auto& dialogs = station.dialogs;
+    dialogs.answers = {DialogResult::Yes};
+    dialogs.saveFiles = {path};
+    station.RunUntil(200);
+    window.btIniciarClick();
+    const int n = window.State().NumAmostras;
+
+    ExpectReport("Não foi possível gravar o arquivo " + path + ": " + GetParam().reason + ".");
+    EXPECT_TRUE(dialogs.openedFiles.empty());
+    EXPECT_EQ(ReadFileBytes(path), "earlier test\r\n");
+    EXPECT_FALSE(window.ProgressWindow().isVisible());
+    ExpectIdleAndUsable(window);
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        EXPECT_TRUE(Consecutive(plate, 0, n));
+    }
+
+    // The next test is saved where there is room, under the next number.
+    dialogs.messages.clear();
+    dialogs.answers = {DialogResult::Ok, DialogResult::Yes};
+    const std::string next = window.ExportFolder().toStdString() + "/Kelvaro_2.csv";
+    dialogs.saveFiles = {next};
+    window.btIniciarClick();
+    station.RunUntil(30);
+    window.btIniciarClick();
+    EXPECT_EQ(dialogs.openedFiles, std::vector<std::string>{next});
+    EXPECT_EQ(testing::Lines(ReadFileBytes(next)).front(), "Avalia\xE7\xE3o;2;");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, ExportFault,
+    ::testing::Values(ExportPlace{"FullDisk", false, "Sem espaço no dispositivo"},
+                      ExportPlace{"ReadOnlyDisk", true, "Sistema de arquivos somente leitura"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+}  // namespace
+}  // namespace kelvaro
