@@ -63,9 +63,11 @@ void TfrmProgBar::SetMaximum(int maximum) {
 void TfrmProgBar::SetPosition(int position) {
     position_ = std::clamp(position, 0, maximum_);
     // Callers step through up to 144000 positions in a tight loop: drawing every step would
-    // cost more than their work, so the bar is drawn on a clock, and always at the end.
+    // cost more than their work, so the bar is drawn on a clock, and always at the end. Even
+    // the clock is only read when the step would move the bar by a pixel.
+    const int pixel = DrawnPixel(position_);
     if (position_ == maximum_ || !sinceRepaint_.isValid() ||
-        sinceRepaint_.elapsed() >= kRepaintIntervalMs) {
+        (pixel != drawnPixel_ && sinceRepaint_.elapsed() >= kRepaintIntervalMs)) {
         DrawBar();
     }
 }
@@ -90,7 +92,15 @@ void TfrmProgBar::Close() {
     hide();
 }
 
+int TfrmProgBar::DrawnPixel(int position) const {
+    if (maximum_ <= 0) {
+        return 0;
+    }
+    return static_cast<int>(static_cast<long long>(position) * pbProgBar->width() / maximum_);
+}
+
 void TfrmProgBar::DrawBar() {
+    drawnPixel_ = DrawnPixel(position_);
     pbProgBar->setValue(position_);
     if (isVisible()) {
         pbProgBar->repaint();

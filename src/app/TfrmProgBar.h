@@ -35,9 +35,12 @@ class TfrmProgBar : public QWidget, public ProgressView {
 
   private:
     void DrawBar();
+    // The bar's filled width in pixels at `position`.
+    int DrawnPixel(int position) const;
 
     int maximum_ = 100;
     int position_ = 0;
+    int drawnPixel_ = -1;
     QElapsedTimer sinceRepaint_;
 };
 
