@@ -302,10 +302,11 @@ bool TfrmCalibracao::eventFilter(QObject* watched, QEvent* event) {
                 continue;
             }
             // Only typed characters are filtered; editing keys and shortcuts carry control
-            // characters or no text at all and keep working.
+            // characters or no text at all and keep working. Delete carries DEL (127) on X11
+            // and Wayland keyboards and is an editing key too.
             const QString text = static_cast<QKeyEvent*>(event)->text();
-            if (!text.isEmpty() && text.at(0).unicode() >= 0x20 &&
-                !LoadFieldAccepts(text.toUcs4().value(0))) {
+            const char16_t first = text.isEmpty() ? u'\0' : text.at(0).unicode();
+            if (first >= 0x20 && first != 0x7F && !LoadFieldAccepts(text.toUcs4().value(0))) {
                 return true;
             }
         }

@@ -155,6 +155,11 @@ TEST_F(TfrmCalibracaoTest, LoadFieldTakesOnlyDigitsAndTheComma) {
     QKeyEvent backspace(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier, QStringLiteral("\b"));
     QApplication::sendEvent(field, &backspace);
     EXPECT_EQ(field->text(), QStringLiteral("12,"));
+    // Delete arrives with the DEL character as its text and must still delete.
+    field->setCursorPosition(0);
+    QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QStringLiteral("\x7f"));
+    QApplication::sendEvent(field, &del);
+    EXPECT_EQ(field->text(), QStringLiteral("2,"));
     // Return stays in the field: no panel button is pressed behind the operator's back.
     s.Plate(1).btZerar->setFocus();
     field->setFocus();
