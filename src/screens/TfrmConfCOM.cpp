@@ -103,6 +103,8 @@ TfrmConfCOM::TfrmConfCOM(StationState& state, Dialogs& dialogs, QWidget* mainWin
     btVoltar->setObjectName(QStringLiteral("btVoltar"));
     btVoltar->setFixedSize(PictureButton::kWidth, 49);
     btVoltar->move(0, kPanelMargin);
+    // Not the dialog's default button: Enter on a check box must not leave the screen.
+    btVoltar->setAutoDefault(false);
     connect(btVoltar, &QPushButton::clicked, this, [this] { btVoltarClick(); });
 
     // Runs from creation; the first pass comes after a second, later ones every two.

@@ -110,6 +110,8 @@ TfrmFrequencia::TfrmFrequencia(StationState& state, Dialogs& dialogs, QWidget* m
     btVoltar = new PictureButton(QStringLiteral("Voltar"), ButtonPicture::Back, pnBarra1);
     btVoltar->setFixedSize(150, 49);
     btVoltar->move(0, kPanelMargin);
+    // Not the dialog's default button: Enter on an option must not leave the screen.
+    btVoltar->setAutoDefault(false);
     connect(btVoltar, &QPushButton::clicked, this, [this] { btVoltarClick(); });
 
     pnCenter->installEventFilter(this);

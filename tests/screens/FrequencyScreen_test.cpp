@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QRadioButton>
 #include <QWidget>
@@ -193,6 +194,12 @@ TEST_F(FrequencyScreenTest, TakesTheMainWindowsPlaceAndCentresThePanelInIt) {
     EXPECT_EQ(screen->pnFrequencia->pos(), QPoint(170, 251));
     EXPECT_EQ(screen->btVoltar->x(), screen->pnBarra1->width() - 158);
     EXPECT_EQ(screen->pnBarra1->width(), 1084);
+
+    // Enter on an option is no request to leave: only "Voltar" or the close box closes.
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(screen->cbF300, &enter);
+    EXPECT_TRUE(screen->isVisible());
+    EXPECT_FALSE(mainWindow.isVisible());
 
     screen->move(300, 200);
     Close(CloseBy::Voltar);

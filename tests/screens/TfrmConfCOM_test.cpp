@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QTimer>
@@ -89,6 +90,13 @@ TEST_F(TfrmConfCOMTest, ShowsItsInitialTextsAndTakesTheMainWindowsPlace) {
     auto* panel = Child<QWidget>("pnComunicacao");
     EXPECT_EQ(panel->pos(), QPoint((center->width() - 640) / 2, (center->height() - 400) / 2));
     EXPECT_EQ(Child<QWidget>("btVoltar")->x(), Child<QWidget>("pnBarra")->width() - 158);
+
+    // Enter on a ticked box is no request to leave: only "Voltar" or the close box closes.
+    auto* check = Child<QCheckBox>("cbP1Ativa");
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(check, &enter);
+    EXPECT_TRUE(screen.isVisible());
+    EXPECT_FALSE(mainWindow.isVisible());
 }
 
 TEST_F(TfrmConfCOMTest, TimerFindsAPlateAndClosingStoresTicksAndReleasesChannels) {
