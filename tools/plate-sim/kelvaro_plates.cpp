@@ -29,7 +29,7 @@ constexpr const char* kUsage =
     "Usage: kelvaro-plates N [options]\n"
     "Starts N (1..4) virtual measuring plates on pseudo-terminals, publishes them as\n"
     "plate1..plateN in ${XDG_RUNTIME_DIR:-/tmp}/kelvaro-ports/ and prints one port per line.\n"
-    "Runs until SIGINT or SIGTERM, then removes its links.\n"
+    "Runs until SIGINT, SIGTERM or SIGHUP, then removes its links.\n"
     "\n"
     "Options:\n"
     "  --model CODE     model code answered to Identify (default 101)\n"
