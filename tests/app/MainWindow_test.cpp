@@ -12,11 +12,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <vector>
 
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
 #include "app/ExportFolder.h"
+#include "app/StationApplication.h"
 #include "app/TfrmPrincipal.h"
 #include "app/TfrmProgBar.h"
 #include "chart/LoadChart.h"
@@ -359,6 +361,25 @@ TEST_F(MainWindowTest, FrequencyButtonOpensTheScreenModallyInTheWindowsPlace) {
     for (QWidget* topLevel : QApplication::topLevelWidgets()) {
         EXPECT_EQ(qobject_cast<TfrmFrequencia*>(topLevel), nullptr);
     }
+}
+
+}  // namespace
+}  // namespace kelvaro
+
+namespace kelvaro {
+namespace {
+
+TEST(ApplicationErrorReportTest, AnErrorLeavingAHandlerIsReportedAndHandled) {
+    testing::ScriptedDialogs dialogs;
+    const bool handled = DeliverReportingErrors(
+        []() -> bool { throw std::runtime_error("Falha ao abrir a porta COM3"); }, &dialogs);
+    EXPECT_TRUE(handled);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.Last().text, "Falha ao abrir a porta COM3.");
+    EXPECT_EQ(dialogs.Last().title, kApplicationTitle);
+    EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);
+    EXPECT_FALSE(DeliverReportingErrors([] { return false; }, &dialogs));
+    EXPECT_EQ(dialogs.messages.size(), 1u);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -87,6 +88,39 @@ TEST_P(MessageBoxTest, ShowsPortugueseButtonsAndAnswersTheButtonPressed) {
     EXPECT_EQ(seenText, QStringLiteral("Deseja salvar o teste?\nPlaca 1"));
     EXPECT_EQ(seenTitle, QStringLiteral("Kelvaro - Salvar"));
     EXPECT_EQ(result, c.expected);
+}
+
+// Escape held down to stop a run keeps repeating into the save question that follows; only a
+// fresh key press may answer it.
+TEST(MessageBoxKeysTest, AutoRepeatedEscapeDoesNotAnswerTheBox) {
+    bool openAfterRepeat = false;
+    WhenModalOpens([&](QWidget* modal) {
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : modal;
+        QKeyEvent repeated(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(target, &repeated);
+        openAfterRepeat = modal->isVisible();
+        QKeyEvent fresh(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(target, &fresh);
+    });
+    QtDialogs dialogs;
+    const DialogResult result = dialogs.MessageBox("Deseja salvar o teste?", "Kelvaro - Salvar",
+                                                   DialogButtons::YesNo, DialogIcon::Question);
+    EXPECT_TRUE(openAfterRepeat);
+    EXPECT_EQ(result, DialogResult::No);
+}
+
+TEST(MessageBoxKeysTest, TextsAreShownAsTheyAreNotAsMarkup) {
+    Qt::TextFormat format = Qt::AutoText;
+    WhenModalOpens([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        format = box->textFormat();
+        box->accept();
+    });
+    QtDialogs dialogs;
+    dialogs.MessageBox("'<b>1</b>' não é um valor numérico válido.", "TOVAMU - Kelvaro",
+                       DialogButtons::Ok, DialogIcon::Error);
+    EXPECT_EQ(format, Qt::PlainText);
 }
 
 INSTANTIATE_TEST_SUITE_P(Buttons, MessageBoxTest,
