@@ -29,6 +29,11 @@
 namespace kelvaro {
 
 namespace {
+// A purge discards what was received and not yet read. Nothing of ours is ever left queued for
+// sending: every WriteBytes waits until its bytes are out. Flushing the output side as well
+// would gain nothing on a real line, and on a pseudo-terminal it throws away bytes the other end
+// has not read yet, such as the Stop that closed the port a moment before it was reopened.
+constexpr int kPurgeQueues = TCIFLUSH;
 
 long long NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -220,7 +225,7 @@ bool SerialChannel::Connect(int requestedQueueSize) {
     receiveQueueSize_ = requestedQueueSize;
     countersAvailable_ = ReadCounters(counters_);
     int e = ModemLines(TIOCM_DTR | TIOCM_RTS, true);
-    FlushQueues(TCIOFLUSH);
+    FlushQueues(kPurgeQueues);
     lookAhead_.clear();
     lookAheadPos_ = 0;
     if (e != 0) {
@@ -373,7 +378,7 @@ void SerialChannel::Purge() {
     }
     lookAhead_.clear();
     lookAheadPos_ = 0;
-    FlushQueues(TCIOFLUSH);
+    FlushQueues(kPurgeQueues);
 }
 
 void SerialChannel::FlushQueues(int queueSelector) {

@@ -346,7 +346,7 @@ TEST(CloseChannel, LineSequenceOfOpenAndClose) {
     RecordingOs os;
     ChannelSlot slot;
     ASSERT_TRUE(OpenPlateChannel(slot, pty.Path(), 4096, os));
-    EXPECT_EQ(os.log, (std::vector<std::string>{"DTR+RTS high", "purge", "DTR+RTS high"}));
+    EXPECT_EQ(os.log, (std::vector<std::string>{"DTR+RTS high", "purge input", "DTR+RTS high"}));
     os.log.clear();
     CloseChannel(slot);
     EXPECT_EQ(os.log, (std::vector<std::string>{"DTR low", "write 7", "purge input", "RTS low",
