@@ -134,6 +134,8 @@ LoadChart::LoadChart(QWidget* parent) : QWidget(parent) {
     StyleAxis(axisX_);
     StyleAxis(axisY_);
     axisY_->setLabelFormat(QStringLiteral("%.3f"));
+    // The bottom axis counts samples: whole numbers only.
+    axisX_->setLabelFormat(QStringLiteral("%.0f"));
     chart_->addAxis(axisX_, Qt::AlignBottom);
     chart_->addAxis(axisY_, Qt::AlignLeft);
 
