@@ -30,6 +30,35 @@ constexpr double kZoomPerNotch = 1.25;
 // Qt Charts stacks background -1, plot area 0, shades 1, grid 2, axes 3, series 4, legend 5.
 constexpr double kLinesZ = 4.0;
 
+// A round step (1, 2 or 5 times a power of ten) giving about four to ten ticks on whole sample
+// numbers whatever the zoom, so no label repeats a rounded number.
+double SampleTickStep(double low, double high) {
+    const double span = high - low;
+    const double raw = std::isfinite(span) && span > 5.0 ? span / 5.0 : 1.0;
+    const double decade = std::pow(10.0, std::floor(std::log10(raw)));
+    if (raw <= decade) {
+        return decade;
+    }
+    if (raw <= 2 * decade) {
+        return 2 * decade;
+    }
+    return raw <= 5 * decade ? 5 * decade : 10 * decade;
+}
+
+// Qt lays out every tick as soon as the range or the step changes, so the larger step always
+// goes first: a short range's step left on a long range would mean one label per sample.
+void SetSampleRange(QValueAxis* axis, double low, double high) {
+    const double step = SampleTickStep(low, high);
+    axis->setTickAnchor(0.0);
+    if (step >= axis->tickInterval()) {
+        axis->setTickInterval(step);
+        axis->setRange(low, high);
+    } else {
+        axis->setRange(low, high);
+        axis->setTickInterval(step);
+    }
+}
+
 void StyleAxis(QValueAxis* axis) {
     axis->setLabelsFont(QFont(QStringLiteral("Verdana"), 8));
     axis->setLabelsColor(Qt::black);
@@ -136,6 +165,8 @@ LoadChart::LoadChart(QWidget* parent) : QWidget(parent) {
     axisY_->setLabelFormat(QStringLiteral("%.3f"));
     // The bottom axis counts samples: whole numbers only.
     axisX_->setLabelFormat(QStringLiteral("%.0f"));
+    axisX_->setTickType(QValueAxis::TicksDynamic);
+    SetSampleRange(axisX_, axisX_->min(), axisX_->max());
     chart_->addAxis(axisX_, Qt::AlignBottom);
     chart_->addAxis(axisY_, Qt::AlignLeft);
 
@@ -269,7 +300,7 @@ void LoadChart::ApplyXRange(double low, double high) {
     if (axisX_->min() == shownLow && axisX_->max() == shownHigh) {
         return;
     }
-    axisX_->setRange(shownLow, shownHigh);
+    SetSampleRange(axisX_, shownLow, shownHigh);
     RequestReduce();
 }
 

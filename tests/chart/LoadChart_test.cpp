@@ -240,6 +240,27 @@ TEST(LoadChart, ZoomPanAndResetRecomputeTheVisibleReduction) {
     EXPECT_EQ(chart.AxisY()->max(), 200.0);
 }
 
+// Sample numbers are whole: down to a hundred samples in view, a handful of ticks on whole
+// round numbers.
+TEST(LoadChart, SampleAxisTicksStayFewAndWholeAtEveryZoom) {
+    ShownChart shown;
+    LoadChart& chart = shown.chart;
+    chart.SetSeriesPoints(1, Samples(144000));
+    QApplication::processEvents();
+    const QRectF area = chart.Chart()->plotArea();
+    for (double factor : {1.0, 10.0, 10.0, 10.0, 0.001}) {
+        if (factor != 1.0) {
+            chart.ZoomAt(area.center(), factor, Qt::Horizontal);
+            QApplication::processEvents();
+        }
+        const double step = chart.AxisX()->tickInterval();
+        const double ticks = (chart.AxisX()->max() - chart.AxisX()->min()) / step;
+        EXPECT_EQ(step, std::floor(step)) << "after zooming by " << factor;
+        EXPECT_LE(ticks, 11.0) << "after zooming by " << factor;
+        EXPECT_GE(ticks, 2.0) << "after zooming by " << factor;
+    }
+}
+
 TEST(LoadChart, ResizeRecomputesForTheNewWidth) {
     ShownChart shown;
     shown.chart.SetSeriesPoints(1, Samples(144000));
