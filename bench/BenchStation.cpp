@@ -1,0 +1,207 @@
+#include "BenchStation.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "plate-sim/VirtualPlate.h"
+#include "settings/SettingsStore.h"
+#include "test/TestRun.h"
+
+namespace kelvaro::bench {
+
+// Confirms the start, declines the save, prints anything else (an error would spoil the run).
+class BenchDialogs : public Dialogs {
+  public:
+    DialogResult MessageBox(const std::string& text, const std::string&, DialogButtons buttons,
+                            DialogIcon) override {
+        if (buttons == DialogButtons::OkCancel) {
+            return DialogResult::Ok;
+        }
+        if (buttons == DialogButtons::YesNo) {
+            return DialogResult::No;
+        }
+        std::fprintf(stderr, "message: %s\n", text.c_str());
+        return DialogResult::Ok;
+    }
+    std::string InputBox(const std::string&, const std::string&, const std::string& initial,
+                         bool* cancelled) override {
+        if (cancelled) {
+            *cancelled = true;
+        }
+        return initial;
+    }
+    std::optional<std::string> SaveFile(const SaveFileRequest&) override { return std::nullopt; }
+    bool OpenWithAssociatedApplication(const std::string&) override { return false; }
+};
+
+class NullChart : public ChartSink {
+  public:
+    void ClearSeries(int) override {}
+    void SetSeriesPoints(int, std::vector<ChartPoint>) override {}
+    void SetLeftAxisMaximum(double) override {}
+    void SetLeftAxisMinimum(double) override {}
+    void SetSeriesTitle(int, const std::string&) override {}
+    void SetSeriesInLegend(int, bool) override {}
+    void SetLegendVisible(bool) override {}
+};
+
+class NullProgress : public ProgressView {
+  public:
+    void SetMaximum(int) override {}
+    void SetPosition(int) override {}
+    int Position() const override { return 0; }
+    void Show() override {}
+    void Close() override {}
+};
+
+// The idle pass is the timer; Escape is "held" once the wanted sample count is reached.
+class BenchView : public TestRunView {
+  public:
+    BenchView(QTimer& timer, const StationState& state, int samples)
+        : timer_(timer), state_(state), samples_(samples) {}
+    void SetStatusText(const std::string&, bool) override {}
+    std::string StartButtonCaption() const override { return caption_; }
+    void SetStartButtonCaption(const std::string& caption) override { caption_ = caption; }
+    void HabilitarBotoes(bool) override {}
+    void StartIdlePass() override { timer_.start(); }
+    void StopIdlePass() override { timer_.stop(); }
+    bool EscapeHeld() override { return state_.NumAmostras >= samples_; }
+    ChartSink& Chart() override { return chart_; }
+
+  private:
+    QTimer& timer_;
+    const StationState& state_;
+    int samples_;
+    std::string caption_ = " Iniciar";
+    NullChart chart_;
+};
+
+std::optional<int> SamplesArgument(int argc, char** argv) {
+    if (argc <= 1) {
+        return kMaxSamples;
+    }
+    const int samples = std::atoi(argv[1]);
+    if (samples < 1 || samples > kMaxSamples) {
+        std::fprintf(stderr, "usage: %s [samples 1..%d]\n", argv[0], kMaxSamples);
+        return std::nullopt;
+    }
+    return samples;
+}
+
+FrameCheck CheckFrames(const StationState& state) {
+    FrameCheck check;
+    for (std::size_t p = 0; p < kPlateCount; ++p) {
+        for (int k = 1; k < state.NumAmostras; ++k) {
+            const double step = (*state.Amostras)[static_cast<std::size_t>(k)][p] -
+                                (*state.Amostras)[static_cast<std::size_t>(k - 1)][p];
+            if (step > 1) {
+                check.lost += static_cast<std::uint64_t>(step - 1);
+            } else if (step < 1) {
+                ++check.repeated;
+            }
+        }
+    }
+    return check;
+}
+
+BenchStation::Folder::~Folder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+}
+
+BenchStation::BenchStation(std::string folder) : folder_{std::move(folder)} {}
+
+BenchStation::~BenchStation() = default;
+
+std::unique_ptr<BenchStation> BenchStation::Create(const std::string& folderName, int samples) {
+    std::string folder =
+        (std::filesystem::temp_directory_path() / (folderName + "-XXXXXX")).string();
+    if (mkdtemp(folder.data()) == nullptr) {
+        std::perror("mkdtemp");
+        return nullptr;
+    }
+    std::unique_ptr<BenchStation> station(new BenchStation(std::move(folder)));
+    StationState& state = station->state_;
+    state.settingsPath = station->folder_.path + "/settings.ini";
+    {
+        SettingsStore store(state.settingsPath);
+        sim::PlateOptions options;
+        options.shape = sim::LoadShape::Counter;
+        for (int p = 1; p <= kPlateCount; ++p) {
+            auto& plate = station->plates_[static_cast<std::size_t>(p - 1)];
+            plate = std::make_unique<sim::VirtualPlate>(options);
+            if (!plate->Ok()) {
+                std::fprintf(stderr, "no pseudo-terminal for plate %d\n", p);
+                return nullptr;
+            }
+            const std::string n = std::to_string(p);
+            store.WriteString(kSettingsSection, "check" + n, "1");
+            store.WriteString(kSettingsSection, "Porta" + n, plate->DevicePath());
+            store.WriteString(kSettingsSection, "FrequenciaP" + n, std::to_string(kFrequency));
+        }
+        store.WriteString(kSettingsSection, "Frequencia", std::to_string(kFrequency));
+        if (!store.Close()) {
+            std::fprintf(stderr, "settings could not be written\n");
+            return nullptr;
+        }
+    }
+
+    station->idle_ = std::make_unique<QTimer>();
+    station->idle_->setInterval(0);
+    station->dialogs_ = std::make_unique<BenchDialogs>();
+    station->progress_ = std::make_unique<NullProgress>();
+    station->view_ = std::make_unique<BenchView>(*station->idle_, state, samples);
+    // One state and one test run for every test, as the main window keeps them.
+    station->run_ = std::make_unique<TestRun>(state, *station->dialogs_, *station->progress_,
+                                              *station->view_, station->folder_.path);
+    BenchStation* self = station.get();
+    QObject::connect(station->idle_.get(), &QTimer::timeout, [self] { self->IdlePass(); });
+    return station;
+}
+
+void BenchStation::IdlePass() {
+    const auto start = Clock::now();
+    if (timing_.passes > 0) {
+        timing_.longestIdleGap = std::max(timing_.longestIdleGap, start - timing_.lastPassEnd);
+    }
+    ++timing_.passes;
+    run_->LerAmostras();
+    timing_.lastPassEnd = Clock::now();
+    if (run_->TesteRodando()) {
+        timing_.longestPass = std::max(timing_.longestPass, timing_.lastPassEnd - start);
+        return;
+    }
+    QCoreApplication::quit();
+}
+
+bool BenchStation::RunTest(const std::function<void()>& afterStart) {
+    timing_ = PassTiming{};
+    bool started = false;
+    QTimer::singleShot(0, [&] {
+        run_->btIniciarClick();
+        if (!run_->TesteRodando()) {
+            QCoreApplication::exit(1);
+            return;
+        }
+        started = true;
+        if (afterStart) {
+            afterStart();
+        }
+    });
+    // The stop (which runs inside the last pass) closes the channels and ends the loop.
+    return QCoreApplication::exec() == 0 && started;
+}
+
+std::array<std::uint64_t, kPlateCount> BenchStation::ReportsSent() const {
+    std::array<std::uint64_t, kPlateCount> reports{};
+    for (std::size_t p = 0; p < plates_.size(); ++p) {
+        reports[p] = plates_[p]->ReportsSent();
+    }
+    return reports;
+}
+
+}  // namespace kelvaro::bench
