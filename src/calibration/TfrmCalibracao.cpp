@@ -8,12 +8,12 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTimer>
-#include <QVBoxLayout>
 
 #include "settings/NumberText.h"
 #include "ui/ButtonPictures.h"
 #include "ui/Panels.h"
 #include "ui/PictureButton.h"
+#include "ui/ScreenFrame.h"
 #include "ui/StationStyle.h"
 #include "ui/WindowHandOver.h"
 
@@ -106,30 +106,20 @@ QPushButton* PanelButton(QWidget* parent, int row, const QString& caption) {
 
 TfrmCalibracao::TfrmCalibracao(StationState& state, Dialogs& dialogs, ProgressView& progress,
                                QWidget* mainWindow, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint),
+    : QDialog(parent, kScreenWindowFlags),
       state_(state),
       mainWindow_(mainWindow),
       ops_(state, dialogs, progress, *this) {
     setObjectName(QStringLiteral("frmCalibracao"));
-    setModal(true);
-    setFont(DefaultWindowFont());
-    FillBackground(this, StationBackgroundColour());
-    resize(kClientWidth, kClientHeight);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-
-    auto* pnTopo = new TitleBand(QStringLiteral("Calibração"), this);
-    pnTopo->setObjectName(QStringLiteral("pnTopo"));
-    pnTopo->Title()->setObjectName(QStringLiteral("lbCalibracao"));
-    layout->addWidget(pnTopo);
-
-    pnCenter = new LoweredPanel(this);
-    pnCenter->setObjectName(QStringLiteral("pnCenter"));
-    pnCenter->installEventFilter(this);
-    layout->addWidget(pnCenter, 1);
+    ScreenFrame frame(*this,
+                      {.title = QStringLiteral("Calibração"),
+                       .clientSize = QSize(kClientWidth, kClientHeight),
+                       .modal = true,
+                       .fixedSize = false,
+                       .titleLabelName = "lbCalibracao",
+                       .barName = "pnBarra"},
+                      this);
+    pnCenter = frame.Centre();
 
     pnCalibracao = new QFrame(pnCenter);
     pnCalibracao->setObjectName(QStringLiteral("pnCalibracao"));
@@ -138,17 +128,9 @@ TfrmCalibracao::TfrmCalibracao(StationState& state, Dialogs& dialogs, ProgressVi
         BuildPlatePanel(plate);
     }
 
-    auto* pnBottom = new BottomBand(this);
-    pnBottom->setObjectName(QStringLiteral("pnBottom"));
-    pnBarra = pnBottom->Bar();
-    pnBarra->setObjectName(QStringLiteral("pnBarra"));
-    pnBarra->installEventFilter(this);
-    layout->addWidget(pnBottom);
-
-    btVoltar = new PictureButton(QStringLiteral("Voltar"), ButtonPicture::Back, pnBarra);
-    btVoltar->setObjectName(QStringLiteral("btVoltar"));
-    btVoltar->move(0, kPanelMargin);
-    btVoltar->setAutoDefault(false);
+    frame.AddBottomBand();
+    pnBarra = frame.Bar();
+    btVoltar = frame.Back();
     connect(btVoltar, &QPushButton::clicked, this, [this] { btVoltarClick(); });
 
     // Reads from the moment the screen exists; the plate operations pause it while they talk

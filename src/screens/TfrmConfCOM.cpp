@@ -6,11 +6,11 @@
 #include <QListWidget>
 #include <QShowEvent>
 #include <QTimer>
-#include <QVBoxLayout>
 
 #include "settings/SettingsStore.h"
 #include "ui/Panels.h"
 #include "ui/PictureButton.h"
+#include "ui/ScreenFrame.h"
 #include "ui/StationStyle.h"
 #include "ui/WindowHandOver.h"
 
@@ -65,46 +65,27 @@ void Divider(int top, QWidget* parent) {
 
 TfrmConfCOM::TfrmConfCOM(StationState& state, Dialogs& dialogs, QWidget* mainWindow,
                          QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint),
+    : QDialog(parent, kScreenWindowFlags),
       state_(state),
       dialogs_(dialogs),
       mainWindow_(mainWindow),
       finder_(state, *this, dialogs) {
     setObjectName(QStringLiteral("frmConfCOM"));
-    setModal(true);
-    setFont(DefaultWindowFont());
-    FillBackground(this, StationBackgroundColour());
-    resize(kClientWidth, kClientHeight);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-
-    auto* pnTopo = new TitleBand(QStringLiteral("Comunicação"), this);
-    pnTopo->setObjectName(QStringLiteral("pnTopo"));
-    pnTopo->Title()->setObjectName(QStringLiteral("lbComunicacao"));
-    layout->addWidget(pnTopo);
-
-    pnCenter = new LoweredPanel(this);
-    pnCenter->setObjectName(QStringLiteral("pnCenter"));
-    pnCenter->installEventFilter(this);
-    layout->addWidget(pnCenter, 1);
+    ScreenFrame frame(*this,
+                      {.title = QStringLiteral("Comunicação"),
+                       .clientSize = QSize(kClientWidth, kClientHeight),
+                       .modal = true,
+                       .fixedSize = false,
+                       .titleLabelName = "lbComunicacao",
+                       .barName = "pnBarra"},
+                      this);
+    pnCenter = frame.Centre();
     BuildCommunicationPanel();
 
-    auto* pnBottom = new BottomBand(this);
-    pnBottom->setObjectName(QStringLiteral("pnBottom"));
-    pnBarra = pnBottom->Bar();
-    pnBarra->setObjectName(QStringLiteral("pnBarra"));
-    pnBarra->installEventFilter(this);
-    layout->addWidget(pnBottom);
-
-    btVoltar = new PictureButton(QStringLiteral("Voltar"), ButtonPicture::Back, pnBarra);
-    btVoltar->setObjectName(QStringLiteral("btVoltar"));
+    frame.AddBottomBand();
+    pnBarra = frame.Bar();
+    btVoltar = frame.Back();
     btVoltar->setFixedSize(PictureButton::kWidth, 49);
-    btVoltar->move(0, kPanelMargin);
-    // Not the dialog's default button: Enter on a check box must not leave the screen.
-    btVoltar->setAutoDefault(false);
     connect(btVoltar, &QPushButton::clicked, this, [this] { btVoltarClick(); });
 
     // Runs from creation; the first pass comes after a second, later ones every two.

@@ -4,12 +4,12 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QShowEvent>
-#include <QVBoxLayout>
 #include <string>
 
 #include "settings/SettingsStore.h"
 #include "ui/Panels.h"
 #include "ui/PictureButton.h"
+#include "ui/ScreenFrame.h"
 #include "ui/StationStyle.h"
 #include "ui/WindowHandOver.h"
 
@@ -60,26 +60,21 @@ void ReportUnsavedSettings(Dialogs& dialogs, const std::string& reason) {
 }  // namespace
 
 TfrmFrequencia::TfrmFrequencia(StationState& state, Dialogs& dialogs, QWidget* mainWindow)
-    : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                           Qt::WindowCloseButtonHint),
+    : QDialog(nullptr, kScreenWindowFlags),
       state_(state),
       dialogs_(dialogs),
       mainWindow_(mainWindow) {
-    setFont(DefaultWindowFont());
-    FillBackground(this, StationBackgroundColour());
-    setFixedSize(1069, 522);
-    setSizeGripEnabled(false);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-
-    pnTopo = new TitleBand(QStringLiteral("Frequência (Hz)"), this);
+    ScreenFrame frame(*this,
+                      {.title = QStringLiteral("Frequência (Hz)"),
+                       .clientSize = QSize(1069, 522),
+                       .modal = false,
+                       .fixedSize = true,
+                       .titleLabelName = nullptr,
+                       .barName = nullptr},
+                      this);
+    pnTopo = frame.Top();
     lbComunicacao = pnTopo->Title();
-    layout->addWidget(pnTopo);
-
-    pnCenter = new LoweredPanel(this);
-    layout->addWidget(pnCenter, 1);
+    pnCenter = frame.Centre();
     pnFrequencia = new QFrame(pnCenter);
     pnFrequencia->setFixedSize(760, 97);
     FillBackground(pnFrequencia, Qt::white);
@@ -104,18 +99,12 @@ TfrmFrequencia::TfrmFrequencia(StationState& state, Dialogs& dialogs, QWidget* m
     cbF600 = options_[6];
     cbF050->setChecked(true);
 
-    pnBottom = new BottomBand(this);
-    pnBarra1 = pnBottom->Bar();
-    layout->addWidget(pnBottom);
-    btVoltar = new PictureButton(QStringLiteral("Voltar"), ButtonPicture::Back, pnBarra1);
+    frame.AddBottomBand();
+    pnBottom = frame.Bottom();
+    pnBarra1 = frame.Bar();
+    btVoltar = frame.Back();
     btVoltar->setFixedSize(150, 49);
-    btVoltar->move(0, kPanelMargin);
-    // Not the dialog's default button: Enter on an option must not leave the screen.
-    btVoltar->setAutoDefault(false);
     connect(btVoltar, &QPushButton::clicked, this, [this] { btVoltarClick(); });
-
-    pnCenter->installEventFilter(this);
-    pnBarra1->installEventFilter(this);
 }
 
 TfrmFrequencia::~TfrmFrequencia() = default;
