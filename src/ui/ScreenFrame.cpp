@@ -20,28 +20,28 @@ void Name(QObject* object, const char* name) {
 
 }  // namespace
 
-ScreenFrame::ScreenFrame(QDialog& screen, const ScreenFrameSpec& spec, QObject* eventFilter)
-    : screen_(screen), spec_(spec), eventFilter_(eventFilter) {
-    const bool named = spec_.titleLabelName != nullptr;
-    if (spec_.modal) {
+ScreenFrame::ScreenFrame(QDialog& screen, const ScreenFrameOptions& options, QObject* eventFilter)
+    : screen_(screen), options_(options), eventFilter_(eventFilter) {
+    const bool named = options_.titleLabelName != nullptr;
+    if (options_.modal) {
         screen_.setModal(true);
     }
     screen_.setFont(DefaultWindowFont());
     FillBackground(&screen_, StationBackgroundColour());
-    if (spec_.fixedSize) {
-        screen_.setFixedSize(spec_.clientSize);
+    if (options_.fixedSize) {
+        screen_.setFixedSize(options_.clientSize);
         screen_.setSizeGripEnabled(false);
     } else {
-        screen_.resize(spec_.clientSize);
+        screen_.resize(options_.clientSize);
     }
 
     layout_ = new QVBoxLayout(&screen_);
     layout_->setContentsMargins(0, 0, 0, 0);
     layout_->setSpacing(0);
 
-    top_ = new TitleBand(spec_.title, &screen_);
+    top_ = new TitleBand(options_.title, &screen_);
     Name(top_, named ? "pnTopo" : nullptr);
-    Name(top_->Title(), spec_.titleLabelName);
+    Name(top_->Title(), options_.titleLabelName);
     layout_->addWidget(top_);
 
     centre_ = new LoweredPanel(&screen_);
@@ -51,11 +51,11 @@ ScreenFrame::ScreenFrame(QDialog& screen, const ScreenFrameSpec& spec, QObject* 
 }
 
 void ScreenFrame::AddBottomBand() {
-    const bool named = spec_.titleLabelName != nullptr;
+    const bool named = options_.titleLabelName != nullptr;
     bottom_ = new BottomBand(&screen_);
     Name(bottom_, named ? "pnBottom" : nullptr);
     bar_ = bottom_->Bar();
-    Name(bar_, spec_.barName);
+    Name(bar_, options_.barName);
     bar_->installEventFilter(eventFilter_);
     layout_->addWidget(bottom_);
 

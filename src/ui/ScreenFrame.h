@@ -23,7 +23,7 @@ class TitleBand;
 inline constexpr Qt::WindowFlags kScreenWindowFlags =
     Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
 
-struct ScreenFrameSpec {
+struct ScreenFrameOptions {
     QString title;
     QSize clientSize;
     bool modal = true;
@@ -40,7 +40,7 @@ class ScreenFrame {
     // Dresses `screen` (modality, font, background, size), lays it out top to bottom and adds
     // the title band and the centre panel. `eventFilter` watches the centre and, once added,
     // the bar.
-    ScreenFrame(QDialog& screen, const ScreenFrameSpec& spec, QObject* eventFilter);
+    ScreenFrame(QDialog& screen, const ScreenFrameOptions& options, QObject* eventFilter);
 
     // Adds the bottom band with Voltar. Called once the centre's children exist, so that they
     // come before Voltar in the tab order.
@@ -54,7 +54,7 @@ class ScreenFrame {
 
   private:
     QDialog& screen_;
-    ScreenFrameSpec spec_;
+    ScreenFrameOptions options_;
     QObject* eventFilter_;
     QVBoxLayout* layout_ = nullptr;
     TitleBand* top_ = nullptr;
