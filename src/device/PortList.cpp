@@ -1,7 +1,7 @@
 // Serial port discovery on Linux.
 //
-// The Windows original lists the built-in serial ports, USB adapters and virtual COM port
-// drivers from the registry. Here the equivalent is, in this order:
+// The plates hang on built-in serial ports, USB serial adapters or virtual COM ports. On Linux
+// those are, in this order:
 //   1. built-in UARTs with real hardware behind them: /sys/class/tty/ttyS<n> whose
 //      device/driver exists and whose `type` file holds a port type other than 0
 //      (PORT_UNKNOWN: the 8250 driver registers ttyS0..31 whether a UART answers or not);
