@@ -106,7 +106,7 @@ QPushButton* PanelButton(QWidget* parent, int row, const QString& caption) {
 
 TfrmCalibracao::TfrmCalibracao(StationState& state, Dialogs& dialogs, ProgressView& progress,
                                QWidget* mainWindow, QWidget* parent)
-    : QDialog(parent, kScreenWindowFlags),
+    : SecondaryScreen(parent, kScreenWindowFlags),
       state_(state),
       mainWindow_(mainWindow),
       ops_(state, dialogs, progress, *this) {
@@ -231,17 +231,9 @@ void TfrmCalibracao::BuildPlatePanel(int plate) {
     SetFieldTextColour(p.cpCC, kLoadGreen);
 }
 
-void TfrmCalibracao::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (!event->spontaneous() && !shown_) {
-        shown_ = true;
-        FormShow();
-    }
-}
-
 bool TfrmCalibracao::event(QEvent* event) {
     const bool handled = QDialog::event(event);
-    if (event->type() == QEvent::WindowActivate && shown_ && !closed_) {
+    if (event->type() == QEvent::WindowActivate && Shown() && !Closed()) {
         FormActivate();
     }
     return handled;
@@ -339,14 +331,6 @@ void TfrmCalibracao::btEditarIDCClick(int plate) {
 
 void TfrmCalibracao::btVoltarClick() {
     close();
-}
-
-void TfrmCalibracao::done(int result) {
-    if (!closed_) {
-        closed_ = true;
-        FormClose();
-    }
-    QDialog::done(result);
 }
 
 void TfrmCalibracao::FormClose() {

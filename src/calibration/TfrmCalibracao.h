@@ -2,10 +2,10 @@
 // the buttons for zeroing, tare, two-point calibration and typing a calibration index.
 #pragma once
 
-#include <QDialog>
 #include <array>
 
 #include "calibration/CalibrationOps.h"
+#include "ui/SecondaryScreen.h"
 
 class QCheckBox;
 class QFrame;
@@ -20,7 +20,7 @@ class ButtonBar;
 class LoweredPanel;
 class PictureButton;
 
-class TfrmCalibracao : public QDialog, private CalibrationView {
+class TfrmCalibracao : public SecondaryScreen, private CalibrationView {
   public:
     // The controls of one plate panel (names as on the screen, without the plate number).
     struct PlatePanel {
@@ -49,10 +49,10 @@ class TfrmCalibracao : public QDialog, private CalibrationView {
                    QWidget* mainWindow, QWidget* parent = nullptr);
     ~TfrmCalibracao() override;
 
-    void FormShow();
+    void FormShow() override;
     void FormActivate();
     void FormResize();
-    void FormClose();
+    void FormClose() override;
     void tmLeituraTimer();
     void cbAtivaClick(int plate);
     void btZerarClick(int plate);
@@ -61,15 +61,11 @@ class TfrmCalibracao : public QDialog, private CalibrationView {
     void btEditarIDCClick(int plate);
     void btVoltarClick();
 
-    // Every way of closing (the button, the close box, Escape) ends here.
-    void done(int result) override;
-
     const PlatePanel& Plate(int plate) const { return panels_.at(Index(plate)); }
     QTimer* ReadingTimer() const { return tmLeitura; }
     const CalibrationOps& Operations() const { return ops_; }
 
   protected:
-    void showEvent(QShowEvent* event) override;
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -95,8 +91,6 @@ class TfrmCalibracao : public QDialog, private CalibrationView {
     StationState& state_;
     QWidget* mainWindow_;
     CalibrationOps ops_;
-    bool shown_ = false;
-    bool closed_ = false;
 
     LoweredPanel* pnCenter = nullptr;
     QFrame* pnCalibracao = nullptr;

@@ -65,7 +65,7 @@ void Divider(int top, QWidget* parent) {
 
 TfrmConfCOM::TfrmConfCOM(StationState& state, Dialogs& dialogs, QWidget* mainWindow,
                          QWidget* parent)
-    : QDialog(parent, kScreenWindowFlags),
+    : SecondaryScreen(parent, kScreenWindowFlags),
       state_(state),
       dialogs_(dialogs),
       mainWindow_(mainWindow),
@@ -159,13 +159,6 @@ void TfrmConfCOM::BuildCommunicationPanel() {
     lbStatus2->setObjectName(QStringLiteral("lbStatus2"));
 }
 
-void TfrmConfCOM::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (!event->spontaneous()) {
-        FormShow();
-    }
-}
-
 void TfrmConfCOM::FormShow() {
     if (mainWindow_ != nullptr) {
         WindowHandOver::OnShow(this, mainWindow_, QStringLiteral(" - Comunicação"));
@@ -203,14 +196,6 @@ void TfrmConfCOM::tmComunicacaoTimer() {
 
 void TfrmConfCOM::btVoltarClick() {
     close();
-}
-
-void TfrmConfCOM::done(int result) {
-    if (!closed_) {
-        closed_ = true;
-        FormClose();
-    }
-    QDialog::done(result);
 }
 
 void TfrmConfCOM::FormClose() {

@@ -2,10 +2,10 @@
 // them on the serial ports; the ports found are remembered for the test and calibration.
 #pragma once
 
-#include <QDialog>
 #include <array>
 
 #include "screens/PlateFinder.h"
+#include "ui/SecondaryScreen.h"
 
 class QCheckBox;
 class QFrame;
@@ -19,24 +19,20 @@ class ButtonBar;
 class LoweredPanel;
 class PictureButton;
 
-class TfrmConfCOM : public QDialog, private PlateFinderView {
+class TfrmConfCOM : public SecondaryScreen, private PlateFinderView {
   public:
     // A modal screen over `mainWindow`, which it hides while shown and shows again on close.
     TfrmConfCOM(StationState& state, Dialogs& dialogs, QWidget* mainWindow,
                 QWidget* parent = nullptr);
     ~TfrmConfCOM() override;
 
-    void FormShow();
+    void FormShow() override;
     void FormResize();
-    void FormClose();
+    void FormClose() override;
     void tmComunicacaoTimer();
     void btVoltarClick();
 
-    // Every way of closing (the button, the close box, Escape) ends here.
-    void done(int result) override;
-
   protected:
-    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -55,7 +51,6 @@ class TfrmConfCOM : public QDialog, private PlateFinderView {
     Dialogs& dialogs_;
     QWidget* mainWindow_;
     PlateFinder finder_;
-    bool closed_ = false;
 
     LoweredPanel* pnCenter = nullptr;
     QFrame* pnComunicacao = nullptr;

@@ -60,7 +60,7 @@ void ReportUnsavedSettings(Dialogs& dialogs, const std::string& reason) {
 }  // namespace
 
 TfrmFrequencia::TfrmFrequencia(StationState& state, Dialogs& dialogs, QWidget* mainWindow)
-    : QDialog(nullptr, kScreenWindowFlags),
+    : SecondaryScreen(nullptr, kScreenWindowFlags),
       state_(state),
       dialogs_(dialogs),
       mainWindow_(mainWindow) {
@@ -146,23 +146,6 @@ void TfrmFrequencia::FormClose() {
     if (!store.Close(&reason)) {
         ReportUnsavedSettings(dialogs_, reason);
     }
-}
-
-void TfrmFrequencia::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    // A spontaneous show is the window system restoring the window, not the screen opening.
-    if (!event->spontaneous()) {
-        FormShow();
-    }
-}
-
-// Voltar, the close box and Escape all end here, so the closing work runs exactly once.
-void TfrmFrequencia::done(int result) {
-    if (!closed_) {
-        closed_ = true;
-        FormClose();
-    }
-    QDialog::done(result);
 }
 
 bool TfrmFrequencia::eventFilter(QObject* watched, QEvent* event) {

@@ -2,12 +2,12 @@
 // is stored when the screen closes and read by the test start and the calibration screen.
 #pragma once
 
-#include <QDialog>
 #include <array>
 #include <cstdint>
 
 #include "station/Dialogs.h"
 #include "station/StationState.h"
+#include "ui/SecondaryScreen.h"
 
 class QFrame;
 class QLabel;
@@ -20,7 +20,7 @@ class LoweredPanel;
 class PictureButton;
 class TitleBand;
 
-class TfrmFrequencia : public QDialog {
+class TfrmFrequencia : public SecondaryScreen {
     Q_OBJECT
   public:
     static constexpr int kOptionCount = 7;
@@ -30,11 +30,11 @@ class TfrmFrequencia : public QDialog {
     ~TfrmFrequencia() override;
 
     // Event handlers.
-    void FormShow();
+    void FormShow() override;
     void cbF600Click(QRadioButton* clicked);  // the one handler of all seven options
     void FormResize();
     void btVoltarClick();
-    void FormClose();
+    void FormClose() override;
 
     std::uint16_t FrequenciaSelecionada() const { return frequenciaSelecionada_; }
     // Options in the order "050" .. "600".
@@ -56,8 +56,6 @@ class TfrmFrequencia : public QDialog {
     PictureButton* btVoltar = nullptr;
 
   protected:
-    void showEvent(QShowEvent* event) override;
-    void done(int result) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -66,7 +64,6 @@ class TfrmFrequencia : public QDialog {
     QWidget* mainWindow_;
     std::array<QRadioButton*, kOptionCount> options_{};
     std::uint16_t frequenciaSelecionada_ = 50;
-    bool closed_ = false;
 };
 
 }  // namespace kelvaro
