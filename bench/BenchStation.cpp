@@ -124,6 +124,8 @@ std::unique_ptr<BenchStation> BenchStation::Create(const std::string& folderName
         std::perror("mkdtemp");
         return nullptr;
     }
+    // The bench's plates are virtual: their pseudo-terminals must open as ports.
+    AllowPseudoTerminalPorts(true);
     std::unique_ptr<BenchStation> station(new BenchStation(std::move(folder)));
     StationState& state = station->state_;
     state.settingsPath = station->folder_.path + "/settings.ini";

@@ -75,6 +75,7 @@ class MemoryOs final : public kelvaro::SerialOs {
     }
     int SetAttr(int, const termios*) override { return 0; }
     int Drain(int) override { return 0; }
+    kelvaro::TtyKind Kind(int) override { return kelvaro::TtyKind::Serial; }
 
   private:
     static constexpr short POLLIN_ = 0x001;
@@ -139,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The channel path: read until the line is exhausted, every call must make progress.
     MemoryOs os(data, size, chunking, (mode & 2) != 0);
     SerialChannel channel("fuzz", os);
-    Check(channel.Connect(4096));
+    Check(channel.Connect());
     kelvaro::LineSettings settings;
     Check(channel.Configure(settings));
     const bool streamed = (mode & 4) != 0;

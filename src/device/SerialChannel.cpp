@@ -4,9 +4,12 @@
 // - The descriptor stays O_NONBLOCK; every wait is a poll() with a millisecond time-out
 //   (never VTIME). VMIN is 1 so that a read with nothing queued fails with EAGAIN, and a read
 //   returning 0 therefore always means the device hung up.
-// - Linux has no per-port input queue size: the requested size is kept and reported only
-//   (the tty layer buffers 4096 bytes in the line discipline plus its flip buffers), and the
-//   XON/XOFF thresholds are fixed by the kernel.
+// - Linux has no per-port input queue size to request: the tty layer always buffers 4096 bytes
+//   in the line discipline plus up to 64 KiB in the driver's flip buffers, more than the 8192
+//   bytes the plates need, and the XON/XOFF thresholds are fixed by the kernel.
+// - Only serial devices are opened: a tty whose sysfs node has a driver behind it. A terminal
+//   window, /dev/tty or the console reached through a stored name would otherwise be switched
+//   to raw 115200 and sent plate requests.
 // - Line errors come from the TIOCGICOUNT counters (framing, overrun, parity, buffer overrun)
 //   where the driver keeps them; pseudo-terminals do not, and then nothing is reported.
 #include "device/SerialChannel.h"
@@ -16,14 +19,18 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 namespace kelvaro {
@@ -34,6 +41,15 @@ namespace {
 // would gain nothing on a real line, and on a pseudo-terminal it throws away bytes the other end
 // has not read yet, such as the Stop that closed the port a moment before it was reopened.
 constexpr int kPurgeQueues = TCIFLUSH;
+
+// The most one read takes from the port into the look-ahead bytes before handing them out.
+constexpr std::size_t kMaxTakenAtOnce = 8192;
+
+// Unix98 pseudo-terminal slaves: majors 136 to 143 (UNIX98_PTY_SLAVE_MAJOR and its range).
+constexpr unsigned kFirstPtySlaveMajor = 136;
+constexpr unsigned kLastPtySlaveMajor = 143;
+
+std::atomic<bool> g_pseudoTerminalPorts{false};
 
 long long NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -132,6 +148,24 @@ class SystemSerialOs final : public SerialOs {
 
 }  // namespace
 
+TtyKind ClassifyTty(unsigned major, unsigned minor, const std::string& sysRoot) {
+    if (major >= kFirstPtySlaveMajor && major <= kLastPtySlaveMajor) {
+        return TtyKind::PseudoTerminal;
+    }
+    const std::string node =
+        sysRoot + "/dev/char/" + std::to_string(major) + ":" + std::to_string(minor);
+    std::error_code ec;
+    return std::filesystem::exists(node + "/device/driver", ec) ? TtyKind::Serial : TtyKind::Other;
+}
+
+void AllowPseudoTerminalPorts(bool allowed) {
+    g_pseudoTerminalPorts = allowed;
+}
+
+bool PseudoTerminalPortsAllowed() {
+    return g_pseudoTerminalPorts;
+}
+
 // ---- SerialOs defaults: the real system calls ---------------------------------------------
 
 long SerialOs::Read(int fd, void* buffer, std::size_t count) {
@@ -157,6 +191,13 @@ int SerialOs::SetAttr(int fd, const struct termios* attr) {
 }
 int SerialOs::Drain(int fd) {
     return ::tcdrain(fd);
+}
+TtyKind SerialOs::Kind(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+        return TtyKind::Other;
+    }
+    return ClassifyTty(major(st.st_rdev), minor(st.st_rdev));
 }
 SerialOs& SerialOs::System() {
     static SystemSerialOs os;
@@ -195,7 +236,7 @@ std::string SerialChannel::DevicePath(const std::string& portName) {
     return portName;
 }
 
-bool SerialChannel::Connect(int requestedQueueSize) {
+bool SerialChannel::Connect() {
     lastError_ = 0;
     if (fd_ >= 0) {
         return true;
@@ -214,15 +255,22 @@ bool SerialChannel::Connect(int requestedQueueSize) {
         os_.Close(fd);
         return false;
     }
-    struct termios attr {};
-    if (os_.GetAttr(fd, &attr) != 0) {  // not a terminal
+    auto found = std::make_unique<struct termios>();
+    if (os_.GetAttr(fd, found.get()) != 0) {  // not a terminal
         lastError_ = ErrnoOr(ENOTTY);
+        os_.Close(fd);
+        return false;
+    }
+    const TtyKind kind = os_.Kind(fd);
+    if (kind == TtyKind::Other ||
+        (kind == TtyKind::PseudoTerminal && !PseudoTerminalPortsAllowed())) {
+        lastError_ = kErrorNotSerialPort;
         os_.Close(fd);
         return false;
     }
     os_.Ioctl(fd, TIOCEXCL, nullptr);
     fd_ = fd;
-    receiveQueueSize_ = requestedQueueSize;
+    foundLine_ = std::move(found);
     countersAvailable_ = ReadCounters(counters_);
     int e = ModemLines(TIOCM_DTR | TIOCM_RTS, true);
     FlushQueues(kPurgeQueues);
@@ -236,7 +284,6 @@ bool SerialChannel::Connect(int requestedQueueSize) {
 
 bool SerialChannel::Configure(const LineSettings& settings) {
     lastError_ = 0;
-    receiveQueueSize_ = std::max(settings.receiveQueueSize, kMinimumQueueSize);
     if (fd_ < 0) {
         lastError_ = kErrorNotConnected;
         return false;
@@ -349,6 +396,10 @@ void SerialChannel::Release() {
     FlushQueues(TCIFLUSH);
     ModemLines(TIOCM_RTS, false);
     ModemLines(TIOCM_DTR, false);
+    if (foundLine_) {
+        os_.SetAttr(fd_, foundLine_.get());
+        foundLine_.reset();
+    }
     os_.Ioctl(fd_, TIOCNXCL, nullptr);
     os_.Close(fd_);  // also drops the flock
     fd_ = -1;
@@ -497,10 +548,9 @@ long SerialChannel::DrainAvailable() {
         lookAhead_.clear();
         lookAheadPos_ = 0;
     }
-    const std::size_t limit = static_cast<std::size_t>(std::max(receiveQueueSize_, 4096));
     std::uint8_t chunk[4096];
     long total = 0;
-    while (static_cast<std::size_t>(total) < limit) {
+    while (static_cast<std::size_t>(total) < kMaxTakenAtOnce) {
         errno = 0;
         long n = os_.Read(fd_, chunk, sizeof chunk);
         if (n > 0) {

@@ -1,5 +1,6 @@
-// One open serial port on termios: exclusive open, raw line settings, modem lines, purge,
-// reads with a restarting time-out and look-ahead bytes, writes with a bounded completion wait.
+// One open serial port on termios: exclusive open of serial devices only, raw line settings
+// (the ones found are put back at release), modem lines, purge, reads with a restarting
+// time-out and look-ahead bytes, writes with a bounded completion wait.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,21 @@
 struct termios;
 
 namespace kelvaro {
+
+// What a terminal device is: a port with a serial driver behind it, the slave side of a
+// pseudo-terminal (a virtual plate, or a terminal window), or anything else (the console,
+// /dev/tty, virtual consoles).
+enum class TtyKind { Serial, PseudoTerminal, Other };
+
+// The kind of the character device major:minor, from sysfs under `sysRoot`: a serial port is
+// one whose <sysRoot>/dev/char/<major>:<minor>/device/driver exists.
+TtyKind ClassifyTty(unsigned major, unsigned minor, const std::string& sysRoot = "/sys");
+
+// Pseudo-terminals are opened as ports only while this is on: when the station is started
+// for virtual plates (and in the test suite, whose plates are all virtual). Off by default,
+// so a port name that leads to a terminal window never gets a plate's traffic.
+void AllowPseudoTerminalPorts(bool allowed);
+bool PseudoTerminalPortsAllowed();
 
 // The operating-system calls the channel makes, behind a thin seam so tests can record the
 // modem-line and purge sequences (and the fuzz target can feed bytes from memory). The four
@@ -32,6 +48,8 @@ class SerialOs {
     virtual int GetAttr(int fd, struct termios* attr);        // tcgetattr
     virtual int SetAttr(int fd, const struct termios* attr);  // tcsetattr(TCSANOW)
     virtual int Drain(int fd);                                // tcdrain
+    // The kind of the terminal open on `fd` (fstat and sysfs); Other when it is not one.
+    virtual TtyKind Kind(int fd);
     static SerialOs& System();
 };
 
@@ -42,7 +60,6 @@ struct LineSettings {
     int stopBits = 2;   // 0 = one, 1 = one and a half, 2 = two
     bool softwareFlow = false;
     bool hardwareFlow = false;
-    int receiveQueueSize = 4096;  // raised to at least 8192 by the open
 };
 
 class SerialChannel {
@@ -50,24 +67,27 @@ class SerialChannel {
     // Error values kept in LastError besides errno codes.
     static constexpr int kErrorNotConnected = -100;
     static constexpr int kErrorTimeout = -101;
-    static constexpr int kErrorLineFault = -102;     // framing, overrun, parity, queue overflow
-    static constexpr int kErrorDisconnected = -103;  // device went away (hang-up, EIO)
+    static constexpr int kErrorLineFault = -102;      // framing, overrun, parity, queue overflow
+    static constexpr int kErrorDisconnected = -103;   // device went away (hang-up, EIO)
+    static constexpr int kErrorNotSerialPort = -104;  // a terminal without a serial driver
 
     static constexpr int kWriteTimeoutMs = 30000;
-    static constexpr int kMinimumQueueSize = 8192;
 
     explicit SerialChannel(std::string portName, SerialOs& os = SerialOs::System());
     ~SerialChannel();  // releases the port: purge, RTS and DTR low, close
     SerialChannel(const SerialChannel&) = delete;
     SerialChannel& operator=(const SerialChannel&) = delete;
 
-    // Opens the port read/write and exclusively (advisory lock plus TIOCEXCL), requests the
-    // input queue size, raises RTS and DTR and purges. On failure the channel stays
-    // disconnected with the errno in LastError.
-    bool Connect(int requestedQueueSize);
-    // Applies the line settings to the open port (raw mode) and the queue size rule.
+    // Opens the port read/write and exclusively (advisory lock plus TIOCEXCL), keeps its line
+    // settings, raises RTS and DTR and purges. Only a serial port is opened (a pseudo-terminal
+    // too while PseudoTerminalPortsAllowed()); anything else is closed again untouched. On
+    // failure the channel stays disconnected with the errno (or kErrorNotSerialPort) in
+    // LastError.
+    bool Connect();
+    // Applies the line settings to the open port (raw mode).
     bool Configure(const LineSettings& settings);
-    // Releases the port (purge, RTS low, DTR low, close); safe when not connected.
+    // Releases the port (purge, RTS low, DTR low, the line settings found at open put back,
+    // close); safe when not connected.
     void Release();
 
     bool IsConnected() const { return fd_ >= 0; }
@@ -84,7 +104,6 @@ class SerialChannel {
     const std::string& PortName() const { return portName_; }
     // The device path the port name maps to ("COM3" -> /dev/ttyS2, anything else unchanged).
     static std::string DevicePath(const std::string& portName);
-    int ReceiveQueueSize() const { return receiveQueueSize_; }
     std::size_t LookAheadSize() const { return lookAhead_.size() - lookAheadPos_; }
 
   private:
@@ -110,7 +129,8 @@ class SerialChannel {
     SerialOs& os_;
     int fd_ = -1;
     int lastError_ = 0;
-    int receiveQueueSize_ = 4096;
+    // The line settings the port had when it was opened.
+    std::unique_ptr<struct termios> foundLine_;
     std::vector<std::uint8_t> lookAhead_;
     std::size_t lookAheadPos_ = 0;
     Counters counters_;

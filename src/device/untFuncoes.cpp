@@ -217,7 +217,7 @@ bool ReceiveStreamedReply(SerialChannel& channel, DeviceFrame& frame, std::size_
 
 bool OpenChannel(ChannelSlot& slot, const std::string& portName, int baudRate, int dataBits,
                  char parity, int stopBits, bool softwareFlow, bool hardwareFlow,
-                 int receiveQueueSize, SerialOs& os) {
+                 int /*receiveQueueSize*/, SerialOs& os) {
     try {
         if (slot) {
             slot->Release();  // nothing is sent to the old port
@@ -225,9 +225,7 @@ bool OpenChannel(ChannelSlot& slot, const std::string& portName, int baudRate, i
         }
         slot = std::make_unique<SerialChannel>(portName, os);
         SerialChannel& channel = *slot;
-        // The open requests the channel's current queue size (4096); the configuration then
-        // applies the max(requested, 8192) rule.
-        if (channel.Connect(channel.ReceiveQueueSize())) {
+        if (channel.Connect()) {
             LineSettings settings;
             settings.baudRate = baudRate;
             settings.dataBits = dataBits;
@@ -235,7 +233,6 @@ bool OpenChannel(ChannelSlot& slot, const std::string& portName, int baudRate, i
             settings.stopBits = stopBits;
             settings.softwareFlow = softwareFlow;
             settings.hardwareFlow = hardwareFlow;
-            settings.receiveQueueSize = receiveQueueSize;
             channel.Configure(settings);
         }
         // After a failed connect the line is not configured: the channel keeps the open's

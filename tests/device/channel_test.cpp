@@ -3,9 +3,12 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 
+#include <filesystem>
 #include <thread>
 
+#include "PseudoTerminalPorts.h"
 #include "Pty.h"
+#include "TempDir.h"
 #include "device/untFuncoes.h"
 
 namespace kelvaro {
@@ -13,6 +16,7 @@ namespace {
 
 using testing::Bytes;
 using testing::NowMs;
+using testing::PseudoTerminalPorts;
 using testing::Pty;
 
 // Records the modem-line, purge, write and close calls, passing everything to the system.
@@ -200,15 +204,6 @@ TEST(SerialChannel, WritesReachTheDevice) {
     reader.join();
 }
 
-TEST(OpenChannel, QueueSizeIsAtLeast8192) {
-    Pty pty;
-    ChannelSlot slot;
-    ASSERT_TRUE(OpenPlateChannel(slot, pty.Path(), 4096));
-    EXPECT_EQ(slot->ReceiveQueueSize(), 8192);
-    ASSERT_TRUE(OpenPlateChannel(slot, pty.Path(), 10000));
-    EXPECT_EQ(slot->ReceiveQueueSize(), 10000);
-}
-
 TEST(OpenChannel, PlateLineSettingsAreRaw115200_8N2) {
     Pty pty;
     RecordingOs os;
@@ -257,9 +252,11 @@ TEST(OpenChannel, ParityLettersEitherCaseAndUnknownLettersLeaveParity) {
         EXPECT_EQ((t.c_iflag & INPCK) != 0, c.enabled) << c.letter;
         CloseChannel(slot);
     }
-    // Mark parity, then a letter that means nothing: the port's parity is left as it is.
+    // A port found with mark parity, opened with a letter that means nothing: the port's
+    // parity is left as it is.
+    os.lastSet.c_cflag |= PARENB | PARODD | CMSPAR;
+    os.lastSet.c_iflag |= INPCK;
     ChannelSlot slot;
-    ASSERT_TRUE(OpenChannel(slot, pty.Path(), 115200, 8, 'm', 2, false, false, 4096, os));
     ASSERT_TRUE(OpenChannel(slot, pty.Path(), 115200, 8, 'x', 0, false, false, 4096, os));
     const termios& t = os.lastSet;
     EXPECT_NE(t.c_cflag & CMSPAR, 0u);
@@ -309,6 +306,96 @@ TEST(OpenChannel, ANonTerminalFileIsNotAPort) {
     EXPECT_FALSE(OpenPlateChannel(slot, "/dev/null", 4096));
     EXPECT_FALSE(SlotConnected(slot));
 }
+
+// A terminal window's line (a pseudo-terminal, outside virtual-plate mode) is not a plate's:
+// it is neither switched to the plates' settings nor sent anything.
+TEST(OpenChannel, APseudoTerminalIsAPortOnlyInVirtualPlateMode) {
+    Pty pty;
+    termios before{};
+    ASSERT_EQ(tcgetattr(pty.SlaveFd(), &before), 0);
+    before.c_lflag |= ICANON | ECHO;
+    cfsetspeed(&before, B9600);
+    ASSERT_EQ(tcsetattr(pty.SlaveFd(), TCSANOW, &before), 0);
+    ChannelSlot slot;
+    {
+        const PseudoTerminalPorts off(false);
+        EXPECT_FALSE(OpenPlateChannel(slot, pty.Path(), 4096));
+        ASSERT_TRUE(slot);
+        EXPECT_FALSE(slot->IsConnected());
+        EXPECT_EQ(slot->LastError(), SerialChannel::kErrorNotSerialPort);
+        CloseChannel(slot);
+        termios after{};
+        ASSERT_EQ(tcgetattr(pty.SlaveFd(), &after), 0);
+        EXPECT_NE(after.c_lflag & ICANON, 0u);
+        EXPECT_EQ(cfgetospeed(&after), B9600);
+        EXPECT_TRUE(pty.Read(16, 100).empty());
+    }
+    const PseudoTerminalPorts on(true);
+    EXPECT_TRUE(OpenPlateChannel(slot, pty.Path(), 4096));
+}
+
+// The line goes back to what it was: a port shared with other programs, or a terminal opened
+// in virtual-plate mode, is not left raw at 115200.
+TEST(CloseChannel, PutsBackTheLineSettingsFoundAtOpen) {
+    Pty pty;
+    termios before{};
+    ASSERT_EQ(tcgetattr(pty.SlaveFd(), &before), 0);
+    before.c_lflag |= ICANON | ECHO | ISIG;
+    before.c_iflag |= ICRNL | IXON;
+    before.c_oflag |= OPOST;
+    cfsetspeed(&before, B9600);
+    ASSERT_EQ(tcsetattr(pty.SlaveFd(), TCSANOW, &before), 0);
+    ASSERT_EQ(tcgetattr(pty.SlaveFd(), &before), 0);
+
+    ChannelSlot slot;
+    ASSERT_TRUE(OpenPlateChannel(slot, pty.Path(), 4096));
+    termios open{};
+    ASSERT_EQ(tcgetattr(pty.SlaveFd(), &open), 0);
+    ASSERT_EQ(open.c_lflag & ICANON, 0u);  // raw while the plate uses it
+    CloseChannel(slot);
+
+    termios after{};
+    ASSERT_EQ(tcgetattr(pty.SlaveFd(), &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(cfgetospeed(&after), B9600);
+}
+
+struct TtyCase {
+    const char* name;
+    unsigned major, minor;
+    const char* sysfsEntry;  // created under <sys>/dev/char/<major>:<minor>/, or null
+    TtyKind kind;
+};
+
+class TtyKinds : public ::testing::TestWithParam<TtyCase> {};
+
+TEST_P(TtyKinds, OnlyADriverBehindTheNodeMakesASerialPort) {
+    const TtyCase& c = GetParam();
+    testing::TempDir sys;
+    if (c.sysfsEntry != nullptr) {
+        const std::string node = "dev/char/" + std::to_string(c.major) + ":" +
+                                 std::to_string(c.minor) + "/" + c.sysfsEntry;
+        std::filesystem::create_directories(sys.File(node));
+    }
+    EXPECT_EQ(ClassifyTty(c.major, c.minor, sys.Path().string()), c.kind);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, TtyKinds,
+    ::testing::Values(TtyCase{"UsbAdapter", 188, 0, "device/driver", TtyKind::Serial},
+                      TtyCase{"AcmDevice", 166, 1, "device/driver", TtyKind::Serial},
+                      TtyCase{"BuiltInUart", 4, 64, "device/driver", TtyKind::Serial},
+                      TtyCase{"ControllingTerminal", 5, 0, "power", TtyKind::Other},
+                      TtyCase{"VirtualConsole", 4, 1, "power", TtyKind::Other},
+                      TtyCase{"DeviceWithoutDriver", 4, 65, "device", TtyKind::Other},
+                      TtyCase{"NotInSysfs", 188, 7, nullptr, TtyKind::Other},
+                      TtyCase{"PseudoTerminal", 136, 3, nullptr, TtyKind::PseudoTerminal},
+                      TtyCase{"PseudoTerminalHighMajor", 143, 255, nullptr,
+                              TtyKind::PseudoTerminal}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST(OpenChannel, ReleasesTheHeldChannelWithoutSendingAnything) {
     Pty a, b;

@@ -302,7 +302,7 @@ TEST_F(PlateFinderTest, NoTickedBoxOpensNoPort) {
 TEST_F(PlateFinderTest, PortHeldByAnotherProgramIsSkippedUntilReleased) {
     const std::string port = AddPlate("COM8");
     auto holder = std::make_unique<SerialChannel>(port);
-    ASSERT_TRUE(holder->Connect(kFinderQueueSize));
+    ASSERT_TRUE(holder->Connect());
 
     Tick({1});
     EXPECT_EQ(view.plateStatus[0], kPlateNotFound);
