@@ -81,6 +81,8 @@ std::uint32_t DecodeReading(const DeviceFrame& frame);
 // Releases a channel the slot held (nothing is sent), places a new one in it, connects and
 // configures it. True when the channel's last error is 0 afterwards. A failed open leaves a
 // channel that is not connected in the slot. `os` is the seam tests record through.
+// `receiveQueueSize` is what the caller needs buffered (8192 or less for every caller); Linux
+// offers no per-port input queue to request and always buffers more, so it is not applied.
 bool OpenChannel(ChannelSlot& slot, const std::string& portName, int baudRate, int dataBits,
                  char parity, int stopBits, bool softwareFlow, bool hardwareFlow,
                  int receiveQueueSize, SerialOs& os = SerialOs::System());
@@ -103,13 +105,21 @@ inline bool SlotConnected(const ChannelSlot& slot) {
 struct PortListRoots {
     std::string sysClassTty = "/sys/class/tty";
     std::string dev = "/dev";
-    std::string virtualPorts;  // empty: VirtualPortFolder()
+    // The folder of virtual plates' links, read only when it is the user's own and nobody
+    // else may write in it; empty (the default): no virtual plates are listed.
+    std::string virtualPorts;
 };
-// ${XDG_RUNTIME_DIR:-/tmp}/kelvaro-ports
+// ${XDG_RUNTIME_DIR:-/tmp}/kelvaro-ports, where kelvaro-plates publishes its plates.
 std::string VirtualPortFolder();
-// The serial devices a plate can hang on, in a stable order, as comma-separated text.
+// The serial devices a plate can hang on, in a stable order, as comma-separated text. Each
+// adapter is named by its link in <dev>/serial/by-id/, else in <dev>/serial/by-path/, else
+// by its device path.
 std::string ListSerialPorts(const PortListRoots& roots = {});
 std::vector<std::string> ListSerialPortNames(const PortListRoots& roots = {});
+// What the operator is shown for a listed or stored port: the adapter's model and serial
+// number for a by-id name ("FTDI FT232R USB UART A50285BI"), the link's own name for a
+// by-path name, any other name unchanged.
+std::string PortDisplayName(const std::string& port);
 std::string JoinPortList(const std::vector<std::string>& names);
 std::vector<std::string> SplitPortList(std::string_view text);
 

@@ -69,7 +69,13 @@ void PlateFinder::Refresh() {
         return;
     }
     view_.ShowStatus2(std::string(kStatusTrying));
-    view_.ShowPorts(state_.ListaPortas);
+    // The operator sees adapters by model and serial number; the stored names stay whole.
+    std::vector<std::string> shown;
+    shown.reserve(state_.ListaPortas.size());
+    for (const auto& port : state_.ListaPortas) {
+        shown.push_back(PortDisplayName(port));
+    }
+    view_.ShowPorts(shown);
     view_.SetRefreshInterval(kRefreshMs);
 
     for (int plate = 1; plate <= kPlateCount; ++plate) {
@@ -109,7 +115,8 @@ void PlateFinder::CheckPlate(int plate) {
         }
         if (PassesCheck(plate)) {
             falhasPlaca_[index] = 0;
-            view_.ShowPlateStatus(plate, std::string(kPlateFoundOnPort) + state_.PortaPlaca[index]);
+            view_.ShowPlateStatus(
+                plate, std::string(kPlateFoundOnPort) + PortDisplayName(state_.PortaPlaca[index]));
         } else {
             Fail(plate);
         }
