@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <string_view>
 
 #include "app/EscapeKey.h"
 #include "app/ExportFolder.h"
@@ -59,6 +60,14 @@ MainButtonPlacement PlaceMainButtons(int pnBarraWidth, int pnBarra1Width) {
     return placement;
 }
 
+bool StartedForVirtualPlates(const QStringList& arguments, const char* environmentValue) {
+    if (arguments.mid(1).contains(QStringLiteral("--virtual-plates"))) {
+        return true;
+    }
+    return environmentValue != nullptr && *environmentValue != '\0' &&
+           std::string_view(environmentValue) != "0";
+}
+
 TfrmPrincipal::TfrmPrincipal(Dialogs& dialogs, MainWindowOptions options, QWidget* parent)
     : QWidget(parent), dialogs_(dialogs), options_(std::move(options)) {
     BuildLayout();
@@ -70,7 +79,8 @@ TfrmPrincipal::~TfrmPrincipal() {
 }
 
 void TfrmPrincipal::BuildLayout() {
-    setWindowTitle(QString::fromUtf8(kMainCaption));
+    setWindowTitle(QString::fromUtf8(kMainCaption) +
+                   (options_.virtualPlates ? QString::fromUtf8(kDemonstrationSuffix) : QString()));
     setFont(DefaultWindowFont());
     FillBackground(this, StationBackgroundColour());
     setMinimumSize(kMinimumWidth, kMinimumHeight);
@@ -145,6 +155,8 @@ void TfrmPrincipal::FormCreate() {
 
     state_.settingsPath = options_.settingsPath;
     state_.decimalSeparator = LocaleDecimalSeparator();
+    // Outside a demonstration no virtual plate is ever listed, wherever its link lies.
+    state_.portRoots.virtualPorts = options_.virtualPlates ? VirtualPortFolder() : std::string();
     {
         SettingsStore store(state_.settingsPath);
         state_.FrequenciaTeste = store.ReadInteger(kSettingsSection, "Frequencia", 50);

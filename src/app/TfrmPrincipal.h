@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <memory>
 #include <string>
@@ -45,7 +46,17 @@ struct MainWindowOptions {
     std::string settingsPath;
     // The folder that holds "Exportados"; empty means the folder of the running program.
     QString programFolder;
+    // Started for virtual plates: their folder is listed and the title says "(demonstração)",
+    // so neither a screenshot nor a saved test passes for a real one.
+    bool virtualPlates = false;
 };
+
+inline constexpr const char* kDemonstrationSuffix = " (demonstração)";
+
+// Whether the station is started for virtual plates: the --virtual-plates option, or the
+// environment's KELVARO_VIRTUAL_PLATES (what `scripts/run --demo` sets) holding anything but
+// nothing or "0". `environmentValue` is that variable's value, or null when it is not set.
+bool StartedForVirtualPlates(const QStringList& arguments, const char* environmentValue);
 
 class TfrmPrincipal : public QWidget, public TestRunView {
     Q_OBJECT

@@ -1,4 +1,7 @@
 // The station's program entry: the application object, its title, the main window, the loop.
+// `--virtual-plates` (or KELVARO_VIRTUAL_PLATES=1) starts it for kelvaro-plates' virtual plates.
+#include <cstdlib>
+
 #include "app/StationApplication.h"
 #include "app/TfrmPrincipal.h"
 #include "settings/SettingsStore.h"
@@ -12,9 +15,15 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral("1.0.0.8"));
     kelvaro::InstallPortugueseTranslation(application);
 
+    // Virtual plates are pseudo-terminals: they are listed and opened only when asked for.
+    const bool virtualPlates = kelvaro::StartedForVirtualPlates(
+        QCoreApplication::arguments(), std::getenv("KELVARO_VIRTUAL_PLATES"));
+    kelvaro::AllowPseudoTerminalPorts(virtualPlates);
+
     kelvaro::QtDialogs dialogs;
     application.SetErrorReporter(&dialogs);
-    kelvaro::TfrmPrincipal frmPrincipal(dialogs, {kelvaro::SettingsStore::DefaultPath(), {}});
+    kelvaro::TfrmPrincipal frmPrincipal(dialogs,
+                                        {kelvaro::SettingsStore::DefaultPath(), {}, virtualPlates});
     frmPrincipal.showMaximized();
     return QApplication::exec();
 }

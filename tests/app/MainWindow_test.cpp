@@ -63,6 +63,32 @@ INSTANTIATE_TEST_SUITE_P(Widths, PlacementTest,
                                     std::to_string(param.param.pnBarra1);
                          });
 
+struct SwitchCase {
+    const char* name;
+    QStringList arguments;
+    const char* environment;
+    bool virtualPlates;
+};
+
+class VirtualPlatesSwitch : public ::testing::TestWithParam<SwitchCase> {};
+
+// A demonstration is asked for, never assumed: only the option or a set variable turns it on.
+TEST_P(VirtualPlatesSwitch, TurnsOnOnlyWhenAskedFor) {
+    const SwitchCase& c = GetParam();
+    EXPECT_EQ(StartedForVirtualPlates(c.arguments, c.environment), c.virtualPlates);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Starts, VirtualPlatesSwitch,
+    ::testing::Values(SwitchCase{"Plain", {"kelvaro"}, nullptr, false},
+                      SwitchCase{"Option", {"kelvaro", "--virtual-plates"}, nullptr, true},
+                      SwitchCase{"ProgramNamedLikeTheOption", {"--virtual-plates"}, nullptr, false},
+                      SwitchCase{"OtherOption", {"kelvaro", "--virtual"}, nullptr, false},
+                      SwitchCase{"Variable", {"kelvaro"}, "1", true},
+                      SwitchCase{"VariableZero", {"kelvaro"}, "0", false},
+                      SwitchCase{"VariableEmpty", {"kelvaro"}, "", false}),
+    [](const auto& param) { return std::string(param.param.name); });
+
 class MainWindowTest : public ::testing::Test {
   protected:
     std::unique_ptr<TfrmPrincipal> Create() {

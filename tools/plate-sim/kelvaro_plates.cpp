@@ -29,6 +29,8 @@ constexpr const char* kUsage =
     "Usage: kelvaro-plates N [options]\n"
     "Starts N (1..4) virtual measuring plates on pseudo-terminals, publishes them as\n"
     "plate1..plateN in ${XDG_RUNTIME_DIR:-/tmp}/kelvaro-ports/ and prints one port per line.\n"
+    "The station uses them only when started with --virtual-plates (or\n"
+    "KELVARO_VIRTUAL_PLATES=1).\n"
     "Runs until SIGINT, SIGTERM or SIGHUP, then removes its links.\n"
     "\n"
     "Options:\n"

@@ -313,7 +313,10 @@ int main(int argc, char** argv) {
     ScreenshotDialogs dialogs;
     ModalDriver driver;
     Pictures pictures(output);
-    TfrmPrincipal window(dialogs, {settingsPath, temporary.filePath(QStringLiteral("Kelvaro"))});
+    // Started as `scripts/run --demo` starts the station: for virtual plates.
+    AllowPseudoTerminalPorts(true);
+    TfrmPrincipal window(dialogs,
+                         {settingsPath, temporary.filePath(QStringLiteral("Kelvaro")), true});
     // Without a window manager nothing maximises: a fixed size stands in for the desktop.
     window.setGeometry(0, 0, kWindowWidth, kWindowHeight);
     window.show();
