@@ -14,8 +14,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTimer>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
+#include "PseudoTerminalPorts.h"
 #include "Station.h"
 #include "app/TfrmProgBar.h"
 #include "calibration/TfrmCalibracao.h"
@@ -181,6 +184,138 @@ TEST_F(FaultTest, PortHeldByAnotherProgramIsNamedAtStartUpAndTheNextStartWorks) 
     window.btIniciarClick();
     EXPECT_TRUE(Consecutive(2, 0, window.State().NumAmostras));
 }
+
+// --- Ports --------------------------------------------------------------------------------
+
+// Two USB adapters whose ttyUSB numbers swap when they are plugged back in another order: each
+// plate keeps its own adapter, so its calibration stays with it.
+TEST_F(FaultTest, AdaptersPluggedBackInAnotherOrderKeepTheirPlatesAndCalibrations) {
+    namespace fs = std::filesystem;
+    station.SeedReadyPlates(300);
+    // Each plate's calibration zeroes its own reading: any load but 0 is the other's.
+    station.Seed({{"check3", "0"},
+                  {"check4", "0"},
+                  {"sp1", "1000,000"},
+                  {"sp2", "2000,000"},
+                  {"idc1", "1,0000"},
+                  {"idc2", "1,0000"},
+                  {"t1", "0,000"},
+                  {"t2", "0,000"}});
+    station.Plate(1).SetShape(sim::LoadShape::Script);
+    station.Plate(1).SetReadings({1000});
+    station.Plate(2).SetShape(sim::LoadShape::Script);
+    station.Plate(2).SetReadings({2000});
+    const fs::path dev = station.dir.File("dev");
+    const fs::path byId = dev / "serial" / "by-id";
+    fs::create_directories(byId);
+    const std::string adapterA = "usb-FTDI_FT232R_USB_UART_A1-if00-port0";
+    const std::string adapterB = "usb-FTDI_FT232R_USB_UART_B2-if00-port0";
+    // The kernel numbers the adapters in plug-in order; udev's by-id links follow the adapter.
+    const auto plugIn = [&](int firstPlate, int secondPlate) {
+        for (const char* name : {"ttyUSB0", "ttyUSB1"}) {
+            fs::create_directories(station.dir.Path() / "sys/class/tty" / name / "device/driver");
+            fs::remove(dev / name);
+        }
+        fs::remove(byId / adapterA);
+        fs::remove(byId / adapterB);
+        fs::create_symlink(station.Plate(firstPlate).DevicePath(), dev / "ttyUSB0");
+        fs::create_symlink(station.Plate(secondPlate).DevicePath(), dev / "ttyUSB1");
+        fs::create_symlink(firstPlate == 1 ? "../../ttyUSB0" : "../../ttyUSB1", byId / adapterA);
+        fs::create_symlink(firstPlate == 1 ? "../../ttyUSB1" : "../../ttyUSB0", byId / adapterB);
+    };
+    plugIn(1, 2);
+    TfrmPrincipal& window = station.Start();
+    window.State().portRoots.virtualPorts.clear();  // only the adapters
+    {
+        TfrmConfCOM screen(window.State(), station.dialogs, &window);
+        screen.show();
+        screen.tmComunicacaoTimer();
+        EXPECT_EQ(screen.findChild<QLabel*>(QStringLiteral("lbP1Status"))->text().toStdString(),
+                  "Dispositivo encontrado. Porta: FTDI FT232R USB UART A1");
+        EXPECT_EQ(screen.findChild<QListWidget*>(QStringLiteral("lsbPortas"))->item(1)->text(),
+                  QStringLiteral("FTDI FT232R USB UART B2"));
+        screen.btVoltarClick();
+    }
+    EXPECT_EQ(station.Stored("Porta1"), (byId / adapterA).string());
+    EXPECT_EQ(station.Stored("Porta2"), (byId / adapterB).string());
+
+    plugIn(2, 1);
+    station.dialogs.answers = {DialogResult::Ok, DialogResult::Yes};
+    const std::string path = window.ExportFolder().toStdString() + "/Kelvaro_1.csv";
+    station.dialogs.saveFiles = {path};
+    window.btIniciarClick();
+    ASSERT_TRUE(window.IdlePassRunning());
+    station.RunUntil(30);
+    window.btIniciarClick();
+    const int n = window.State().NumAmostras;
+    ASSERT_GT(n, 0);
+    for (int r = 0; r < n; ++r) {
+        ASSERT_EQ(station.Sample(r, 1), 0.0) << r;
+        ASSERT_EQ(station.Sample(r, 2), 0.0) << r;
+    }
+    // The saved test names each plate's port as stored.
+    const std::string saved = ReadFileBytes(path);
+    EXPECT_NE(saved.find((byId / adapterA).string()), std::string::npos);
+    EXPECT_NE(saved.find((byId / adapterB).string()), std::string::npos);
+}
+
+// A stored port that leads to a terminal rather than a serial port (a pseudo-terminal outside
+// virtual-plate mode, as a terminal window's is) is refused before anything is sent to it.
+TEST_F(FaultTest, APortThatIsNoSerialPortIsRefusedAtStartUp) {
+    station.SeedReadyPlates(300);
+    TfrmPrincipal& window = station.Start();
+    const testing::PseudoTerminalPorts realPlatesOnly(false);
+    window.btIniciarClick();
+    ExpectReport("Falha ao Conectar a Placa 1: " + station.Port(1) + ".");
+    EXPECT_EQ(station.Plate(1).Stats().requests[kFnIdentify], 0u);
+    ExpectIdleAndUsable(window);
+}
+
+struct ModeCase {
+    const char* name;
+    bool virtualPlates;
+    const char* titleSuffix;
+};
+
+class StartMode : public FaultTest, public ::testing::WithParamInterface<ModeCase> {};
+
+// A virtual plate left running (or a link dropped in its folder) is never taken for a real one
+// by a station that was not started for them; one that was says so in its title.
+TEST_P(StartMode, ListsVirtualPlatesOnlyWhenStartedForThem) {
+    const ModeCase& c = GetParam();
+    const char* old = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved = old ? old : "";
+    setenv("XDG_RUNTIME_DIR", station.dir.File("run").c_str(), 1);
+    const std::string link = station.Plate(1).Publish(VirtualPortFolder(), "plate1");
+    station.Seed({{"check1", "1"}});
+    TfrmPrincipal& window = station.StartAsProgram(c.virtualPlates);
+    EXPECT_EQ(window.windowTitle().toStdString(), std::string(kMainCaption) + c.titleSuffix);
+    {
+        TfrmConfCOM screen(window.State(), station.dialogs, &window);
+        screen.show();
+        screen.tmComunicacaoTimer();
+        const auto status1 =
+            screen.findChild<QLabel*>(QStringLiteral("lbP1Status"))->text().toStdString();
+        if (c.virtualPlates) {
+            EXPECT_EQ(status1, "Dispositivo encontrado. Porta: " + link);
+        } else {
+            EXPECT_EQ(screen.findChild<QLabel*>(QStringLiteral("lbStatus2"))->text().toStdString(),
+                      "Não foram localizadas Portas Seriais neste Computador...");
+            EXPECT_EQ(station.Plate(1).Stats().requests[kFnIdentify], 0u);
+        }
+        screen.btVoltarClick();
+    }
+    EXPECT_EQ(station.Stored("Porta1"), c.virtualPlates ? link : "<none>");
+    if (old)
+        setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    else
+        unsetenv("XDG_RUNTIME_DIR");
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, StartMode,
+                         ::testing::Values(ModeCase{"Station", false, ""},
+                                           ModeCase{"Demonstration", true, " (demonstração)"}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 // The scan finds the plates that are still there when a plate goes during it, in port order.
 TEST_F(FaultTest, PlateUnpluggedDuringTheCommunicationScanIsNotFoundAndTheOthersAre) {

@@ -69,6 +69,19 @@ class Station {
         return *window;
     }
 
+    // The main window as main() builds it, started for virtual plates or not: the port list
+    // is left as the window sets it, but for the fake, empty sysfs and /dev.
+    TfrmPrincipal& StartAsProgram(bool virtualPlates) {
+        window = std::make_unique<TfrmPrincipal>(
+            dialogs, MainWindowOptions{SettingsPath(), QString::fromStdString(dir.File("bin")),
+                                       virtualPlates});
+        StationState& state = window->State();
+        state.portRoots.sysClassTty = dir.File("sys/class/tty");
+        state.portRoots.dev = dir.File("dev");
+        window->show();
+        return *window;
+    }
+
     // Lets the real idle timer run until `samples` are taken or the run stops by itself.
     int RunUntil(int samples, int timeoutMs = 20000) const {
         QElapsedTimer clock;
