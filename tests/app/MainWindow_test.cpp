@@ -70,6 +70,11 @@ struct SwitchCase {
     bool virtualPlates;
 };
 
+// The row's name, not its bytes, in the test output.
+void PrintTo(const SwitchCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class VirtualPlatesSwitch : public ::testing::TestWithParam<SwitchCase> {};
 
 // A demonstration is asked for, never assumed: only the option or a set variable turns it on.

@@ -370,6 +370,11 @@ struct TtyCase {
     TtyKind kind;
 };
 
+// The row's name, not its bytes, in the test output.
+void PrintTo(const TtyCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class TtyKinds : public ::testing::TestWithParam<TtyCase> {};
 
 TEST_P(TtyKinds, OnlyADriverBehindTheNodeMakesASerialPort) {

@@ -107,6 +107,11 @@ struct FolderCase {
     bool listed;
 };
 
+// The row's name, not its bytes, in the test output.
+void PrintTo(const FolderCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class VirtualPlateFolder : public PortListTest, public ::testing::WithParamInterface<FolderCase> {};
 
 // Only the user's own folder that nobody else may write in is read: a link another user drops
@@ -158,6 +163,11 @@ struct DisplayCase {
     std::string port;
     std::string shown;
 };
+
+// The row's name, not its bytes, in the test output.
+void PrintTo(const DisplayCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PortDisplay : public ::testing::TestWithParam<DisplayCase> {};
 
