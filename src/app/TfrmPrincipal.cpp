@@ -16,6 +16,7 @@
 #include "screens/TfrmConfCOM.h"
 #include "screens/TfrmFrequencia.h"
 #include "settings/SettingsStore.h"
+#include "station/StoredValues.h"
 #include "test/TestRun.h"
 #include "ui/Panels.h"
 #include "ui/PictureButton.h"
@@ -159,10 +160,10 @@ void TfrmPrincipal::FormCreate() {
     state_.portRoots.virtualPorts = options_.virtualPlates ? VirtualPortFolder() : std::string();
     {
         SettingsStore store(state_.settingsPath);
-        state_.FrequenciaTeste = store.ReadInteger(kSettingsSection, "Frequencia", 50);
+        state_.FrequenciaTeste = ReadSamplingRate(store, "Frequencia");
         for (int plate = 1; plate <= kPlateCount; ++plate) {
             state_.FrequenciaCalibracao[static_cast<std::size_t>(plate - 1)] =
-                store.ReadInteger(kSettingsSection, "FrequenciaP" + std::to_string(plate), 50);
+                ReadSamplingRate(store, "FrequenciaP" + std::to_string(plate));
         }
         store.Close();
     }

@@ -4,6 +4,7 @@
 
 #include "device/untFuncoes.h"
 #include "settings/NumberText.h"
+#include "station/StoredValues.h"
 
 namespace kelvaro {
 
@@ -358,8 +359,10 @@ void CalibrationOps::EditarIDC(int plate) {
     if (cancelled) {
         return;
     }
+    // An index that would be stored as 0,0000 (or is too large for a load to be written) is
+    // refused here, where the operator can type another: stored, it would refuse every test.
     const double value = ParseNumber(text, state_.decimalSeparator).value_or(0.0);
-    if (value == 0.0) {
+    if (!UsableIndex(value)) {
         ReportError(dialogs_, "O Índice de Calibração informado é inválido!");
         return;
     }

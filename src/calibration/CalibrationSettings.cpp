@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "settings/NumberText.h"
+#include "station/StoredValues.h"
 
 namespace kelvaro {
 
@@ -14,31 +15,22 @@ std::string PlateKey(std::string_view base, int plate) {
     return std::string(base) + std::to_string(plate);
 }
 
-double ParseStoredNumber(std::string_view text, char decimalSeparator, double fallback) {
-    if (auto value = ParseNumber(text, decimalSeparator)) {
-        return *value;
-    }
-    const char other = decimalSeparator == ',' ? '.' : ',';
-    if (auto value = ParseNumber(text, other)) {
-        return *value;
-    }
-    return fallback;
-}
-
 CalibrationScreenSettings ReadCalibrationSettings(const SettingsStore& store,
                                                   char decimalSeparator) {
     CalibrationScreenSettings s;
-    s.frequency = store.ReadInteger(kSettingsSection, "Frequencia", 50);
+    s.frequency = ReadSamplingRate(store, "Frequencia");
     for (int plate = 1; plate <= kPlateCount; ++plate) {
         PlateScreenSettings& p = s.plates.at(static_cast<std::size_t>(plate - 1));
         p.active = store.ReadBool(kSettingsSection, PlateKey("check", plate), plate == 1);
         p.port = store.ReadString(kSettingsSection, PlateKey("Porta", plate), "");
         p.load = store.ReadString(kSettingsSection, PlateKey("Carga", plate), "50");
         p.unit = store.ReadString(kSettingsSection, PlateKey("u", plate), "kgf");
+        // A text that is no number at all shows the first-run value.
         const auto number = [&](std::string_view base, std::string_view text, double fallback) {
             return ParseStoredNumber(
-                store.ReadString(kSettingsSection, PlateKey(base, plate), text), decimalSeparator,
-                fallback);
+                       store.ReadString(kSettingsSection, PlateKey(base, plate), text),
+                       decimalSeparator)
+                .value_or(fallback);
         };
         p.values.index = number("IDC", "1", 1.0);
         p.values.tare = number("t", "0", 0.0);

@@ -39,12 +39,6 @@ struct CalibrationScreenSettings {
 // "sp" and 3 give "sp3".
 std::string PlateKey(std::string_view base, int plate);
 
-// A stored number text. Texts are written with the user's decimal separator, but a store
-// carried over from a machine with the other locale holds the other one; since the writers
-// never group digits, a text that only parses with the other separator can only mean that,
-// so it is read that way. A text that is no number at all gives `fallback`.
-double ParseStoredNumber(std::string_view text, char decimalSeparator, double fallback);
-
 // Everything the screen shows when it opens, with the defaults of a first run.
 CalibrationScreenSettings ReadCalibrationSettings(const SettingsStore& store,
                                                   char decimalSeparator);

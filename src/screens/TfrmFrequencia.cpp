@@ -7,6 +7,7 @@
 #include <string>
 
 #include "settings/SettingsStore.h"
+#include "station/StoredValues.h"
 #include "ui/Panels.h"
 #include "ui/PictureButton.h"
 #include "ui/ScreenFrame.h"
@@ -39,18 +40,16 @@ constexpr int kOptionWidth = 80;
 constexpr int kOptionHeight = 37;
 constexpr const char* kTagProperty = "tag";
 
-// Sets an option's tick the way the stored states describe it: ticking one clears the others,
-// and clearing one leaves the others as they are (even when that leaves none ticked), which
-// an exclusive group would refuse.
-void SetTicked(QRadioButton* option, bool ticked) {
-    if (ticked) {
-        option->setChecked(true);
-        return;
-    }
-    option->setAutoExclusive(false);
-    option->setChecked(false);
-    option->setAutoExclusive(true);
-}
+static_assert(
+    [] {
+        for (std::size_t i = 0; i < kOptions.size(); ++i) {
+            if (kOptions[i].tag != kSamplingRates[i]) {
+                return false;
+            }
+        }
+        return true;
+    }(),
+    "the options are the sampling rates a plate accepts");
 
 void ReportUnsavedSettings(Dialogs& dialogs, const std::string& reason) {
     dialogs.MessageBox("Não foi possível gravar as configurações: " + reason, kApplicationTitle,
@@ -112,13 +111,15 @@ TfrmFrequencia::~TfrmFrequencia() = default;
 void TfrmFrequencia::FormShow() {
     WindowHandOver::OnShow(this, mainWindow_, QStringLiteral(" - Frequência"));
     SettingsStore store(state_.settingsPath);
-    for (std::size_t i = 0; i < kOptions.size(); ++i) {
-        SetTicked(options_[i], store.ReadBool(kSettingsSection, kOptions[i].stateKey, i == 0));
-    }
-    // Loaded after the ticks, so the stored value wins; the screen holds it in 16 bits.
-    frequenciaSelecionada_ =
-        static_cast<std::uint16_t>(store.ReadInteger(kSettingsSection, "Frequencia", 50));
+    // The tick shows the rate the tests and calibrations will use, whatever the stored option
+    // states say: they are written for the record but can disagree after an outside edit.
+    frequenciaSelecionada_ = static_cast<std::uint16_t>(ReadSamplingRate(store, "Frequencia"));
     store.Close();
+    for (std::size_t i = 0; i < kOptions.size(); ++i) {
+        if (kOptions[i].tag == frequenciaSelecionada_) {
+            options_[i]->setChecked(true);  // the group clears the others
+        }
+    }
 }
 
 void TfrmFrequencia::cbF600Click(QRadioButton* clicked) {

@@ -164,4 +164,13 @@ std::optional<double> ParseNumber(std::string_view text, char decimalSeparator) 
     return negative ? -value : value;
 }
 
+std::optional<double> ParseStoredNumber(std::string_view text, char decimalSeparator) {
+    for (const char separator : {decimalSeparator, ',', '.'}) {
+        if (auto value = ParseNumber(text, separator)) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace kelvaro

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <system_error>
 #include <vector>
@@ -248,9 +249,10 @@ void AppendInteger(std::string& out, std::int64_t value) {
     out.append(buffer.data(), result.ptr);
 }
 
-// A whole number as Teste holds it: optional sign and decimal digits, in 32-bit range.
+// A whole number as Teste holds it: optional sign and decimal digits, in 64-bit range, so a
+// count that has gone past 2147483647 still reads.
 std::optional<std::int64_t> ParseTestNumber(std::string_view text) {
-    std::int32_t value = 0;
+    std::int64_t value = 0;
     const char* first = text.data();
     if (!text.empty() && text.front() == '+') {
         ++first;
@@ -434,9 +436,14 @@ std::string CsvField(std::string_view text) {
 }
 
 void AppendThreeDecimals(std::string& out, double value, char decimalSeparator) {
+    // A spreadsheet reads an empty field as no value; "INF" or "NaN" would be read as a text
+    // in a column of loads, or as a load by a program that parses it.
+    if (!std::isfinite(value)) {
+        return;
+    }
     // Outside this range the digits no longer fit the fixed buffers below; such loads only
     // come from a nonsensical calibration and take the general (allocating) path.
-    if (!std::isfinite(value) || std::fabs(value) >= 1e15) {
+    if (std::fabs(value) >= 1e15) {
         out += FormatNumber(value, NumberPattern::ThreeDecimals, decimalSeparator);
         return;
     }
@@ -619,7 +626,9 @@ void ExportarTeste(const StationState& state, Dialogs& dialogs, ProgressView& pr
             ReportError(dialogs, "'" + text + "' não é um valor inteiro válido");
             return;
         }
-        heading.testNumber = *last + 1;
+        // After the largest number the store can read back the count starts again at 1: the
+        // number written must always be one the next export can read.
+        heading.testNumber = *last == std::numeric_limits<std::int64_t>::max() ? 1 : *last + 1;
         store.WriteString(kSettingsSection, "Teste", std::to_string(heading.testNumber));
         for (int p = 1; p <= kPlateCount; ++p) {
             heading.units[static_cast<std::size_t>(p - 1)] =

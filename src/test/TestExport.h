@@ -24,7 +24,7 @@ std::string CsvField(std::string_view text);
 
 // Appends `value` with the pattern "0.000" and the given decimal separator; the same digits
 // as FormatNumber (rounded half away from zero on the shortest decimal text, never "-0,000"),
-// without allocating.
+// without allocating. An infinite or NaN value appends nothing: its field is left empty.
 void AppendThreeDecimals(std::string& out, double value, char decimalSeparator);
 
 // What the heading lines of a test file carry. Texts are UTF-8.

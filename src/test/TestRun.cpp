@@ -7,6 +7,7 @@
 
 #include "settings/NumberText.h"
 #include "settings/SettingsStore.h"
+#include "station/StoredValues.h"
 #include "test/TestExport.h"
 
 namespace kelvaro {
@@ -21,12 +22,18 @@ std::string PlateText(const char* before, int plate, const char* after) {
     return std::string(before) + std::to_string(plate) + after;
 }
 
-// Zero offset, calibration index and tare of one plate.
-struct Calibration {
-    double sp = 0;
-    double idc = 1;
-    double t = 0;
-};
+// A stored text as quoted in a report: a hand-edited value may be hundreds of digits long.
+std::string Quoted(const std::string& text) {
+    constexpr std::size_t kShown = 40;
+    if (text.size() <= kShown) {
+        return "'" + text + "'";
+    }
+    std::size_t cut = kShown;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+        --cut;  // not inside a UTF-8 character
+    }
+    return "'" + text.substr(0, cut) + "...'";
+}
 
 }  // namespace
 
@@ -78,12 +85,15 @@ void TestRun::Iniciar() {
             state_.PortaPlaca[static_cast<std::size_t>(p - 1)] =
                 store.ReadString(kSettingsSection, "Porta" + std::to_string(p), "");
         }
-        state_.FrequenciaTeste = store.ReadInteger(kSettingsSection, "Frequencia", 50);
+        state_.FrequenciaTeste = ReadSamplingRate(store, "Frequencia");
         for (int p = 1; p <= kPlateCount; ++p) {
             state_.FrequenciaCalibracao[static_cast<std::size_t>(p - 1)] =
-                store.ReadInteger(kSettingsSection, "FrequenciaP" + std::to_string(p), 50);
+                ReadSamplingRate(store, "FrequenciaP" + std::to_string(p));
         }
         store.Close();
+    }
+    if (!ReadCalibration()) {
+        return;
     }
 
     for (int n = 1; n <= kPlateCount; ++n) {
@@ -103,12 +113,18 @@ void TestRun::Iniciar() {
         view_.SetStatusText(PlateText(" Aguarde Identificando a Placa ", n, " ..."), true);
         PurgeChannel(slot);
         slot->SetDTR(true);
-        DeviceFrame reply;
-        state_.PlacaOk[i] =
-            SendRequest(*slot, kIdentify) &&
-            ReceiveReply(*slot, reply, kIdentifyReplySize, kReplyTimeoutMs, kFnIdentify);
+        std::uint8_t model = 0;
+        state_.PlacaOk[i] = IdentifyPlate(*slot, kReplyTimeoutMs, &model);
         if (!state_.PlacaOk[i]) {
             FalhaNaPartida(PlateText("Falha ao Identificar a Placa ", n, ": ") + porta);
+            return;
+        }
+        // The same rule as the communication screen's search: a device that answers but is no
+        // plate the station knows must not record a test as this plate.
+        if (!ModelCodeAccepted(model)) {
+            state_.PlacaOk[i] = false;
+            FalhaNaPartida(PlateText("Falha ao Identificar a Placa ", n, ": ") + porta +
+                           " (modelo " + std::to_string(model) + " não reconhecido)");
             return;
         }
 
@@ -235,51 +251,63 @@ bool TestRun::PararTeste() {
     testeRodando_ = false;
     view_.StopIdlePass();
     PararPlacas();
-    if (DesenharGrafico()) {
-        ExportarTeste(state_, dialogs_, progress_, exportFolder_);
-    }
+    DesenharGrafico();
+    ExportarTeste(state_, dialogs_, progress_, exportFolder_);
     return true;
 }
 
-bool TestRun::DesenharGrafico() {
-    std::array<Calibration, kPlateCount> calibration;
+bool TestRun::ReadCalibration() {
+    struct Value {
+        const char* key;
+        const char* stored;  // the first-run value
+        double Calibration::*field;
+        bool (*usable)(double);
+        // The operator's words for the value, and how to set it again.
+        const char* what;
+        const char* invalid;
+        const char* redo;
+    };
+    static constexpr std::array<Value, 3> kValues{{
+        {"sp", "0", &Calibration::sp, UsableOffset, "O Zero", ") é inválido!",
+         "Zere novamente a Placa "},
+        {"idc", "1", &Calibration::idc, UsableIndex, "O Índice de Calibração", ") é inválido!",
+         "Calibre novamente a Placa "},
+        {"t", "0", &Calibration::t, UsableOffset, "A Tara", ") é inválida!",
+         "Refaça a Tara da Placa "},
+    }};
+    std::array<Calibration, kPlateCount> read{};
+    std::optional<std::string> refusal;
     {
         SettingsStore store(state_.settingsPath);
-        std::optional<std::string> invalid;
-        for (int p = 1; p <= kPlateCount && !invalid; ++p) {
-            Calibration& c = calibration[static_cast<std::size_t>(p - 1)];
-            const std::array<std::pair<const char*, double*>, 3> keys{
-                {{"sp", &c.sp}, {"idc", &c.idc}, {"t", &c.t}}};
-            for (const auto& [name, target] : keys) {
-                const std::string text = store.ReadString(
-                    kSettingsSection, name + std::to_string(p), name[0] == 'i' ? "1" : "0");
-                const auto value = ParseNumber(text, state_.decimalSeparator);
-                if (!value) {
-                    invalid = text;
+        for (int p = 1; p <= kPlateCount && !refusal; ++p) {
+            const auto i = static_cast<std::size_t>(p - 1);
+            if (!state_.PlacaAtiva[i]) {
+                continue;  // an idle plate's readings are never converted
+            }
+            for (const Value& v : kValues) {
+                const std::string key = v.key + std::to_string(p);
+                const std::string text = store.ReadString(kSettingsSection, key, v.stored);
+                const auto value = ParseStoredNumber(text, state_.decimalSeparator);
+                if (!value || !v.usable(*value)) {
+                    refusal = std::string(v.what) + PlateText(" da Placa ", p, " (") + key + " = " +
+                              Quoted(text) + v.invalid + "\r" + v.redo + std::to_string(p) + ".";
                     break;
                 }
-                *target = *value;
+                read[i].*v.field = *value;
             }
         }
         store.Close();
-        if (invalid) {
-            ReportError(dialogs_, "'" + *invalid + "' não é um valor numérico válido");
-            return false;
-        }
     }
+    if (refusal) {
+        FalhaNaPartida(*refusal);
+        return false;
+    }
+    calibration_ = read;
+    return true;
+}
 
+void TestRun::DesenharGrafico() {
     const int count = std::clamp(state_.NumAmostras, 0, kMaxSamples);
-    // Checked before anything is converted, so a plate with no calibration index leaves the
-    // raw readings in the store instead of a half-converted table.
-    if (count > 0) {
-        for (std::size_t i = 0; i < calibration.size(); ++i) {
-            if (state_.PlacaAtiva[i] && calibration[i].idc == 0) {
-                ReportError(dialogs_, "Divisão por zero");
-                return false;
-            }
-        }
-    }
-
     ChartSink& chart = view_.Chart();
     for (int p = 1; p <= kPlateCount; ++p) {
         chart.ClearSeries(p);
@@ -296,7 +324,7 @@ bool TestRun::DesenharGrafico() {
         SampleRecord& record = (*state_.Amostras)[static_cast<std::size_t>(s - 1)];
         for (std::size_t i = 0; i < record.size(); ++i) {
             if (state_.PlacaAtiva[i]) {
-                const Calibration& c = calibration[i];
+                const Calibration& c = calibration_[i];
                 const double v = ((record[i] - c.sp) / c.idc) - c.t;
                 record[i] = v;
                 points[i].push_back({static_cast<double>(s), v});
@@ -323,7 +351,6 @@ bool TestRun::DesenharGrafico() {
     for (int p = 1; p <= kPlateCount; ++p) {
         chart.SetSeriesInLegend(p, state_.PlacaAtiva[static_cast<std::size_t>(p - 1)]);
     }
-    return true;
 }
 
 }  // namespace kelvaro

@@ -2,6 +2,7 @@
 // conversion of raw readings into loads, drawing, and the export of the test.
 #pragma once
 
+#include <array>
 #include <string>
 
 #include "station/Dialogs.h"
@@ -31,11 +32,21 @@ class TestRun {
     void LimparAmostras();
     // Stop: unhooks the pass, stops and closes the active plates, draws and offers the export.
     bool PararTeste();
-    // Converts the raw readings with each plate's calibration and draws them; false (after
-    // the error report) when a calibration value is unusable.
-    bool DesenharGrafico();
+    // Reads the zero offset, index and tare of every active plate, as the run will convert
+    // with them. A value the conversion cannot use ends the start-up with a report naming the
+    // plate and the stored text (false), so a run that starts can always be converted and saved.
+    bool ReadCalibration();
+    // Converts the raw readings with the calibration read at start-up and draws them.
+    void DesenharGrafico();
 
   private:
+    // Zero offset, calibration index and tare of one plate.
+    struct Calibration {
+        double sp = 0;
+        double idc = 1;
+        double t = 0;
+    };
+
     void Iniciar();
     // Ends a failed start-up step: label, buttons, then the error report.
     void FalhaNaPartida(const std::string& message);
@@ -47,6 +58,7 @@ class TestRun {
     ProgressView& progress_;
     TestRunView& view_;
     std::string exportFolder_;
+    std::array<Calibration, kPlateCount> calibration_{};
     bool testeRodando_ = false;
 };
 

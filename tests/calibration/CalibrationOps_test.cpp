@@ -384,17 +384,19 @@ INSTANTIATE_TEST_SUITE_P(
                         DialogIcon::Error}),
     [](const auto& test) { return std::string(test.param.name); });
 
-TEST_F(CalibrationOpsTest, AFrequencyOfZeroIsRefusedBeforeAnyExchange) {
+// A stored rate no plate runs at (an outside edit) measures at the default rate: the plate is
+// configured for 50 Hz, never for the low byte of the stored number.
+TEST_F(CalibrationOpsTest, AStoredFrequencyOfZeroMeasuresAtTheDefaultRate) {
     settings["Frequencia"] = "0";
-    AddPlate(1, {1000});
+    sim::VirtualPlate& plate = AddPlate(1, {1000});
+    dialogs.answers = {DialogResult::Cancel};  // the zeroing's prompt
 
     Ops().Zerar(1);
 
-    ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.Last().text,
-              "A Frequência de Teste de 0 Hz é inválida, favor escolher a Frequência novamente.");
-    EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);
-    EXPECT_EQ(Requests(1, 1), 0u);
+    EXPECT_EQ(dialogs.Texts(),
+              (std::vector<std::string>{"Deixe a Placa 1 sem peso e clique em OK para Zerar.",
+                                        "Zerar cancelado!"}));
+    EXPECT_EQ(plate.Stats().configuredFrequency, 50);
     ExpectTimerBalanced(1);
 }
 
@@ -448,7 +450,11 @@ INSTANTIATE_TEST_SUITE_P(
                       IndexCase{"1234,56789", true, 1234.56789, "1234,568", "1234,5679"},
                       IndexCase{"0", false, 0, "", ""}, IndexCase{"0,000", false, 0, "", ""},
                       IndexCase{"abc", false, 0, "", ""}, IndexCase{"", false, 0, "", ""},
-                      IndexCase{"2.5", false, 0, "", ""}));
+                      IndexCase{"2.5", false, 0, "", ""},
+                      // Stored as 0,0000 it would refuse every later test.
+                      IndexCase{"0,00004", false, 0, "", ""},
+                      IndexCase{"0,00005", true, 0.00005, "0,000", "0,0001"},
+                      IndexCase{"10000000000000", false, 0, "", ""}));
 
 TEST_F(CalibrationOpsTest, CancellingTheIndexEntryLeavesEverythingAsItWas) {
     settings["IDC1"] = "1234,5678";

@@ -14,9 +14,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 
 #include "PseudoTerminalPorts.h"
 #include "Station.h"
@@ -472,6 +474,59 @@ TEST_F(FaultTest, DamagedSettingsFileStartsTheStationWithItsGoodKeys) {
     EXPECT_EQ(store.ReadInteger(kSettingsSection, "Frequencia", 0), 300);
     EXPECT_EQ(store.ReadInteger(kSettingsSection, "FrequenciaP1", 0), 600);
     EXPECT_EQ(ReadFileBytes(station.SettingsPath()).find("lixo"), std::string::npos);
+}
+
+// The station started in one locale over a store written in the other: a Portuguese
+// desktop's commas read by a station started from a terminal in C.UTF-8, or (registered once
+// more under pt_BR.UTF-8) dots read by a Portuguese station. The run converts with the stored
+// values and is saved in the station's own notation; the store is left as it was written.
+TEST_F(FaultTest, StoreWrittenInTheOtherLocaleConvertsAndSavesTheRun) {
+    const char* locale = std::getenv("LC_ALL");
+    const char own = locale != nullptr && std::string_view(locale).starts_with("pt_") ? ',' : '.';
+    const char other = own == ',' ? '.' : ',';
+    const auto written = [&](std::string text) {
+        std::replace(text.begin(), text.end(), '#', other);
+        return text;
+    };
+    const std::map<std::string, std::string> calibration{
+        {"sp1", written("1000#500")},    {"idc1", written("2#5000")}, {"t1", written("1#500")},
+        {"sp2", written("8388608#000")}, {"idc2", written("0#5000")}, {"t2", written("0#000")},
+        {"t3", written("-2#250")}};
+    station.SeedReadyPlates(300);
+    station.Seed(calibration);
+    const std::array<std::uint32_t, kPlateCount> raw{3000, 8388708, 10, 5};
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        station.Plate(plate).SetShape(sim::LoadShape::Script);
+        station.Plate(plate).SetReadings({raw[static_cast<std::size_t>(plate - 1)]});
+    }
+    TfrmPrincipal& window = station.Start(true);
+    ASSERT_EQ(window.State().decimalSeparator, own) << (locale ? locale : "no LC_ALL");
+    auto& dialogs = station.dialogs;
+    const std::string path = window.ExportFolder().toStdString() + "/Kelvaro_1.csv";
+    dialogs.answers = {DialogResult::Ok, DialogResult::Yes};
+    dialogs.saveFiles = {path};
+
+    window.btIniciarClick();
+    ASSERT_TRUE(window.IdlePassRunning()) << dialogs.Last().text;
+    station.RunUntil(40);
+    window.btIniciarClick();
+
+    EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{
+                                   "Clique em OK para Inicar o Teste!", "Deseja salvar o teste?",
+                                   "O exportação para o Excel foi concluída com sucesso"}));
+    const int n = window.State().NumAmostras;
+    const auto lines = testing::Lines(ReadFileBytes(path));
+    ASSERT_EQ(lines.size(), 10u + static_cast<std::size_t>(n));
+    // ((3000 - 1000.5) / 2.5) - 1.5, (8388708 - 8388608) / 0.5, 10 + 2.25, and raw counts.
+    std::string loads = ";798,300;200,000;12,250;5,000;";
+    std::replace(loads.begin(), loads.end(), ',', own);
+    for (int row = 1; row <= n; ++row) {
+        ASSERT_EQ(lines[static_cast<std::size_t>(9 + row)], std::to_string(row) + loads) << row;
+    }
+    for (const auto& [key, text] : calibration) {
+        EXPECT_EQ(station.Stored(key), text) << key;
+    }
+    EXPECT_EQ(station.Stored("Teste"), "1");
 }
 
 // --- Export --------------------------------------------------------------------------------

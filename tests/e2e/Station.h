@@ -58,12 +58,15 @@ class Station {
     }
 
     // The main window as the program builds it, with the test's folders; the separator is the
-    // one a Portuguese desktop gives the window (the tests run in the C locale).
-    TfrmPrincipal& Start() {
+    // one a Portuguese desktop gives the window (the tests run in the C locale), unless
+    // `ownLocale` keeps the one the window took from the test program's locale.
+    TfrmPrincipal& Start(bool ownLocale = false) {
         window = std::make_unique<TfrmPrincipal>(
             dialogs, MainWindowOptions{SettingsPath(), QString::fromStdString(dir.File("bin"))});
         StationState& state = window->State();
-        state.decimalSeparator = ',';
+        if (!ownLocale) {
+            state.decimalSeparator = ',';
+        }
         state.portRoots = {dir.File("sys/class/tty"), dir.File("dev"), dir.File("ports")};
         window->show();
         return *window;

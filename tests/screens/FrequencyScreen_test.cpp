@@ -116,27 +116,34 @@ TEST_P(FrequencyCases, StoresTheTickedOptionAndTheSelectedFrequency) {
 }
 
 const Ticks k050{true, false, false, false, false, false, false};
-const Ticks k100{false, true, false, false, false, false, false};
 const Ticks k150{false, false, true, false, false, false, false};
 const Ticks k300{false, false, false, false, true, false, false};
+const Ticks k400{false, false, false, false, false, true, false};
 const Ticks k600{false, false, false, false, false, false, true};
-const Ticks kNone{};
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FrequencyCases,
     ::testing::Values(
         ScreenCase{"FirstRun", {}, -1, CloseBy::Voltar, k050, k050, "50"},
         ScreenCase{"Click300", {}, 4, CloseBy::Voltar, k050, k300, "300"},
-        // The stored frequency wins over a ticked option that disagrees with it.
-        ScreenCase{"DisagreeingStoreKept",
+        // The tick shows the stored frequency, the rate in use, whatever the option states say.
+        ScreenCase{"DisagreeingStateShowsTheRateInUse",
                    {{"freq1", "0"}, {"freq2", "1"}, {"Frequencia", "400"}},
                    -1,
                    CloseBy::Voltar,
-                   k100,
-                   k100,
+                   k400,
+                   k400,
                    "400"},
-        // The screen holds the frequency in 16 bits: 65586 is 50.
+        // A rate the plates cannot run at reads as 50.
+        ScreenCase{"UnlistedRate",
+                   {{"freq7", "1"}, {"Frequencia", "99999"}},
+                   -1,
+                   CloseBy::Voltar,
+                   k050,
+                   k050,
+                   "50"},
         ScreenCase{"SixteenBits", {{"Frequencia", "65586"}}, -1, CloseBy::Voltar, k050, k050, "50"},
+        ScreenCase{"NegativeRate", {{"Frequencia", "-600"}}, -1, CloseBy::Voltar, k050, k050, "50"},
         ScreenCase{"NotANumber", {{"Frequencia", "abc"}}, -1, CloseBy::Voltar, k050, k050, "50"},
         ScreenCase{"CloseBoxLikeVoltar", {}, 2, CloseBy::CloseBox, k050, k150, "150"},
         ScreenCase{"CloseBoxWithoutClick",
@@ -146,17 +153,13 @@ INSTANTIATE_TEST_SUITE_P(
                    k600,
                    k600,
                    "600"},
-        // States applied in order: a later ticked option wins, a cleared one clears.
-        ScreenCase{"TwoTickedLastWins",
-                   {{"freq2", "1"}, {"freq5", "1"}, {"Frequencia", "300"}},
+        ScreenCase{"NoneTickedShowsTheRateInUse",
+                   {{"freq1", "0"}, {"Frequencia", "300"}},
                    -1,
                    CloseBy::Voltar,
                    k300,
                    k300,
-                   "300"},
-        ScreenCase{"NoneTicked", {{"freq1", "0"}}, -1, CloseBy::Voltar, kNone, kNone, "50"},
-        ScreenCase{
-            "ClickAfterNoneTicked", {{"freq1", "0"}}, 6, CloseBy::Voltar, kNone, k600, "600"}),
+                   "300"}),
     [](const ::testing::TestParamInfo<ScreenCase>& param) {
         return std::string(param.param.name);
     });

@@ -109,6 +109,21 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"--5", ',', kNone}, ParseCase{"", ',', kNone}, ParseCase{"   ", ',', kNone},
         ParseCase{"-", ',', kNone}, ParseCase{"+", ',', kNone}));
 
+class ParseStoredNumberTest : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(ParseStoredNumberTest, AcceptsEitherSeparatorWhateverTheLocale) {
+    const ParseCase& c = GetParam();
+    EXPECT_EQ(ParseStoredNumber(c.text, c.separator), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ParseStoredNumberTest,
+    ::testing::Values(ParseCase{"1000,5", ',', 1000.5}, ParseCase{"1000.5", ',', 1000.5},
+                      ParseCase{"1000.5", '.', 1000.5}, ParseCase{"1000,5", '.', 1000.5},
+                      ParseCase{"8388608,000", '.', 8388608.0}, ParseCase{"-3", ',', -3.0},
+                      ParseCase{"1.000,5", ',', kNone}, ParseCase{"1,000.5", '.', kNone},
+                      ParseCase{"abc", ',', kNone}, ParseCase{"", ',', kNone}));
+
 TEST(NumberText, LargeValuesRoundTripExactly) {
     for (const char sep : {',', '.'}) {
         for (const double v : {16000000.0, 144000.0, 8388608.0, -16000000.0}) {

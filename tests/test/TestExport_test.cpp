@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 
 #include <filesystem>
+#include <limits>
 #include <random>
 
 #include "FakeTestRunView.h"
@@ -65,7 +66,11 @@ TEST_F(ExportTest, WritesTheTestByteForByteInWindows1252) {
     state.FrequenciaTeste = 100;
     (*state.Amostras)[0] = {12.345, -0.020, 0, 0};
     (*state.Amostras)[1] = {12.351, -0.018, 0, -0.0};
-    state.NumAmostras = 2;
+    // Not a load: left empty rather than written as a text in a column of numbers.
+    (*state.Amostras)[2] = {std::numeric_limits<double>::quiet_NaN(),
+                            std::numeric_limits<double>::infinity(),
+                            -std::numeric_limits<double>::infinity(), 1};
+    state.NumAmostras = 3;
     const std::string path = dir.File("Kelvaro_7.csv");
     dialogs.answers = {DialogResult::Yes};
     dialogs.saveFiles = {path};
@@ -75,7 +80,8 @@ TEST_F(ExportTest, WritesTheTestByteForByteInWindows1252) {
               "Avalia\xE7\xE3o;7;\r\nFrequ\xEAncia;100;\r\n;\r\nPlaca 1;COM3;\r\n"
               "Placa 2;COM4;\r\nPlaca 3;;\r\nPlaca 4;;\r\n;\r\n"
               "Am Geral;Am1: kgf;Am2: kgf;Am3: un.;Am4: un.;\r\n;\r\n"
-              "1;12,345;-0,020;0,000;0,000;\r\n2;12,351;-0,018;0,000;0,000;\r\n");
+              "1;12,345;-0,020;0,000;0,000;\r\n2;12,351;-0,018;0,000;0,000;\r\n"
+              "3;;;;1,000;\r\n");
     EXPECT_EQ(Get("Teste"), "7");
     ASSERT_EQ(dialogs.saveRequests.size(), 1u);
     EXPECT_EQ(dialogs.saveRequests[0].fileName, "Kelvaro_7");
@@ -90,8 +96,8 @@ TEST_F(ExportTest, WritesTheTestByteForByteInWindows1252) {
     EXPECT_EQ(dialogs.messages[1].title, "Kelvaro");
     EXPECT_EQ(dialogs.messages[1].icon, DialogIcon::Information);
     EXPECT_EQ(dialogs.openedFiles, std::vector<std::string>{path});
-    EXPECT_EQ(progress.maximum, 2);
-    EXPECT_EQ(progress.positionCalls, 3);  // 0, then one per row
+    EXPECT_EQ(progress.maximum, 3);
+    EXPECT_EQ(progress.positionCalls, 4);  // 0, then one per row
     EXPECT_FALSE(progress.skipped);
     EXPECT_EQ(progress.shows, 1);
     EXPECT_EQ(progress.closes, 1);
@@ -117,6 +123,35 @@ TEST_F(ExportTest, TestNumberIsTakenOnceTheSaveIsAccepted) {
     const std::string bytes = ReadFileBytes(dir.File("Kelvaro_2.csv"));
     EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 10);
 }
+
+struct Numbering {
+    const char* stored;
+    const char* next;
+    const char* afterThat;
+};
+
+class TestNumbering : public ExportTest, public ::testing::WithParamInterface<Numbering> {};
+
+// Two saves in a row: the number each one stores is one the next can read.
+TEST_P(TestNumbering, EveryStoredNumberReadsBack) {
+    Set("Teste", GetParam().stored);
+    for (const char* expected : {GetParam().next, GetParam().afterThat}) {
+        dialogs.answers = {DialogResult::Yes};
+        dialogs.saveFiles = {std::nullopt};
+        Export();
+        EXPECT_EQ(dialogs.saveRequests.back().fileName, std::string("Kelvaro_") + expected);
+        EXPECT_EQ(Get("Teste"), expected);
+    }
+    EXPECT_EQ(dialogs.messages.size(), 2u);  // the two save questions, no error
+}
+
+INSTANTIATE_TEST_SUITE_P(Stored, TestNumbering,
+                         ::testing::Values(Numbering{"2147483647", "2147483648", "2147483649"},
+                                           Numbering{"+41", "42", "43"},
+                                           // The largest the store can read back is followed by 1.
+                                           Numbering{"9223372036854775806", "9223372036854775807",
+                                                     "1"}),
+                         [](const auto& param) { return "After" + std::string(param.param.next); });
 
 TEST_F(ExportTest, NonIntegerTestNumberIsReportedAndKept) {
     for (const std::string bad : {"abc", "7x", "1,5", ""}) {

@@ -356,7 +356,8 @@ TEST_P(DrawingTest, ConvertsAndSpansZero) {
     std::copy(c.raw.begin(), c.raw.end(), state.Amostras->begin());
     state.NumAmostras = static_cast<int>(c.raw.size());
 
-    ASSERT_TRUE(run.DesenharGrafico());
+    ASSERT_TRUE(run.ReadCalibration());
+    run.DesenharGrafico();
     EXPECT_TRUE(dialogs.messages.empty());
     for (std::size_t r = 0; r < c.converted.size(); ++r) {
         EXPECT_EQ((*state.Amostras)[r], c.converted[r]) << "record " << r;
@@ -399,33 +400,128 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-struct BadCalibration {
-    Setting setting;
-    std::string report;
+// Values that would make the run impossible to convert or save, and devices the station does
+// not know: the start-up is refused before any plate streams, naming the plate and the value.
+struct StartRefusal {
+    const char* name;
+    int plate;
+    std::vector<Setting> settings;
+    std::uint8_t model;
+    std::string report;  // "PORT" stands for the plate's port
+    std::uint64_t identifyRequests;
 };
 
-class BadCalibrationTest : public TestRunTest,
-                           public ::testing::WithParamInterface<BadCalibration> {};
+class StartRefusalTest : public TestRunTest, public ::testing::WithParamInterface<StartRefusal> {};
 
-TEST_P(BadCalibrationTest, ReportsAndSkipsTheSaveQuestion) {
-    Settings({GetParam().setting});
-    state.PlacaAtiva = {true, false, false, false};
-    (*state.Amostras)[0] = {1234, 0, 0, 0};
-    state.NumAmostras = 1;
+TEST_P(StartRefusalTest, NamesThePlateAndStartsNothing) {
+    const StartRefusal& c = GetParam();
+    sim::PlateOptions options;
+    options.modelCode = c.model;
+    Plate(c.plate, options);
+    Settings(c.settings);
 
-    run.PararTeste();
-    EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{GetParam().report});
+    run.btIniciarClick();
+    std::string report = c.report;
+    if (const auto at = report.find("PORT"); at != std::string::npos) {
+        report.replace(at, 4, Port(c.plate));
+    }
+    EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{report});
+    EXPECT_EQ(dialogs.Last().title, kApplicationTitle);
     EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);
-    EXPECT_EQ((*state.Amostras)[0][0], 1234.0);  // left raw
+    EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" ..."), false));
+    EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
+    EXPECT_EQ(view.caption, " Iniciar");
+    EXPECT_FALSE(view.idle);
+    const auto stats = plates[static_cast<std::size_t>(c.plate - 1)]->Stats();
+    EXPECT_EQ(stats.requests[kFnIdentify], c.identifyRequests);
+    EXPECT_EQ(stats.requests[kFnConfigure], 0u);
+    EXPECT_FALSE(stats.streaming);
 }
 
+const std::string k309Digits = "-1" + std::string(307, '0');
+
 INSTANTIATE_TEST_SUITE_P(
-    Cases, BadCalibrationTest,
-    ::testing::Values(BadCalibration{{"idc3", "abc"}, "'abc' não é um valor numérico válido."},
-                      BadCalibration{{"t4", "1.5"}, "'1.5' não é um valor numérico válido."},
-                      BadCalibration{{"sp1", ""}, "'' não é um valor numérico válido."},
-                      BadCalibration{{"idc1", "0"}, "Divisão por zero."},
-                      BadCalibration{{"idc1", "-0,000"}, "Divisão por zero."}));
+    Cases, StartRefusalTest,
+    ::testing::Values(
+        StartRefusal{"IndexNotANumber",
+                     3,
+                     {{"idc3", "abc"}},
+                     101,
+                     "O Índice de Calibração da Placa 3 (idc3 = 'abc') é inválido!\r"
+                     "Calibre novamente a Placa 3.",
+                     0},
+        StartRefusal{"IndexZero",
+                     1,
+                     {{"idc1", "0"}},
+                     101,
+                     "O Índice de Calibração da Placa 1 (idc1 = '0') é inválido!\r"
+                     "Calibre novamente a Placa 1.",
+                     0},
+        StartRefusal{"IndexNegativeZero",
+                     1,
+                     {{"idc1", "-0,000"}},
+                     101,
+                     "O Índice de Calibração da Placa 1 (idc1 = '-0,000') é inválido!\r"
+                     "Calibre novamente a Placa 1.",
+                     0},
+        StartRefusal{"IndexRoundingToZero",
+                     2,
+                     {{"idc2", "0,00004"}},
+                     101,
+                     "O Índice de Calibração da Placa 2 (idc2 = '0,00004') é inválido!\r"
+                     "Calibre novamente a Placa 2.",
+                     0},
+        StartRefusal{"ZeroOffsetEmpty",
+                     1,
+                     {{"sp1", ""}},
+                     101,
+                     "O Zero da Placa 1 (sp1 = '') é inválido!\rZere novamente a Placa 1.",
+                     0},
+        // The loads would overflow to infinity; the text is quoted cut short.
+        StartRefusal{"ZeroOffsetHuge",
+                     1,
+                     {{"sp1", k309Digits}, {"idc1", "0,01"}},
+                     101,
+                     "O Zero da Placa 1 (sp1 = '" + k309Digits.substr(0, 40) +
+                         "...') é inválido!\rZere novamente a Placa 1.",
+                     0},
+        StartRefusal{"TareNotANumber",
+                     4,
+                     {{"t4", "1,5x"}},
+                     101,
+                     "A Tara da Placa 4 (t4 = '1,5x') é inválida!\rRefaça a Tara da Placa 4.",
+                     0},
+        StartRefusal{"TareTooLarge",
+                     2,
+                     {{"t2", "-2000000000000"}},
+                     101,
+                     "A Tara da Placa 2 (t2 = '-2000000000000') é inválida!\r"
+                     "Refaça a Tara da Placa 2.",
+                     0},
+        // A device the communication screen's search rejects.
+        StartRefusal{"UnknownModel",
+                     2,
+                     {},
+                     99,
+                     "Falha ao Identificar a Placa 2: PORT (modelo 99 não reconhecido)",
+                     1}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// A stored rate the plate's Configure cannot code reads as 50 Hz: the plate runs at the rate
+// the file's heading will carry.
+class UnlistedRateTest : public TestRunTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(UnlistedRateTest, RunsAtTheDefaultRate) {
+    Plate(1);
+    Settings({{"Frequencia", GetParam()}, {"FrequenciaP1", GetParam()}});
+    run.btIniciarClick();
+    ASSERT_TRUE(view.idle) << dialogs.Last().text;
+    EXPECT_EQ(state.FrequenciaTeste, 50);
+    EXPECT_EQ(plates[0]->Stats().configuredFrequency, 50);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stored, UnlistedRateTest,
+                         ::testing::Values("99999", "-600", "256", "0", "65586"));
 
 }  // namespace
 }  // namespace kelvaro
