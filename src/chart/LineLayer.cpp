@@ -14,7 +14,20 @@ namespace {
 // Far beyond any screen, yet small enough that the rasteriser's clipping stays exact.
 constexpr double kFarPixels = 1e7;
 
+// The first pixel whose centre is at or past `edge`.
+int FirstPixelFrom(double edge) {
+    return static_cast<int>(std::ceil(edge - 0.5));
+}
+
 }  // namespace
+
+QRect PlotPixels(const QRectF& area, double pixelRatio) {
+    const int left = FirstPixelFrom(area.left() * pixelRatio);
+    const int top = FirstPixelFrom(area.top() * pixelRatio);
+    const int right = FirstPixelFrom(area.right() * pixelRatio);
+    const int bottom = FirstPixelFrom(area.bottom() * pixelRatio);
+    return {left, top, std::max(right - left, 0), std::max(bottom - top, 0)};
+}
 
 LineLayer::LineLayer(QGraphicsItem* parent) : QGraphicsItem(parent) {
     setAcceptedMouseButtons(Qt::NoButton);
@@ -33,6 +46,7 @@ void LineLayer::SetPlotArea(const QRectF& area, double pixelRatio) {
         area_ = area;
     }
     pixelRatio_ = pixelRatio > 0.0 ? pixelRatio : 1.0;
+    pixels_ = PlotPixels(area_, pixelRatio_);
     update();
 }
 
@@ -42,9 +56,8 @@ void LineLayer::SetYRange(double low, double high) {
     update();
 }
 
-void LineLayer::SetColumns(const PixelColumns& columns, double firstColumn) {
+void LineLayer::SetColumns(const PixelColumns& columns) {
     columns_ = columns;
-    firstColumn_ = firstColumn;
     update();
 }
 
@@ -57,20 +70,22 @@ void LineLayer::SetPoints(std::size_t series, std::vector<ChartPoint> points) {
 // within a column the line is then vertical runs between the column's points, whose pixels are
 // those from its lowest to its highest point whatever the order in between. That is what makes
 // the first, last, lowest and highest point of a column draw the same pixels as all of them.
+// Rows use the columns' arithmetic on the load range turned upside down, so the axis maximum
+// (always some plate's peak) lands on the first row and the minimum on the last, inside the
+// clip, instead of on a fractional edge that rounds out of it.
 QPolygonF LineLayer::Mapped(std::size_t series) const {
     const std::vector<ChartPoint>& points = points_[series];
     QPolygonF mapped;
-    if (area_.isEmpty() || !(yHigh_ > yLow_)) {
+    if (pixels_.isEmpty() || !(yHigh_ > yLow_)) {
         return mapped;
     }
     mapped.reserve(static_cast<qsizetype>(points.size()));
-    const double top = area_.top() * pixelRatio_;
-    const double perLoad = area_.height() * pixelRatio_ / (yHigh_ - yLow_);
+    const PixelColumns rows(-yHigh_, -yLow_, pixels_.height());
     for (const ChartPoint& p : points) {
-        const double column = std::clamp(firstColumn_ + columns_.Any(p.x), -kFarPixels, kFarPixels);
-        const double row =
-            std::floor(std::clamp(top + (yHigh_ - p.y) * perLoad, -kFarPixels, kFarPixels));
-        if (std::isnan(row)) {
+        const double column =
+            std::clamp(pixels_.left() + columns_.Any(p.x), -kFarPixels, kFarPixels);
+        const double row = std::clamp(pixels_.top() + rows.Any(-p.y), -kFarPixels, kFarPixels);
+        if (std::isnan(row) || std::isnan(column)) {
             continue;
         }
         mapped.append(QPointF(column / pixelRatio_, row / pixelRatio_));
@@ -85,16 +100,26 @@ QPolygonF LineLayer::Mapped(std::size_t series) const {
 // exactly its lowest to highest row.
 void LineLayer::paint(QPainter* painter, const QStyleOptionGraphicsItem* /*option*/,
                       QWidget* /*widget*/) {
-    if (area_.isEmpty()) {
+    if (pixels_.isEmpty()) {
         return;
     }
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing, false);
-    painter->setClipRect(area_, Qt::IntersectClip);
+    const QRectF clip(pixels_.left() / pixelRatio_, pixels_.top() / pixelRatio_,
+                      pixels_.width() / pixelRatio_, pixels_.height() / pixelRatio_);
+    painter->setClipRect(clip, Qt::IntersectClip);
     painter->setBrush(Qt::NoBrush);
     for (std::size_t i = 0; i < kSeriesCount; ++i) {
         const QPolygonF mapped = Mapped(i);
-        if (mapped.size() < 2) {
+        if (mapped.isEmpty()) {
+            continue;
+        }
+        QPen pen(colours_[i], 1, Qt::SolidLine, Qt::SquareCap);
+        pen.setCosmetic(true);
+        painter->setPen(pen);
+        // A run of one sample is a dot: a segment needs two ends.
+        if (mapped.size() == 1) {
+            painter->drawPoint(mapped.front());
             continue;
         }
         QList<QLineF> segments;
@@ -102,9 +127,6 @@ void LineLayer::paint(QPainter* painter, const QStyleOptionGraphicsItem* /*optio
         for (qsizetype k = 1; k < mapped.size(); ++k) {
             segments.append(QLineF(mapped[k - 1], mapped[k]));
         }
-        QPen pen(colours_[i], 1, Qt::SolidLine, Qt::SquareCap);
-        pen.setCosmetic(true);
-        painter->setPen(pen);
         painter->drawLines(segments);
     }
     painter->restore();

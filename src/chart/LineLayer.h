@@ -6,6 +6,7 @@
 #include <QGraphicsItem>
 #include <QPen>
 #include <QPolygonF>
+#include <QRect>
 #include <QRectF>
 #include <array>
 #include <cstddef>
@@ -15,6 +16,10 @@
 #include "station/ChartSink.h"
 
 namespace kelvaro {
+
+// The device pixels of a plot area: those whose centres lie inside it. Lines are drawn and
+// clipped to exactly these, so a load on an axis bound lands on the first or last row.
+QRect PlotPixels(const QRectF& area, double pixelRatio);
 
 class LineLayer : public QGraphicsItem {
   public:
@@ -28,13 +33,16 @@ class LineLayer : public QGraphicsItem {
     void SetPlotArea(const QRectF& area, double pixelRatio);
     // The load range shown from the bottom to the top of the plot area.
     void SetYRange(double low, double high);
-    // How sample numbers map to device pixel columns: column firstColumn + columns.Any(x).
-    void SetColumns(const PixelColumns& columns, double firstColumn);
+    // How sample numbers map to device pixel columns: the plot's first column + columns.Any(x).
+    // `columns` should count the plot's columns (PlotPixels) for the visible sample range.
+    void SetColumns(const PixelColumns& columns);
     void SetPoints(std::size_t series, std::vector<ChartPoint> points);
     const std::vector<ChartPoint>& Points(std::size_t series) const { return points_[series]; }
 
     // Where a series' points land, in the parent's coordinates: x on the left edge of their
-    // pixel column, y on the top edge of their pixel row.
+    // pixel column, y on the top edge of their pixel row. Loads of [low, high] land on the
+    // plot's rows, high on the first and low on the last; samples of the visible range on its
+    // columns.
     QPolygonF Mapped(std::size_t series) const;
 
     QRectF boundingRect() const override { return area_; }
@@ -42,11 +50,11 @@ class LineLayer : public QGraphicsItem {
 
   private:
     QRectF area_;
+    QRect pixels_;
     double pixelRatio_ = 1.0;
     double yLow_ = 0.0;
     double yHigh_ = 1.0;
     PixelColumns columns_{0.0, 1.0, 1};
-    double firstColumn_ = 0.0;
     std::array<QColor, kSeriesCount> colours_{};
     std::array<std::vector<ChartPoint>, kSeriesCount> points_;
 };

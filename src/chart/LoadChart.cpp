@@ -408,22 +408,13 @@ void LoadChart::Reduce() {
     const QRectF area = chart_->plotArea();
     const double ratio = view_->devicePixelRatioF();
     lines_->SetPlotArea(area, ratio);
-    // Bins follow device pixel columns: widen the range to whole columns around the plot.
-    double left = area.left() * ratio;
-    double width = area.width() * ratio;
-    if (!(width >= 1.0)) {
-        left = 0.0;
-        width = std::max(1.0, this->width() * ratio);
-    }
-    const double x0 = axisX_->min();
-    const double x1 = axisX_->max();
-    const double perPixel = (x1 - x0) / width;
-    const double firstColumn = std::floor(left);
-    const double lastColumn = std::ceil(left + width);
-    const PixelColumns columns(x0 - (left - firstColumn) * perPixel,
-                               x0 + (lastColumn - left) * perPixel,
-                               static_cast<int>(lastColumn - firstColumn));
-    lines_->SetColumns(columns, firstColumn);
+    // Bins are the plot's device pixel columns, the very columns the lines are drawn and
+    // clipped to, so the first and last sample of the visible range land inside the plot.
+    const QRect pixels = PlotPixels(area, ratio);
+    const int width =
+        pixels.width() >= 1 ? pixels.width() : std::max(1, static_cast<int>(this->width() * ratio));
+    const PixelColumns columns(axisX_->min(), axisX_->max(), width);
+    lines_->SetColumns(columns);
     for (std::size_t i = 0; i < series_.size(); ++i) {
         lines_->SetPoints(i, reduction_
                                  ? M4Reduce(points_[i], columns.X0(), columns.X1(), columns.Count())

@@ -367,6 +367,132 @@ INSTANTIATE_TEST_SUITE_P(Views, ReducedPicture,
                          ::testing::Values(ViewChange::None, ViewChange::ZoomIn,
                                            ViewChange::ZoomInAndPan, ViewChange::LoadZoom));
 
+// The first and last device pixel rows and columns whose centres lie inside the plot area.
+struct PlotPixels {
+    int left;
+    int top;
+    int right;
+    int bottom;
+};
+
+PlotPixels InsidePixels(const LoadChart& chart) {
+    const double ratio = chart.View()->devicePixelRatioF();
+    const QRectF area = chart.Chart()->plotArea();
+    auto first = [ratio](double edge) { return static_cast<int>(std::ceil(edge * ratio - 0.5)); };
+    return {first(area.left()), first(area.top()), first(area.right()) - 1,
+            first(area.bottom()) - 1};
+}
+
+// How many pixels of row `y` (or of column `x`, when `x` is not negative) the lines turned to
+// `colour`.
+int PaintedOnLine(const QImage& picture, const QImage& empty, const QColor& colour, int x, int y,
+                  const PlotPixels& plot) {
+    const QRgb wanted = colour.rgb();
+    int painted = 0;
+    const int from = x >= 0 ? plot.top : plot.left;
+    const int to = x >= 0 ? plot.bottom : plot.right;
+    for (int i = from; i <= to; ++i) {
+        const int px = x >= 0 ? x : i;
+        const int py = x >= 0 ? i : y;
+        painted += picture.pixel(px, py) == wanted && empty.pixel(px, py) != wanted ? 1 : 0;
+    }
+    return painted;
+}
+
+struct EdgeCase {
+    std::string name;
+    int series;
+    std::vector<double> loads;  // samples 1, 2, ...
+    double axisMaximum;
+    double axisMinimum;
+    bool reachesTop;
+    bool reachesBottom;
+    QSize size;
+};
+
+class LinesOnTheAxisBounds : public ::testing::TestWithParam<EdgeCase> {};
+
+// The load axis always spans the data exactly (its maximum is some plate's peak), so the
+// highest and lowest loads sit on the plot's edges: they must be drawn there, in the series'
+// own colour, as must the first and the last sample on the left and right edges.
+TEST_P(LinesOnTheAxisBounds, PaintTheSeriesColourOnTheEdgeRowsAndColumns) {
+    const EdgeCase& c = GetParam();
+    LoadChart chart;
+    chart.resize(c.size);
+    chart.show();
+    std::vector<ChartPoint> points;
+    for (std::size_t i = 0; i < c.loads.size(); ++i) {
+        points.push_back({static_cast<double>(i + 1), c.loads[i]});
+    }
+    chart.SetSeriesPoints(c.series, points);
+    chart.SetLegendVisible(true);
+    chart.SetLeftAxisMaximum(c.axisMaximum);
+    chart.SetLeftAxisMinimum(c.axisMinimum);
+    const QImage picture = Picture(chart);
+    chart.Lines()->hide();
+    const QImage empty = Picture(chart);
+    const PlotPixels plot = InsidePixels(chart);
+    const QColor colour = chart.Series(c.series)->pen().color();
+    const QRectF area = chart.Chart()->plotArea();
+    const std::string where = "plot area " + std::to_string(area.left()) + "," +
+                              std::to_string(area.top()) + " to " + std::to_string(area.right()) +
+                              "," + std::to_string(area.bottom());
+
+    if (c.reachesTop) {
+        EXPECT_GT(PaintedOnLine(picture, empty, colour, -1, plot.top, plot), 0)
+            << "top row " << plot.top << ", " << where;
+    }
+    if (c.reachesBottom) {
+        EXPECT_GT(PaintedOnLine(picture, empty, colour, -1, plot.bottom, plot), 0)
+            << "bottom row " << plot.bottom << ", " << where;
+    }
+    if (c.loads.size() > 1) {
+        EXPECT_GT(PaintedOnLine(picture, empty, colour, plot.left, -1, plot), 0)
+            << "left column " << plot.left << ", " << where;
+        EXPECT_GT(PaintedOnLine(picture, empty, colour, plot.right, -1, plot), 0)
+            << "right column " << plot.right << ", " << where;
+    } else {
+        EXPECT_GT(
+            PaintedOnLine(picture, empty, colour, -1, c.reachesTop ? plot.top : plot.bottom, plot),
+            0)
+            << "a single sample is drawn, " << where;
+    }
+}
+
+const std::vector<double> kFlat(200, 50.0);
+std::vector<double> Step(double from, double to) {
+    std::vector<double> loads(100, from);
+    loads.insert(loads.end(), 100, to);
+    return loads;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LinesOnTheAxisBounds,
+    ::testing::Values(
+        EdgeCase{"FlatLineAtTheMaximum", 1, kFlat, 50.0, 0.0, true, false, {1000, 600}},
+        EdgeCase{"FlatLineAtTheMinimum",
+                 2,
+                 std::vector<double>(200, -50.0),
+                 0.0,
+                 -50.0,
+                 false,
+                 true,
+                 {1000, 600}},
+        EdgeCase{"FlatLineInAnOddSizedWindow", 4, kFlat, 50.0, 0.0, true, false, {777, 411}},
+        EdgeCase{"SingleSampleAtTheMaximum", 3, {12.5}, 12.5, 0.0, true, false, {1000, 600}},
+        EdgeCase{"SingleSampleAtTheMinimum", 4, {-3.0}, 0.0, -3.0, false, true, {1000, 600}},
+        EdgeCase{"StepUpFromZero", 1, Step(0.0, 80.0), 80.0, 0.0, true, true, {1000, 600}},
+        EdgeCase{"StepDownAcrossZero", 2, Step(30.0, -20.0), 30.0, -20.0, true, true, {1000, 600}},
+        EdgeCase{"StepInAnOddSizedWindow",
+                 3,
+                 Step(-7.25, 1234.5),
+                 1234.5,
+                 -7.25,
+                 true,
+                 true,
+                 {643, 389}}),
+    [](const ::testing::TestParamInfo<EdgeCase>& param) { return param.param.name; });
+
 QStringList SceneTexts(const LoadChart& chart) {
     QStringList texts;
     for (QGraphicsItem* item : chart.View()->scene()->items()) {
