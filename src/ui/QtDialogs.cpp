@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -93,6 +94,31 @@ QString WithoutParenthesisedPatterns(QString description) {
     }
     return description.trimmed();
 }
+
+// Qt's file dialog reads a double quote in the typed name as the start of a list of quoted
+// names and keeps only a piece of it, in whatever folder the dialog shows: ".../names/a;b"c.csv"
+// would become "c.csv" in the starting folder. Such a name is refused while the dialog is still
+// open, in the folder the operator is in, with the name as typed.
+class SaveDialog : public QFileDialog {
+  public:
+    SaveDialog(QtDialogs& dialogs, QWidget* parent)
+        : QFileDialog(parent, QStringLiteral("Salvar como")), dialogs_(dialogs) {}
+
+  protected:
+    void accept() override {
+        const auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (edit != nullptr && edit->text().contains(QLatin1Char('"'))) {
+            dialogs_.MessageBox(
+                "O nome do arquivo não pode conter aspas (\"):\r" + edit->text().toStdString(),
+                "Salvar como", DialogButtons::Ok, DialogIcon::Warning);
+            return;
+        }
+        QFileDialog::accept();
+    }
+
+  private:
+    QtDialogs& dialogs_;
+};
 
 }  // namespace
 
@@ -183,7 +209,7 @@ std::string QtDialogs::InputBox(const std::string& title, const std::string& pro
 
 std::optional<std::string> QtDialogs::SaveFile(const SaveFileRequest& request) {
     const QString extension = FromUtf8(request.defaultExtension);
-    QFileDialog dialog(DialogParent(), QStringLiteral("Salvar como"));
+    SaveDialog dialog(*this, DialogParent());
     // Qt's own dialog, so its labels can be set; overwriting is confirmed below in Portuguese.
     dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -211,6 +237,9 @@ std::optional<std::string> QtDialogs::SaveFile(const SaveFileRequest& request) {
                                                    DialogIcon::Warning) == DialogResult::Yes) {
             return path.toStdString();
         }
+        // Back in the folder of the refused name, which need not be the one the dialog showed:
+        // the operator may have typed a whole path.
+        dialog.setDirectory(QFileInfo(path).absolutePath());
         dialog.selectFile(QFileInfo(path).fileName());
     }
     return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QKeyEvent>
@@ -225,29 +226,123 @@ TEST(SaveFileTest, OpensInTheFolderInPortugueseAndAddsTheDefaultExtension) {
                                    QString::fromStdString(dir.Path().string())}));
 }
 
-TEST(SaveFileTest, AnExistingFileIsReplacedOnlyAfterAPortugueseConfirmation) {
+// One press of "Salvar": the text typed first (empty: the field as the dialog left it), then
+// the answer to the message box the press opens, if one is expected.
+struct SavePress {
+    QString typed;
+    QString box;
+    QString answer;
+};
+struct SaveCase {
+    std::string name;
+    std::vector<SavePress> presses;
+    QString chosen;  // relative to the temporary folder
+};
+
+// Plays the operator at the save dialog as its presses say, whatever window is up: the dialog
+// (type, press "Salvar"; cancel once the presses run out) or a message box (note its text,
+// answer it).
+class SaveDialogOperator : public QObject {
+  public:
+    explicit SaveDialogOperator(std::vector<SavePress> presses) : presses_(std::move(presses)) {
+        connect(&timer_, &QTimer::timeout, this, [this] { Act(); });
+        timer_.start(5);
+    }
+    const std::vector<std::string>& Boxes() const { return boxes_; }
+
+  private:
+    void Act() {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            boxes_.push_back(box->text().toStdString());
+            QAbstractButton* button =
+                next_ > 0 ? ButtonWithText(box, presses_[next_ - 1].answer) : nullptr;
+            if (button != nullptr) {
+                button->click();
+            } else {
+                box->reject();
+            }
+        } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+            if (next_ == presses_.size()) {
+                dialog->reject();
+                return;
+            }
+            // Pressed from an event of its own: a box the press opens blocks in it, and a timer
+            // does not fire again while its own handler runs.
+            QMetaObject::invokeMethod(
+                dialog,
+                [dialog, typed = presses_[next_++].typed] {
+                    if (typed.isEmpty()) {
+                        static_cast<QDialog*>(dialog)->accept();
+                    } else {
+                        SaveAs(dialog, typed);
+                    }
+                },
+                Qt::QueuedConnection);
+        }
+    }
+
+    std::vector<SavePress> presses_;
+    std::size_t next_ = 0;
+    std::vector<std::string> boxes_;
+    QTimer timer_;
+};
+
+class SaveDialogAnswers : public ::testing::TestWithParam<SaveCase> {};
+
+// The dialog starts in "Exportados"; the operator types a path into "names", where Kelvaro_3.csv
+// exists. Whatever the answers, the file goes where the operator chose, under the name typed.
+TEST_P(SaveDialogAnswers, ChooseTheFolderAndTheNameTheOperatorTyped) {
     testing::TempDir dir;
-    testing::WriteFileBytes(dir.File("Kelvaro_3.csv"), "old");
+    const QString root = QString::fromStdString(dir.Path().string());
+    ASSERT_TRUE(QDir(root).mkpath(QStringLiteral("Exportados")));
+    ASSERT_TRUE(QDir(root).mkpath(QStringLiteral("names")));
+    testing::WriteFileBytes(dir.File("names/Kelvaro_3.csv"), "old");
+    std::vector<SavePress> presses = GetParam().presses;
+    std::vector<std::string> expectedBoxes;
+    for (SavePress& press : presses) {
+        press.typed.replace(QStringLiteral("{root}"), root);
+        if (!press.box.isEmpty()) {
+            expectedBoxes.push_back(
+                press.box.replace(QStringLiteral("{root}"), root).toStdString());
+        }
+    }
+    SaveDialogOperator operatorAtTheDialog(presses);
+
     QtDialogs dialogs;
-    QStringList question;
-    WhenModalOpens([&](QWidget* modal) {
-        WhenModalOpens([&](QWidget* confirmation) {
-            auto* box = qobject_cast<QMessageBox*>(confirmation);
-            ASSERT_NE(box, nullptr);
-            question << box->text() << ButtonTexts(box);
-            ButtonWithText(box, QStringLiteral("Sim"))->click();
-        });
-        SaveAs(modal, QStringLiteral("Kelvaro_3"));
-    });
-
     const auto chosen = dialogs.SaveFile(
-        {"Kelvaro_3", ".csv", "Arquivos do Microsoft Excel (*.csv)|*.csv", dir.Path().string()});
+        {"Kelvaro_3", ".csv", "Arquivos do Microsoft Excel (*.csv)|*.csv", dir.File("Exportados")});
 
-    ASSERT_TRUE(chosen.has_value());
-    EXPECT_EQ(*chosen, dir.File("Kelvaro_3.csv"));
-    EXPECT_EQ(question,
-              (QStringList{"Kelvaro_3.csv já existe.\nDeseja substituí-lo?", "Não", "Sim"}));
+    EXPECT_EQ(operatorAtTheDialog.Boxes(), expectedBoxes);
+    EXPECT_EQ(chosen.value_or("(nothing)"), GetParam().chosen.isEmpty()
+                                                ? std::string("(nothing)")
+                                                : dir.File(GetParam().chosen.toStdString()));
 }
+
+const QString kReplace = QStringLiteral("Kelvaro_3.csv já existe.\nDeseja substituí-lo?");
+
+INSTANTIATE_TEST_SUITE_P(
+    Presses, SaveDialogAnswers,
+    ::testing::Values(
+        SaveCase{"ReplacingNeedsAPortugueseYes",
+                 {{"{root}/names/Kelvaro_3", kReplace, "Sim"}},
+                 "names/Kelvaro_3.csv"},
+        SaveCase{"NoThenANewNameStaysInTheFolderTyped",
+                 {{"{root}/names/Kelvaro_3", kReplace, "Não"}, {"Kelvaro_4", "", ""}},
+                 "names/Kelvaro_4.csv"},
+        SaveCase{"NoThenSaveAgainAsksAgainForTheSameFile",
+                 {{"{root}/names/Kelvaro_3", kReplace, "Não"}, {"", kReplace, "Sim"}},
+                 "names/Kelvaro_3.csv"},
+        SaveCase{"DoubleQuoteIsRefusedAndTheDialogStaysOpen",
+                 {{"{root}/names/a;b\"c.csv",
+                   "O nome do arquivo não pode conter aspas (\"):\n{root}/names/a;b\"c.csv", "OK"},
+                  {"{root}/names/a;b.csv", "", ""}},
+                 "names/a;b.csv"},
+        SaveCase{"DoubleQuoteThenCancelChoosesNothing",
+                 {{"\"a\" \"c.csv\"",
+                   "O nome do arquivo não pode conter aspas (\"):\n\"a\" \"c.csv\"", "OK"}},
+                 ""}),
+    [](const ::testing::TestParamInfo<SaveCase>& param) { return param.param.name; });
 
 TEST(SaveFileTest, CancelChoosesNothing) {
     QtDialogs dialogs;
