@@ -11,8 +11,8 @@
 // works the station through its own buttons: the empty main window, the frequency screen, the
 // communication screen finding four plates, the calibration screen with two plates reading live, a
 // four-plate test at 600 Hz with its questions, the save dialog and the drawn chart, the
-// progress window, and a start-up that fails on a silent plate. Each window is captured with
-// QWidget::grab(), which needs no window manager.
+// progress window, a start-up that fails on a silent plate, and the chart of one steady plate.
+// Each window is captured with QWidget::grab(), which needs no window manager.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -453,6 +453,33 @@ int main(int argc, char** argv) {
     });
     window.btIniciar->click();
     plates.at(2)->ClearFaults();
+
+    // One plate standing still, the only one ticked: its load is the axis maximum, so its flat
+    // line runs along the top of the plot.
+    {
+        SettingsStore store(settingsPath);
+        for (int plate = 2; plate <= kPlateCount; ++plate) {
+            store.WriteBool(kSettingsSection, "check" + std::to_string(plate), false);
+        }
+        if (!store.Close()) {
+            driver.Fail("the plate ticks could not be stored");
+        }
+    }
+    plates.at(0)->SetNoise(0.0);
+    plates.at(0)->SetLoad(kPlates.at(0).standingLoad);
+    plates.at(0)->SetShape(sim::LoadShape::Fixed);
+    driver.Expect(MessageBoxHandler(driver, pictures,
+                                    QStringLiteral("Clique em OK para Inicar o Teste!"), nullptr,
+                                    QMessageBox::Ok));
+    window.btIniciar->click();
+    if (!WaitUntil([&] { return window.State().NumAmostras >= kRunSamples / 2; }, 60000)) {
+        driver.Fail("the steady test did not collect its samples");
+    }
+    driver.Expect(MessageBoxHandler(driver, pictures, QStringLiteral("Deseja salvar o teste?"),
+                                    nullptr, QMessageBox::No));
+    window.btIniciar->click();  // " Parar"
+    Wait(500);
+    pictures.Save(&window, "chart-steady-plate.png");
 
     Wait(200);
     window.close();
