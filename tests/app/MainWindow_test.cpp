@@ -39,6 +39,10 @@ struct PlacementCase {
     MainButtonPlacement expected;
 };
 
+std::ostream& operator<<(std::ostream& out, const PlacementCase& c) {
+    return out << "pnBarra " << c.pnBarra << ", pnBarra1 " << c.pnBarra1;
+}
+
 class PlacementTest : public ::testing::TestWithParam<PlacementCase> {};
 
 TEST_P(PlacementTest, CentresTheTopButtonsAndKeepsFecharRight) {

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "CalibrationFakes.h"
+#include "CaseNames.h"
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
 #include "plate-sim/VirtualPlate.h"
@@ -18,6 +19,7 @@
 namespace kelvaro {
 namespace {
 
+using testing::PrintTo;
 using testing::CountingProgress;
 using testing::FakeCalibrationView;
 using testing::ScriptedDialogs;
@@ -172,6 +174,10 @@ struct TwoPointCase {
     const char* index;
     const char* storedLoad;
 };
+
+std::ostream& operator<<(std::ostream& out, const TwoPointCase& c) {
+    return out << c.load << " kgf, " << c.empty << " to " << c.loaded;
+}
 
 class TwoPointCalibration : public CalibrationOpsTest,
                             public ::testing::WithParamInterface<TwoPointCase> {};
@@ -407,6 +413,10 @@ struct IndexCase {
     const char* field;
     const char* stored;
 };
+
+std::ostream& operator<<(std::ostream& out, const IndexCase& c) {
+    return out << ::testing::PrintToString(c.typed);
+}
 
 class IndexEntry : public CalibrationOpsTest, public ::testing::WithParamInterface<IndexCase> {};
 

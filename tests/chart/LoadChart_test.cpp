@@ -22,8 +22,12 @@
 #include <utility>
 #include <vector>
 
+#include "CaseNames.h"
+
 namespace kelvaro {
 namespace {
+
+using testing::PrintTo;
 
 std::vector<ChartPoint> Samples(int count, double step = 1.0) {
     std::vector<ChartPoint> points;
@@ -314,6 +318,11 @@ std::pair<long, long> LineAndDifferingPixels(const QImage& a, const QImage& b,
 }
 
 enum class ViewChange { None, ZoomIn, ZoomInAndPan, LoadZoom };
+
+void PrintTo(ViewChange change, std::ostream* out) {
+    static constexpr const char* kNames[] = {"None", "ZoomIn", "ZoomInAndPan", "LoadZoom"};
+    *out << kNames[static_cast<int>(change)];
+}
 
 class ReducedPicture : public ::testing::TestWithParam<ViewChange> {};
 

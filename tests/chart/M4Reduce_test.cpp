@@ -9,8 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "CaseNames.h"
+
 namespace kelvaro {
 namespace {
+
+using testing::PrintTo;
 
 std::vector<ChartPoint> Ramp(int count, double (*y)(int)) {
     std::vector<ChartPoint> points;

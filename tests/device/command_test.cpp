@@ -27,6 +27,10 @@ struct ConfigureCase {
     Bytes wire;
 };
 
+std::ostream& operator<<(std::ostream& out, const ConfigureCase& c) {
+    return out << c.frequency << " Hz, mode " << static_cast<int>(c.mode);
+}
+
 class BuildConfigureTest : public ::testing::TestWithParam<ConfigureCase> {};
 
 TEST_P(BuildConfigureTest, ByteExact) {

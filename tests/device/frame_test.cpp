@@ -2,12 +2,14 @@
 // reading decode and the error texts.
 #include <gtest/gtest.h>
 
+#include "CaseNames.h"
 #include "Pty.h"
 #include "device/untFuncoes.h"
 
 namespace kelvaro {
 namespace {
 
+using testing::PrintTo;
 using testing::Bytes;
 using testing::MakeFrame;
 using testing::Pty;

@@ -217,6 +217,10 @@ struct QuotingCase {
     std::string text;
 };
 
+std::ostream& operator<<(std::ostream& out, const QuotingCase& c) {
+    return out << ::testing::PrintToString(c.text);
+}
+
 class PortListText : public ::testing::TestWithParam<QuotingCase> {};
 
 TEST_P(PortListText, JoinsAndSplitsBothWays) {

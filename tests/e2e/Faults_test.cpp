@@ -20,6 +20,7 @@
 #include <fstream>
 #include <string_view>
 
+#include "CaseNames.h"
 #include "PseudoTerminalPorts.h"
 #include "Station.h"
 #include "app/TfrmProgBar.h"
@@ -31,6 +32,7 @@
 namespace kelvaro {
 namespace {
 
+using testing::PrintTo;
 using testing::ReadFileBytes;
 using testing::WriteFileBytes;
 

@@ -16,11 +16,14 @@
 #include <thread>
 #include <vector>
 
+#include "CaseNames.h"
 #include "TempDir.h"
 #include "device/untFuncoes.h"
 
 namespace kelvaro {
 namespace {
+
+using testing::PrintTo;
 
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;

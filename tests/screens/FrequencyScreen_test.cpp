@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "CaseNames.h"
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
 #include "screens/TfrmFrequencia.h"
@@ -20,6 +21,8 @@
 
 namespace kelvaro {
 namespace {
+
+using testing::PrintTo;
 
 using Stored = std::vector<std::pair<std::string, std::string>>;
 using Ticks = std::array<bool, 7>;

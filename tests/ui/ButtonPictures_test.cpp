@@ -5,6 +5,13 @@
 #include "ui/ButtonPictures.h"
 
 namespace kelvaro {
+
+void PrintTo(ButtonPicture picture, std::ostream* out) {
+    static constexpr const char* kNames[] = {"Play",        "Stop", "Frequency", "Communication",
+                                             "Calibration", "Exit", "Back",      "Edit"};
+    *out << kNames[static_cast<int>(picture)];
+}
+
 namespace {
 
 struct Ink {

@@ -13,11 +13,14 @@
 #include <QTimer>
 #include <functional>
 
+#include "CaseNames.h"
 #include "TempDir.h"
 #include "ui/QtDialogs.h"
 
 namespace kelvaro {
 namespace {
+
+using testing::PrintTo;
 
 // Runs `act` on the modal dialog that opens next (the code under test blocks in exec()).
 // Nested dialogs are met by calling it again from inside `act`.
@@ -48,6 +51,7 @@ QAbstractButton* ButtonWithText(QWidget* dialog, const QString& text) {
 }
 
 struct MessageCase {
+    const char* name;
     DialogButtons buttons;
     DialogIcon icon;
     QStringList expectedTexts;  // sorted
@@ -125,37 +129,43 @@ TEST(MessageBoxKeysTest, TextsAreShownAsTheyAreNotAsMarkup) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Buttons, MessageBoxTest,
-                         ::testing::Values(MessageCase{DialogButtons::Ok,
+                         ::testing::Values(MessageCase{"OkInformation",
+                                                       DialogButtons::Ok,
                                                        DialogIcon::Information,
                                                        {"OK"},
                                                        QMessageBox::Information,
                                                        "OK",
                                                        DialogResult::Ok},
-                                           MessageCase{DialogButtons::OkCancel,
+                                           MessageCase{"OkCancelPressCancelar",
+                                                       DialogButtons::OkCancel,
                                                        DialogIcon::Question,
                                                        {"Cancelar", "OK"},
                                                        QMessageBox::Question,
                                                        "Cancelar",
                                                        DialogResult::Cancel},
-                                           MessageCase{DialogButtons::OkCancel,
+                                           MessageCase{"OkCancelPressOk",
+                                                       DialogButtons::OkCancel,
                                                        DialogIcon::Warning,
                                                        {"Cancelar", "OK"},
                                                        QMessageBox::Warning,
                                                        "OK",
                                                        DialogResult::Ok},
-                                           MessageCase{DialogButtons::YesNo,
+                                           MessageCase{"YesNoPressSim",
+                                                       DialogButtons::YesNo,
                                                        DialogIcon::Question,
                                                        {"Não", "Sim"},
                                                        QMessageBox::Question,
                                                        "Sim",
                                                        DialogResult::Yes},
-                                           MessageCase{DialogButtons::YesNo,
+                                           MessageCase{"YesNoEscapeIsNo",
+                                                       DialogButtons::YesNo,
                                                        DialogIcon::Error,
                                                        {"Não", "Sim"},
                                                        QMessageBox::Critical,
                                                        "",
                                                        DialogResult::No},
-                                           MessageCase{DialogButtons::OkCancel,
+                                           MessageCase{"OkCancelEscapeIsCancel",
+                                                       DialogButtons::OkCancel,
                                                        DialogIcon::Question,
                                                        {"Cancelar", "OK"},
                                                        QMessageBox::Question,
