@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "CaseNames.h"
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
 #include "app/ExportFolder.h"
@@ -30,6 +31,8 @@
 
 namespace kelvaro {
 namespace {
+
+using testing::PrintTo;
 
 namespace fs = std::filesystem;
 
@@ -73,11 +76,6 @@ struct SwitchCase {
     const char* environment;
     bool virtualPlates;
 };
-
-// The row's name, not its bytes, in the test output.
-void PrintTo(const SwitchCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class VirtualPlatesSwitch : public ::testing::TestWithParam<SwitchCase> {};
 

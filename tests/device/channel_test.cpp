@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "CaseNames.h"
 #include "PseudoTerminalPorts.h"
 #include "Pty.h"
 #include "TempDir.h"
@@ -16,6 +17,7 @@ namespace {
 
 using testing::Bytes;
 using testing::NowMs;
+using testing::PrintTo;
 using testing::PseudoTerminalPorts;
 using testing::Pty;
 
@@ -369,11 +371,6 @@ struct TtyCase {
     const char* sysfsEntry;  // created under <sys>/dev/char/<major>:<minor>/, or null
     TtyKind kind;
 };
-
-// The row's name, not its bytes, in the test output.
-void PrintTo(const TtyCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class TtyKinds : public ::testing::TestWithParam<TtyCase> {};
 

@@ -4,11 +4,14 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "CaseNames.h"
 #include "TempDir.h"
 #include "device/untFuncoes.h"
 
 namespace kelvaro {
 namespace {
+
+using testing::PrintTo;
 
 namespace fs = std::filesystem;
 using kelvaro::testing::TempDir;
@@ -107,11 +110,6 @@ struct FolderCase {
     bool listed;
 };
 
-// The row's name, not its bytes, in the test output.
-void PrintTo(const FolderCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class VirtualPlateFolder : public PortListTest, public ::testing::WithParamInterface<FolderCase> {};
 
 // Only the user's own folder that nobody else may write in is read: a link another user drops
@@ -163,11 +161,6 @@ struct DisplayCase {
     std::string port;
     std::string shown;
 };
-
-// The row's name, not its bytes, in the test output.
-void PrintTo(const DisplayCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class PortDisplay : public ::testing::TestWithParam<DisplayCase> {};
 

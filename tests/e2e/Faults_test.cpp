@@ -281,11 +281,6 @@ struct ModeCase {
     const char* titleSuffix;
 };
 
-// The row's name, not its bytes, in the test output.
-void PrintTo(const ModeCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class StartMode : public FaultTest, public ::testing::WithParamInterface<ModeCase> {};
 
 // A virtual plate left running (or a link dropped in its folder) is never taken for a real one
