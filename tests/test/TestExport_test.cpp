@@ -130,6 +130,10 @@ struct Numbering {
     const char* afterThat;
 };
 
+void PrintTo(const Numbering& n, std::ostream* out) {
+    *out << "Teste=" << n.stored;
+}
+
 class TestNumbering : public ExportTest, public ::testing::WithParamInterface<Numbering> {};
 
 // Two saves in a row: the number each one stores is one the next can read.

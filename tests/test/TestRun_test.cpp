@@ -7,6 +7,7 @@
 #include <chrono>
 #include <memory>
 
+#include "CaseNames.h"
 #include "FakeTestRunView.h"
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
@@ -15,6 +16,8 @@
 
 namespace kelvaro {
 namespace {
+
+using testing::PrintTo;
 
 using testing::FakeView;
 using Setting = std::pair<std::string, std::string>;
