@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -337,6 +338,24 @@ TEST(VirtualPlate, AHostThatDoesNotReadNeverBlocksRequests) {
 
 // ---- faults ----------------------------------------------------------------------------
 
+PlateOptions CounterOptions() {
+    PlateOptions options;
+    options.shape = LoadShape::Counter;
+    return options;
+}
+
+// A counter plate streaming at 600 Hz to a raw port, its first five reports taken.
+struct StreamingCounterPlate {
+    StreamingCounterPlate() : plate(CounterOptions()), port(plate.DevicePath()) {
+        port.Write(Frame(0x02, {0x01, 0x00, 0x00, 0x02, 0x58, 0x03}));
+        EXPECT_EQ(port.Read(7, 1000).size(), 7u);
+        port.Write(kStartRequest);
+        EXPECT_EQ(port.Read(7 + 10 * 5, 1000).size(), 57u);
+    }
+    VirtualPlate plate;
+    RawPort port;
+};
+
 struct FrameFaultCase {
     const char* name;
     Fault fault;
@@ -373,6 +392,7 @@ INSTANTIATE_TEST_SUITE_P(
         FrameFaultCase{"BadEnd",
                        {FaultKind::BadEnd, 1, 0, 0xEE},
                        {0x0A, 0xC0, 0xD0, 0x01, 0x01, 0x65, 0x09, 0xEE}},
+        FrameFaultCase{"Garbage", {FaultKind::Garbage}, Bytes(8, 0x55)},
         FrameFaultCase{"ErrorReply", {FaultKind::ErrorReply, 1, 0, 5}, Frame(0xF1, {0x05})},
         FrameFaultCase{"WrongFunction",
                        {FaultKind::WrongFunction, 1, 0, 4},
@@ -439,14 +459,9 @@ TEST(VirtualPlate, SilenceIgnoresCountedRequestsOrEveryRequestForEver) {
 }
 
 TEST(VirtualPlate, SilencePausesTheStreamWithoutLosingCounterNumbers) {
-    PlateOptions options;
-    options.shape = LoadShape::Counter;
-    VirtualPlate plate(options);
-    RawPort port(plate.DevicePath());
-    port.Write(Frame(0x02, {0x01, 0x00, 0x00, 0x02, 0x58, 0x03}));
-    EXPECT_EQ(port.Read(7, 1000).size(), 7u);
-    port.Write(kStartRequest);
-    EXPECT_EQ(port.Read(7 + 10 * 5, 1000).size(), 57u);
+    StreamingCounterPlate streaming;
+    VirtualPlate& plate = streaming.plate;
+    RawPort& port = streaming.port;
     plate.Inject({FaultKind::Silence, 1});
     const Bytes beforePause = port.Drain(60);  // what was queued at the moment of silence
     EXPECT_TRUE(port.Drain(100).empty());
@@ -463,6 +478,34 @@ TEST(VirtualPlate, SilencePausesTheStreamWithoutLosingCounterNumbers) {
     const std::uint32_t resumed = ReadingOf(after);
     EXPECT_EQ(resumed, 5u + beforePause.size() / 10);
     EXPECT_EQ(ReadingOf(Bytes(after.begin() + 10, after.end())), resumed + 1);
+}
+
+// A flood replaces the reports by bytes at the line's rate, and the stream comes back after it.
+TEST(VirtualPlate, FloodSendsBytesAtTheLineRateInsteadOfReports) {
+    StreamingCounterPlate streaming;
+    VirtualPlate& plate = streaming.plate;
+    RawPort& port = streaming.port;
+
+    plate.Inject({FaultKind::Flood, 0});
+    const auto start = Clock::now();
+    Bytes line;
+    while (MsSince(start) < 300) {
+        const Bytes b = port.Read(4096, 20);
+        line.insert(line.end(), b.begin(), b.end());
+    }
+    const auto elapsed = static_cast<double>(MsSince(start));
+    plate.ClearFaults();
+    const auto flood = static_cast<std::size_t>(std::count(line.begin(), line.end(), 0x55));
+    // Reports queued before the flood began may come first; nothing but the flood after them.
+    EXPECT_LE(line.size() - flood, 30u);
+    EXPECT_EQ(std::find(line.end() - static_cast<std::ptrdiff_t>(flood), line.end(), 0x0A),
+              line.end());
+    EXPECT_NEAR(static_cast<double>(flood), 10.472 * elapsed, 1000.0);
+
+    Bytes after = port.Read(200, 1000);  // the rest of the flood, then the reports again
+    after.erase(after.begin(), std::find(after.begin(), after.end(), 0x0A));
+    ASSERT_GE(after.size(), 20u);
+    EXPECT_EQ(ReadingOf(Bytes(after.begin() + 10, after.end())), ReadingOf(after) + 1);
 }
 
 TEST(VirtualPlate, LateReplyArrivesAfterTheDelay) {

@@ -44,6 +44,9 @@ constexpr std::uint8_t kDeviceErrorBadData = 7;
 constexpr std::uint32_t kMaxReading = 0xFFFFFF;
 constexpr int kDefaultFrequency = 50;
 constexpr int kMaxFrequency = 20000;
+// What the plate's line carries at most: 115200 baud, 11 bits a byte (start, 8 data, 2 stop).
+constexpr std::uint64_t kLineBytesPerSecond = 115200 / 11;
+constexpr std::uint8_t kDefaultGarbage = 0x55;
 
 // Two's complement of the sum of bytes 1 .. 4+N of a frame held in `f` (N = f[4]).
 std::uint8_t Checksum(const std::vector<std::uint8_t>& f) {
@@ -75,7 +78,7 @@ std::vector<std::uint8_t> ReadingData(std::uint32_t r) {
 
 bool IsFrameFault(FaultKind k) {
     return k == FaultKind::DropByte || k == FaultKind::InsertByte || k == FaultKind::BadChecksum ||
-           k == FaultKind::BadStart || k == FaultKind::BadEnd;
+           k == FaultKind::BadStart || k == FaultKind::BadEnd || k == FaultKind::Garbage;
 }
 
 // Load factor of one jump cycle at phase p in [0, 1): stand, dip, push-off, flight, landing.
@@ -143,6 +146,8 @@ struct VirtualPlate::Impl {
     Clock::time_point streamStart;
     std::uint64_t streamK = 1;  // number of the next report since streamStart
     bool streamPaused = false;
+    std::optional<Clock::time_point> floodStart;
+    std::uint64_t floodSent = 0;  // bytes of the current flood
     std::vector<std::uint8_t> in;
     std::deque<Chunk> out;
     std::size_t outBytes = 0;
@@ -295,8 +300,15 @@ struct VirtualPlate::Impl {
 
     bool Silenced() const {
         return std::any_of(faults.begin(), faults.end(), [](const PendingFault& p) {
-            return p.fault.kind == FaultKind::Silence;
+            return p.fault.kind == FaultKind::Silence || p.fault.kind == FaultKind::Flood;
         });
+    }
+
+    PendingFault* PendingFlood() {
+        const auto it = std::find_if(faults.begin(), faults.end(), [](const PendingFault& p) {
+            return p.fault.kind == FaultKind::Flood;
+        });
+        return it == faults.end() ? nullptr : &*it;
     }
 
     // Applies the pending frame faults to one outgoing frame: value faults first, on the
@@ -332,6 +344,8 @@ struct VirtualPlate::Impl {
         std::erase_if(faults, [](const PendingFault& p) {
             return IsFrameFault(p.fault.kind) && p.remaining == 0;
         });
+        if (Take(FaultKind::Garbage, &ft))
+            std::fill(f.begin(), f.end(), ft.value != 0 ? ft.value : kDefaultGarbage);
     }
 
     // Queues one frame for the host; false when the outgoing buffer is full (frame dropped).
@@ -485,6 +499,42 @@ struct VirtualPlate::Impl {
         }
     }
 
+    // Queues the flood's bytes due by `now`, paced at the line's rate.
+    void EmitFlood(Clock::time_point now) {
+        PendingFault* flood = PendingFlood();
+        if (flood == nullptr || master < 0) {
+            floodStart.reset();
+            return;
+        }
+        if (!floodStart) {
+            floodStart = now;
+            floodSent = 0;
+        }
+        const auto us =
+            std::chrono::duration_cast<std::chrono::microseconds>(now - *floodStart).count();
+        std::uint64_t due =
+            static_cast<std::uint64_t>(us) * kLineBytesPerSecond / 1000000 - floodSent;
+        if (flood->remaining > 0)
+            due = std::min<std::uint64_t>(due, static_cast<std::uint64_t>(flood->remaining));
+        if (due == 0)
+            return;
+        floodSent += due;
+        if (outBytes + due <= opt.maxPendingBytes) {  // else dropped: the host does not read
+            const std::uint8_t byte =
+                flood->fault.value != 0 ? flood->fault.value : kDefaultGarbage;
+            out.push_back(Chunk{std::vector<std::uint8_t>(due, byte), 0, now});
+            outBytes += due;
+            stats.floodBytes += due;
+        }
+        if (flood->remaining > 0) {
+            flood->remaining -= static_cast<int>(due);
+            if (flood->remaining == 0) {
+                faults.erase(faults.begin() + (flood - faults.data()));
+                floodStart.reset();
+            }
+        }
+    }
+
     void Flush(Clock::time_point now) {
         while (!out.empty() && master >= 0 && out.front().release <= now) {
             Chunk& c = out.front();
@@ -511,6 +561,7 @@ struct VirtualPlate::Impl {
             auto now = Clock::now();
             if (unplugRequested || (unplugTimed && now >= unplugAt))
                 DoUnplug();
+            EmitFlood(now);
             EmitReports(now);
             Flush(now);
             cv.notify_all();
@@ -525,6 +576,8 @@ struct VirtualPlate::Impl {
                 earliest(unplugAt);
             if (masterQuiet)
                 earliest(now + std::chrono::milliseconds(20));
+            if (floodStart)
+                earliest(now + std::chrono::milliseconds(2));
 
             std::array<pollfd, 2> fds{};
             fds[0] = {wakeFd, POLLIN, 0};

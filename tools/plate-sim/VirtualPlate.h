@@ -70,6 +70,7 @@ enum class FaultKind {
     BadChecksum,  // next frame with a wrong checksum (the right one plus 1)
     BadStart,     // next frame with start byte `value` (0x0B if `value` is 0x0A)
     BadEnd,       // next frame with end byte `value` (0x0E if `value` is 0x0F)
+    Garbage,      // next frame sent as as many `value` bytes (0x55 if 0): a babbling plate
     // Reply faults: consumed by the next request(s) that have a reply (every function but
     // Stop; Stop is always carried out silently).
     ErrorReply,     // answer the next request with function 0xF0|fn (>=0xF1) and code `value`;
@@ -80,6 +81,9 @@ enum class FaultKind {
     LateReply,      // answer the next request after `delayMs` (later output waits behind it)
     // Immediate.
     Unplug,  // close the pseudo-terminal: the port disappears (after `delayMs` if > 0)
+    Flood,   // send `value` bytes (0x55 if 0) without pause at the line's rate (115200 baud,
+             // 8N2: 10472 a second) in place of reports; `count` bytes, or until ClearFaults
+             // when <= 0
 };
 
 struct Fault {
@@ -97,6 +101,7 @@ struct PlateStats {
                                        // (silenced ones included)
     std::uint64_t reportsSent = 0;     // streamed reports (queued for the host)
     std::uint64_t garbageBytes = 0;    // bytes that did not form a valid request
+    std::uint64_t floodBytes = 0;      // bytes sent by Flood
     // Added:
     std::uint64_t reportsDropped = 0;    // reports dropped because the host did not read
     std::uint64_t ignoredRequests = 0;   // requests swallowed by Silence

@@ -51,6 +51,8 @@ constexpr const char* kUsage =
     "  <plate> speak          forget pending faults\n"
     "  <plate> drop           drop one byte of the next frame\n"
     "  <plate> checksum       send the next frame with a wrong checksum\n"
+    "  <plate> garbage <n>    send the next n frames as garbage bytes (n <= 0: for ever)\n"
+    "  <plate> flood          send garbage bytes at the line's rate instead of reports\n"
     "  <plate> error <code>   answer the next request with a device error\n"
     "  <plate> model <code>   change the model code\n"
     "  <plate> status         show frequency, mode, streaming and counters\n"
@@ -97,17 +99,19 @@ std::string Command(const std::string& line, std::vector<std::unique_ptr<Virtual
         plate.SetLoad(x);
     } else if (verb == "unplug") {
         plate.Unplug();
-    } else if (verb == "silence") {
+    } else if (verb == "silence" || verb == "garbage") {
         if (!arg.empty() && !ParseInt(arg, n))
-            return "error: silence <n>";
-        plate.Inject(
-            Fault{.kind = FaultKind::Silence, .count = arg.empty() ? 1 : static_cast<int>(n)});
+            return "error: " + verb + " <n>";
+        plate.Inject(Fault{.kind = verb == "silence" ? FaultKind::Silence : FaultKind::Garbage,
+                           .count = arg.empty() ? 1 : static_cast<int>(n)});
     } else if (verb == "speak") {
         plate.ClearFaults();
     } else if (verb == "drop") {
         plate.Inject(Fault{.kind = FaultKind::DropByte, .position = 5});
     } else if (verb == "checksum") {
         plate.Inject(Fault{.kind = FaultKind::BadChecksum});
+    } else if (verb == "flood") {
+        plate.Inject(Fault{.kind = FaultKind::Flood, .count = 0});
     } else if (verb == "error" && ParseInt(arg, n) && n >= 0 && n <= 255) {
         plate.Inject(Fault{.kind = FaultKind::ErrorReply, .value = static_cast<std::uint8_t>(n)});
     } else if (verb == "model" && ParseInt(arg, n) && n >= 0 && n <= 255) {
