@@ -1,6 +1,6 @@
 // Fuzzes the reply validation and the streamed-report resynchronisation with arbitrary bytes.
 // A SerialChannel runs over an in-memory SerialOs that hands the bytes out in chunks, so the
-// real read path (look-ahead bytes, Unread, time-outs, hang-up) is exercised at full speed.
+// real read path (look-ahead bytes, time-outs, hang-up) is exercised at full speed.
 //
 // Input: byte 0 picks the reply size (7..15), byte 1 the expected function, byte 2 the
 // chunking and whether the line hangs up at the end, byte 3 the mode; the rest is the line.

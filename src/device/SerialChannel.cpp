@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -179,6 +180,9 @@ int SerialOs::Poll(int fd, short events, short* revents, int timeoutMs) {
     int r = ::poll(&p, 1, timeoutMs);
     *revents = p.revents;
     return r;
+}
+int SerialOs::PollAll(pollfd* fds, std::size_t count, int timeoutMs) {
+    return ::poll(fds, static_cast<nfds_t>(count), timeoutMs);
 }
 int SerialOs::Lock(int fd, int operation) {
     return ::flock(fd, operation);
@@ -655,14 +659,92 @@ std::size_t SerialChannel::ReadBytes(std::uint8_t* buffer, std::size_t count, in
     return delivered;
 }
 
-void SerialChannel::Unread(const std::uint8_t* data, std::size_t count) {
-    if (count == 0) {
+bool SerialChannel::TakeAvailable() {
+    lastError_ = 0;
+    if (fd_ < 0) {
+        lastError_ = kErrorNotConnected;
+        return false;
+    }
+    // With a full read's worth at hand, the rest waits in the port, as it would for any slow
+    // reader: the look-ahead never grows without bound under a flood.
+    if (LookAheadSize() >= kMaxTakenAtOnce) {
+        return true;
+    }
+    if (DrainAvailable() < 0) {
+        return false;
+    }
+    // The frame checks judge these bytes; the counters are only brought up to date so that a
+    // later ReadBytes does not report a line error that belongs to the stream.
+    CheckLineErrors();
+    return true;
+}
+
+std::span<const std::uint8_t> SerialChannel::LookAhead() const {
+    return {lookAhead_.data() + lookAheadPos_, LookAheadSize()};
+}
+
+void SerialChannel::Consume(std::size_t count) {
+    lookAheadPos_ += std::min(count, LookAheadSize());
+    if (lookAheadPos_ >= lookAhead_.size()) {
+        lookAhead_.clear();
+        lookAheadPos_ = 0;
+    } else if (lookAheadPos_ >= 4096) {
+        // A stream that always keeps some bytes at hand never empties the look-ahead: drop the
+        // consumed front now and then so it does not grow for the whole run.
+        lookAhead_.erase(lookAhead_.begin(),
+                         lookAhead_.begin() + static_cast<std::ptrdiff_t>(lookAheadPos_));
+        lookAheadPos_ = 0;
+    }
+}
+
+bool SerialChannel::WaitReadable(int timeoutMs) {
+    lastError_ = 0;
+    if (fd_ < 0) {
+        lastError_ = kErrorNotConnected;
+        return false;
+    }
+    const long long deadline = NowMs() + std::max(timeoutMs, 0);
+    for (;;) {
+        short rev = 0;
+        errno = 0;
+        const int r =
+            os_.Poll(fd_, POLLIN, &rev, static_cast<int>(std::max(0LL, deadline - NowMs())));
+        if (r > 0) {
+            return true;  // bytes, or a hang-up that the next take reports
+        }
+        if (r == 0) {
+            lastError_ = kErrorTimeout;
+            return false;
+        }
+        if (errno != EINTR) {
+            lastError_ = ErrnoOr(EIO);
+            return false;
+        }
+    }
+}
+
+void SerialChannel::WaitAnyReadable(std::span<SerialChannel* const> channels, int timeoutMs) {
+    std::array<pollfd, 16> fds{};
+    std::size_t count = 0;
+    SerialOs* os = nullptr;
+    for (SerialChannel* channel : channels) {
+        if (channel != nullptr && channel->fd_ >= 0 && count < fds.size()) {
+            fds[count++] = pollfd{channel->fd_, POLLIN, 0};
+            os = os != nullptr ? os : &channel->os_;
+        }
+    }
+    if (os == nullptr) {
         return;
     }
-    lookAhead_.erase(lookAhead_.begin(),
-                     lookAhead_.begin() + static_cast<std::ptrdiff_t>(lookAheadPos_));
-    lookAheadPos_ = 0;
-    lookAhead_.insert(lookAhead_.begin(), data, data + count);
+    const long long deadline = NowMs() + std::max(timeoutMs, 0);
+    for (;;) {
+        errno = 0;
+        const int r =
+            os->PollAll(fds.data(), count, static_cast<int>(std::max(0LL, deadline - NowMs())));
+        if (r >= 0 || errno != EINTR) {
+            return;
+        }
+    }
 }
 
 }  // namespace kelvaro

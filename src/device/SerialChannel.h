@@ -6,10 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 struct termios;
+struct pollfd;
 
 namespace kelvaro {
 
@@ -44,6 +46,8 @@ class SerialOs {
     virtual long Write(int fd, const void* data, std::size_t count);
     // poll() on one descriptor; `revents` receives the returned events.
     virtual int Poll(int fd, short events, short* revents, int timeoutMs);
+    // poll() on several descriptors at once.
+    virtual int PollAll(struct pollfd* fds, std::size_t count, int timeoutMs);
     virtual int Lock(int fd, int operation);                  // flock
     virtual int GetAttr(int fd, struct termios* attr);        // tcgetattr
     virtual int SetAttr(int fd, const struct termios* attr);  // tcsetattr(TCSANOW)
@@ -97,9 +101,20 @@ class SerialChannel {
     std::size_t WriteBytes(const std::uint8_t* data, std::size_t count);
     std::size_t ReadBytes(std::uint8_t* buffer, std::size_t count, int timeoutMs);
     int LastError() const { return lastError_; }
-    // Puts bytes back in front of the look-ahead bytes, so the next read delivers them first
-    // (used to resynchronise a stream after a frame that failed validation).
-    void Unread(const std::uint8_t* data, std::size_t count);
+
+    // Streamed input, read without blocking: TakeAvailable adds whatever the port has received
+    // to the look-ahead bytes (false, with LastError set, once the port has failed; bytes
+    // taken earlier stay), LookAhead shows them and Consume drops the first `count`.
+    bool TakeAvailable();
+    std::span<const std::uint8_t> LookAhead() const;
+    void Consume(std::size_t count);
+    // Waits up to `timeoutMs` for the port to receive something or hang up; false on time-out
+    // (LastError kErrorTimeout) or failure.
+    bool WaitReadable(int timeoutMs);
+    // One wait over several open channels: returns as soon as any of them receives something
+    // or hangs up, or after `timeoutMs`. Null and closed channels are skipped; at most 16 are
+    // watched. The channels must share one OS seam (the first one's is used).
+    static void WaitAnyReadable(std::span<SerialChannel* const> channels, int timeoutMs);
 
     const std::string& PortName() const { return portName_; }
     // The device path the port name maps to ("COM3" -> /dev/ttyS2, anything else unchanged).

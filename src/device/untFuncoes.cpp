@@ -139,74 +139,98 @@ bool ReceiveReply(SerialChannel& channel, DeviceFrame& frame, std::size_t size, 
     return true;
 }
 
+namespace {
+
+struct StreamScan {
+    StreamTake outcome;
+    std::size_t consumed;
+    int code;  // of the first frame
+};
+
+// Judges the bytes at the front of a stream. `final`: no more bytes will come (time-out or
+// failed port), so decide with what is at hand.
+StreamScan ScanStream(std::span<const std::uint8_t> bytes, std::size_t size, bool final,
+                      DeviceFrame& frame) {
+    frame.bytes.fill(0xFF);
+    if (bytes.size() < size && !final) {
+        return {StreamTake::Incomplete, 0, kLinkNoError};
+    }
+    const std::size_t got = std::min(bytes.size(), size);
+    std::memcpy(frame.bytes.data(), bytes.data(), got);
+    const int code = ValidateReply(frame, true, 0);
+    if (code == kLinkNoError) {
+        return {StreamTake::Report, got, code};
+    }
+    // This sample is lost; find where the next valid frame starts. Byte 0 of the failed frame
+    // is dropped and the hunt starts at byte 1, looking no further than kHuntLimit bytes.
+    const std::size_t limit = std::min(bytes.size(), kHuntLimit);
+    for (std::size_t p = 1;; ++p) {
+        while (p < limit && bytes[p] != kFrameStart) {
+            ++p;
+        }
+        if (p >= limit) {  // no start byte among the bytes looked at: they all go
+            if (final || bytes.size() >= kHuntLimit) {
+                return {StreamTake::Damaged, limit, code};
+            }
+            return {StreamTake::Incomplete, 0, code};
+        }
+        if (bytes.size() - p < size) {  // a candidate that cannot be checked yet
+            if (final || p + size > kHuntLimit) {
+                return {StreamTake::Damaged, p, code};  // the next take starts with it
+            }
+            return {StreamTake::Incomplete, 0, code};
+        }
+        if (HuntCandidateValid(&bytes[p], size)) {
+            return {StreamTake::Damaged, p, code};
+        }
+    }
+}
+
+StreamTakeResult TakeStream(SerialChannel& channel, DeviceFrame& frame, std::size_t size,
+                            bool final) {
+    g_linkLastError = kLinkNoError;
+    size = std::min(size, frame.bytes.size());
+    const std::span<const std::uint8_t> bytes = channel.LookAhead();
+    if (bytes.empty() && final) {
+        frame.bytes.fill(0xFF);
+        g_linkLastError = ValidateReply(frame, false, 0);
+        return {StreamTake::Failed};
+    }
+    const StreamScan scan = ScanStream(bytes, size, final, frame);
+    if (scan.outcome == StreamTake::Incomplete) {
+        return {StreamTake::Incomplete};
+    }
+    channel.Consume(scan.consumed);
+    if (scan.outcome == StreamTake::Report) {
+        return {StreamTake::Report};
+    }
+    g_linkLastError = scan.code;
+    return {StreamTake::Damaged, scan.consumed};
+}
+
+}  // namespace
+
+StreamTakeResult TakeStreamedReport(SerialChannel& channel, DeviceFrame& frame, std::size_t size) {
+    bool alive = false;
+    try {
+        alive = channel.TakeAvailable();
+    } catch (...) {
+        alive = false;
+    }
+    return TakeStream(channel, frame, size, !alive);
+}
+
 bool ReceiveStreamedReply(SerialChannel& channel, DeviceFrame& frame, std::size_t size,
                           int timeoutMs) {
-    g_linkLastError = kLinkNoError;
-    frame.bytes.fill(0xFF);
-    size = std::min(size, frame.bytes.size());
-    std::size_t got = 0;
-    bool readOk = false;
     try {
-        got = channel.ReadBytes(frame.bytes.data(), size, timeoutMs);
-        readOk = channel.LastError() == 0;
-    } catch (...) {
-        return false;
-    }
-    const int code = ValidateReply(frame, readOk, 0);
-    if (code == kLinkNoError) {
-        return true;
-    }
-    g_linkLastError = code;
-    const int error = channel.LastError();
-    if (error == SerialChannel::kErrorDisconnected || error == SerialChannel::kErrorNotConnected ||
-        size < 7) {
-        return false;
-    }
-
-    // Resynchronise. This sample is lost; find where the next valid frame starts so that the
-    // next call returns it. Byte 0 of the failed frame is dropped; the hunt starts at byte 1
-    // and looks for a start byte that begins a valid frame of `size` bytes, reading further
-    // bytes as needed. After a read that already failed (silence), nothing more is waited for.
-    try {
-        std::array<std::uint8_t, kHuntLimit> buf{};
-        std::memcpy(buf.data(), frame.bytes.data(), got);
-        std::size_t len = got;
-        bool mayRead = readOk;
-        std::size_t p = 1;
         for (;;) {
-            while (p < len && buf[p] != kFrameStart) {
-                ++p;
+            const StreamTakeResult take = TakeStreamedReport(channel, frame, size);
+            if (take.outcome != StreamTake::Incomplete) {
+                return take.outcome == StreamTake::Report;
             }
-            if (p >= len) {
-                // No start byte among the bytes at hand: they are dropped; look at one more.
-                if (!mayRead || len >= kHuntLimit) {
-                    return false;
-                }
-                std::size_t n = channel.ReadBytes(&buf[len], 1, timeoutMs);
-                if (n == 0) {
-                    return false;
-                }
-                len += n;
-                continue;
+            if (!channel.WaitReadable(timeoutMs)) {
+                return TakeStream(channel, frame, size, true).outcome == StreamTake::Report;
             }
-            if (len - p < size) {
-                const std::size_t need = size - (len - p);
-                if (!mayRead || p + size > kHuntLimit) {
-                    channel.Unread(&buf[p], len - p);  // the next call continues from here
-                    return false;
-                }
-                std::size_t n = channel.ReadBytes(&buf[len], need, timeoutMs);
-                len += n;
-                if (n < need) {
-                    channel.Unread(&buf[p], len - p);
-                    return false;
-                }
-            }
-            if (HuntCandidateValid(&buf[p], size)) {
-                channel.Unread(&buf[p], len - p);
-                return false;
-            }
-            ++p;
         }
     } catch (...) {
         return false;

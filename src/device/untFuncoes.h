@@ -65,12 +65,28 @@ bool ReceiveReply(SerialChannel& channel, DeviceFrame& frame, std::size_t size, 
 // (kLinkNoError = valid; 0..255 otherwise). `readOk` is false when the channel reported an
 // error after the read (it only matters when a function is expected).
 int ValidateReply(const DeviceFrame& frame, bool readOk, std::uint8_t expectedFunction);
-// Like ReceiveReply with expected function 0 for a streamed report, but when validation fails
-// it hunts forward in the received bytes for the next start byte that begins a valid frame,
-// so one lost or extra byte costs one sample rather than every later one: the call whose
-// frame failed returns false (with LinkLastError set by that frame) and leaves the channel
-// positioned at the next valid frame, which the following call returns. The bytes after
-// the frame it returns stay queued in the channel.
+// Streamed reports. A report that fails validation is resynchronised: the link hunts forward
+// in the received bytes for the next start byte that begins a valid frame of the same size,
+// so one lost or extra byte costs one sample rather than every later one. The take that met
+// the damaged frame reports it (with LinkLastError set by that frame) and leaves the channel
+// at the next valid frame, which the following take returns; a damaged take discards at most
+// a few frames' worth of bytes.
+enum class StreamTake {
+    Report,      // a valid report is in `frame`
+    Damaged,     // the next bytes were not a valid report; they are discarded
+    Incomplete,  // not enough bytes yet to decide; nothing discarded
+    Failed,      // the port failed (LastError of the channel says why) and nothing is left
+};
+struct StreamTakeResult {
+    StreamTake outcome;
+    std::size_t discarded = 0;  // bytes dropped by a damaged take
+};
+// Never waits: works on what the port has received so far. Used by the acquisition pass,
+// which waits for all its plates at once.
+StreamTakeResult TakeStreamedReport(SerialChannel& channel, DeviceFrame& frame, std::size_t size);
+// The same for one channel, waiting up to `timeoutMs` for each further byte: true for a valid
+// report; false for a damaged one, a time-out or a failed port. After a time-out the bytes at
+// hand are judged as they are. The bytes after the frame it returns stay queued.
 bool ReceiveStreamedReply(SerialChannel& channel, DeviceFrame& frame, std::size_t size,
                           int timeoutMs);
 // Data bytes 0..2, most significant first.

@@ -181,20 +181,6 @@ TEST(SerialChannel, UnplugDuringAReadFailsPromptlyAndStaysFailed) {
     EXPECT_LT(NowMs() - t0, 500);
 }
 
-TEST(SerialChannel, UnreadPutsBytesInFrontOfTheLookAhead) {
-    Pty pty;
-    ChannelSlot slot;
-    ASSERT_TRUE(OpenPlateChannel(slot, pty.Path(), 4096));
-    pty.Write(Sequence(6, 10));
-    Settle();
-    Bytes buf(3);
-    ASSERT_EQ(slot->ReadBytes(buf.data(), 3, 500), 3u);  // 10 11 12, look-ahead 13 14 15
-    slot->Unread(buf.data() + 1, 2);                     // 11 12 back in front
-    Bytes rest(5);
-    ASSERT_EQ(slot->ReadBytes(rest.data(), 5, 500), 5u);
-    EXPECT_EQ(rest, (Bytes{11, 12, 13, 14, 15}));
-}
-
 TEST(SerialChannel, WritesReachTheDevice) {
     Pty pty;
     ChannelSlot slot;
