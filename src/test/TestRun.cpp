@@ -35,6 +35,15 @@ std::string Quoted(const std::string& text) {
     return "'" + text.substr(0, cut) + "...'";
 }
 
+// A plate's next report is waited for this long after its last valid one: several frames at
+// the slowest rate, and the burst delay of a USB adapter. A plate quiet for longer no longer
+// holds up the others.
+constexpr auto kReportWait = std::chrono::milliseconds(kStreamTimeoutMs);
+// A plate without a valid report for this long, or that sent this many reports' worth of bytes
+// without one, is lost as an unplugged one is.
+constexpr auto kSilenceLimit = 2 * kReportWait;
+constexpr std::size_t kGarbageLimit = 6 * kSampleReplySize;
+
 }  // namespace
 
 TestRun::TestRun(StationState& state, Dialogs& dialogs, ProgressView& progress, TestRunView& view,
@@ -157,6 +166,11 @@ void TestRun::Iniciar() {
     }
     view_.SetStartButtonCaption(kParar);
     LimparAmostras();
+    const auto now = Clock::now();
+    for (StreamWatch& watch : watch_) {
+        watch = StreamWatch{now, 0};
+    }
+    lost_ = {};
     view_.StartIdlePass();
     testeRodando_ = true;
 }
@@ -203,29 +217,89 @@ void TestRun::LerAmostras() {
     view_.SetStatusText(" Amostras: " + std::to_string(state_.NumAmostras), false);
     SampleRecord& record = (*state_.Amostras)[static_cast<std::size_t>(state_.NumAmostras - 1)];
 
-    bool plateLost = false;
-    for (int p = 1; p <= kPlateCount; ++p) {
-        const auto i = static_cast<std::size_t>(p - 1);
-        if (!state_.PlacaAtiva[i]) {
-            continue;
+    // The plates whose report this pass still needs; all of them are waited for together.
+    std::array<SerialChannel*, kPlateCount> waiting{};
+    for (std::size_t i = 0; i < waiting.size(); ++i) {
+        if (state_.PlacaAtiva[i]) {
+            ChannelSlot& slot = state_.PlateChannel[i];
+            state_.PlacaOk[i] = SlotConnected(slot);
+            waiting[i] = state_.PlacaOk[i] ? slot.get() : nullptr;
         }
-        ChannelSlot& slot = state_.Slot(p);
-        bool ok = SlotConnected(slot);
-        if (ok) {
+    }
+    const auto passStart = Clock::now();
+    bool delivered = false;  // some plate moved on in this pass
+    for (;;) {
+        const auto now = Clock::now();
+        bool anyWaiting = false;
+        for (std::size_t i = 0; i < waiting.size(); ++i) {
+            if (waiting[i] == nullptr) {
+                continue;
+            }
+            SerialChannel& channel = *waiting[i];
             DeviceFrame frame;
             // A frame that fails validation is resynchronised on the next start byte, so a
             // lost or extra byte costs this sample only.
-            if (ReceiveStreamedReply(*slot, frame, kSampleReplySize, kStreamTimeoutMs)) {
-                record[i] = static_cast<double>(DecodeReading(frame));
-            } else if (slot->LastError() == SerialChannel::kErrorDisconnected) {
-                // An unplugged adapter leaves the descriptor open but dead; releasing it makes
-                // the loss visible now instead of waiting 250 ms on every later pass.
-                slot->Release();
-                ok = false;
+            const StreamTakeResult take = TakeStreamedReport(channel, frame, kSampleReplySize);
+            switch (take.outcome) {
+                case StreamTake::Report:
+                    record[i] = static_cast<double>(DecodeReading(frame));
+                    watch_[i] = StreamWatch{now, 0};
+                    break;
+                case StreamTake::Damaged:
+                    watch_[i].garbage += take.discarded;
+                    break;
+                case StreamTake::Failed:
+                    if (channel.LastError() == SerialChannel::kErrorDisconnected) {
+                        // An unplugged adapter leaves the descriptor open but dead; releasing
+                        // it makes the loss visible now.
+                        channel.Release();
+                        state_.PlacaOk[i] = false;
+                    }
+                    break;
+                case StreamTake::Incomplete:
+                    anyWaiting = true;
+                    continue;
+            }
+            waiting[i] = nullptr;
+            delivered = true;
+        }
+        if (!anyWaiting) {
+            break;
+        }
+        // A plate that reported lately is waited for: its next report is on its way. One that
+        // has been quiet longer is not, while the others move the run on, so it never slows
+        // them; when none moves, the pass waits as long as a report may take, but no longer
+        // than the moment a plate would be lost.
+        auto until = passStart;
+        auto lostAt = Clock::time_point::max();
+        for (std::size_t i = 0; i < waiting.size(); ++i) {
+            if (waiting[i] != nullptr) {
+                until = std::max(until, watch_[i].lastReport + kReportWait);
+                lostAt = std::min(lostAt, watch_[i].lastReport + kSilenceLimit);
             }
         }
-        state_.PlacaOk[i] = ok;
-        plateLost = plateLost || !ok;
+        if (until <= now && !delivered) {
+            until = std::min(passStart + kReportWait, lostAt);
+        }
+        if (until <= now) {
+            break;
+        }
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(until - now);
+        SerialChannel::WaitAnyReadable(waiting, static_cast<int>(wait.count()));
+    }
+
+    const auto end = Clock::now();
+    bool plateLost = false;
+    for (std::size_t i = 0; i < watch_.size(); ++i) {
+        if (!state_.PlacaAtiva[i]) {
+            continue;
+        }
+        if (state_.PlacaOk[i] &&
+            (end - watch_[i].lastReport >= kSilenceLimit || watch_[i].garbage > kGarbageLimit)) {
+            state_.PlacaOk[i] = false;
+        }
+        lost_[i] = !state_.PlacaOk[i];
+        plateLost = plateLost || lost_[i];
     }
 
     if (view_.EscapeHeld() || state_.NumAmostras >= kMaxSamples || plateLost) {
@@ -252,8 +326,25 @@ bool TestRun::PararTeste() {
     view_.StopIdlePass();
     PararPlacas();
     DesenharGrafico();
+    // After the drawing, so the operator sees what was kept, and before the save question.
+    ReportLostPlates();
     ExportarTeste(state_, dialogs_, progress_, exportFolder_);
     return true;
+}
+
+void TestRun::ReportLostPlates() {
+    std::string text;
+    for (int p = 1; p <= kPlateCount; ++p) {
+        const auto i = static_cast<std::size_t>(p - 1);
+        if (lost_[i]) {
+            text += PlateText("\rA Placa ", p, " parou de responder (porta ") +
+                    state_.PortaPlaca[i] + ").";
+        }
+    }
+    lost_ = {};
+    if (!text.empty()) {
+        ReportError(dialogs_, "O teste foi interrompido." + text);
+    }
 }
 
 bool TestRun::ReadCalibration() {

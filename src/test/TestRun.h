@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <string>
 
 #include "station/Dialogs.h"
@@ -19,7 +20,9 @@ class TestRun {
 
     // Start-up when the caption is " Iniciar", stop otherwise.
     void btIniciarClick();
-    // One acquisition pass; called on every idle turn while the run is on.
+    // One acquisition pass; called on every idle turn while the run is on. It takes one report
+    // from every active plate, waiting for all of them together, and stops the run when a
+    // plate is gone: unplugged, silent, or sending nothing but garbage.
     void LerAmostras();
 
     bool TesteRodando() const { return testeRodando_; }
@@ -52,6 +55,15 @@ class TestRun {
     void FalhaNaPartida(const std::string& message);
     // DTR low, Stop and close for every active plate's channel.
     void PararPlacas();
+    // Tells the operator which plates the last run lost, once.
+    void ReportLostPlates();
+
+    using Clock = std::chrono::steady_clock;
+    // What the pass remembers of each plate's stream from one pass to the next.
+    struct StreamWatch {
+        Clock::time_point lastReport;  // the last valid report, or the start of the run
+        std::size_t garbage = 0;       // bytes discarded since then
+    };
 
     StationState& state_;
     Dialogs& dialogs_;
@@ -60,6 +72,8 @@ class TestRun {
     std::string exportFolder_;
     std::array<Calibration, kPlateCount> calibration_{};
     bool testeRodando_ = false;
+    std::array<StreamWatch, kPlateCount> watch_{};
+    std::array<bool, kPlateCount> lost_{};
 };
 
 }  // namespace kelvaro

@@ -15,6 +15,7 @@
 #include <QListWidget>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -77,7 +78,38 @@ class FaultTest : public ::testing::Test {
 
 // --- Plates ------------------------------------------------------------------------------
 
-TEST_F(FaultTest, PlateUnpluggedDuringARunStopsItKeepsEverySampleAndSavesThem) {
+struct LostPlate {
+    const char* name;
+    std::vector<int> plates;  // the plates that go
+    sim::Fault fault;
+    int minimumMs;  // a silent plate is given about half a second
+};
+
+class PlateLostDuringARun : public FaultTest, public ::testing::WithParamInterface<LostPlate> {
+  protected:
+    // The plate's readings run on without a gap or a repeat, then stay empty to the end.
+    ::testing::AssertionResult ConsecutiveThenEmpty(int plate, int n, int from) const {
+        int z = 1;
+        while (z < n && station.Sample(z, plate) != 0) {
+            ++z;
+        }
+        if (z < from) {
+            return ::testing::AssertionFailure() << "plate " << plate << " empty at " << z;
+        }
+        for (int r = z; r < n; ++r) {
+            if (station.Sample(r, plate) != 0) {
+                return ::testing::AssertionFailure() << "plate " << plate << " record " << r;
+            }
+        }
+        return Consecutive(plate, 0, z);
+    }
+};
+
+// A plate unplugged, silent, or sending nothing but garbage stops the run about half a second
+// later at most; the others are not slowed and lose nothing, the operator is told which plate
+// stopped answering, and the save follows with every sample taken.
+TEST_P(PlateLostDuringARun, StopsItNamesThePlateAndKeepsEverySample) {
+    const LostPlate& c = GetParam();
     TfrmPrincipal& window = StartRunning();
     auto& dialogs = station.dialogs;
     dialogs.answers = {DialogResult::Yes};
@@ -85,33 +117,71 @@ TEST_F(FaultTest, PlateUnpluggedDuringARunStopsItKeepsEverySampleAndSavesThem) {
     dialogs.saveFiles = {path};
     ASSERT_GE(station.RunUntil(150), 150);
 
-    station.Plate(2).Unplug();
+    const int before = window.State().NumAmostras;
+    const auto start = std::chrono::steady_clock::now();
+    for (int plate : c.plates) {
+        station.Plate(plate).Inject(c.fault);
+    }
     station.RunUntil(kMaxSamples, 3000);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
 
     ExpectIdleAndUsable(window);
+    EXPECT_LT(ms, 1000);
+    EXPECT_GE(ms, c.minimumMs);
     const int n = window.State().NumAmostras;
     EXPECT_EQ(window.lbAmostras->text().toStdString(), " Amostras: " + std::to_string(n));
-    EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{
-                                   "Clique em OK para Inicar o Teste!", "Deseja salvar o teste?",
-                                   "O exportação para o Excel foi concluída com sucesso"}));
-    for (int plate : {1, 3, 4}) {
-        EXPECT_TRUE(Consecutive(plate, 0, n));
-        EXPECT_TRUE(station.Plate(plate).WaitForRequests(kFnStop, 1, 1000)) << plate;
+    std::string told = "O teste foi interrompido.";
+    for (int plate : c.plates) {
+        told += "\rA Placa " + std::to_string(plate) + " parou de responder (porta " +
+                station.Port(plate) + ").";
     }
-    // The lost plate's readings up to the loss; the pass that met it left its field empty.
-    EXPECT_TRUE(Consecutive(2, 0, n - 1));
-    EXPECT_EQ(station.Sample(n - 1, 2), 0.0);
+    EXPECT_EQ(dialogs.Texts(),
+              (std::vector<std::string>{"Clique em OK para Inicar o Teste!", told,
+                                        "Deseja salvar o teste?",
+                                        "O exportação para o Excel foi concluída com sucesso"}));
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        if (std::find(c.plates.begin(), c.plates.end(), plate) != c.plates.end()) {
+            EXPECT_TRUE(ConsecutiveThenEmpty(plate, n, before));
+            continue;
+        }
+        EXPECT_TRUE(Consecutive(plate, 0, n));
+        // Read as fast as it streamed: what it sent before the Stop is (nearly) all recorded.
+        ASSERT_TRUE(station.Plate(plate).WaitForRequests(kFnStop, 1, 1000)) << plate;
+        EXPECT_LE(static_cast<double>(station.Plate(plate).ReportsSent()) - 1 -
+                      station.Sample(n - 1, plate),
+                  30.0)
+            << plate;
+    }
     const std::string saved = ReadFileBytes(path);
     EXPECT_EQ(testing::Lines(saved).size(), 10u + static_cast<std::size_t>(n));
 
-    // The next start-up names the plate that is gone, and the saved test stays as it was.
+    // The next start-up fails on the first of them (to connect, identify or configure, as
+    // the fault allows), and the saved test stays as it was.
     dialogs.messages.clear();
     window.btIniciarClick();
-    ExpectReport("Falha ao Conectar a Placa 2: " + station.Port(2) + ".");
+    const int first = c.plates.front();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    const std::string& report = dialogs.Last().text;
+    EXPECT_TRUE(report.starts_with("Falha ao ")) << report;
+    EXPECT_TRUE(
+        report.ends_with(" a Placa " + std::to_string(first) + ": " + station.Port(first) + "."))
+        << report;
+    EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);
     EXPECT_EQ(window.lbAmostras->text(), QStringLiteral(" ..."));
     ExpectIdleAndUsable(window);
     EXPECT_EQ(ReadFileBytes(path), saved);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, PlateLostDuringARun,
+    ::testing::Values(LostPlate{"Unplugged", {2}, {sim::FaultKind::Unplug}, 0},
+                      LostPlate{"Silent", {2}, {sim::FaultKind::Silence, 0}, 400},
+                      LostPlate{"AllSilent", {1, 2, 3, 4}, {sim::FaultKind::Silence, 0}, 400},
+                      LostPlate{"Garbage", {3}, {sim::FaultKind::Garbage, 0}, 0},
+                      LostPlate{"Flood", {4}, {sim::FaultKind::Flood, 0}, 0}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 struct Garble {
     const char* name;
