@@ -24,7 +24,9 @@ class BenchDialogs : public Dialogs {
         if (buttons == DialogButtons::YesNo) {
             return DialogResult::No;
         }
-        std::fprintf(stderr, "message: %s\n", text.c_str());
+        std::string line = text;
+        std::replace(line.begin(), line.end(), '\r', ' ');
+        std::fprintf(stderr, "message: %s\n", line.c_str());
         return DialogResult::Ok;
     }
     std::string InputBox(const std::string&, const std::string&, const std::string& initial,
@@ -69,8 +71,12 @@ class BenchView : public TestRunView {
     void HabilitarBotoes(bool) override {}
     void StartIdlePass() override { timer_.start(); }
     void StopIdlePass() override { timer_.stop(); }
-    bool EscapeHeld() override { return state_.NumAmostras >= samples_; }
+    bool EscapeHeld() override {
+        return state_.NumAmostras >= samples_ || (escapeFrom && Clock::now() >= *escapeFrom);
+    }
     ChartSink& Chart() override { return chart_; }
+
+    std::optional<Clock::time_point> escapeFrom;
 
   private:
     QTimer& timer_;
@@ -92,10 +98,15 @@ std::optional<int> SamplesArgument(int argc, char** argv) {
     return samples;
 }
 
-FrameCheck CheckFrames(const StationState& state) {
+FrameCheck CheckFrames(const StationState& state, std::array<bool, kPlateCount> plates,
+                       int records) {
     FrameCheck check;
+    const int end = records < 0 ? state.NumAmostras : std::min(records, state.NumAmostras);
     for (std::size_t p = 0; p < kPlateCount; ++p) {
-        for (int k = 1; k < state.NumAmostras; ++k) {
+        if (!plates[p]) {
+            continue;
+        }
+        for (int k = 1; k < end; ++k) {
             const double step = (*state.Amostras)[static_cast<std::size_t>(k)][p] -
                                 (*state.Amostras)[static_cast<std::size_t>(k - 1)][p];
             if (step > 1) {
@@ -180,8 +191,13 @@ void BenchStation::IdlePass() {
     QCoreApplication::quit();
 }
 
+void BenchStation::HoldEscapeFrom(Clock::time_point when) {
+    view_->escapeFrom = when;
+}
+
 bool BenchStation::RunTest(const std::function<void()>& afterStart) {
     timing_ = PassTiming{};
+    view_->escapeFrom.reset();
     bool started = false;
     QTimer::singleShot(0, [&] {
         run_->btIniciarClick();

@@ -32,12 +32,15 @@ inline constexpr int kFrequency = 600;
 // when it is out of range.
 std::optional<int> SamplesArgument(int argc, char** argv);
 
-// Frames lost and frames repeated or out of order, read from the counter each plate sends.
+// Frames lost and frames repeated or out of order, read from the counter each plate sends, over
+// the records before `records` (all of them when negative) of the plates in `plates`.
 struct FrameCheck {
     std::uint64_t lost = 0;
     std::uint64_t repeated = 0;
 };
-FrameCheck CheckFrames(const StationState& state);
+FrameCheck CheckFrames(const StationState& state,
+                       std::array<bool, kPlateCount> plates = {true, true, true, true},
+                       int records = -1);
 
 // Timing of the idle passes of the last run.
 struct PassTiming {
@@ -68,6 +71,10 @@ class BenchStation {
     const StationState& State() const { return state_; }
     const PassTiming& Timing() const { return timing_; }
     std::array<std::uint64_t, kPlateCount> ReportsSent() const;
+    sim::VirtualPlate& Plate(int n) { return *plates_.at(static_cast<std::size_t>(n - 1)); }
+    // Escape counts as held from `when` on, in this run only: a cap for a run that might not
+    // stop by itself.
+    void HoldEscapeFrom(Clock::time_point when);
 
   private:
     explicit BenchStation(std::string folder);
