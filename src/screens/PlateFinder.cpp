@@ -1,8 +1,6 @@
 #include "screens/PlateFinder.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 #include <utility>
 
 #include "settings/SettingsStore.h"
@@ -15,22 +13,13 @@ char LowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-void RealSleep(int milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
 }  // namespace
 
-PlateFinder::PlateFinder(StationState& state, PlateFinderView& view, Dialogs& dialogs,
-                         SleepFunction sleep, SerialOs& os)
-    : state_(state),
-      view_(view),
-      dialogs_(dialogs),
-      sleep_(sleep ? std::move(sleep) : SleepFunction(RealSleep)),
-      os_(os) {}
+PlateFinder::PlateFinder(StationState& state, PlateFinderView& view, Dialogs& dialogs, SerialOs& os)
+    : state_(state), view_(view), dialogs_(dialogs), os_(os) {}
 
 PlateFinder::~PlateFinder() {
-    CloseChannel(probe_);
+    Abort();
 }
 
 void PlateFinder::SortPortNames(std::vector<std::string>& names) {
@@ -50,10 +39,10 @@ void PlateFinder::SortPortNames(std::vector<std::string>& names) {
 }
 
 void PlateFinder::Refresh() {
-    // The blink tells the operator the window is alive before a scan blocks it for seconds.
+    // The blink tells the operator the station is alive while plates are being looked for.
     view_.ShowStatus1Now(
         std::string(view_.Status1() == kStatusWaiting ? kStatusUpdating : kStatusWaiting));
-    if (buscaEmAndamento_) {
+    if (PassRunning()) {
         return;
     }
 
@@ -78,9 +67,211 @@ void PlateFinder::Refresh() {
     view_.ShowPorts(shown);
     view_.SetRefreshInterval(kRefreshMs);
 
+    // One scan serves every ticked plate still to be found: their old channels are closed
+    // first, so a plate still on its old port is found there again.
+    bool scan = false;
     for (int plate = 1; plate <= kPlateCount; ++plate) {
-        CheckPlate(plate);
+        if (view_.PlateTicked(plate) && !state_.PlacaEncontrada[plate - 1] &&
+            !OthersFoundLeaveNoPort(plate)) {
+            CloseChannel(state_.Slot(plate));
+            scan = true;
+        }
     }
+    if (scan) {
+        StartScan();
+    } else {
+        StartChecks();
+    }
+}
+
+void PlateFinder::Step() {
+    switch (phase_) {
+        case Phase::Idle:
+        case Phase::Storing:
+            return;
+        case Phase::ProbeLineLow:
+            for (Probe& probe : probes_) {
+                PurgeChannel(probe.slot);
+            }
+            phase_ = Phase::ProbePurged;
+            view_.ScheduleStep(kProbeSettleMs);
+            return;
+        case Phase::ProbePurged:
+            AskProbes();
+            return;
+        case Phase::ProbeReplies: {
+            bool waiting = false;
+            for (Probe& probe : probes_) {
+                waiting = StillWaiting(probe.identify) || waiting;
+            }
+            if (waiting) {
+                view_.ScheduleStep(kReplyPollMs);
+            } else {
+                TakeAnsweringPorts();
+            }
+            return;
+        }
+        case Phase::TakeSettle:
+            for (int plate : taken_) {
+                ChannelSlot& slot = state_.Slot(plate);
+                PurgeChannel(slot);
+                if (slot) {
+                    slot->SetDTR(true);
+                }
+            }
+            taken_.clear();
+            FinishScan();
+            return;
+        case Phase::Checks: {
+            bool waiting = false;
+            for (auto& check : checks_) {
+                waiting = StillWaiting(check) || waiting;
+            }
+            if (waiting) {
+                view_.ScheduleStep(kReplyPollMs);
+            } else {
+                DecideChecks();
+            }
+            return;
+        }
+    }
+}
+
+void PlateFinder::Abort() {
+    for (auto& check : checks_) {
+        check.reset();
+    }
+    ReleaseProbes();
+    taken_.clear();
+    buscaEmAndamento_ = false;
+    phase_ = Phase::Idle;
+}
+
+bool PlateFinder::StillWaiting(std::optional<PendingExchange>& exchange) {
+    return exchange && exchange->Poll() == PendingExchange::State::Waiting;
+}
+
+void PlateFinder::StartScan() {
+    buscaEmAndamento_ = true;
+    probes_.clear();
+    if (AnyTicked() && state_.NumPortas > 0 && !AllFound()) {
+        for (const std::string& port : state_.ListaPortas) {
+            if (HeldByFoundPlate(port)) {
+                continue;
+            }
+            Probe probe{port, nullptr, std::nullopt};
+            // A port another program holds fails here on its exclusive lock: skipped, tried
+            // again next scan.
+            if (!OpenPlateChannel(probe.slot, port, kFinderQueueSize, os_)) {
+                continue;
+            }
+            probe.slot->SetDTR(false);
+            probes_.push_back(std::move(probe));
+        }
+    }
+    if (probes_.empty()) {
+        FinishScan();
+        return;
+    }
+    phase_ = Phase::ProbeLineLow;
+    view_.ScheduleStep(kProbeSettleMs);
+}
+
+void PlateFinder::AskProbes() {
+    for (Probe& probe : probes_) {
+        probe.slot->SetDTR(true);
+        probe.identify.emplace(*probe.slot, kIdentify, kIdentifyReplySize, kProbeTimeoutMs,
+                               kFnIdentify);
+    }
+    phase_ = Phase::ProbeReplies;
+    Step();
+}
+
+void PlateFinder::TakeAnsweringPorts() {
+    for (Probe& probe : probes_) {
+        if (AllFound()) {
+            break;
+        }
+        const bool answered =
+            probe.identify && probe.identify->Current() == PendingExchange::State::Valid;
+        // A device of a model the station does not accept is no plate: its port is neither
+        // given a plate number nor stored, and it is probed again by the next scan.
+        if (!answered || !ModelCodeAccepted(probe.identify->Reply().Data(0))) {
+            continue;
+        }
+        probe.identify.reset();
+        CloseChannel(probe.slot);
+        const auto notFound =
+            std::find(state_.PlacaEncontrada.begin(), state_.PlacaEncontrada.end(), false);
+        const int plate = static_cast<int>(notFound - state_.PlacaEncontrada.begin()) + 1;
+        if (!OpenPlateChannel(state_.Slot(plate), probe.port, kFinderQueueSize, os_)) {
+            continue;
+        }
+        state_.PortaPlaca[plate - 1] = probe.port;
+        state_.PlacaEncontrada[plate - 1] = true;
+        taken_.push_back(plate);
+    }
+    ReleaseProbes();
+    if (taken_.empty()) {
+        FinishScan();
+        return;
+    }
+    phase_ = Phase::TakeSettle;
+    view_.ScheduleStep(kTakeSettleMs);
+}
+
+void PlateFinder::FinishScan() {
+    // The failure box of a save runs events: the pass stays running meanwhile, so a tick only
+    // blinks, and a pass aborted while the box was open is not taken up again.
+    phase_ = Phase::Storing;
+    StoreFoundPorts();
+    if (!buscaEmAndamento_) {
+        return;
+    }
+    buscaEmAndamento_ = false;
+    StartChecks();
+}
+
+void PlateFinder::StartChecks() {
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        auto& check = checks_.at(plate - 1);
+        check.reset();
+        ChannelSlot& slot = state_.Slot(plate);
+        if (view_.PlateTicked(plate) && SlotConnected(slot)) {
+            check.emplace(*slot, kIdentify, kIdentifyReplySize, kReplyTimeoutMs, kFnIdentify);
+        }
+    }
+    phase_ = Phase::Checks;
+    Step();
+}
+
+void PlateFinder::DecideChecks() {
+    // In plate order: a plate that fails its check frees its port for the count of the
+    // plates after it.
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        const int index = plate - 1;
+        if (!view_.PlateTicked(plate)) {
+            view_.ShowPlateStatus(plate, std::string(kPlateNotSelected));
+            falhasPlaca_[index] = 0;
+            continue;
+        }
+        if (!OthersFoundLeaveNoPort(plate) && PassedCheck(plate)) {
+            falhasPlaca_[index] = 0;
+            view_.ShowPlateStatus(
+                plate, std::string(kPlateFoundOnPort) + PortDisplayName(state_.PortaPlaca[index]));
+        } else {
+            Fail(plate);
+        }
+        if (falhasPlaca_[index] > 0) {
+            // The channel stays in its slot; the next pass closes it before scanning again.
+            state_.PlacaEncontrada[index] = false;
+            view_.ShowPlateStatus(plate, std::string(kPlateNotFound));
+        }
+    }
+    for (auto& check : checks_) {
+        check.reset();
+    }
+    phase_ = Phase::Idle;
 }
 
 void PlateFinder::Fail(int plate) {
@@ -91,55 +282,25 @@ void PlateFinder::Fail(int plate) {
     }
 }
 
-void PlateFinder::CheckPlate(int plate) {
-    const int index = plate - 1;
-    if (!view_.PlateTicked(plate)) {
-        view_.ShowPlateStatus(plate, std::string(kPlateNotSelected));
-        falhasPlaca_[index] = 0;
-        return;
-    }
-
+bool PlateFinder::OthersFoundLeaveNoPort(int plate) const {
     int othersFound = 0;
     for (int other = 1; other <= kPlateCount; ++other) {
         if (other != plate && view_.PlateTicked(other) && state_.PlacaEncontrada[other - 1]) {
             ++othersFound;
         }
     }
-    if (othersFound >= state_.NumPortas) {
-        // Every port is taken by another selected plate: nothing is left to probe for this one.
-        Fail(plate);
-    } else {
-        if (!state_.PlacaEncontrada[index]) {
-            CloseChannel(state_.Slot(plate));
-            ProcurarPlacas();
-        }
-        if (PassesCheck(plate)) {
-            falhasPlaca_[index] = 0;
-            view_.ShowPlateStatus(
-                plate, std::string(kPlateFoundOnPort) + PortDisplayName(state_.PortaPlaca[index]));
-        } else {
-            Fail(plate);
-        }
-    }
-
-    if (falhasPlaca_[index] > 0) {
-        // The channel stays in its slot; the next tick closes it before scanning again.
-        state_.PlacaEncontrada[index] = false;
-        view_.ShowPlateStatus(plate, std::string(kPlateNotFound));
-    }
+    return othersFound >= state_.NumPortas;
 }
 
-bool PlateFinder::PassesCheck(int plate) {
-    ChannelSlot& slot = state_.Slot(plate);
-    if (!SlotConnected(slot)) {
-        return false;
-    }
-    std::uint8_t model = 0;
-    if (!IdentifyPlate(*slot, kReplyTimeoutMs, &model)) {
+bool PlateFinder::PassedCheck(int plate) const {
+    const auto& check = checks_.at(plate - 1);
+    // A plate ticked while the pass ran was not asked: it is looked for by the next pass.
+    if (!check || check->Current() != PendingExchange::State::Valid ||
+        !SlotConnected(state_.Slot(plate))) {
         return false;
     }
     // The station only runs on systems new enough for the model-code check to apply.
-    return ModelCodeAccepted(model);
+    return ModelCodeAccepted(check->Reply().Data(0));
 }
 
 bool PlateFinder::AnyTicked() const {
@@ -165,54 +326,16 @@ bool PlateFinder::HeldByFoundPlate(const std::string& port) const {
     return false;
 }
 
-bool PlateFinder::ProbePort(const std::string& port) {
-    // A port another program holds fails here on its exclusive lock: skipped, tried next scan.
-    if (!OpenPlateChannel(probe_, port, kFinderQueueSize, os_)) {
-        return false;
-    }
-    probe_->SetDTR(false);
-    sleep_(kProbeSettleMs);
-    PurgeChannel(probe_);
-    sleep_(kProbeSettleMs);
-    probe_->SetDTR(true);
-    // A port that does not answer keeps its channel in the probe slot until the next open.
-    return IdentifyPlate(*probe_, kProbeTimeoutMs);
-}
-
-void PlateFinder::TakePort(const std::string& port) {
-    CloseChannel(probe_);
-    const auto notFound =
-        std::find(state_.PlacaEncontrada.begin(), state_.PlacaEncontrada.end(), false);
-    const int plate = static_cast<int>(notFound - state_.PlacaEncontrada.begin()) + 1;
-    ChannelSlot& slot = state_.Slot(plate);
-    if (!OpenPlateChannel(slot, port, kFinderQueueSize, os_)) {
-        return;
-    }
-    state_.PortaPlaca[plate - 1] = port;
-    sleep_(kTakeSettleMs);
-    PurgeChannel(slot);
-    state_.PlacaEncontrada[plate - 1] = true;
-    slot->SetDTR(true);
-}
-
-void PlateFinder::ProcurarPlacas() {
-    buscaEmAndamento_ = true;
-    if (AnyTicked() && state_.NumPortas > 0) {
-        for (const std::string& port : state_.ListaPortas) {
-            if (AllFound()) {
-                break;
-            }
-            if (HeldByFoundPlate(port)) {
-                continue;
-            }
-            if (ProbePort(port)) {
-                TakePort(port);
-            }
+void PlateFinder::ReleaseProbes() {
+    for (Probe& probe : probes_) {
+        probe.identify.reset();
+        if (probe.slot) {
+            // Nothing is sent to a port that did not answer: it may be no plate at all.
+            probe.slot->Release();
+            probe.slot.reset();
         }
     }
-    StoreFoundPorts();
-    CloseChannel(probe_);
-    buscaEmAndamento_ = false;
+    probes_.clear();
 }
 
 void PlateFinder::StoreFoundPorts() {

@@ -1,14 +1,17 @@
 // The communication screen's refresh pass without widgets: lists the serial ports, probes the
 // ports no found plate holds, numbers the plates found and checks every found plate again.
+// The pass never waits on a plate: it asks its screen to call it back when a wait is over, and
+// all the ports it probes (and all the plates it checks) answer at the same time.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "device/PendingExchange.h"
 #include "device/untFuncoes.h"
 #include "station/Dialogs.h"
 #include "station/StationState.h"
@@ -32,6 +35,8 @@ inline constexpr int kFinderQueueSize = 8192;
 inline constexpr int kProbeSettleMs = 200;
 // Wait after opening a found port for its plate, before the purge.
 inline constexpr int kTakeSettleMs = 100;
+// How often a pass looks for the replies of the plates it asked.
+inline constexpr int kReplyPollMs = 10;
 
 // What the refresh pass needs of its screen. Plate numbers are 1..4.
 class PlateFinderView {
@@ -45,26 +50,30 @@ class PlateFinderView {
     virtual bool PlateTicked(int plate) const = 0;
     virtual void ShowPorts(const std::vector<std::string>& ports) = 0;
     virtual void SetRefreshInterval(int milliseconds) = 0;
+    // Asks for PlateFinder::Step to be called once, `milliseconds` from now.
+    virtual void ScheduleStep(int milliseconds) = 0;
 };
 
 class PlateFinder {
   public:
-    using SleepFunction = std::function<void(int milliseconds)>;
-
-    // `sleep` defaults to a real wait; `os` is the serial seam every channel opened here uses
-    // and must outlive the station's plate channels.
+    // `os` is the serial seam every channel opened here uses and must outlive the station's
+    // plate channels.
     PlateFinder(StationState& state, PlateFinderView& view, Dialogs& dialogs,
-                SleepFunction sleep = {}, SerialOs& os = SerialOs::System());
-    ~PlateFinder();  // releases the probe slot
+                SerialOs& os = SerialOs::System());
+    ~PlateFinder();  // releases the ports being probed
     PlateFinder(const PlateFinder&) = delete;
     PlateFinder& operator=(const PlateFinder&) = delete;
 
-    // One timer tick.
+    // One timer tick: starts a refresh pass, or only blinks while one is still running.
     void Refresh();
-    // The port scan: probes the listed ports and gives every answering one to the lowest plate
-    // number not yet found, then stores the ports of the found plates.
-    void ProcurarPlacas();
+    // Goes on with the running pass once the wait it scheduled is over.
+    void Step();
+    // Ends a running pass at once (the screen is closing): the ports being probed are released
+    // and no plate's status changes.
+    void Abort();
 
+    bool PassRunning() const { return phase_ != Phase::Idle; }
+    // The port scan of the running pass has not finished.
     bool BuscaEmAndamento() const { return buscaEmAndamento_; }
     std::uint8_t FalhasPlaca(int plate) const { return falhasPlaca_.at(plate - 1); }
 
@@ -72,22 +81,41 @@ class PlateFinder {
     static void SortPortNames(std::vector<std::string>& names);
 
   private:
-    void CheckPlate(int plate);
-    bool PassesCheck(int plate);
+    enum class Phase { Idle, ProbeLineLow, ProbePurged, ProbeReplies, TakeSettle, Storing, Checks };
+    struct Probe {
+        std::string port;
+        ChannelSlot slot;
+        std::optional<PendingExchange> identify;
+    };
+
+    // The scan: every port that no found plate holds is probed at once, and each answering
+    // plate of an accepted model goes to the lowest plate number not yet found.
+    void StartScan();
+    void AskProbes();
+    void TakeAnsweringPorts();
+    void FinishScan();
+    // The check of every ticked plate's channel, all plates asked at once.
+    void StartChecks();
+    void DecideChecks();
+    // Takes the replies that have arrived; true while any exchange still waits for its own.
+    static bool StillWaiting(std::optional<PendingExchange>& exchange);
+    bool OthersFoundLeaveNoPort(int plate) const;
+    bool PassedCheck(int plate) const;
     bool AnyTicked() const;
     bool AllFound() const;
     bool HeldByFoundPlate(const std::string& port) const;
-    bool ProbePort(const std::string& port);
-    void TakePort(const std::string& port);
+    void ReleaseProbes();
     void StoreFoundPorts();
     void Fail(int plate);
 
     StationState& state_;
     PlateFinderView& view_;
     Dialogs& dialogs_;
-    SleepFunction sleep_;
     SerialOs& os_;
-    ChannelSlot probe_;
+    Phase phase_ = Phase::Idle;
+    std::vector<Probe> probes_;
+    std::vector<int> taken_;
+    std::array<std::optional<PendingExchange>, kPlateCount> checks_;
     std::array<std::uint8_t, kPlateCount> falhasPlaca_{};
     bool buscaEmAndamento_ = false;
     // A failed save is told once, not on every scan, until a save succeeds again.

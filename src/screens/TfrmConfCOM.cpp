@@ -94,6 +94,11 @@ TfrmConfCOM::TfrmConfCOM(StationState& state, Dialogs& dialogs, QWidget* mainWin
     tmComunicacao->setInterval(kFirstRefreshMs);
     connect(tmComunicacao, &QTimer::timeout, this, [this] { tmComunicacaoTimer(); });
     tmComunicacao->start();
+
+    tmPasso = new QTimer(this);
+    tmPasso->setObjectName(QStringLiteral("tmPasso"));
+    tmPasso->setSingleShot(true);
+    connect(tmPasso, &QTimer::timeout, this, [this] { finder_.Step(); });
 }
 
 TfrmConfCOM::~TfrmConfCOM() = default;
@@ -199,8 +204,11 @@ void TfrmConfCOM::btVoltarClick() {
 }
 
 void TfrmConfCOM::FormClose() {
-    // No pass may start once the screen is on its way out (a message box below runs events).
+    // No pass may start or go on once the screen is on its way out (a message box below runs
+    // events), and the ports being probed are let go.
     tmComunicacao->stop();
+    tmPasso->stop();
+    finder_.Abort();
     if (mainWindow_ != nullptr) {
         WindowHandOver::OnClose(this, mainWindow_);
     }
@@ -251,6 +259,10 @@ void TfrmConfCOM::ShowPorts(const std::vector<std::string>& ports) {
 
 void TfrmConfCOM::SetRefreshInterval(int milliseconds) {
     tmComunicacao->setInterval(milliseconds);
+}
+
+void TfrmConfCOM::ScheduleStep(int milliseconds) {
+    tmPasso->start(milliseconds);
 }
 
 }  // namespace kelvaro

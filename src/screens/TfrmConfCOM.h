@@ -44,6 +44,7 @@ class TfrmConfCOM : public SecondaryScreen, private PlateFinderView {
     bool PlateTicked(int plate) const override;
     void ShowPorts(const std::vector<std::string>& ports) override;
     void SetRefreshInterval(int milliseconds) override;
+    void ScheduleStep(int milliseconds) override;
 
     void BuildCommunicationPanel();
 
@@ -62,6 +63,8 @@ class TfrmConfCOM : public SecondaryScreen, private PlateFinderView {
     ButtonBar* pnBarra = nullptr;
     PictureButton* btVoltar = nullptr;
     QTimer* tmComunicacao = nullptr;
+    // Single shot: the finder's pass goes on when its wait is over.
+    QTimer* tmPasso = nullptr;
 };
 
 }  // namespace kelvaro
