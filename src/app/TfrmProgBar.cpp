@@ -1,9 +1,13 @@
 #include "app/TfrmProgBar.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 #include <algorithm>
@@ -36,13 +40,21 @@ TfrmProgBar::TfrmProgBar()
     FillBackground(pnProgBar, BandColour());
     layout->addWidget(pnProgBar);
 
-    auto* inner = new QVBoxLayout(pnProgBar);
+    auto* inner = new QHBoxLayout(pnProgBar);
     inner->setContentsMargins(0, 0, 0, 0);
     pbProgBar = new QProgressBar(pnProgBar);
     pbProgBar->setRange(0, maximum_);
     pbProgBar->setValue(0);
     pbProgBar->setTextVisible(false);
-    inner->addWidget(pbProgBar);
+    inner->addWidget(pbProgBar, 1);
+    btCancelar = new QPushButton(QStringLiteral("Cancelar"), pnProgBar);
+    btCancelar->setObjectName(QStringLiteral("btCancelar"));
+    btCancelar->setFont(VerdanaFont(11, true));
+    btCancelar->setCursor(Qt::PointingHandCursor);
+    btCancelar->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    btCancelar->setFixedWidth(110);
+    btCancelar->hide();
+    inner->addWidget(btCancelar);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect area = rect();
@@ -90,6 +102,37 @@ void TfrmProgBar::Show() {
 void TfrmProgBar::Close() {
     DrawBar();
     hide();
+}
+
+bool TfrmProgBar::RunCancellable(const std::function<bool()>& step) {
+    bool cancelled = false;
+    QEventLoop loop;
+    const QMetaObject::Connection onCancel = connect(btCancelar, &QPushButton::clicked, &loop, [&] {
+        cancelled = true;
+        loop.quit();
+    });
+    // A zero-interval timer runs one step whenever the window system has nothing to do.
+    QTimer stepper;
+    stepper.setInterval(0);
+    connect(&stepper, &QTimer::timeout, &loop, [&] {
+        if (!step()) {
+            stepper.stop();
+            loop.quit();
+        }
+    });
+
+    setWindowModality(Qt::ApplicationModal);
+    btCancelar->show();
+    Show();
+    btCancelar->setFocus();
+    stepper.start();
+    loop.exec();
+    stepper.stop();
+    disconnect(onCancel);
+    Close();
+    btCancelar->hide();
+    setWindowModality(Qt::NonModal);
+    return cancelled;
 }
 
 int TfrmProgBar::DrawnPixel(int position) const {

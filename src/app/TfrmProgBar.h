@@ -1,5 +1,5 @@
 // The progress window: one borderless bar centred on the desktop, shown above the current
-// screen while a long operation blocks the user-interface thread.
+// screen while a long operation works; a calibration measurement adds a "Cancelar" button.
 #pragma once
 
 #include <QElapsedTimer>
@@ -9,6 +9,7 @@
 
 class QFrame;
 class QProgressBar;
+class QPushButton;
 
 namespace kelvaro {
 
@@ -27,11 +28,14 @@ class TfrmProgBar : public QWidget, public ProgressView {
     int Position() const override { return position_; }
     void Show() override;
     void Close() override;
+    // Modal over every window while it runs: only "Cancelar" takes input.
+    bool RunCancellable(const std::function<bool()>& step) override;
 
     int Maximum() const { return maximum_; }
 
     QFrame* pnProgBar = nullptr;
     QProgressBar* pbProgBar = nullptr;
+    QPushButton* btCancelar = nullptr;  // shown only while a run can be cancelled
 
   private:
     void DrawBar();

@@ -1,5 +1,6 @@
 #include "calibration/CalibrationOps.h"
 
+#include <chrono>
 #include <cmath>
 
 #include "device/untFuncoes.h"
@@ -11,6 +12,14 @@ namespace kelvaro {
 namespace {
 
 constexpr int kReceiveQueue = 4096;
+
+using Clock = std::chrono::steady_clock;
+
+int MillisecondsUntil(Clock::time_point when) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now()).count();
+    return static_cast<int>(std::max<long long>(left, 0));
+}
 
 std::string PlateText(int plate) {
     return "Placa " + std::to_string(plate);
@@ -38,21 +47,19 @@ bool LineReset(SerialChannel& channel) {
     return channel.LastError() == 0;
 }
 
-// One ReadSample exchange; any reply function is accepted.
-std::optional<std::uint32_t> ReadSampleOnce(SerialChannel& channel) {
-    DeviceFrame frame;
-    if (!SendRequest(channel, kReadSample) ||
-        !ReceiveReply(channel, frame, kSampleReplySize, kReplyTimeoutMs, 0)) {
-        return std::nullopt;
-    }
-    return DecodeReading(frame);
-}
-
 // Stops the reading timer for the life of an operation that talks to a plate and restarts it
-// on every way out, after the operation's last message and store.
+// on every way out, after the operation's last message and store. A live reading still
+// waiting for its reply is dropped: the operation's exchanges need the channel to themselves.
 class ReadingPause {
   public:
-    explicit ReadingPause(CalibrationView& view) : view_(view) { view_.StopReadingTimer(); }
+    ReadingPause(CalibrationView& view,
+                 std::array<std::optional<PendingExchange>, kPlateCount>& reading)
+        : view_(view) {
+        view_.StopReadingTimer();
+        for (auto& exchange : reading) {
+            exchange.reset();
+        }
+    }
     ~ReadingPause() { view_.StartReadingTimer(); }
     ReadingPause(const ReadingPause&) = delete;
     ReadingPause& operator=(const ReadingPause&) = delete;
@@ -90,6 +97,9 @@ void CalibrationOps::Activate(const std::array<bool, kPlateCount>& ticked) {
         if (!ticked.at(Index(plate))) {
             continue;
         }
+        // A tick during an earlier plate's failure message may be reading this plate: its
+        // exchange goes with the channel it was made on.
+        reading_.at(Index(plate)).reset();
         if (!OpenPlateChannel(state_.Slot(plate), Port(plate), kReceiveQueue)) {
             Message("Falha ao Conectar a " + PlateText(plate) + ", favor verificar a Comunicação.",
                     PlateTitle(plate, "Comunicação"), DialogIcon::Information);
@@ -97,7 +107,7 @@ void CalibrationOps::Activate(const std::array<bool, kPlateCount>& ticked) {
     }
 }
 
-bool CalibrationOps::TickRead(int plate, double& raw) {
+bool CalibrationOps::AskReading(int plate) {
     ChannelSlot& slot = state_.Slot(plate);
     if (!slot) {
         // Reading starts with the next tick; the slot keeps the channel even when the
@@ -111,38 +121,76 @@ bool CalibrationOps::TickRead(int plate, double& raw) {
     if (!LineReset(*slot)) {
         return false;
     }
-    const auto reading = ReadSampleOnce(*slot);
-    if (!reading) {
-        return false;
-    }
-    raw = *reading;
-    return true;
+    auto& exchange = reading_.at(Index(plate));
+    exchange.emplace(*slot, kReadSample, kSampleReplySize, kReplyTimeoutMs, 0);
+    return exchange->Current() != PendingExchange::State::Failed;
 }
 
 void CalibrationOps::ReadingTick(const std::array<bool, kPlateCount>& ticked) {
-    const char sep = state_.decimalSeparator;
+    for (const auto& exchange : reading_) {
+        if (exchange) {
+            return;  // a silent plate's time-out has not passed yet
+        }
+    }
     for (int plate = 1; plate <= kPlateCount; ++plate) {
         if (!ticked.at(Index(plate))) {
             continue;
         }
-        double raw = 0.0;
-        ReadingDisplay display;
-        display.failed = !TickRead(plate, raw);
-        if (display.failed) {
-            raw = kFailedReading;
+        if (!AskReading(plate)) {
+            reading_.at(Index(plate)).reset();
+            ShowReading(plate, std::nullopt);
         }
-        const PlateCalibration& v = Values(plate);
-        display.reading = FormatNumber(raw, NumberPattern::Integer, sep);
-        display.tare = Format3(v.tare);
-        display.index = Format3(v.index);
-        // An index of 0 can only come from an edited store; a load cannot be derived from it.
-        const double load = ConvertedLoad(raw, v);
-        display.load = v.index == 0.0 || !std::isfinite(load) ? "---" : Format3(load);
-        view_.ShowReading(plate, display);
+    }
+    ContinueReading();
+}
+
+void CalibrationOps::ContinueReading() {
+    bool waiting = false;
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        auto& exchange = reading_.at(Index(plate));
+        if (!exchange) {
+            continue;
+        }
+        const PendingExchange::State outcome = exchange->Poll();
+        if (outcome == PendingExchange::State::Waiting) {
+            waiting = true;
+            continue;
+        }
+        std::optional<double> raw;
+        if (outcome == PendingExchange::State::Valid) {
+            raw = DecodeReading(exchange->Reply());
+        }
+        exchange.reset();
+        ShowReading(plate, raw);
+    }
+    if (waiting) {
+        view_.ScheduleReadingStep(kReadingPollMs);
     }
 }
 
+void CalibrationOps::CancelReading() {
+    for (auto& exchange : reading_) {
+        exchange.reset();
+    }
+}
+
+void CalibrationOps::ShowReading(int plate, std::optional<double> raw) {
+    const PlateCalibration& v = Values(plate);
+    ReadingDisplay display;
+    display.failed = !raw;
+    display.reading =
+        FormatNumber(raw.value_or(kFailedReading), NumberPattern::Integer, state_.decimalSeparator);
+    display.tare = Format3(v.tare);
+    display.index = Format3(v.index);
+    // The failure value is no reading, and an index of 0 (only an edited store holds one)
+    // converts nothing: neither gives a load.
+    const double load = raw ? ConvertedLoad(*raw, v) : 0.0;
+    display.load = !raw || v.index == 0.0 || !std::isfinite(load) ? kNoLoad : Format3(load);
+    view_.ShowReading(plate, display);
+}
+
 void CalibrationOps::Close(const std::array<PlateClosingState, kPlateCount>& plates) {
+    CancelReading();
     Store([&](SettingsStore& store) { WriteClosingSettings(store, plates); });
     for (int plate = 1; plate <= kPlateCount; ++plate) {
         CloseChannel(state_.Slot(plate));
@@ -150,9 +198,9 @@ void CalibrationOps::Close(const std::array<PlateClosingState, kPlateCount>& pla
 }
 
 bool CalibrationOps::FrequencyUsable(const std::string& title) {
-    // Only an edited store can hold such a frequency: no reading would be taken and the
-    // average would divide by zero, so the measurement is not started at all.
-    if (state_.FrequenciaTeste > 0) {
+    // Only an edited store can hold such a frequency: with none no reading would be taken and
+    // the average would divide by zero; above the highest rate the run would be unbounded.
+    if (state_.FrequenciaTeste > 0 && state_.FrequenciaTeste <= kHighestRate) {
         return true;
     }
     Message("A Frequência de Teste de " + std::to_string(state_.FrequenciaTeste) +
@@ -194,33 +242,81 @@ bool CalibrationOps::PreparePlate(int plate, std::uint8_t mode) {
 
 std::optional<double> CalibrationOps::AveragedSampling(int plate, const SamplingTexts& texts) {
     const int count = state_.FrequenciaTeste;
-    double sum = 0.0;
     progress_.SetMaximum(count);
     if (dialogs_.MessageBox(texts.prompt, texts.promptTitle, DialogButtons::OkCancel,
                             DialogIcon::Question) != DialogResult::Ok) {
         Message(texts.cancelled, texts.cancelledTitle, DialogIcon::Warning);
         return std::nullopt;
     }
-    progress_.Show();
     ChannelSlot& slot = state_.Slot(plate);
-    for (int i = 1; i <= count; ++i) {
-        PurgeChannel(slot);
-        const auto reading = slot ? ReadSampleOnce(*slot) : std::nullopt;
-        const double value = reading ? static_cast<double>(*reading) : kFailedReading;
-        if (value >= kFailedReading) {
-            progress_.Close();
-            Message(texts.failure, texts.failureTitle, DialogIcon::Error);
-            return std::nullopt;
+    const Clock::time_point giveUp =
+        Clock::now() +
+        std::chrono::milliseconds(static_cast<long long>(count) * kReadingAllowanceMs);
+    std::optional<PendingExchange> reading;
+    double sum = 0.0;
+    int taken = 0;
+    bool failed = false;
+    // Readings are taken one after another as fast as the plate answers, in slices short enough
+    // for the progress window to stay alive and its Cancelar button to be heard.
+    const bool cancelled = progress_.RunCancellable([&] {
+        const Clock::time_point sliceEnd =
+            std::min(Clock::now() + std::chrono::milliseconds(kSamplingSliceMs), giveUp);
+        for (;;) {
+            if (!reading) {
+                PurgeChannel(slot);
+                if (!slot) {
+                    failed = true;
+                    return false;
+                }
+                reading.emplace(*slot, kReadSample, kSampleReplySize, kReplyTimeoutMs, 0);
+            }
+            const PendingExchange::State outcome = reading->Poll(MillisecondsUntil(sliceEnd));
+            if (outcome == PendingExchange::State::Waiting) {
+                if (Clock::now() >= giveUp) {
+                    failed = true;  // too slow for the rate it was configured for
+                    return false;
+                }
+                if (Clock::now() >= sliceEnd) {
+                    return true;
+                }
+                continue;
+            }
+            const double value = outcome == PendingExchange::State::Valid
+                                     ? static_cast<double>(DecodeReading(reading->Reply()))
+                                     : kFailedReading;
+            reading.reset();
+            if (value >= kFailedReading) {
+                failed = true;
+                return false;
+            }
+            sum += value;
+            ++taken;
+            progress_.SetPosition(taken);
+            if (taken == count) {
+                return false;
+            }
+            if (Clock::now() >= sliceEnd) {
+                if (Clock::now() >= giveUp) {
+                    failed = true;
+                    return false;
+                }
+                return true;
+            }
         }
-        sum += value;
-        progress_.SetPosition(i);
+    });
+    if (cancelled) {
+        Message(texts.cancelled, texts.cancelledTitle, DialogIcon::Warning);
+        return std::nullopt;
     }
-    progress_.Close();
+    if (failed || taken < count) {
+        Message(texts.failure, texts.failureTitle, DialogIcon::Error);
+        return std::nullopt;
+    }
     return sum / count;
 }
 
 void CalibrationOps::Zerar(int plate) {
-    ReadingPause pause(view_);
+    ReadingPause pause(view_, reading_);
     const std::string title = PlateTitle(plate, "Zerar");
     if (!FrequencyUsable(title) || !PreparePlate(plate, kModeZero)) {
         return;
@@ -257,7 +353,7 @@ void CalibrationOps::Tara(int plate) {
         return;
     }
 
-    ReadingPause pause(view_);
+    ReadingPause pause(view_, reading_);
     const std::string title = PlateTitle(plate, "Tara");
     if (v.index == 0.0) {
         // Only an edited store holds such an index; the tare would come out infinite.
@@ -285,7 +381,7 @@ void CalibrationOps::Tara(int plate) {
 }
 
 void CalibrationOps::Calibrar(int plate) {
-    ReadingPause pause(view_);
+    ReadingPause pause(view_, reading_);
     const std::string title = PlateTitle(plate, "Calibração");
     const std::string loadText = view_.LoadText(plate);
     if (loadText.empty()) {

@@ -13,6 +13,7 @@
 
 #include "calibration/CalibrationSettings.h"
 #include "calibration/CalibrationView.h"
+#include "device/PendingExchange.h"
 #include "station/Dialogs.h"
 #include "station/ProgressView.h"
 #include "station/StationState.h"
@@ -21,6 +22,18 @@ namespace kelvaro {
 
 // The value a read that failed stands for; any reading at or above it ends a measurement.
 inline constexpr double kFailedReading = 16000000.0;
+// What the load field shows when there is no load to show: the reading failed, or the
+// calibration index cannot convert it.
+inline constexpr const char* kNoLoad = "---";
+// The highest sampling rate a plate offers, and so the most readings one averaged run takes.
+inline constexpr int kHighestRate = 600;
+// An averaged run of n readings fails when the plate has not delivered them within n times
+// this: a plate that slow cannot be sampled at the rate it was configured for.
+inline constexpr int kReadingAllowanceMs = 50;
+// How long one step of an averaged run may keep the window system waiting.
+inline constexpr int kSamplingSliceMs = 50;
+// How often the live reading looks for the plates' replies.
+inline constexpr int kReadingPollMs = 10;
 
 // The load field takes Backspace, the comma and digits; every other typed character is
 // dropped (there is no decimal point and no minus sign to type).
@@ -45,8 +58,12 @@ class CalibrationOps {
     CalibrationScreenSettings Open();
     // First activation of the run only: opens the channels of the ticked plates.
     void Activate(const std::array<bool, kPlateCount>& ticked);
-    // One reading tick over the ticked plates, in plate order.
+    // One reading tick over the ticked plates: every plate is asked at once, and each one's
+    // fields show its answer when it comes (ContinueReading) or the failure at its time-out.
+    // A tick that finds a plate still answering the last one does nothing.
     void ReadingTick(const std::array<bool, kPlateCount>& ticked);
+    // Goes on with the reading of the last tick once the wait it scheduled is over.
+    void ContinueReading();
     // Closing: stores the plates' check boxes, loads and units, then closes all four channels.
     void Close(const std::array<PlateClosingState, kPlateCount>& plates);
 
@@ -62,8 +79,12 @@ class CalibrationOps {
     static std::size_t Index(int plate) { return static_cast<std::size_t>(plate - 1); }
     PlateCalibration& ValuesOf(int plate) { return values_.at(Index(plate)); }
 
-    // A read for the live display; false when the tick has failed for the plate.
-    bool TickRead(int plate, double& raw);
+    // Prepares the plate's channel for the live reading and asks it; false when the tick has
+    // already failed for the plate.
+    bool AskReading(int plate);
+    void ShowReading(int plate, std::optional<double> raw);
+    // The live reading's exchanges are dropped: an operation is about to use the channels.
+    void CancelReading();
     bool FrequencyUsable(const std::string& title);
     bool PreparePlate(int plate, std::uint8_t mode);
     std::optional<double> AveragedSampling(int plate, const SamplingTexts& texts);
@@ -78,6 +99,8 @@ class CalibrationOps {
     CalibrationView& view_;
     std::array<PlateCalibration, kPlateCount> values_{};
     std::array<std::string, kPlateCount> ports_{};
+    // The live reading of each plate still waiting for its reply.
+    std::array<std::optional<PendingExchange>, kPlateCount> reading_;
 };
 
 }  // namespace kelvaro

@@ -22,6 +22,8 @@ class CalibrationView {
 
     virtual void StopReadingTimer() = 0;
     virtual void StartReadingTimer() = 0;
+    // Asks for CalibrationOps::ContinueReading to be called once, `milliseconds` from now.
+    virtual void ScheduleReadingStep(int milliseconds) = 0;
 
     // Plate numbers are 1..4.
     virtual std::string LoadText(int plate) const = 0;  // the known load as typed

@@ -140,6 +140,11 @@ TfrmCalibracao::TfrmCalibracao(StationState& state, Dialogs& dialogs, ProgressVi
     tmLeitura->setInterval(kReadingIntervalMs);
     connect(tmLeitura, &QTimer::timeout, this, [this] { tmLeituraTimer(); });
     tmLeitura->start();
+
+    tmResposta = new QTimer(this);
+    tmResposta->setObjectName(QStringLiteral("tmResposta"));
+    tmResposta->setSingleShot(true);
+    connect(tmResposta, &QTimer::timeout, this, [this] { ops_.ContinueReading(); });
 }
 
 TfrmCalibracao::~TfrmCalibracao() = default;
@@ -334,9 +339,10 @@ void TfrmCalibracao::btVoltarClick() {
 }
 
 void TfrmCalibracao::FormClose() {
-    // No tick may reopen a channel once the screen is on its way out (a failed save's message
-    // box below runs events).
+    // No tick may reopen a channel, nor a reading go on, once the screen is on its way out (a
+    // failed save's message box below runs events).
     tmLeitura->stop();
+    tmResposta->stop();
     if (mainWindow_ != nullptr) {
         WindowHandOver::OnClose(this, mainWindow_);
     }
@@ -363,6 +369,10 @@ void TfrmCalibracao::StopReadingTimer() {
 
 void TfrmCalibracao::StartReadingTimer() {
     tmLeitura->start();
+}
+
+void TfrmCalibracao::ScheduleReadingStep(int milliseconds) {
+    tmResposta->start(milliseconds);
 }
 
 std::string TfrmCalibracao::LoadText(int plate) const {

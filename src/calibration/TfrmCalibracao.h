@@ -75,6 +75,7 @@ class TfrmCalibracao : public SecondaryScreen, private CalibrationView {
     // CalibrationView
     void StopReadingTimer() override;
     void StartReadingTimer() override;
+    void ScheduleReadingStep(int milliseconds) override;
     std::string LoadText(int plate) const override;
     std::string UnitText(int plate) const override;
     std::string IndexText(int plate) const override;
@@ -98,6 +99,8 @@ class TfrmCalibracao : public SecondaryScreen, private CalibrationView {
     ButtonBar* pnBarra = nullptr;
     PictureButton* btVoltar = nullptr;
     QTimer* tmLeitura = nullptr;
+    // Single shot: the live reading looks for the plates' replies when it fires.
+    QTimer* tmResposta = nullptr;
 };
 
 }  // namespace kelvaro

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "calibration/CalibrationView.h"
@@ -24,6 +25,8 @@ class FakeCalibrationView : public CalibrationView {
     std::array<std::string, 4> tareCaption{"Tara", "Tara", "Tara", "Tara"};
     std::array<ReadingDisplay, 4> shown{};
     std::array<int, 4> showCount{};
+    // The wait the live reading asked for, until the test calls it back.
+    std::optional<int> scheduled;
 
     void StopReadingTimer() override {
         ++timerStops;
@@ -33,6 +36,7 @@ class FakeCalibrationView : public CalibrationView {
         ++timerStarts;
         timerRunning = true;
     }
+    void ScheduleReadingStep(int milliseconds) override { scheduled = milliseconds; }
     std::string LoadText(int plate) const override { return load.at(At(plate)); }
     std::string UnitText(int plate) const override { return unit.at(At(plate)); }
     std::string IndexText(int plate) const override { return index.at(At(plate)); }
@@ -61,6 +65,9 @@ class CountingProgress : public ProgressView {
     int closes = 0;
     // Called after each position change, while the run is still going.
     std::function<void(int)> onPosition;
+    // The operator presses "Cancelar" once the bar reaches this position.
+    std::optional<int> cancelAt;
+    int cancellableRuns = 0;
 
     void SetMaximum(int value) override { maximum = value; }
     void SetPosition(int value) override {
@@ -77,6 +84,19 @@ class CountingProgress : public ProgressView {
     void Close() override {
         visible = false;
         ++closes;
+    }
+    bool RunCancellable(const std::function<bool()>& step) override {
+        ++cancellableRuns;
+        Show();
+        bool cancelled = false;
+        while (step()) {
+            if (cancelAt && position >= *cancelAt) {
+                cancelled = true;
+                break;
+            }
+        }
+        Close();
+        return cancelled;
     }
 };
 

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <thread>
 
 #include "CalibrationFakes.h"
 #include "CaseNames.h"
@@ -75,6 +77,16 @@ class CalibrationOpsTest : public ::testing::Test {
         EXPECT_TRUE(view.timerRunning);
     }
 
+    // One reading tick, its replies collected as the screen's timer would.
+    void Tick(const std::array<bool, 4>& ticked) {
+        ops->ReadingTick(ticked);
+        while (view.scheduled) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(*view.scheduled));
+            view.scheduled.reset();
+            ops->ContinueReading();
+        }
+    }
+
     std::uint64_t Requests(int plate, std::uint8_t function) const {
         return plates.at(static_cast<std::size_t>(plate - 1))->Stats().requests[function];
     }
@@ -139,7 +151,7 @@ TEST_F(CalibrationOpsTest, TareMakesTheLoadedPlateReadZero) {
     EXPECT_EQ(plates[0]->ConfiguredMode(), 2);
     ExpectTimerBalanced(1);
 
-    ops->ReadingTick({true, false, false, false});
+    Tick({true, false, false, false});
     EXPECT_FALSE(view.shown[0].failed);
     EXPECT_EQ(view.shown[0].reading, "3000");
     EXPECT_EQ(view.shown[0].tare, "10,000");
@@ -244,28 +256,68 @@ TEST_F(CalibrationOpsTest, CancellingTheLoadedPhaseChangesNothing) {
     ExpectTimerBalanced(1);
 }
 
-TEST_F(CalibrationOpsTest, ASilentThirtySeventhReadingAbandonsTheRun) {
+struct AbandonedCase {
+    const char* name;
+    // Arranges the plate and the progress window before the zeroing starts.
+    std::function<void(sim::VirtualPlate&, CountingProgress&)> arrange;
+    const char* text;
+    DialogIcon icon;
+};
+
+class AbandonedRun : public CalibrationOpsTest,
+                     public ::testing::WithParamInterface<AbandonedCase> {};
+
+// However a run ends early, the window closes at once, the readings taken are discarded and
+// the plate keeps its old zero.
+TEST_P(AbandonedRun, ClosesTheWindowAndChangesNothing) {
     auto& plate = AddPlate(1, {5000});
-    progress.onPosition = [&](int position) {
-        if (position == 36) {
-            plate.Inject({sim::FaultKind::Silence, 1});
-        }
-    };
+    GetParam().arrange(plate, progress);
 
     Ops().Zerar(1);
 
-    EXPECT_EQ(Requests(1, 4), 37u);
-    EXPECT_EQ(progress.position, 36);
+    EXPECT_LT(progress.position, 50);
+    // At most the reading in flight when the run ended went unused.
+    EXPECT_GE(Requests(1, 4), static_cast<std::uint64_t>(progress.position));
+    EXPECT_LE(Requests(1, 4), static_cast<std::uint64_t>(progress.position) + 1);
     EXPECT_FALSE(progress.visible);
     EXPECT_EQ(progress.closes, 1);
-    EXPECT_EQ(dialogs.Last().text,
-              "Processo de Zerar não foi efetuado corretamente, tentar novamente.");
+    EXPECT_EQ(dialogs.Last().text, GetParam().text);
     EXPECT_EQ(dialogs.Last().title, "Placa 1 - Zerar");
-    EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);
+    EXPECT_EQ(dialogs.Last().icon, GetParam().icon);
     EXPECT_EQ(ops->Values(1).zeroOffset, 0.0);
     EXPECT_EQ(Stored("sp1"), "<none>");
     ExpectTimerBalanced(1);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, AbandonedRun,
+    ::testing::Values(
+        AbandonedCase{"SilentThirtySeventhReading",
+                      [](sim::VirtualPlate& plate, CountingProgress& progress) {
+                          progress.onPosition = [&plate](int position) {
+                              if (position == 36) {
+                                  plate.Inject({sim::FaultKind::Silence, 1});
+                              }
+                          };
+                      },
+                      "Processo de Zerar não foi efetuado corretamente, tentar novamente.",
+                      DialogIcon::Error},
+        // 50 readings at 50 Hz should take a second; 100 ms a reply would take five.
+        AbandonedCase{"PlateTooSlowForItsRate",
+                      [](sim::VirtualPlate& plate, CountingProgress&) {
+                          plate.Inject({sim::FaultKind::LateReply, 0, 0, 0, 100});
+                      },
+                      "Processo de Zerar não foi efetuado corretamente, tentar novamente.",
+                      DialogIcon::Error},
+        // The button is heard between two steps of the run: a plate answering in 20 ms gives
+        // the operator a second to press it.
+        AbandonedCase{"CancelledFromTheProgressWindow",
+                      [](sim::VirtualPlate& plate, CountingProgress& progress) {
+                          plate.Inject({sim::FaultKind::LateReply, 0, 0, 0, 20});
+                          progress.cancelAt = 10;
+                      },
+                      "Zerar cancelado!", DialogIcon::Warning}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 class FailureThreshold : public CalibrationOpsTest,
                          public ::testing::WithParamInterface<std::pair<std::uint32_t, bool>> {};
@@ -489,13 +541,13 @@ TEST_F(CalibrationOpsTest, TickShowsTheFailureValueInRedThenReadsOnceTheChannelI
     AddPlate(1, {5000});
     Ops();
 
-    ops->ReadingTick({true, false, false, false});  // the slot was empty: this tick opens it
+    Tick({true, false, false, false});  // the slot was empty: this tick opens it
     EXPECT_TRUE(view.shown[0].failed);
     EXPECT_EQ(view.shown[0].reading, "16000000");
-    EXPECT_EQ(view.shown[0].load, "7999499,500");  // (16000000 - 1000) / 2 - 0.5
+    EXPECT_EQ(view.shown[0].load, "---");  // the failure value is no reading to convert
     EXPECT_EQ(Requests(1, 4), 0u);
 
-    ops->ReadingTick({true, false, false, false});
+    Tick({true, false, false, false});
     EXPECT_FALSE(view.shown[0].failed);
     EXPECT_EQ(view.shown[0].reading, "5000");
     EXPECT_EQ(view.shown[0].tare, "0,500");
@@ -508,8 +560,8 @@ TEST_F(CalibrationOpsTest, TickWithAZeroIndexShowsNoLoad) {
     settings["IDC1"] = "0";
     AddPlate(1, {5000});
     Ops();
-    ops->ReadingTick({true, false, false, false});
-    ops->ReadingTick({true, false, false, false});
+    Tick({true, false, false, false});
+    Tick({true, false, false, false});
     EXPECT_EQ(view.shown[0].reading, "5000");
     EXPECT_EQ(view.shown[0].index, "0,000");
     EXPECT_EQ(view.shown[0].load, "---");
