@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -404,10 +405,16 @@ TEST_F(FaultTest, PlateUnpluggedDuringTheCommunicationScanIsNotFoundAndTheOthers
             ->text()
             .toStdString();
     };
-    // Each probe waits 400 ms for the line to settle: COM3 is reached after a second, so a
-    // plate pulled 300 ms into the scan is gone by then but was still listed.
+    // The ports are listed and opened at once, then wait 400 ms for their lines to settle: a
+    // plate pulled 300 ms into the scan was listed but is gone before it is asked.
     station.Plate(3).Inject({sim::FaultKind::Unplug, 1, 0, 0, 300});
-    screen.tmComunicacaoTimer();
+    auto* step = screen.findChild<QTimer*>(QStringLiteral("tmPasso"));
+    ASSERT_NE(step, nullptr);
+    const auto pass = [&] {
+        screen.tmComunicacaoTimer();
+        testing::RunEventsUntil([&] { return !step->isActive(); }, 10000);
+    };
+    pass();
 
     EXPECT_EQ(status(1), "Dispositivo encontrado. Porta: " + station.Port(1));
     EXPECT_EQ(status(2), "Dispositivo encontrado. Porta: " + station.Port(2));
@@ -416,12 +423,53 @@ TEST_F(FaultTest, PlateUnpluggedDuringTheCommunicationScanIsNotFoundAndTheOthers
     EXPECT_EQ(station.Stored("Porta3"), station.Port(4));
     EXPECT_EQ(station.Stored("Porta4"), "<none>");
 
-    screen.tmComunicacaoTimer();  // the next pass lists what is left and keeps the plates
+    pass();  // the next pass lists what is left and keeps the plates
     EXPECT_EQ(screen.findChild<QListWidget*>(QStringLiteral("lsbPortas"))->count(), 3);
     EXPECT_EQ(status(3), "Dispositivo encontrado. Porta: " + station.Port(4));
     screen.btVoltarClick();
     EXPECT_TRUE(station.dialogs.messages.empty());
     EXPECT_EQ(station.Stored("check4"), "1");
+}
+
+// Three ports whose devices never answer, among the plates: the search and every later check
+// go on while the windows keep answering, and each plate is found on its own port.
+TEST_F(FaultTest, DeadPortsAmongThePlatesNeverFreezeTheCommunicationScreen) {
+    std::vector<std::unique_ptr<sim::VirtualPlate>> dead;
+    for (const char* name : {"COM15", "COM25", "COM35"}) {
+        dead.push_back(std::make_unique<sim::VirtualPlate>());
+        dead.back()->Inject({sim::FaultKind::Silence, 0});
+        dead.back()->Publish(station.dir.File("ports"), name);
+    }
+    station.Seed({{"check2", "1"}, {"check3", "1"}, {"check4", "1"}});
+    TfrmPrincipal& window = station.Start();
+    TfrmConfCOM screen(window.State(), station.dialogs, &window);
+    screen.show();
+    const auto status = [&](int n) {
+        return screen.findChild<QLabel*>(QStringLiteral("lbP%1Status").arg(n))
+            ->text()
+            .toStdString();
+    };
+    const auto allFound = [&] {
+        for (int n = 1; n <= kPlateCount; ++n) {
+            if (status(n) != "Dispositivo encontrado. Porta: " + station.Port(n)) {
+                return false;
+            }
+        }
+        return true;
+    };
+
+    // The scan pass, then a pass that checks the four plates found.
+    long long longest = testing::RunEventsUntil(allFound, 8000);
+    ASSERT_TRUE(allFound());
+    longest = std::max(longest, testing::RunEventsUntil([] { return false; }, 2500));
+
+    EXPECT_LT(longest, 250);
+    EXPECT_TRUE(allFound());
+    for (int n = 1; n <= kPlateCount; ++n) {
+        EXPECT_EQ(station.Stored("Porta" + std::to_string(n)), station.Port(n));
+    }
+    screen.btVoltarClick();
+    EXPECT_TRUE(station.dialogs.messages.empty());
 }
 
 // 300 readings with no load, then the loaded reading for ever.
@@ -512,6 +560,69 @@ TEST_F(CalibrationFault, FullDiskWhenStoringIsReportedAndTheOldFileKept) {
     EXPECT_EQ(station.dialogs.messages.size(), 5u);
     EXPECT_EQ(station.Stored("Carga1"), "10");
     EXPECT_EQ(station.Stored("sp1"), "5,000");
+}
+
+// Four plates that never answer: every live reading waits out its time-out, all of them at the
+// same time, and the windows keep answering; each plate shows the failure value, no load.
+TEST_F(CalibrationFault, FourSilentPlatesNeverFreezeTheLiveReading) {
+    for (int n = 1; n <= kPlateCount; ++n) {
+        station.Plate(n).Inject({sim::FaultKind::Silence, 0});
+        screen->Plate(n).cbAtiva->setChecked(true);
+    }
+    const auto allFailed = [&] {
+        for (int n = 1; n <= kPlateCount; ++n) {
+            if (screen->Plate(n).cpLeitura->text() != QStringLiteral("16000000")) {
+                return false;
+            }
+        }
+        return true;
+    };
+    long long longest = testing::RunEventsUntil(allFailed, 5000);
+    longest = std::max(longest, testing::RunEventsUntil([] { return false; }, 2000));
+
+    EXPECT_LT(longest, 250);
+    EXPECT_TRUE(allFailed());
+    for (int n = 1; n <= kPlateCount; ++n) {
+        EXPECT_EQ(screen->Plate(n).cpCC->text(), QStringLiteral("---")) << n;
+    }
+}
+
+// A plate answering slowly makes a measurement last; the operator ends it from the progress
+// window, and nothing of the old calibration changes.
+TEST_F(CalibrationFault, ASlowMeasurementIsCancelledFromTheProgressWindow) {
+    auto& dialogs = station.dialogs;
+    TfrmProgBar& progress = station.window->ProgressWindow();
+    auto* cancel = progress.findChild<QPushButton*>(QStringLiteral("btCancelar"));
+    ASSERT_NE(cancel, nullptr);
+    // 300 readings of 20 ms each would take six seconds.
+    station.Plate(1).Inject({sim::FaultKind::LateReply, 0, 0, 0, 20});
+    bool visibleWhenPressed = false;
+    int positionWhenPressed = 0;
+    dialogs.onMessage = [&](const testing::RecordedMessage& m) {
+        if (m.text.rfind("Deixe a Placa 1 sem peso", 0) == 0) {
+            QTimer::singleShot(500, cancel, [&] {
+                visibleWhenPressed = cancel->isVisible();
+                positionWhenPressed = progress.Position();
+                cancel->click();
+            });
+        }
+    };
+    QElapsedTimer clock;
+    clock.start();
+    screen->btCalibrarClick(1);
+    dialogs.onMessage = nullptr;
+
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_TRUE(visibleWhenPressed);
+    EXPECT_GT(positionWhenPressed, 0);
+    EXPECT_LT(positionWhenPressed, 300);
+    EXPECT_EQ(dialogs.Last().text, "Calibração cancelada!");
+    EXPECT_EQ(dialogs.Last().title, "Placa 1 - Calibração sem Peso");
+    EXPECT_EQ(dialogs.Last().icon, DialogIcon::Warning);
+    EXPECT_FALSE(progress.isVisible());
+    EXPECT_FALSE(cancel->isVisible());
+    EXPECT_TRUE(screen->ReadingTimer()->isActive());
+    EXPECT_EQ(ReadFileBytes(station.SettingsPath()), before);
 }
 
 // --- Settings ------------------------------------------------------------------------------

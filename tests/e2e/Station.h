@@ -4,9 +4,13 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -111,6 +115,29 @@ class Station {
     // Last: the window closes its channels before the plates go.
     std::unique_ptr<TfrmPrincipal> window;
 };
+
+// Runs the event loop until `done` holds or `timeoutMs` have passed, and returns the longest time
+// in milliseconds that it could not keep a 5 ms heartbeat: how long the windows stood frozen.
+inline long long RunEventsUntil(const std::function<bool()>& done, int timeoutMs) {
+    QEventLoop loop;
+    QElapsedTimer clock;
+    QElapsedTimer sinceBeat;
+    clock.start();
+    sinceBeat.start();
+    long long longest = 0;
+    QTimer beat;
+    beat.setTimerType(Qt::PreciseTimer);
+    beat.setInterval(5);
+    QObject::connect(&beat, &QTimer::timeout, &loop, [&] {
+        longest = std::max(longest, sinceBeat.restart());
+        if (done() || clock.elapsed() >= timeoutMs) {
+            loop.quit();
+        }
+    });
+    beat.start();
+    loop.exec();
+    return longest;
+}
 
 // "0.000" with a comma, for loads that are exact in binary.
 inline std::string Comma3(double value) {
