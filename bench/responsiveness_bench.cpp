@@ -173,5 +173,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
+    // The plates here are virtual: their pseudo-terminals stand for serial ports.
+    kelvaro::AllowPseudoTerminalPorts(true);
     return kelvaro::Run();
 }

@@ -304,7 +304,7 @@ TEST_F(FaultTest, AdaptersPluggedBackInAnotherOrderKeepTheirPlatesAndCalibration
     {
         TfrmConfCOM screen(window.State(), station.dialogs, &window);
         screen.show();
-        screen.tmComunicacaoTimer();
+        testing::RunCommunicationPass(screen);
         EXPECT_EQ(screen.findChild<QLabel*>(QStringLiteral("lbP1Status"))->text().toStdString(),
                   "Dispositivo encontrado. Porta: FTDI FT232R USB UART A1");
         EXPECT_EQ(screen.findChild<QListWidget*>(QStringLiteral("lsbPortas"))->item(1)->text(),
@@ -368,7 +368,7 @@ TEST_P(StartMode, ListsVirtualPlatesOnlyWhenStartedForThem) {
     {
         TfrmConfCOM screen(window.State(), station.dialogs, &window);
         screen.show();
-        screen.tmComunicacaoTimer();
+        testing::RunCommunicationPass(screen);
         const auto status1 =
             screen.findChild<QLabel*>(QStringLiteral("lbP1Status"))->text().toStdString();
         if (c.virtualPlates) {
@@ -408,13 +408,7 @@ TEST_F(FaultTest, PlateUnpluggedDuringTheCommunicationScanIsNotFoundAndTheOthers
     // The ports are listed and opened at once, then wait 400 ms for their lines to settle: a
     // plate pulled 300 ms into the scan was listed but is gone before it is asked.
     station.Plate(3).Inject({sim::FaultKind::Unplug, 1, 0, 0, 300});
-    auto* step = screen.findChild<QTimer*>(QStringLiteral("tmPasso"));
-    ASSERT_NE(step, nullptr);
-    const auto pass = [&] {
-        screen.tmComunicacaoTimer();
-        testing::RunEventsUntil([&] { return !step->isActive(); }, 10000);
-    };
-    pass();
+    testing::RunCommunicationPass(screen);
 
     EXPECT_EQ(status(1), "Dispositivo encontrado. Porta: " + station.Port(1));
     EXPECT_EQ(status(2), "Dispositivo encontrado. Porta: " + station.Port(2));
@@ -423,7 +417,7 @@ TEST_F(FaultTest, PlateUnpluggedDuringTheCommunicationScanIsNotFoundAndTheOthers
     EXPECT_EQ(station.Stored("Porta3"), station.Port(4));
     EXPECT_EQ(station.Stored("Porta4"), "<none>");
 
-    pass();  // the next pass lists what is left and keeps the plates
+    testing::RunCommunicationPass(screen);  // the next pass lists what is left, keeps the plates
     EXPECT_EQ(screen.findChild<QListWidget*>(QStringLiteral("lsbPortas"))->count(), 3);
     EXPECT_EQ(status(3), "Dispositivo encontrado. Porta: " + station.Port(4));
     screen.btVoltarClick();

@@ -91,12 +91,8 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
             }
             return true;
         };
-        // Each pass goes on from the screen's own step timer while the windows stay live.
-        auto* step = screen.findChild<QTimer*>(QStringLiteral("tmPasso"));
-        ASSERT_NE(step, nullptr);
         for (int tick = 0; tick < 4 && !allFound(); ++tick) {
-            screen.tmComunicacaoTimer();
-            testing::RunEventsUntil([&] { return !step->isActive(); }, 10000);
+            testing::RunCommunicationPass(screen);
         }
         EXPECT_TRUE(allFound()) << status(1).toStdString() << " | " << status(4).toStdString();
         screen.btVoltarClick();

@@ -139,6 +139,17 @@ inline long long RunEventsUntil(const std::function<bool()>& done, int timeoutMs
     return longest;
 }
 
+// One refresh pass of the communication screen run to its end: the pass goes on from the
+// screen's own step timer while the event loop runs, as on the operator's desktop.
+template <typename CommunicationScreen>
+void RunCommunicationPass(CommunicationScreen& screen) {
+    screen.tmComunicacaoTimer();
+    const auto* step = screen.template findChild<QTimer*>(QStringLiteral("tmPasso"));
+    if (step != nullptr) {
+        RunEventsUntil([step] { return !step->isActive(); }, 10000);
+    }
+}
+
 // "0.000" with a comma, for loads that are exact in binary.
 inline std::string Comma3(double value) {
     char text[64];
