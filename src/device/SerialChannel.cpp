@@ -14,6 +14,8 @@
 //   where the driver keeps them; pseudo-terminals do not, and then nothing is reported.
 #include "device/SerialChannel.h"
 
+#include "device/PortHolders.h"
+
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -246,6 +248,13 @@ bool SerialChannel::Connect() {
         return true;
     }
     const std::string path = DevicePath(portName_);
+    // A program that opened the port without a lock (a terminal program, a modem manager)
+    // shares the line and reads half of every reply: the port counts as held. Looked for
+    // before the open, which could already disturb its line.
+    if (FindPortHolder(path)) {
+        lastError_ = EBUSY;
+        return false;
+    }
     errno = 0;
     int fd = os_.Open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {

@@ -4,9 +4,12 @@
 #include <termios.h>
 
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <thread>
 
 #include "CaseNames.h"
+#include "PortHoldingProgram.h"
 #include "PseudoTerminalPorts.h"
 #include "Pty.h"
 #include "TempDir.h"
@@ -254,18 +257,38 @@ TEST(OpenChannel, ParityLettersEitherCaseAndUnknownLettersLeaveParity) {
     EXPECT_EQ(t.c_cflag & CSTOPB, 0u);  // stop bits 0 = one
 }
 
-TEST(OpenChannel, TheSamePortCannotBeOpenedTwice) {
+struct HolderCase {
+    const char* name;
+    // Takes the port as another user of it would; letting the result go releases it.
+    std::function<std::shared_ptr<void>(const std::string& port)> hold;
+};
+
+class HeldPort : public ::testing::TestWithParam<HolderCase> {};
+
+TEST_P(HeldPort, CannotBeOpenedUntilReleased) {
     Pty pty;
-    ChannelSlot first, second;
-    ASSERT_TRUE(OpenPlateChannel(first, pty.Path(), 4096));
-    EXPECT_FALSE(OpenPlateChannel(second, pty.Path(), 4096));
-    ASSERT_TRUE(second);
-    EXPECT_FALSE(second->IsConnected());
-    EXPECT_NE(second->LastError(), 0);
-    // Once the first is closed, the port is free again.
-    CloseChannel(first);
-    EXPECT_TRUE(OpenPlateChannel(second, pty.Path(), 4096));
+    auto holder = GetParam().hold(pty.Path());
+    ASSERT_TRUE(holder);
+    ChannelSlot slot;
+    EXPECT_FALSE(OpenPlateChannel(slot, pty.Path(), 4096));
+    ASSERT_TRUE(slot);
+    EXPECT_FALSE(slot->IsConnected());
+    EXPECT_NE(slot->LastError(), 0);
+    holder.reset();
+    EXPECT_TRUE(OpenPlateChannel(slot, pty.Path(), 4096));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    OpenChannel, HeldPort,
+    ::testing::Values(HolderCase{"AnotherChannel",
+                                 [](const std::string& port) -> std::shared_ptr<void> {
+                                     auto slot = std::make_shared<ChannelSlot>();
+                                     return OpenPlateChannel(*slot, port, 4096) ? slot : nullptr;
+                                 }},
+                      // A terminal program opens the line without a lock: neither the lock nor the
+                      // exclusive mode set later would stop the station sharing it.
+                      HolderCase{"AProgramWithoutALock", testing::PortHoldingProgram::Start}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST(OpenChannel, AMissingPortLeavesADisconnectedChannelInTheSlot) {
     ChannelSlot slot;

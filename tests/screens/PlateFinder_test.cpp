@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <numeric>
@@ -16,6 +17,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "PortHoldingProgram.h"
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
 #include "plate-sim/VirtualPlate.h"
@@ -323,10 +325,18 @@ TEST_F(PlateFinderTest, NoTickedBoxOpensNoPort) {
     EXPECT_EQ(std::count(log.begin(), log.end(), "open " + port), 0);
 }
 
-TEST_F(PlateFinderTest, PortHeldByAnotherProgramIsSkippedUntilReleased) {
+struct HolderCase {
+    const char* name;
+    // Takes the port as another user of it would; letting the result go releases it.
+    std::function<std::shared_ptr<void>(const std::string& port)> hold;
+};
+
+class HeldPortScan : public PlateFinderTest, public ::testing::WithParamInterface<HolderCase> {};
+
+TEST_P(HeldPortScan, IsSkippedUntilReleased) {
     const std::string port = AddPlate("COM8");
-    auto holder = std::make_unique<SerialChannel>(port);
-    ASSERT_TRUE(holder->Connect());
+    auto holder = GetParam().hold(port);
+    ASSERT_TRUE(holder);
 
     Tick({1});
     EXPECT_EQ(view.plateStatus[0], kPlateNotFound);
@@ -337,6 +347,16 @@ TEST_F(PlateFinderTest, PortHeldByAnotherProgramIsSkippedUntilReleased) {
     Tick({1});
     EXPECT_EQ(view.plateStatus[0], Found(port));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    PlateFinder, HeldPortScan,
+    ::testing::Values(HolderCase{"ByAnotherChannel",
+                                 [](const std::string& port) -> std::shared_ptr<void> {
+                                     auto channel = std::make_shared<SerialChannel>(port);
+                                     return channel->Connect() ? channel : nullptr;
+                                 }},
+                      HolderCase{"ByAProgramWithoutALock", testing::PortHoldingProgram::Start}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 // A tick that arrives while a scan waits does nothing but blink.
 TEST_F(PlateFinderTest, TickDuringAScanOnlyBlinks) {

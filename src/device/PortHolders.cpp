@@ -1,0 +1,241 @@
+// The /proc scan behind PortHolders.h.
+//
+// Cost: one readlink per open descriptor of every process this user may inspect, and a stat
+// only for the descriptors that name something under /dev (sockets, pipes and ordinary files
+// are passed over on their link text alone). Device numbers decide the match, so a port opened
+// through any link or alias is still found.
+#include "device/PortHolders.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace kelvaro {
+
+namespace {
+
+// Unix98 pseudo-terminal slaves have majors 136 to 143; every master is opened through the
+// multiplexer /dev/ptmx (5, 2), whose descriptor's fdinfo names the terminal's index.
+constexpr unsigned kPtySlaveMajorFirst = 136;
+constexpr unsigned kPtySlaveMajorLast = 143;
+constexpr unsigned kPtmxMajor = 5;
+constexpr unsigned kPtmxMinor = 2;
+
+struct Target {
+    dev_t device;
+    std::size_t port;
+    long ptyIndex;  // -1 unless the device is a pseudo-terminal slave
+};
+
+long PtyIndex(dev_t device) {
+    const unsigned major = ::major(device);
+    if (major < kPtySlaveMajorFirst || major > kPtySlaveMajorLast) {
+        return -1;
+    }
+    return static_cast<long>((major - kPtySlaveMajorFirst) * 256 + ::minor(device));
+}
+
+class Descriptor {
+  public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int Get() const { return fd_; }
+    // Hands the descriptor to an owner that closes it (fdopendir).
+    int Release() { return std::exchange(fd_, -1); }
+
+  private:
+    int fd_;
+};
+
+class Directory {
+  public:
+    explicit Directory(DIR* dir) : dir_(dir) {}
+    ~Directory() {
+        if (dir_ != nullptr) {
+            ::closedir(dir_);
+        }
+    }
+    Directory(const Directory&) = delete;
+    Directory& operator=(const Directory&) = delete;
+    DIR* Get() const { return dir_; }
+
+  private:
+    DIR* dir_;
+};
+
+bool IsProcessNumber(const char* name) {
+    if (*name == '\0') {
+        return false;
+    }
+    for (; *name != '\0'; ++name) {
+        if (*name < '0' || *name > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The start of a small file under a process's folder (comm, fdinfo/N); empty when unreadable.
+std::string ReadSmall(int processDir, const std::string& name) {
+    Descriptor fd(::openat(processDir, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.Get() < 0) {
+        return {};
+    }
+    std::array<char, 512> buffer{};
+    const ssize_t n = ::read(fd.Get(), buffer.data(), buffer.size());
+    return n > 0 ? std::string(buffer.data(), static_cast<std::size_t>(n)) : std::string();
+}
+
+// The terminal index of a pseudo-terminal master descriptor, or -1.
+long MasterIndex(int processDir, const char* fdName) {
+    const std::string info = ReadSmall(processDir, std::string("fdinfo/") + fdName);
+    const std::size_t at = info.find("tty-index:");
+    if (at == std::string::npos) {
+        return -1;
+    }
+    return std::strtol(info.c_str() + at + std::strlen("tty-index:"), nullptr, 10);
+}
+
+std::string ProgramName(int processDir) {
+    std::string name = ReadSmall(processDir, "comm");
+    while (!name.empty() && (name.back() == '\n' || name.back() == '\0')) {
+        name.pop_back();
+    }
+    return name;
+}
+
+// The targets one process holds, pseudo-terminals whose master it also holds left out.
+void ScanProcess(int procDir, const char* pidName, const std::vector<Target>& targets,
+                 std::vector<PortHolder>& holders) {
+    Descriptor processDir(::openat(procDir, pidName, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (processDir.Get() < 0) {
+        return;
+    }
+    Descriptor fdDir(::openat(processDir.Get(), "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fdDir.Get() < 0) {
+        return;  // gone, or another user's process
+    }
+    const int fdDirFd = fdDir.Get();
+    Directory fds(::fdopendir(fdDir.Release()));
+    if (fds.Get() == nullptr) {
+        ::close(fdDirFd);
+        return;
+    }
+    std::vector<const Target*> held;
+    std::vector<long> masters;
+    while (const dirent* entry = ::readdir(fds.Get())) {
+        std::array<char, 16> link{};
+        const ssize_t length = ::readlinkat(fdDirFd, entry->d_name, link.data(), link.size());
+        if (length < 5 || std::memcmp(link.data(), "/dev/", 5) != 0) {
+            continue;
+        }
+        struct stat info {};
+        if (::fstatat(fdDirFd, entry->d_name, &info, 0) != 0 || !S_ISCHR(info.st_mode)) {
+            continue;
+        }
+        if (::major(info.st_rdev) == kPtmxMajor && ::minor(info.st_rdev) == kPtmxMinor) {
+            masters.push_back(MasterIndex(processDir.Get(), entry->d_name));
+            continue;
+        }
+        for (const Target& target : targets) {
+            if (target.device == info.st_rdev &&
+                std::find(held.begin(), held.end(), &target) == held.end()) {
+                held.push_back(&target);
+            }
+        }
+    }
+    if (held.empty()) {
+        return;
+    }
+    const std::string program = ProgramName(processDir.Get());
+    for (const Target* target : held) {
+        if (target->ptyIndex >= 0 &&
+            std::find(masters.begin(), masters.end(), target->ptyIndex) != masters.end()) {
+            continue;  // the line's other end: the (virtual) plate
+        }
+        holders.push_back({std::atoi(pidName), program, target->port});
+    }
+}
+
+}  // namespace
+
+std::vector<PortHolder> FindPortHolders(std::span<const std::string> devicePaths,
+                                        const std::string& procRoot) {
+    std::vector<Target> targets;
+    for (std::size_t i = 0; i < devicePaths.size(); ++i) {
+        struct stat info {};
+        if (!devicePaths[i].empty() && ::stat(devicePaths[i].c_str(), &info) == 0 &&
+            S_ISCHR(info.st_mode)) {
+            targets.push_back({info.st_rdev, i, PtyIndex(info.st_rdev)});
+        }
+    }
+    std::vector<PortHolder> holders;
+    if (targets.empty()) {
+        return holders;
+    }
+    Directory proc(::opendir(procRoot.c_str()));
+    if (proc.Get() == nullptr) {
+        return holders;
+    }
+    const std::string self = std::to_string(::getpid());
+    while (const dirent* entry = ::readdir(proc.Get())) {
+        if (IsProcessNumber(entry->d_name) && self != entry->d_name) {
+            ScanProcess(::dirfd(proc.Get()), entry->d_name, targets, holders);
+        }
+    }
+    return holders;
+}
+
+std::optional<PortHolder> FindPortHolder(const std::string& devicePath,
+                                         const std::string& procRoot) {
+    const auto holders = FindPortHolders(std::span(&devicePath, 1), procRoot);
+    if (holders.empty()) {
+        return std::nullopt;
+    }
+    return holders.front();
+}
+
+std::string HolderText(const PortHolder& holder) {
+    const std::string process = "processo " + std::to_string(holder.pid);
+    return holder.program.empty() ? process : holder.program + " (" + process + ")";
+}
+
+PortHolderWatch::PortHolderWatch(std::chrono::milliseconds interval, std::string procRoot)
+    : interval_(interval), procRoot_(std::move(procRoot)) {}
+
+void PortHolderWatch::Start(std::vector<std::string> devicePaths) {
+    devicePaths_ = std::move(devicePaths);
+    next_ = std::chrono::steady_clock::now() + interval_;
+}
+
+std::optional<PortHolder> PortHolderWatch::Poll() {
+    if (devicePaths_.empty()) {
+        return std::nullopt;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_) {
+        return std::nullopt;
+    }
+    next_ = now + interval_;
+    const auto holders = FindPortHolders(devicePaths_, procRoot_);
+    if (holders.empty()) {
+        return std::nullopt;
+    }
+    return holders.front();
+}
+
+}  // namespace kelvaro
