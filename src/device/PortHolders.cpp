@@ -222,15 +222,15 @@ void PortHolderWatch::Start(std::vector<std::string> devicePaths) {
     next_ = std::chrono::steady_clock::now() + interval_;
 }
 
-std::optional<PortHolder> PortHolderWatch::Poll() {
+std::optional<PortHolder> PortHolderWatch::Poll(bool now) {
     if (devicePaths_.empty()) {
         return std::nullopt;
     }
-    const auto now = std::chrono::steady_clock::now();
-    if (now < next_) {
+    const auto time = std::chrono::steady_clock::now();
+    if (!now && time < next_) {
         return std::nullopt;
     }
-    next_ = now + interval_;
+    next_ = time + interval_;
     const auto holders = FindPortHolders(devicePaths_, procRoot_);
     if (holders.empty()) {
         return std::nullopt;

@@ -38,9 +38,9 @@ class PortHolderWatch {
     // Starts watching; the first look comes one interval later. Empty paths are not watched.
     void Start(std::vector<std::string> devicePaths);
     void Stop() { devicePaths_.clear(); }
-    // A holder of one of the ports when a look is due and finds one (its `port` indexes the
-    // paths given to Start); nothing otherwise.
-    std::optional<PortHolder> Poll();
+    // A holder of one of the ports when a look is due (or `now` asks for one) and finds one
+    // (its `port` indexes the paths given to Start); nothing otherwise.
+    std::optional<PortHolder> Poll(bool now = false);
 
   private:
     std::chrono::milliseconds interval_;

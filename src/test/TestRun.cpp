@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "settings/NumberText.h"
@@ -171,6 +172,13 @@ void TestRun::Iniciar() {
         watch = StreamWatch{now, 0};
     }
     lost_ = {};
+    std::vector<std::string> watched(kPlateCount);
+    for (std::size_t i = 0; i < watched.size(); ++i) {
+        if (state_.PlacaAtiva[i]) {
+            watched[i] = SerialChannel::DevicePath(state_.PortaPlaca[i]);
+        }
+    }
+    holderWatch_.Start(std::move(watched));
     view_.StartIdlePass();
     testeRodando_ = true;
 }
@@ -301,10 +309,27 @@ void TestRun::LerAmostras() {
         lost_[i] = !state_.PlacaOk[i];
         plateLost = plateLost || lost_[i];
     }
+    plateLost = PortTakenByAnotherProgram(plateLost) || plateLost;
 
     if (view_.EscapeHeld() || state_.NumAmostras >= kMaxSamples || plateLost) {
         btIniciarClick();
     }
+}
+
+bool TestRun::PortTakenByAnotherProgram(bool plateLost) {
+    // A plate lost to a program reading its line is named as such, not as a silent plate.
+    const auto holder = holderWatch_.Poll(plateLost);
+    if (!holder) {
+        return false;
+    }
+    const int plate = static_cast<int>(holder->port) + 1;
+    state_.PlacaOk[holder->port] = false;
+    lost_[holder->port] = false;
+    holderMessage_ = PlateText("Outro programa abriu a porta da Placa ", plate, " (") +
+                     state_.PortaPlaca[holder->port] + "): " + HolderText(*holder) +
+                     ".\rO teste foi parado para que esse programa não tome as leituras da "
+                     "placa; as amostras lidas até aqui foram mantidas.";
+    return true;
 }
 
 void TestRun::PararPlacas() {
@@ -324,9 +349,14 @@ void TestRun::PararPlacas() {
 bool TestRun::PararTeste() {
     testeRodando_ = false;
     view_.StopIdlePass();
+    holderWatch_.Stop();
     PararPlacas();
     DesenharGrafico();
     // After the drawing, so the operator sees what was kept, and before the save question.
+    if (!holderMessage_.empty()) {
+        dialogs_.MessageBox(std::exchange(holderMessage_, {}), "Kelvaro - Teste", DialogButtons::Ok,
+                            DialogIcon::Error);
+    }
     ReportLostPlates();
     ExportarTeste(state_, dialogs_, progress_, exportFolder_);
     return true;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <string>
 
+#include "device/PortHolders.h"
 #include "station/Dialogs.h"
 #include "station/ProgressView.h"
 #include "station/StationState.h"
@@ -64,6 +65,9 @@ class TestRun {
         Clock::time_point lastReport;  // the last valid report, or the start of the run
         std::size_t garbage = 0;       // bytes discarded since then
     };
+    // Once a second, and at once when a plate was lost: has another program opened an active
+    // plate's port? Such a plate counts as lost, and the stop names the plate and the program.
+    bool PortTakenByAnotherProgram(bool plateLost);
 
     StationState& state_;
     Dialogs& dialogs_;
@@ -74,6 +78,8 @@ class TestRun {
     bool testeRodando_ = false;
     std::array<StreamWatch, kPlateCount> watch_{};
     std::array<bool, kPlateCount> lost_{};
+    PortHolderWatch holderWatch_;
+    std::string holderMessage_;  // told at the stop
 };
 
 }  // namespace kelvaro

@@ -179,7 +179,8 @@ TEST(PortHolderWatch, LooksOncePerInterval) {
     ASSERT_TRUE(holder);
     EXPECT_EQ(holder->pid, 4242);
     EXPECT_EQ(holder->port, 1u);
-    EXPECT_FALSE(watch.Poll());  // the next look is an interval away
+    EXPECT_FALSE(watch.Poll());     // the next look is an interval away
+    EXPECT_TRUE(watch.Poll(true));  // unless one is asked for at once (a plate was lost)
 
     watch.Stop();
     std::this_thread::sleep_for(std::chrono::milliseconds(250));

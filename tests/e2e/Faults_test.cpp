@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -20,9 +21,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string_view>
 
 #include "CaseNames.h"
+#include "PortHoldingProgram.h"
 #include "PseudoTerminalPorts.h"
 #include "Station.h"
 #include "app/TfrmProgBar.h"
@@ -234,13 +238,19 @@ INSTANTIATE_TEST_SUITE_P(Faults, GarbledStream,
                                            Garble{"BadEndByte", {sim::FaultKind::BadEnd}}),
                          [](const auto& param) { return std::string(param.param.name); });
 
-TEST_F(FaultTest, PortHeldByAnotherProgramIsNamedAtStartUpAndTheNextStartWorks) {
+struct PortHolderKind {
+    const char* name;
+    // Takes the port as the other program would; letting the result go releases it.
+    std::function<std::shared_ptr<void>(const std::string& port)> hold;
+};
+
+class HeldPortAtStartUp : public FaultTest, public ::testing::WithParamInterface<PortHolderKind> {};
+
+TEST_P(HeldPortAtStartUp, IsNamedAndTheNextStartWorks) {
     station.SeedReadyPlates(300);
     TfrmPrincipal& window = station.Start();
-    // Another program holds plate 2's port as the station itself would: open and locked.
-    const int holder = open(station.Port(2).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(holder, 0);
-    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    auto holder = GetParam().hold(station.Port(2));
+    ASSERT_TRUE(holder);
 
     window.btIniciarClick();
     ExpectReport("Falha ao Conectar a Placa 2: " + station.Port(2) + ".");
@@ -250,7 +260,7 @@ TEST_F(FaultTest, PortHeldByAnotherProgramIsNamedAtStartUpAndTheNextStartWorks) 
     EXPECT_EQ(station.Plate(2).Stats().requests[kFnIdentify], 0u);
     EXPECT_FALSE(station.Plate(1).Streaming());
 
-    close(holder);
+    holder.reset();
     station.dialogs.messages.clear();
     station.dialogs.answers = {DialogResult::Ok};
     window.btIniciarClick();
@@ -258,6 +268,63 @@ TEST_F(FaultTest, PortHeldByAnotherProgramIsNamedAtStartUpAndTheNextStartWorks) 
     station.RunUntil(30);
     window.btIniciarClick();
     EXPECT_TRUE(Consecutive(2, 0, window.State().NumAmostras));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, HeldPortAtStartUp,
+    ::testing::Values(
+        // Open and locked, as the station itself holds a port.
+        PortHolderKind{"LockedByAnotherStation",
+                       [](const std::string& port) -> std::shared_ptr<void> {
+                           const int fd = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+                           if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+                               return nullptr;
+                           }
+                           return std::shared_ptr<int>(new int(fd), [](int* p) {
+                               close(*p);
+                               delete p;
+                           });
+                       }},
+        // A terminal program: opened without a lock, it would read half of every reply.
+        PortHolderKind{"OpenedByAProgramWithoutALock", testing::PortHoldingProgram::Start}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// Another program that opens a plate's port during a run takes readings from it: the run stops
+// as for a lost plate, every sample is kept and the operator learns which plate and program.
+TEST_F(FaultTest, ProgramOpeningAPlatesPortDuringARunStopsItAndIsNamed) {
+    // Without root the station's exclusive mode keeps the program out; a root program, which
+    // the mode does not stop, is what this stands for.
+    const int spare = open(station.Port(2).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(spare, 0);
+    TfrmPrincipal& window = StartRunning();
+    auto& dialogs = station.dialogs;
+    dialogs.answers = {DialogResult::Yes};
+    const std::string path = window.ExportFolder().toStdString() + "/Kelvaro_1.csv";
+    dialogs.saveFiles = {path};
+    ASSERT_GE(station.RunUntil(100), 100);
+
+    ioctl(spare, TIOCNXCL);
+    testing::PortHoldingProgram cat(station.Port(2));
+    ASSERT_TRUE(cat.Holding());
+    station.RunUntil(kMaxSamples, 5000);
+    close(spare);
+
+    ExpectIdleAndUsable(window);
+    const int n = window.State().NumAmostras;
+    ASSERT_EQ(dialogs.messages.size(), 4u);
+    EXPECT_EQ(dialogs.messages[1].text,
+              "Outro programa abriu a porta da Placa 2 (" + station.Port(2) + "): cat (processo " +
+                  std::to_string(cat.Pid()) +
+                  ").\rO teste foi parado para que esse programa não tome as leituras da placa; "
+                  "as amostras lidas até aqui foram mantidas.");
+    EXPECT_EQ(dialogs.messages[1].title, "Kelvaro - Teste");
+    EXPECT_EQ(dialogs.messages[1].icon, DialogIcon::Error);
+    EXPECT_EQ(dialogs.messages[2].text, "Deseja salvar o teste?");
+    for (int plate : {1, 3, 4}) {
+        EXPECT_TRUE(Consecutive(plate, 0, n));
+    }
+    EXPECT_TRUE(Consecutive(2, 0, 100));  // before the program came
+    EXPECT_EQ(testing::Lines(ReadFileBytes(path)).size(), 10u + static_cast<std::size_t>(n));
 }
 
 // --- Ports --------------------------------------------------------------------------------
