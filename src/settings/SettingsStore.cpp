@@ -187,6 +187,10 @@ std::string Unescape(std::string_view text) {
     return out;
 }
 
+// Load's error for a store path that names a FIFO, a device or anything else that is not a
+// regular file: it is unreadable, never waited on.
+constexpr int kNotARegularFile = -1;
+
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
@@ -194,6 +198,8 @@ bool IsBlank(char c) {
 // A readable reason for a system error, in Portuguese and independent of the C locale.
 std::string ErrnoText(int error) {
     switch (error) {
+        case kNotARegularFile:
+            return "não é um arquivo comum";
         case ENOSPC:
             return "disco cheio";
         case EDQUOT:
@@ -359,15 +365,29 @@ class FileLock {
 };
 
 // Reads at most `limit` + 1 bytes of the file. Returns 0 or the errno (ENOENT for a missing
-// file).
+// file, kNotARegularFile for anything but a regular file).
 int ReadFileLimited(const std::string& path, std::size_t limit, std::string& bytes) {
     bytes.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK a FIFO in the file's place would hold the station in open() until
+    // some writer came, before any window is shown.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return errno;
     }
-    char buffer[65536];
+    struct stat info {};
     int error = 0;
+    if (::fstat(fd, &info) != 0) {
+        error = errno;
+    } else if (S_ISDIR(info.st_mode)) {
+        error = EISDIR;
+    } else if (!S_ISREG(info.st_mode)) {
+        error = kNotARegularFile;
+    }
+    if (error != 0) {
+        ::close(fd);
+        return error;
+    }
+    char buffer[65536];
     while (bytes.size() <= limit) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0) {

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -251,17 +252,66 @@ TEST_F(SettingsFilesTest, AFolderThatCannotExistFailsTheSave) {
     EXPECT_EQ(ReadFileBytes(dir_.File("arquivo")), "not a folder");
 }
 
-TEST_F(SettingsFilesTest, AnUnreadableStoreIsNotOverwritten) {
-    std::filesystem::create_directory(StoreFile());  // a folder where the file should be
-    SettingsStore store(StoreFile());
-    EXPECT_EQ(store.ReadInteger(D, "Frequencia", 50), 50);
-    store.WriteInteger(D, "Frequencia", 200);
+struct UnreadableCase {
+    const char* name;
+    std::function<void(const std::string& path)> make;
+    std::function<bool(const std::filesystem::path& path)> stillThere;
+};
+
+class UnreadableStore : public SettingsFilesTest,
+                        public ::testing::WithParamInterface<UnreadableCase> {};
+
+// Something that is not a regular file where the store should be reads as defaults at once
+// (a FIFO would hold the station before its first window) and is not overwritten by a save.
+TEST_P(UnreadableStore, ReadsDefaultsAtOnceAndIsNotOverwritten) {
+    GetParam().make(StoreFile());
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t child = Spawn([&] {
+        close(pipeFds[0]);
+        SettingsStore store(StoreFile());
+        const bool defaulted = store.ReadInteger(D, "Frequencia", 50) == 50;
+        store.WriteInteger(D, "Frequencia", 200);
+        std::string error;
+        const bool saved = store.Close(&error);
+        const ssize_t written = write(pipeFds[1], error.data(), error.size());
+        return defaulted && !saved && written == static_cast<ssize_t>(error.size()) ? 0 : 1;
+    });
+    close(pipeFds[1]);
+    ASSERT_GT(child, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    int status = 0;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            close(pipeFds[0]);
+            FAIL() << "the store blocked";
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     std::string error;
-    EXPECT_FALSE(store.Close(&error));
-    EXPECT_FALSE(error.empty());
-    EXPECT_TRUE(std::filesystem::is_directory(StoreFile()));
+    char buffer[512];
+    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
+        error.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(pipeFds[0]);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_NE(error.find("Tovamu.Kelvaro.ini"), std::string::npos) << error;
+    EXPECT_TRUE(GetParam().stillThere(StoreFile()));
     EXPECT_EQ(TemporaryFiles(dir_.Path()), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    SettingsFiles, UnreadableStore,
+    ::testing::Values(
+        UnreadableCase{
+            "Folder", [](const std::string& path) { std::filesystem::create_directory(path); },
+            [](const std::filesystem::path& path) { return std::filesystem::is_directory(path); }},
+        UnreadableCase{
+            "Fifo", [](const std::string& path) { mkfifo(path.c_str(), 0600); },
+            [](const std::filesystem::path& path) { return std::filesystem::is_fifo(path); }}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(SettingsFilesTest, ALockHeldTooLongFailsTheSave) {
     const std::string old = "[Dados]\nFrequencia=100\n";
