@@ -46,6 +46,10 @@ struct StationState {
 
     // Where the station's settings file lives (a temporary file in tests).
     std::string settingsPath;
+    // The last test number handed out that the settings could not keep (0: none), so the
+    // next export counts on from it; and whether the operator has been told.
+    std::int64_t unstoredTestNumber = 0;
+    bool unstoredTestNumberTold = false;
     // The user's decimal separator for number texts (',' in a Portuguese locale).
     char decimalSeparator = '.';
     // The port-list roots (fake trees in tests).

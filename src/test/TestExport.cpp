@@ -1,6 +1,7 @@
 #include "test/TestExport.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,12 +9,14 @@
 #include <bit>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 #include <optional>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "settings/NumberText.h"
@@ -123,33 +126,83 @@ std::string WriteErrorText(const std::string& path, int error) {
     return "Não foi possível gravar o arquivo " + path + ": " + ReasonText(error);
 }
 
-// A temporary file beside the target: closed and removed unless it was renamed into place.
+// Temporaries are hidden files named after their target with this mark and six random
+// characters: ".Kelvaro_7.csv.kelvaro-tmp-a1B2c3".
+constexpr std::string_view kTemporaryMark = ".kelvaro-tmp-";
+constexpr std::size_t kTemporaryRandom = 6;
+// An unlocked temporary younger than this may belong to an export that has just created it
+// and not yet taken its lock.
+constexpr std::chrono::seconds kStaleAfter{60};
+
+std::filesystem::path FolderOf(const std::string& target) {
+    const std::filesystem::path folder = std::filesystem::path(target).parent_path();
+    return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
+bool IsTemporaryName(std::string_view name) {
+    const std::size_t tail = kTemporaryMark.size() + kTemporaryRandom;
+    return name.size() > tail + 1 && name.front() == '.' &&
+           name.substr(name.size() - tail, kTemporaryMark.size()) == kTemporaryMark;
+}
+
+// Removes the temporaries that exports killed in this folder left behind: this user's own,
+// old enough, and not locked. A live export holds the lock on its temporary until it is
+// renamed into place, so another instance's file in progress is never touched.
+void RemoveStaleTemporaries(const std::filesystem::path& folder) {
+    std::error_code ec;
+    const auto now = std::chrono::system_clock::now();
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string path = it->path().string();
+        if (!IsTemporaryName(it->path().filename().string())) {
+            continue;
+        }
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            continue;
+        }
+        struct stat info {};
+        const bool stale =
+            ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+            now - std::chrono::system_clock::from_time_t(info.st_mtime) >= kStaleAfter &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (stale) {
+            ::unlink(path.c_str());
+        }
+        ::close(fd);
+    }
+}
+
+// A temporary file beside the target, locked while it lives: closed and removed unless it was
+// renamed into place.
 class TemporaryFile {
   public:
     explicit TemporaryFile(const std::string& target) {
-        const std::filesystem::path p(target);
-        std::filesystem::path folder = p.parent_path();
-        if (folder.empty()) {
-            folder = ".";
-        }
-        name_ = (folder / ("." + p.filename().string() + ".XXXXXX")).string();
-        fd_ = mkstemp(name_.data());
+        const std::filesystem::path folder = FolderOf(target);
+        RemoveStaleTemporaries(folder);
+        name_ = (folder / ("." + std::filesystem::path(target).filename().string() +
+                           std::string(kTemporaryMark) + "XXXXXX"))
+                    .string();
+        fd_ = mkostemp(name_.data(), O_CLOEXEC);
         if (fd_ < 0) {
             error_ = errno;
             name_.clear();
             return;
         }
+        // Where locks are not supported the file is still written; it is then only protected
+        // from a sweep by its age.
+        ::flock(fd_, LOCK_EX | LOCK_NB);
         // mkstemp makes the file private; give it what a newly created file would get.
         const mode_t mask = umask(0);
         umask(mask);
         fchmod(fd_, static_cast<mode_t>(0666 & ~mask));
     }
     ~TemporaryFile() {
+        if (!name_.empty()) {
+            ::unlink(name_.c_str());  // before the close gives up the lock
+        }
         if (fd_ >= 0) {
             ::close(fd_);
-        }
-        if (!name_.empty()) {
-            ::unlink(name_.c_str());
         }
     }
     TemporaryFile(const TemporaryFile&) = delete;
@@ -182,17 +235,12 @@ class TemporaryFile {
         return true;
     }
 
-    // Syncs, closes and renames over `target`. The folder is not synced: a crash right after
+    // Syncs, renames over `target` and closes. The folder is not synced: a crash right after
     // the rename may bring back the earlier file, never a partial one, and the sync of a folder
-    // waits for the journal, which would cost more than writing the whole test.
+    // waits for the journal, which would cost more than writing the whole test. The rename
+    // comes before the close so the file is never unlocked under its temporary name.
     bool Commit(const std::string& target) {
         if (::fsync(fd_) != 0) {
-            error_ = errno;
-            return false;
-        }
-        const int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0) {
             error_ = errno;
             return false;
         }
@@ -201,6 +249,8 @@ class TemporaryFile {
             return false;
         }
         name_.clear();
+        // The data is on the disk already; Linux frees the descriptor whatever close reports.
+        ::close(std::exchange(fd_, -1));
         return true;
     }
 
@@ -610,7 +660,7 @@ bool WriteTestFile(const std::string& path, const TestFileHeading& heading,
     return true;
 }
 
-void ExportarTeste(const StationState& state, Dialogs& dialogs, ProgressView& progress,
+void ExportarTeste(StationState& state, Dialogs& dialogs, ProgressView& progress,
                    const std::string& exportFolder) {
     if (dialogs.MessageBox("Deseja salvar o teste?", "Kelvaro - Salvar", DialogButtons::YesNo,
                            DialogIcon::Question) != DialogResult::Yes) {
@@ -628,15 +678,31 @@ void ExportarTeste(const StationState& state, Dialogs& dialogs, ProgressView& pr
         }
         // After the largest number the store can read back the count starts again at 1: the
         // number written must always be one the next export can read.
-        heading.testNumber = *last == std::numeric_limits<std::int64_t>::max() ? 1 : *last + 1;
+        const std::int64_t previous = std::max(*last, state.unstoredTestNumber);
+        heading.testNumber =
+            previous == std::numeric_limits<std::int64_t>::max() ? 1 : previous + 1;
         store.WriteString(kSettingsSection, "Teste", std::to_string(heading.testNumber));
         for (int p = 1; p <= kPlateCount; ++p) {
             heading.units[static_cast<std::size_t>(p - 1)] =
                 store.ReadString(kSettingsSection, "u" + std::to_string(p), "un.");
         }
         // A store that cannot be saved must not cost the operator the test: the export goes
-        // on, and the next one may propose the same number again.
-        store.Close();
+        // on. Later exports of this run count on from the number, but after a restart it may
+        // be proposed again, which the operator is told.
+        std::string error;
+        if (store.Close(&error)) {
+            state.unstoredTestNumber = 0;
+            state.unstoredTestNumberTold = false;
+        } else {
+            state.unstoredTestNumber = heading.testNumber;
+            if (!std::exchange(state.unstoredTestNumberTold, true)) {
+                dialogs.MessageBox(error + ".\rO teste " + std::to_string(heading.testNumber) +
+                                       " será salvo, mas seu número não ficou guardado: depois "
+                                       "que o programa for reaberto, outro teste pode receber o "
+                                       "mesmo número.",
+                                   "Kelvaro - Salvar", DialogButtons::Ok, DialogIcon::Warning);
+            }
+        }
     }
     heading.frequency = state.FrequenciaTeste;
     heading.ports = state.PortaPlaca;

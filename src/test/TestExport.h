@@ -46,8 +46,9 @@ bool WriteTestFile(const std::string& path, const TestFileHeading& heading,
                    ProgressView& progress, std::string* error);
 
 // Asks whether the test is to be saved, takes the next test number from the settings, lets the
-// operator choose the file, writes it and hands it to the desktop to be opened.
-void ExportarTeste(const StationState& state, Dialogs& dialogs, ProgressView& progress,
+// operator choose the file, writes it and hands it to the desktop to be opened. A number the
+// settings cannot keep is told once (until a save succeeds) and counted on from in this run.
+void ExportarTeste(StationState& state, Dialogs& dialogs, ProgressView& progress,
                    const std::string& exportFolder);
 
 }  // namespace kelvaro

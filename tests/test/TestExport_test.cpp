@@ -2,9 +2,15 @@
 // earlier files intact, CSV quoting, the code page and the fast number formatting.
 #include "test/TestExport.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include <filesystem>
 #include <limits>
@@ -214,6 +220,99 @@ TEST_F(ExportTest, FailureWhileWritingKeepsTheEarlierFile) {
     EXPECT_EQ(FilesInFolder(), std::vector<std::string>{"Kelvaro_3.csv"});
     EXPECT_EQ(progress.closes, 1);
 }
+
+// A settings folder the station cannot write to (here a regular file in its path, which
+// stops root as well): each test still gets a number of its own in this run, and the operator
+// is told once that the number is not kept.
+TEST_F(ExportTest, AnUnstorableTestNumberIsToldOnceAndStillAdvances) {
+    kelvaro::testing::WriteFileBytes(dir.File("plain"), "x");
+    state.settingsPath = dir.File("plain/settings.ini");
+    for (int n = 1; n <= 2; ++n) {
+        dialogs.answers = {DialogResult::Yes};
+        dialogs.saveFiles = {dir.File("Kelvaro_" + std::to_string(n) + ".csv")};
+        Export();
+        EXPECT_EQ(dialogs.saveRequests.back().fileName, "Kelvaro_" + std::to_string(n));
+        const std::string bytes = ReadFileBytes(dir.File("Kelvaro_" + std::to_string(n) + ".csv"));
+        EXPECT_EQ(bytes.substr(0, bytes.find("\r\n")),
+                  "Avalia\xE7\xE3o;" + std::to_string(n) + ";");
+    }
+    const auto warnings =
+        std::count_if(dialogs.messages.begin(), dialogs.messages.end(),
+                      [](const auto& m) { return m.icon == DialogIcon::Warning; });
+    EXPECT_EQ(warnings, 1);
+    const auto& told = dialogs.messages[1];
+    EXPECT_EQ(told.title, "Kelvaro - Salvar");
+    EXPECT_NE(told.text.find("plain/settings.ini"), std::string::npos) << told.text;
+    EXPECT_NE(told.text.find("O teste 1 será salvo, mas seu número não ficou guardado"),
+              std::string::npos)
+        << told.text;
+
+    // Once the settings can be written again, numbering goes on from the stored value and a
+    // later failure is told again.
+    state.settingsPath = dir.File("settings.ini");
+    Set("Teste", "8");
+    dialogs.answers = {DialogResult::Yes};
+    dialogs.saveFiles = {std::nullopt};
+    Export();
+    EXPECT_EQ(dialogs.saveRequests.back().fileName, "Kelvaro_9");
+    EXPECT_EQ(Get("Teste"), "9");
+    state.settingsPath = dir.File("plain/settings.ini");
+    dialogs.answers = {DialogResult::Yes};
+    dialogs.saveFiles = {std::nullopt};
+    Export();
+    EXPECT_EQ(dialogs.Last().icon, DialogIcon::Warning);
+}
+
+struct LeftoverCase {
+    const char* name;
+    const char* file;
+    int ageSeconds;
+    bool lockedByAnotherExport;
+    bool removed;
+};
+
+class LeftoverTemporary : public ExportTest, public ::testing::WithParamInterface<LeftoverCase> {};
+
+// A kill during an export leaves its hidden temporary beside the target; the next export to
+// the folder removes it, but never a file that is not the station's or one still being written.
+TEST_P(LeftoverTemporary, IsRemovedByTheNextExportOnlyWhenStale) {
+    const LeftoverCase& c = GetParam();
+    const std::string leftover = dir.File(c.file);
+    kelvaro::testing::WriteFileBytes(leftover, "1;12,345;0,000;0,000;0,0");
+    const auto then = std::chrono::system_clock::now() - std::chrono::seconds(c.ageSeconds);
+    const timespec times[2] = {{std::chrono::system_clock::to_time_t(then), 0},
+                               {std::chrono::system_clock::to_time_t(then), 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, leftover.c_str(), times, 0), 0);
+    const int lock = open(leftover.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lock, 0);
+    if (c.lockedByAnotherExport) {
+        ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
+    }
+
+    dialogs.answers = {DialogResult::Yes};
+    dialogs.saveFiles = {dir.File("Kelvaro_2.csv")};
+    Export();
+    close(lock);
+    EXPECT_EQ(dialogs.Last().text, "O exportação para o Excel foi concluída com sucesso");
+    std::vector<std::string> expected{"Kelvaro_2.csv"};
+    if (!c.removed) {
+        expected.push_back(c.file);
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(FilesInFolder(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Export, LeftoverTemporary,
+    ::testing::Values(
+        LeftoverCase{"OfAKilledExport", ".Kelvaro_1.csv.kelvaro-tmp-a1B2c3", 3600, false, true},
+        LeftoverCase{"OfAnExportStillWriting", ".Kelvaro_1.csv.kelvaro-tmp-a1B2c3", 3600, true,
+                     false},
+        // Created a moment ago: its export may not have locked it yet.
+        LeftoverCase{"JustCreated", ".Kelvaro_1.csv.kelvaro-tmp-a1B2c3", 0, false, false},
+        LeftoverCase{"NotTheStations", ".Kelvaro_1.csv.a1B2c3", 3600, false, false},
+        LeftoverCase{"NotHidden", "Kelvaro_1.csv.kelvaro-tmp-a1B2c3", 3600, false, false}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(ExportTest, TextsThatWouldShiftColumnsAreQuoted) {
     TestFileHeading heading;
