@@ -11,11 +11,14 @@
 #include <functional>
 #include <thread>
 
+#include "CaseNames.h"
 #include "Pty.h"
 #include "TempDir.h"
 
 namespace kelvaro {
 namespace {
+
+using testing::PrintTo;
 
 namespace fs = std::filesystem;
 using testing::Pty;

@@ -17,6 +17,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "CaseNames.h"
 #include "PortHoldingProgram.h"
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
@@ -25,6 +26,8 @@
 
 namespace kelvaro {
 namespace {
+
+using testing::PrintTo;
 
 using ::testing::ElementsAre;
 

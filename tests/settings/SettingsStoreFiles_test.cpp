@@ -17,11 +17,14 @@
 #include <string>
 #include <thread>
 
+#include "CaseNames.h"
 #include "TempDir.h"
 #include "settings/SettingsStore.h"
 
 namespace kelvaro {
 namespace {
+
+using testing::PrintTo;
 
 using testing::ReadFileBytes;
 using testing::TempDir;

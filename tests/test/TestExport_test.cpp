@@ -16,6 +16,7 @@
 #include <limits>
 #include <random>
 
+#include "CaseNames.h"
 #include "FakeTestRunView.h"
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
@@ -24,6 +25,8 @@
 
 namespace kelvaro {
 namespace {
+
+using testing::PrintTo;
 
 using kelvaro::testing::ReadFileBytes;
 
