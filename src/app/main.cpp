@@ -4,6 +4,7 @@
 
 #include "app/StationApplication.h"
 #include "app/TfrmPrincipal.h"
+#include "app/X11Keyboard.h"
 #include "settings/SettingsStore.h"
 #include "station/Dialogs.h"
 #include "ui/PortugueseDialogs.h"
@@ -20,7 +21,7 @@ int main(int argc, char** argv) {
         QCoreApplication::arguments(), std::getenv("KELVARO_VIRTUAL_PLATES"));
     kelvaro::AllowPseudoTerminalPorts(virtualPlates);
 
-    kelvaro::QtDialogs dialogs;
+    kelvaro::QtDialogs dialogs(kelvaro::KeysDownOnX11Server);
     application.SetErrorReporter(&dialogs);
     kelvaro::TfrmPrincipal frmPrincipal(dialogs,
                                         {kelvaro::SettingsStore::DefaultPath(), {}, virtualPlates});

@@ -5,7 +5,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QUrl>
@@ -19,26 +18,6 @@ namespace {
 QString FromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
-
-// Swallows auto-repeated key presses while a message box is open. Holding Escape stops a run,
-// and the save question opens a moment later: without this, the key's auto-repeat would answer
-// that question on its own and the test would not be saved.
-class AutoRepeatGuard : public QObject {
-  public:
-    AutoRepeatGuard() { QCoreApplication::instance()->installEventFilter(this); }
-    ~AutoRepeatGuard() override { QCoreApplication::instance()->removeEventFilter(this); }
-    AutoRepeatGuard(const AutoRepeatGuard&) = delete;
-    AutoRepeatGuard& operator=(const AutoRepeatGuard&) = delete;
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
-            static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
-            return true;
-        }
-        return QObject::eventFilter(watched, event);
-    }
-};
 
 // Dialogs belong to whichever station window is active, so they stay above it.
 QWidget* DialogParent() {
@@ -172,7 +151,9 @@ DialogResult QtDialogs::MessageBox(const std::string& text, const std::string& t
     // Texts can carry values from the settings file or a port name: never read them as markup.
     box.setTextFormat(Qt::PlainText);
     ApplyPortugueseTexts(box);
-    const AutoRepeatGuard guard;
+    // Holding Escape stops a run, and the save question opens a moment later: the key's
+    // auto-repeat must not answer it.
+    const FreshKeyFilter freshKeys(keysDown_);
     box.exec();
     QAbstractButton* clicked = box.clickedButton();
     if (clicked == nullptr) {

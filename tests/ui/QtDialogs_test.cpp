@@ -11,10 +11,12 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 #include <functional>
 
 #include "CaseNames.h"
 #include "TempDir.h"
+#include "ui/FreshKeys.h"
 #include "ui/QtDialogs.h"
 
 namespace kelvaro {
@@ -96,21 +98,111 @@ TEST_P(MessageBoxTest, ShowsPortugueseButtonsAndAnswersTheButtonPressed) {
 }
 
 // Escape held down to stop a run keeps repeating into the save question that follows; only a
-// fresh key press may answer it.
-TEST(MessageBoxKeysTest, AutoRepeatedEscapeDoesNotAnswerTheBox) {
-    bool openAfterRepeat = false;
+// fresh press after the box appeared may answer it. Times in ms from the box's opening.
+struct KeyStep {
+    bool press;
+    std::uint32_t key;
+    bool autoRepeat;
+    int atMs;
+    bool reachesBox;
+};
+
+struct FreshKeyCase {
+    const char* name;
+    std::vector<std::uint32_t> heldAtOpen;
+    std::vector<KeyStep> steps;
+};
+
+class FreshKeyPolicyTest : public ::testing::TestWithParam<FreshKeyCase> {};
+
+TEST_P(FreshKeyPolicyTest, OnlyAFreshPressAfterTheGraceTimeReachesTheBox) {
+    const FreshKeyCase& c = GetParam();
+    constexpr std::int64_t kOpenedAt = 5000;
+    FreshKeyPolicy policy(kOpenedAt, c.heldAtOpen, {300, 100});
+    std::vector<bool> reached;
+    std::vector<bool> expected;
+    for (const KeyStep& step : c.steps) {
+        const std::int64_t at = kOpenedAt + step.atMs;
+        reached.push_back(step.press ? policy.Press(step.key, step.autoRepeat, at)
+                                     : policy.Release(step.key, step.autoRepeat, at));
+        expected.push_back(step.reachesBox);
+    }
+    EXPECT_EQ(reached, expected);
+}
+
+constexpr std::uint32_t kEsc = 9;  // X11 key codes
+constexpr std::uint32_t kReturn = 36;
+constexpr bool P = true;   // press
+constexpr bool R = false;  // release
+constexpr bool kRepeat = true;
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, FreshKeyPolicyTest,
+    ::testing::Values(
+        FreshKeyCase{"FlaggedRepeats",
+                     {},
+                     {{P, kEsc, kRepeat, 400, false},
+                      {R, kEsc, kRepeat, 440, false},
+                      {P, kEsc, kRepeat, 440, false}}},
+        FreshKeyCase{"PressWithinTheGraceTime",
+                     {},
+                     {{P, kEsc, false, 299, false},
+                      {R, kEsc, false, 320, false},
+                      {P, kEsc, false, 500, true},
+                      {R, kEsc, false, 560, true}}},
+        // X11 auto-repeat: release/press pairs with the same time, flagged only now and then.
+        FreshKeyCase{"X11ReleasePressPairs",
+                     {},
+                     {{P, kEsc, false, 40, false},
+                      {R, kEsc, false, 700, false},
+                      {P, kEsc, false, 700, false},
+                      {R, kEsc, kRepeat, 740, false},
+                      {P, kEsc, kRepeat, 740, false},
+                      {R, kEsc, false, 780, false},
+                      {P, kEsc, false, 780, false},
+                      {R, kEsc, false, 1400, false},
+                      {P, kEsc, false, 2000, true}}},
+        // Held before the box appeared; detectable auto-repeat sends presses only.
+        FreshKeyCase{"HeldWhenTheBoxOpened",
+                     {kEsc},
+                     {{P, kEsc, false, 700, false},
+                      {P, kEsc, false, 740, false},
+                      {R, kEsc, false, 900, false},
+                      {P, kEsc, false, 1200, true}}},
+        FreshKeyCase{"RepeatOfAnAnsweringPress",
+                     {},
+                     {{P, kEsc, false, 350, true},
+                      {P, kEsc, false, 390, false},
+                      {R, kEsc, false, 500, true}}},
+        FreshKeyCase{"PressTooSoonAfterARelease",
+                     {},
+                     {{P, kEsc, false, 400, true},
+                      {R, kEsc, false, 450, true},
+                      {P, kEsc, false, 520, false},
+                      {R, kEsc, false, 530, false},
+                      {P, kEsc, false, 700, true}}},
+        FreshKeyCase{"AnotherKeyIsNotHeldBack", {kEsc}, {{P, kReturn, false, 400, true}}}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// Key events as the window system delivers them: to the box's window first.
+void DeliverEscape(QWidget* box, QEvent::Type type, bool autoRepeat) {
+    QKeyEvent event(type, Qt::Key_Escape, Qt::NoModifier, QString(), autoRepeat);
+    QApplication::sendEvent(box->windowHandle(), &event);
+}
+
+TEST(MessageBoxKeysTest, HeldEscapeDoesNotAnswerTheBoxAFreshPressDoes) {
+    bool openAfterHold = false;
     WhenModalOpens([&](QWidget* modal) {
-        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : modal;
-        QKeyEvent repeated(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, QString(), true);
-        QApplication::sendEvent(target, &repeated);
-        openAfterRepeat = modal->isVisible();
-        QKeyEvent fresh(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-        QApplication::sendEvent(target, &fresh);
+        DeliverEscape(modal, QEvent::KeyPress, true);
+        DeliverEscape(modal, QEvent::KeyPress, false);  // a repeat Qt did not flag
+        openAfterHold = modal->isVisible();
+        DeliverEscape(modal, QEvent::KeyRelease, false);
+        QTimer::singleShot(400, modal, [modal] { DeliverEscape(modal, QEvent::KeyPress, false); });
     });
     QtDialogs dialogs;
     const DialogResult result = dialogs.MessageBox("Deseja salvar o teste?", "Kelvaro - Salvar",
                                                    DialogButtons::YesNo, DialogIcon::Question);
-    EXPECT_TRUE(openAfterRepeat);
+    EXPECT_TRUE(openAfterHold);
     EXPECT_EQ(result, DialogResult::No);
 }
 
