@@ -1,5 +1,6 @@
 #include "app/TfrmPrincipal.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QLabel>
@@ -10,6 +11,7 @@
 
 #include "app/EscapeKey.h"
 #include "app/ExportFolder.h"
+#include "app/TerminationSignals.h"
 #include "app/TfrmProgBar.h"
 #include "calibration/TfrmCalibracao.h"
 #include "chart/LoadChart.h"
@@ -229,6 +231,22 @@ void TfrmPrincipal::btCalibracaoClick() {
 
 void TfrmPrincipal::btFecharClick() {
     close();
+}
+
+void TfrmPrincipal::EndSession() {
+    testRun_->StopForExit();
+    QCoreApplication::exit(0);
+}
+
+void TfrmPrincipal::EndSessionOn(TerminationSignals& source) {
+    connect(&source, &TerminationSignals::Received, this, [this] { EndSession(); });
+}
+
+void TfrmPrincipal::closeEvent(QCloseEvent* event) {
+    if (testRun_->TesteRodando()) {
+        testRun_->btIniciarClick();
+    }
+    QWidget::closeEvent(event);
 }
 
 void TfrmPrincipal::SetStatusText(const std::string& text, bool repaintNow) {

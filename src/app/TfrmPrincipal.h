@@ -23,6 +23,7 @@ class EscapeKeyMonitor;
 class LoadChart;
 class LoweredPanel;
 class PictureButton;
+class TerminationSignals;
 class TestRun;
 class TfrmProgBar;
 class TitleBand;
@@ -74,6 +75,14 @@ class TfrmPrincipal : public QWidget, public TestRunView {
     void btCalibracaoClick();
     void btFecharClick();
 
+    // The desktop session is ending (logout, shutdown, the terminal closed) and nobody is left
+    // to answer a question: a running test is stopped without one, its plates get their Stop
+    // and the raw samples stay in the store; then the event loops end, and with them the
+    // program.
+    void EndSession();
+    // Calls EndSession whenever `source` reports a termination signal.
+    void EndSessionOn(TerminationSignals& source);
+
     // TestRunView.
     void SetStatusText(const std::string& text, bool repaintNow) override;
     std::string StartButtonCaption() const override;
@@ -109,6 +118,9 @@ class TfrmPrincipal : public QWidget, public TestRunView {
     PictureButton* btFechar = nullptr;
 
   protected:
+    // The close box during a run ends the run as " Parar" does (the plates are stopped and
+    // the save question is asked) before the window goes.
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/StationApplication.h"
+#include "app/TerminationSignals.h"
 #include "app/TfrmPrincipal.h"
 #include "app/X11Keyboard.h"
 #include "settings/SettingsStore.h"
@@ -25,6 +26,8 @@ int main(int argc, char** argv) {
     application.SetErrorReporter(&dialogs);
     kelvaro::TfrmPrincipal frmPrincipal(dialogs,
                                         {kelvaro::SettingsStore::DefaultPath(), {}, virtualPlates});
+    kelvaro::TerminationSignals terminationSignals;
+    frmPrincipal.EndSessionOn(terminationSignals);
     frmPrincipal.showMaximized();
     return QApplication::exec();
 }

@@ -346,6 +346,17 @@ void TestRun::PararPlacas() {
     }
 }
 
+void TestRun::StopForExit() {
+    if (!testeRodando_) {
+        return;
+    }
+    testeRodando_ = false;
+    view_.StopIdlePass();
+    view_.SetStartButtonCaption(kIniciar);
+    HabilitarBotoes(true);
+    PararPlacas();
+}
+
 bool TestRun::PararTeste() {
     testeRodando_ = false;
     view_.StopIdlePass();

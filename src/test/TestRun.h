@@ -36,6 +36,10 @@ class TestRun {
     void LimparAmostras();
     // Stop: unhooks the pass, stops and closes the active plates, draws and offers the export.
     bool PararTeste();
+    // For a program that must end now: a running test is stopped without drawing or asking,
+    // its plates get their Stop and their channels are closed; the raw samples stay in the
+    // store. Nothing happens when no test runs.
+    void StopForExit();
     // Reads the zero offset, index and tare of every active plate, as the run will convert
     // with them. A value the conversion cannot use ends the start-up with a report naming the
     // plate and the stored text (false), so a run that starts can always be converted and saved.

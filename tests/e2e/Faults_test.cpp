@@ -1,11 +1,14 @@
 // The fault matrix of docs/FAULTS.md, each row on the real main window and screens over
 // virtual plates: what the operator is told, and that nothing already taken is lost.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -18,11 +21,13 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "CaseNames.h"
@@ -187,6 +192,145 @@ INSTANTIATE_TEST_SUITE_P(
                       LostPlate{"Garbage", {3}, {sim::FaultKind::Garbage, 0}, 0},
                       LostPlate{"Flood", {4}, {sim::FaultKind::Flood, 0}, 0}),
     [](const auto& param) { return std::string(param.param.name); });
+
+// The close box during a run ends it as " Parar" does: every plate has its Stop before the
+// save question, and the file holds every sample.
+TEST_F(FaultTest, ClosingTheWindowDuringARunStopsThePlatesAndOffersTheSave) {
+    TfrmPrincipal& window = StartRunning();
+    auto& dialogs = station.dialogs;
+    ASSERT_GE(station.RunUntil(150), 150);
+    dialogs.answers = {DialogResult::Yes};
+    const std::string path = window.ExportFolder().toStdString() + "/Kelvaro_1.csv";
+    dialogs.saveFiles = {path};
+    std::vector<int> stoppedBeforeQuestion;
+    dialogs.onMessage = [&](const testing::RecordedMessage& m) {
+        for (int plate = 1; m.text == "Deseja salvar o teste?" && plate <= kPlateCount; ++plate) {
+            if (station.Plate(plate).WaitForRequests(kFnStop, 1, 1000)) {
+                stoppedBeforeQuestion.push_back(plate);
+            }
+        }
+    };
+
+    EXPECT_TRUE(window.close());
+
+    dialogs.onMessage = nullptr;
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(stoppedBeforeQuestion, (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{
+                                   "Clique em OK para Inicar o Teste!", "Deseja salvar o teste?",
+                                   "O exportação para o Excel foi concluída com sucesso"}));
+    const int n = window.State().NumAmostras;
+    EXPECT_EQ(testing::Lines(ReadFileBytes(path)).size(), 10u + static_cast<std::size_t>(n));
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        EXPECT_FALSE(window.State().Slot(plate)) << plate;
+    }
+}
+
+// The station as a child process (tests/e2e/StationChild.cpp) with its output read by line.
+class StationProcess {
+  public:
+    StationProcess(const std::string& settingsPath, const std::string& programFolder) {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) {
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        const char* argv[] = {KELVARO_STATION_CHILD, settingsPath.c_str(), programFolder.c_str(),
+                              nullptr};
+        if (posix_spawn(&pid_, KELVARO_STATION_CHILD, &actions, nullptr,
+                        const_cast<char* const*>(argv), environ) != 0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        out_ = fds[0];
+    }
+    ~StationProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        close(out_);
+    }
+    StationProcess(const StationProcess&) = delete;
+    StationProcess& operator=(const StationProcess&) = delete;
+
+    // The next line it prints within `timeoutMs`.
+    std::optional<std::string> Line(int timeoutMs) {
+        std::string line;
+        pollfd pfd{out_, POLLIN, 0};
+        char c = 0;
+        while (poll(&pfd, 1, timeoutMs) > 0 && read(out_, &c, 1) == 1) {
+            if (c == '\n') {
+                return line;
+            }
+            line += c;
+        }
+        return std::nullopt;
+    }
+    void Signal(int number) const { kill(pid_, number); }
+    // Its wait status once it has ended within `timeoutMs`.
+    std::optional<int> Wait(int timeoutMs) {
+        for (int waited = 0; waited <= timeoutMs; waited += 10) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return status;
+            }
+            usleep(10000);
+        }
+        return std::nullopt;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+};
+
+struct SessionSignal {
+    const char* name;
+    int number;
+};
+
+class SessionEnd : public FaultTest, public ::testing::WithParamInterface<SessionSignal> {};
+
+// Logout or shutdown (SIGTERM), a closed terminal (SIGHUP) or Ctrl+C during a run: the plates
+// get their Stop, the program ends normally without asking anything, and the run's samples
+// are still in the store when it does.
+TEST_P(SessionEnd, StopsThePlatesKeepsTheSamplesAndExitsCleanly) {
+    station.SeedReadyPlates(300);
+    StationProcess child(station.SettingsPath(), station.dir.File("bin"));
+    ASSERT_EQ(child.Line(10000), std::optional<std::string>("running"));
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        ASSERT_TRUE(station.Plate(plate).WaitForReports(300, 5000)) << plate;
+    }
+
+    child.Signal(GetParam().number);
+    const std::optional<int> status = child.Wait(10000);
+
+    ASSERT_TRUE(status.has_value()) << "still running 10 s after the signal";
+    ASSERT_TRUE(WIFEXITED(*status)) << "killed by signal " << WTERMSIG(*status);
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        EXPECT_TRUE(station.Plate(plate).WaitForRequests(kFnStop, 1, 1000)) << plate;
+        EXPECT_FALSE(station.Plate(plate).Streaming()) << plate;
+    }
+    int samples = 0;
+    std::size_t questions = 0;
+    const std::string summary = child.Line(1000).value_or("");
+    ASSERT_EQ(std::sscanf(summary.c_str(), "samples %d questions %zu", &samples, &questions), 2)
+        << summary;
+    EXPECT_GT(samples, 0);
+    EXPECT_EQ(questions, 1u);  // the start-up's confirmation only
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, SessionEnd,
+                         ::testing::Values(SessionSignal{"SIGTERM", SIGTERM},
+                                           SessionSignal{"SIGHUP", SIGHUP},
+                                           SessionSignal{"SIGINT", SIGINT}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 struct Garble {
     const char* name;

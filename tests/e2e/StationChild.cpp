@@ -1,0 +1,42 @@
+// A station run as a child process by the signal tests: the real main window over the plates
+// named in its settings file (argument 1; argument 2 is the program folder), the termination
+// signals caught as the program catches them, and a test started at once, the confirmation
+// answered by scripted dialogs. It prints "running" once the run is on and, after its event
+// loop has ended, the samples the run kept and the questions it asked.
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+#include "ScriptedDialogs.h"
+#include "app/StationApplication.h"
+#include "app/TerminationSignals.h"
+#include "app/TfrmPrincipal.h"
+#include "device/SerialChannel.h"
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: station_child SETTINGS PROGRAM_FOLDER\n");
+        return 2;
+    }
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // The plates are virtual: pseudo-terminals open as ports, as in a demonstration.
+    kelvaro::AllowPseudoTerminalPorts(true);
+    kelvaro::StationApplication application(argc, argv);
+    kelvaro::testing::ScriptedDialogs dialogs;
+    dialogs.answers = {kelvaro::DialogResult::Ok};
+    kelvaro::TfrmPrincipal window(dialogs, {argv[1], QString::fromLocal8Bit(argv[2])});
+    kelvaro::TerminationSignals terminationSignals;
+    window.EndSessionOn(terminationSignals);
+    window.show();
+    QTimer::singleShot(0, &window, [&window] {
+        window.btIniciarClick();
+        if (window.IdlePassRunning()) {
+            std::printf("running\n");
+            std::fflush(stdout);
+        }
+    });
+    const int code = QApplication::exec();
+    std::printf("samples %d questions %zu\n", window.State().NumAmostras, dialogs.messages.size());
+    return code;
+}
