@@ -4,6 +4,7 @@
 #include "device/untFuncoes.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace kelvaro {
@@ -302,6 +303,18 @@ bool PurgeChannel(SerialChannel* channel) {
     } catch (...) {
     }
     return true;
+}
+
+bool DiscardUntilQuiet(SerialChannel& channel, int quietMs, int limitMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    std::uint8_t buffer[256];
+    while (std::chrono::steady_clock::now() < deadline) {
+        // The read's time-out restarts with every byte: a short read means a quiet line.
+        if (channel.ReadBytes(buffer, sizeof buffer, quietMs) < sizeof buffer) {
+            return channel.LastError() == 0 || channel.LastError() == SerialChannel::kErrorTimeout;
+        }
+    }
+    return false;
 }
 
 }  // namespace kelvaro

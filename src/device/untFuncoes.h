@@ -112,6 +112,10 @@ bool PurgeChannel(SerialChannel* channel);
 inline bool PurgeChannel(ChannelSlot& slot) {
     return PurgeChannel(slot.get());
 }
+// Reads and throws away what the channel receives until nothing has come for `quietMs`,
+// giving up after `limitMs`; true when the line went quiet. A plate sent Stop may still have
+// a report on its way.
+bool DiscardUntilQuiet(SerialChannel& channel, int quietMs, int limitMs);
 inline bool SlotConnected(const ChannelSlot& slot) {
     return slot && slot->IsConnected();
 }
@@ -161,6 +165,9 @@ inline constexpr std::size_t kSampleReplySize = 10;
 inline constexpr int kReplyTimeoutMs = 1000;
 inline constexpr int kProbeTimeoutMs = 500;
 inline constexpr int kStreamTimeoutMs = 250;
+// Longer than a report's period at the slowest rate (20 ms at 50 Hz): a plate that was sent
+// Stop and sends nothing for this long has stopped.
+inline constexpr int kStopSettleMs = 50;
 
 // The 13-byte Configure request for a frequency and mode.
 DeviceFrame BuildConfigure(std::int32_t frequency, std::uint8_t mode);

@@ -121,6 +121,12 @@ void TestRun::Iniciar() {
         }
 
         view_.SetStatusText(PlateText(" Aguarde Identificando a Placa ", n, " ..."), true);
+        // A plate the station lost while it streamed (a crash, a kill) streams on: its
+        // reports would stand where the Identify reply is read. Stop it and let the line go
+        // quiet before the purge, as at the end of a test.
+        slot->SetDTR(false);
+        SendRequest(*slot, kStop);
+        DiscardUntilQuiet(*slot, kStopSettleMs, kReplyTimeoutMs);
         PurgeChannel(slot);
         slot->SetDTR(true);
         std::uint8_t model = 0;

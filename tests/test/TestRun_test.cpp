@@ -272,6 +272,32 @@ TEST_F(StreamingTest, CounterPlatesDeliverEverySampleInOrder) {
     }
 }
 
+// A station that died during a run (a crash, a kill) let go of its port without a Stop: the
+// plate streams on, and the next start-up must take it back rather than fail to identify or
+// configure it. The plate takes 20 ms to answer, so its reports line up behind each answer.
+TEST_F(StreamingTest, PlateLeftStreamingIsTakenBackByTheNextStartUp) {
+    sim::PlateOptions counter;
+    counter.shape = sim::LoadShape::Counter;
+    Plate(1, counter);
+    Settings({{"Frequencia", "600"}, {"FrequenciaP1", "600"}});
+    {
+        ChannelSlot lost;
+        ASSERT_TRUE(OpenPlateChannel(lost, Port(1), 8192));
+        ASSERT_TRUE(ConfigurePlate(*lost, 600, kModeTest));
+        ASSERT_TRUE(StartPlateStream(*lost));
+        lost->Release();
+    }
+    plates[0]->Inject({sim::FaultKind::LateReply, 0, 0, 0, 20});
+
+    run.btIniciarClick();
+    ASSERT_TRUE(view.idle) << dialogs.Last().text;
+    view.escapeAtCheck = 300;
+    EXPECT_EQ(RunPasses(1000), 300);
+    for (int record = 1; record < 300; ++record) {
+        ASSERT_EQ(Sample(record, 1), Sample(record - 1, 1) + 1) << "record " << record;
+    }
+}
+
 TEST_F(StreamingTest, DroppedByteCostsExactlyOneSample) {
     StartCounters({1});
     ASSERT_EQ(RunPasses(100), 100);
