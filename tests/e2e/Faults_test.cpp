@@ -158,7 +158,8 @@ TEST_P(PlateLostDuringARun, StopsItNamesThePlateAndKeepsEverySample) {
         }
         EXPECT_TRUE(Consecutive(plate, 0, n));
         // Read as fast as it streamed: what it sent before the Stop is (nearly) all recorded.
-        ASSERT_TRUE(station.Plate(plate).WaitForRequests(kFnStop, 1, 1000)) << plate;
+        // Two Stops: the start-up's own before its Identify, then the stop's.
+        ASSERT_TRUE(station.Plate(plate).WaitForRequests(kFnStop, 2, 1000)) << plate;
         EXPECT_LE(static_cast<double>(station.Plate(plate).ReportsSent()) - 1 -
                       station.Sample(n - 1, plate),
                   30.0)
@@ -205,7 +206,7 @@ TEST_F(FaultTest, ClosingTheWindowDuringARunStopsThePlatesAndOffersTheSave) {
     std::vector<int> stoppedBeforeQuestion;
     dialogs.onMessage = [&](const testing::RecordedMessage& m) {
         for (int plate = 1; m.text == "Deseja salvar o teste?" && plate <= kPlateCount; ++plate) {
-            if (station.Plate(plate).WaitForRequests(kFnStop, 1, 1000)) {
+            if (station.Plate(plate).WaitForRequests(kFnStop, 2, 1000)) {
                 stoppedBeforeQuestion.push_back(plate);
             }
         }
@@ -314,7 +315,7 @@ TEST_P(SessionEnd, StopsThePlatesKeepsTheSamplesAndExitsCleanly) {
     ASSERT_TRUE(WIFEXITED(*status)) << "killed by signal " << WTERMSIG(*status);
     EXPECT_EQ(WEXITSTATUS(*status), 0);
     for (int plate = 1; plate <= kPlateCount; ++plate) {
-        EXPECT_TRUE(station.Plate(plate).WaitForRequests(kFnStop, 1, 1000)) << plate;
+        EXPECT_TRUE(station.Plate(plate).WaitForRequests(kFnStop, 2, 1000)) << plate;
         EXPECT_FALSE(station.Plate(plate).Streaming()) << plate;
     }
     int samples = 0;

@@ -186,7 +186,8 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
     EXPECT_EQ(dialogs.openedFiles, std::vector<std::string>{path});
     EXPECT_EQ(station.Stored("Teste"), "1");
     for (int n = 1; n <= kPlateCount; ++n) {
-        EXPECT_TRUE(station.Plate(n).WaitForRequests(kFnStop, 1, 1000)) << n;
+        // Two Stops: the start-up's own before its Identify, then the stop's.
+        EXPECT_TRUE(station.Plate(n).WaitForRequests(kFnStop, 2, 1000)) << n;
         EXPECT_FALSE(station.Plate(n).Streaming()) << n;
     }
 

@@ -129,7 +129,8 @@ TEST_F(TestRunTest, OnlyActivePlatesStartInOrderAndAStopClosesThem) {
     EXPECT_FALSE(run.TesteRodando());
     for (int n : {1, 3}) {
         EXPECT_FALSE(state.Slot(n)) << n;
-        EXPECT_TRUE(plates[static_cast<std::size_t>(n - 1)]->WaitForRequests(kFnStop, 1, 1000));
+        // Two Stops: the start-up's own before its Identify, then the stop's.
+        EXPECT_TRUE(plates[static_cast<std::size_t>(n - 1)]->WaitForRequests(kFnStop, 2, 1000));
     }
     EXPECT_EQ(RequestCount(*plates[1]) + RequestCount(*plates[3]), 0u);
     for (int record = 0; record < 5; ++record) {
@@ -205,7 +206,7 @@ TEST_F(TestRunTest, FailedStreamStartStopsThePlatesAlreadyStarted) {
 
     run.btIniciarClick();
     EXPECT_EQ(dialogs.Last().text, "Falha ao Iniciar a Placa 2: " + Port(2) + ".");
-    EXPECT_TRUE(plates[0]->WaitForRequests(kFnStop, 1, 1000));
+    EXPECT_TRUE(plates[0]->WaitForRequests(kFnStop, 2, 1000));
     EXPECT_FALSE(plates[0]->Streaming());
     EXPECT_FALSE(state.Slot(1));
     EXPECT_FALSE(state.Slot(2));
@@ -221,7 +222,7 @@ TEST_F(TestRunTest, CancelClosesTheChannelsAndStillOffersTheSave) {
 
     run.btIniciarClick();
     EXPECT_FALSE(state.Slot(1));
-    EXPECT_TRUE(plates[0]->WaitForRequests(kFnStop, 1, 1000));
+    EXPECT_TRUE(plates[0]->WaitForRequests(kFnStop, 2, 1000));
     EXPECT_EQ(plates[0]->Stats().requests[kFnStartStream], 0u);
     EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{"Clique em OK para Inicar o Teste!",
                                                          "Deseja salvar o teste?"}));
