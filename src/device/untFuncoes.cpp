@@ -309,9 +309,11 @@ bool DiscardUntilQuiet(SerialChannel& channel, int quietMs, int limitMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     std::uint8_t buffer[256];
     while (std::chrono::steady_clock::now() < deadline) {
-        // The read's time-out restarts with every byte: a short read means a quiet line.
-        if (channel.ReadBytes(buffer, sizeof buffer, quietMs) < sizeof buffer) {
-            return channel.LastError() == 0 || channel.LastError() == SerialChannel::kErrorTimeout;
+        // The read's time-out restarts with every byte: a time-out means a quiet line. A line
+        // fault (a port opened in the middle of a byte) is just more noise to throw away.
+        if (channel.ReadBytes(buffer, sizeof buffer, quietMs) < sizeof buffer &&
+            channel.LastError() != SerialChannel::kErrorLineFault) {
+            return channel.LastError() == SerialChannel::kErrorTimeout;
         }
     }
     return false;

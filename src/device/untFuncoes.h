@@ -113,8 +113,8 @@ inline bool PurgeChannel(ChannelSlot& slot) {
     return PurgeChannel(slot.get());
 }
 // Reads and throws away what the channel receives until nothing has come for `quietMs`,
-// giving up after `limitMs`; true when the line went quiet. A plate sent Stop may still have
-// a report on its way.
+// giving up after `limitMs`; true when the line went quiet, false when it did not or the
+// port failed. A plate sent Stop may still have a report on its way.
 bool DiscardUntilQuiet(SerialChannel& channel, int quietMs, int limitMs);
 inline bool SlotConnected(const ChannelSlot& slot) {
     return slot && slot->IsConnected();

@@ -126,11 +126,13 @@ void TestRun::Iniciar() {
         // quiet before the purge, as at the end of a test.
         slot->SetDTR(false);
         SendRequest(*slot, kStop);
-        DiscardUntilQuiet(*slot, kStopSettleMs, kReplyTimeoutMs);
+        const bool quiet = DiscardUntilQuiet(*slot, kStopSettleMs, kReplyTimeoutMs);
         PurgeChannel(slot);
         slot->SetDTR(true);
         std::uint8_t model = 0;
-        state_.PlacaOk[i] = IdentifyPlate(*slot, kReplyTimeoutMs, &model);
+        // A plate still sending a second after its Stop does not listen: it cannot be
+        // identified, and its babble would stand where the reply is read.
+        state_.PlacaOk[i] = quiet && IdentifyPlate(*slot, kReplyTimeoutMs, &model);
         if (!state_.PlacaOk[i]) {
             FalhaNaPartida(PlateText("Falha ao Identificar a Placa ", n, ": ") + porta);
             return;
