@@ -317,6 +317,16 @@ void TestRun::LerAmostras() {
         lost_[i] = !state_.PlacaOk[i];
         plateLost = plateLost || lost_[i];
     }
+    if (plateLost) {
+        // Plates that went quiet together cross the limit a few milliseconds apart; one that
+        // no longer held the run up is as silent as the one that stopped it, and is named too.
+        for (std::size_t i = 0; i < watch_.size(); ++i) {
+            if (state_.PlacaAtiva[i] && !lost_[i] && end - watch_[i].lastReport >= kReportWait) {
+                state_.PlacaOk[i] = false;
+                lost_[i] = true;
+            }
+        }
+    }
     plateLost = PortTakenByAnotherProgram(plateLost) || plateLost;
 
     if (view_.EscapeHeld() || state_.NumAmostras >= kMaxSamples || plateLost) {
