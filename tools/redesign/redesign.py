@@ -52,8 +52,8 @@ DEVICE_SECTIONS = {
     "Channel slots": ("ChannelSlot", "Opening, closing and purging the channel a plate slot "
                       "holds, with the plates' line settings.",
                       ["device/SerialChannel.h"]),
-    "Port list": ("PortList", "The serial ports a plate can hang on, listed under stable names, "
-                  "and the names the operator sees.", []),
+    "Port list": ("PortList", "The serial ports a plate can hang on, under stable names, and "
+                  "the names the operator sees.", []),
     "Command set": ("PlateCommands", "The plate command set: the prebuilt requests, Configure, "
                     "and one transaction per command.", ["device/Link.h"]),
 }
@@ -333,6 +333,8 @@ def replace_catch_all_includes(declared):
 # ---- Step 2: files and folders ------------------------------------------------------------
 
 def stem_rename(name, names):
+    """A file named after a class follows the class (only names that stay types)."""
+    names = {k: v for k, v in names.items() if v[0].isupper() and k[0].isupper()}
     stem, ext = os.path.splitext(name)
     parts = re.split(r"(_)", stem)
     return "".join(names.get(p, p) for p in parts) + ext
