@@ -277,8 +277,10 @@ def split_device():
             cbody = "\n\n".join(parts["cpp"])
             local = anon_text + "\n" if module in anon_home else ""
             sys_inc = "".join(f"#include {i}\n" for i in c_system)
-            cpp = (f'#include "device/{module}.h"\n\n{sys_inc}\nnamespace kelvaro {{\n\n'
-                   f"{local}{cbody}\n\n}}  // namespace kelvaro\n")
+            # The catch-all include stays as a placeholder: the include step puts the modules
+            # the definitions use in its place.
+            cpp = (f'#include "device/{module}.h"\n\n{sys_inc}\n#include "device/untFuncoes.h"\n\n'
+                   f"namespace kelvaro {{\n\n{local}{cbody}\n\n}}  // namespace kelvaro\n")
         else:
             cpp = None
         if cpp is not None:
@@ -324,9 +326,10 @@ def replace_catch_all_includes(declared):
         modules = sorted(m for m, names in declared.items() if used & names)
         own = os.path.splitext(os.path.basename(path))[0]
         modules = [m for m in modules if not (path.startswith("src/device/") and m == own)]
-        if not modules:
+        if not modules and not path.startswith("src/device/"):
             modules = ["Link"]
-        text = text.replace(old, "\n".join(f'#include "device/{m}.h"' for m in modules))
+        text = text.replace(old + ("\n" if not modules else ""),
+                            "\n".join(f'#include "device/{m}.h"' for m in modules))
         write(path, text)
 
 
