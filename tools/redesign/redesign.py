@@ -318,6 +318,9 @@ def device_declarations():
 def replace_catch_all_includes(declared):
     """Each file that included the catch-all header includes the modules whose names it uses."""
     old = '#include "device/untFuncoes.h"'
+    declared = dict(declared)
+    # The catch-all header brought the serial channel in too.
+    declared["SerialChannel"] = declared_names(read("src/device/SerialChannel.h"))
     for path in code_files():
         text = read(path)
         if old not in text:
