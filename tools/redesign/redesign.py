@@ -321,7 +321,33 @@ def replace_catch_all_includes(declared):
     declared = dict(declared)
     # The catch-all header brought the serial channel in too.
     declared["SerialChannel"] = declared_names(read("src/device/SerialChannel.h"))
-    for path in code_files():
+    # Files that had the catch-all through another header now include what they use themselves.
+    files = code_files()
+    includes = {p: re.findall(r'^#include "([^"]+)"', read(p), re.M) for p in files}
+    by_include = {}
+    for p in files:
+        for root in ("src/", "tools/", "tests/support/", os.path.dirname(p) + "/"):
+            if p.startswith(root):
+                by_include.setdefault(p[len(root):], p)
+    reach = {p for p in files if "device/untFuncoes.h" in includes[p]}
+    grew = True
+    while grew:
+        grew = False
+        for p in files:
+            if p not in reach and any(by_include.get(i) in reach for i in includes[p]):
+                reach.add(p)
+                grew = True
+    for path in sorted(reach):
+        text = read(path)
+        if old in text or path.startswith("src/device/"):
+            continue
+        used = set(cxxtok.identifiers(text))
+        missing = [m for m, names in sorted(declared.items()) if used & names]
+        if missing:
+            last = list(re.finditer(r'^#include "[^"]+"\n', text, re.M))[-1]
+            add = "".join(f'#include "device/{m}.h"\n' for m in missing)
+            write(path, text[: last.end()] + add + text[last.end():])
+    for path in files:
         text = read(path)
         if old not in text:
             continue
