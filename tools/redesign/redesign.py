@@ -560,7 +560,7 @@ def update_docs(moves, names):
                 for f in ("src/screens", "tests/screens"):
                     if f in line and re.search(r"PlateFinder|CommunicationScreen", line):
                         line = line.replace(f, f.replace("screens", "discovery"))
-                    elif f in line and "FrequencyScreen" in line:
+                    elif f in line and re.search(r"FrequencyScreen|[Ff]requency screen", line):
                         line = line.replace(f, f.replace("screens", "frequency"))
                 lines[i] = line
             new = "\n".join(lines)
