@@ -339,14 +339,20 @@ def replace_catch_all_includes(declared):
                 grew = True
     for path in sorted(reach):
         text = read(path)
-        if old in text or path.startswith("src/device/"):
+        module_file = path.startswith("src/device/") and os.path.splitext(
+            os.path.basename(path))[0] in declared
+        if old in text or module_file:
             continue
         used = set(cxxtok.identifiers(text))
         missing = [m for m, names in sorted(declared.items()) if used & names]
         if missing:
-            last = list(re.finditer(r'^#include "[^"]+"\n', text, re.M))[-1]
             add = "".join(f'#include "device/{m}.h"\n' for m in missing)
-            write(path, text[: last.end()] + add + text[last.end():])
+            last_project = list(re.finditer(r'^#include "[^"]+"\n', text, re.M))[-1]
+            last_any = list(re.finditer(r"^#include .+\n", text, re.M))[-1]
+            if last_any.start() > last_project.start():
+                # Only the file's own header comes before the system headers: a new block.
+                last_project, add = last_any, "\n" + add
+            write(path, text[: last_project.end()] + add + text[last_project.end():])
     for path in files:
         text = read(path)
         if old not in text:
