@@ -21,9 +21,9 @@
 namespace kelvaro {
 namespace {
 
-using testing::PrintTo;
 using testing::CountingProgress;
 using testing::FakeCalibrationView;
+using testing::PrintTo;
 using testing::ScriptedDialogs;
 using testing::TempDir;
 

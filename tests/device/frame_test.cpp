@@ -9,9 +9,9 @@
 namespace kelvaro {
 namespace {
 
-using testing::PrintTo;
 using testing::Bytes;
 using testing::MakeFrame;
+using testing::PrintTo;
 using testing::Pty;
 
 DeviceFrame FrameOf(const Bytes& bytes) {

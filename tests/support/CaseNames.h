@@ -8,7 +8,9 @@
 namespace kelvaro::testing {
 
 template <class Case>
-concept NamedCase = requires(const Case& c) { std::string_view(c.name); };
+concept NamedCase = requires(const Case& c) {
+    std::string_view(c.name);
+};
 
 // GoogleTest finds it by argument-dependent lookup: say `using testing::PrintTo;` in the
 // namespace of the case type.
