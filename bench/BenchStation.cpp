@@ -1,5 +1,7 @@
 #include "BenchStation.h"
 
+#include "BenchFakes.h"
+
 #include <QCoreApplication>
 #include <QTimer>
 #include <algorithm>
@@ -13,33 +15,6 @@
 
 namespace kelvaro::bench {
 
-// Confirms the start, declines the save, prints anything else (an error would spoil the run).
-class BenchDialogs : public Dialogs {
-  public:
-    DialogResult MessageBox(const std::string& text, const std::string&, DialogButtons buttons,
-                            DialogIcon) override {
-        if (buttons == DialogButtons::OkCancel) {
-            return DialogResult::Ok;
-        }
-        if (buttons == DialogButtons::YesNo) {
-            return DialogResult::No;
-        }
-        std::string line = text;
-        std::replace(line.begin(), line.end(), '\r', ' ');
-        std::fprintf(stderr, "message: %s\n", line.c_str());
-        return DialogResult::Ok;
-    }
-    std::string InputBox(const std::string&, const std::string&, const std::string& initial,
-                         bool* cancelled) override {
-        if (cancelled) {
-            *cancelled = true;
-        }
-        return initial;
-    }
-    std::optional<std::string> SaveFile(const SaveFileRequest&) override { return std::nullopt; }
-    bool OpenWithAssociatedApplication(const std::string&) override { return false; }
-};
-
 class NullChart : public ChartSink {
   public:
     void ClearSeries(int) override {}
@@ -49,15 +24,6 @@ class NullChart : public ChartSink {
     void SetSeriesTitle(int, const std::string&) override {}
     void SetSeriesInLegend(int, bool) override {}
     void SetLegendVisible(bool) override {}
-};
-
-class NullProgress : public ProgressView {
-  public:
-    void SetMaximum(int) override {}
-    void SetPosition(int) override {}
-    int Position() const override { return 0; }
-    void Show() override {}
-    void Close() override {}
 };
 
 // The idle pass is the timer; Escape is "held" once the wanted sample count is reached.

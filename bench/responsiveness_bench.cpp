@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchFakes.h"
 #include "calibration/TfrmCalibracao.h"
 #include "plate-sim/VirtualPlate.h"
 #include "screens/TfrmConfCOM.h"
@@ -26,30 +27,8 @@
 namespace kelvaro {
 namespace {
 
-class QuietDialogs : public Dialogs {
-  public:
-    DialogResult MessageBox(const std::string& text, const std::string&, DialogButtons,
-                            DialogIcon) override {
-        std::printf("  message: %s\n", text.c_str());
-        return DialogResult::Ok;
-    }
-    std::string InputBox(const std::string&, const std::string&, const std::string& initial,
-                         bool* cancelled) override {
-        *cancelled = true;
-        return initial;
-    }
-    std::optional<std::string> SaveFile(const SaveFileRequest&) override { return std::nullopt; }
-    bool OpenWithAssociatedApplication(const std::string&) override { return false; }
-};
-
-class NoProgress : public ProgressView {
-  public:
-    void SetMaximum(int) override {}
-    void SetPosition(int) override {}
-    int Position() const override { return 0; }
-    void Show() override {}
-    void Close() override {}
-};
+using bench::BenchDialogs;
+using bench::NullProgress;
 
 struct Stall {
     long long longestMs = 0;
@@ -103,7 +82,7 @@ int Run() {
         plates.back()->Publish(ports, name);
     }
 
-    QuietDialogs dialogs;
+    BenchDialogs dialogs;
     int result = 0;
     {
         StationState state;
@@ -149,7 +128,7 @@ int Run() {
             }
             store.Close();
         }
-        NoProgress progress;
+        NullProgress progress;
         TfrmCalibracao screen(state, dialogs, progress, nullptr);
         screen.show();
         const Stall reading = RunEvents([] { return false; }, 4000);

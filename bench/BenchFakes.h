@@ -1,0 +1,51 @@
+// The dialogs and progress window the benchmarks drive screens and runs with: prompts are
+// answered without a window and anything else is printed, so a benchmark never blocks.
+#pragma once
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "station/Dialogs.h"
+#include "station/ProgressView.h"
+
+namespace kelvaro::bench {
+
+// Confirms the start, declines the save, prints anything else (an error would spoil the run).
+class BenchDialogs : public Dialogs {
+  public:
+    DialogResult MessageBox(const std::string& text, const std::string&, DialogButtons buttons,
+                            DialogIcon) override {
+        if (buttons == DialogButtons::OkCancel) {
+            return DialogResult::Ok;
+        }
+        if (buttons == DialogButtons::YesNo) {
+            return DialogResult::No;
+        }
+        std::string line = text;
+        std::replace(line.begin(), line.end(), '\r', ' ');
+        std::fprintf(stderr, "message: %s\n", line.c_str());
+        return DialogResult::Ok;
+    }
+    std::string InputBox(const std::string&, const std::string&, const std::string& initial,
+                         bool* cancelled) override {
+        if (cancelled) {
+            *cancelled = true;
+        }
+        return initial;
+    }
+    std::optional<std::string> SaveFile(const SaveFileRequest&) override { return std::nullopt; }
+    bool OpenWithAssociatedApplication(const std::string&) override { return false; }
+};
+
+class NullProgress : public ProgressView {
+  public:
+    void SetMaximum(int) override {}
+    void SetPosition(int) override {}
+    int Position() const override { return 0; }
+    void Show() override {}
+    void Close() override {}
+};
+
+}  // namespace kelvaro::bench
