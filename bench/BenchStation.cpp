@@ -9,9 +9,10 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "device/SerialChannel.h"
 #include "plate-sim/VirtualPlate.h"
+#include "run/TestRun.h"
 #include "settings/SettingsStore.h"
-#include "test/TestRun.h"
 
 namespace kelvaro::bench {
 
@@ -34,11 +35,11 @@ class BenchView : public TestRunView {
     void SetStatusText(const std::string&, bool) override {}
     std::string StartButtonCaption() const override { return caption_; }
     void SetStartButtonCaption(const std::string& caption) override { caption_ = caption; }
-    void HabilitarBotoes(bool) override {}
+    void enableButtons(bool) override {}
     void StartIdlePass() override { timer_.start(); }
     void StopIdlePass() override { timer_.stop(); }
     bool EscapeHeld() override {
-        return state_.NumAmostras >= samples_ || (escapeFrom && Clock::now() >= *escapeFrom);
+        return state_.sampleCount >= samples_ || (escapeFrom && Clock::now() >= *escapeFrom);
     }
     ChartSink& Chart() override { return chart_; }
 
@@ -67,14 +68,14 @@ std::optional<int> SamplesArgument(int argc, char** argv) {
 FrameCheck CheckFrames(const StationState& state, std::array<bool, kPlateCount> plates,
                        int records) {
     FrameCheck check;
-    const int end = records < 0 ? state.NumAmostras : std::min(records, state.NumAmostras);
+    const int end = records < 0 ? state.sampleCount : std::min(records, state.sampleCount);
     for (std::size_t p = 0; p < kPlateCount; ++p) {
         if (!plates[p]) {
             continue;
         }
         for (int k = 1; k < end; ++k) {
-            const double step = (*state.Amostras)[static_cast<std::size_t>(k)][p] -
-                                (*state.Amostras)[static_cast<std::size_t>(k - 1)][p];
+            const double step = (*state.samples)[static_cast<std::size_t>(k)][p] -
+                                (*state.samples)[static_cast<std::size_t>(k - 1)][p];
             if (step > 1) {
                 check.lost += static_cast<std::uint64_t>(step - 1);
             } else if (step < 1) {
@@ -148,9 +149,9 @@ void BenchStation::IdlePass() {
         timing_.longestIdleGap = std::max(timing_.longestIdleGap, start - timing_.lastPassEnd);
     }
     ++timing_.passes;
-    run_->LerAmostras();
+    run_->readSamples();
     timing_.lastPassEnd = Clock::now();
-    if (run_->TesteRodando()) {
+    if (run_->isRunning()) {
         timing_.longestPass = std::max(timing_.longestPass, timing_.lastPassEnd - start);
         return;
     }
@@ -166,8 +167,8 @@ bool BenchStation::RunTest(const std::function<void()>& afterStart) {
     view_->escapeFrom.reset();
     bool started = false;
     QTimer::singleShot(0, [&] {
-        run_->btIniciarClick();
-        if (!run_->TesteRodando()) {
+        run_->onStartClicked();
+        if (!run_->isRunning()) {
             QCoreApplication::exit(1);
             return;
         }

@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "BenchStation.h"
+#include "device/PlateCommands.h"
 #include "plate-sim/VirtualPlate.h"
 
 namespace {
@@ -71,7 +72,7 @@ int SilencedRun(BenchStation& station, int samples) {
         QTimer::singleShot(kSilenceAfter, [&] {
             station.Plate(kSilenced).Inject({sim::FaultKind::Silence, 0});
             silencedAt = Clock::now();
-            silencedRecord = station.State().NumAmostras;
+            silencedRecord = station.State().sampleCount;
             station.HoldEscapeFrom(silencedAt + kStopCap);
         });
     });
@@ -91,8 +92,8 @@ int SilencedRun(BenchStation& station, int samples) {
     for (int p = 1; p <= kPlateCount; ++p) {
         if (healthy[static_cast<std::size_t>(p - 1)]) {
             station.Plate(p).WaitForRequests(kFnStop, 1, 1000);
-            const double last = (*state.Amostras)[static_cast<std::size_t>(state.NumAmostras - 1)]
-                                                 [static_cast<std::size_t>(p - 1)];
+            const double last = (*state.samples)[static_cast<std::size_t>(state.sampleCount - 1)]
+                                                [static_cast<std::size_t>(p - 1)];
             unread +=
                 station.Plate(p).Stats().readingsProduced - 1 - static_cast<std::uint64_t>(last);
         }
@@ -102,7 +103,7 @@ int SilencedRun(BenchStation& station, int samples) {
                 kSilenced, silencedRecord,
                 stoppedAt - silencedAt < kStopCap ? "the run stopped by itself"
                                                   : "NOT stopped by itself; Escape held",
-                toStop, state.NumAmostras);
+                toStop, state.sampleCount);
     std::printf(
         "healthy plates: frames lost %llu, repeated %llu (must be 0); sent but unread at "
         "the stop: %llu\n",
@@ -152,12 +153,12 @@ int main(int argc, char** argv) {
     plateRate /= kPlateCount;
 
     std::printf("acquisition: %d plates at %d Hz, %d samples in %.2f s (%ld passes)\n", kPlateCount,
-                kFrequency, state.NumAmostras, seconds, timing.passes);
+                kFrequency, state.sampleCount, seconds, timing.passes);
     std::printf("frames lost: %llu, repeated or out of order: %llu (must be 0)\n",
                 static_cast<unsigned long long>(frames.lost),
                 static_cast<unsigned long long>(frames.repeated));
     std::printf("samples per second: %.1f against %.1f sent per plate (%.3f)\n",
-                state.NumAmostras / seconds, plateRate, state.NumAmostras / seconds / plateRate);
+                state.sampleCount / seconds, plateRate, state.sampleCount / seconds / plateRate);
     cpu.Print(runEnd);
     std::printf("longest gap between passes: %.3f ms; longest pass: %.3f ms\n",
                 Ms(timing.longestIdleGap), Ms(timing.longestPass));

@@ -22,7 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "test/TestExport.h"
+#include "device/SerialChannel.h"
+#include "run/TestExport.h"
 
 namespace {
 
@@ -140,12 +141,12 @@ int main(int argc, char** argv) {
     StationState state;
     std::mt19937 random(42);
     std::uniform_real_distribution<double> load(-50.0, 1500.0);
-    for (auto& record : *state.Amostras) {
+    for (auto& record : *state.samples) {
         for (auto& v : record) {
             v = load(random);
         }
     }
-    state.NumAmostras = kMaxSamples;
+    state.sampleCount = kMaxSamples;
     TestFileHeading heading;
     heading.testNumber = 7;
     heading.frequency = 600;
@@ -155,7 +156,7 @@ int main(int argc, char** argv) {
     const std::filesystem::path folder = std::filesystem::temp_directory_path();
     const std::string exportPath = (folder / "kelvaro_export_bench.csv").string();
     const std::string rawPath = (folder / "kelvaro_export_bench_raw.csv").string();
-    const std::span<const SampleRecord> samples(state.Amostras->data(), kMaxSamples);
+    const std::span<const SampleRecord> samples(state.samples->data(), kMaxSamples);
 
     Times exportTimes;
     Times rawSyncTimes;

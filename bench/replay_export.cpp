@@ -20,10 +20,11 @@
 #include <vector>
 
 #include "BenchFakes.h"
+#include "device/SerialChannel.h"
+#include "run/TestExport.h"
+#include "run/TestRun.h"
 #include "settings/SettingsStore.h"
 #include "station/StationState.h"
-#include "test/TestExport.h"
-#include "test/TestRun.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ class ReplayView : public TestRunView {
     void SetStatusText(const std::string&, bool) override {}
     std::string StartButtonCaption() const override { return " Iniciar"; }
     void SetStartButtonCaption(const std::string&) override {}
-    void HabilitarBotoes(bool) override {}
+    void enableButtons(bool) override {}
     void StartIdlePass() override {}
     void StopIdlePass() override {}
     bool EscapeHeld() override { return false; }
@@ -137,11 +138,11 @@ int Replay(const std::string& recording, const std::string& csv, const std::stri
             const std::string value = line.substr(equals + 1);
             store.WriteString(kSettingsSection, key, value);
             if (key.rfind("check", 0) == 0) {
-                state.PlacaAtiva.at(std::stoul(key.substr(5)) - 1) = value == "1";
+                state.plateActive.at(std::stoul(key.substr(5)) - 1) = value == "1";
             } else if (key.rfind("Porta", 0) == 0) {
-                state.PortaPlaca.at(std::stoul(key.substr(5)) - 1) = value;
+                state.platePort.at(std::stoul(key.substr(5)) - 1) = value;
             } else if (key == "Frequencia") {
-                state.FrequenciaTeste = std::stoi(value);
+                state.testFrequency = std::stoi(value);
             }
         }
         if (!store.Close()) {
@@ -152,9 +153,9 @@ int Replay(const std::string& recording, const std::string& csv, const std::stri
     int count = 0;
     SampleRecord record{};
     while (count < kMaxSamples && in >> record[0] >> record[1] >> record[2] >> record[3]) {
-        (*state.Amostras)[static_cast<std::size_t>(count++)] = record;
+        (*state.samples)[static_cast<std::size_t>(count++)] = record;
     }
-    state.NumAmostras = count;
+    state.sampleCount = count;
 
     ReplayDialogs dialogs(csv);
     bench::NullProgress progress;
@@ -163,8 +164,8 @@ int Replay(const std::string& recording, const std::string& csv, const std::stri
     if (!run.ReadCalibration()) {
         return 1;
     }
-    run.DesenharGrafico();
-    ExportarTeste(state, dialogs, progress, folder);
+    run.drawChart();
+    exportTest(state, dialogs, progress, folder);
     std::ofstream(chartText, std::ios::binary) << view.chart.text;
     std::filesystem::remove_all(folder);
     std::printf("replayed %d samples into %s and %s\n", count, csv.c_str(), chartText.c_str());

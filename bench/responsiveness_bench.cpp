@@ -19,9 +19,10 @@
 #include <vector>
 
 #include "BenchFakes.h"
-#include "calibration/TfrmCalibracao.h"
+#include "calibration/CalibrationScreen.h"
+#include "device/SerialChannel.h"
+#include "discovery/CommunicationScreen.h"
 #include "plate-sim/VirtualPlate.h"
-#include "screens/TfrmConfCOM.h"
 #include "settings/SettingsStore.h"
 
 namespace kelvaro {
@@ -95,10 +96,10 @@ int Run() {
             }
             store.Close();
         }
-        TfrmConfCOM screen(state, dialogs, nullptr);
+        CommunicationScreen screen(state, dialogs, nullptr);
         screen.show();
         const auto allFound = [&] {
-            return std::all_of(state.PlacaEncontrada.begin(), state.PlacaEncontrada.end(),
+            return std::all_of(state.plateFound.begin(), state.plateFound.end(),
                                [](bool found) { return found; });
         };
         const Stall search = RunEvents(allFound, 15000);
@@ -129,14 +130,14 @@ int Run() {
             store.Close();
         }
         NullProgress progress;
-        TfrmCalibracao screen(state, dialogs, progress, nullptr);
+        CalibrationScreen screen(state, dialogs, progress, nullptr);
         screen.show();
         const Stall reading = RunEvents([] { return false; }, 4000);
         std::printf("calibration screen, 4 silent plates, 4 s of live reading:\n");
         std::printf("  longest stall                    %6lld ms\n", reading.longestMs);
         std::printf("  plate 1 shows                    %s / %s\n",
-                    screen.Plate(1).cpLeitura->text().toStdString().c_str(),
-                    screen.Plate(1).cpCC->text().toStdString().c_str());
+                    screen.Plate(1).readingField->text().toStdString().c_str(),
+                    screen.Plate(1).convertedLoadField->text().toStdString().c_str());
         screen.close();
     }
     plates.clear();

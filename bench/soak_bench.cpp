@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        f.samples = station->State().NumAmostras;
+        f.samples = station->State().sampleCount;
         f.frames = CheckFrames(station->State());
         f.rssAfter = ResidentKiB();
         f.fdsAfter = OpenDescriptors();

@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "device/untFuncoes.h"
+#include "device/Frame.h"
+#include "device/Link.h"
+#include "device/SerialChannel.h"
 
 namespace {
 

@@ -2,10 +2,11 @@
 // `--virtual-plates` (or KELVARO_VIRTUAL_PLATES=1) starts it for kelvaro-plates' virtual plates.
 #include <cstdlib>
 
+#include "app/MainWindow.h"
 #include "app/StationApplication.h"
 #include "app/TerminationSignals.h"
-#include "app/TfrmPrincipal.h"
 #include "app/X11Keyboard.h"
+#include "device/SerialChannel.h"
 #include "settings/SettingsStore.h"
 #include "station/Dialogs.h"
 #include "ui/PortugueseDialogs.h"
@@ -24,10 +25,10 @@ int main(int argc, char** argv) {
 
     kelvaro::QtDialogs dialogs(kelvaro::KeysDownOnX11Server);
     application.SetErrorReporter(&dialogs);
-    kelvaro::TfrmPrincipal frmPrincipal(dialogs,
-                                        {kelvaro::SettingsStore::DefaultPath(), {}, virtualPlates});
+    kelvaro::MainWindow mainWindowScreen(
+        dialogs, {kelvaro::SettingsStore::DefaultPath(), {}, virtualPlates});
     kelvaro::TerminationSignals terminationSignals;
-    frmPrincipal.EndSessionOn(terminationSignals);
-    frmPrincipal.showMaximized();
+    mainWindowScreen.EndSessionOn(terminationSignals);
+    mainWindowScreen.showMaximized();
     return QApplication::exec();
 }

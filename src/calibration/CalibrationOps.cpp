@@ -3,7 +3,11 @@
 #include <chrono>
 #include <cmath>
 
-#include "device/untFuncoes.h"
+#include "device/ChannelSlot.h"
+#include "device/Frame.h"
+#include "device/Link.h"
+#include "device/PlateCommands.h"
+#include "device/SerialChannel.h"
 #include "settings/NumberText.h"
 #include "station/StoredValues.h"
 
@@ -78,7 +82,7 @@ CalibrationScreenSettings CalibrationOps::Open() {
     SettingsStore store(state_.settingsPath);
     CalibrationScreenSettings settings = ReadCalibrationSettings(store, state_.decimalSeparator);
     store.Close();  // nothing was written, so there is nothing that could fail to save
-    state_.FrequenciaTeste = settings.frequency;
+    state_.testFrequency = settings.frequency;
     for (int plate = 1; plate <= kPlateCount; ++plate) {
         values_.at(Index(plate)) = settings.plates.at(Index(plate)).values;
         ports_.at(Index(plate)) = settings.plates.at(Index(plate)).port;
@@ -200,10 +204,10 @@ void CalibrationOps::Close(const std::array<PlateClosingState, kPlateCount>& pla
 bool CalibrationOps::FrequencyUsable(const std::string& title) {
     // Only an edited store can hold such a frequency: with none no reading would be taken and
     // the average would divide by zero; above the highest rate the run would be unbounded.
-    if (state_.FrequenciaTeste > 0 && state_.FrequenciaTeste <= kHighestRate) {
+    if (state_.testFrequency > 0 && state_.testFrequency <= kHighestRate) {
         return true;
     }
-    Message("A Frequência de Teste de " + std::to_string(state_.FrequenciaTeste) +
+    Message("A Frequência de Teste de " + std::to_string(state_.testFrequency) +
                 " Hz é inválida, favor escolher a Frequência novamente.",
             title, DialogIcon::Error);
     return false;
@@ -232,7 +236,7 @@ bool CalibrationOps::PreparePlate(int plate, std::uint8_t mode) {
         return false;
     }
     PurgeChannel(slot);
-    if (!ConfigurarPlaca(state_, plate, mode)) {
+    if (!configureAndRecord(state_, plate, mode)) {
         Message("Falha ao Configurar a " + PlateText(plate) + ", favor tentar novamente.", title,
                 DialogIcon::Error);
         return false;
@@ -241,7 +245,7 @@ bool CalibrationOps::PreparePlate(int plate, std::uint8_t mode) {
 }
 
 std::optional<double> CalibrationOps::AveragedSampling(int plate, const SamplingTexts& texts) {
-    const int count = state_.FrequenciaTeste;
+    const int count = state_.testFrequency;
     progress_.SetMaximum(count);
     if (dialogs_.MessageBox(texts.prompt, texts.promptTitle, DialogButtons::OkCancel,
                             DialogIcon::Question) != DialogResult::Ok) {
@@ -315,7 +319,7 @@ std::optional<double> CalibrationOps::AveragedSampling(int plate, const Sampling
     return sum / count;
 }
 
-void CalibrationOps::Zerar(int plate) {
+void CalibrationOps::zeroPlate(int plate) {
     ReadingPause pause(view_, reading_);
     const std::string title = PlateTitle(plate, "Zerar");
     if (!FrequencyUsable(title) || !PreparePlate(plate, kModeZero)) {
@@ -336,7 +340,7 @@ void CalibrationOps::Zerar(int plate) {
     });
 }
 
-void CalibrationOps::Tara(int plate) {
+void CalibrationOps::toggleTare(int plate) {
     PlateCalibration& v = ValuesOf(plate);
     const auto storeTare = [&] {
         Store([&](SettingsStore& store) {
@@ -380,7 +384,7 @@ void CalibrationOps::Tara(int plate) {
     storeTare();
 }
 
-void CalibrationOps::Calibrar(int plate) {
+void CalibrationOps::calibrate(int plate) {
     ReadingPause pause(view_, reading_);
     const std::string title = PlateTitle(plate, "Calibração");
     const std::string loadText = view_.LoadText(plate);
@@ -440,12 +444,11 @@ void CalibrationOps::Calibrar(int plate) {
         store.WriteString(kSettingsSection, PlateKey("ComPesoP", plate), Format3(v.loadedAverage));
         store.WriteString(kSettingsSection, PlateKey("idc", plate),
                           FormatNumber(v.index, NumberPattern::FourDecimals, sep));
-        store.WriteInteger(kSettingsSection, PlateKey("FrequenciaP", plate),
-                           state_.FrequenciaTeste);
+        store.WriteInteger(kSettingsSection, PlateKey("FrequenciaP", plate), state_.testFrequency);
     });
 }
 
-void CalibrationOps::EditarIDC(int plate) {
+void CalibrationOps::editIndex(int plate) {
     bool cancelled = false;
     const std::string text = dialogs_.InputBox(
         "Índice de Calibração", "Informe o Índice de Calibração da " + PlateText(plate) + ":",
@@ -470,7 +473,7 @@ void CalibrationOps::EditarIDC(int plate) {
             kSettingsSection, PlateKey("idc", plate),
             FormatNumber(v.index, NumberPattern::FourDecimals, state_.decimalSeparator));
     });
-    Zerar(plate);
+    zeroPlate(plate);
 }
 
 void CalibrationOps::Store(const std::function<void(SettingsStore&)>& write) {

@@ -14,6 +14,7 @@
 #include "calibration/CalibrationSettings.h"
 #include "calibration/CalibrationView.h"
 #include "device/PendingExchange.h"
+#include "device/SerialChannel.h"
 #include "station/Dialogs.h"
 #include "station/ProgressView.h"
 #include "station/StationState.h"
@@ -53,7 +54,7 @@ class CalibrationOps {
     CalibrationOps(StationState& state, Dialogs& dialogs, ProgressView& progress,
                    CalibrationView& view);
 
-    // Opening: reads the screen's settings (FrequenciaTeste is reloaded), keeps the ports and
+    // Opening: reads the screen's settings (testFrequency is reloaded), keeps the ports and
     // calibration values and returns everything the controls show.
     CalibrationScreenSettings Open();
     // First activation of the run only: opens the channels of the ticked plates.
@@ -67,10 +68,10 @@ class CalibrationOps {
     // Closing: stores the plates' check boxes, loads and units, then closes all four channels.
     void Close(const std::array<PlateClosingState, kPlateCount>& plates);
 
-    void Zerar(int plate);
-    void Tara(int plate);
-    void Calibrar(int plate);
-    void EditarIDC(int plate);
+    void zeroPlate(int plate);
+    void toggleTare(int plate);
+    void calibrate(int plate);
+    void editIndex(int plate);
 
     const PlateCalibration& Values(int plate) const { return values_.at(Index(plate)); }
     const std::string& Port(int plate) const { return ports_.at(Index(plate)); }

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <tuple>
 
+#include "device/Frame.h"
+#include "device/Link.h"
+#include "device/SerialChannel.h"
+
 namespace kelvaro {
 
 namespace {

@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <span>
 
-#include "device/untFuncoes.h"
+#include "device/Frame.h"
+#include "device/SerialChannel.h"
 
 namespace kelvaro {
 

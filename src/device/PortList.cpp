@@ -26,7 +26,7 @@
 #include <fstream>
 #include <map>
 
-#include "device/untFuncoes.h"
+#include "device/PortList.h"
 
 namespace kelvaro {
 

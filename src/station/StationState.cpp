@@ -1,9 +1,11 @@
 #include "station/StationState.h"
+#include "device/ChannelSlot.h"
+#include "device/PlateCommands.h"
+#include "device/SerialChannel.h"
 
 namespace kelvaro {
 
-StationState::StationState()
-    : Amostras(std::make_unique<std::array<SampleRecord, kMaxSamples>>()) {}
+StationState::StationState() : samples(std::make_unique<std::array<SampleRecord, kMaxSamples>>()) {}
 
 StationState::~StationState() {
     CloseAllChannels();
@@ -15,14 +17,14 @@ void StationState::CloseAllChannels() {
     }
 }
 
-bool ConfigurarPlaca(StationState& state, int plate, std::uint8_t mode) {
-    bool& ok = state.PlacaOk.at(plate - 1);
+bool configureAndRecord(StationState& state, int plate, std::uint8_t mode) {
+    bool& ok = state.plateConfigured.at(plate - 1);
     ok = false;
     ChannelSlot& slot = state.Slot(plate);
     if (!slot) {
         return false;
     }
-    ok = ConfigurePlate(*slot, state.FrequenciaTeste, mode);
+    ok = ConfigurePlate(*slot, state.testFrequency, mode);
     return ok;
 }
 

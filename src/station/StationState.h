@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "device/untFuncoes.h"
+#include "device/PortList.h"
+#include "device/SerialChannel.h"
 
 namespace kelvaro {
 
@@ -27,22 +28,22 @@ struct StationState {
 
     // Plate-indexed arrays use index plate-1.
     std::array<ChannelSlot, kPlateCount> PlateChannel;
-    std::array<std::string, kPlateCount> PortaPlaca;
-    std::array<bool, kPlateCount> PlacaAtiva{};
-    std::array<bool, kPlateCount> PlacaOk{};
-    std::array<bool, kPlateCount> PlacaEncontrada{};
-    std::array<std::int32_t, kPlateCount> FrequenciaCalibracao{50, 50, 50, 50};
-    std::int32_t FrequenciaTeste = 50;
+    std::array<std::string, kPlateCount> platePort;
+    std::array<bool, kPlateCount> plateActive{};
+    std::array<bool, kPlateCount> plateConfigured{};
+    std::array<bool, kPlateCount> plateFound{};
+    std::array<std::int32_t, kPlateCount> calibrationFrequency{50, 50, 50, 50};
+    std::int32_t testFrequency = 50;
     // Set at start-up and cleared by the calibration screen's first activation: only that
     // one opens the ticked plates' channels; later visits leave it to the reading tick.
     bool calibrationFirstActivation = true;
 
-    std::vector<std::string> ListaPortas;
-    std::uint8_t NumPortas = 0;
+    std::vector<std::string> portNames;
+    std::uint8_t portCount = 0;
 
     // Allocated once for the program's life; a run allocates nothing.
-    std::unique_ptr<std::array<SampleRecord, kMaxSamples>> Amostras;
-    int NumAmostras = 0;
+    std::unique_ptr<std::array<SampleRecord, kMaxSamples>> samples;
+    int sampleCount = 0;
 
     // Where the station's settings file lives (a temporary file in tests).
     std::string settingsPath;
@@ -60,8 +61,8 @@ struct StationState {
     void CloseAllChannels();
 };
 
-// Sends Configure with FrequenciaTeste and `mode` on the plate's channel and records the
-// outcome in PlacaOk[plate]. The channel must be present.
-bool ConfigurarPlaca(StationState& state, int plate, std::uint8_t mode);
+// Sends Configure with testFrequency and `mode` on the plate's channel and records the
+// outcome in plateConfigured[plate]. The channel must be present.
+bool configureAndRecord(StationState& state, int plate, std::uint8_t mode);
 
 }  // namespace kelvaro

@@ -9,14 +9,14 @@ void SecondaryScreen::showEvent(QShowEvent* event) {
     // A spontaneous show is the window system restoring the window, not the screen opening.
     if (!event->spontaneous() && !shown_) {
         shown_ = true;
-        FormShow();
+        onShown();
     }
 }
 
 void SecondaryScreen::done(int result) {
     if (!closed_) {
         closed_ = true;
-        FormClose();
+        onClosing();
     }
     QDialog::done(result);
 }

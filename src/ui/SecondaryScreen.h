@@ -11,8 +11,8 @@ class SecondaryScreen : public QDialog {
   public:
     using QDialog::QDialog;
 
-    virtual void FormShow() = 0;
-    virtual void FormClose() = 0;
+    virtual void onShown() = 0;
+    virtual void onClosing() = 0;
 
     void done(int result) override;
 

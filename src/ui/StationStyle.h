@@ -10,7 +10,7 @@ namespace kelvaro {
 
 // Window background of every screen.
 QColor StationBackgroundColour();
-// The bands that carry the buttons (pnBarra, pnBarra1) and the progress window's panel.
+// The bands that carry the buttons (buttonBar, bottomBar) and the progress window's panel.
 QColor BandColour();
 // Titles and status texts.
 QColor NavyColour();

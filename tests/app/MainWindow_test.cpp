@@ -19,12 +19,14 @@
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
 #include "app/ExportFolder.h"
+#include "app/MainWindow.h"
+#include "app/ProgressWindow.h"
 #include "app/StationApplication.h"
-#include "app/TfrmPrincipal.h"
-#include "app/TfrmProgBar.h"
 #include "chart/LoadChart.h"
-#include "device/untFuncoes.h"
-#include "screens/TfrmFrequencia.h"
+#include "device/ChannelSlot.h"
+#include "device/PlateCommands.h"
+#include "device/SerialChannel.h"
+#include "frequency/FrequencyScreen.h"
 #include "settings/SettingsStore.h"
 #include "ui/Panels.h"
 #include "ui/PictureButton.h"
@@ -37,25 +39,25 @@ using testing::PrintTo;
 namespace fs = std::filesystem;
 
 struct PlacementCase {
-    int pnBarra;
-    int pnBarra1;
+    int buttonBar;
+    int bottomBar;
     MainButtonPlacement expected;
 };
 
 std::ostream& operator<<(std::ostream& out, const PlacementCase& c) {
-    return out << "pnBarra " << c.pnBarra << ", pnBarra1 " << c.pnBarra1;
+    return out << "pnBarra " << c.buttonBar << ", pnBarra1 " << c.bottomBar;
 }
 
 class PlacementTest : public ::testing::TestWithParam<PlacementCase> {};
 
-TEST_P(PlacementTest, CentresTheTopButtonsAndKeepsFecharRight) {
+TEST_P(PlacementTest, CentresTheTopButtonsAndKeepsCloseRight) {
     const PlacementCase& c = GetParam();
-    const MainButtonPlacement p = PlaceMainButtons(c.pnBarra, c.pnBarra1);
-    EXPECT_EQ(p.btIniciar, c.expected.btIniciar);
-    EXPECT_EQ(p.btFrequencia, c.expected.btFrequencia);
-    EXPECT_EQ(p.btComunicacao, c.expected.btComunicacao);
-    EXPECT_EQ(p.btCalibracao, c.expected.btCalibracao);
-    EXPECT_EQ(p.btFechar, c.expected.btFechar);
+    const MainButtonPlacement p = PlaceMainButtons(c.buttonBar, c.bottomBar);
+    EXPECT_EQ(p.startButton, c.expected.startButton);
+    EXPECT_EQ(p.frequencyButton, c.expected.frequencyButton);
+    EXPECT_EQ(p.communicationButton, c.expected.communicationButton);
+    EXPECT_EQ(p.calibrationButton, c.expected.calibrationButton);
+    EXPECT_EQ(p.closeButton, c.expected.closeButton);
 }
 
 // Narrower than the buttons: the quotient truncates towards zero (-1 / 2 is 0, -50 / 2 -25).
@@ -66,8 +68,8 @@ INSTANTIATE_TEST_SUITE_P(Widths, PlacementTest,
                                            PlacementCase{700, 1036, {-25, 175, 375, 575, 878}},
                                            PlacementCase{751, 1000, {0, 200, 400, 600, 842}}),
                          [](const ::testing::TestParamInfo<PlacementCase>& param) {
-                             return "Barra" + std::to_string(param.param.pnBarra) + "Barra1_" +
-                                    std::to_string(param.param.pnBarra1);
+                             return "Barra" + std::to_string(param.param.buttonBar) + "Barra1_" +
+                                    std::to_string(param.param.bottomBar);
                          });
 
 struct SwitchCase {
@@ -98,8 +100,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 class MainWindowTest : public ::testing::Test {
   protected:
-    std::unique_ptr<TfrmPrincipal> Create() {
-        return std::make_unique<TfrmPrincipal>(
+    std::unique_ptr<MainWindow> Create() {
+        return std::make_unique<MainWindow>(
             dialogs, MainWindowOptions{settingsPath, QString::fromStdString(programFolder)});
     }
     void Store(const std::vector<std::pair<const char*, const char*>>& values) {
@@ -119,23 +121,23 @@ class MainWindowTest : public ::testing::Test {
 TEST_F(MainWindowTest, ButtonsArePlacedFromTheRealBarWidths) {
     auto window = Create();
     window->show();
-    // Find the window width that gives pnBarra 1034, whatever the margins around it.
-    const int overhead = window->width() - window->pnBarra->width();
+    // Find the window width that gives buttonBar 1034, whatever the margins around it.
+    const int overhead = window->width() - window->buttonBar->width();
     window->resize(1034 + overhead, 760);
     QApplication::processEvents();
 
-    ASSERT_EQ(window->pnBarra->width(), 1034);
-    EXPECT_EQ(window->btIniciar->x(), 142);
-    EXPECT_EQ(window->btFrequencia->x(), 342);
-    EXPECT_EQ(window->btComunicacao->x(), 542);
-    EXPECT_EQ(window->btCalibracao->x(), 742);
-    EXPECT_EQ(window->btFechar->x(), window->pnBarra1->width() - 158);
-    EXPECT_EQ(window->btIniciar->y(), 8);
-    EXPECT_EQ(window->btFechar->y(), 8);
-    // The bars of the layout: the centre panel's bevel and margin around pnBarra, the bottom
-    // band's margin around pnBarra1.
-    EXPECT_EQ(window->pnBarra1->width(), 1036);
-    EXPECT_EQ(window->btFechar->x(), 878);
+    ASSERT_EQ(window->buttonBar->width(), 1034);
+    EXPECT_EQ(window->startButton->x(), 142);
+    EXPECT_EQ(window->frequencyButton->x(), 342);
+    EXPECT_EQ(window->communicationButton->x(), 542);
+    EXPECT_EQ(window->calibrationButton->x(), 742);
+    EXPECT_EQ(window->closeButton->x(), window->bottomBar->width() - 158);
+    EXPECT_EQ(window->startButton->y(), 8);
+    EXPECT_EQ(window->closeButton->y(), 8);
+    // The bars of the layout: the centre panel's bevel and margin around buttonBar, the bottom
+    // band's margin around bottomBar.
+    EXPECT_EQ(window->bottomBar->width(), 1036);
+    EXPECT_EQ(window->closeButton->x(), 878);
 }
 
 TEST_F(MainWindowTest, LayoutHoldsTheStationsTextsAndSizes) {
@@ -144,35 +146,35 @@ TEST_F(MainWindowTest, LayoutHoldsTheStationsTextsAndSizes) {
     QApplication::processEvents();
     EXPECT_EQ(window->windowTitle(), QStringLiteral("TOVAMU - Kelvaro [1.0.0.8]"));
     EXPECT_EQ(window->minimumSize(), QSize(1024, 700));
-    EXPECT_EQ(window->lbPrincipal->text(), QStringLiteral("Principal"));
-    EXPECT_EQ(window->lbAmostras->text(), QStringLiteral(" Amostras:"));
-    EXPECT_EQ(window->btIniciar->text(), QStringLiteral(" Iniciar"));
-    EXPECT_EQ(window->btFrequencia->text(), QStringLiteral("Frequência"));
-    EXPECT_EQ(window->btComunicacao->text(), QStringLiteral(" Comunicação"));
-    EXPECT_EQ(window->btCalibracao->text(), QStringLiteral("Calibração"));
-    EXPECT_EQ(window->btFechar->text(), QStringLiteral(" Fechar"));
-    EXPECT_EQ(window->pnTopo->height(), 80);
-    EXPECT_EQ(window->pnBottom->height(), 80);
-    EXPECT_EQ(window->pnBarra->height(), 64);
-    EXPECT_EQ(window->lbAmostras->height(), 40);
-    EXPECT_EQ(window->lbAmostras->y() - (window->pnBarra->y() + 64), 8);
-    EXPECT_EQ(window->g1->y() - (window->lbAmostras->y() + 40), 8);
-    EXPECT_EQ(window->btIniciar->size(), QSize(150, 48));
-    EXPECT_EQ(window->btIniciar->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(window->titleLabel->text(), QStringLiteral("Principal"));
+    EXPECT_EQ(window->sampleCountLabel->text(), QStringLiteral(" Amostras:"));
+    EXPECT_EQ(window->startButton->text(), QStringLiteral(" Iniciar"));
+    EXPECT_EQ(window->frequencyButton->text(), QStringLiteral("Frequência"));
+    EXPECT_EQ(window->communicationButton->text(), QStringLiteral(" Comunicação"));
+    EXPECT_EQ(window->calibrationButton->text(), QStringLiteral("Calibração"));
+    EXPECT_EQ(window->closeButton->text(), QStringLiteral(" Fechar"));
+    EXPECT_EQ(window->topPanel->height(), 80);
+    EXPECT_EQ(window->bottomBand->height(), 80);
+    EXPECT_EQ(window->buttonBar->height(), 64);
+    EXPECT_EQ(window->sampleCountLabel->height(), 40);
+    EXPECT_EQ(window->sampleCountLabel->y() - (window->buttonBar->y() + 64), 8);
+    EXPECT_EQ(window->loadChart->y() - (window->sampleCountLabel->y() + 40), 8);
+    EXPECT_EQ(window->startButton->size(), QSize(150, 48));
+    EXPECT_EQ(window->startButton->cursor().shape(), Qt::PointingHandCursor);
 }
 
 TEST_F(MainWindowTest, FirstRunReadsFiftyEverywhereAndStartsWithNothingFound) {
     auto window = Create();
     const StationState& state = window->State();
-    EXPECT_EQ(state.FrequenciaTeste, 50);
-    EXPECT_EQ(state.FrequenciaCalibracao, (std::array<std::int32_t, 4>{50, 50, 50, 50}));
-    EXPECT_TRUE(state.ListaPortas.empty());
-    EXPECT_EQ(state.NumPortas, 0);
-    EXPECT_EQ(state.PlacaEncontrada, (std::array<bool, 4>{false, false, false, false}));
+    EXPECT_EQ(state.testFrequency, 50);
+    EXPECT_EQ(state.calibrationFrequency, (std::array<std::int32_t, 4>{50, 50, 50, 50}));
+    EXPECT_TRUE(state.portNames.empty());
+    EXPECT_EQ(state.portCount, 0);
+    EXPECT_EQ(state.plateFound, (std::array<bool, 4>{false, false, false, false}));
     EXPECT_EQ(state.settingsPath, settingsPath);
-    EXPECT_FALSE(window->ProgressWindow().isVisible());
-    EXPECT_EQ(window->ProgressWindow().Maximum(), 100);
-    EXPECT_EQ(window->ProgressWindow().Position(), 0);
+    EXPECT_FALSE(window->progressWindow().isVisible());
+    EXPECT_EQ(window->progressWindow().Maximum(), 100);
+    EXPECT_EQ(window->progressWindow().Position(), 0);
 }
 
 TEST_F(MainWindowTest, StoredFrequenciesAreReadAndBadOnesDefaultToFifty) {
@@ -182,8 +184,8 @@ TEST_F(MainWindowTest, StoredFrequenciesAreReadAndBadOnesDefaultToFifty) {
            {"FrequenciaP3", "150"},
            {"FrequenciaP4", "2,5"}});
     auto window = Create();
-    EXPECT_EQ(window->State().FrequenciaTeste, 300);
-    EXPECT_EQ(window->State().FrequenciaCalibracao,
+    EXPECT_EQ(window->State().testFrequency, 300);
+    EXPECT_EQ(window->State().calibrationFrequency,
               (std::array<std::int32_t, 4>{600, 50, 150, 50}));
 }
 
@@ -314,11 +316,11 @@ TEST_F(MainWindowTest, DestroyingTheWindowStopsEveryOpenPlate) {
     EXPECT_EQ(plate4.Received(1000), stop);
 }
 
-TEST_F(MainWindowTest, FormDestroyEmptiesTheSlotsBeforeTheWindowGoes) {
+TEST_F(MainWindowTest, DestroyingEmptiesTheSlotsBeforeTheWindowGoes) {
     PlateLine plate1;
     auto window = Create();
     ASSERT_TRUE(OpenPlateChannel(window->State().Slot(1), plate1.Path(), 8192));
-    window->FormDestroy();
+    window->onDestroyed();
     EXPECT_FALSE(window->State().Slot(1));
     EXPECT_EQ(plate1.Received(1000), std::vector<std::uint8_t>(kStop.begin(), kStop.end()));
 }
@@ -327,24 +329,24 @@ TEST_F(MainWindowTest, TestRunViewDrivesTheWindowsControls) {
     auto window = Create();
     window->show();
 
-    window->HabilitarBotoes(false);
-    EXPECT_FALSE(window->btCalibracao->isEnabled());
-    EXPECT_FALSE(window->btComunicacao->isEnabled());
-    EXPECT_FALSE(window->btFrequencia->isEnabled());
-    EXPECT_FALSE(window->btFechar->isEnabled());
-    EXPECT_TRUE(window->btIniciar->isEnabled());
-    window->HabilitarBotoes(true);
-    EXPECT_TRUE(window->btFechar->isEnabled());
+    window->enableButtons(false);
+    EXPECT_FALSE(window->calibrationButton->isEnabled());
+    EXPECT_FALSE(window->communicationButton->isEnabled());
+    EXPECT_FALSE(window->frequencyButton->isEnabled());
+    EXPECT_FALSE(window->closeButton->isEnabled());
+    EXPECT_TRUE(window->startButton->isEnabled());
+    window->enableButtons(true);
+    EXPECT_TRUE(window->closeButton->isEnabled());
 
     window->SetStartButtonCaption(" Parar");
     EXPECT_EQ(window->StartButtonCaption(), " Parar");
-    EXPECT_EQ(window->btIniciar->Picture(), ButtonPicture::Stop);
+    EXPECT_EQ(window->startButton->Picture(), ButtonPicture::Stop);
     window->SetStartButtonCaption(" Iniciar");
-    EXPECT_EQ(window->btIniciar->Picture(), ButtonPicture::Play);
+    EXPECT_EQ(window->startButton->Picture(), ButtonPicture::Play);
 
     window->SetStatusText(" Amostras: 1500", true);
-    EXPECT_EQ(window->lbAmostras->text(), QStringLiteral(" Amostras: 1500"));
-    EXPECT_EQ(&window->Chart(), static_cast<ChartSink*>(window->g1));
+    EXPECT_EQ(window->sampleCountLabel->text(), QStringLiteral(" Amostras: 1500"));
+    EXPECT_EQ(&window->Chart(), static_cast<ChartSink*>(window->loadChart));
 
     window->StartIdlePass();
     EXPECT_TRUE(window->IdlePassRunning());
@@ -352,10 +354,10 @@ TEST_F(MainWindowTest, TestRunViewDrivesTheWindowsControls) {
     EXPECT_FALSE(window->IdlePassRunning());
 }
 
-TEST_F(MainWindowTest, FecharClosesTheWindow) {
+TEST_F(MainWindowTest, CloseButtonClosesTheWindow) {
     auto window = Create();
     window->show();
-    window->btFechar->click();
+    window->closeButton->click();
     EXPECT_FALSE(window->isVisible());
 }
 
@@ -369,19 +371,19 @@ TEST_F(MainWindowTest, FrequencyButtonOpensTheScreenModallyInTheWindowsPlace) {
 
     bool sawScreen = false;
     QTimer::singleShot(0, [&] {
-        auto* screen = qobject_cast<TfrmFrequencia*>(QApplication::activeModalWidget());
+        auto* screen = qobject_cast<FrequencyScreen*>(QApplication::activeModalWidget());
         ASSERT_NE(screen, nullptr);
         sawScreen = true;
         EXPECT_EQ(screen->windowTitle(), QStringLiteral("TOVAMU - Kelvaro [1.0.0.8] - Frequência"));
         EXPECT_EQ(screen->pos(), QPoint(100, 50));
         EXPECT_EQ(screen->size(), QSize(1100, 760));
         EXPECT_FALSE(window->isVisible());
-        EXPECT_TRUE(screen->cbF100->isChecked());
-        screen->cbF400->click();
+        EXPECT_TRUE(screen->option100->isChecked());
+        screen->option400->click();
         screen->move(120, 60);
-        screen->btVoltar->click();
+        screen->backButton->click();
     });
-    window->btFrequencia->click();
+    window->frequencyButton->click();
 
     EXPECT_TRUE(sawScreen);
     EXPECT_TRUE(window->isVisible());
@@ -392,7 +394,7 @@ TEST_F(MainWindowTest, FrequencyButtonOpensTheScreenModallyInTheWindowsPlace) {
     EXPECT_TRUE(store.ReadBool(kSettingsSection, "freq6", false));
     // The screen lived only while it was open.
     for (QWidget* topLevel : QApplication::topLevelWidgets()) {
-        EXPECT_EQ(qobject_cast<TfrmFrequencia*>(topLevel), nullptr);
+        EXPECT_EQ(qobject_cast<FrequencyScreen*>(topLevel), nullptr);
     }
 }
 

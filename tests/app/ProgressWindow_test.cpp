@@ -8,7 +8,7 @@
 #include <QProgressBar>
 #include <QScreen>
 
-#include "app/TfrmProgBar.h"
+#include "app/ProgressWindow.h"
 
 namespace kelvaro {
 namespace {
@@ -27,7 +27,7 @@ class PaintCounter : public QObject {
 };
 
 TEST(ProgressWindowTest, CreatedHiddenBorderlessAndCentredWithAWhiteMargin) {
-    TfrmProgBar progress;
+    ProgressWindow progress;
     EXPECT_FALSE(progress.isVisible());
     EXPECT_TRUE(progress.windowFlags().testFlag(Qt::FramelessWindowHint));
     EXPECT_EQ(progress.size(), QSize(644 + 16, 50 + 16));
@@ -35,14 +35,14 @@ TEST(ProgressWindowTest, CreatedHiddenBorderlessAndCentredWithAWhiteMargin) {
     EXPECT_EQ(progress.Position(), 0);
     progress.show();
     QApplication::processEvents();
-    EXPECT_EQ(progress.pnProgBar->geometry(), QRect(8, 8, 644, 50));
+    EXPECT_EQ(progress.progressPanel->geometry(), QRect(8, 8, 644, 50));
     const QRect desktop = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_LE(std::abs(progress.geometry().center().x() - desktop.center().x()), 1);
     EXPECT_LE(std::abs(progress.geometry().center().y() - desktop.center().y()), 1);
 }
 
 TEST(ProgressWindowTest, ExportSizedRangeBeyondSixteenBits) {
-    TfrmProgBar progress;
+    ProgressWindow progress;
     progress.SetMaximum(144000);
     progress.SetPosition(0);
     progress.Show();
@@ -51,14 +51,14 @@ TEST(ProgressWindowTest, ExportSizedRangeBeyondSixteenBits) {
     EXPECT_EQ(progress.Position(), 70000);
     progress.SetPosition(144000);
     EXPECT_EQ(progress.Position(), 144000);
-    EXPECT_EQ(progress.pbProgBar->maximum(), 144000);
-    EXPECT_EQ(progress.pbProgBar->value(), 144000);
+    EXPECT_EQ(progress.progressBar->maximum(), 144000);
+    EXPECT_EQ(progress.progressBar->value(), 144000);
     progress.Close();
     EXPECT_FALSE(progress.isVisible());
 }
 
 TEST(ProgressWindowTest, PositionsOutsideTheRangeStopAtItsEnds) {
-    TfrmProgBar progress;
+    ProgressWindow progress;
     progress.SetMaximum(50);
     progress.SetPosition(51);
     EXPECT_EQ(progress.Position(), 50);
@@ -71,7 +71,7 @@ TEST(ProgressWindowTest, PositionsOutsideTheRangeStopAtItsEnds) {
 }
 
 TEST(ProgressWindowTest, NextUserStartsFromThePositionItSets) {
-    TfrmProgBar progress;
+    ProgressWindow progress;
     progress.SetMaximum(600);
     progress.Show();
     progress.SetPosition(250);  // a calibration stopped early
@@ -81,14 +81,14 @@ TEST(ProgressWindowTest, NextUserStartsFromThePositionItSets) {
     progress.SetPosition(0);
     progress.Show();
     EXPECT_EQ(progress.Position(), 0);
-    EXPECT_EQ(progress.pbProgBar->value(), 0);
+    EXPECT_EQ(progress.progressBar->value(), 0);
     progress.Close();
 }
 
 TEST(ProgressWindowTest, StreamingEveryPositionDrawsOnAClockAndTheLastOneAlways) {
-    TfrmProgBar progress;
+    ProgressWindow progress;
     PaintCounter counter;
-    progress.pbProgBar->installEventFilter(&counter);
+    progress.progressBar->installEventFilter(&counter);
     progress.SetMaximum(144000);
     progress.SetPosition(0);
     progress.Show();
@@ -104,8 +104,8 @@ TEST(ProgressWindowTest, StreamingEveryPositionDrawsOnAClockAndTheLastOneAlways)
     std::printf("144000 positions in %lld ms, %d paints\n", static_cast<long long>(elapsedMs),
                 counter.paints);
     EXPECT_GE(counter.paints, 1);  // the last position was drawn
-    EXPECT_LE(counter.paints, elapsedMs / TfrmProgBar::kRepaintIntervalMs + 2);
-    EXPECT_EQ(progress.pbProgBar->value(), 144000);
+    EXPECT_LE(counter.paints, elapsedMs / ProgressWindow::kRepaintIntervalMs + 2);
+    EXPECT_EQ(progress.progressBar->value(), 144000);
     progress.Close();
 }
 

@@ -14,6 +14,8 @@
 #include "CaseNames.h"
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
+#include "device/ChannelSlot.h"
+#include "device/SerialChannel.h"
 #include "plate-sim/VirtualPlate.h"
 #include "settings/NumberText.h"
 #include "settings/SettingsStore.h"
@@ -113,7 +115,7 @@ TEST_F(CalibrationOpsTest, ZeroingStoresTheRoundedAverageAfterTheSuccessMessage)
         }
     };
 
-    Ops().Zerar(1);
+    Ops().zeroPlate(1);
 
     EXPECT_DOUBLE_EQ(ops->Values(1).zeroOffset, 8388608.25);
     EXPECT_EQ(Stored("sp1"), "8388608,250");
@@ -140,7 +142,7 @@ TEST_F(CalibrationOpsTest, TareMakesTheLoadedPlateReadZero) {
     settings["IDC1"] = "200";
     AddPlate(1, {3000});
 
-    Ops().Tara(1);
+    Ops().toggleTare(1);
 
     EXPECT_DOUBLE_EQ(ops->Values(1).tare, 10.0);
     EXPECT_EQ(view.tareText[0], "10,000");
@@ -163,11 +165,11 @@ TEST_F(CalibrationOpsTest, RemovingTheTareNeedsNoPlateAndStoresZero) {
     settings["sp1"] = "1000";
     settings["IDC1"] = "200";
     AddPlate(1, {3000});
-    Ops().Tara(1);
+    Ops().toggleTare(1);
     const auto identifies = Requests(1, 1);
     dialogs.messages.clear();
 
-    ops->Tara(1);
+    ops->toggleTare(1);
 
     EXPECT_EQ(ops->Values(1).tare, 0.0);
     EXPECT_EQ(view.tareText[0], "0,000");
@@ -202,7 +204,7 @@ TEST_P(TwoPointCalibration, StoresTheValuesInTheUsersNotation) {
     settings["t1"] = "3";
     view.load[0] = c.load;
 
-    Ops().Calibrar(1);
+    Ops().calibrate(1);
 
     EXPECT_EQ(Stored("idc1"), c.index);
     EXPECT_EQ(Stored("sp1"), FormatNumber(c.empty, NumberPattern::ThreeDecimals, ','));
@@ -239,7 +241,7 @@ TEST_F(CalibrationOpsTest, CancellingTheLoadedPhaseChangesNothing) {
     AddPlate(1, {1000});
     dialogs.answers = {DialogResult::Ok, DialogResult::Cancel};
 
-    Ops().Calibrar(1);
+    Ops().calibrate(1);
 
     EXPECT_EQ(dialogs.Texts()[1], "Calibração sem Peso realizada com sucesso!");
     EXPECT_EQ(dialogs.Last().text, "Calibração cancelada!");
@@ -273,7 +275,7 @@ TEST_P(AbandonedRun, ClosesTheWindowAndChangesNothing) {
     auto& plate = AddPlate(1, {5000});
     GetParam().arrange(plate, progress);
 
-    Ops().Zerar(1);
+    Ops().zeroPlate(1);
 
     EXPECT_LT(progress.position, 50);
     // At most the reading in flight when the run ended went unused.
@@ -326,7 +328,7 @@ TEST_P(FailureThreshold, ReadingsFromSixteenMillionUpEndTheRun) {
     const auto [reading, accepted] = GetParam();
     AddPlate(1, {reading});
 
-    Ops().Tara(1);
+    Ops().toggleTare(1);
 
     if (accepted) {
         EXPECT_EQ(Stored("t1"), FormatNumber(reading, NumberPattern::ThreeDecimals, ','));
@@ -350,7 +352,7 @@ TEST_F(CalibrationOpsTest, PlateThreeWritesOnlyItsOwnKeys) {
     view.load[2] = "10";
     view.unit[2] = "N";
 
-    Ops().Calibrar(3);
+    Ops().calibrate(3);
 
     for (const char* base : {"sp", "ComPesoP", "idc", "Carga", "FrequenciaP"}) {
         for (int plate = 1; plate <= 4; ++plate) {
@@ -372,7 +374,7 @@ TEST_P(LoadRefused, BeforeThePlateIsTouched) {
     AddPlate(1, {1000});
     view.load[0] = GetParam().first;
 
-    Ops().Calibrar(1);
+    Ops().calibrate(1);
 
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.Last().text, GetParam().second);
@@ -406,7 +408,7 @@ TEST_P(PreparationFailure, ShowsOnlyItsMessageAndMeasuresNothing) {
     auto& plate = AddPlate(1, {1000});
     GetParam().arrange(plate, settings);
 
-    Ops().Zerar(1);
+    Ops().zeroPlate(1);
 
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.Last().text, GetParam().text);
@@ -449,7 +451,7 @@ TEST_F(CalibrationOpsTest, AStoredFrequencyOfZeroMeasuresAtTheDefaultRate) {
     sim::VirtualPlate& plate = AddPlate(1, {1000});
     dialogs.answers = {DialogResult::Cancel};  // the zeroing's prompt
 
-    Ops().Zerar(1);
+    Ops().zeroPlate(1);
 
     EXPECT_EQ(dialogs.Texts(),
               (std::vector<std::string>{"Deixe a Placa 1 sem peso e clique em OK para Zerar.",
@@ -480,7 +482,7 @@ TEST_P(IndexEntry, StoresAValidIndexThenZeroes) {
     dialogs.inputs = {std::string(c.typed)};
     dialogs.answers = {DialogResult::Cancel};  // the zeroing's prompt
 
-    Ops().EditarIDC(1);
+    Ops().editIndex(1);
 
     EXPECT_EQ(dialogs.inputPrompts,
               (std::vector<std::string>{
@@ -524,7 +526,7 @@ TEST_F(CalibrationOpsTest, CancellingTheIndexEntryLeavesEverythingAsItWas) {
     view.index[0] = "1234,568";
     dialogs.inputs = {std::nullopt};
 
-    Ops().EditarIDC(1);
+    Ops().editIndex(1);
 
     EXPECT_EQ(ops->Values(1).index, 1234.5678);
     EXPECT_EQ(view.index[0], "1234,568");
@@ -610,7 +612,7 @@ TEST_F(CalibrationOpsTest, AFailedSaveIsReported) {
     state.settingsPath = dir.File("folder");
     std::filesystem::create_directories(state.settingsPath + "/inner");
 
-    ops->Tara(1);
+    ops->toggleTare(1);
 
     EXPECT_EQ(dialogs.Last().title, "TOVAMU - Kelvaro");
     EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);

@@ -13,7 +13,11 @@
 #include "PseudoTerminalPorts.h"
 #include "Pty.h"
 #include "TempDir.h"
-#include "device/untFuncoes.h"
+#include "device/ChannelSlot.h"
+#include "device/Frame.h"
+#include "device/Link.h"
+#include "device/PlateCommands.h"
+#include "device/SerialChannel.h"
 
 namespace kelvaro {
 namespace {

@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "Pty.h"
-#include "device/untFuncoes.h"
+#include "device/ChannelSlot.h"
+#include "device/Frame.h"
+#include "device/Link.h"
+#include "device/PlateCommands.h"
+#include "device/SerialChannel.h"
 
 namespace kelvaro {
 namespace {

@@ -4,7 +4,11 @@
 
 #include "CaseNames.h"
 #include "Pty.h"
-#include "device/untFuncoes.h"
+#include "device/ChannelSlot.h"
+#include "device/Frame.h"
+#include "device/Link.h"
+#include "device/PlateCommands.h"
+#include "device/SerialChannel.h"
 
 namespace kelvaro {
 namespace {

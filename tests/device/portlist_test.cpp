@@ -6,7 +6,7 @@
 
 #include "CaseNames.h"
 #include "TempDir.h"
-#include "device/untFuncoes.h"
+#include "device/PortList.h"
 
 namespace kelvaro {
 namespace {

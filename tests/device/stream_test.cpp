@@ -5,7 +5,10 @@
 #include <functional>
 
 #include "Pty.h"
-#include "device/untFuncoes.h"
+#include "device/ChannelSlot.h"
+#include "device/Frame.h"
+#include "device/Link.h"
+#include "device/SerialChannel.h"
 
 namespace kelvaro {
 namespace {

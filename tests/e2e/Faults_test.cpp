@@ -34,10 +34,13 @@
 #include "PortHoldingProgram.h"
 #include "PseudoTerminalPorts.h"
 #include "Station.h"
-#include "app/TfrmProgBar.h"
-#include "calibration/TfrmCalibracao.h"
-#include "screens/TfrmConfCOM.h"
-#include "screens/TfrmFrequencia.h"
+#include "app/ProgressWindow.h"
+#include "calibration/CalibrationScreen.h"
+#include "device/PlateCommands.h"
+#include "device/PortList.h"
+#include "device/SerialChannel.h"
+#include "discovery/CommunicationScreen.h"
+#include "frequency/FrequencyScreen.h"
 #include "ui/PictureButton.h"
 
 namespace kelvaro {
@@ -50,11 +53,11 @@ using testing::WriteFileBytes;
 class FaultTest : public ::testing::Test {
   protected:
     // Every plate ready at 300 Hz, the window up and a test running.
-    TfrmPrincipal& StartRunning() {
+    MainWindow& StartRunning() {
         station.SeedReadyPlates(300);
-        TfrmPrincipal& window = station.Start();
+        MainWindow& window = station.Start();
         station.dialogs.answers = {DialogResult::Ok};
-        window.btIniciarClick();
+        window.onStartClicked();
         EXPECT_TRUE(window.IdlePassRunning());
         return window;
     }
@@ -69,12 +72,12 @@ class FaultTest : public ::testing::Test {
         }
         return ::testing::AssertionSuccess();
     }
-    void ExpectIdleAndUsable(TfrmPrincipal& window) const {
+    void ExpectIdleAndUsable(MainWindow& window) const {
         EXPECT_FALSE(window.IdlePassRunning());
-        EXPECT_EQ(window.btIniciar->text(), QStringLiteral(" Iniciar"));
-        EXPECT_TRUE(window.btComunicacao->isEnabled());
-        EXPECT_TRUE(window.btCalibracao->isEnabled());
-        EXPECT_TRUE(window.btFechar->isEnabled());
+        EXPECT_EQ(window.startButton->text(), QStringLiteral(" Iniciar"));
+        EXPECT_TRUE(window.communicationButton->isEnabled());
+        EXPECT_TRUE(window.calibrationButton->isEnabled());
+        EXPECT_TRUE(window.closeButton->isEnabled());
     }
     void ExpectReport(const std::string& text) const {
         ASSERT_FALSE(station.dialogs.messages.empty());
@@ -120,14 +123,14 @@ class PlateLostDuringARun : public FaultTest, public ::testing::WithParamInterfa
 // stopped answering, and the save follows with every sample taken.
 TEST_P(PlateLostDuringARun, StopsItNamesThePlateAndKeepsEverySample) {
     const LostPlate& c = GetParam();
-    TfrmPrincipal& window = StartRunning();
+    MainWindow& window = StartRunning();
     auto& dialogs = station.dialogs;
     dialogs.answers = {DialogResult::Yes};
     const std::string path = window.ExportFolder().toStdString() + "/Kelvaro_1.csv";
     dialogs.saveFiles = {path};
     ASSERT_GE(station.RunUntil(150), 150);
 
-    const int before = window.State().NumAmostras;
+    const int before = window.State().sampleCount;
     const auto start = std::chrono::steady_clock::now();
     for (int plate : c.plates) {
         station.Plate(plate).Inject(c.fault);
@@ -140,8 +143,8 @@ TEST_P(PlateLostDuringARun, StopsItNamesThePlateAndKeepsEverySample) {
     ExpectIdleAndUsable(window);
     EXPECT_LT(ms, 1000);
     EXPECT_GE(ms, c.minimumMs);
-    const int n = window.State().NumAmostras;
-    EXPECT_EQ(window.lbAmostras->text().toStdString(), " Amostras: " + std::to_string(n));
+    const int n = window.State().sampleCount;
+    EXPECT_EQ(window.sampleCountLabel->text().toStdString(), " Amostras: " + std::to_string(n));
     std::string told = "O teste foi interrompido.";
     for (int plate : c.plates) {
         told += "\rA Placa " + std::to_string(plate) + " parou de responder (porta " +
@@ -171,7 +174,7 @@ TEST_P(PlateLostDuringARun, StopsItNamesThePlateAndKeepsEverySample) {
     // The next start-up fails on the first of them (to connect, identify or configure, as
     // the fault allows), and the saved test stays as it was.
     dialogs.messages.clear();
-    window.btIniciarClick();
+    window.onStartClicked();
     const int first = c.plates.front();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     const std::string& report = dialogs.Last().text;
@@ -180,7 +183,7 @@ TEST_P(PlateLostDuringARun, StopsItNamesThePlateAndKeepsEverySample) {
         report.ends_with(" a Placa " + std::to_string(first) + ": " + station.Port(first) + "."))
         << report;
     EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);
-    EXPECT_EQ(window.lbAmostras->text(), QStringLiteral(" ..."));
+    EXPECT_EQ(window.sampleCountLabel->text(), QStringLiteral(" ..."));
     ExpectIdleAndUsable(window);
     EXPECT_EQ(ReadFileBytes(path), saved);
 }
@@ -197,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The close box during a run ends it as " Parar" does: every plate has its Stop before the
 // save question, and the file holds every sample.
 TEST_F(FaultTest, ClosingTheWindowDuringARunStopsThePlatesAndOffersTheSave) {
-    TfrmPrincipal& window = StartRunning();
+    MainWindow& window = StartRunning();
     auto& dialogs = station.dialogs;
     ASSERT_GE(station.RunUntil(150), 150);
     dialogs.answers = {DialogResult::Yes};
@@ -220,7 +223,7 @@ TEST_F(FaultTest, ClosingTheWindowDuringARunStopsThePlatesAndOffersTheSave) {
     EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{
                                    "Clique em OK para Inicar o Teste!", "Deseja salvar o teste?",
                                    "O exportação para o Excel foi concluída com sucesso"}));
-    const int n = window.State().NumAmostras;
+    const int n = window.State().sampleCount;
     EXPECT_EQ(testing::Lines(ReadFileBytes(path)).size(), 10u + static_cast<std::size_t>(n));
     for (int plate = 1; plate <= kPlateCount; ++plate) {
         EXPECT_FALSE(window.State().Slot(plate)) << plate;
@@ -343,12 +346,12 @@ class GarbledStream : public FaultTest, public ::testing::WithParamInterface<Gar
 // Line noise on one plate costs that plate the damaged report only: no later reading shifts,
 // none repeats, and the other plates lose nothing.
 TEST_P(GarbledStream, CostsOneReadingOfOnePlate) {
-    TfrmPrincipal& window = StartRunning();
+    MainWindow& window = StartRunning();
     ASSERT_GE(station.RunUntil(100), 100);
     station.Plate(3).Inject(GetParam().fault);
     station.RunUntil(300);
-    window.btIniciarClick();  // " Parar"; the save is declined
-    const int n = window.State().NumAmostras;
+    window.onStartClicked();  // " Parar"; the save is declined
+    const int n = window.State().sampleCount;
     ASSERT_GE(n, 300);
 
     ExpectIdleAndUsable(window);
@@ -393,14 +396,14 @@ class HeldPortAtStartUp : public FaultTest, public ::testing::WithParamInterface
 
 TEST_P(HeldPortAtStartUp, IsNamedAndTheNextStartWorks) {
     station.SeedReadyPlates(300);
-    TfrmPrincipal& window = station.Start();
+    MainWindow& window = station.Start();
     auto holder = GetParam().hold(station.Port(2));
     ASSERT_TRUE(holder);
 
-    window.btIniciarClick();
+    window.onStartClicked();
     ExpectReport("Falha ao Conectar a Placa 2: " + station.Port(2) + ".");
     EXPECT_EQ(station.dialogs.messages.size(), 1u);
-    EXPECT_EQ(window.lbAmostras->text(), QStringLiteral(" ..."));
+    EXPECT_EQ(window.sampleCountLabel->text(), QStringLiteral(" ..."));
     ExpectIdleAndUsable(window);
     EXPECT_EQ(station.Plate(2).Stats().requests[kFnIdentify], 0u);
     EXPECT_FALSE(station.Plate(1).Streaming());
@@ -408,11 +411,11 @@ TEST_P(HeldPortAtStartUp, IsNamedAndTheNextStartWorks) {
     holder.reset();
     station.dialogs.messages.clear();
     station.dialogs.answers = {DialogResult::Ok};
-    window.btIniciarClick();
+    window.onStartClicked();
     ASSERT_TRUE(window.IdlePassRunning());
     station.RunUntil(30);
-    window.btIniciarClick();
-    EXPECT_TRUE(Consecutive(2, 0, window.State().NumAmostras));
+    window.onStartClicked();
+    EXPECT_TRUE(Consecutive(2, 0, window.State().sampleCount));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -441,7 +444,7 @@ TEST_F(FaultTest, ProgramOpeningAPlatesPortDuringARunStopsItAndIsNamed) {
     // the mode does not stop, is what this stands for.
     const int spare = open(station.Port(2).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(spare, 0);
-    TfrmPrincipal& window = StartRunning();
+    MainWindow& window = StartRunning();
     auto& dialogs = station.dialogs;
     dialogs.answers = {DialogResult::Yes};
     const std::string path = window.ExportFolder().toStdString() + "/Kelvaro_1.csv";
@@ -455,7 +458,7 @@ TEST_F(FaultTest, ProgramOpeningAPlatesPortDuringARunStopsItAndIsNamed) {
     close(spare);
 
     ExpectIdleAndUsable(window);
-    const int n = window.State().NumAmostras;
+    const int n = window.State().sampleCount;
     ASSERT_EQ(dialogs.messages.size(), 4u);
     EXPECT_EQ(dialogs.messages[1].text,
               "Outro programa abriu a porta da Placa 2 (" + station.Port(2) + "): cat (processo " +
@@ -511,17 +514,17 @@ TEST_F(FaultTest, AdaptersPluggedBackInAnotherOrderKeepTheirPlatesAndCalibration
         fs::create_symlink(firstPlate == 1 ? "../../ttyUSB1" : "../../ttyUSB0", byId / adapterB);
     };
     plugIn(1, 2);
-    TfrmPrincipal& window = station.Start();
+    MainWindow& window = station.Start();
     window.State().portRoots.virtualPorts.clear();  // only the adapters
     {
-        TfrmConfCOM screen(window.State(), station.dialogs, &window);
+        CommunicationScreen screen(window.State(), station.dialogs, &window);
         screen.show();
         testing::RunCommunicationPass(screen);
         EXPECT_EQ(screen.findChild<QLabel*>(QStringLiteral("lbP1Status"))->text().toStdString(),
                   "Dispositivo encontrado. Porta: FTDI FT232R USB UART A1");
         EXPECT_EQ(screen.findChild<QListWidget*>(QStringLiteral("lsbPortas"))->item(1)->text(),
                   QStringLiteral("FTDI FT232R USB UART B2"));
-        screen.btVoltarClick();
+        screen.onBackClicked();
     }
     EXPECT_EQ(station.Stored("Porta1"), (byId / adapterA).string());
     EXPECT_EQ(station.Stored("Porta2"), (byId / adapterB).string());
@@ -530,11 +533,11 @@ TEST_F(FaultTest, AdaptersPluggedBackInAnotherOrderKeepTheirPlatesAndCalibration
     station.dialogs.answers = {DialogResult::Ok, DialogResult::Yes};
     const std::string path = window.ExportFolder().toStdString() + "/Kelvaro_1.csv";
     station.dialogs.saveFiles = {path};
-    window.btIniciarClick();
+    window.onStartClicked();
     ASSERT_TRUE(window.IdlePassRunning());
     station.RunUntil(30);
-    window.btIniciarClick();
-    const int n = window.State().NumAmostras;
+    window.onStartClicked();
+    const int n = window.State().sampleCount;
     ASSERT_GT(n, 0);
     for (int r = 0; r < n; ++r) {
         ASSERT_EQ(station.Sample(r, 1), 0.0) << r;
@@ -550,9 +553,9 @@ TEST_F(FaultTest, AdaptersPluggedBackInAnotherOrderKeepTheirPlatesAndCalibration
 // virtual-plate mode, as a terminal window's is) is refused before anything is sent to it.
 TEST_F(FaultTest, APortThatIsNoSerialPortIsRefusedAtStartUp) {
     station.SeedReadyPlates(300);
-    TfrmPrincipal& window = station.Start();
+    MainWindow& window = station.Start();
     const testing::PseudoTerminalPorts realPlatesOnly(false);
-    window.btIniciarClick();
+    window.onStartClicked();
     ExpectReport("Falha ao Conectar a Placa 1: " + station.Port(1) + ".");
     EXPECT_EQ(station.Plate(1).Stats().requests[kFnIdentify], 0u);
     ExpectIdleAndUsable(window);
@@ -575,10 +578,10 @@ TEST_P(StartMode, ListsVirtualPlatesOnlyWhenStartedForThem) {
     setenv("XDG_RUNTIME_DIR", station.dir.File("run").c_str(), 1);
     const std::string link = station.Plate(1).Publish(VirtualPortFolder(), "plate1");
     station.Seed({{"check1", "1"}});
-    TfrmPrincipal& window = station.StartAsProgram(c.virtualPlates);
+    MainWindow& window = station.StartAsProgram(c.virtualPlates);
     EXPECT_EQ(window.windowTitle().toStdString(), std::string(kMainCaption) + c.titleSuffix);
     {
-        TfrmConfCOM screen(window.State(), station.dialogs, &window);
+        CommunicationScreen screen(window.State(), station.dialogs, &window);
         screen.show();
         testing::RunCommunicationPass(screen);
         const auto status1 =
@@ -590,7 +593,7 @@ TEST_P(StartMode, ListsVirtualPlatesOnlyWhenStartedForThem) {
                       "Não foram localizadas Portas Seriais neste Computador...");
             EXPECT_EQ(station.Plate(1).Stats().requests[kFnIdentify], 0u);
         }
-        screen.btVoltarClick();
+        screen.onBackClicked();
     }
     EXPECT_EQ(station.Stored("Porta1"), c.virtualPlates ? link : "<none>");
     if (old)
@@ -606,8 +609,8 @@ INSTANTIATE_TEST_SUITE_P(Ports, StartMode,
 
 // The scan finds the plates that are still there when a plate goes during it, in port order.
 TEST_F(FaultTest, PlateUnpluggedDuringTheCommunicationScanIsNotFoundAndTheOthersAre) {
-    TfrmPrincipal& window = station.Start();
-    TfrmConfCOM screen(window.State(), station.dialogs, &window);
+    MainWindow& window = station.Start();
+    CommunicationScreen screen(window.State(), station.dialogs, &window);
     screen.show();
     for (int n = 2; n <= kPlateCount; ++n) {
         screen.findChild<QCheckBox*>(QStringLiteral("cbP%1Ativa").arg(n))->click();
@@ -632,7 +635,7 @@ TEST_F(FaultTest, PlateUnpluggedDuringTheCommunicationScanIsNotFoundAndTheOthers
     testing::RunCommunicationPass(screen);  // the next pass lists what is left, keeps the plates
     EXPECT_EQ(screen.findChild<QListWidget*>(QStringLiteral("lsbPortas"))->count(), 3);
     EXPECT_EQ(status(3), "Dispositivo encontrado. Porta: " + station.Port(4));
-    screen.btVoltarClick();
+    screen.onBackClicked();
     EXPECT_TRUE(station.dialogs.messages.empty());
     EXPECT_EQ(station.Stored("check4"), "1");
 }
@@ -647,8 +650,8 @@ TEST_F(FaultTest, DeadPortsAmongThePlatesNeverFreezeTheCommunicationScreen) {
         dead.back()->Publish(station.dir.File("ports"), name);
     }
     station.Seed({{"check2", "1"}, {"check3", "1"}, {"check4", "1"}});
-    TfrmPrincipal& window = station.Start();
-    TfrmConfCOM screen(window.State(), station.dialogs, &window);
+    MainWindow& window = station.Start();
+    CommunicationScreen screen(window.State(), station.dialogs, &window);
     screen.show();
     const auto status = [&](int n) {
         return screen.findChild<QLabel*>(QStringLiteral("lbP%1Status").arg(n))
@@ -674,7 +677,7 @@ TEST_F(FaultTest, DeadPortsAmongThePlatesNeverFreezeTheCommunicationScreen) {
     for (int n = 1; n <= kPlateCount; ++n) {
         EXPECT_EQ(station.Stored("Porta" + std::to_string(n)), station.Port(n));
     }
-    screen.btVoltarClick();
+    screen.onBackClicked();
     EXPECT_TRUE(station.dialogs.messages.empty());
 }
 
@@ -690,13 +693,13 @@ class CalibrationFault : public FaultTest {
     void SetUp() override {
         station.SeedReadyPlates(300);
         station.Seed({{"sp1", "5,000"}, {"idc1", "2,0000"}, {"Carga1", "1,000"}});
-        TfrmPrincipal& window = station.Start();
-        screen = std::make_unique<TfrmCalibracao>(window.State(), station.dialogs,
-                                                  window.ProgressWindow(), &window);
+        MainWindow& window = station.Start();
+        screen = std::make_unique<CalibrationScreen>(window.State(), station.dialogs,
+                                                     window.progressWindow(), &window);
         screen->show();
         QApplication::processEvents();
         for (int plate : {1, 2}) {
-            screen->Plate(plate).cpCarga->setText(QStringLiteral("10"));
+            screen->Plate(plate).loadField->setText(QStringLiteral("10"));
             station.Plate(plate).SetShape(sim::LoadShape::Script);
             station.Plate(plate).SetReadings(Phases(1000, 2000));
         }
@@ -705,7 +708,7 @@ class CalibrationFault : public FaultTest {
     }
     void TearDown() override { screen.reset(); }
 
-    std::unique_ptr<TfrmCalibracao> screen;
+    std::unique_ptr<CalibrationScreen> screen;
     std::string before;
 };
 
@@ -718,7 +721,7 @@ TEST_F(CalibrationFault, PlateUnpluggedMidMeasurementKeepsTheOldCalibration) {
             station.Plate(1).Inject({sim::FaultKind::Unplug, 1, 0, 0, 100});
         }
     };
-    screen->btCalibrarClick(1);
+    screen->onCalibrateClicked(1);
     dialogs.onMessage = nullptr;
 
     ASSERT_EQ(dialogs.messages.size(), 4u);
@@ -726,14 +729,14 @@ TEST_F(CalibrationFault, PlateUnpluggedMidMeasurementKeepsTheOldCalibration) {
               "Processo de Calibração não foi efetuado corretamente, tentar novamente.");
     EXPECT_EQ(dialogs.Last().title, "Placa 1 - Calibração com Peso");
     EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);
-    EXPECT_FALSE(station.window->ProgressWindow().isVisible());
+    EXPECT_FALSE(station.window->progressWindow().isVisible());
     EXPECT_TRUE(screen->ReadingTimer()->isActive());
     EXPECT_EQ(ReadFileBytes(station.SettingsPath()), before);
 
     // The other plate still calibrates on the same screen.
     station.Plate(2).SetReadings(Phases(1000, 2000));
     dialogs.messages.clear();
-    screen->btCalibrarClick(2);
+    screen->onCalibrateClicked(2);
     EXPECT_EQ(dialogs.Last().text, "Calibração com Peso realizada com sucesso!");
     EXPECT_EQ(station.Stored("FrequenciaP2"), "300");
     EXPECT_EQ(station.Stored("sp1"), "5,000");
@@ -748,7 +751,7 @@ TEST_F(CalibrationFault, FullDiskWhenStoringIsReportedAndTheOldFileKept) {
     rlimit small = old;
     small.rlim_cur = 64;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    screen->btCalibrarClick(1);
+    screen->onCalibrateClicked(1);
     setrlimit(RLIMIT_FSIZE, &old);
     signal(SIGXFSZ, oldHandler);
 
@@ -762,7 +765,7 @@ TEST_F(CalibrationFault, FullDiskWhenStoringIsReportedAndTheOldFileKept) {
     EXPECT_EQ(ReadFileBytes(station.SettingsPath()), before);
 
     // With room again the next save goes through.
-    screen->btVoltarClick();
+    screen->onBackClicked();
     EXPECT_EQ(station.dialogs.messages.size(), 5u);
     EXPECT_EQ(station.Stored("Carga1"), "10");
     EXPECT_EQ(station.Stored("sp1"), "5,000");
@@ -773,11 +776,11 @@ TEST_F(CalibrationFault, FullDiskWhenStoringIsReportedAndTheOldFileKept) {
 TEST_F(CalibrationFault, FourSilentPlatesNeverFreezeTheLiveReading) {
     for (int n = 1; n <= kPlateCount; ++n) {
         station.Plate(n).Inject({sim::FaultKind::Silence, 0});
-        screen->Plate(n).cbAtiva->setChecked(true);
+        screen->Plate(n).activeBox->setChecked(true);
     }
     const auto allFailed = [&] {
         for (int n = 1; n <= kPlateCount; ++n) {
-            if (screen->Plate(n).cpLeitura->text() != QStringLiteral("16000000")) {
+            if (screen->Plate(n).readingField->text() != QStringLiteral("16000000")) {
                 return false;
             }
         }
@@ -789,7 +792,7 @@ TEST_F(CalibrationFault, FourSilentPlatesNeverFreezeTheLiveReading) {
     EXPECT_LT(longest, 250);
     EXPECT_TRUE(allFailed());
     for (int n = 1; n <= kPlateCount; ++n) {
-        EXPECT_EQ(screen->Plate(n).cpCC->text(), QStringLiteral("---")) << n;
+        EXPECT_EQ(screen->Plate(n).convertedLoadField->text(), QStringLiteral("---")) << n;
     }
 }
 
@@ -797,7 +800,7 @@ TEST_F(CalibrationFault, FourSilentPlatesNeverFreezeTheLiveReading) {
 // window, and nothing of the old calibration changes.
 TEST_F(CalibrationFault, ASlowMeasurementIsCancelledFromTheProgressWindow) {
     auto& dialogs = station.dialogs;
-    TfrmProgBar& progress = station.window->ProgressWindow();
+    ProgressWindow& progress = station.window->progressWindow();
     auto* cancel = progress.findChild<QPushButton*>(QStringLiteral("btCancelar"));
     ASSERT_NE(cancel, nullptr);
     // 300 readings of 20 ms each would take six seconds.
@@ -815,7 +818,7 @@ TEST_F(CalibrationFault, ASlowMeasurementIsCancelledFromTheProgressWindow) {
     };
     QElapsedTimer clock;
     clock.start();
-    screen->btCalibrarClick(1);
+    screen->onCalibrateClicked(1);
     dialogs.onMessage = nullptr;
 
     EXPECT_LT(clock.elapsed(), 3000);
@@ -842,15 +845,15 @@ TEST_F(FaultTest, DamagedSettingsFileStartsTheStationWithItsGoodKeys) {
                                 "FrequenciaP1=600\n";
     WriteFileBytes(station.SettingsPath(), damaged);
 
-    TfrmPrincipal& window = station.Start();
-    EXPECT_EQ(window.State().FrequenciaTeste, 300);
-    EXPECT_EQ(window.State().FrequenciaCalibracao[0], 600);
+    MainWindow& window = station.Start();
+    EXPECT_EQ(window.State().testFrequency, 300);
+    EXPECT_EQ(window.State().calibrationFrequency[0], 600);
     EXPECT_EQ(ReadFileBytes(station.SettingsPath() + ".damaged"), damaged);
     {
-        TfrmFrequencia screen(window.State(), station.dialogs, &window);
+        FrequencyScreen screen(window.State(), station.dialogs, &window);
         screen.show();
-        EXPECT_EQ(screen.FrequenciaSelecionada(), 300);
-        screen.btVoltarClick();
+        EXPECT_EQ(screen.selectedFrequency(), 300);
+        screen.onBackClicked();
     }
     EXPECT_TRUE(station.dialogs.messages.empty());
     SettingsStore store(station.SettingsPath());
@@ -883,22 +886,22 @@ TEST_F(FaultTest, StoreWrittenInTheOtherLocaleConvertsAndSavesTheRun) {
         station.Plate(plate).SetShape(sim::LoadShape::Script);
         station.Plate(plate).SetReadings({raw[static_cast<std::size_t>(plate - 1)]});
     }
-    TfrmPrincipal& window = station.Start(true);
+    MainWindow& window = station.Start(true);
     ASSERT_EQ(window.State().decimalSeparator, own) << (locale ? locale : "no LC_ALL");
     auto& dialogs = station.dialogs;
     const std::string path = window.ExportFolder().toStdString() + "/Kelvaro_1.csv";
     dialogs.answers = {DialogResult::Ok, DialogResult::Yes};
     dialogs.saveFiles = {path};
 
-    window.btIniciarClick();
+    window.onStartClicked();
     ASSERT_TRUE(window.IdlePassRunning()) << dialogs.Last().text;
     station.RunUntil(40);
-    window.btIniciarClick();
+    window.onStartClicked();
 
     EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{
                                    "Clique em OK para Inicar o Teste!", "Deseja salvar o teste?",
                                    "O exportação para o Excel foi concluída com sucesso"}));
-    const int n = window.State().NumAmostras;
+    const int n = window.State().sampleCount;
     const auto lines = testing::Lines(ReadFileBytes(path));
     ASSERT_EQ(lines.size(), 10u + static_cast<std::size_t>(n));
     // ((3000 - 1000.5) / 2.5) - 1.5, (8388708 - 8388608) / 0.5, 10 + 2.25, and raw counts.
@@ -967,18 +970,18 @@ TEST_P(ExportFault, IsReportedKeepsTheEarlierFileAndTheSamples) {
     WriteFileBytes(path, "earlier test\r\n");
     ASSERT_TRUE(GetParam().readOnly ? disk.MakeReadOnly() : disk.Fill());
 
-    TfrmPrincipal& window = StartRunning();
+    MainWindow& window = StartRunning();
     auto& dialogs = station.dialogs;
     dialogs.answers = {DialogResult::Yes};
     dialogs.saveFiles = {path};
     station.RunUntil(200);
-    window.btIniciarClick();
-    const int n = window.State().NumAmostras;
+    window.onStartClicked();
+    const int n = window.State().sampleCount;
 
     ExpectReport("Não foi possível gravar o arquivo " + path + ": " + GetParam().reason + ".");
     EXPECT_TRUE(dialogs.openedFiles.empty());
     EXPECT_EQ(ReadFileBytes(path), "earlier test\r\n");
-    EXPECT_FALSE(window.ProgressWindow().isVisible());
+    EXPECT_FALSE(window.progressWindow().isVisible());
     ExpectIdleAndUsable(window);
     for (int plate = 1; plate <= kPlateCount; ++plate) {
         EXPECT_TRUE(Consecutive(plate, 0, n));
@@ -989,9 +992,9 @@ TEST_P(ExportFault, IsReportedKeepsTheEarlierFileAndTheSamples) {
     dialogs.answers = {DialogResult::Ok, DialogResult::Yes};
     const std::string next = window.ExportFolder().toStdString() + "/Kelvaro_2.csv";
     dialogs.saveFiles = {next};
-    window.btIniciarClick();
+    window.onStartClicked();
     station.RunUntil(30);
-    window.btIniciarClick();
+    window.onStartClicked();
     EXPECT_EQ(dialogs.openedFiles, std::vector<std::string>{next});
     EXPECT_EQ(testing::Lines(ReadFileBytes(next)).front(), "Avalia\xE7\xE3o;2;");
 }

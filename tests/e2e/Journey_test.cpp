@@ -18,11 +18,12 @@
 #include <cmath>
 
 #include "Station.h"
-#include "app/TfrmProgBar.h"
-#include "calibration/TfrmCalibracao.h"
-#include "screens/TfrmConfCOM.h"
-#include "screens/TfrmFrequencia.h"
-#include "test/TestRun.h"
+#include "app/ProgressWindow.h"
+#include "calibration/CalibrationScreen.h"
+#include "device/PlateCommands.h"
+#include "discovery/CommunicationScreen.h"
+#include "frequency/FrequencyScreen.h"
+#include "run/TestRun.h"
 #include "ui/PictureButton.h"
 
 namespace kelvaro {
@@ -68,13 +69,13 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
                   {"FrequenciaP4", "300"},
                   {"sp4", "10"},
                   {"idc4", "0,25"}});
-    TfrmPrincipal& window = station.Start();
+    MainWindow& window = station.Start();
     StationState& state = window.State();
     auto& dialogs = station.dialogs;
 
     // Communication: tick all four plates and let the screen's timer find them.
     {
-        TfrmConfCOM screen(state, dialogs, &window);
+        CommunicationScreen screen(state, dialogs, &window);
         screen.show();
         for (int n = 2; n <= kPlateCount; ++n) {
             screen.findChild<QCheckBox*>(QStringLiteral("cbP%1Ativa").arg(n))->click();
@@ -95,7 +96,7 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
             testing::RunCommunicationPass(screen);
         }
         EXPECT_TRUE(allFound()) << status(1).toStdString() << " | " << status(4).toStdString();
-        screen.btVoltarClick();
+        screen.onBackClicked();
     }
     EXPECT_TRUE(window.isVisible());
     for (int n = 1; n <= kPlateCount; ++n) {
@@ -106,19 +107,19 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
 
     // Frequency: 300 Hz.
     {
-        TfrmFrequencia screen(state, dialogs, &window);
+        FrequencyScreen screen(state, dialogs, &window);
         screen.show();
-        screen.cbF300->click();
-        screen.btVoltarClick();
+        screen.option300->click();
+        screen.onBackClicked();
     }
     EXPECT_EQ(station.Stored("Frequencia"), "300");
 
     // Calibration of plates 1 and 2 with scripted readings and a typed load.
     {
-        TfrmCalibracao screen(state, dialogs, window.ProgressWindow(), &window);
+        CalibrationScreen screen(state, dialogs, window.progressWindow(), &window);
         screen.show();
         QApplication::processEvents();
-        EXPECT_EQ(state.FrequenciaTeste, 300);
+        EXPECT_EQ(state.testFrequency, 300);
         const struct {
             int plate;
             std::vector<std::uint32_t> readings;
@@ -126,13 +127,13 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
         } today[] = {{1, TwoPhases(1000, 1001, 1125, 1126, 300), QStringLiteral("250")},
                      {2, TwoPhases(1999, 2001, 2400, 2400, 300), QStringLiteral("100")}};
         for (const auto& c : today) {
-            QLineEdit* load = screen.Plate(c.plate).cpCarga;
+            QLineEdit* load = screen.Plate(c.plate).loadField;
             load->clear();
             Type(load, c.load);
             station.Plate(c.plate).SetShape(sim::LoadShape::Script);
             station.Plate(c.plate).SetReadings(c.readings);
             dialogs.messages.clear();
-            screen.btCalibrarClick(c.plate);
+            screen.onCalibrateClicked(c.plate);
             const std::string n = std::to_string(c.plate);
             EXPECT_EQ(
                 dialogs.Texts(),
@@ -144,7 +145,7 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
                     "Calibração com Peso realizada com sucesso!"}));
             EXPECT_TRUE(screen.ReadingTimer()->isActive());
         }
-        screen.btVoltarClick();
+        screen.onBackClicked();
     }
     EXPECT_EQ(station.Stored("sp1"), "1000,500");
     EXPECT_EQ(station.Stored("idc1"), "0,5000");
@@ -163,20 +164,21 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
     dialogs.answers = {DialogResult::Ok, DialogResult::Yes};
     const std::string path = window.ExportFolder().toStdString() + "/Kelvaro_1.csv";
     dialogs.saveFiles = {path};
-    window.btIniciarClick();
+    window.onStartClicked();
     ASSERT_TRUE(window.IdlePassRunning()) << (dialogs.messages.empty() ? "" : dialogs.Last().text);
-    EXPECT_EQ(window.btIniciar->text(), QStringLiteral(" Parar"));
-    EXPECT_FALSE(window.btCalibracao->isEnabled());
-    EXPECT_FALSE(window.btFechar->isEnabled());
+    EXPECT_EQ(window.startButton->text(), QStringLiteral(" Parar"));
+    EXPECT_FALSE(window.calibrationButton->isEnabled());
+    EXPECT_FALSE(window.closeButton->isEnabled());
     station.RunUntil(600);
-    window.btIniciarClick();
-    const int samples = state.NumAmostras;
+    window.onStartClicked();
+    const int samples = state.sampleCount;
     ASSERT_GE(samples, 600);
     EXPECT_FALSE(window.IdlePassRunning());
-    EXPECT_EQ(window.lbAmostras->text().toStdString(), " Amostras: " + std::to_string(samples));
-    EXPECT_EQ(window.btIniciar->text(), QStringLiteral(" Iniciar"));
-    EXPECT_TRUE(window.btCalibracao->isEnabled());
-    EXPECT_TRUE(window.btFechar->isEnabled());
+    EXPECT_EQ(window.sampleCountLabel->text().toStdString(),
+              " Amostras: " + std::to_string(samples));
+    EXPECT_EQ(window.startButton->text(), QStringLiteral(" Iniciar"));
+    EXPECT_TRUE(window.calibrationButton->isEnabled());
+    EXPECT_TRUE(window.closeButton->isEnabled());
     EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{
                                    "Clique em OK para Inicar o Teste!", "Deseja salvar o teste?",
                                    "O exportação para o Excel foi concluída com sucesso"}));

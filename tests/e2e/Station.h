@@ -18,7 +18,8 @@
 
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
-#include "app/TfrmPrincipal.h"
+#include "app/MainWindow.h"
+#include "device/SerialChannel.h"
 #include "plate-sim/VirtualPlate.h"
 #include "settings/SettingsStore.h"
 
@@ -64,8 +65,8 @@ class Station {
     // The main window as the program builds it, with the test's folders; the separator is the
     // one a Portuguese desktop gives the window (the tests run in the C locale), unless
     // `ownLocale` keeps the one the window took from the test program's locale.
-    TfrmPrincipal& Start(bool ownLocale = false) {
-        window = std::make_unique<TfrmPrincipal>(
+    MainWindow& Start(bool ownLocale = false) {
+        window = std::make_unique<MainWindow>(
             dialogs, MainWindowOptions{SettingsPath(), QString::fromStdString(dir.File("bin"))});
         StationState& state = window->State();
         if (!ownLocale) {
@@ -78,8 +79,8 @@ class Station {
 
     // The main window as main() builds it, started for virtual plates or not: the port list
     // is left as the window sets it, but for the fake, empty sysfs and /dev.
-    TfrmPrincipal& StartAsProgram(bool virtualPlates) {
-        window = std::make_unique<TfrmPrincipal>(
+    MainWindow& StartAsProgram(bool virtualPlates) {
+        window = std::make_unique<MainWindow>(
             dialogs, MainWindowOptions{SettingsPath(), QString::fromStdString(dir.File("bin")),
                                        virtualPlates});
         StationState& state = window->State();
@@ -93,14 +94,14 @@ class Station {
     int RunUntil(int samples, int timeoutMs = 20000) const {
         QElapsedTimer clock;
         clock.start();
-        while (window->IdlePassRunning() && window->State().NumAmostras < samples &&
+        while (window->IdlePassRunning() && window->State().sampleCount < samples &&
                clock.elapsed() < timeoutMs) {
             QApplication::processEvents(QEventLoop::AllEvents, 20);
         }
-        return window->State().NumAmostras;
+        return window->State().sampleCount;
     }
     double Sample(int record, int plate) const {
-        return (*window->State().Amostras)[static_cast<std::size_t>(record)][Index(plate)];
+        return (*window->State().samples)[static_cast<std::size_t>(record)][Index(plate)];
     }
 
     std::string SettingsPath() const { return dir.File("Tovamu.Kelvaro.ini"); }
@@ -113,7 +114,7 @@ class Station {
     std::array<std::string, kPlateCount> ports;
     ScriptedDialogs dialogs;
     // Last: the window closes its channels before the plates go.
-    std::unique_ptr<TfrmPrincipal> window;
+    std::unique_ptr<MainWindow> window;
 };
 
 // Runs the event loop until `done` holds or `timeoutMs` have passed, and returns the longest time
@@ -143,7 +144,7 @@ inline long long RunEventsUntil(const std::function<bool()>& done, int timeoutMs
 // screen's own step timer while the event loop runs, as on the operator's desktop.
 template <typename CommunicationScreen>
 void RunCommunicationPass(CommunicationScreen& screen) {
-    screen.tmComunicacaoTimer();
+    screen.onScanTick();
     const auto* step = screen.template findChild<QTimer*>(QStringLiteral("tmPasso"));
     if (step != nullptr) {
         RunEventsUntil([step] { return !step->isActive(); }, 10000);

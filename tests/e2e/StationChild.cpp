@@ -9,9 +9,9 @@
 #include <cstdlib>
 
 #include "ScriptedDialogs.h"
+#include "app/MainWindow.h"
 #include "app/StationApplication.h"
 #include "app/TerminationSignals.h"
-#include "app/TfrmPrincipal.h"
 #include "device/SerialChannel.h"
 
 int main(int argc, char** argv) {
@@ -25,18 +25,18 @@ int main(int argc, char** argv) {
     kelvaro::StationApplication application(argc, argv);
     kelvaro::testing::ScriptedDialogs dialogs;
     dialogs.answers = {kelvaro::DialogResult::Ok};
-    kelvaro::TfrmPrincipal window(dialogs, {argv[1], QString::fromLocal8Bit(argv[2])});
+    kelvaro::MainWindow window(dialogs, {argv[1], QString::fromLocal8Bit(argv[2])});
     kelvaro::TerminationSignals terminationSignals;
     window.EndSessionOn(terminationSignals);
     window.show();
     QTimer::singleShot(0, &window, [&window] {
-        window.btIniciarClick();
+        window.onStartClicked();
         if (window.IdlePassRunning()) {
             std::printf("running\n");
             std::fflush(stdout);
         }
     });
     const int code = QApplication::exec();
-    std::printf("samples %d questions %zu\n", window.State().NumAmostras, dialogs.messages.size());
+    std::printf("samples %d questions %zu\n", window.State().sampleCount, dialogs.messages.size());
     return code;
 }

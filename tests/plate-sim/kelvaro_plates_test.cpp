@@ -14,7 +14,10 @@
 #include <vector>
 
 #include "TempDir.h"
-#include "device/untFuncoes.h"
+#include "device/ChannelSlot.h"
+#include "device/Link.h"
+#include "device/PlateCommands.h"
+#include "device/SerialChannel.h"
 
 namespace kelvaro {
 namespace {

@@ -41,12 +41,12 @@ TEST(HeldEscapeTest, StopsTheRunButOnlyAFreshPressAnswersTheSaveQuestion) {
     OnScreenDialogs dialogs(KeysDownOnX11Server);
     testing::Station station;
     station.SeedReadyPlates(300);
-    station.window = std::make_unique<TfrmPrincipal>(
+    station.window = std::make_unique<MainWindow>(
         dialogs,
         MainWindowOptions{station.SettingsPath(), QString::fromStdString(station.dir.File("bin"))});
-    TfrmPrincipal& window = *station.window;
+    MainWindow& window = *station.window;
     window.show();
-    window.btIniciarClick();
+    window.onStartClicked();
     ASSERT_TRUE(window.IdlePassRunning()) << dialogs.texts.back();
     ASSERT_GE(station.RunUntil(100), 100);
 

@@ -39,12 +39,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/TfrmPrincipal.h"
-#include "app/TfrmProgBar.h"
-#include "calibration/TfrmCalibracao.h"
+#include "app/MainWindow.h"
+#include "app/ProgressWindow.h"
+#include "calibration/CalibrationScreen.h"
+#include "device/SerialChannel.h"
+#include "discovery/CommunicationScreen.h"
+#include "frequency/FrequencyScreen.h"
 #include "plate-sim/VirtualPlate.h"
-#include "screens/TfrmConfCOM.h"
-#include "screens/TfrmFrequencia.h"
 #include "settings/NumberText.h"
 #include "settings/SettingsStore.h"
 #include "ui/PictureButton.h"
@@ -315,8 +316,7 @@ int main(int argc, char** argv) {
     Pictures pictures(output);
     // Started as `scripts/run --demo` starts the station: for virtual plates.
     AllowPseudoTerminalPorts(true);
-    TfrmPrincipal window(dialogs,
-                         {settingsPath, temporary.filePath(QStringLiteral("Kelvaro")), true});
+    MainWindow window(dialogs, {settingsPath, temporary.filePath(QStringLiteral("Kelvaro")), true});
     // Without a window manager nothing maximises: a fixed size stands in for the desktop.
     window.setGeometry(0, 0, kWindowWidth, kWindowHeight);
     window.show();
@@ -325,22 +325,22 @@ int main(int argc, char** argv) {
 
     // The frequency screen, 600 Hz chosen.
     driver.Expect([&](QWidget* modal) {
-        auto* screen = dynamic_cast<TfrmFrequencia*>(modal);
+        auto* screen = dynamic_cast<FrequencyScreen*>(modal);
         if (screen == nullptr) {
             driver.Fail("the frequency screen did not open");
             modal->close();
             return;
         }
-        screen->cbF600->click();
+        screen->option600->click();
         Wait(300);
         pictures.Save(screen, "frequency.png");
-        screen->btVoltar->click();
+        screen->backButton->click();
     });
-    window.btFrequencia->click();
+    window.frequencyButton->click();
 
     // The communication screen with the four plates ticked, once it has found all four.
     driver.Expect([&](QWidget* modal) {
-        auto* screen = dynamic_cast<TfrmConfCOM*>(modal);
+        auto* screen = dynamic_cast<CommunicationScreen*>(modal);
         if (screen == nullptr) {
             driver.Fail("the communication screen did not open");
             modal->close();
@@ -369,29 +369,29 @@ int main(int argc, char** argv) {
         pictures.Save(screen, "communication.png");
         screen->close();
     });
-    window.btComunicacao->click();
+    window.communicationButton->click();
 
     // The calibration screen with plates 1 and 2 reading live; 3 and 4 are unticked for the
     // picture and ticked again before the screen closes, so the test uses all four.
     driver.Expect([&](QWidget* modal) {
-        auto* screen = dynamic_cast<TfrmCalibracao*>(modal);
+        auto* screen = dynamic_cast<CalibrationScreen*>(modal);
         if (screen == nullptr) {
             driver.Fail("the calibration screen did not open");
             modal->close();
             return;
         }
         for (int plate : {3, 4}) {
-            screen->Plate(plate).cbAtiva->click();
+            screen->Plate(plate).activeBox->click();
         }
         Wait(2600);  // a few reading ticks
         pictures.Save(screen, "calibration.png");
         for (int plate : {3, 4}) {
-            screen->Plate(plate).cbAtiva->click();
+            screen->Plate(plate).activeBox->click();
         }
         Wait(1200);
         screen->close();
     });
-    window.btCalibracao->click();
+    window.calibrationButton->click();
 
     // A test: someone jumps on each plate; the jumps restart with the test.
     for (std::size_t i = 0; i < plates.size(); ++i) {
@@ -401,8 +401,8 @@ int main(int argc, char** argv) {
     driver.Expect(MessageBoxHandler(driver, pictures,
                                     QStringLiteral("Clique em OK para Inicar o Teste!"),
                                     "start-confirm.png", QMessageBox::Ok));
-    window.btIniciar->click();
-    if (!WaitUntil([&] { return window.State().NumAmostras >= kRunSamples; }, 60000)) {
+    window.startButton->click();
+    if (!WaitUntil([&] { return window.State().sampleCount >= kRunSamples; }, 60000)) {
         driver.Fail("the test did not collect its samples");
     }
     pictures.Save(&window, "running.png");
@@ -425,12 +425,12 @@ int main(int argc, char** argv) {
     driver.Expect(MessageBoxHandler(
         driver, pictures, QStringLiteral("O exportação para o Excel foi concluída com sucesso"),
         "export-done.png", QMessageBox::Ok));
-    window.btIniciar->click();  // " Parar"
+    window.startButton->click();  // " Parar"
     Wait(500);
     pictures.Save(&window, "run.png");
 
     // The progress window as the export shows it, part way.
-    TfrmProgBar& progress = window.ProgressWindow();
+    ProgressWindow& progress = window.progressWindow();
     progress.SetMaximum(kRunSamples);
     progress.SetPosition(kRunSamples * 3 / 5);
     progress.Show();
@@ -451,7 +451,7 @@ int main(int argc, char** argv) {
         pictures.Save(box, "start-error.png");
         box->button(QMessageBox::Ok)->click();
     });
-    window.btIniciar->click();
+    window.startButton->click();
     plates.at(2)->ClearFaults();
 
     // One plate standing still, the only one ticked: its load is the axis maximum, so its flat
@@ -471,13 +471,13 @@ int main(int argc, char** argv) {
     driver.Expect(MessageBoxHandler(driver, pictures,
                                     QStringLiteral("Clique em OK para Inicar o Teste!"), nullptr,
                                     QMessageBox::Ok));
-    window.btIniciar->click();
-    if (!WaitUntil([&] { return window.State().NumAmostras >= kRunSamples / 2; }, 60000)) {
+    window.startButton->click();
+    if (!WaitUntil([&] { return window.State().sampleCount >= kRunSamples / 2; }, 60000)) {
         driver.Fail("the steady test did not collect its samples");
     }
     driver.Expect(MessageBoxHandler(driver, pictures, QStringLiteral("Deseja salvar o teste?"),
                                     nullptr, QMessageBox::No));
-    window.btIniciar->click();  // " Parar"
+    window.startButton->click();  // " Parar"
     Wait(500);
     pictures.Save(&window, "chart-steady-plate.png");
 

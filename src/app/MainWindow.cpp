@@ -1,0 +1,313 @@
+#include "app/MainWindow.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <string_view>
+
+#include "app/EscapeKey.h"
+#include "app/ExportFolder.h"
+#include "app/ProgressWindow.h"
+#include "app/TerminationSignals.h"
+#include "calibration/CalibrationScreen.h"
+#include "chart/LoadChart.h"
+#include "device/PortList.h"
+#include "device/SerialChannel.h"
+#include "discovery/CommunicationScreen.h"
+#include "frequency/FrequencyScreen.h"
+#include "run/TestRun.h"
+#include "settings/SettingsStore.h"
+#include "station/StoredValues.h"
+#include "ui/Panels.h"
+#include "ui/PictureButton.h"
+#include "ui/StationStyle.h"
+
+namespace kelvaro {
+
+namespace {
+
+constexpr int kButtonGap = 200;       // from one top button's left to the next
+constexpr int kTopButtonsSpan = 750;  // four buttons of 150 with three gaps of 50
+constexpr int kDesignWidth = 1068;
+constexpr int kDesignHeight = 805;
+constexpr int kMinimumWidth = 1024;
+constexpr int kMinimumHeight = 700;
+
+// The user's decimal separator for number texts; '.' when it is not a single ASCII character.
+char LocaleDecimalSeparator() {
+    const QString point = QLocale::system().decimalPoint();
+    if (point.size() == 1 && point.front().unicode() < 128) {
+        return static_cast<char>(point.front().unicode());
+    }
+    return '.';
+}
+
+QFrame* Gap(QWidget* parent) {
+    auto* gap = new QFrame(parent);
+    gap->setFixedHeight(kPanelMargin);
+    return gap;
+}
+
+}  // namespace
+
+MainButtonPlacement PlaceMainButtons(int buttonBarWidth, int bottomBarWidth) {
+    MainButtonPlacement placement{};
+    // C++ integer division truncates towards zero, as the placement requires.
+    placement.startButton = (buttonBarWidth - kTopButtonsSpan) / 2;
+    placement.frequencyButton = placement.startButton + kButtonGap;
+    placement.communicationButton = placement.frequencyButton + kButtonGap;
+    placement.calibrationButton = placement.communicationButton + kButtonGap;
+    placement.closeButton = bottomBarWidth - (PictureButton::kWidth + kPanelMargin);
+    return placement;
+}
+
+bool StartedForVirtualPlates(const QStringList& arguments, const char* environmentValue) {
+    if (arguments.mid(1).contains(QStringLiteral("--virtual-plates"))) {
+        return true;
+    }
+    return environmentValue != nullptr && *environmentValue != '\0' &&
+           std::string_view(environmentValue) != "0";
+}
+
+MainWindow::MainWindow(Dialogs& dialogs, MainWindowOptions options, QWidget* parent)
+    : QWidget(parent), dialogs_(dialogs), options_(std::move(options)) {
+    BuildLayout();
+    onCreated();
+}
+
+MainWindow::~MainWindow() {
+    onDestroyed();
+}
+
+void MainWindow::BuildLayout() {
+    setWindowTitle(QString::fromUtf8(kMainCaption) +
+                   (options_.virtualPlates ? QString::fromUtf8(kDemonstrationSuffix) : QString()));
+    setFont(DefaultWindowFont());
+    FillBackground(this, StationBackgroundColour());
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+    resize(kDesignWidth, kDesignHeight);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    topPanel = new TitleBand(QStringLiteral("Principal"), this);
+    titleLabel = topPanel->Title();
+    layout->addWidget(topPanel);
+
+    centrePanel = new LoweredPanel(this);
+    layout->addWidget(centrePanel, 1);
+    auto* centre = new QVBoxLayout(centrePanel);
+    centre->setContentsMargins(kPanelMargin, kPanelMargin, kPanelMargin, kPanelMargin);
+    centre->setSpacing(0);
+
+    buttonBar = new ButtonBar(centrePanel);
+    buttonBar->setFixedHeight(64);
+    centre->addWidget(buttonBar);
+    startButton = new PictureButton(QStringLiteral(" Iniciar"), ButtonPicture::Play, buttonBar);
+    frequencyButton =
+        new PictureButton(QStringLiteral("Frequência"), ButtonPicture::Frequency, buttonBar);
+    communicationButton =
+        new PictureButton(QStringLiteral(" Comunicação"), ButtonPicture::Communication, buttonBar);
+    calibrationButton =
+        new PictureButton(QStringLiteral("Calibração"), ButtonPicture::Calibration, buttonBar);
+    for (PictureButton* button :
+         {startButton, frequencyButton, communicationButton, calibrationButton}) {
+        button->move(0, kPanelMargin);
+    }
+
+    upperGap = Gap(centrePanel);
+    centre->addWidget(upperGap);
+    sampleCountLabel = CreateNavyLabel(QStringLiteral(" Amostras:"), 21,
+                                       Qt::AlignLeft | Qt::AlignVCenter, centrePanel);
+    sampleCountLabel->setFixedHeight(40);
+    centre->addWidget(sampleCountLabel);
+    lowerGap = Gap(centrePanel);
+    centre->addWidget(lowerGap);
+    loadChart = new LoadChart(centrePanel);
+    centre->addWidget(loadChart, 1);
+
+    bottomBand = new BottomBand(this);
+    bottomBar = bottomBand->Bar();
+    layout->addWidget(bottomBand);
+    closeButton = new PictureButton(QStringLiteral(" Fechar"), ButtonPicture::Exit, bottomBar);
+    closeButton->move(0, kPanelMargin);
+
+    connect(startButton, &QPushButton::clicked, this, [this] { onStartClicked(); });
+    connect(frequencyButton, &QPushButton::clicked, this, [this] { onFrequencyClicked(); });
+    connect(communicationButton, &QPushButton::clicked, this, [this] { onCommunicationClicked(); });
+    connect(calibrationButton, &QPushButton::clicked, this, [this] { onCalibrationClicked(); });
+    connect(closeButton, &QPushButton::clicked, this, [this] { onCloseClicked(); });
+
+    // The bars get their widths from the layouts, after the window's own resize.
+    buttonBar->installEventFilter(this);
+    bottomBar->installEventFilter(this);
+
+    escapeKey_ = new EscapeKeyMonitor(this);
+    idleTimer_ = new QTimer(this);
+    idleTimer_->setInterval(0);  // fires whenever the event queue is empty: the idle turn
+    connect(idleTimer_, &QTimer::timeout, this, [this] { testRun_->readSamples(); });
+}
+
+void MainWindow::onCreated() {
+    const QString programFolder = options_.programFolder.isEmpty()
+                                      ? QCoreApplication::applicationDirPath()
+                                      : options_.programFolder;
+    exportFolder_ = PrepareExportFolder(programFolder);
+
+    state_.settingsPath = options_.settingsPath;
+    state_.decimalSeparator = LocaleDecimalSeparator();
+    // Outside a demonstration no virtual plate is ever listed, wherever its link lies.
+    state_.portRoots.virtualPorts = options_.virtualPlates ? VirtualPortFolder() : std::string();
+    {
+        SettingsStore store(state_.settingsPath);
+        state_.testFrequency = ReadSamplingRate(store, "Frequencia");
+        for (int plate = 1; plate <= kPlateCount; ++plate) {
+            state_.calibrationFrequency[static_cast<std::size_t>(plate - 1)] =
+                ReadSamplingRate(store, "FrequenciaP" + std::to_string(plate));
+        }
+        store.Close();
+    }
+
+    state_.portNames.clear();
+    state_.portCount = 0;
+    state_.plateFound.fill(false);
+
+    progressWindow_ = std::make_unique<ProgressWindow>();
+    // The save dialog (SalvarD) opens in the export folder.
+    testRun_ = std::make_unique<TestRun>(state_, dialogs_, *progressWindow_, *this,
+                                         exportFolder_.toStdString());
+}
+
+void MainWindow::onResized() {
+    const MainButtonPlacement placement = PlaceMainButtons(buttonBar->width(), bottomBar->width());
+    startButton->move(placement.startButton, startButton->y());
+    frequencyButton->move(placement.frequencyButton, frequencyButton->y());
+    communicationButton->move(placement.communicationButton, communicationButton->y());
+    calibrationButton->move(placement.calibrationButton, calibrationButton->y());
+    closeButton->move(placement.closeButton, closeButton->y());
+}
+
+void MainWindow::onDestroyed() {
+    if (destroyed_) {
+        return;
+    }
+    destroyed_ = true;
+    // The plates first: every open one gets its Stop, also when a test is still running.
+    state_.CloseAllChannels();
+    idleTimer_->stop();
+    // Nothing may keep the exit from completing.
+    try {
+        testRun_.reset();
+        progressWindow_.reset();
+    } catch (...) {
+    }
+    try {
+        state_.portNames.clear();
+        state_.portCount = 0;
+    } catch (...) {
+    }
+}
+
+void MainWindow::onStartClicked() {
+    testRun_->onStartClicked();
+}
+
+void MainWindow::onFrequencyClicked() {
+    auto frequencyScreen = std::make_unique<FrequencyScreen>(state_, dialogs_, this);
+    frequencyScreen->exec();
+}
+
+void MainWindow::onCommunicationClicked() {
+    auto communicationScreen = std::make_unique<CommunicationScreen>(state_, dialogs_, this);
+    communicationScreen->exec();
+}
+
+void MainWindow::onCalibrationClicked() {
+    auto calibrationScreen =
+        std::make_unique<CalibrationScreen>(state_, dialogs_, *progressWindow_, this);
+    calibrationScreen->exec();
+}
+
+void MainWindow::onCloseClicked() {
+    close();
+}
+
+void MainWindow::EndSession() {
+    testRun_->StopForExit();
+    QCoreApplication::exit(0);
+}
+
+void MainWindow::EndSessionOn(TerminationSignals& source) {
+    connect(&source, &TerminationSignals::Received, this, [this] { EndSession(); });
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (testRun_->isRunning()) {
+        testRun_->onStartClicked();
+    }
+    QWidget::closeEvent(event);
+}
+
+void MainWindow::SetStatusText(const std::string& text, bool repaintNow) {
+    sampleCountLabel->setText(QString::fromStdString(text));
+    if (repaintNow) {
+        sampleCountLabel->repaint();
+    }
+}
+
+std::string MainWindow::StartButtonCaption() const {
+    return startButton->text().toStdString();
+}
+
+void MainWindow::SetStartButtonCaption(const std::string& caption) {
+    const QString text = QString::fromStdString(caption);
+    startButton->setText(text);
+    startButton->SetPicture(text == QStringLiteral(" Parar") ? ButtonPicture::Stop
+                                                             : ButtonPicture::Play);
+}
+
+void MainWindow::enableButtons(bool enabled) {
+    calibrationButton->setEnabled(enabled);
+    communicationButton->setEnabled(enabled);
+    frequencyButton->setEnabled(enabled);
+    closeButton->setEnabled(enabled);
+}
+
+void MainWindow::StartIdlePass() {
+    idleTimer_->start();
+}
+
+void MainWindow::StopIdlePass() {
+    idleTimer_->stop();
+}
+
+bool MainWindow::IdlePassRunning() const {
+    return idleTimer_->isActive();
+}
+
+bool MainWindow::EscapeHeld() {
+    return escapeKey_->Held();
+}
+
+ChartSink& MainWindow::Chart() {
+    return *loadChart;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize && (watched == buttonBar || watched == bottomBar)) {
+        onResized();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    onResized();
+}
+
+}  // namespace kelvaro

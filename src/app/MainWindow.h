@@ -1,0 +1,141 @@
+// The main window: the station's start screen with the test's start/stop button, the buttons
+// that open the secondary screens, the sample counter and the result chart. It owns the state
+// the whole run shares, the progress window and the test run.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <memory>
+#include <string>
+
+#include "run/TestRunView.h"
+#include "station/Dialogs.h"
+#include "station/StationState.h"
+
+class QFrame;
+class QLabel;
+class QTimer;
+
+namespace kelvaro {
+
+class EscapeKeyMonitor;
+class LoadChart;
+class LoweredPanel;
+class PictureButton;
+class TerminationSignals;
+class TestRun;
+class ProgressWindow;
+class TitleBand;
+class BottomBand;
+
+// Left positions of the five buttons for the current widths of the two button bars.
+struct MainButtonPlacement {
+    int startButton;
+    int frequencyButton;
+    int communicationButton;
+    int calibrationButton;
+    int closeButton;
+};
+// The four top buttons (150 wide, 50 apart, 750 in all) centred in buttonBar with the quotient
+// truncated towards zero, so a bar narrower than 750 gives negative lefts; closeButton against
+// the right edge of bottomBar, inside its 8 px margin.
+MainButtonPlacement PlaceMainButtons(int buttonBarWidth, int bottomBarWidth);
+
+struct MainWindowOptions {
+    // The station's settings file.
+    std::string settingsPath;
+    // The folder that holds "Exportados"; empty means the folder of the running program.
+    QString programFolder;
+    // Started for virtual plates: their folder is listed and the title says "(demonstração)",
+    // so neither a screenshot nor a saved test passes for a real one.
+    bool virtualPlates = false;
+};
+
+inline constexpr const char* kDemonstrationSuffix = " (demonstração)";
+
+// Whether the station is started for virtual plates: the --virtual-plates option, or the
+// environment's KELVARO_VIRTUAL_PLATES (what `scripts/run --demo` sets) holding anything but
+// nothing or "0". `environmentValue` is that variable's value, or null when it is not set.
+bool StartedForVirtualPlates(const QStringList& arguments, const char* environmentValue);
+
+class MainWindow : public QWidget, public TestRunView {
+    Q_OBJECT
+  public:
+    MainWindow(Dialogs& dialogs, MainWindowOptions options, QWidget* parent = nullptr);
+    ~MainWindow() override;  // onDestroyed
+
+    // Event handlers.
+    void onCreated();
+    void onResized();
+    void onDestroyed();
+    void onStartClicked();
+    void onFrequencyClicked();
+    void onCommunicationClicked();
+    void onCalibrationClicked();
+    void onCloseClicked();
+
+    // The desktop session is ending (logout, shutdown, the terminal closed) and nobody is left
+    // to answer a question: a running test is stopped without one, its plates get their Stop
+    // and the raw samples stay in the store; then the event loops end, and with them the
+    // program.
+    void EndSession();
+    // Calls EndSession whenever `source` reports a termination signal.
+    void EndSessionOn(TerminationSignals& source);
+
+    // TestRunView.
+    void SetStatusText(const std::string& text, bool repaintNow) override;
+    std::string StartButtonCaption() const override;
+    void SetStartButtonCaption(const std::string& caption) override;
+    void enableButtons(bool enabled) override;
+    void StartIdlePass() override;
+    void StopIdlePass() override;
+    bool EscapeHeld() override;
+    ChartSink& Chart() override;
+
+    StationState& State() { return state_; }
+    Dialogs& StationDialogs() { return dialogs_; }
+    ProgressWindow& progressWindow() { return *progressWindow_; }
+    TestRun& Run() { return *testRun_; }
+    // The save dialog's initial folder (SalvarD).
+    const QString& ExportFolder() const { return exportFolder_; }
+    bool IdlePassRunning() const;
+
+    TitleBand* topPanel = nullptr;
+    QLabel* titleLabel = nullptr;
+    LoweredPanel* centrePanel = nullptr;
+    QFrame* buttonBar = nullptr;
+    PictureButton* startButton = nullptr;
+    PictureButton* frequencyButton = nullptr;
+    PictureButton* communicationButton = nullptr;
+    PictureButton* calibrationButton = nullptr;
+    QFrame* upperGap = nullptr;
+    QLabel* sampleCountLabel = nullptr;
+    QFrame* lowerGap = nullptr;
+    LoadChart* loadChart = nullptr;
+    BottomBand* bottomBand = nullptr;
+    QFrame* bottomBar = nullptr;
+    PictureButton* closeButton = nullptr;
+
+  protected:
+    // The close box during a run ends the run as " Parar" does (the plates are stopped and
+    // the save question is asked) before the window goes.
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void BuildLayout();
+
+    Dialogs& dialogs_;
+    MainWindowOptions options_;
+    StationState state_;
+    QString exportFolder_;
+    std::unique_ptr<ProgressWindow> progressWindow_;
+    std::unique_ptr<TestRun> testRun_;
+    EscapeKeyMonitor* escapeKey_ = nullptr;
+    QTimer* idleTimer_ = nullptr;
+    bool destroyed_ = false;
+};
+
+}  // namespace kelvaro

@@ -1,0 +1,106 @@
+// The calibration screen: four plate panels with the live reading of every ticked plate and
+// the buttons for zeroing, tare, two-point calibration and typing a calibration index.
+#pragma once
+
+#include <array>
+
+#include "calibration/CalibrationOps.h"
+#include "ui/SecondaryScreen.h"
+
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+
+namespace kelvaro {
+
+class ButtonBar;
+class LoweredPanel;
+class PictureButton;
+
+class CalibrationScreen : public SecondaryScreen, private CalibrationView {
+  public:
+    // The controls of one plate panel (names as on the screen, without the plate number).
+    struct PlatePanel {
+        QFrame* plateFrame = nullptr;
+        QCheckBox* activeBox = nullptr;
+        QLabel* portLabel = nullptr;
+        QLineEdit* readingField = nullptr;
+        QLineEdit* loadField = nullptr;
+        QLineEdit* unitField = nullptr;
+        QLineEdit* tareField = nullptr;
+        QLineEdit* indexField = nullptr;
+        QLineEdit* convertedLoadField = nullptr;
+        QPushButton* calibrateButton = nullptr;
+        QPushButton* tareButton = nullptr;
+        QPushButton* zeroButton = nullptr;
+        QPushButton* editIndexButton = nullptr;
+    };
+
+    static constexpr int kPlatePanelWidth = 318;
+    static constexpr int kPlatePanelHeight = 232;
+    static constexpr int kPlateGap = 8;
+    static constexpr int kReadingIntervalMs = 500;
+
+    // A modal screen over `mainWindow`, which it hides while shown and shows again on close.
+    CalibrationScreen(StationState& state, Dialogs& dialogs, ProgressView& progress,
+                      QWidget* mainWindow, QWidget* parent = nullptr);
+    ~CalibrationScreen() override;
+
+    void onShown() override;
+    void onActivated();
+    void onResized();
+    void onClosing() override;
+    void onReadingTick();
+    void onActiveClicked(int plate);
+    void onZeroClicked(int plate);
+    void onTareClicked(int plate);
+    void onCalibrateClicked(int plate);
+    void onEditIndexClicked(int plate);
+    void onBackClicked();
+
+    const PlatePanel& Plate(int plate) const { return panels_.at(Index(plate)); }
+    QTimer* ReadingTimer() const { return readingTimer; }
+    const CalibrationOps& Operations() const { return ops_; }
+
+  protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    static std::size_t Index(int plate) { return static_cast<std::size_t>(plate - 1); }
+
+    // CalibrationView
+    void StopReadingTimer() override;
+    void StartReadingTimer() override;
+    void ScheduleReadingStep(int milliseconds) override;
+    std::string LoadText(int plate) const override;
+    std::string UnitText(int plate) const override;
+    std::string IndexText(int plate) const override;
+    void SetIndexText(int plate, const std::string& text) override;
+    void SetTareText(int plate, const std::string& text) override;
+    std::string TareCaption(int plate) const override;
+    void SetTareCaption(int plate, const std::string& caption) override;
+    void FocusLoadField(int plate) override;
+    void ShowReading(int plate, const ReadingDisplay& display) override;
+
+    void BuildPlatePanel(int plate);
+    std::array<bool, kPlateCount> TickedPlates() const;
+
+    StationState& state_;
+    QWidget* mainWindow_;
+    CalibrationOps ops_;
+
+    LoweredPanel* centrePanel = nullptr;
+    QFrame* plateGrid = nullptr;
+    std::array<PlatePanel, kPlateCount> panels_{};
+    ButtonBar* buttonBar = nullptr;
+    PictureButton* backButton = nullptr;
+    QTimer* readingTimer = nullptr;
+    // Single shot: the live reading looks for the plates' replies when it fires.
+    QTimer* replyTimer = nullptr;
+};
+
+}  // namespace kelvaro

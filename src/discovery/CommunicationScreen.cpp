@@ -1,0 +1,269 @@
+#include "discovery/CommunicationScreen.h"
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QShowEvent>
+#include <QTimer>
+
+#include "device/SerialChannel.h"
+#include "settings/SettingsStore.h"
+#include "ui/Panels.h"
+#include "ui/PictureButton.h"
+#include "ui/ScreenFrame.h"
+#include "ui/StationStyle.h"
+#include "ui/WindowHandOver.h"
+
+namespace kelvaro {
+
+namespace {
+
+constexpr int kClientWidth = 1088;
+constexpr int kClientHeight = 710;
+constexpr int kPanelWidth = 640;
+constexpr int kPanelHeight = 400;
+constexpr int kStatusBandHeight = 25;
+constexpr int kDividerHeight = 5;
+constexpr std::array<int, kPlateCount> kCheckTops{48, 120, 200, 279};
+constexpr std::array<int, kPlateCount> kStatusTops{88, 160, 248, 331};
+constexpr int kCheckLeft = 16;
+constexpr int kStatusLeft = 48;
+constexpr int kListLeft = 424;
+constexpr int kListTop = 56;
+// Room for a status of two lines: a long device path wraps below "Porta:".
+constexpr int kStatusWidth = kListLeft - kStatusLeft - 8;
+constexpr int kStatusHeight = 30;
+
+QString FromUtf8(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+QFont MsSansSerifBold() {
+    QFont font = DefaultWindowFont();
+    font.setBold(true);
+    return font;
+}
+
+QLabel* Band(const QString& text, const QFont& font, Qt::Alignment alignment, int top,
+             QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setFont(font);
+    label->setAlignment(alignment | Qt::AlignVCenter);
+    FillBackground(label, Qt::white);
+    SetTextColour(label, NavyColour());
+    label->setGeometry(0, top, kPanelWidth, kStatusBandHeight);
+    return label;
+}
+
+void Divider(int top, QWidget* parent) {
+    auto* divider = new QFrame(parent);
+    FillBackground(divider, StationBackgroundColour());
+    divider->setGeometry(0, top, kPanelWidth, kDividerHeight);
+}
+
+}  // namespace
+
+CommunicationScreen::CommunicationScreen(StationState& state, Dialogs& dialogs, QWidget* mainWindow,
+                                         QWidget* parent)
+    : SecondaryScreen(parent, kScreenWindowFlags),
+      state_(state),
+      dialogs_(dialogs),
+      mainWindow_(mainWindow),
+      finder_(state, *this, dialogs) {
+    setObjectName(QStringLiteral("frmConfCOM"));
+    ScreenFrame frame(*this,
+                      {.title = QStringLiteral("Comunicação"),
+                       .clientSize = QSize(kClientWidth, kClientHeight),
+                       .modal = true,
+                       .fixedSize = false,
+                       .titleLabelName = "lbComunicacao",
+                       .barName = "pnBarra"},
+                      this);
+    centrePanel = frame.Centre();
+    BuildCommunicationPanel();
+
+    frame.AddBottomBand();
+    buttonBar = frame.Bar();
+    backButton = frame.Back();
+    backButton->setFixedSize(PictureButton::kWidth, 49);
+    connect(backButton, &QPushButton::clicked, this, [this] { onBackClicked(); });
+
+    // Runs from creation; the first pass comes after a second, later ones every two.
+    scanTimer = new QTimer(this);
+    scanTimer->setObjectName(QStringLiteral("tmComunicacao"));
+    scanTimer->setInterval(kFirstRefreshMs);
+    connect(scanTimer, &QTimer::timeout, this, [this] { onScanTick(); });
+    scanTimer->start();
+
+    stepTimer = new QTimer(this);
+    stepTimer->setObjectName(QStringLiteral("tmPasso"));
+    stepTimer->setSingleShot(true);
+    connect(stepTimer, &QTimer::timeout, this, [this] { finder_.Step(); });
+}
+
+CommunicationScreen::~CommunicationScreen() = default;
+
+void CommunicationScreen::BuildCommunicationPanel() {
+    communicationPanel = new QFrame(centrePanel);
+    communicationPanel->setObjectName(QStringLiteral("pnComunicacao"));
+    communicationPanel->setFixedSize(kPanelWidth, kPanelHeight);
+    FillBackground(communicationPanel, Qt::white);
+
+    searchStatusLabel = Band(QStringLiteral(" Aguardando ..."), MsSansSerifBold(), Qt::AlignLeft, 0,
+                             communicationPanel);
+    searchStatusLabel->setObjectName(QStringLiteral("lbStatus1"));
+    Divider(kStatusBandHeight, communicationPanel);
+
+    for (int index = 0; index < kPlateCount; ++index) {
+        const QString number = QString::number(index + 1);
+        auto* check = new QCheckBox(QStringLiteral(" Placa %1:").arg(number), communicationPanel);
+        check->setObjectName(QStringLiteral("cbP%1Ativa").arg(number));
+        check->setFont(VerdanaFont(27, true));
+        SetTextColour(check, NavyColour());
+        check->setCursor(Qt::PointingHandCursor);
+        check->setStyleSheet(QStringLiteral("QCheckBox::indicator { width: 20px; height: 20px; }"));
+        check->move(kCheckLeft, kCheckTops[static_cast<std::size_t>(index)]);
+        check->adjustSize();
+        activeBox[static_cast<std::size_t>(index)] = check;
+
+        auto* status = new QLabel(QStringLiteral("..."), communicationPanel);
+        status->setObjectName(QStringLiteral("lbP%1Status").arg(number));
+        status->setFont(VerdanaFont(11, true));
+        SetTextColour(status, NavyColour());
+        status->setWordWrap(true);
+        status->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        status->setGeometry(kStatusLeft, kStatusTops[static_cast<std::size_t>(index)], kStatusWidth,
+                            kStatusHeight);
+        plateStatusLabels[static_cast<std::size_t>(index)] = status;
+    }
+
+    auto* label1 =
+        new QLabel(QStringLiteral("Portas Seriais localizadas no sistema:"), communicationPanel);
+    label1->setObjectName(QStringLiteral("Label1"));
+    SetTextColour(label1, NavyColour());
+    label1->move(428, 40);
+    label1->resize(kPanelWidth - 428, label1->sizeHint().height());
+
+    portListBox = new QListWidget(communicationPanel);
+    portListBox->setObjectName(QStringLiteral("lsbPortas"));
+    portListBox->setGeometry(kListLeft, kListTop, 201, 289);
+    portListBox->setFont(VerdanaFont(16, true));
+    // Display only: the operator reads the ports, never picks one.
+    portListBox->setSelectionMode(QAbstractItemView::NoSelection);
+    portListBox->setFocusPolicy(Qt::NoFocus);
+    // Device paths are long; their distinguishing end stays visible.
+    portListBox->setTextElideMode(Qt::ElideLeft);
+    portListBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    portListBox->setStyleSheet(
+        QStringLiteral("QListWidget { background: white; color: rgb(0, 0, 128); }"
+                       "QListWidget::item { height: 18px; }"));
+
+    Divider(kPanelHeight - kStatusBandHeight - kDividerHeight, communicationPanel);
+    hintLabel = Band(FromUtf8(std::string(kStatusTrying)), VerdanaFont(11, true), Qt::AlignHCenter,
+                     kPanelHeight - kStatusBandHeight, communicationPanel);
+    hintLabel->setObjectName(QStringLiteral("lbStatus2"));
+}
+
+void CommunicationScreen::onShown() {
+    if (mainWindow_ != nullptr) {
+        WindowHandOver::OnShow(this, mainWindow_, QStringLiteral(" - Comunicação"));
+    }
+    SettingsStore store(state_.settingsPath);
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        activeBox[static_cast<std::size_t>(plate - 1)]->setChecked(
+            store.ReadBool(kSettingsSection, "check" + std::to_string(plate), plate == 1));
+    }
+    store.Close();
+    onResized();
+}
+
+bool CommunicationScreen::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize && (watched == centrePanel || watched == buttonBar)) {
+        onResized();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CommunicationScreen::onResized() {
+    if (communicationPanel == nullptr || backButton == nullptr) {
+        return;  // a resize delivered while the screen is still being built
+    }
+    // Integer division truncates towards zero, so a centre smaller than the panel gives a
+    // negative offset exactly as the layout rule says.
+    communicationPanel->move((centrePanel->width() - communicationPanel->width()) / 2,
+                             (centrePanel->height() - communicationPanel->height()) / 2);
+    backButton->move(buttonBar->width() - 158, backButton->y());
+}
+
+void CommunicationScreen::onScanTick() {
+    finder_.Refresh();
+}
+
+void CommunicationScreen::onBackClicked() {
+    close();
+}
+
+void CommunicationScreen::onClosing() {
+    // No pass may start or go on once the screen is on its way out (a message box below runs
+    // events), and the ports being probed are let go.
+    scanTimer->stop();
+    stepTimer->stop();
+    finder_.Abort();
+    if (mainWindow_ != nullptr) {
+        WindowHandOver::OnClose(this, mainWindow_);
+    }
+    std::string error;
+    bool saved = false;
+    {
+        SettingsStore store(state_.settingsPath);
+        for (int plate = 1; plate <= kPlateCount; ++plate) {
+            store.WriteBool(kSettingsSection, "check" + std::to_string(plate), PlateTicked(plate));
+        }
+        saved = store.Close(&error);
+    }
+    state_.CloseAllChannels();
+    if (!saved) {
+        dialogs_.MessageBox("Não foi possível salvar a seleção das placas: " + error,
+                            "Kelvaro - Comunicação", DialogButtons::Ok, DialogIcon::Error);
+    }
+}
+
+std::string CommunicationScreen::searchStatus() const {
+    return searchStatusLabel->text().toStdString();
+}
+
+void CommunicationScreen::showSearchStatusNow(const std::string& text) {
+    searchStatusLabel->setText(FromUtf8(text));
+    searchStatusLabel->repaint();
+}
+
+void CommunicationScreen::showHint(const std::string& text) {
+    hintLabel->setText(FromUtf8(text));
+}
+
+void CommunicationScreen::ShowPlateStatus(int plate, const std::string& text) {
+    plateStatusLabels.at(static_cast<std::size_t>(plate - 1))->setText(FromUtf8(text));
+}
+
+bool CommunicationScreen::PlateTicked(int plate) const {
+    return activeBox.at(static_cast<std::size_t>(plate - 1))->isChecked();
+}
+
+void CommunicationScreen::ShowPorts(const std::vector<std::string>& ports) {
+    portListBox->clear();
+    for (const std::string& port : ports) {
+        auto* item = new QListWidgetItem(FromUtf8(port), portListBox);
+        item->setToolTip(FromUtf8(port));
+    }
+}
+
+void CommunicationScreen::SetRefreshInterval(int milliseconds) {
+    scanTimer->setInterval(milliseconds);
+}
+
+void CommunicationScreen::ScheduleStep(int milliseconds) {
+    stepTimer->start(milliseconds);
+}
+
+}  // namespace kelvaro

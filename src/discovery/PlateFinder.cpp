@@ -1,0 +1,370 @@
+#include "discovery/PlateFinder.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "device/ChannelSlot.h"
+#include "device/Frame.h"
+#include "device/PlateCommands.h"
+#include "device/PortList.h"
+#include "device/SerialChannel.h"
+#include "settings/SettingsStore.h"
+
+namespace kelvaro {
+
+namespace {
+
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
+PlateFinder::PlateFinder(StationState& state, PlateFinderView& view, Dialogs& dialogs, SerialOs& os)
+    : state_(state), view_(view), dialogs_(dialogs), os_(os) {}
+
+PlateFinder::~PlateFinder() {
+    Abort();
+}
+
+void PlateFinder::SortPortNames(std::vector<std::string>& names) {
+    // Names equal but for case keep a fixed order so the plate numbering does not flicker.
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const bool less = std::lexicographical_compare(
+            a.begin(), a.end(), b.begin(), b.end(),
+            [](char x, char y) { return LowerAscii(x) < LowerAscii(y); });
+        if (less) {
+            return true;
+        }
+        const bool greater = std::lexicographical_compare(
+            b.begin(), b.end(), a.begin(), a.end(),
+            [](char x, char y) { return LowerAscii(x) < LowerAscii(y); });
+        return !greater && a < b;
+    });
+}
+
+void PlateFinder::Refresh() {
+    // The blink tells the operator the station is alive while plates are being looked for.
+    view_.showSearchStatusNow(
+        std::string(view_.searchStatus() == kStatusWaiting ? kStatusUpdating : kStatusWaiting));
+    if (PassRunning()) {
+        return;
+    }
+
+    std::vector<std::string> ports = SplitPortList(ListSerialPorts(state_.portRoots));
+    SortPortNames(ports);
+    state_.portNames = std::move(ports);
+    // The count is 8-bit; a machine with more than 255 ports still has ports.
+    state_.portCount =
+        static_cast<std::uint8_t>(std::min<std::size_t>(state_.portNames.size(), 255));
+
+    if (state_.portCount == 0) {
+        view_.showHint(std::string(kStatusNoPorts));
+        return;
+    }
+    view_.showHint(std::string(kStatusTrying));
+    // The operator sees adapters by model and serial number; the stored names stay whole.
+    std::vector<std::string> shown;
+    shown.reserve(state_.portNames.size());
+    for (const auto& port : state_.portNames) {
+        shown.push_back(PortDisplayName(port));
+    }
+    view_.ShowPorts(shown);
+    view_.SetRefreshInterval(kRefreshMs);
+
+    // One scan serves every ticked plate still to be found: their old channels are closed
+    // first, so a plate still on its old port is found there again.
+    bool scan = false;
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        if (view_.PlateTicked(plate) && !state_.plateFound[plate - 1] &&
+            !OthersFoundLeaveNoPort(plate)) {
+            CloseChannel(state_.Slot(plate));
+            scan = true;
+        }
+    }
+    if (scan) {
+        StartScan();
+    } else {
+        StartChecks();
+    }
+}
+
+void PlateFinder::Step() {
+    switch (phase_) {
+        case Phase::Idle:
+        case Phase::Storing:
+            return;
+        case Phase::ProbeLineLow:
+            for (Probe& probe : probes_) {
+                PurgeChannel(probe.slot);
+            }
+            phase_ = Phase::ProbePurged;
+            view_.ScheduleStep(kProbeSettleMs);
+            return;
+        case Phase::ProbePurged:
+            AskProbes();
+            return;
+        case Phase::ProbeReplies: {
+            bool waiting = false;
+            for (Probe& probe : probes_) {
+                waiting = StillWaiting(probe.identify) || waiting;
+            }
+            if (waiting) {
+                view_.ScheduleStep(kReplyPollMs);
+            } else {
+                TakeAnsweringPorts();
+            }
+            return;
+        }
+        case Phase::TakeSettle:
+            for (int plate : taken_) {
+                ChannelSlot& slot = state_.Slot(plate);
+                PurgeChannel(slot);
+                if (slot) {
+                    slot->SetDTR(true);
+                }
+            }
+            taken_.clear();
+            FinishScan();
+            return;
+        case Phase::Checks: {
+            bool waiting = false;
+            for (auto& check : checks_) {
+                waiting = StillWaiting(check) || waiting;
+            }
+            if (waiting) {
+                view_.ScheduleStep(kReplyPollMs);
+            } else {
+                DecideChecks();
+            }
+            return;
+        }
+    }
+}
+
+void PlateFinder::Abort() {
+    for (auto& check : checks_) {
+        check.reset();
+    }
+    ReleaseProbes();
+    taken_.clear();
+    searching_ = false;
+    phase_ = Phase::Idle;
+}
+
+bool PlateFinder::StillWaiting(std::optional<PendingExchange>& exchange) {
+    return exchange && exchange->Poll() == PendingExchange::State::Waiting;
+}
+
+void PlateFinder::StartScan() {
+    searching_ = true;
+    probes_.clear();
+    if (AnyTicked() && state_.portCount > 0 && !AllFound()) {
+        for (const std::string& port : state_.portNames) {
+            if (HeldByFoundPlate(port)) {
+                continue;
+            }
+            Probe probe{port, nullptr, std::nullopt};
+            // A port another program holds fails here on its exclusive lock: skipped, tried
+            // again next scan.
+            if (!OpenPlateChannel(probe.slot, port, kFinderQueueSize, os_)) {
+                continue;
+            }
+            probe.slot->SetDTR(false);
+            probes_.push_back(std::move(probe));
+        }
+    }
+    if (probes_.empty()) {
+        FinishScan();
+        return;
+    }
+    phase_ = Phase::ProbeLineLow;
+    view_.ScheduleStep(kProbeSettleMs);
+}
+
+void PlateFinder::AskProbes() {
+    for (Probe& probe : probes_) {
+        probe.slot->SetDTR(true);
+        probe.identify.emplace(*probe.slot, kIdentify, kIdentifyReplySize, kProbeTimeoutMs,
+                               kFnIdentify);
+    }
+    phase_ = Phase::ProbeReplies;
+    Step();
+}
+
+void PlateFinder::TakeAnsweringPorts() {
+    for (Probe& probe : probes_) {
+        if (AllFound()) {
+            break;
+        }
+        const bool answered =
+            probe.identify && probe.identify->Current() == PendingExchange::State::Valid;
+        // A device of a model the station does not accept is no plate: its port is neither
+        // given a plate number nor stored, and it is probed again by the next scan.
+        if (!answered || !ModelCodeAccepted(probe.identify->Reply().Data(0))) {
+            continue;
+        }
+        probe.identify.reset();
+        CloseChannel(probe.slot);
+        const auto notFound = std::find(state_.plateFound.begin(), state_.plateFound.end(), false);
+        const int plate = static_cast<int>(notFound - state_.plateFound.begin()) + 1;
+        if (!OpenPlateChannel(state_.Slot(plate), probe.port, kFinderQueueSize, os_)) {
+            continue;
+        }
+        state_.platePort[plate - 1] = probe.port;
+        state_.plateFound[plate - 1] = true;
+        taken_.push_back(plate);
+    }
+    ReleaseProbes();
+    if (taken_.empty()) {
+        FinishScan();
+        return;
+    }
+    phase_ = Phase::TakeSettle;
+    view_.ScheduleStep(kTakeSettleMs);
+}
+
+void PlateFinder::FinishScan() {
+    // The failure box of a save runs events: the pass stays running meanwhile, so a tick only
+    // blinks, and a pass aborted while the box was open is not taken up again.
+    phase_ = Phase::Storing;
+    StoreFoundPorts();
+    if (!searching_) {
+        return;
+    }
+    searching_ = false;
+    StartChecks();
+}
+
+void PlateFinder::StartChecks() {
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        auto& check = checks_.at(plate - 1);
+        check.reset();
+        ChannelSlot& slot = state_.Slot(plate);
+        if (view_.PlateTicked(plate) && SlotConnected(slot)) {
+            check.emplace(*slot, kIdentify, kIdentifyReplySize, kReplyTimeoutMs, kFnIdentify);
+        }
+    }
+    phase_ = Phase::Checks;
+    Step();
+}
+
+void PlateFinder::DecideChecks() {
+    // In plate order: a plate that fails its check frees its port for the count of the
+    // plates after it.
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        const int index = plate - 1;
+        if (!view_.PlateTicked(plate)) {
+            view_.ShowPlateStatus(plate, std::string(kPlateNotSelected));
+            failureCounts_[index] = 0;
+            continue;
+        }
+        if (!OthersFoundLeaveNoPort(plate) && PassedCheck(plate)) {
+            failureCounts_[index] = 0;
+            view_.ShowPlateStatus(
+                plate, std::string(kPlateFoundOnPort) + PortDisplayName(state_.platePort[index]));
+        } else {
+            Fail(plate);
+        }
+        if (failureCounts_[index] > 0) {
+            // The channel stays in its slot; the next pass closes it before scanning again.
+            state_.plateFound[index] = false;
+            view_.ShowPlateStatus(plate, std::string(kPlateNotFound));
+        }
+    }
+    for (auto& check : checks_) {
+        check.reset();
+    }
+    phase_ = Phase::Idle;
+}
+
+void PlateFinder::Fail(int plate) {
+    std::uint8_t& failures = failureCounts_.at(plate - 1);
+    // Saturate: a count that wrapped to 0 would read as a plate that passed.
+    if (failures < 255) {
+        ++failures;
+    }
+}
+
+bool PlateFinder::OthersFoundLeaveNoPort(int plate) const {
+    int othersFound = 0;
+    for (int other = 1; other <= kPlateCount; ++other) {
+        if (other != plate && view_.PlateTicked(other) && state_.plateFound[other - 1]) {
+            ++othersFound;
+        }
+    }
+    return othersFound >= state_.portCount;
+}
+
+bool PlateFinder::PassedCheck(int plate) const {
+    const auto& check = checks_.at(plate - 1);
+    // A plate ticked while the pass ran was not asked: it is looked for by the next pass.
+    if (!check || check->Current() != PendingExchange::State::Valid ||
+        !SlotConnected(state_.Slot(plate))) {
+        return false;
+    }
+    // The station only runs on systems new enough for the model-code check to apply.
+    return ModelCodeAccepted(check->Reply().Data(0));
+}
+
+bool PlateFinder::AnyTicked() const {
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        if (view_.PlateTicked(plate)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool PlateFinder::AllFound() const {
+    return std::all_of(state_.plateFound.begin(), state_.plateFound.end(),
+                       [](bool found) { return found; });
+}
+
+bool PlateFinder::HeldByFoundPlate(const std::string& port) const {
+    for (int index = 0; index < kPlateCount; ++index) {
+        if (state_.plateFound[index] && state_.platePort[index] == port) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void PlateFinder::ReleaseProbes() {
+    for (Probe& probe : probes_) {
+        probe.identify.reset();
+        if (probe.slot) {
+            // Nothing is sent to a port that did not answer: it may be no plate at all.
+            probe.slot->Release();
+            probe.slot.reset();
+        }
+    }
+    probes_.clear();
+}
+
+void PlateFinder::StoreFoundPorts() {
+    std::string error;
+    bool saved = false;
+    {
+        SettingsStore store(state_.settingsPath);
+        for (int plate = 1; plate <= kPlateCount; ++plate) {
+            if (state_.plateFound[plate - 1]) {
+                store.WriteString(kSettingsSection, "Porta" + std::to_string(plate),
+                                  state_.platePort[plate - 1]);
+            }
+        }
+        saved = store.Close(&error);
+    }
+    if (saved) {
+        saveFailureShown_ = false;
+        return;
+    }
+    if (!saveFailureShown_) {
+        // Shown while the scan is still marked running, so a tick during the box does no scan.
+        saveFailureShown_ = true;
+        dialogs_.MessageBox("Não foi possível salvar as portas das placas encontradas: " + error,
+                            "Kelvaro - Comunicação", DialogButtons::Ok, DialogIcon::Error);
+    }
+}
+
+}  // namespace kelvaro

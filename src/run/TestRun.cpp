@@ -1,0 +1,510 @@
+#include "run/TestRun.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "device/ChannelSlot.h"
+#include "device/Frame.h"
+#include "device/Link.h"
+#include "device/PlateCommands.h"
+#include "device/SerialChannel.h"
+#include "run/TestExport.h"
+#include "settings/NumberText.h"
+#include "settings/SettingsStore.h"
+#include "station/StoredValues.h"
+
+namespace kelvaro {
+
+namespace {
+
+const std::string kStartCaption = " Iniciar";
+const std::string kStopCaption = " Parar";
+const std::string kNoStatus = " ...";
+
+std::string PlateText(const char* before, int plate, const char* after) {
+    return std::string(before) + std::to_string(plate) + after;
+}
+
+// A stored text as quoted in a report: a hand-edited value may be hundreds of digits long.
+std::string Quoted(const std::string& text) {
+    constexpr std::size_t kShown = 40;
+    if (text.size() <= kShown) {
+        return "'" + text + "'";
+    }
+    std::size_t cut = kShown;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+        --cut;  // not inside a UTF-8 character
+    }
+    return "'" + text.substr(0, cut) + "...'";
+}
+
+// A plate's next report is waited for this long after its last valid one: several frames at
+// the slowest rate, and the burst delay of a USB adapter. A plate quiet for longer no longer
+// holds up the others.
+constexpr auto kReportWait = std::chrono::milliseconds(kStreamTimeoutMs);
+// A plate without a valid report for this long, or that sent this many reports' worth of bytes
+// without one, is lost as an unplugged one is.
+constexpr auto kSilenceLimit = 2 * kReportWait;
+constexpr std::size_t kGarbageLimit = 6 * kSampleReplySize;
+
+}  // namespace
+
+TestRun::TestRun(StationState& state, Dialogs& dialogs, ProgressView& progress, TestRunView& view,
+                 std::string exportFolder)
+    : state_(state),
+      dialogs_(dialogs),
+      progress_(progress),
+      view_(view),
+      exportFolder_(std::move(exportFolder)) {}
+
+void TestRun::onStartClicked() {
+    if (view_.StartButtonCaption() == kStartCaption) {
+        startRun();
+        return;
+    }
+    enableButtons(true);
+    view_.SetStartButtonCaption(kStartCaption);
+    stopTest();
+}
+
+void TestRun::enableButtons(bool enabled) {
+    view_.enableButtons(enabled);
+}
+
+void TestRun::failStartUp(const std::string& message) {
+    view_.SetStatusText(kNoStatus, false);
+    enableButtons(true);
+    ReportError(dialogs_, message);
+}
+
+void TestRun::startRun() {
+    enableButtons(false);
+    ChartSink& chart = view_.Chart();
+    chart.SetLegendVisible(false);
+    for (int p = 1; p <= kPlateCount; ++p) {
+        chart.ClearSeries(p);
+    }
+    state_.sampleCount = 0;
+
+    {
+        // Closed before any plate is touched, so a slow plate never holds the store open.
+        SettingsStore store(state_.settingsPath);
+        for (int p = 1; p <= kPlateCount; ++p) {
+            state_.plateActive[static_cast<std::size_t>(p - 1)] =
+                store.ReadBool(kSettingsSection, "check" + std::to_string(p), false);
+        }
+        for (int p = 1; p <= kPlateCount; ++p) {
+            state_.platePort[static_cast<std::size_t>(p - 1)] =
+                store.ReadString(kSettingsSection, "Porta" + std::to_string(p), "");
+        }
+        state_.testFrequency = ReadSamplingRate(store, "Frequencia");
+        for (int p = 1; p <= kPlateCount; ++p) {
+            state_.calibrationFrequency[static_cast<std::size_t>(p - 1)] =
+                ReadSamplingRate(store, "FrequenciaP" + std::to_string(p));
+        }
+        store.Close();
+    }
+    if (!ReadCalibration()) {
+        return;
+    }
+
+    for (int n = 1; n <= kPlateCount; ++n) {
+        const auto i = static_cast<std::size_t>(n - 1);
+        if (!state_.plateActive[i]) {
+            continue;
+        }
+        const std::string& port = state_.platePort[i];
+        ChannelSlot& slot = state_.Slot(n);
+
+        view_.SetStatusText(PlateText(" Aguarde Conectando a Placa ", n, " ..."), true);
+        if (!OpenPlateChannel(slot, port, 4096)) {
+            failStartUp(PlateText("Falha ao Conectar a Placa ", n, ": ") + port);
+            return;
+        }
+
+        view_.SetStatusText(PlateText(" Aguarde Identificando a Placa ", n, " ..."), true);
+        // A plate the station lost while it streamed (a crash, a kill) streams on: its
+        // reports would stand where the Identify reply is read. Stop it and let the line go
+        // quiet before the purge, as at the end of a test.
+        slot->SetDTR(false);
+        SendRequest(*slot, kStop);
+        const bool quiet = DiscardUntilQuiet(*slot, kStopSettleMs, kReplyTimeoutMs);
+        PurgeChannel(slot);
+        slot->SetDTR(true);
+        std::uint8_t model = 0;
+        // A plate still sending a second after its Stop does not listen: it cannot be
+        // identified, and its babble would stand where the reply is read.
+        state_.plateConfigured[i] = quiet && IdentifyPlate(*slot, kReplyTimeoutMs, &model);
+        if (!state_.plateConfigured[i]) {
+            failStartUp(PlateText("Falha ao Identificar a Placa ", n, ": ") + port);
+            return;
+        }
+        // The same rule as the communication screen's search: a device that answers but is no
+        // plate the station knows must not record a test as this plate.
+        if (!ModelCodeAccepted(model)) {
+            state_.plateConfigured[i] = false;
+            failStartUp(PlateText("Falha ao Identificar a Placa ", n, ": ") + port + " (modelo " +
+                        std::to_string(model) + " não reconhecido)");
+            return;
+        }
+
+        view_.SetStatusText(PlateText(" Aguarde Configurando a Placa ", n, " ..."), true);
+        const std::int32_t calibratedFrequency = state_.calibrationFrequency[i];
+        if (calibratedFrequency != state_.testFrequency) {
+            failStartUp("A Frequencia (" + std::to_string(calibratedFrequency) +
+                        PlateText(" Hz) utilizada na Calibração da Placa ", n, "") + "\r" +
+                        "é diferente da Frequencia (" + std::to_string(state_.testFrequency) +
+                        ") selecionada para o teste!" + "\r" +
+                        PlateText("Calibre novamente a Placa ", n, " com a Frequencia desejada."));
+            return;
+        }
+        if (!configureAndRecord(state_, n, kModeTest)) {
+            failStartUp(PlateText("Falha ao Configurar a Placa ", n, ": ") + port);
+            return;
+        }
+    }
+
+    view_.SetStatusText(kNoStatus, false);
+    if (dialogs_.MessageBox("Clique em OK para Inicar o Teste!", "Kelvaro - Iniciar",
+                            DialogButtons::OkCancel, DialogIcon::Information) != DialogResult::Ok) {
+        enableButtons(true);
+        stopTest();
+        return;
+    }
+    if (!startPlates()) {
+        return;
+    }
+    view_.SetStartButtonCaption(kStopCaption);
+    clearSamples();
+    const auto now = Clock::now();
+    for (StreamWatch& watch : watch_) {
+        watch = StreamWatch{now, 0};
+    }
+    lost_ = {};
+    std::vector<std::string> watched(kPlateCount);
+    for (std::size_t i = 0; i < watched.size(); ++i) {
+        if (state_.plateActive[i]) {
+            watched[i] = SerialChannel::DevicePath(state_.platePort[i]);
+        }
+    }
+    holderWatch_.Start(std::move(watched));
+    view_.StartIdlePass();
+    running_ = true;
+}
+
+bool TestRun::startPlates() {
+    view_.SetStatusText(" Aguarde Iniciando dispositivos ...", true);
+    for (int n = 1; n <= kPlateCount; ++n) {
+        const auto i = static_cast<std::size_t>(n - 1);
+        if (!state_.plateActive[i]) {
+            continue;
+        }
+        ChannelSlot& slot = state_.Slot(n);
+        bool ok = false;
+        if (slot) {
+            PurgeChannel(slot);
+            slot->SetDTR(true);
+            DeviceFrame reply;
+            ok = SendRequest(*slot, kStartStream) &&
+                 ReceiveReply(*slot, reply, kAckReplySize, kReplyTimeoutMs, kFnStartStream);
+        }
+        state_.plateConfigured[i] = ok;
+        if (!ok) {
+            // The plates started before this one would otherwise stream into ports nobody
+            // reads until some later open; stop them all and leave the screen usable.
+            stopPlates();
+            failStartUp(PlateText("Falha ao Iniciar a Placa ", n, ": ") + state_.platePort[i]);
+            return false;
+        }
+    }
+    return true;
+}
+
+void TestRun::clearSamples() {
+    std::fill(state_.samples->begin(), state_.samples->end(), SampleRecord{});
+    state_.sampleCount = 0;
+}
+
+void TestRun::readSamples() {
+    if (!running_) {
+        return;
+    }
+    ++state_.sampleCount;
+    // Painted by the event loop between passes; a forced repaint here would cost the pass.
+    view_.SetStatusText(" Amostras: " + std::to_string(state_.sampleCount), false);
+    SampleRecord& record = (*state_.samples)[static_cast<std::size_t>(state_.sampleCount - 1)];
+
+    // The plates whose report this pass still needs; all of them are waited for together.
+    std::array<SerialChannel*, kPlateCount> waiting{};
+    for (std::size_t i = 0; i < waiting.size(); ++i) {
+        if (state_.plateActive[i]) {
+            ChannelSlot& slot = state_.PlateChannel[i];
+            state_.plateConfigured[i] = SlotConnected(slot);
+            waiting[i] = state_.plateConfigured[i] ? slot.get() : nullptr;
+        }
+    }
+    const auto passStart = Clock::now();
+    bool delivered = false;  // some plate moved on in this pass
+    for (;;) {
+        const auto now = Clock::now();
+        bool anyWaiting = false;
+        for (std::size_t i = 0; i < waiting.size(); ++i) {
+            if (waiting[i] == nullptr) {
+                continue;
+            }
+            SerialChannel& channel = *waiting[i];
+            DeviceFrame frame;
+            // A frame that fails validation is resynchronised on the next start byte, so a
+            // lost or extra byte costs this sample only.
+            const StreamTakeResult take = TakeStreamedReport(channel, frame, kSampleReplySize);
+            switch (take.outcome) {
+                case StreamTake::Report:
+                    record[i] = static_cast<double>(DecodeReading(frame));
+                    watch_[i] = StreamWatch{now, 0};
+                    break;
+                case StreamTake::Damaged:
+                    watch_[i].garbage += take.discarded;
+                    break;
+                case StreamTake::Failed:
+                    if (channel.LastError() == SerialChannel::kErrorDisconnected) {
+                        // An unplugged adapter leaves the descriptor open but dead; releasing
+                        // it makes the loss visible now.
+                        channel.Release();
+                        state_.plateConfigured[i] = false;
+                    }
+                    break;
+                case StreamTake::Incomplete:
+                    anyWaiting = true;
+                    continue;
+            }
+            waiting[i] = nullptr;
+            delivered = true;
+        }
+        if (!anyWaiting) {
+            break;
+        }
+        // A plate that reported lately is waited for: its next report is on its way. One that
+        // has been quiet longer is not, while the others move the run on, so it never slows
+        // them; when none moves, the pass waits as long as a report may take, but no longer
+        // than the moment a plate would be lost.
+        auto until = passStart;
+        auto lostAt = Clock::time_point::max();
+        for (std::size_t i = 0; i < waiting.size(); ++i) {
+            if (waiting[i] != nullptr) {
+                until = std::max(until, watch_[i].lastReport + kReportWait);
+                lostAt = std::min(lostAt, watch_[i].lastReport + kSilenceLimit);
+            }
+        }
+        if (until <= now && !delivered) {
+            until = std::min(passStart + kReportWait, lostAt);
+        }
+        if (until <= now) {
+            break;
+        }
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(until - now);
+        SerialChannel::WaitAnyReadable(waiting, static_cast<int>(wait.count()));
+    }
+
+    const auto end = Clock::now();
+    bool plateLost = false;
+    for (std::size_t i = 0; i < watch_.size(); ++i) {
+        if (!state_.plateActive[i]) {
+            continue;
+        }
+        if (state_.plateConfigured[i] &&
+            (end - watch_[i].lastReport >= kSilenceLimit || watch_[i].garbage > kGarbageLimit)) {
+            state_.plateConfigured[i] = false;
+        }
+        lost_[i] = !state_.plateConfigured[i];
+        plateLost = plateLost || lost_[i];
+    }
+    if (plateLost) {
+        // Plates that went quiet together cross the limit a few milliseconds apart; one that
+        // no longer held the run up is as silent as the one that stopped it, and is named too.
+        for (std::size_t i = 0; i < watch_.size(); ++i) {
+            if (state_.plateActive[i] && !lost_[i] && end - watch_[i].lastReport >= kReportWait) {
+                state_.plateConfigured[i] = false;
+                lost_[i] = true;
+            }
+        }
+    }
+    plateLost = PortTakenByAnotherProgram(plateLost) || plateLost;
+
+    if (view_.EscapeHeld() || state_.sampleCount >= kMaxSamples || plateLost) {
+        onStartClicked();
+    }
+}
+
+bool TestRun::PortTakenByAnotherProgram(bool plateLost) {
+    // A plate lost to a program reading its line is named as such, not as a silent plate.
+    const auto holder = holderWatch_.Poll(plateLost);
+    if (!holder) {
+        return false;
+    }
+    const int plate = static_cast<int>(holder->port) + 1;
+    state_.plateConfigured[holder->port] = false;
+    lost_[holder->port] = false;
+    holderMessage_ = PlateText("Outro programa abriu a porta da Placa ", plate, " (") +
+                     state_.platePort[holder->port] + "): " + HolderText(*holder) +
+                     ".\rO teste foi parado para que esse programa não tome as leituras da "
+                     "placa; as amostras lidas até aqui foram mantidas.";
+    return true;
+}
+
+void TestRun::stopPlates() {
+    for (int p = 1; p <= kPlateCount; ++p) {
+        if (!state_.plateActive[static_cast<std::size_t>(p - 1)]) {
+            continue;
+        }
+        ChannelSlot& slot = state_.Slot(p);
+        if (slot) {
+            slot->SetDTR(false);
+            SendRequest(*slot, kStop);
+        }
+        CloseChannel(slot);
+    }
+}
+
+void TestRun::StopForExit() {
+    if (!running_) {
+        return;
+    }
+    running_ = false;
+    view_.StopIdlePass();
+    view_.SetStartButtonCaption(kStartCaption);
+    enableButtons(true);
+    stopPlates();
+}
+
+bool TestRun::stopTest() {
+    running_ = false;
+    view_.StopIdlePass();
+    holderWatch_.Stop();
+    stopPlates();
+    drawChart();
+    // After the drawing, so the operator sees what was kept, and before the save question.
+    if (!holderMessage_.empty()) {
+        dialogs_.MessageBox(std::exchange(holderMessage_, {}), "Kelvaro - Teste", DialogButtons::Ok,
+                            DialogIcon::Error);
+    }
+    ReportLostPlates();
+    exportTest(state_, dialogs_, progress_, exportFolder_);
+    return true;
+}
+
+void TestRun::ReportLostPlates() {
+    std::string text;
+    for (int p = 1; p <= kPlateCount; ++p) {
+        const auto i = static_cast<std::size_t>(p - 1);
+        if (lost_[i]) {
+            text += PlateText("\rA Placa ", p, " parou de responder (porta ") +
+                    state_.platePort[i] + ").";
+        }
+    }
+    lost_ = {};
+    if (!text.empty()) {
+        ReportError(dialogs_, "O teste foi interrompido." + text);
+    }
+}
+
+bool TestRun::ReadCalibration() {
+    struct Value {
+        const char* key;
+        const char* stored;  // the first-run value
+        double Calibration::*field;
+        bool (*usable)(double);
+        // The operator's words for the value, and how to set it again.
+        const char* what;
+        const char* invalid;
+        const char* redo;
+    };
+    static constexpr std::array<Value, 3> kValues{{
+        {"sp", "0", &Calibration::sp, UsableOffset, "O Zero", ") é inválido!",
+         "Zere novamente a Placa "},
+        {"idc", "1", &Calibration::idc, UsableIndex, "O Índice de Calibração", ") é inválido!",
+         "Calibre novamente a Placa "},
+        {"t", "0", &Calibration::t, UsableOffset, "A Tara", ") é inválida!",
+         "Refaça a Tara da Placa "},
+    }};
+    std::array<Calibration, kPlateCount> read{};
+    std::optional<std::string> refusal;
+    {
+        SettingsStore store(state_.settingsPath);
+        for (int p = 1; p <= kPlateCount && !refusal; ++p) {
+            const auto i = static_cast<std::size_t>(p - 1);
+            if (!state_.plateActive[i]) {
+                continue;  // an idle plate's readings are never converted
+            }
+            for (const Value& v : kValues) {
+                const std::string key = v.key + std::to_string(p);
+                const std::string text = store.ReadString(kSettingsSection, key, v.stored);
+                const auto value = ParseStoredNumber(text, state_.decimalSeparator);
+                if (!value || !v.usable(*value)) {
+                    refusal = std::string(v.what) + PlateText(" da Placa ", p, " (") + key + " = " +
+                              Quoted(text) + v.invalid + "\r" + v.redo + std::to_string(p) + ".";
+                    break;
+                }
+                read[i].*v.field = *value;
+            }
+        }
+        store.Close();
+    }
+    if (refusal) {
+        failStartUp(*refusal);
+        return false;
+    }
+    calibration_ = read;
+    return true;
+}
+
+void TestRun::drawChart() {
+    const int count = std::clamp(state_.sampleCount, 0, kMaxSamples);
+    ChartSink& chart = view_.Chart();
+    for (int p = 1; p <= kPlateCount; ++p) {
+        chart.ClearSeries(p);
+    }
+    std::array<std::vector<ChartPoint>, kPlateCount> points;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        if (state_.plateActive[i]) {
+            points[i].reserve(static_cast<std::size_t>(count));
+        }
+    }
+    double maximum = 0;
+    double minimum = 0;
+    for (int s = 1; s <= count; ++s) {
+        SampleRecord& record = (*state_.samples)[static_cast<std::size_t>(s - 1)];
+        for (std::size_t i = 0; i < record.size(); ++i) {
+            if (state_.plateActive[i]) {
+                const Calibration& c = calibration_[i];
+                const double v = ((record[i] - c.sp) / c.idc) - c.t;
+                record[i] = v;
+                points[i].push_back({static_cast<double>(s), v});
+            }
+            if (record[i] > maximum) {
+                maximum = record[i];
+            } else if (record[i] < minimum) {
+                minimum = record[i];
+            }
+        }
+    }
+    for (int p = 1; p <= kPlateCount; ++p) {
+        const auto i = static_cast<std::size_t>(p - 1);
+        if (state_.plateActive[i]) {
+            chart.SetSeriesPoints(p, std::move(points[i]));
+        }
+    }
+    chart.SetLegendVisible(true);
+    chart.SetLeftAxisMaximum(maximum);
+    chart.SetLeftAxisMinimum(minimum);
+    for (int p = 1; p <= kPlateCount; ++p) {
+        chart.SetSeriesTitle(p, PlateText("Placa ", p, ": "));
+    }
+    for (int p = 1; p <= kPlateCount; ++p) {
+        chart.SetSeriesInLegend(p, state_.plateActive[static_cast<std::size_t>(p - 1)]);
+    }
+}
+
+}  // namespace kelvaro

@@ -1,0 +1,30 @@
+// What the test run needs of the main window: the status label, the start/stop button, the
+// other buttons, the idle pass, the Escape key and the chart.
+#pragma once
+
+#include <string>
+
+#include "station/ChartSink.h"
+
+namespace kelvaro {
+
+class TestRunView {
+  public:
+    virtual ~TestRunView() = default;
+    // sampleCountLabel; `repaintNow` draws it at once (the start-up blocks the message loop).
+    virtual void SetStatusText(const std::string& text, bool repaintNow) = 0;
+    virtual std::string StartButtonCaption() const = 0;
+    virtual void SetStartButtonCaption(const std::string& caption) = 0;
+    // Enables calibrationButton, communicationButton, frequencyButton and closeButton, in that
+    // order.
+    virtual void enableButtons(bool enabled) = 0;
+    // Hooks/unhooks the acquisition pass to the application's idle turns.
+    virtual void StartIdlePass() = 0;
+    virtual void StopIdlePass() = 0;
+    // True while Escape is held down (whichever window has the focus, where the desktop
+    // allows it to be read).
+    virtual bool EscapeHeld() = 0;
+    virtual ChartSink& Chart() = 0;
+};
+
+}  // namespace kelvaro

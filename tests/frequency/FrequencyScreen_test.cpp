@@ -1,0 +1,250 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QRadioButton>
+#include <QWidget>
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CaseNames.h"
+#include "ScriptedDialogs.h"
+#include "TempDir.h"
+#include "device/SerialChannel.h"
+#include "frequency/FrequencyScreen.h"
+#include "settings/SettingsStore.h"
+#include "ui/Panels.h"
+#include "ui/PictureButton.h"
+
+namespace kelvaro {
+namespace {
+
+using testing::PrintTo;
+
+using Stored = std::vector<std::pair<std::string, std::string>>;
+using Ticks = std::array<bool, 7>;
+
+enum class CloseBy { BackButton, CloseBox };
+
+class FrequencyScreenTest : public ::testing::Test {
+  protected:
+    FrequencyScreenTest() {
+        state.settingsPath = dir.File("Tovamu.Kelvaro.ini");
+        mainWindow.setWindowTitle(QStringLiteral("TOVAMU - Kelvaro [1.0.0.8]"));
+        mainWindow.move(100, 50);
+        mainWindow.resize(1100, 760);
+        mainWindow.show();
+    }
+
+    void Store(const Stored& values) {
+        SettingsStore store(state.settingsPath);
+        for (const auto& [key, value] : values) {
+            store.WriteString(kSettingsSection, key, value);
+        }
+        ASSERT_TRUE(store.Close());
+    }
+    FrequencyScreen& Open() {
+        screen = std::make_unique<FrequencyScreen>(state, dialogs, &mainWindow);
+        screen->show();
+        QApplication::processEvents();
+        return *screen;
+    }
+    void Close(CloseBy how) {
+        if (how == CloseBy::BackButton) {
+            screen->backButton->click();
+        } else {
+            QCloseEvent closeBox;
+            QApplication::sendEvent(screen.get(), &closeBox);
+        }
+        QApplication::processEvents();
+    }
+    Ticks TicksOnScreen() const {
+        Ticks ticks{};
+        for (int i = 0; i < 7; ++i) {
+            ticks[static_cast<std::size_t>(i)] = screen->Option(i)->isChecked();
+        }
+        return ticks;
+    }
+    std::string StoredText(const std::string& key) const {
+        SettingsStore store(state.settingsPath);
+        return store.ReadString(kSettingsSection, key, "<missing>");
+    }
+    Ticks StoredTicks() const {
+        Ticks ticks{};
+        for (int i = 0; i < 7; ++i) {
+            const std::string text = StoredText("freq" + std::to_string(i + 1));
+            EXPECT_TRUE(text == "0" || text == "1") << "freq" << i + 1 << " = " << text;
+            ticks[static_cast<std::size_t>(i)] = text == "1";
+        }
+        return ticks;
+    }
+
+    testing::TempDir dir;
+    testing::ScriptedDialogs dialogs;
+    StationState state;
+    QWidget mainWindow;
+    std::unique_ptr<FrequencyScreen> screen;
+};
+
+struct ScreenCase {
+    const char* name;
+    Stored stored;
+    int clickOption;  // -1: no click
+    CloseBy closeBy;
+    Ticks shownTicks;
+    Ticks storedTicks;
+    const char* storedFrequency;
+};
+
+class FrequencyCases : public FrequencyScreenTest,
+                       public ::testing::WithParamInterface<ScreenCase> {};
+
+TEST_P(FrequencyCases, StoresTheTickedOptionAndTheSelectedFrequency) {
+    const ScreenCase& c = GetParam();
+    Store(c.stored);
+    Open();
+    EXPECT_EQ(TicksOnScreen(), c.shownTicks);
+    if (c.clickOption >= 0) {
+        screen->Option(c.clickOption)->click();
+    }
+    Close(c.closeBy);
+
+    EXPECT_FALSE(screen->isVisible());
+    EXPECT_EQ(StoredTicks(), c.storedTicks);
+    EXPECT_EQ(StoredText("Frequencia"), c.storedFrequency);
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+const Ticks k050{true, false, false, false, false, false, false};
+const Ticks k150{false, false, true, false, false, false, false};
+const Ticks k300{false, false, false, false, true, false, false};
+const Ticks k400{false, false, false, false, false, true, false};
+const Ticks k600{false, false, false, false, false, false, true};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FrequencyCases,
+    ::testing::Values(
+        ScreenCase{"FirstRun", {}, -1, CloseBy::BackButton, k050, k050, "50"},
+        ScreenCase{"Click300", {}, 4, CloseBy::BackButton, k050, k300, "300"},
+        // The tick shows the stored frequency, the rate in use, whatever the option states say.
+        ScreenCase{"DisagreeingStateShowsTheRateInUse",
+                   {{"freq1", "0"}, {"freq2", "1"}, {"Frequencia", "400"}},
+                   -1,
+                   CloseBy::BackButton,
+                   k400,
+                   k400,
+                   "400"},
+        // A rate the plates cannot run at reads as 50.
+        ScreenCase{"UnlistedRate",
+                   {{"freq7", "1"}, {"Frequencia", "99999"}},
+                   -1,
+                   CloseBy::BackButton,
+                   k050,
+                   k050,
+                   "50"},
+        ScreenCase{
+            "SixteenBits", {{"Frequencia", "65586"}}, -1, CloseBy::BackButton, k050, k050, "50"},
+        ScreenCase{
+            "NegativeRate", {{"Frequencia", "-600"}}, -1, CloseBy::BackButton, k050, k050, "50"},
+        ScreenCase{
+            "NotANumber", {{"Frequencia", "abc"}}, -1, CloseBy::BackButton, k050, k050, "50"},
+        ScreenCase{"CloseBoxLikeVoltar", {}, 2, CloseBy::CloseBox, k050, k150, "150"},
+        ScreenCase{"CloseBoxWithoutClick",
+                   {{"freq7", "1"}, {"Frequencia", "600"}},
+                   -1,
+                   CloseBy::CloseBox,
+                   k600,
+                   k600,
+                   "600"},
+        ScreenCase{"NoneTickedShowsTheRateInUse",
+                   {{"freq1", "0"}, {"Frequencia", "300"}},
+                   -1,
+                   CloseBy::BackButton,
+                   k300,
+                   k300,
+                   "300"}),
+    [](const ::testing::TestParamInfo<ScreenCase>& param) {
+        return std::string(param.param.name);
+    });
+
+TEST_F(FrequencyScreenTest, OptionsCarryTheirCaptionsTagsAndPlaces) {
+    Open();
+    const struct {
+        const char* caption;
+        int tag;
+        int left;
+    } expected[] = {{"050", 50, 8},    {"100", 100, 120}, {"150", 150, 232}, {"200", 200, 344},
+                    {"300", 300, 456}, {"400", 400, 568}, {"600", 600, 679}};
+    for (int i = 0; i < 7; ++i) {
+        QRadioButton* option = screen->Option(i);
+        EXPECT_EQ(option->text(), QString::fromLatin1(expected[i].caption));
+        EXPECT_EQ(option->geometry(), QRect(expected[i].left, 31, 80, 37));
+        EXPECT_EQ(option->parentWidget(), screen->frequencyPanel);
+        option->click();
+        EXPECT_EQ(screen->selectedFrequency(), expected[i].tag);
+    }
+    EXPECT_EQ(screen->frequencyPanel->size(), QSize(760, 97));
+    EXPECT_EQ(screen->titleLabel->text(), QStringLiteral("Frequência (Hz)"));
+    EXPECT_EQ(screen->backButton->text(), QStringLiteral("Voltar"));
+    EXPECT_EQ(screen->backButton->size(), QSize(150, 49));
+}
+
+TEST_F(FrequencyScreenTest, TakesTheMainWindowsPlaceAndCentresThePanelInIt) {
+    Open();
+    EXPECT_EQ(screen->windowTitle(), QStringLiteral("TOVAMU - Kelvaro [1.0.0.8] - Frequência"));
+    EXPECT_EQ(screen->pos(), QPoint(100, 50));
+    EXPECT_EQ(screen->size(), QSize(1100, 760));
+    EXPECT_FALSE(mainWindow.isVisible());
+    // Centre panel 1100 by 600: (1100 - 760) / 2 and (600 - 97) / 2 truncated.
+    ASSERT_EQ(screen->centrePanel->size(), QSize(1100, 600));
+    EXPECT_EQ(screen->frequencyPanel->pos(), QPoint(170, 251));
+    EXPECT_EQ(screen->backButton->x(), screen->bottomBar->width() - 158);
+    EXPECT_EQ(screen->bottomBar->width(), 1084);
+
+    // Enter on an option is no request to leave: only "Voltar" or the close box closes.
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(screen->option300, &enter);
+    EXPECT_TRUE(screen->isVisible());
+    EXPECT_FALSE(mainWindow.isVisible());
+
+    screen->move(300, 200);
+    Close(CloseBy::BackButton);
+    EXPECT_TRUE(mainWindow.isVisible());
+    EXPECT_EQ(mainWindow.pos(), QPoint(300, 200));
+    EXPECT_EQ(mainWindow.size(), QSize(1100, 760));
+}
+
+TEST_F(FrequencyScreenTest, DesignSizeCentresWithTruncation) {
+    // A main window of the screen's own design size (client 1069 by 522).
+    mainWindow.resize(1069, 522);
+    Open();
+    ASSERT_EQ(screen->centrePanel->size(), QSize(1069, 362));
+    EXPECT_EQ(screen->frequencyPanel->pos(), QPoint(154, 132));  // 309 / 2, 265 / 2
+    ASSERT_EQ(screen->bottomBar->width(), 1053);
+    EXPECT_EQ(screen->backButton->x(), 895);
+}
+
+TEST_F(FrequencyScreenTest, AFailedSaveIsReportedToTheOperator) {
+    Open();
+    screen->option600->click();
+    // The store cannot be written: a file stands where its folder should be.
+    testing::WriteFileBytes(dir.File("blocked"), "");
+    state.settingsPath = dir.File("blocked") + "/Tovamu.Kelvaro.ini";
+    Close(CloseBy::BackButton);
+
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.Last().text.rfind("Não foi possível gravar as configurações: ", 0), 0u)
+        << dialogs.Last().text;
+    EXPECT_GT(dialogs.Last().text.size(),
+              std::string("Não foi possível gravar as configurações: ").size());
+    EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);
+    EXPECT_EQ(dialogs.Last().buttons, DialogButtons::Ok);
+    EXPECT_TRUE(mainWindow.isVisible());
+}
+
+}  // namespace
+}  // namespace kelvaro

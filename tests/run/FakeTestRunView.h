@@ -1,0 +1,114 @@
+// Test doubles for the main window as the test run sees it: a view recording labels, captions,
+// buttons, idle-pass state and chart calls, with a scripted Escape key; a counting progress.
+#pragma once
+
+#include <array>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "run/TestRunView.h"
+#include "station/ChartSink.h"
+#include "station/ProgressView.h"
+
+namespace kelvaro::testing {
+
+class FakeChart : public ChartSink {
+  public:
+    std::array<std::vector<ChartPoint>, 4> series;
+    std::array<std::string, 4> titles;
+    std::array<bool, 4> inLegend{};
+    std::vector<std::string> calls;  // "clear 1", "points 1", "max", "min", "legend 1" ...
+    double axisMax = 10;
+    double axisMin = 0;
+    bool legendVisible = false;
+
+    void ClearSeries(int s) override {
+        series.at(Index(s)).clear();
+        calls.push_back("clear " + std::to_string(s));
+    }
+    void SetSeriesPoints(int s, std::vector<ChartPoint> points) override {
+        series.at(Index(s)) = std::move(points);
+        calls.push_back("points " + std::to_string(s));
+    }
+    // Refuses what the real axis refuses, so a wrong order of the two calls shows.
+    void SetLeftAxisMaximum(double v) override {
+        calls.push_back("max");
+        if (v >= axisMin) {
+            axisMax = v;
+        }
+    }
+    void SetLeftAxisMinimum(double v) override {
+        calls.push_back("min");
+        if (v <= axisMax) {
+            axisMin = v;
+        }
+    }
+    void SetSeriesTitle(int s, const std::string& title) override { titles.at(Index(s)) = title; }
+    void SetSeriesInLegend(int s, bool listed) override { inLegend.at(Index(s)) = listed; }
+    void SetLegendVisible(bool visible) override {
+        legendVisible = visible;
+        calls.push_back(visible ? "legend 1" : "legend 0");
+    }
+
+  private:
+    static std::size_t Index(int s) { return static_cast<std::size_t>(s - 1); }
+};
+
+class FakeView : public TestRunView {
+  public:
+    std::vector<std::pair<std::string, bool>> labels;  // text, repainted at once
+    std::string caption = " Iniciar";
+    std::vector<bool> buttons;  // every enableButtons call
+    bool idle = false;
+    int idleStarts = 0;
+    int escapeChecks = 0;
+    // Escape is held from this check on (0: never).
+    int escapeAtCheck = 0;
+    FakeChart chart;
+
+    void SetStatusText(const std::string& text, bool repaintNow) override {
+        labels.emplace_back(text, repaintNow);
+    }
+    std::string StartButtonCaption() const override { return caption; }
+    void SetStartButtonCaption(const std::string& c) override { caption = c; }
+    void enableButtons(bool enabled) override { buttons.push_back(enabled); }
+    void StartIdlePass() override {
+        idle = true;
+        ++idleStarts;
+    }
+    void StopIdlePass() override { idle = false; }
+    bool EscapeHeld() override { return ++escapeChecks == escapeAtCheck; }
+    ChartSink& Chart() override { return chart; }
+};
+
+class FakeProgress : public ProgressView {
+  public:
+    int maximum = -1;
+    int position = -1;
+    int positionCalls = 0;
+    int shows = 0;
+    int closes = 0;
+    bool shown = false;
+    void SetMaximum(int m) override { maximum = m; }
+    void SetPosition(int p) override {
+        // Each row advances the bar by one.
+        if (shown && p != position + 1) {
+            skipped = true;
+        }
+        position = p;
+        ++positionCalls;
+    }
+    int Position() const override { return position; }
+    void Show() override {
+        ++shows;
+        shown = true;
+    }
+    void Close() override {
+        ++closes;
+        shown = false;
+    }
+    bool skipped = false;
+};
+
+}  // namespace kelvaro::testing

@@ -1,0 +1,515 @@
+// The test run against virtual plates: start-up order and failures, the idle acquisition with
+// its stop conditions, stream faults, and the conversion and drawing after the stop.
+#include "run/TestRun.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+
+#include "CaseNames.h"
+#include "FakeTestRunView.h"
+#include "ScriptedDialogs.h"
+#include "TempDir.h"
+#include "device/ChannelSlot.h"
+#include "device/PlateCommands.h"
+#include "device/SerialChannel.h"
+#include "plate-sim/VirtualPlate.h"
+#include "settings/SettingsStore.h"
+
+namespace kelvaro {
+namespace {
+
+using testing::PrintTo;
+
+using testing::FakeView;
+using Setting = std::pair<std::string, std::string>;
+
+std::uint64_t RequestCount(const sim::VirtualPlate& plate) {
+    std::uint64_t total = 0;
+    for (auto n : plate.Stats().requests) {
+        total += n;
+    }
+    return total;
+}
+
+class TestRunTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        state.settingsPath = dir.File("settings.ini");
+        state.decimalSeparator = ',';
+    }
+
+    void Settings(const std::vector<Setting>& values) {
+        SettingsStore store(state.settingsPath);
+        for (const auto& [key, value] : values) {
+            store.WriteString(kSettingsSection, key, value);
+        }
+        ASSERT_TRUE(store.Close());
+    }
+
+    // A virtual plate on plate n's port, selected for the test.
+    sim::VirtualPlate& Plate(int n, sim::PlateOptions options = {}) {
+        auto& plate = plates.at(static_cast<std::size_t>(n - 1));
+        plate = std::make_unique<sim::VirtualPlate>(options);
+        EXPECT_TRUE(plate->Ok());
+        Settings({{"Porta" + std::to_string(n), plate->DevicePath()},
+                  {"check" + std::to_string(n), "1"}});
+        return *plate;
+    }
+    std::string Port(int n) { return plates.at(static_cast<std::size_t>(n - 1))->DevicePath(); }
+
+    // Drives the idle pass as the event loop would; returns the number of passes.
+    int RunPasses(int limit) {
+        int passes = 0;
+        while (view.idle && passes < limit) {
+            run.readSamples();
+            ++passes;
+        }
+        return passes;
+    }
+    double Sample(int record, int plate) const {
+        return (
+            *state.samples)[static_cast<std::size_t>(record)][static_cast<std::size_t>(plate - 1)];
+    }
+
+    kelvaro::testing::TempDir dir;
+    std::array<std::unique_ptr<sim::VirtualPlate>, kPlateCount> plates;
+    StationState state;  // after the plates: its channels close before they go
+    kelvaro::testing::ScriptedDialogs dialogs;
+    FakeView view;
+    kelvaro::testing::FakeProgress progress;
+    TestRun run{state, dialogs, progress, view, dir.File("Exportados")};
+};
+
+TEST_F(TestRunTest, OnlyActivePlatesStartInOrderAndAStopClosesThem) {
+    sim::PlateOptions script;
+    script.shape = sim::LoadShape::Script;
+    script.readings = {3000};
+    Plate(1, script);
+    plates[1] = std::make_unique<sim::VirtualPlate>();
+    Plate(3);
+    plates[3] = std::make_unique<sim::VirtualPlate>();
+    Settings({{"sp1", "1000"}, {"idc1", "2"}, {"t1", "5"}});
+
+    run.onStartClicked();
+    const std::vector<std::pair<std::string, bool>> startLabels{
+        {" Aguarde Conectando a Placa 1 ...", true},
+        {" Aguarde Identificando a Placa 1 ...", true},
+        {" Aguarde Configurando a Placa 1 ...", true},
+        {" Aguarde Conectando a Placa 3 ...", true},
+        {" Aguarde Identificando a Placa 3 ...", true},
+        {" Aguarde Configurando a Placa 3 ...", true},
+        {" ...", false},
+        {" Aguarde Iniciando dispositivos ...", true}};
+    EXPECT_EQ(view.labels, startLabels);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, "Clique em OK para Inicar o Teste!");
+    EXPECT_EQ(dialogs.messages[0].title, "Kelvaro - Iniciar");
+    EXPECT_EQ(dialogs.messages[0].buttons, DialogButtons::OkCancel);
+    EXPECT_EQ(dialogs.messages[0].icon, DialogIcon::Information);
+    EXPECT_EQ(view.caption, " Parar");
+    EXPECT_TRUE(view.idle);
+    EXPECT_TRUE(run.isRunning());
+    EXPECT_EQ(view.buttons, std::vector<bool>{false});
+    EXPECT_EQ(RequestCount(*plates[1]), 0u);
+    EXPECT_EQ(RequestCount(*plates[3]), 0u);
+    for (int n : {1, 3}) {
+        const auto stats = plates[static_cast<std::size_t>(n - 1)]->Stats();
+        EXPECT_EQ(stats.requests[kFnIdentify], 1u) << n;
+        EXPECT_EQ(stats.requests[kFnConfigure], 1u) << n;
+        EXPECT_EQ(stats.requests[kFnStartStream], 1u) << n;
+        EXPECT_EQ(stats.configuredMode, kModeTest) << n;
+        EXPECT_EQ(stats.configuredFrequency, 50) << n;
+        EXPECT_TRUE(stats.streaming) << n;
+    }
+
+    view.escapeAtCheck = 5;
+    EXPECT_EQ(RunPasses(100), 5);
+    EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" Amostras: 5"), false));
+    EXPECT_EQ(view.caption, " Iniciar");
+    EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
+    EXPECT_FALSE(run.isRunning());
+    for (int n : {1, 3}) {
+        EXPECT_FALSE(state.Slot(n)) << n;
+        // Two Stops: the start-up's own before its Identify, then the stop's.
+        EXPECT_TRUE(plates[static_cast<std::size_t>(n - 1)]->WaitForRequests(kFnStop, 2, 1000));
+    }
+    EXPECT_EQ(RequestCount(*plates[1]) + RequestCount(*plates[3]), 0u);
+    for (int record = 0; record < 5; ++record) {
+        EXPECT_EQ(Sample(record, 1), 995.0);  // ((3000 - 1000) / 2) - 5
+        EXPECT_EQ(Sample(record, 2), 0.0);
+        EXPECT_EQ(Sample(record, 3), 8388608.0);  // uncalibrated: raw counts
+        EXPECT_EQ(Sample(record, 4), 0.0);
+    }
+    ASSERT_EQ(view.chart.series[0].size(), 5u);
+    EXPECT_EQ(view.chart.series[0][4].x, 5.0);
+    EXPECT_EQ(view.chart.series[0][4].y, 995.0);
+    EXPECT_TRUE(view.chart.series[1].empty());
+    EXPECT_EQ(view.chart.inLegend, (std::array<bool, 4>{true, false, true, false}));
+    EXPECT_EQ(view.chart.titles[3], "Placa 4: ");
+    EXPECT_EQ(dialogs.Last().text, "Deseja salvar o teste?");
+}
+
+// Start-up failures: the screen returns to idle, later plates are not touched, and the report
+// follows the full-stop rule.
+TEST_F(TestRunTest, SilentPlateThreeEndsTheStartUpBeforePlateFour) {
+    Plate(1);
+    Plate(2);
+    Plate(3).Inject({sim::FaultKind::Silence, 0});
+    Plate(4);
+
+    run.onStartClicked();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, "Falha ao Identificar a Placa 3: " + Port(3) + ".");
+    EXPECT_EQ(dialogs.messages[0].title, kApplicationTitle);
+    EXPECT_EQ(dialogs.messages[0].icon, DialogIcon::Error);
+    EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" ..."), false));
+    EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
+    EXPECT_EQ(view.caption, " Iniciar");
+    EXPECT_FALSE(view.idle);
+    EXPECT_EQ(RequestCount(*plates[3]), 0u);
+    EXPECT_EQ(plates[0]->ConfiguredMode(), kModeTest);
+    EXPECT_EQ(plates[1]->ConfiguredMode(), kModeTest);
+    EXPECT_FALSE(state.plateConfigured[2]);
+}
+
+TEST_F(TestRunTest, PlateCalibratedAtAnotherFrequencyFailsAfterIdentify) {
+    Plate(2);
+    Settings({{"Frequencia", "200"}, {"FrequenciaP2", "100"}});
+
+    run.onStartClicked();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text,
+              "A Frequencia (100 Hz) utilizada na Calibração da Placa 2\r"
+              "é diferente da Frequencia (200) selecionada para o teste!\r"
+              "Calibre novamente a Placa 2 com a Frequencia desejada.");
+    EXPECT_EQ(plates[1]->Stats().requests[kFnIdentify], 1u);
+    EXPECT_EQ(plates[1]->Stats().requests[kFnConfigure], 0u);
+}
+
+TEST_F(TestRunTest, EmptyPortFailsToConnectWithoutFullStop) {
+    Settings({{"check1", "1"}});
+    run.onStartClicked();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, "Falha ao Conectar a Placa 1: ");
+    EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
+}
+
+// A plate that refuses the stream: the plates already streaming are stopped and closed, and
+// the screen goes back to idle with the buttons enabled.
+TEST_F(TestRunTest, FailedStreamStartStopsThePlatesAlreadyStarted) {
+    Plate(1);
+    Plate(2);
+    dialogs.onMessage = [&](const kelvaro::testing::RecordedMessage& m) {
+        if (m.buttons == DialogButtons::OkCancel) {
+            plates[1]->Inject({sim::FaultKind::ErrorReply, 1, 0, 0x07});
+        }
+    };
+
+    run.onStartClicked();
+    EXPECT_EQ(dialogs.Last().text, "Falha ao Iniciar a Placa 2: " + Port(2) + ".");
+    EXPECT_TRUE(plates[0]->WaitForRequests(kFnStop, 2, 1000));
+    EXPECT_FALSE(plates[0]->Streaming());
+    EXPECT_FALSE(state.Slot(1));
+    EXPECT_FALSE(state.Slot(2));
+    EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" ..."), false));
+    EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
+    EXPECT_EQ(view.caption, " Iniciar");
+    EXPECT_FALSE(view.idle);
+}
+
+TEST_F(TestRunTest, CancelClosesTheChannelsAndStillOffersTheSave) {
+    Plate(1);
+    dialogs.answers = {DialogResult::Cancel};
+
+    run.onStartClicked();
+    EXPECT_FALSE(state.Slot(1));
+    EXPECT_TRUE(plates[0]->WaitForRequests(kFnStop, 2, 1000));
+    EXPECT_EQ(plates[0]->Stats().requests[kFnStartStream], 0u);
+    EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{"Clique em OK para Inicar o Teste!",
+                                                         "Deseja salvar o teste?"}));
+    EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
+    EXPECT_FALSE(view.idle);
+    EXPECT_EQ(view.caption, " Iniciar");
+}
+
+TEST_F(TestRunTest, WithoutActivePlatesTheRunStopsItselfAtTheLastRecord) {
+    run.onStartClicked();
+    ASSERT_TRUE(view.idle);
+    EXPECT_EQ(RunPasses(kMaxSamples + 10), kMaxSamples);
+    EXPECT_EQ(state.sampleCount, kMaxSamples);
+    EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" Amostras: 144000"), false));
+    EXPECT_EQ(view.caption, " Iniciar");
+    EXPECT_EQ(view.chart.axisMax, 0.0);
+    EXPECT_EQ(view.chart.axisMin, 0.0);
+    for (const auto& call : view.chart.calls) {
+        EXPECT_NE(call.rfind("points", 0), 0u) << call;
+    }
+    EXPECT_EQ(dialogs.Last().text, "Deseja salvar o teste?");
+}
+
+class StreamingTest : public TestRunTest {
+  protected:
+    void StartCounters(std::initializer_list<int> plateNumbers) {
+        sim::PlateOptions counter;
+        counter.shape = sim::LoadShape::Counter;
+        for (int n : plateNumbers) {
+            Plate(n, counter);
+            Settings({{"FrequenciaP" + std::to_string(n), "600"}});
+        }
+        Settings({{"Frequencia", "600"}});
+        run.onStartClicked();
+        ASSERT_TRUE(view.idle);
+    }
+};
+
+TEST_F(StreamingTest, CounterPlatesDeliverEverySampleInOrder) {
+    StartCounters({1, 2});
+    view.escapeAtCheck = 600;
+    EXPECT_EQ(RunPasses(1000), 600);
+    for (int plate : {1, 2}) {
+        for (int record = 1; record < 600; ++record) {
+            ASSERT_EQ(Sample(record, plate), Sample(record - 1, plate) + 1)
+                << "plate " << plate << " record " << record;
+        }
+    }
+}
+
+// A station that died during a run (a crash, a kill) let go of its port without a Stop: the
+// plate streams on, and the next start-up must take it back rather than fail to identify or
+// configure it. The plate takes 20 ms to answer, so its reports line up behind each answer.
+TEST_F(StreamingTest, PlateLeftStreamingIsTakenBackByTheNextStartUp) {
+    sim::PlateOptions counter;
+    counter.shape = sim::LoadShape::Counter;
+    Plate(1, counter);
+    Settings({{"Frequencia", "600"}, {"FrequenciaP1", "600"}});
+    {
+        ChannelSlot lost;
+        ASSERT_TRUE(OpenPlateChannel(lost, Port(1), 8192));
+        ASSERT_TRUE(ConfigurePlate(*lost, 600, kModeTest));
+        ASSERT_TRUE(StartPlateStream(*lost));
+        lost->Release();
+    }
+    plates[0]->Inject({sim::FaultKind::LateReply, 0, 0, 0, 20});
+
+    run.onStartClicked();
+    ASSERT_TRUE(view.idle) << dialogs.Last().text;
+    view.escapeAtCheck = 300;
+    EXPECT_EQ(RunPasses(1000), 300);
+    for (int record = 1; record < 300; ++record) {
+        ASSERT_EQ(Sample(record, 1), Sample(record - 1, 1) + 1) << "record " << record;
+    }
+}
+
+TEST_F(StreamingTest, DroppedByteCostsExactlyOneSample) {
+    StartCounters({1});
+    ASSERT_EQ(RunPasses(100), 100);
+    plates[0]->Inject({sim::FaultKind::DropByte, 1, 3});
+    view.escapeAtCheck = 300;  // 200 more passes
+    RunPasses(1000);
+    ASSERT_EQ(state.sampleCount, 300);
+
+    std::vector<int> breaks;
+    for (int record = 1; record < 300; ++record) {
+        if (Sample(record, 1) != Sample(record - 1, 1) + 1) {
+            breaks.push_back(record);
+        }
+    }
+    // One zero where the damaged frame was; both neighbours intact, one reading skipped.
+    ASSERT_EQ(breaks.size(), 2u);
+    const auto z = static_cast<int>(breaks[0]);
+    EXPECT_EQ(breaks[1], z + 1);
+    EXPECT_EQ(Sample(z, 1), 0.0);
+    EXPECT_EQ(Sample(z + 1, 1), Sample(z - 1, 1) + 2);
+}
+
+// Conversion and drawing, straight on the sample store.
+struct DrawingCase {
+    const char* name;
+    std::vector<Setting> settings;
+    std::array<bool, 4> active;
+    std::vector<SampleRecord> raw;
+    std::vector<SampleRecord> converted;
+    double axisMax;
+    double axisMin;
+};
+
+class DrawingTest : public TestRunTest, public ::testing::WithParamInterface<DrawingCase> {};
+
+TEST_P(DrawingTest, ConvertsAndSpansZero) {
+    const DrawingCase& c = GetParam();
+    Settings(c.settings);
+    state.plateActive = c.active;
+    std::copy(c.raw.begin(), c.raw.end(), state.samples->begin());
+    state.sampleCount = static_cast<int>(c.raw.size());
+
+    ASSERT_TRUE(run.ReadCalibration());
+    run.drawChart();
+    EXPECT_TRUE(dialogs.messages.empty());
+    for (std::size_t r = 0; r < c.converted.size(); ++r) {
+        EXPECT_EQ((*state.samples)[r], c.converted[r]) << "record " << r;
+    }
+    EXPECT_EQ(view.chart.axisMax, c.axisMax);
+    EXPECT_EQ(view.chart.axisMin, c.axisMin);
+    EXPECT_TRUE(view.chart.legendVisible);
+    for (std::size_t p = 0; p < 4; ++p) {
+        EXPECT_EQ(view.chart.series[p].size(), c.active[p] ? c.raw.size() : 0u) << p;
+        EXPECT_EQ(view.chart.inLegend[p], c.active[p]) << p;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DrawingTest,
+    ::testing::Values(DrawingCase{"positive",
+                                  {{"sp1", "1000"}, {"idc1", "2"}, {"t1", "5"}},
+                                  {true, false, false, false},
+                                  {{3000, 0, 0, 0}, {1010, 0, 0, 0}},
+                                  {{995, 0, 0, 0}, {0, 0, 0, 0}},
+                                  995,
+                                  0},
+                      DrawingCase{"negative",
+                                  {{"sp2", "5000"}, {"idc2", "0,5"}, {"sp3", "100"}},
+                                  {false, true, true, false},
+                                  {{0, 4000, 50, 0}, {0, 3000, 99, 0}},
+                                  {{0, -2000, -50, 0}, {0, -4000, -1, 0}},
+                                  0,
+                                  -4000},
+                      DrawingCase{"zero index of an idle plate is not used",
+                                  {{"idc4", "0"}, {"t1", "-1,5"}},
+                                  {true, false, false, false},
+                                  {{1, 0, 0, 0}},
+                                  {{2.5, 0, 0, 0}},
+                                  2.5,
+                                  0}),
+    [](const auto& param) {
+        std::string name = param.param.name;
+        std::replace(name.begin(), name.end(), ' ', '_');
+        return name;
+    });
+
+// Values that would make the run impossible to convert or save, and devices the station does
+// not know: the start-up is refused before any plate streams, naming the plate and the value.
+struct StartRefusal {
+    const char* name;
+    int plate;
+    std::vector<Setting> settings;
+    std::uint8_t model;
+    std::string report;  // "PORT" stands for the plate's port
+    std::uint64_t identifyRequests;
+};
+
+class StartRefusalTest : public TestRunTest, public ::testing::WithParamInterface<StartRefusal> {};
+
+TEST_P(StartRefusalTest, NamesThePlateAndStartsNothing) {
+    const StartRefusal& c = GetParam();
+    sim::PlateOptions options;
+    options.modelCode = c.model;
+    Plate(c.plate, options);
+    Settings(c.settings);
+
+    run.onStartClicked();
+    std::string report = c.report;
+    if (const auto at = report.find("PORT"); at != std::string::npos) {
+        report.replace(at, 4, Port(c.plate));
+    }
+    EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{report});
+    EXPECT_EQ(dialogs.Last().title, kApplicationTitle);
+    EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);
+    EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" ..."), false));
+    EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
+    EXPECT_EQ(view.caption, " Iniciar");
+    EXPECT_FALSE(view.idle);
+    const auto stats = plates[static_cast<std::size_t>(c.plate - 1)]->Stats();
+    EXPECT_EQ(stats.requests[kFnIdentify], c.identifyRequests);
+    EXPECT_EQ(stats.requests[kFnConfigure], 0u);
+    EXPECT_FALSE(stats.streaming);
+}
+
+const std::string k309Digits = "-1" + std::string(307, '0');
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StartRefusalTest,
+    ::testing::Values(
+        StartRefusal{"IndexNotANumber",
+                     3,
+                     {{"idc3", "abc"}},
+                     101,
+                     "O Índice de Calibração da Placa 3 (idc3 = 'abc') é inválido!\r"
+                     "Calibre novamente a Placa 3.",
+                     0},
+        StartRefusal{"IndexZero",
+                     1,
+                     {{"idc1", "0"}},
+                     101,
+                     "O Índice de Calibração da Placa 1 (idc1 = '0') é inválido!\r"
+                     "Calibre novamente a Placa 1.",
+                     0},
+        StartRefusal{"IndexNegativeZero",
+                     1,
+                     {{"idc1", "-0,000"}},
+                     101,
+                     "O Índice de Calibração da Placa 1 (idc1 = '-0,000') é inválido!\r"
+                     "Calibre novamente a Placa 1.",
+                     0},
+        StartRefusal{"IndexRoundingToZero",
+                     2,
+                     {{"idc2", "0,00004"}},
+                     101,
+                     "O Índice de Calibração da Placa 2 (idc2 = '0,00004') é inválido!\r"
+                     "Calibre novamente a Placa 2.",
+                     0},
+        StartRefusal{"ZeroOffsetEmpty",
+                     1,
+                     {{"sp1", ""}},
+                     101,
+                     "O Zero da Placa 1 (sp1 = '') é inválido!\rZere novamente a Placa 1.",
+                     0},
+        // The loads would overflow to infinity; the text is quoted cut short.
+        StartRefusal{"ZeroOffsetHuge",
+                     1,
+                     {{"sp1", k309Digits}, {"idc1", "0,01"}},
+                     101,
+                     "O Zero da Placa 1 (sp1 = '" + k309Digits.substr(0, 40) +
+                         "...') é inválido!\rZere novamente a Placa 1.",
+                     0},
+        StartRefusal{"TareNotANumber",
+                     4,
+                     {{"t4", "1,5x"}},
+                     101,
+                     "A Tara da Placa 4 (t4 = '1,5x') é inválida!\rRefaça a Tara da Placa 4.",
+                     0},
+        StartRefusal{"TareTooLarge",
+                     2,
+                     {{"t2", "-2000000000000"}},
+                     101,
+                     "A Tara da Placa 2 (t2 = '-2000000000000') é inválida!\r"
+                     "Refaça a Tara da Placa 2.",
+                     0},
+        // A device the communication screen's search rejects.
+        StartRefusal{"UnknownModel",
+                     2,
+                     {},
+                     99,
+                     "Falha ao Identificar a Placa 2: PORT (modelo 99 não reconhecido)",
+                     1}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// A stored rate the plate's Configure cannot code reads as 50 Hz: the plate runs at the rate
+// the file's heading will carry.
+class UnlistedRateTest : public TestRunTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(UnlistedRateTest, RunsAtTheDefaultRate) {
+    Plate(1);
+    Settings({{"Frequencia", GetParam()}, {"FrequenciaP1", GetParam()}});
+    run.onStartClicked();
+    ASSERT_TRUE(view.idle) << dialogs.Last().text;
+    EXPECT_EQ(state.testFrequency, 50);
+    EXPECT_EQ(plates[0]->Stats().configuredFrequency, 50);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stored, UnlistedRateTest,
+                         ::testing::Values("99999", "-600", "256", "0", "65586"));
+
+}  // namespace
+}  // namespace kelvaro
