@@ -4,11 +4,11 @@ function(kelvaro_warnings target)
     -Wno-sign-conversion -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual -Werror)
 endfunction()
 
-# A project library: static, warnings on, include root at src/.
+# A project library: static, warnings on, include roots at src/ and the generated headers.
 function(kelvaro_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;AUTOMOC" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
-  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_BINARY_DIR}/generated)
   target_link_libraries(${name} PUBLIC ${ARG_LIBS})
   kelvaro_warnings(${name})
   if(ARG_AUTOMOC)

@@ -2,6 +2,7 @@
 // `--virtual-plates` (or KELVARO_VIRTUAL_PLATES=1) starts it for kelvaro-plates' virtual plates.
 #include <cstdlib>
 
+#include "KelvaroVersion.h"
 #include "app/MainWindow.h"
 #include "app/StationApplication.h"
 #include "app/TerminationSignals.h"
@@ -15,7 +16,7 @@
 int main(int argc, char** argv) {
     kelvaro::StationApplication application(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kelvaro::kApplicationTitle));
-    QApplication::setApplicationVersion(QStringLiteral("1.0.0.8"));
+    QApplication::setApplicationVersion(QString::fromUtf8(kelvaro::kVersion));
     kelvaro::InstallPortugueseTranslation(application);
 
     // Virtual plates are pseudo-terminals: they are listed and opened only when asked for.

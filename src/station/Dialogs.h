@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "KelvaroVersion.h"
+
 namespace kelvaro {
 
 enum class DialogIcon { Information, Warning, Error, Question };
@@ -35,7 +37,7 @@ class Dialogs {
 };
 
 inline constexpr const char* kApplicationTitle = "TOVAMU - Kelvaro";
-inline constexpr const char* kMainCaption = "TOVAMU - Kelvaro [1.0.0.8]";
+inline constexpr const char* kMainCaption = "TOVAMU - Kelvaro [" KELVARO_VERSION "]";
 
 // The application error report's text: a full stop is appended when the last character sorts
 // after "." (a letter, a digit, ":"), not after ".", "!" or a blank.

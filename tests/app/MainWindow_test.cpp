@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "CaseNames.h"
+#include "KelvaroVersion.h"
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
 #include "app/ExportFolder.h"
@@ -144,7 +145,7 @@ TEST_F(MainWindowTest, LayoutHoldsTheStationsTextsAndSizes) {
     auto window = Create();
     window->show();
     QApplication::processEvents();
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("TOVAMU - Kelvaro [1.0.0.8]"));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("TOVAMU - Kelvaro [" KELVARO_VERSION "]"));
     EXPECT_EQ(window->minimumSize(), QSize(1024, 700));
     EXPECT_EQ(window->titleLabel->text(), QStringLiteral("Principal"));
     EXPECT_EQ(window->sampleCountLabel->text(), QStringLiteral(" Amostras:"));
@@ -374,7 +375,8 @@ TEST_F(MainWindowTest, FrequencyButtonOpensTheScreenModallyInTheWindowsPlace) {
         auto* screen = qobject_cast<FrequencyScreen*>(QApplication::activeModalWidget());
         ASSERT_NE(screen, nullptr);
         sawScreen = true;
-        EXPECT_EQ(screen->windowTitle(), QStringLiteral("TOVAMU - Kelvaro [1.0.0.8] - Frequência"));
+        EXPECT_EQ(screen->windowTitle(),
+                  QStringLiteral("TOVAMU - Kelvaro [" KELVARO_VERSION "] - Frequência"));
         EXPECT_EQ(screen->pos(), QPoint(100, 50));
         EXPECT_EQ(screen->size(), QSize(1100, 760));
         EXPECT_FALSE(window->isVisible());

@@ -1,6 +1,7 @@
 // The calibration screen on the offscreen platform: what it shows when it opens, its layout,
 // the load field's key filter, the live reading and what closing leaves behind.
 #include "calibration/CalibrationScreen.h"
+#include "KelvaroVersion.h"
 
 #include <gtest/gtest.h>
 
@@ -82,7 +83,8 @@ TEST_F(CalibrationScreenTest, FirstRunShowsTheDefaults) {
     state.testFrequency = 300;
     auto& s = Open();
 
-    EXPECT_EQ(s.windowTitle(), QStringLiteral("TOVAMU - Kelvaro [1.0.0.8] - Calibração"));
+    EXPECT_EQ(s.windowTitle(),
+              QStringLiteral("TOVAMU - Kelvaro [" KELVARO_VERSION "] - Calibração"));
     EXPECT_FALSE(mainWindow.isVisible());
     EXPECT_EQ(state.testFrequency, 50);
     EXPECT_EQ(s.ReadingTimer()->interval(), 500);

@@ -1,6 +1,7 @@
 // The communication screen as a widget: its first look, the hand-over, a timer pass that finds
 // a virtual plate, and what closing stores and releases.
 #include "discovery/CommunicationScreen.h"
+#include "KelvaroVersion.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -70,7 +71,8 @@ TEST_F(CommunicationScreenTest, ShowsItsInitialTextsAndTakesTheMainWindowsPlace)
         ASSERT_TRUE(store.Close());
     }
     screen.show();
-    EXPECT_EQ(screen.windowTitle(), QString::fromUtf8("TOVAMU - Kelvaro [1.0.0.8] - Comunicação"));
+    EXPECT_EQ(screen.windowTitle(),
+              QString::fromUtf8("TOVAMU - Kelvaro [" KELVARO_VERSION "] - Comunicação"));
     EXPECT_FALSE(mainWindow.isVisible());
     EXPECT_EQ(screen.size(), QSize(1100, 760));
     EXPECT_EQ(Text("lbComunicacao"), QString::fromUtf8("Comunicação"));

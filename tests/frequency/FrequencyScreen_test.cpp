@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "CaseNames.h"
+#include "KelvaroVersion.h"
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
 #include "device/SerialChannel.h"
@@ -34,7 +35,7 @@ class FrequencyScreenTest : public ::testing::Test {
   protected:
     FrequencyScreenTest() {
         state.settingsPath = dir.File("Tovamu.Kelvaro.ini");
-        mainWindow.setWindowTitle(QStringLiteral("TOVAMU - Kelvaro [1.0.0.8]"));
+        mainWindow.setWindowTitle(QStringLiteral("TOVAMU - Kelvaro [" KELVARO_VERSION "]"));
         mainWindow.move(100, 50);
         mainWindow.resize(1100, 760);
         mainWindow.show();
@@ -195,7 +196,8 @@ TEST_F(FrequencyScreenTest, OptionsCarryTheirCaptionsTagsAndPlaces) {
 
 TEST_F(FrequencyScreenTest, TakesTheMainWindowsPlaceAndCentresThePanelInIt) {
     Open();
-    EXPECT_EQ(screen->windowTitle(), QStringLiteral("TOVAMU - Kelvaro [1.0.0.8] - Frequência"));
+    EXPECT_EQ(screen->windowTitle(),
+              QStringLiteral("TOVAMU - Kelvaro [" KELVARO_VERSION "] - Frequência"));
     EXPECT_EQ(screen->pos(), QPoint(100, 50));
     EXPECT_EQ(screen->size(), QSize(1100, 760));
     EXPECT_FALSE(mainWindow.isVisible());

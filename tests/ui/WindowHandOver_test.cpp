@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QWidget>
 
+#include "KelvaroVersion.h"
 #include "ui/WindowHandOver.h"
 
 namespace kelvaro {
@@ -11,7 +12,7 @@ namespace {
 class WindowHandOverTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        main.setWindowTitle(QStringLiteral("TOVAMU - Kelvaro [1.0.0.8]"));
+        main.setWindowTitle(QStringLiteral("TOVAMU - Kelvaro [" KELVARO_VERSION "]"));
         main.setMinimumSize(1024, 700);
     }
     QWidget main;
@@ -26,7 +27,8 @@ TEST_F(WindowHandOverTest, ScreenTakesTheNormalMainWindowsPlaceAndHidesIt) {
     WindowHandOver::OnShow(&screen, &main, QStringLiteral(" - Frequência"));
     screen.show();
 
-    EXPECT_EQ(screen.windowTitle(), QStringLiteral("TOVAMU - Kelvaro [1.0.0.8] - Frequência"));
+    EXPECT_EQ(screen.windowTitle(),
+              QStringLiteral("TOVAMU - Kelvaro [" KELVARO_VERSION "] - Frequência"));
     EXPECT_EQ(screen.pos(), QPoint(100, 50));
     EXPECT_EQ(screen.size(), QSize(1100, 760));
     EXPECT_FALSE(screen.isMaximized());
