@@ -600,7 +600,7 @@ def leftovers():
 def main():
     if not os.path.isdir(".git") and not os.path.isfile(".git"):
         sys.exit("run from the checkout root")
-    names = load_names(os.path.join(HERE, "names.tsv"))
+    names = load_names(os.environ.get("REDESIGN_NAMES", os.path.join(HERE, "names.tsv")))
     declared = split_device() or device_declarations()
     replace_catch_all_includes(declared)
     moves = plan_moves(names)
