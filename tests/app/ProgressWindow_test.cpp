@@ -6,8 +6,10 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 
+#include "LayoutChecks.h"
 #include "app/ProgressWindow.h"
 
 namespace kelvaro {
@@ -30,15 +32,24 @@ TEST(ProgressWindowTest, CreatedHiddenBorderlessAndCentredWithAWhiteMargin) {
     ProgressWindow progress;
     EXPECT_FALSE(progress.isVisible());
     EXPECT_TRUE(progress.windowFlags().testFlag(Qt::FramelessWindowHint));
-    EXPECT_EQ(progress.size(), QSize(644 + 16, 50 + 16));
     EXPECT_EQ(progress.Maximum(), 100);
     EXPECT_EQ(progress.Position(), 0);
     progress.show();
     QApplication::processEvents();
-    EXPECT_EQ(progress.progressPanel->geometry(), QRect(8, 8, 644, 50));
+    testing::ExpectLaidOut(&progress);
+    testing::ExpectCentredIn(progress.progressPanel, &progress);
+    EXPECT_TRUE(
+        progress.rect().adjusted(1, 1, -1, -1).contains(progress.progressPanel->geometry()));
     const QRect desktop = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_LE(std::abs(progress.geometry().center().x() - desktop.center().x()), 1);
     EXPECT_LE(std::abs(progress.geometry().center().y() - desktop.center().y()), 1);
+
+    // "Cancelar" stands beside the bar while a measurement can be cancelled.
+    progress.RunCancellable([&] {
+        testing::ExpectLaidOut(&progress);
+        testing::ExpectLeftToRight({progress.progressBar, progress.cancelButton});
+        return false;
+    });
 }
 
 TEST(ProgressWindowTest, ExportSizedRangeBeyondSixteenBits) {

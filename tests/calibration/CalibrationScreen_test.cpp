@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "CalibrationFakes.h"
+#include "LayoutChecks.h"
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
 #include "device/SerialChannel.h"
@@ -128,23 +129,19 @@ TEST_F(CalibrationScreenTest, StoredValuesAndTheExactTareCaption) {
     EXPECT_EQ(state.testFrequency, 100);
 }
 
-TEST_F(CalibrationScreenTest, PanelsSitInATwoByTwoGridCentredInTheScreen) {
+TEST_F(CalibrationScreenTest, EverySizeCentresTheTwoByTwoPanelsAndKeepsVoltarInTheCorner) {
     auto& s = Open();
-    const QPoint origin = s.Plate(1).plateFrame->pos();
-    const std::array<QPoint, 4> expected{QPoint(0, 0), QPoint(326, 0), QPoint(0, 240),
-                                         QPoint(326, 240)};
-    for (int plate = 1; plate <= 4; ++plate) {
-        const QWidget* panel = s.Plate(plate).plateFrame;
-        EXPECT_EQ(panel->size(), QSize(318, 232));
-        EXPECT_EQ(panel->pos() - origin, expected.at(static_cast<std::size_t>(plate - 1)));
-    }
     const QWidget* grid = s.Plate(1).plateFrame->parentWidget();
-    const QWidget* centre = grid->parentWidget();
-    EXPECT_EQ(grid->x(), (centre->width() - grid->width()) / 2);
-    EXPECT_EQ(grid->y(), (centre->height() - grid->height()) / 2);
     const auto* back = s.findChild<QPushButton*>(QStringLiteral("btVoltar"));
     ASSERT_NE(back, nullptr);
-    EXPECT_EQ(back->x(), back->parentWidget()->width() - 158);
+    testing::AtEveryWindowSize(&s, [&] {
+        testing::ExpectLeftToRight({s.Plate(1).plateFrame, s.Plate(2).plateFrame});
+        testing::ExpectLeftToRight({s.Plate(3).plateFrame, s.Plate(4).plateFrame});
+        testing::ExpectTopToBottom({s.Plate(1).plateFrame, s.Plate(3).plateFrame});
+        testing::ExpectTopToBottom({s.Plate(2).plateFrame, s.Plate(4).plateFrame});
+        testing::ExpectCentredIn(grid, grid->parentWidget());
+        testing::ExpectInTopRightCorner(back);
+    });
 }
 
 TEST_F(CalibrationScreenTest, LoadFieldTakesOnlyDigitsAndTheComma) {

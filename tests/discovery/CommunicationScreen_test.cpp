@@ -2,6 +2,7 @@
 // a virtual plate, and what closing stores and releases.
 #include "discovery/CommunicationScreen.h"
 #include "KelvaroVersion.h"
+#include "LayoutChecks.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -89,11 +90,15 @@ TEST_F(CommunicationScreenTest, ShowsItsInitialTextsAndTakesTheMainWindowsPlace)
     }
     EXPECT_EQ(Text("Label1"), QStringLiteral("Portas Seriais localizadas no sistema:"));
 
-    // Centred in the middle panel with truncation; the button against the bar's right edge.
-    auto* center = Child<QWidget>("pnCenter");
-    auto* panel = Child<QWidget>("pnComunicacao");
-    EXPECT_EQ(panel->pos(), QPoint((center->width() - 640) / 2, (center->height() - 400) / 2));
-    EXPECT_EQ(Child<QWidget>("btVoltar")->x(), Child<QWidget>("pnBarra")->width() - 158);
+    // The plates in order down the panel, each with its status below it.
+    testing::AtEveryWindowSize(&screen, [&] {
+        testing::ExpectTopToBottom({Child<QWidget>("cbP1Ativa"), Child<QWidget>("lbP1Status"),
+                                    Child<QWidget>("cbP2Ativa"), Child<QWidget>("lbP2Status"),
+                                    Child<QWidget>("cbP3Ativa"), Child<QWidget>("lbP3Status"),
+                                    Child<QWidget>("cbP4Ativa"), Child<QWidget>("lbP4Status")});
+        testing::ExpectCentredIn(Child<QWidget>("pnComunicacao"), Child<QWidget>("pnCenter"));
+        testing::ExpectInTopRightCorner(Child<QWidget>("btVoltar"));
+    });
 
     // Enter on a ticked box is no request to leave: only "Voltar" or the close box closes.
     auto* check = Child<QCheckBox>("cbP1Ativa");
@@ -110,6 +115,7 @@ TEST_F(CommunicationScreenTest, TimerFindsAPlateAndClosingStoresTicksAndReleases
     EXPECT_EQ(timer->interval(), kFirstRefreshMs);
     const QString found = QString::fromStdString(std::string(kPlateFoundOnPort) + port);
     ASSERT_TRUE(WaitUntil([&] { return Text("lbP1Status") == found; }, 5000));
+    testing::ExpectLaidOut(&screen);  // the port's path can be read whole
     EXPECT_EQ(timer->interval(), kRefreshMs);
     EXPECT_EQ(Child<QListWidget>("lsbPortas")->count(), 1);
     EXPECT_EQ(Text("lbP2Status"), QString::fromUtf8("Dispositivo não selecionado."));
