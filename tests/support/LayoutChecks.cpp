@@ -4,10 +4,8 @@
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
-#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCheckBox>
-#include <QComboBox>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +17,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 namespace kelvaro::testing {
 
@@ -46,18 +45,16 @@ std::string Describe(const QWidget* widget) {
            std::to_string(g.x()) + "," + std::to_string(g.y()) + ")";
 }
 
-// Controls whose insides Qt arranges itself (viewports, scroll bars, spin arrows).
+// Controls whose insides Qt arranges itself (viewports, scroll bars, the bar's chunks).
 bool Compound(const QWidget* widget) {
     return qobject_cast<const QAbstractScrollArea*>(widget) != nullptr ||
            qobject_cast<const QLineEdit*>(widget) != nullptr ||
-           qobject_cast<const QAbstractSpinBox*>(widget) != nullptr ||
-           qobject_cast<const QComboBox*>(widget) != nullptr ||
            qobject_cast<const QProgressBar*>(widget) != nullptr;
 }
 
-// Where the style draws a button's caption (beside its picture or indicator), and the room
-// the caption's text and picture take there.
-void ExpectButtonCaptionFits(const QAbstractButton* button) {
+// The room a button's text and picture take, against the room the style gives its caption
+// (beside the picture or the indicator).
+std::pair<QSize, QSize> ButtonCaptionRoom(const QAbstractButton* button) {
     QStyleOptionButton option;
     option.initFrom(button);
     option.text = button->text();
@@ -69,41 +66,32 @@ void ExpectButtonCaptionFits(const QAbstractButton* button) {
     } else if (qobject_cast<const QCheckBox*>(button) != nullptr) {
         contents = QStyle::SE_CheckBoxContents;
     }
-    const QRect room = button->style()->subElementRect(contents, &option, button);
     const QFontMetrics metrics = button->fontMetrics();
-    int width = metrics.horizontalAdvance(button->text());
-    int height = metrics.height();
+    QSize needed(metrics.horizontalAdvance(button->text()), metrics.height());
     if (!button->icon().isNull()) {
-        width += button->iconSize().width() + kPictureSpacing;
-        height = std::max(height, button->iconSize().height());
+        needed = QSize(needed.width() + button->iconSize().width() + kPictureSpacing,
+                       std::max(needed.height(), button->iconSize().height()));
     }
-    EXPECT_LE(width, room.width()) << Describe(button) << ": its caption needs " << width
-                                   << " px, the style gives it " << room.width();
-    EXPECT_LE(height, room.height()) << Describe(button) << ": its caption needs " << height
-                                     << " px high, the style gives it " << room.height();
+    return {needed, button->style()->subElementRect(contents, &option, button).size()};
 }
 
 void ExpectCaptionFits(const QWidget* widget) {
-    if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) {
-        if (!button->text().isEmpty()) {
-            ExpectButtonCaptionFits(button);
-        }
+    std::pair<QSize, QSize> room;
+    if (const auto* button = qobject_cast<const QAbstractButton*>(widget);
+        button != nullptr && !button->text().isEmpty()) {
+        room = ButtonCaptionRoom(button);
+    } else if (const auto* label = qobject_cast<const QLabel*>(widget);
+               label != nullptr && !label->text().isEmpty()) {
+        room = {label->wordWrap() ? QSize(label->width(), label->heightForWidth(label->width()))
+                                  : label->sizeHint(),
+                label->size()};
+    } else {
         return;
     }
-    const auto* label = qobject_cast<const QLabel*>(widget);
-    if (label == nullptr || label->text().isEmpty()) {
-        return;
-    }
-    if (label->wordWrap()) {
-        EXPECT_LE(label->heightForWidth(label->width()), label->height())
-            << Describe(widget) << ": its caption needs more lines than it has room for";
-        return;
-    }
-    const QSize needed = label->sizeHint();
-    EXPECT_LE(needed.width(), label->width())
-        << Describe(widget) << ": its caption needs " << needed.width() << " px";
-    EXPECT_LE(needed.height(), label->height())
-        << Describe(widget) << ": its caption needs " << needed.height() << " px high";
+    const auto& [needed, given] = room;
+    EXPECT_TRUE(needed.width() <= given.width() && needed.height() <= given.height())
+        << Describe(widget) << ": its caption needs " << needed.width() << "x" << needed.height()
+        << ", it has " << given.width() << "x" << given.height();
 }
 
 void ExpectChildrenLaidOut(const QWidget* window, const QWidget* parent) {
