@@ -1,0 +1,339 @@
+// The journal writer, the reader and the test number's later update; see Journal.h.
+#include "journal/Journal.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <system_error>
+#include <utility>
+
+#include "journal/JournalFile.h"
+
+namespace kelvaro {
+
+using namespace journal;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often the background thread hands the records to the kernel (a kill loses at most this),
+// and how long after a sync it syncs again: together about a second of records at risk when the
+// power fails.
+constexpr auto kWriteInterval = std::chrono::milliseconds(250);
+constexpr auto kSyncInterval = std::chrono::milliseconds(750);
+// Room kept for the records between two writes (a quarter of a second at 4 x 600 Hz needs 150),
+// and how many may wait for a disk that does not take them before the journal gives up on it.
+constexpr std::size_t kPendingRoom = 4096;
+constexpr std::size_t kMaxPending = 1U << 20;
+// More records than any run makes: a bigger file is not a journal.
+constexpr std::uint64_t kMaxRecords = 1U << 24;
+
+std::string Stopped(const std::string& reason, const std::string& path) {
+    return "O diário do teste parou: " + reason + " (" + path + ").";
+}
+
+// Makes `folder` and the missing folders above it, mode 0700. 0 or the errno.
+int MakeFolder(const std::string& folder) {
+    for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+        const std::string part = folder.substr(0, slash);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            return errno;
+        }
+        if (slash == std::string::npos) {
+            break;
+        }
+    }
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) {
+        return errno;
+    }
+    return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+}
+
+// "run-2026-12-08T05-40-12": the start in local time.
+std::string BaseName(std::chrono::system_clock::time_point start) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(start);
+    std::tm local{};
+    ::localtime_r(&seconds, &local);
+    char text[64];
+    std::strftime(text, sizeof text, "run-%Y-%m-%dT%H-%M-%S", &local);
+    return text;
+}
+
+}  // namespace
+
+JournalWriter::~JournalWriter() {
+    if (fd_ >= 0) {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        ::close(fd_);
+    }
+}
+
+bool JournalWriter::Open(const std::string& folder, const JournalDescription& description) {
+    if (!path_.empty() || Failed()) {
+        return false;
+    }
+    const auto refuse = [this](const std::string& reason) {
+        Fail("O diário do teste não foi criado: " + reason + ".");
+        return false;
+    };
+    for (std::size_t i = 0; i < description.plates.size(); ++i) {
+        const JournalPlate& plate = description.plates[i];
+        for (auto [text, word] :
+             {std::pair{&plate.port, "porta"}, std::pair{&plate.unit, "unidade"}}) {
+            if (text->size() >= kTextBytes || text->find('\0') != std::string::npos) {
+                return refuse(std::string("o texto da ") + word + " da Placa " +
+                              std::to_string(i + 1) + " passa de " +
+                              std::to_string(kTextBytes - 1) + " bytes");
+            }
+        }
+    }
+    JournalDescription opening = description;
+    opening.testNumber = 0;
+    opening.state = JournalState::Open;
+    opening.closedCount = 0;
+    const HeaderBytes header = EncodeHeader(opening);
+    // A journal that could not be read back is not worth writing.
+    if (std::string damage = DecodeHeader(header.data(), header.size(), kHeaderSize, opening);
+        !damage.empty()) {
+        return refuse(damage);
+    }
+    if (const int error = MakeFolder(folder); error != 0) {
+        return refuse(ErrnoText(error) + " (" + folder + ")");
+    }
+    const std::string base = folder + "/" + BaseName(description.start);
+    UniqueFd fd;
+    std::string path;
+    for (int n = 1; !fd.Valid() && n <= 1000; ++n) {
+        path = base + (n > 1 ? "-" + std::to_string(n) : "") + kExtension;
+        fd = UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!fd.Valid() && errno != EEXIST) {
+            return refuse(ErrnoText(errno) + " (" + path + ")");
+        }
+    }
+    if (!fd.Valid()) {
+        return refuse(ErrnoText(EEXIST) + " (" + path + ")");
+    }
+    // The lock tells the folder's readers that this journal is being written, so none takes
+    // it for a crashed run or removes it. A file system without locks only loses that.
+    ::flock(fd.Get(), LOCK_EX | LOCK_NB);
+    if (const int error = WriteAllAt(fd.Get(), header.data(), header.size(), 0); error != 0) {
+        ::unlink(path.c_str());
+        return refuse(ErrnoText(error) + " (" + path + ")");
+    }
+    pending_.reserve(kPendingRoom);
+    try {
+        thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error& e) {
+        ::unlink(path.c_str());
+        return refuse(ErrnoText(e.code().value()));
+    }
+    path_ = path;
+    folder_ = folder;
+    fd_ = fd.Release();
+    PruneJournals(folder);
+    return true;
+}
+
+void JournalWriter::Append(std::span<const JournalRecord> records) {
+    if (fd_ < 0 || Failed()) {
+        return;
+    }
+    bool tooMany = false;
+    {
+        const std::lock_guard lock(mutex_);
+        if (pending_.size() + records.size() > kMaxPending) {
+            tooMany = true;
+        } else {
+            try {
+                pending_.insert(pending_.end(), records.begin(), records.end());
+            } catch (const std::bad_alloc&) {
+                tooMany = true;
+            }
+        }
+    }
+    if (tooMany) {
+        Fail(Stopped("o disco não acompanha a gravação", path_));
+    }
+}
+
+bool JournalWriter::Close(std::int64_t testNumber) {
+    if (fd_ < 0) {
+        return false;
+    }
+    {
+        const std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+    // After a failure the file may end in a torn record; the count is of the whole ones.
+    std::uint64_t count = written_;
+    struct stat info {};
+    if (Failed() && ::fstat(fd_, &info) == 0) {
+        count = (static_cast<std::uint64_t>(info.st_size) - kHeaderSize) / kRecordSize;
+    }
+    const auto fields =
+        EncodeRewritten(testNumber, Failed() ? JournalState::Stopped : JournalState::Closed, count);
+    int error = WriteAllAt(fd_, fields.data(), fields.size(), kRewrittenOffset);
+    if (error == 0 && ::fdatasync(fd_) != 0) {
+        error = errno;
+    }
+    ::close(fd_);
+    fd_ = -1;
+    if (error != 0) {
+        Fail("O diário do teste não foi fechado: " + ErrnoText(error) + " (" + path_ + ").");
+    }
+    return !Failed();
+}
+
+bool JournalWriter::SetTestNumber(std::int64_t testNumber) {
+    std::string error;
+    if (path_.empty()) {
+        return false;
+    }
+    if (!SetJournalTestNumber(path_, testNumber, &error)) {
+        Fail(error);
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::string> JournalWriter::TakeError() {
+    const std::lock_guard lock(mutex_);
+    if (!error_ || std::exchange(errorTaken_, true)) {
+        return std::nullopt;
+    }
+    return error_;
+}
+
+void JournalWriter::Fail(const std::string& text) {
+    failed_.store(true, std::memory_order_relaxed);
+    const std::lock_guard lock(mutex_);
+    if (!error_ && !text.empty()) {
+        error_ = text;
+    }
+}
+
+void JournalWriter::Run() {
+    std::vector<JournalRecord> batch;
+    batch.reserve(kPendingRoom);
+    std::vector<unsigned char> bytes;
+    auto lastSync = Clock::now();
+    bool unsynced = true;  // the header has not been synced yet
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait_for(lock, kWriteInterval, [this] { return stop_; });
+        const bool stopping = stop_;
+        batch.swap(pending_);
+        lock.unlock();
+        if (!batch.empty() && !Failed()) {
+            EncodeRecords(batch, bytes);
+            const int error =
+                WriteAllAt(fd_, bytes.data(), bytes.size(), kHeaderSize + written_ * kRecordSize);
+            if (error != 0) {
+                Fail(Stopped(ErrnoText(error), path_));
+            } else {
+                written_ += batch.size();
+                unsynced = true;
+            }
+        }
+        batch.clear();
+        const auto now = Clock::now();
+        if (unsynced && !Failed() && (stopping || now - lastSync >= kSyncInterval)) {
+            lastSync = now;
+            unsynced = false;
+            Sync();
+        }
+        lock.lock();
+        if (stopping) {
+            return;
+        }
+    }
+}
+
+void JournalWriter::Sync() {
+    if (::fdatasync(fd_) != 0) {
+        Fail(Stopped(ErrnoText(errno), path_));
+        return;
+    }
+    // The new file's name is durable once its folder is synced; once is enough.
+    if (!std::exchange(folderSynced_, true)) {
+        const UniqueFd folder(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (folder.Valid()) {
+            ::fsync(folder.Get());
+        }
+    }
+}
+
+bool SetJournalTestNumber(const std::string& path, std::int64_t testNumber, std::string* error) {
+    const auto fail = [&](const std::string& reason) {
+        if (error != nullptr) {
+            *error = "O número do teste não foi guardado no diário " + path + ": " + reason + ".";
+        }
+        return false;
+    };
+    const UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+    if (!fd.Valid()) {
+        return fail(ErrnoText(errno));
+    }
+    JournalDescription description;
+    std::uint64_t records = 0;
+    if (std::string damage = ReadHeader(fd.Get(), description, records); !damage.empty()) {
+        return fail(damage);
+    }
+    if (testNumber < 0) {
+        return fail("o número " + std::to_string(testNumber) + " é impossível");
+    }
+    const auto fields = EncodeRewritten(testNumber, description.state, description.closedCount);
+    if (const int e = WriteAllAt(fd.Get(), fields.data(), 8, kRewrittenOffset); e != 0) {
+        return fail(ErrnoText(e));
+    }
+    if (::fdatasync(fd.Get()) != 0) {
+        return fail(ErrnoText(errno));
+    }
+    return true;
+}
+
+bool ReadJournal(const std::string& path, JournalContents& contents, std::string* error) {
+    const auto fail = [&](const std::string& reason) {
+        if (error != nullptr) {
+            *error = "O diário " + path + " não pode ser lido: " + reason + ".";
+        }
+        return false;
+    };
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid()) {
+        return fail(ErrnoText(errno));
+    }
+    JournalDescription description;
+    std::uint64_t count = 0;
+    if (std::string damage = ReadHeader(fd.Get(), description, count); !damage.empty()) {
+        return fail(damage);
+    }
+    if (count > kMaxRecords) {
+        return fail("tem " + std::to_string(count) + " amostras, mais do que um teste pode ter");
+    }
+    std::vector<unsigned char> bytes(count * kRecordSize);
+    std::size_t got = 0;
+    if (const int e = ReadAllAt(fd.Get(), bytes.data(), bytes.size(), kHeaderSize, got); e != 0) {
+        return fail(ErrnoText(e));
+    }
+    contents.description = std::move(description);
+    DecodeRecords(bytes.data(), got / kRecordSize, contents.records);
+    return true;
+}
+
+}  // namespace kelvaro

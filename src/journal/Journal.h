@@ -1,0 +1,173 @@
+// The run journal: a run's raw readings appended from the first sample to a file in the user's
+// state folder, with what is needed to draw and export the run again, so that a crash, a kill
+// or a power cut costs at most about one second of it and any recent run can be reopened.
+//
+// File format, version 1 (integers little-endian, doubles IEEE 754 binary64 little-endian):
+//   a 4096-byte header, then one 16-byte record per sample.
+//   offset  bytes  header field
+//        0      8  magic "KELVJRNL"
+//        8      4  format version (1)
+//       12      4  header size: the records start here (4096)
+//       16      4  record size (16)
+//       20      4  plates per record (4)
+//       24      8  start of the run, milliseconds since 1970-01-01 00:00 UTC
+//       32      4  test frequency, samples per second
+//       36      4  active plates: bit 0 is plate 1 ... bit 3 is plate 4
+//       40      8  test number given when the run was saved, 0 until then  (rewritten)
+//       48      4  state: 0 open, 1 closed, 2 closed after the journal stopped early  (rewritten)
+//       52      4  zero
+//       56      8  records in the file when it was closed, 0 while open  (rewritten)
+//       64     96  plates 1..4: sp, idc, t in force (three doubles each)
+//      160   1024  plates 1..4: port, 256 bytes each, UTF-8 padded with NUL bytes
+//     1184   1024  plates 1..4: unit, likewise
+//     2208   1888  zero
+//   A record holds plates 1..4's raw readings, unsigned 32-bit each: the 24-bit counts as the
+//   plates sent them, and for an idle plate what the run stored for it.
+// Why this shape: with fixed-size records the sample count is the record bytes divided by 16, a
+// record torn by a crash is the remainder (dropped on reading), and sample n is one seek away;
+// a 144000-sample run takes 2.3 MB. The fields that change after the start lie in the first
+// 512-byte sector, so their rewrite is one small write a disk makes whole or not at all; the
+// page-sized header keeps the records page-aligned and leaves room for 255-byte texts, and a
+// text that does not fit is refused at the start rather than kept cut.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kelvaro {
+
+inline constexpr int kJournalPlates = 4;
+
+// One sample: plates 1..4's raw readings.
+using JournalRecord = std::array<std::uint32_t, kJournalPlates>;
+
+enum class JournalState : std::uint32_t {
+    Open = 0,     // being written, or its writer died (crash, kill, power cut)
+    Closed = 1,   // every record of the run is in the file
+    Stopped = 2,  // closed, but a write failed: the file holds the run's first records only
+};
+
+struct JournalPlate {
+    bool active = false;
+    std::string port;
+    double sp = 0;
+    double idc = 1;
+    double t = 0;
+    std::string unit;
+};
+
+struct JournalDescription {
+    std::chrono::system_clock::time_point start;  // kept to the millisecond
+    std::int32_t frequency = 0;
+    std::array<JournalPlate, kJournalPlates> plates;
+    std::int64_t testNumber = 0;              // set by Close or SetJournalTestNumber
+    JournalState state = JournalState::Open;  // set by Close
+    std::uint64_t closedCount = 0;            // set by Close
+};
+
+// Writes one run's journal. Append never waits for the disk: it copies the records into memory
+// and a background thread writes them about four times a second and syncs them (fdatasync)
+// about once a second. A failure never throws and never slows Append: journaling stops, the
+// first failure is kept and TakeError hands its text over once. The descriptor and the thread
+// live as long as the object; destroying it without Close writes and syncs what was appended
+// and leaves the journal open, as a crash would.
+class JournalWriter {
+  public:
+    JournalWriter() = default;
+    ~JournalWriter();
+    JournalWriter(const JournalWriter&) = delete;
+    JournalWriter& operator=(const JournalWriter&) = delete;
+
+    // Creates the journal in `folder` (made, mode 0700, when missing), named after the start in
+    // local time, e.g. run-2026-12-08T05-40-12.kjr (-2, -3, ... when the name is taken), then
+    // prunes the folder's older journals (PruneJournals). Returns false when the journal
+    // could not be made (TakeError tells why); no file is left then. One Open per object.
+    bool Open(const std::string& folder, const JournalDescription& description);
+    // Takes the next records of the run; cheap enough for every acquisition pass.
+    void Append(std::span<const JournalRecord> records);
+    // Writes and syncs what is left, then marks the journal closed with its record count and
+    // `testNumber` (0: not saved). Waits for the disk. Returns false on a failure.
+    bool Close(std::int64_t testNumber = 0);
+    // Records the test number of a save made after Close (or during the run).
+    bool SetTestNumber(std::int64_t testNumber);
+
+    // The first failure's text for the operator, the first time it is asked for; then nothing.
+    std::optional<std::string> TakeError();
+    bool Failed() const { return failed_.load(std::memory_order_relaxed); }
+    const std::string& Path() const { return path_; }
+
+  private:
+    void Run();
+    void Sync();
+    // Keeps the first failure's text (an empty one only stops) and stops journaling.
+    void Fail(const std::string& text);
+
+    std::string path_;
+    std::string folder_;
+    int fd_ = -1;
+    std::thread thread_;
+    std::atomic<bool> failed_{false};
+
+    std::mutex mutex_;  // guards the members below; never held across a system call
+    std::condition_variable wake_;
+    std::vector<JournalRecord> pending_;
+    bool stop_ = false;
+    std::optional<std::string> error_;
+    bool errorTaken_ = false;
+
+    // The background thread's own (Close reads them after joining it).
+    std::uint64_t written_ = 0;
+    bool folderSynced_ = false;
+};
+
+// Sets the test number of a journal already closed (a run saved from the recent list). Returns
+// false with `error` in Portuguese when the file cannot be updated.
+bool SetJournalTestNumber(const std::string& path, std::int64_t testNumber, std::string* error);
+
+struct JournalContents {
+    JournalDescription description;
+    std::vector<JournalRecord> records;  // a torn last record is left out
+};
+
+// Reads a journal back. A file that is not a whole journal header, or whose header holds
+// impossible values, gives false with `error` naming the file and what is wrong, in Portuguese.
+bool ReadJournal(const std::string& path, JournalContents& contents, std::string* error);
+
+// ${XDG_STATE_HOME:-~/.local/state}/kelvaro
+std::string DefaultJournalFolder();
+
+struct JournalSummary {
+    std::string path;
+    JournalDescription description;  // only the header; empty when damaged
+    std::uint64_t sampleCount = 0;   // whole records in the file
+    std::uint64_t fileBytes = 0;
+    bool inUse = false;  // a writer (of any process) holds it
+    std::string damage;  // why it cannot be read; empty when it can
+};
+
+// The folder's journals (*.kjr), newest start first; a damaged one is placed by its file time.
+std::vector<JournalSummary> ListJournals(const std::string& folder);
+
+struct JournalLimits {
+    std::size_t runs = 50;
+    std::uint64_t bytes = 500ULL * 1024 * 1024;
+};
+
+// Removes journals, oldest first, until at most `limits.runs` remain holding at most
+// `limits.bytes`; a journal in use is never removed (it still counts).
+void PruneJournals(const std::string& folder, const JournalLimits& limits = {});
+
+// The newest journal when it was left open by a writer that is gone (for recovery at start),
+// or when it cannot be read (its damage then tells why).
+std::optional<JournalSummary> FindUnclosedJournal(const std::string& folder);
+
+}  // namespace kelvaro

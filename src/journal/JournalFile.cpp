@@ -1,0 +1,297 @@
+// The journal header's encoding and the checks a header read back must pass.
+#include "journal/JournalFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <string_view>
+#include <tuple>
+
+namespace kelvaro::journal {
+
+namespace {
+
+constexpr std::string_view kMagic = "KELVJRNL";
+constexpr std::uint32_t kVersion = 1;
+constexpr std::size_t kCalibrationOffset = 64;
+constexpr std::size_t kPortsOffset = 160;
+constexpr std::size_t kUnitsOffset = kPortsOffset + kJournalPlates * kTextBytes;
+// Where the fields of this version end.
+constexpr std::size_t kFieldsEnd = kUnitsOffset + kJournalPlates * kTextBytes;
+static_assert(kFieldsEnd <= kHeaderSize);
+
+template <typename T>
+void Put(unsigned char* at, T value) {
+    using Bits = std::conditional_t<sizeof(T) == 8, std::uint64_t, std::uint32_t>;
+    const auto bits = std::bit_cast<Bits>(value);
+    for (std::size_t i = 0; i < sizeof(T); ++i) {
+        at[i] = static_cast<unsigned char>(bits >> (8 * i));
+    }
+}
+
+template <typename T>
+T Get(const unsigned char* at) {
+    using Bits = std::conditional_t<sizeof(T) == 8, std::uint64_t, std::uint32_t>;
+    Bits bits = 0;
+    for (std::size_t i = 0; i < sizeof(T); ++i) {
+        bits |= static_cast<Bits>(Bits{at[i]} << (8 * i));
+    }
+    return std::bit_cast<T>(bits);
+}
+
+std::string PlateWord(std::size_t index) {
+    return "Placa " + std::to_string(index + 1);
+}
+
+}  // namespace
+
+HeaderBytes EncodeHeader(const JournalDescription& description) {
+    HeaderBytes bytes{};
+    std::memcpy(bytes.data(), kMagic.data(), kMagic.size());
+    Put(&bytes[8], kVersion);
+    Put(&bytes[12], static_cast<std::uint32_t>(kHeaderSize));
+    Put(&bytes[16], static_cast<std::uint32_t>(kRecordSize));
+    Put(&bytes[20], static_cast<std::uint32_t>(kJournalPlates));
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(description.start.time_since_epoch());
+    Put(&bytes[24], static_cast<std::int64_t>(ms.count()));
+    Put(&bytes[32], description.frequency);
+    std::uint32_t active = 0;
+    for (std::size_t i = 0; i < kJournalPlates; ++i) {
+        const JournalPlate& plate = description.plates[i];
+        active |= plate.active ? 1U << i : 0U;
+        unsigned char* calibration = &bytes[kCalibrationOffset + i * 24];
+        Put(calibration, plate.sp);
+        Put(calibration + 8, plate.idc);
+        Put(calibration + 16, plate.t);
+        // Open has refused texts that do not fit with their NUL.
+        std::memcpy(&bytes[kPortsOffset + i * kTextBytes], plate.port.data(),
+                    std::min(plate.port.size(), kTextBytes - 1));
+        std::memcpy(&bytes[kUnitsOffset + i * kTextBytes], plate.unit.data(),
+                    std::min(plate.unit.size(), kTextBytes - 1));
+    }
+    Put(&bytes[36], active);
+    const auto rewritten =
+        EncodeRewritten(description.testNumber, description.state, description.closedCount);
+    std::memcpy(&bytes[kRewrittenOffset], rewritten.data(), rewritten.size());
+    return bytes;
+}
+
+std::array<unsigned char, kRewrittenSize> EncodeRewritten(std::int64_t testNumber,
+                                                          JournalState state,
+                                                          std::uint64_t closedCount) {
+    std::array<unsigned char, kRewrittenSize> bytes{};
+    Put(&bytes[0], testNumber);
+    Put(&bytes[8], static_cast<std::uint32_t>(state));
+    Put(&bytes[16], closedCount);
+    return bytes;
+}
+
+void EncodeRecords(std::span<const JournalRecord> records, std::vector<unsigned char>& bytes) {
+    bytes.resize(records.size() * kRecordSize);
+    unsigned char* at = bytes.data();
+    for (const JournalRecord& record : records) {
+        for (const std::uint32_t reading : record) {
+            Put(at, reading);
+            at += 4;
+        }
+    }
+}
+
+void DecodeRecords(const unsigned char* bytes, std::size_t count,
+                   std::vector<JournalRecord>& records) {
+    records.resize(count);
+    for (JournalRecord& record : records) {
+        for (std::uint32_t& reading : record) {
+            reading = Get<std::uint32_t>(bytes);
+            bytes += 4;
+        }
+    }
+}
+
+std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint64_t fileSize,
+                         JournalDescription& description) {
+    if (size < kMagic.size() || std::memcmp(bytes, kMagic.data(), kMagic.size()) != 0) {
+        return "não é um diário do Kelvaro";
+    }
+    if (size < kFieldsEnd) {
+        return "o cabeçalho está incompleto (" + std::to_string(fileSize) + " bytes)";
+    }
+    const auto version = Get<std::uint32_t>(&bytes[8]);
+    if (version != kVersion) {
+        return "a versão " + std::to_string(version) + " do formato não é conhecida";
+    }
+    const auto headerSize = Get<std::uint32_t>(&bytes[12]);
+    if (headerSize != kHeaderSize || headerSize > fileSize) {
+        return "o tamanho do cabeçalho (" + std::to_string(headerSize) + ") é impossível";
+    }
+    const auto recordSize = Get<std::uint32_t>(&bytes[16]);
+    const auto plates = Get<std::uint32_t>(&bytes[20]);
+    if (recordSize != kRecordSize || plates != kJournalPlates) {
+        return "o registro de " + std::to_string(recordSize) + " bytes e " +
+               std::to_string(plates) + " placas é impossível";
+    }
+    JournalDescription d;
+    d.start = std::chrono::system_clock::time_point(
+        std::chrono::milliseconds(Get<std::int64_t>(&bytes[24])));
+    d.frequency = Get<std::int32_t>(&bytes[32]);
+    if (d.frequency <= 0) {
+        return "a frequência (" + std::to_string(d.frequency) + ") é impossível";
+    }
+    const auto active = Get<std::uint32_t>(&bytes[36]);
+    if (active >= 1U << kJournalPlates) {
+        return "a marca de placas ativas (" + std::to_string(active) + ") é impossível";
+    }
+    d.testNumber = Get<std::int64_t>(&bytes[kRewrittenOffset]);
+    if (d.testNumber < 0) {
+        return "o número do teste (" + std::to_string(d.testNumber) + ") é impossível";
+    }
+    const auto state = Get<std::uint32_t>(&bytes[kRewrittenOffset + 8]);
+    if (state > static_cast<std::uint32_t>(JournalState::Stopped)) {
+        return "a marca de fechamento (" + std::to_string(state) + ") é impossível";
+    }
+    d.state = static_cast<JournalState>(state);
+    d.closedCount = Get<std::uint64_t>(&bytes[kRewrittenOffset + 16]);
+    for (std::size_t i = 0; i < kJournalPlates; ++i) {
+        JournalPlate& plate = d.plates[i];
+        plate.active = (active & (1U << i)) != 0;
+        const unsigned char* calibration = &bytes[kCalibrationOffset + i * 24];
+        plate.sp = Get<double>(calibration);
+        plate.idc = Get<double>(calibration + 8);
+        plate.t = Get<double>(calibration + 16);
+        // The run converts with these; an idle plate's are never used.
+        if (plate.active && (!std::isfinite(plate.sp) || !std::isfinite(plate.idc) ||
+                             !std::isfinite(plate.t) || plate.idc == 0)) {
+            return "a calibração da " + PlateWord(i) + " é impossível";
+        }
+        for (auto [offset, text, word] : {std::tuple{kPortsOffset, &plate.port, "porta"},
+                                          std::tuple{kUnitsOffset, &plate.unit, "unidade"}}) {
+            const auto* field = reinterpret_cast<const char*>(&bytes[offset + i * kTextBytes]);
+            const std::size_t length = strnlen(field, kTextBytes);
+            if (length == kTextBytes) {
+                return std::string("o texto da ") + word + " da " + PlateWord(i) + " não termina";
+            }
+            text->assign(field, length);
+        }
+    }
+    const std::uint64_t records = (fileSize - headerSize) / kRecordSize;
+    if (d.state != JournalState::Open && d.closedCount != records) {
+        return "foi fechado com " + std::to_string(d.closedCount) + " amostras, mas tem " +
+               std::to_string(records);
+    }
+    description = std::move(d);
+    return {};
+}
+
+std::string ReadHeader(int fd, JournalDescription& description, std::uint64_t& recordCount) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        return ErrnoText(errno);
+    }
+    HeaderBytes bytes{};
+    std::size_t got = 0;
+    const int error = ReadAllAt(fd, bytes.data(), bytes.size(), 0, got);
+    if (error != 0) {
+        return ErrnoText(error);
+    }
+    const auto fileSize = static_cast<std::uint64_t>(info.st_size);
+    std::string damage = DecodeHeader(bytes.data(), got, fileSize, description);
+    if (damage.empty()) {
+        recordCount = (fileSize - kHeaderSize) / kRecordSize;
+    }
+    return damage;
+}
+
+std::string ReadHeader(const std::string& path, JournalDescription& description,
+                       std::uint64_t& recordCount) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return fd.Valid() ? ReadHeader(fd.Get(), description, recordCount) : ErrnoText(errno);
+}
+
+int ReadAllAt(int fd, void* data, std::size_t size, std::uint64_t offset, std::size_t& got) {
+    auto* bytes = static_cast<unsigned char*>(data);
+    got = 0;
+    while (got < size) {
+        const ssize_t n = ::pread(fd, bytes + got, size - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return errno;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+std::string ErrnoText(int error) {
+    switch (error) {
+        case ENOSPC:
+            return "disco cheio";
+        case EDQUOT:
+            return "cota de disco excedida";
+        case EFBIG:
+            return "arquivo grande demais";
+        case EIO:
+            return "erro de entrada e saída";
+        case EACCES:
+        case EPERM:
+            return "permissão negada";
+        case EROFS:
+            return "sistema de arquivos somente leitura";
+        case ENOENT:
+            return "pasta ou arquivo inexistente";
+        case ENOTDIR:
+            return "um componente do caminho não é uma pasta";
+        default:
+            return "erro do sistema " + std::to_string(error) + " (" + std::strerror(error) + ")";
+    }
+}
+
+int WriteAllAt(int fd, const void* data, std::size_t size, std::uint64_t offset) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, bytes, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return errno;
+        }
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+    return 0;
+}
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+        Reset();
+        fd_ = other.Release();
+    }
+    return *this;
+}
+
+int UniqueFd::Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+void UniqueFd::Reset() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+}  // namespace kelvaro::journal

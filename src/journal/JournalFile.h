@@ -1,0 +1,73 @@
+// The journal library's own file helpers: the header's encoding and checks, an owned
+// descriptor, and system errors in the operator's words. Not for use outside src/journal.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "journal/Journal.h"
+
+namespace kelvaro::journal {
+
+inline constexpr std::size_t kHeaderSize = 4096;
+inline constexpr std::size_t kRecordSize = 16;
+inline constexpr std::size_t kTextBytes = 256;  // a port or unit field, NUL included
+// The fields rewritten after the start: test number, state, zero, count.
+inline constexpr std::size_t kRewrittenOffset = 40;
+inline constexpr std::size_t kRewrittenSize = 24;
+inline constexpr const char* kExtension = ".kjr";
+
+using HeaderBytes = std::array<unsigned char, kHeaderSize>;
+
+HeaderBytes EncodeHeader(const JournalDescription& description);
+// The rewritten fields as they go at kRewrittenOffset.
+std::array<unsigned char, kRewrittenSize> EncodeRewritten(std::int64_t testNumber,
+                                                          JournalState state,
+                                                          std::uint64_t closedCount);
+// Records as the file holds them, and back.
+void EncodeRecords(std::span<const JournalRecord> records, std::vector<unsigned char>& bytes);
+void DecodeRecords(const unsigned char* bytes, std::size_t count,
+                   std::vector<JournalRecord>& records);
+// Decodes `size` bytes read from the start of a file `fileSize` bytes long. Returns "" or what
+// is wrong with it, in Portuguese.
+std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint64_t fileSize,
+                         JournalDescription& description);
+// Reads and decodes the header of the file open as `fd` or at `path`; `recordCount` is its
+// whole records. Returns "" or what is wrong, as DecodeHeader.
+std::string ReadHeader(int fd, JournalDescription& description, std::uint64_t& recordCount);
+std::string ReadHeader(const std::string& path, JournalDescription& description,
+                       std::uint64_t& recordCount);
+
+// "disco cheio", "permissão negada"...: a system error as the operator reads it.
+std::string ErrnoText(int error);
+
+// Writes all of `size` bytes at `offset`, retrying short writes and EINTR. 0 or the errno.
+int WriteAllAt(int fd, const void* data, std::size_t size, std::uint64_t offset);
+// Reads up to `size` bytes at `offset` into `data`, `got` of them before the end of the file.
+// 0 or the errno.
+int ReadAllAt(int fd, void* data, std::size_t size, std::uint64_t offset, std::size_t& got);
+
+class UniqueFd {
+  public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd() { Reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int Get() const { return fd_; }
+    bool Valid() const { return fd_ >= 0; }
+    int Release();
+    void Reset();
+
+  private:
+    int fd_ = -1;
+};
+
+}  // namespace kelvaro::journal

@@ -1,0 +1,498 @@
+// The run journal against what it exists for: a run killed mid-way, a damaged file, a full disk,
+// a folder that would only grow; and the round trip of what a run needs to be drawn again.
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <limits>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "CaseNames.h"
+#include "TempDir.h"
+#include "journal/Journal.h"
+
+namespace kelvaro {
+namespace {
+
+using ::testing::HasSubstr;
+using testing::PrintTo;
+using testing::ReadFileBytes;
+using testing::TempDir;
+using testing::WriteFileBytes;
+
+using SystemClock = std::chrono::system_clock;
+const SystemClock::time_point kStart{std::chrono::milliseconds(1796708412345)};
+
+JournalDescription Describe(std::uint32_t active, SystemClock::time_point start = kStart) {
+    JournalDescription d;
+    d.start = start;
+    d.frequency = 600;
+    for (std::size_t i = 0; i < d.plates.size(); ++i) {
+        JournalPlate& p = d.plates[i];
+        p.active = (active & (1U << i)) != 0;
+        p.port = "/dev/ttyUSB" + std::to_string(i);
+        p.unit = i == 1 ? "kgf" : "N";
+        p.sp = 8388608.5 + static_cast<double>(i);
+        p.idc = 1000.25 * static_cast<double>(i + 1);
+        p.t = -0.125 * static_cast<double>(i);
+    }
+    return d;
+}
+
+// The plates in counter mode: report k of every plate carries k, modulo 2^24.
+JournalRecord Counter(std::uint64_t k) {
+    const auto v = static_cast<std::uint32_t>(k % (1U << 24));
+    return {v, v, v, v};
+}
+
+// Counts the records that differ from the counter's, so one bad record fails without
+// printing thousands.
+std::size_t CounterMismatches(const std::vector<JournalRecord>& records) {
+    std::size_t bad = 0;
+    for (std::size_t k = 0; k < records.size(); ++k) {
+        bad += records[k] != Counter(k);
+    }
+    return bad;
+}
+
+std::int64_t Milliseconds(SystemClock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+}
+
+// Runs `body` in a child process that ends with its return value.
+pid_t Spawn(const std::function<int()>& body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        _exit(body());
+    }
+    return pid;
+}
+
+struct RoundTripCase {
+    const char* name;
+    std::uint32_t active;
+    std::size_t records;
+    std::int64_t closeNumber;
+    std::int64_t laterNumber;  // given after the close, from the recent list; -1: none
+    std::string port1;
+    std::string unit4;
+    const char* folder = "kelvaro";  // "file/kelvaro": a file stands where a folder must be
+    const char* refusal = "";        // what Open is expected to say instead
+};
+
+class JournalRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(JournalRoundTrip, ReadsBackWhatWasWritten) {
+    const RoundTripCase& c = GetParam();
+    TempDir dir;
+    WriteFileBytes(dir.File("file"), "");
+    const std::string folder = dir.File(c.folder);
+    JournalDescription d = Describe(c.active);
+    d.plates[0].port = c.port1;
+    d.plates[3].unit = c.unit4;
+
+    JournalWriter writer;
+    if (*c.refusal != '\0') {
+        ASSERT_FALSE(writer.Open(folder, d));
+        const auto error = writer.TakeError();
+        ASSERT_TRUE(error.has_value());
+        EXPECT_THAT(*error, HasSubstr("O diário do teste não foi criado: "));
+        EXPECT_THAT(*error, HasSubstr(c.refusal));
+        EXPECT_TRUE(ListJournals(folder).empty());
+        return;
+    }
+    ASSERT_TRUE(writer.Open(folder, d));
+    EXPECT_EQ(std::filesystem::path(writer.Path()).parent_path(), folder);
+    std::vector<JournalRecord> written;
+    for (std::uint32_t k = 0; k < c.records; ++k) {
+        // Each plate's field distinct, and an idle one as the run left it.
+        const JournalRecord r{k, 0xFFFFFFU - k, c.active & 4 ? k * 7 : 0, 0x800000U + k};
+        writer.Append({&r, 1});
+        written.push_back(r);
+    }
+    ASSERT_TRUE(writer.Close(c.closeNumber));
+    if (c.laterNumber >= 0) {
+        std::string error;
+        ASSERT_TRUE(SetJournalTestNumber(writer.Path(), c.laterNumber, &error)) << error;
+    }
+    EXPECT_FALSE(writer.TakeError().has_value());
+    EXPECT_FALSE(FindUnclosedJournal(folder).has_value());
+
+    JournalContents back;
+    std::string error;
+    ASSERT_TRUE(ReadJournal(writer.Path(), back, &error)) << error;
+    const JournalDescription& b = back.description;
+    EXPECT_EQ(Milliseconds(b.start), Milliseconds(d.start));
+    EXPECT_EQ(b.frequency, d.frequency);
+    EXPECT_EQ(b.testNumber, c.laterNumber >= 0 ? c.laterNumber : c.closeNumber);
+    EXPECT_EQ(b.state, JournalState::Closed);
+    EXPECT_EQ(b.closedCount, c.records);
+    for (std::size_t i = 0; i < d.plates.size(); ++i) {
+        SCOPED_TRACE("Placa " + std::to_string(i + 1));
+        EXPECT_EQ(b.plates[i].active, d.plates[i].active);
+        EXPECT_EQ(b.plates[i].port, d.plates[i].port);
+        EXPECT_EQ(b.plates[i].unit, d.plates[i].unit);
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(b.plates[i].sp),
+                  std::bit_cast<std::uint64_t>(d.plates[i].sp));
+        EXPECT_EQ(b.plates[i].idc, d.plates[i].idc);
+        EXPECT_EQ(b.plates[i].t, d.plates[i].t);
+    }
+    EXPECT_EQ(back.records, written);
+    const auto list = ListJournals(folder);
+    ASSERT_EQ(list.size(), 1U);
+    EXPECT_EQ(list[0].sampleCount, c.records);
+    EXPECT_EQ(list[0].description.testNumber, b.testNumber);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, JournalRoundTrip,
+    ::testing::Values(
+        RoundTripCase{"EmptyRunNotSaved", 0b0001, 0, 0, -1, "/dev/ttyS0", "kgf"},
+        RoundTripCase{"FourPlatesSavedAtTheStop", 0b1111, 1000, 17, -1, "/dev/ttyUSB0", "N"},
+        RoundTripCase{"SavedLaterFromTheRecentList", 0b1011, 600, 0, INT64_MAX, "/dev/ttyACM0",
+                      "lbf"},
+        RoundTripCase{"LongestTextsAndAccents", 0b0101, 3, 2, -1, std::string(255, 'p'),
+                      "daN·m µε " + std::string(243, 'u')},
+        // A text that cannot be kept whole is refused rather than kept cut.
+        RoundTripCase{"UnitTooLongIsRefused", 0b0001, 0, 0, -1, "/dev/ttyS0", std::string(256, 'u'),
+                      "kelvaro", "unidade da Placa 4 passa de 255 bytes"},
+        RoundTripCase{"FolderCannotBeMade", 0b0001, 0, 0, -1, "/dev/ttyS0", "kgf", "file/kelvaro",
+                      "file/kelvaro"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// A run at 600 Hz on four plates in counter mode, killed with SIGKILL after a few seconds: the
+// journal, left open, holds the run's records exactly up to at most a second before the kill,
+// and is what recovery finds.
+TEST(JournalKill, KilledRunKeepsEverySampleUpToOneSecondBeforeTheKill) {
+    TempDir dir;
+    const std::string folder = dir.File("kelvaro");
+    void* shared = mmap(nullptr, sizeof(std::atomic<std::uint64_t>), PROT_READ | PROT_WRITE,
+                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(shared, MAP_FAILED);
+    auto* appended = new (shared) std::atomic<std::uint64_t>(0);
+
+    const pid_t pid = Spawn([&] {
+        JournalWriter writer;
+        if (!writer.Open(folder, Describe(0b1111))) {
+            return 2;
+        }
+        const auto start = std::chrono::steady_clock::now();
+        for (std::uint64_t k = 0; k < 600 * 60; ++k) {
+            std::this_thread::sleep_until(start + std::chrono::microseconds(k * 1000000 / 600));
+            const JournalRecord r = Counter(k);
+            writer.Append({&r, 1});
+            appended->store(k + 1);
+        }
+        return 3;  // not killed in a minute
+    });
+    ASSERT_GT(pid, 0);
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (appended->load() < 600 * 3 && std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    // While the writer lives its journal is in use, not a crashed run.
+    EXPECT_FALSE(FindUnclosedJournal(folder).has_value());
+    kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended by itself with " << WEXITSTATUS(status);
+    const std::uint64_t atKill = appended->load();
+    munmap(shared, sizeof(std::atomic<std::uint64_t>));
+
+    const auto unclosed = FindUnclosedJournal(folder);
+    ASSERT_TRUE(unclosed.has_value());
+    EXPECT_EQ(unclosed->damage, "");
+    EXPECT_EQ(unclosed->description.state, JournalState::Open);
+    JournalContents back;
+    std::string error;
+    ASSERT_TRUE(ReadJournal(unclosed->path, back, &error)) << error;
+    EXPECT_EQ(unclosed->sampleCount, back.records.size());
+    EXPECT_EQ(CounterMismatches(back.records), 0U);
+    ASSERT_LE(back.records.size(), atKill);
+    EXPECT_LE(atKill - back.records.size(), 600U)
+        << back.records.size() << " of " << atKill << " samples kept";
+}
+
+struct DamageCase {
+    const char* name;
+    std::function<void(std::string&)> damage;
+    const char* expected;  // in the message; "" when the journal still reads
+    std::size_t records = 0;
+};
+
+void PutU32(std::string& bytes, std::size_t at, std::uint32_t v) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        bytes[at + i] = static_cast<char>(v >> (8 * i));
+    }
+}
+
+void PutU64(std::string& bytes, std::size_t at, std::uint64_t v) {
+    for (std::size_t i = 0; i < 8; ++i) {
+        bytes[at + i] = static_cast<char>(v >> (8 * i));
+    }
+}
+
+class JournalDamage : public ::testing::TestWithParam<DamageCase> {};
+
+TEST_P(JournalDamage, IsRefusedNamingTheFileAndTheFault) {
+    TempDir dir;
+    JournalWriter writer;
+    ASSERT_TRUE(writer.Open(dir.File("kelvaro"), Describe(0b0011)));
+    for (std::uint64_t k = 0; k < 10; ++k) {
+        const JournalRecord r = Counter(k);
+        writer.Append({&r, 1});
+    }
+    ASSERT_TRUE(writer.Close(4));
+    std::string bytes = ReadFileBytes(writer.Path());
+    GetParam().damage(bytes);
+    WriteFileBytes(writer.Path(), bytes);
+
+    JournalContents back;
+    std::string error;
+    const bool read = ReadJournal(writer.Path(), back, &error);
+    if (*GetParam().expected == '\0') {
+        ASSERT_TRUE(read) << error;
+        EXPECT_EQ(back.records.size(), GetParam().records);
+        EXPECT_EQ(CounterMismatches(back.records), 0U);
+        return;
+    }
+    ASSERT_FALSE(read);
+    EXPECT_THAT(error, HasSubstr("O diário " + writer.Path() + " não pode ser lido: "));
+    EXPECT_THAT(error, HasSubstr(GetParam().expected));
+    const auto list = ListJournals(dir.File("kelvaro"));
+    ASSERT_EQ(list.size(), 1U);
+    EXPECT_THAT(list[0].damage, HasSubstr(GetParam().expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, JournalDamage,
+    ::testing::Values(
+        DamageCase{"NotAJournal", [](std::string& b) { b = "Avaliação;1;\r\nFrequência;600;\r\n"; },
+                   "não é um diário do Kelvaro"},
+        DamageCase{"Empty", [](std::string& b) { b.clear(); }, "não é um diário do Kelvaro"},
+        DamageCase{"HeaderCutShort", [](std::string& b) { b.resize(1000); },
+                   "o cabeçalho está incompleto (1000 bytes)"},
+        DamageCase{"UnknownVersion", [](std::string& b) { PutU32(b, 8, 2); },
+                   "a versão 2 do formato não é conhecida"},
+        DamageCase{"HeaderSize", [](std::string& b) { PutU32(b, 12, 100); },
+                   "o tamanho do cabeçalho (100) é impossível"},
+        DamageCase{"RecordSize", [](std::string& b) { PutU32(b, 16, 8); },
+                   "o registro de 8 bytes e 4 placas é impossível"},
+        DamageCase{"ZeroFrequency", [](std::string& b) { PutU32(b, 32, 0); },
+                   "a frequência (0) é impossível"},
+        DamageCase{"FifthPlate", [](std::string& b) { PutU32(b, 36, 0x1F); },
+                   "a marca de placas ativas (31) é impossível"},
+        DamageCase{"NegativeTestNumber", [](std::string& b) { PutU64(b, 40, -5ULL); },
+                   "o número do teste (-5) é impossível"},
+        DamageCase{"UnknownState", [](std::string& b) { PutU32(b, 48, 7); },
+                   "a marca de fechamento (7) é impossível"},
+        DamageCase{"ZeroIndexOfAnActivePlate", [](std::string& b) { PutU64(b, 64 + 8, 0); },
+                   "a calibração da Placa 1 é impossível"},
+        DamageCase{"NaNTareOfAnActivePlate",
+                   [](std::string& b) {
+                       PutU64(
+                           b, 64 + 24 + 16,
+                           std::bit_cast<std::uint64_t>(std::numeric_limits<double>::quiet_NaN()));
+                   },
+                   "a calibração da Placa 2 é impossível"},
+        DamageCase{"UnendedPort", [](std::string& b) { std::fill_n(&b[160 + 256], 256, 'p'); },
+                   "o texto da porta da Placa 2 não termina"},
+        DamageCase{"ClosedButShort", [](std::string& b) { b.resize(b.size() - 16); },
+                   "foi fechado com 10 amostras, mas tem 9"},
+        // A crash while a record was being written: that record is dropped, the rest read.
+        DamageCase{"OpenWithATornLastRecord",
+                   [](std::string& b) {
+                       PutU32(b, 48, 0);
+                       PutU64(b, 56, 0);
+                       b.append(7, '\x01');
+                   },
+                   "", 10},
+        // An idle plate's calibration is never used: it is no damage.
+        DamageCase{"ZeroIndexOfAnIdlePlate", [](std::string& b) { PutU64(b, 64 + 72 + 8, 0); }, "",
+                   10}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+struct RetentionCase {
+    const char* name;
+    std::vector<std::size_t> records;  // per journal, oldest first
+    JournalLimits limits;
+    int inUse;              // the journal whose writer is still open; -1: none
+    std::vector<int> kept;  // newest first
+};
+
+class JournalRetention : public ::testing::TestWithParam<RetentionCase> {};
+
+TEST_P(JournalRetention, RemovesTheOldestFirstButNeverOneInUse) {
+    const RetentionCase& c = GetParam();
+    TempDir dir;
+    const std::string folder = dir.File("kelvaro");
+    std::vector<std::unique_ptr<JournalWriter>> writers;
+    for (std::size_t j = 0; j < c.records.size(); ++j) {
+        writers.push_back(std::make_unique<JournalWriter>());
+        // Every journal of one minute: the names differ, the ages are known.
+        JournalDescription d = Describe(0b0001, kStart + std::chrono::minutes(j));
+        ASSERT_TRUE(writers.back()->Open(folder, d));
+        std::vector<JournalRecord> records(c.records[j]);
+        writers.back()->Append(records);
+        if (static_cast<int>(j) != c.inUse) {
+            ASSERT_TRUE(writers.back()->Close(static_cast<std::int64_t>(j) + 1));
+        }
+    }
+    PruneJournals(folder, c.limits);
+    std::vector<int> kept;
+    for (const JournalSummary& s : ListJournals(folder)) {
+        const auto minute =
+            std::chrono::duration_cast<std::chrono::minutes>(s.description.start - kStart);
+        kept.push_back(static_cast<int>(minute.count()));
+        EXPECT_EQ(s.sampleCount, c.records[static_cast<std::size_t>(kept.back())]);
+        EXPECT_EQ(s.inUse, kept.back() == c.inUse);
+    }
+    EXPECT_EQ(kept, c.kept);
+}
+
+constexpr std::uint64_t kEmptyJournal = 4096;
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, JournalRetention,
+    ::testing::Values(
+        RetentionCase{"ByCount", {0, 0, 0, 0, 0, 0}, {4, 1U << 30}, -1, {5, 4, 3, 2}},
+        RetentionCase{"BySize", {0, 0, 0, 0, 0}, {50, 3 * kEmptyJournal + 100}, -1, {4, 3, 2}},
+        // One large new run pushes out several small old ones.
+        RetentionCase{
+            "ByTheNewestSize", {0, 0, 0, 0, 1000}, {50, 3 * kEmptyJournal + 16000}, -1, {4, 3, 2}},
+        RetentionCase{"WithinBothLimits", {5, 5, 5}, {3, 3 * (kEmptyJournal + 80)}, -1, {2, 1, 0}},
+        RetentionCase{"OldestStillBeingWritten", {0, 0, 0, 0}, {2, 1U << 30}, 0, {3, 0}}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// Files may grow only to one second of records and half a record in the child, so the journal's
+// write fails with EFBIG as on a full disk.
+TEST(JournalFullDisk, StopsWithOneErrorAndAppendStaysCheap) {
+    TempDir dir;
+    const std::string folder = dir.File("kelvaro");
+    int results[2];
+    ASSERT_EQ(pipe(results), 0);
+    const pid_t pid = Spawn([&] {
+        close(results[0]);
+        signal(SIGXFSZ, SIG_IGN);
+        JournalWriter writer;
+        if (!writer.Open(folder, Describe(0b1111))) {
+            return 2;
+        }
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 4096 + 600 * 16 + 8;
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            return 5;
+        }
+        for (std::uint64_t k = 0; k < 1200; ++k) {
+            const JournalRecord r = Counter(k);
+            writer.Append({&r, 1});
+        }
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!writer.Failed() && std::chrono::steady_clock::now() < giveUp) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        // A second of passes once the journal has stopped.
+        std::vector<std::int64_t> costs;
+        for (std::uint64_t k = 1200; k < 1800; ++k) {
+            const JournalRecord r = Counter(k);
+            const auto before = std::chrono::steady_clock::now();
+            writer.Append({&r, 1});
+            costs.push_back((std::chrono::steady_clock::now() - before).count());
+        }
+        std::sort(costs.begin(), costs.end());
+        std::ostringstream out;
+        out << "failed=" << writer.Failed() << "\nclosed=" << writer.Close(0)
+            << "\nmedianNs=" << costs[costs.size() / 2]
+            << "\nerror=" << writer.TakeError().value_or("")
+            << "\nagain=" << writer.TakeError().value_or("") << "\npath=" << writer.Path() << "\n";
+        const std::string text = out.str();
+        return write(results[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0
+                                                                                                : 4;
+    });
+    ASSERT_GT(pid, 0);
+    close(results[1]);
+    std::string text;
+    char buffer[1024];
+    for (ssize_t n; (n = read(results[0], buffer, sizeof buffer)) > 0;) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(results[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
+    std::map<std::string, std::string> field;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const auto equals = line.find('=');
+        field[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+
+    EXPECT_EQ(field["failed"], "1");
+    EXPECT_EQ(field["closed"], "0");  // the journal does not hold the whole run
+    EXPECT_EQ(field["error"],
+              "O diário do teste parou: arquivo grande demais (" + field["path"] + ").");
+    EXPECT_EQ(field["again"], "");  // told once
+    EXPECT_LT(std::stoll(field["medianNs"]), 50000) << "a pass after the stop costs too much";
+
+    JournalContents back;
+    std::string error;
+    ASSERT_TRUE(ReadJournal(field["path"], back, &error)) << error;
+    EXPECT_EQ(back.description.state, JournalState::Stopped);
+    EXPECT_EQ(back.records.size(), 600U);
+    EXPECT_EQ(CounterMismatches(back.records), 0U);
+}
+
+struct FolderCase {
+    const char* name;
+    const char* xdgStateHome;  // nullptr: unset
+    const char* expected;      // after $HOME
+};
+
+class JournalFolderPlace : public ::testing::TestWithParam<FolderCase> {};
+
+TEST_P(JournalFolderPlace, FollowsTheXdgRules) {
+    const std::string savedXdg = std::getenv("XDG_STATE_HOME") ? std::getenv("XDG_STATE_HOME") : "";
+    const bool hadXdg = std::getenv("XDG_STATE_HOME") != nullptr;
+    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    setenv("HOME", "/home/operador", 1);
+    if (GetParam().xdgStateHome != nullptr) {
+        setenv("XDG_STATE_HOME", GetParam().xdgStateHome, 1);
+    } else {
+        unsetenv("XDG_STATE_HOME");
+    }
+    const std::string folder = DefaultJournalFolder();
+    setenv("HOME", savedHome.c_str(), 1);
+    if (hadXdg) {
+        setenv("XDG_STATE_HOME", savedXdg.c_str(), 1);
+    } else {
+        unsetenv("XDG_STATE_HOME");
+    }
+    EXPECT_EQ(folder, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, JournalFolderPlace,
+    ::testing::Values(FolderCase{"Set", "/var/estado", "/var/estado/kelvaro"},
+                      FolderCase{"Unset", nullptr, "/home/operador/.local/state/kelvaro"},
+                      // The XDG rules ignore a relative path.
+                      FolderCase{"Relative", "estado", "/home/operador/.local/state/kelvaro"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+}  // namespace
+}  // namespace kelvaro
