@@ -111,7 +111,7 @@ bool JournalWriter::Open(const std::string& folder, const JournalDescription& de
         return refuse(damage);
     }
     if (const int error = MakeFolder(folder); error != 0) {
-        return refuse(ErrnoText(error) + " (" + folder + ")");
+        return refuse(SystemErrorText(error) + " (" + folder + ")");
     }
     const std::string base = folder + "/" + BaseName(description.start);
     UniqueFd fd;
@@ -120,25 +120,25 @@ bool JournalWriter::Open(const std::string& folder, const JournalDescription& de
         path = base + (n > 1 ? "-" + std::to_string(n) : "") + kExtension;
         fd = UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (!fd.Valid() && errno != EEXIST) {
-            return refuse(ErrnoText(errno) + " (" + path + ")");
+            return refuse(SystemErrorText(errno) + " (" + path + ")");
         }
     }
     if (!fd.Valid()) {
-        return refuse(ErrnoText(EEXIST) + " (" + path + ")");
+        return refuse(SystemErrorText(EEXIST) + " (" + path + ")");
     }
     // The lock tells the folder's readers that this journal is being written, so none takes
     // it for a crashed run or removes it. A file system without locks only loses that.
     ::flock(fd.Get(), LOCK_EX | LOCK_NB);
     if (const int error = WriteAllAt(fd.Get(), header.data(), header.size(), 0); error != 0) {
         ::unlink(path.c_str());
-        return refuse(ErrnoText(error) + " (" + path + ")");
+        return refuse(SystemErrorText(error) + " (" + path + ")");
     }
     pending_.reserve(kPendingRoom);
     try {
         thread_ = std::thread([this] { Run(); });
     } catch (const std::system_error& e) {
         ::unlink(path.c_str());
-        return refuse(ErrnoText(e.code().value()));
+        return refuse(SystemErrorText(e.code().value()));
     }
     path_ = path;
     folder_ = folder;
@@ -194,7 +194,7 @@ bool JournalWriter::Close(std::int64_t testNumber) {
     ::close(fd_);
     fd_ = -1;
     if (error != 0) {
-        Fail("O diário do teste não foi fechado: " + ErrnoText(error) + " (" + path_ + ").");
+        Fail("O diário do teste não foi fechado: " + SystemErrorText(error) + " (" + path_ + ").");
     }
     return !Failed();
 }
@@ -244,7 +244,7 @@ void JournalWriter::Run() {
             const int error =
                 WriteAllAt(fd_, bytes.data(), bytes.size(), kHeaderSize + written_ * kRecordSize);
             if (error != 0) {
-                Fail(Stopped(ErrnoText(error), path_));
+                Fail(Stopped(SystemErrorText(error), path_));
             } else {
                 written_ += batch.size();
                 unsynced = true;
@@ -266,7 +266,7 @@ void JournalWriter::Run() {
 
 void JournalWriter::Sync() {
     if (::fdatasync(fd_) != 0) {
-        Fail(Stopped(ErrnoText(errno), path_));
+        Fail(Stopped(SystemErrorText(errno), path_));
         return;
     }
     // The new file's name is durable once its folder is synced; once is enough.
@@ -285,13 +285,10 @@ bool SetJournalTestNumber(const std::string& path, std::int64_t testNumber, std:
         }
         return false;
     };
-    const UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
-    if (!fd.Valid()) {
-        return fail(ErrnoText(errno));
-    }
+    UniqueFd fd;
     JournalDescription description;
     std::uint64_t records = 0;
-    if (std::string damage = ReadHeader(fd.Get(), description, records); !damage.empty()) {
+    if (std::string damage = OpenJournal(path, O_RDWR, fd, description, records); !damage.empty()) {
         return fail(damage);
     }
     if (testNumber < 0) {
@@ -299,10 +296,10 @@ bool SetJournalTestNumber(const std::string& path, std::int64_t testNumber, std:
     }
     const auto fields = EncodeRewritten(testNumber, description.state, description.closedCount);
     if (const int e = WriteAllAt(fd.Get(), fields.data(), 8, kRewrittenOffset); e != 0) {
-        return fail(ErrnoText(e));
+        return fail(SystemErrorText(e));
     }
     if (::fdatasync(fd.Get()) != 0) {
-        return fail(ErrnoText(errno));
+        return fail(SystemErrorText(errno));
     }
     return true;
 }
@@ -314,13 +311,10 @@ bool ReadJournal(const std::string& path, JournalContents& contents, std::string
         }
         return false;
     };
-    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.Valid()) {
-        return fail(ErrnoText(errno));
-    }
+    UniqueFd fd;
     JournalDescription description;
     std::uint64_t count = 0;
-    if (std::string damage = ReadHeader(fd.Get(), description, count); !damage.empty()) {
+    if (std::string damage = OpenJournal(path, O_RDONLY, fd, description, count); !damage.empty()) {
         return fail(damage);
     }
     if (count > kMaxRecords) {
@@ -329,7 +323,7 @@ bool ReadJournal(const std::string& path, JournalContents& contents, std::string
     std::vector<unsigned char> bytes(count * kRecordSize);
     std::size_t got = 0;
     if (const int e = ReadAllAt(fd.Get(), bytes.data(), bytes.size(), kHeaderSize, got); e != 0) {
-        return fail(ErrnoText(e));
+        return fail(SystemErrorText(e));
     }
     contents.description = std::move(description);
     DecodeRecords(bytes.data(), got / kRecordSize, contents.records);

@@ -191,13 +191,13 @@ std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint
 std::string ReadHeader(int fd, JournalDescription& description, std::uint64_t& recordCount) {
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
-        return ErrnoText(errno);
+        return SystemErrorText(errno);
     }
     HeaderBytes bytes{};
     std::size_t got = 0;
     const int error = ReadAllAt(fd, bytes.data(), bytes.size(), 0, got);
     if (error != 0) {
-        return ErrnoText(error);
+        return SystemErrorText(error);
     }
     const auto fileSize = static_cast<std::uint64_t>(info.st_size);
     std::string damage = DecodeHeader(bytes.data(), got, fileSize, description);
@@ -207,10 +207,10 @@ std::string ReadHeader(int fd, JournalDescription& description, std::uint64_t& r
     return damage;
 }
 
-std::string ReadHeader(const std::string& path, JournalDescription& description,
-                       std::uint64_t& recordCount) {
-    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    return fd.Valid() ? ReadHeader(fd.Get(), description, recordCount) : ErrnoText(errno);
+std::string OpenJournal(const std::string& path, int flags, UniqueFd& fd,
+                        JournalDescription& description, std::uint64_t& recordCount) {
+    fd = UniqueFd(::open(path.c_str(), flags | O_CLOEXEC));
+    return fd.Valid() ? ReadHeader(fd.Get(), description, recordCount) : SystemErrorText(errno);
 }
 
 int ReadAllAt(int fd, void* data, std::size_t size, std::uint64_t offset, std::size_t& got) {
@@ -230,30 +230,6 @@ int ReadAllAt(int fd, void* data, std::size_t size, std::uint64_t offset, std::s
         got += static_cast<std::size_t>(n);
     }
     return 0;
-}
-
-std::string ErrnoText(int error) {
-    switch (error) {
-        case ENOSPC:
-            return "disco cheio";
-        case EDQUOT:
-            return "cota de disco excedida";
-        case EFBIG:
-            return "arquivo grande demais";
-        case EIO:
-            return "erro de entrada e saída";
-        case EACCES:
-        case EPERM:
-            return "permissão negada";
-        case EROFS:
-            return "sistema de arquivos somente leitura";
-        case ENOENT:
-            return "pasta ou arquivo inexistente";
-        case ENOTDIR:
-            return "um componente do caminho não é uma pasta";
-        default:
-            return "erro do sistema " + std::to_string(error) + " (" + std::strerror(error) + ")";
-    }
 }
 
 int WriteAllAt(int fd, const void* data, std::size_t size, std::uint64_t offset) {

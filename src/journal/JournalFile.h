@@ -1,5 +1,5 @@
-// The journal library's own file helpers: the header's encoding and checks, an owned
-// descriptor, and system errors in the operator's words. Not for use outside src/journal.
+// The journal library's own file helpers: the header's encoding and checks, whole reads and
+// writes, an owned descriptor. Not for use outside src/journal.
 #pragma once
 
 #include <array>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "journal/Journal.h"
+#include "settings/SystemErrorText.h"
 
 namespace kelvaro::journal {
 
@@ -20,36 +21,6 @@ inline constexpr std::size_t kTextBytes = 256;  // a port or unit field, NUL inc
 inline constexpr std::size_t kRewrittenOffset = 40;
 inline constexpr std::size_t kRewrittenSize = 24;
 inline constexpr const char* kExtension = ".kjr";
-
-using HeaderBytes = std::array<unsigned char, kHeaderSize>;
-
-HeaderBytes EncodeHeader(const JournalDescription& description);
-// The rewritten fields as they go at kRewrittenOffset.
-std::array<unsigned char, kRewrittenSize> EncodeRewritten(std::int64_t testNumber,
-                                                          JournalState state,
-                                                          std::uint64_t closedCount);
-// Records as the file holds them, and back.
-void EncodeRecords(std::span<const JournalRecord> records, std::vector<unsigned char>& bytes);
-void DecodeRecords(const unsigned char* bytes, std::size_t count,
-                   std::vector<JournalRecord>& records);
-// Decodes `size` bytes read from the start of a file `fileSize` bytes long. Returns "" or what
-// is wrong with it, in Portuguese.
-std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint64_t fileSize,
-                         JournalDescription& description);
-// Reads and decodes the header of the file open as `fd` or at `path`; `recordCount` is its
-// whole records. Returns "" or what is wrong, as DecodeHeader.
-std::string ReadHeader(int fd, JournalDescription& description, std::uint64_t& recordCount);
-std::string ReadHeader(const std::string& path, JournalDescription& description,
-                       std::uint64_t& recordCount);
-
-// "disco cheio", "permissão negada"...: a system error as the operator reads it.
-std::string ErrnoText(int error);
-
-// Writes all of `size` bytes at `offset`, retrying short writes and EINTR. 0 or the errno.
-int WriteAllAt(int fd, const void* data, std::size_t size, std::uint64_t offset);
-// Reads up to `size` bytes at `offset` into `data`, `got` of them before the end of the file.
-// 0 or the errno.
-int ReadAllAt(int fd, void* data, std::size_t size, std::uint64_t offset, std::size_t& got);
 
 class UniqueFd {
   public:
@@ -69,5 +40,33 @@ class UniqueFd {
   private:
     int fd_ = -1;
 };
+
+using HeaderBytes = std::array<unsigned char, kHeaderSize>;
+
+HeaderBytes EncodeHeader(const JournalDescription& description);
+// The rewritten fields as they go at kRewrittenOffset.
+std::array<unsigned char, kRewrittenSize> EncodeRewritten(std::int64_t testNumber,
+                                                          JournalState state,
+                                                          std::uint64_t closedCount);
+// Records as the file holds them, and back.
+void EncodeRecords(std::span<const JournalRecord> records, std::vector<unsigned char>& bytes);
+void DecodeRecords(const unsigned char* bytes, std::size_t count,
+                   std::vector<JournalRecord>& records);
+// Decodes `size` bytes read from the start of a file `fileSize` bytes long. Returns "" or what
+// is wrong with it, in Portuguese.
+std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint64_t fileSize,
+                         JournalDescription& description);
+// Reads and decodes the header of the file open as `fd`; `recordCount` is its whole records.
+// Returns "" or what is wrong, as DecodeHeader.
+std::string ReadHeader(int fd, JournalDescription& description, std::uint64_t& recordCount);
+// Opens the journal at `path` with `flags` into `fd` and reads its header, as ReadHeader.
+std::string OpenJournal(const std::string& path, int flags, UniqueFd& fd,
+                        JournalDescription& description, std::uint64_t& recordCount);
+
+// Writes all of `size` bytes at `offset`, retrying short writes and EINTR. 0 or the errno.
+int WriteAllAt(int fd, const void* data, std::size_t size, std::uint64_t offset);
+// Reads up to `size` bytes at `offset` into `data`, `got` of them before the end of the file.
+// 0 or the errno.
+int ReadAllAt(int fd, void* data, std::size_t size, std::uint64_t offset, std::size_t& got);
 
 }  // namespace kelvaro::journal

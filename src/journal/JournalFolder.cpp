@@ -48,7 +48,7 @@ std::vector<JournalSummary> ListJournals(const std::string& folder) {
         const UniqueFd fd(::open(s.path.c_str(), O_RDONLY | O_CLOEXEC));
         struct stat info {};
         if (!fd.Valid() || ::fstat(fd.Get(), &info) != 0) {
-            s.damage = ErrnoText(errno);
+            s.damage = SystemErrorText(errno);
         } else {
             s.fileBytes = static_cast<std::uint64_t>(info.st_size);
             s.damage = ReadHeader(fd.Get(), s.description, s.sampleCount);

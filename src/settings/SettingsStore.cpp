@@ -15,6 +15,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "settings/SystemErrorText.h"
+
 namespace kelvaro {
 
 namespace {
@@ -195,40 +197,9 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-// A readable reason for a system error, in Portuguese and independent of the C locale.
+// A readable reason for a Load or save failure.
 std::string ErrnoText(int error) {
-    switch (error) {
-        case kNotARegularFile:
-            return "não é um arquivo comum";
-        case ENOSPC:
-            return "disco cheio";
-        case EDQUOT:
-            return "cota de disco excedida";
-        case EFBIG:
-            return "arquivo grande demais";
-        case EACCES:
-        case EPERM:
-            return "permissão negada";
-        case EROFS:
-            return "sistema de arquivos somente leitura";
-        case ENOENT:
-            return "pasta ou arquivo inexistente";
-        case ENOTDIR:
-            return "um componente do caminho não é uma pasta";
-        case EISDIR:
-            return "o caminho é uma pasta";
-        case EIO:
-            return "erro de entrada e saída";
-        case EMFILE:
-        case ENFILE:
-            return "arquivos abertos demais";
-        case ENAMETOOLONG:
-            return "nome de arquivo longo demais";
-        case EWOULDBLOCK:
-            return "o arquivo está bloqueado por outro processo";
-        default:
-            return "erro do sistema " + std::to_string(error) + " (" + std::strerror(error) + ")";
-    }
+    return error == kNotARegularFile ? "não é um arquivo comum" : SystemErrorText(error);
 }
 
 // Writes all of `bytes` to `fd`, retrying short writes and EINTR. Returns 0 or the errno.
