@@ -134,15 +134,19 @@ bool JournalWriter::Open(const std::string& folder, const JournalDescription& de
         return refuse(SystemErrorText(error) + " (" + path + ")");
     }
     pending_.reserve(kPendingRoom);
+    // The thread reads these from its start.
+    path_ = path;
+    folder_ = folder;
+    fd_ = fd.Get();
     try {
         thread_ = std::thread([this] { Run(); });
     } catch (const std::system_error& e) {
+        fd_ = -1;
+        path_.clear();
         ::unlink(path.c_str());
         return refuse(SystemErrorText(e.code().value()));
     }
-    path_ = path;
-    folder_ = folder;
-    fd_ = fd.Release();
+    fd.Release();
     PruneJournals(folder);
     return true;
 }
