@@ -308,6 +308,33 @@ bool SetJournalTestNumber(const std::string& path, std::int64_t testNumber, std:
     return true;
 }
 
+bool CloseJournal(const std::string& path, std::string* error) {
+    const auto fail = [&](const std::string& reason) {
+        if (error != nullptr) {
+            *error = "O diário " + path + " não foi fechado: " + reason + ".";
+        }
+        return false;
+    };
+    UniqueFd fd;
+    JournalDescription description;
+    std::uint64_t records = 0;
+    if (std::string damage = OpenJournal(path, O_RDWR, fd, description, records); !damage.empty()) {
+        return fail(damage);
+    }
+    if (description.state != JournalState::Open) {
+        return true;
+    }
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        return fail("ele ainda está sendo gravado");
+    }
+    const auto fields = EncodeRewritten(description.testNumber, JournalState::Stopped, records);
+    int e = WriteAllAt(fd.Get(), fields.data(), fields.size(), kRewrittenOffset);
+    if (e == 0 && ::fdatasync(fd.Get()) != 0) {
+        e = errno;
+    }
+    return e == 0 || fail(SystemErrorText(e));
+}
+
 bool ReadJournal(const std::string& path, JournalContents& contents, std::string* error) {
     const auto fail = [&](const std::string& reason) {
         if (error != nullptr) {

@@ -14,7 +14,7 @@
 //       32      4  test frequency, samples per second
 //       36      4  active plates: bit 0 is plate 1 ... bit 3 is plate 4
 //       40      8  test number given when the run was saved, 0 until then  (rewritten)
-//       48      4  state: 0 open, 1 closed, 2 closed after the journal stopped early  (rewritten)
+//       48      4  state: 0 open, 1 closed, 2 closed short of the run's end  (rewritten)
 //       52      4  zero
 //       56      8  records in the file when it was closed, 0 while open  (rewritten)
 //       64     96  plates 1..4: sp, idc, t in force (three doubles each)
@@ -53,7 +53,8 @@ using JournalRecord = std::array<std::uint32_t, kJournalPlates>;
 enum class JournalState : std::uint32_t {
     Open = 0,     // being written, or its writer died (crash, kill, power cut)
     Closed = 1,   // every record of the run is in the file
-    Stopped = 2,  // closed, but a write failed: the file holds the run's first records only
+    Stopped = 2,  // closed short of the run's end (a failed write, or a crashed run closed
+                  // later by CloseJournal): the file holds the run's first records only
 };
 
 struct JournalPlate {
@@ -132,6 +133,12 @@ class JournalWriter {
 // Sets the test number of a journal already closed (a run saved from the recent list). Returns
 // false with `error` in Portuguese when the file cannot be updated.
 bool SetJournalTestNumber(const std::string& path, std::int64_t testNumber, std::string* error);
+
+// Closes a journal its writer left open (a crashed run, recovered or declined at the start):
+// it is marked stopped early with its whole records (a torn last one stays ignored). A journal
+// already closed is left as it is. Refused while a writer holds it. Returns false with `error` in
+// Portuguese when it cannot be done.
+bool CloseJournal(const std::string& path, std::string* error);
 
 struct JournalContents {
     JournalDescription description;

@@ -205,8 +205,13 @@ TEST(JournalKill, KilledRunKeepsEverySampleUpToOneSecondBeforeTheKill) {
     while (appended->load() < 600 * 3 && std::chrono::steady_clock::now() < giveUp) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    // While the writer lives its journal is in use, not a crashed run.
+    // While the writer lives its journal is in use, not a crashed run, and stays open.
     EXPECT_FALSE(FindUnclosedJournal(folder).has_value());
+    std::string error;
+    const auto live = ListJournals(folder);
+    ASSERT_EQ(live.size(), 1U);
+    EXPECT_FALSE(CloseJournal(live[0].path, &error));
+    EXPECT_THAT(error, HasSubstr("ainda está sendo gravado"));
     kill(pid, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
@@ -219,13 +224,20 @@ TEST(JournalKill, KilledRunKeepsEverySampleUpToOneSecondBeforeTheKill) {
     EXPECT_EQ(unclosed->damage, "");
     EXPECT_EQ(unclosed->description.state, JournalState::Open);
     JournalContents back;
-    std::string error;
     ASSERT_TRUE(ReadJournal(unclosed->path, back, &error)) << error;
     EXPECT_EQ(unclosed->sampleCount, back.records.size());
     EXPECT_EQ(CounterMismatches(back.records), 0U);
     ASSERT_LE(back.records.size(), atKill);
     EXPECT_LE(atKill - back.records.size(), 600U)
         << back.records.size() << " of " << atKill << " samples kept";
+
+    // Recovered or declined, it is closed with what it holds and not offered again.
+    ASSERT_TRUE(CloseJournal(unclosed->path, &error)) << error;
+    EXPECT_FALSE(FindUnclosedJournal(folder).has_value());
+    JournalContents closed;
+    ASSERT_TRUE(ReadJournal(unclosed->path, closed, &error)) << error;
+    EXPECT_EQ(closed.description.state, JournalState::Stopped);
+    EXPECT_EQ(closed.records, back.records);
 }
 
 struct DamageCase {
