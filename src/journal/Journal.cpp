@@ -282,81 +282,88 @@ void JournalWriter::Sync() {
     }
 }
 
-bool SetJournalTestNumber(const std::string& path, std::int64_t testNumber, std::string* error) {
-    const auto fail = [&](const std::string& reason) {
-        if (error != nullptr) {
-            *error = "O número do teste não foi guardado no diário " + path + ": " + reason + ".";
+namespace {
+
+// A journal opened by path, its header read, and the Portuguese text its failures are told with.
+class JournalAt {
+  public:
+    JournalAt(const std::string& path, int flags, std::string lead, std::string* error)
+        : damage(OpenJournal(path, flags, fd, description, records)),
+          lead_(std::move(lead)),
+          error_(error) {}
+    bool Fail(const std::string& reason) const {
+        if (error_ != nullptr) {
+            *error_ = lead_ + reason + ".";
         }
         return false;
-    };
+    }
+
     UniqueFd fd;
     JournalDescription description;
     std::uint64_t records = 0;
-    if (std::string damage = OpenJournal(path, O_RDWR, fd, description, records); !damage.empty()) {
-        return fail(damage);
+    std::string damage;  // "" when the header reads
+
+  private:
+    std::string lead_;
+    std::string* error_;
+};
+
+}  // namespace
+
+bool SetJournalTestNumber(const std::string& path, std::int64_t testNumber, std::string* error) {
+    const JournalAt at(path, O_RDWR, "O número do teste não foi guardado no diário " + path + ": ",
+                       error);
+    if (!at.damage.empty()) {
+        return at.Fail(at.damage);
     }
     if (testNumber < 0) {
-        return fail("o número " + std::to_string(testNumber) + " é impossível");
+        return at.Fail("o número " + std::to_string(testNumber) + " é impossível");
     }
-    const auto fields = EncodeRewritten(testNumber, description.state, description.closedCount);
-    if (const int e = WriteAllAt(fd.Get(), fields.data(), 8, kRewrittenOffset); e != 0) {
-        return fail(SystemErrorText(e));
+    const auto fields =
+        EncodeRewritten(testNumber, at.description.state, at.description.closedCount);
+    int e = WriteAllAt(at.fd.Get(), fields.data(), 8, kRewrittenOffset);
+    if (e == 0 && ::fdatasync(at.fd.Get()) != 0) {
+        e = errno;
     }
-    if (::fdatasync(fd.Get()) != 0) {
-        return fail(SystemErrorText(errno));
-    }
-    return true;
+    return e == 0 || at.Fail(SystemErrorText(e));
 }
 
 bool CloseJournal(const std::string& path, std::string* error) {
-    const auto fail = [&](const std::string& reason) {
-        if (error != nullptr) {
-            *error = "O diário " + path + " não foi fechado: " + reason + ".";
-        }
-        return false;
-    };
-    UniqueFd fd;
-    JournalDescription description;
-    std::uint64_t records = 0;
-    if (std::string damage = OpenJournal(path, O_RDWR, fd, description, records); !damage.empty()) {
-        return fail(damage);
+    const JournalAt at(path, O_RDWR, "O diário " + path + " não foi fechado: ", error);
+    if (!at.damage.empty()) {
+        return at.Fail(at.damage);
     }
-    if (description.state != JournalState::Open) {
+    if (at.description.state != JournalState::Open) {
         return true;
     }
-    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        return fail("ele ainda está sendo gravado");
+    if (::flock(at.fd.Get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        return at.Fail("ele ainda está sendo gravado");
     }
-    const auto fields = EncodeRewritten(description.testNumber, JournalState::Stopped, records);
-    int e = WriteAllAt(fd.Get(), fields.data(), fields.size(), kRewrittenOffset);
-    if (e == 0 && ::fdatasync(fd.Get()) != 0) {
+    const auto fields =
+        EncodeRewritten(at.description.testNumber, JournalState::Stopped, at.records);
+    int e = WriteAllAt(at.fd.Get(), fields.data(), fields.size(), kRewrittenOffset);
+    if (e == 0 && ::fdatasync(at.fd.Get()) != 0) {
         e = errno;
     }
-    return e == 0 || fail(SystemErrorText(e));
+    return e == 0 || at.Fail(SystemErrorText(e));
 }
 
 bool ReadJournal(const std::string& path, JournalContents& contents, std::string* error) {
-    const auto fail = [&](const std::string& reason) {
-        if (error != nullptr) {
-            *error = "O diário " + path + " não pode ser lido: " + reason + ".";
-        }
-        return false;
-    };
-    UniqueFd fd;
-    JournalDescription description;
-    std::uint64_t count = 0;
-    if (std::string damage = OpenJournal(path, O_RDONLY, fd, description, count); !damage.empty()) {
-        return fail(damage);
+    JournalAt at(path, O_RDONLY, "O diário " + path + " não pode ser lido: ", error);
+    if (!at.damage.empty()) {
+        return at.Fail(at.damage);
     }
-    if (count > kMaxRecords) {
-        return fail("tem " + std::to_string(count) + " amostras, mais do que um teste pode ter");
+    if (at.records > kMaxRecords) {
+        return at.Fail("tem " + std::to_string(at.records) +
+                       " amostras, mais do que um teste pode ter");
     }
-    std::vector<unsigned char> bytes(count * kRecordSize);
+    std::vector<unsigned char> bytes(at.records * kRecordSize);
     std::size_t got = 0;
-    if (const int e = ReadAllAt(fd.Get(), bytes.data(), bytes.size(), kHeaderSize, got); e != 0) {
-        return fail(SystemErrorText(e));
+    if (const int e = ReadAllAt(at.fd.Get(), bytes.data(), bytes.size(), kHeaderSize, got);
+        e != 0) {
+        return at.Fail(SystemErrorText(e));
     }
-    contents.description = std::move(description);
+    contents.description = std::move(at.description);
     DecodeRecords(bytes.data(), got / kRecordSize, contents.records);
     return true;
 }
