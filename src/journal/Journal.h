@@ -96,7 +96,8 @@ class JournalWriter {
     // Takes the next records of the run; cheap enough for every acquisition pass.
     void Append(std::span<const JournalRecord> records);
     // Writes and syncs what is left, then marks the journal closed with its record count and
-    // `testNumber` (0: not saved). Waits for the disk. Returns false on a failure.
+    // `testNumber` (0: not saved); after a failure, as stopped early with the records it kept.
+    // Waits for the disk. Returns true only when the journal holds the whole run.
     bool Close(std::int64_t testNumber = 0);
     // Records the test number of a save made after Close (or during the run).
     bool SetTestNumber(std::int64_t testNumber);
