@@ -181,13 +181,6 @@ void AddVirtualPorts(const std::string& folder, std::vector<std::string>& out) {
     }
 }
 
-bool NeedsQuotes(const std::string& entry) {
-    return std::any_of(entry.begin(), entry.end(), [](char ch) {
-        const auto c = static_cast<unsigned char>(ch);
-        return c <= 0x20 || c == 0x7F || c == ',' || c == '"';
-    });
-}
-
 }  // namespace
 
 std::string VirtualPortFolder() {
@@ -196,7 +189,7 @@ std::string VirtualPortFolder() {
     return base + "/kelvaro-ports";
 }
 
-std::vector<std::string> ListSerialPortNames(const PortListRoots& roots) {
+std::vector<std::string> ListSerialPorts(const PortListRoots& roots) {
     std::vector<std::string> out;
     try {
         const fs::path serial = fs::path(roots.dev) / "serial";
@@ -263,72 +256,6 @@ std::string PortDisplayName(const std::string& port) {
         shown += " - porta " + std::to_string(interface + 1);
     }
     return shown;
-}
-
-std::string ListSerialPorts(const PortListRoots& roots) {
-    return JoinPortList(ListSerialPortNames(roots));
-}
-
-std::string JoinPortList(const std::vector<std::string>& names) {
-    if (names.size() == 1 && names[0].empty()) {
-        return "\"\"";
-    }
-    std::string text;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (i > 0) {
-            text += ',';
-        }
-        const std::string& entry = names[i];
-        if (!NeedsQuotes(entry)) {
-            text += entry;
-            continue;
-        }
-        text += '"';
-        for (char c : entry) {
-            if (c == '"') {
-                text += '"';
-            }
-            text += c;
-        }
-        text += '"';
-    }
-    return text;
-}
-
-std::vector<std::string> SplitPortList(std::string_view text) {
-    std::vector<std::string> names;
-    if (text.empty()) {
-        return names;
-    }
-    std::size_t pos = 0;
-    for (;;) {
-        std::string field;
-        if (pos < text.size() && text[pos] == '"') {
-            ++pos;
-            while (pos < text.size()) {
-                if (text[pos] == '"') {
-                    if (pos + 1 < text.size() && text[pos + 1] == '"') {
-                        field += '"';
-                        pos += 2;
-                        continue;
-                    }
-                    ++pos;  // closing quote
-                    break;
-                }
-                field += text[pos++];
-            }
-        }
-        // Unquoted text, or anything after a closing quote, up to the next comma.
-        while (pos < text.size() && text[pos] != ',') {
-            field += text[pos++];
-        }
-        names.push_back(std::move(field));
-        if (pos >= text.size()) {
-            break;
-        }
-        ++pos;  // the comma; a trailing one yields a last, empty entry
-    }
-    return names;
 }
 
 }  // namespace kelvaro

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace kelvaro {
@@ -16,16 +15,12 @@ struct PortListRoots {
 };
 // ${XDG_RUNTIME_DIR:-/tmp}/kelvaro-ports, where kelvaro-plates publishes its plates.
 std::string VirtualPortFolder();
-// The serial devices a plate can hang on, in a stable order, as comma-separated text. Each
-// adapter is named by its link in <dev>/serial/by-id/, else in <dev>/serial/by-path/, else
-// by its device path.
-std::string ListSerialPorts(const PortListRoots& roots = {});
-std::vector<std::string> ListSerialPortNames(const PortListRoots& roots = {});
+// The serial devices a plate can hang on, in a stable order. Each adapter is named by its link
+// in <dev>/serial/by-id/, else in <dev>/serial/by-path/, else by its device path.
+std::vector<std::string> ListSerialPorts(const PortListRoots& roots = {});
 // What the operator is shown for a listed or stored port: the adapter's model and serial
 // number for a by-id name ("FTDI FT232R USB UART A50285BI"), the link's own name for a
 // by-path name, any other name unchanged.
 std::string PortDisplayName(const std::string& port);
-std::string JoinPortList(const std::vector<std::string>& names);
-std::vector<std::string> SplitPortList(std::string_view text);
 
 }  // namespace kelvaro

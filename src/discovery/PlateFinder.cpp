@@ -51,7 +51,7 @@ void PlateFinder::Refresh() {
         return;
     }
 
-    std::vector<std::string> ports = SplitPortList(ListSerialPorts(state_.portRoots));
+    std::vector<std::string> ports = ListSerialPorts(state_.portRoots);
     SortPortNames(ports);
     state_.portNames = std::move(ports);
     // The count is 8-bit; a machine with more than 255 ports still has ports.

@@ -1,4 +1,4 @@
-// The port list on fake sysfs, /dev and virtual-port trees, and the comma-separated text.
+// The port list on fake sysfs, /dev and virtual-port trees, and the names the operator sees.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -91,16 +91,12 @@ TEST_F(PortListTest, ListsRealUartsAdaptersAndVirtualPlatesInAStableOrder) {
         Dev("ttyS0"),  Dev("ttyS2"),       Dev("ttyS10"),       usb2, usb10, Dev("ttyACM0"),
         Virtual("P1"), Virtual("Placa 2"), Virtual("Placa 10"),
     };
-    EXPECT_EQ(ListSerialPortNames(roots), expected);
-    const std::string text = ListSerialPorts(roots);
-    EXPECT_EQ(SplitPortList(text), expected);  // paths with blanks survive the text
-    EXPECT_NE(text.find("\"" + Virtual("Placa 2") + "\""), std::string::npos);
+    EXPECT_EQ(ListSerialPorts(roots), expected);
 }
 
-TEST_F(PortListTest, MissingRootsGiveAnEmptyText) {
+TEST_F(PortListTest, MissingRootsGiveAnEmptyList) {
     PortListRoots none{tmp.File("no-sys"), tmp.File("no-dev"), tmp.File("no-virtual")};
-    EXPECT_TRUE(ListSerialPortNames(none).empty());
-    EXPECT_EQ(ListSerialPorts(none), "");
+    EXPECT_TRUE(ListSerialPorts(none).empty());
 }
 
 struct FolderCase {
@@ -124,7 +120,7 @@ TEST_P(VirtualPlateFolder, IsReadOnlyWhenNobodyElseCanWriteInIt) {
         roots.virtualPorts = tmp.File("link to ports");
     }
     const std::vector<std::string> expected{(fs::path(roots.virtualPorts) / "plate1").string()};
-    EXPECT_EQ(ListSerialPortNames(roots), c.listed ? expected : std::vector<std::string>{});
+    EXPECT_EQ(ListSerialPorts(roots), c.listed ? expected : std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -149,7 +145,7 @@ TEST_F(PortListTest, NoVirtualPlatesUnlessTheirFolderIsNamed) {
     Tty("ttyUSB0", false);
     fs::create_symlink(Dev("ttyUSB0"), VirtualPortFolder() + "/plate1");
     roots.virtualPorts.clear();
-    EXPECT_TRUE(ListSerialPortNames(roots).empty());
+    EXPECT_TRUE(ListSerialPorts(roots).empty());
     if (old)
         setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
     else
@@ -204,33 +200,6 @@ TEST(VirtualPortFolder, FollowsXdgRuntimeDir) {
     if (old)
         setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
 }
-
-struct QuotingCase {
-    std::vector<std::string> names;
-    std::string text;
-};
-
-std::ostream& operator<<(std::ostream& out, const QuotingCase& c) {
-    return out << ::testing::PrintToString(c.text);
-}
-
-class PortListText : public ::testing::TestWithParam<QuotingCase> {};
-
-TEST_P(PortListText, JoinsAndSplitsBothWays) {
-    const auto& c = GetParam();
-    EXPECT_EQ(JoinPortList(c.names), c.text);
-    EXPECT_EQ(SplitPortList(c.text), c.names);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, PortListText,
-    ::testing::Values(
-        QuotingCase{{}, ""}, QuotingCase{{""}, "\"\""}, QuotingCase{{"COM1", "COM7"}, "COM1,COM7"},
-        QuotingCase{{"/dev/ttyUSB0"}, "/dev/ttyUSB0"},
-        QuotingCase{{"/tmp/a b/Placa 1", "COM2"}, "\"/tmp/a b/Placa 1\",COM2"},
-        QuotingCase{{"say \"hi\""}, "\"say \"\"hi\"\"\""}, QuotingCase{{"a,b", "c"}, "\"a,b\",c"},
-        QuotingCase{{"tab\there"}, "\"tab\there\""}, QuotingCase{{"COM1", ""}, "COM1,"},
-        QuotingCase{{"", ""}, ","}, QuotingCase{{"", "COM3"}, ",COM3"}));
 
 }  // namespace
 }  // namespace kelvaro
