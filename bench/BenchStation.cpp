@@ -30,26 +30,23 @@ class NullChart : public ChartSink {
 // The idle pass is the timer; Escape is "held" once the wanted sample count is reached.
 class BenchView : public TestRunView {
   public:
-    BenchView(QTimer& timer, const StationState& state, int samples)
-        : timer_(timer), state_(state), samples_(samples) {}
+    BenchView(QTimer& timer, int samples) : timer_(timer), samples_(samples) {}
     void SetStatusText(const std::string&, bool) override {}
-    std::string StartButtonCaption() const override { return caption_; }
-    void SetStartButtonCaption(const std::string& caption) override { caption_ = caption; }
+    void SetStartButtonCaption(const std::string&) override {}
     void enableButtons(bool) override {}
     void StartIdlePass() override { timer_.start(); }
     void StopIdlePass() override { timer_.stop(); }
     bool EscapeHeld() override {
-        return state_.sampleCount >= samples_ || (escapeFrom && Clock::now() >= *escapeFrom);
+        return store->Count() >= samples_ || (escapeFrom && Clock::now() >= *escapeFrom);
     }
     ChartSink& Chart() override { return chart_; }
 
     std::optional<Clock::time_point> escapeFrom;
+    const SampleStore* store = nullptr;  // the run's
 
   private:
     QTimer& timer_;
-    const StationState& state_;
     int samples_;
-    std::string caption_ = " Iniciar";
     NullChart chart_;
 };
 
@@ -65,17 +62,18 @@ std::optional<int> SamplesArgument(int argc, char** argv) {
     return samples;
 }
 
-FrameCheck CheckFrames(const StationState& state, std::array<bool, kPlateCount> plates,
+FrameCheck CheckFrames(const SampleStore& samples, std::array<bool, kPlateCount> plates,
                        int records) {
     FrameCheck check;
-    const int end = records < 0 ? state.sampleCount : std::min(records, state.sampleCount);
+    const std::span<const SampleRecord> raw = samples.Raw();
+    const int end = records < 0 ? samples.Count() : std::min(records, samples.Count());
     for (std::size_t p = 0; p < kPlateCount; ++p) {
         if (!plates[p]) {
             continue;
         }
         for (int k = 1; k < end; ++k) {
-            const double step = (*state.samples)[static_cast<std::size_t>(k)][p] -
-                                (*state.samples)[static_cast<std::size_t>(k - 1)][p];
+            const double step =
+                raw[static_cast<std::size_t>(k)][p] - raw[static_cast<std::size_t>(k - 1)][p];
             if (step > 1) {
                 check.lost += static_cast<std::uint64_t>(step - 1);
             } else if (step < 1) {
@@ -134,10 +132,11 @@ std::unique_ptr<BenchStation> BenchStation::Create(const std::string& folderName
     station->idle_->setInterval(0);
     station->dialogs_ = std::make_unique<BenchDialogs>();
     station->progress_ = std::make_unique<NullProgress>();
-    station->view_ = std::make_unique<BenchView>(*station->idle_, state, samples);
+    station->view_ = std::make_unique<BenchView>(*station->idle_, samples);
     // One state and one test run for every test, as the main window keeps them.
     station->run_ = std::make_unique<TestRun>(state, *station->dialogs_, *station->progress_,
                                               *station->view_, station->folder_.path);
+    station->view_->store = &station->run_->Samples();
     BenchStation* self = station.get();
     QObject::connect(station->idle_.get(), &QTimer::timeout, [self] { self->IdlePass(); });
     return station;
@@ -156,6 +155,10 @@ void BenchStation::IdlePass() {
         return;
     }
     QCoreApplication::quit();
+}
+
+const SampleStore& BenchStation::Samples() const {
+    return run_->Samples();
 }
 
 void BenchStation::HoldEscapeFrom(Clock::time_point when) {

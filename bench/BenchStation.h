@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "run/SampleStore.h"
 #include "station/StationState.h"
 
 class QTimer;
@@ -38,7 +39,7 @@ struct FrameCheck {
     std::uint64_t lost = 0;
     std::uint64_t repeated = 0;
 };
-FrameCheck CheckFrames(const StationState& state,
+FrameCheck CheckFrames(const SampleStore& samples,
                        std::array<bool, kPlateCount> plates = {true, true, true, true},
                        int records = -1);
 
@@ -69,6 +70,7 @@ class BenchStation {
     bool RunTest(const std::function<void()>& afterStart = {});
 
     const StationState& State() const { return state_; }
+    const SampleStore& Samples() const;
     const PassTiming& Timing() const { return timing_; }
     std::array<std::uint64_t, kPlateCount> ReportsSent() const;
     sim::VirtualPlate& Plate(int n) { return *plates_.at(static_cast<std::size_t>(n - 1)); }

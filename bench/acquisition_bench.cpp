@@ -72,7 +72,7 @@ int SilencedRun(BenchStation& station, int samples) {
         QTimer::singleShot(kSilenceAfter, [&] {
             station.Plate(kSilenced).Inject({sim::FaultKind::Silence, 0});
             silencedAt = Clock::now();
-            silencedRecord = station.State().sampleCount;
+            silencedRecord = station.Samples().Count();
             station.HoldEscapeFrom(silencedAt + kStopCap);
         });
     });
@@ -82,18 +82,17 @@ int SilencedRun(BenchStation& station, int samples) {
         return 1;
     }
     cpu.Print(stoppedAt);
-    const StationState& state = station.State();
+    const SampleStore& store = station.Samples();
     std::array<bool, kPlateCount> healthy{true, true, true, true};
     healthy[kSilenced - 1] = false;
-    const FrameCheck frames = CheckFrames(state, healthy);
-    const FrameCheck before = CheckFrames(state, {false, true, false, false}, silencedRecord);
+    const FrameCheck frames = CheckFrames(store, healthy);
+    const FrameCheck before = CheckFrames(store, {false, true, false, false}, silencedRecord);
     // Sent by the healthy plates and never read when the run stopped (the Stop is awaited).
     std::uint64_t unread = 0;
     for (int p = 1; p <= kPlateCount; ++p) {
         if (healthy[static_cast<std::size_t>(p - 1)]) {
             station.Plate(p).WaitForRequests(kFnStop, 1, 1000);
-            const double last = (*state.samples)[static_cast<std::size_t>(state.sampleCount - 1)]
-                                                [static_cast<std::size_t>(p - 1)];
+            const double last = store.Raw().back()[static_cast<std::size_t>(p - 1)];
             unread +=
                 station.Plate(p).Stats().readingsProduced - 1 - static_cast<std::uint64_t>(last);
         }
@@ -103,7 +102,7 @@ int SilencedRun(BenchStation& station, int samples) {
                 kSilenced, silencedRecord,
                 stoppedAt - silencedAt < kStopCap ? "the run stopped by itself"
                                                   : "NOT stopped by itself; Escape held",
-                toStop, state.sampleCount);
+                toStop, store.Count());
     std::printf(
         "healthy plates: frames lost %llu, repeated %llu (must be 0); sent but unread at "
         "the stop: %llu\n",
@@ -142,9 +141,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const StationState& state = station->State();
+    const SampleStore& store = station->Samples();
     const PassTiming& timing = station->Timing();
-    const FrameCheck frames = CheckFrames(state);
+    const FrameCheck frames = CheckFrames(store);
     const double seconds = std::chrono::duration<double>(runEnd - cpu.start).count();
     double plateRate = 0;
     for (std::size_t p = 0; p < kPlateCount; ++p) {
@@ -153,12 +152,12 @@ int main(int argc, char** argv) {
     plateRate /= kPlateCount;
 
     std::printf("acquisition: %d plates at %d Hz, %d samples in %.2f s (%ld passes)\n", kPlateCount,
-                kFrequency, state.sampleCount, seconds, timing.passes);
+                kFrequency, store.Count(), seconds, timing.passes);
     std::printf("frames lost: %llu, repeated or out of order: %llu (must be 0)\n",
                 static_cast<unsigned long long>(frames.lost),
                 static_cast<unsigned long long>(frames.repeated));
     std::printf("samples per second: %.1f against %.1f sent per plate (%.3f)\n",
-                state.sampleCount / seconds, plateRate, state.sampleCount / seconds / plateRate);
+                store.Count() / seconds, plateRate, store.Count() / seconds / plateRate);
     cpu.Print(runEnd);
     std::printf("longest gap between passes: %.3f ms; longest pass: %.3f ms\n",
                 Ms(timing.longestIdleGap), Ms(timing.longestPass));

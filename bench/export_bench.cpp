@@ -138,15 +138,14 @@ void PrintFigures(const char* what, double (*pick)(const std::vector<double>&),
 
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    StationState state;
+    std::vector<SampleRecord> loads(kMaxSamples);
     std::mt19937 random(42);
     std::uniform_real_distribution<double> load(-50.0, 1500.0);
-    for (auto& record : *state.samples) {
+    for (auto& record : loads) {
         for (auto& v : record) {
             v = load(random);
         }
     }
-    state.sampleCount = kMaxSamples;
     TestFileHeading heading;
     heading.testNumber = 7;
     heading.frequency = 600;
@@ -156,7 +155,7 @@ int main(int argc, char** argv) {
     const std::filesystem::path folder = std::filesystem::temp_directory_path();
     const std::string exportPath = (folder / "kelvaro_export_bench.csv").string();
     const std::string rawPath = (folder / "kelvaro_export_bench_raw.csv").string();
-    const std::span<const SampleRecord> samples(state.samples->data(), kMaxSamples);
+    const std::span<const SampleRecord> samples(loads);
 
     Times exportTimes;
     Times rawSyncTimes;

@@ -81,7 +81,6 @@ class TextChart : public ChartSink {
 class ReplayView : public TestRunView {
   public:
     void SetStatusText(const std::string&, bool) override {}
-    std::string StartButtonCaption() const override { return " Iniciar"; }
     void SetStartButtonCaption(const std::string&) override {}
     void enableButtons(bool) override {}
     void StartIdlePass() override {}
@@ -150,22 +149,21 @@ int Replay(const std::string& recording, const std::string& csv, const std::stri
             return 1;
         }
     }
-    int count = 0;
-    SampleRecord record{};
-    while (count < kMaxSamples && in >> record[0] >> record[1] >> record[2] >> record[3]) {
-        (*state.samples)[static_cast<std::size_t>(count++)] = record;
-    }
-    state.sampleCount = count;
-
     ReplayDialogs dialogs(csv);
     bench::NullProgress progress;
     ReplayView view;
     TestRun run(state, dialogs, progress, view, folder);
+    SampleStore& samples = run.Samples();
+    SampleRecord record{};
+    while (!samples.Full() && in >> record[0] >> record[1] >> record[2] >> record[3]) {
+        samples.Append() = record;
+    }
+    const int count = samples.Count();
     if (!run.ReadCalibration()) {
         return 1;
     }
     run.drawChart();
-    exportTest(state, dialogs, progress, folder);
+    exportTest(state, samples.Loads(), dialogs, progress, folder);
     std::ofstream(chartText, std::ios::binary) << view.chart.text;
     std::filesystem::remove_all(folder);
     std::printf("replayed %d samples into %s and %s\n", count, csv.c_str(), chartText.c_str());

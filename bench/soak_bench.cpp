@@ -83,8 +83,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        f.samples = station->State().sampleCount;
-        f.frames = CheckFrames(station->State());
+        f.samples = station->Samples().Count();
+        f.frames = CheckFrames(station->Samples());
         f.rssAfter = ResidentKiB();
         f.fdsAfter = OpenDescriptors();
         clean = clean && f.frames.lost == 0 && f.frames.repeated == 0 && f.samples == *samples;

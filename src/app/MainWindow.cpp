@@ -260,10 +260,6 @@ void MainWindow::SetStatusText(const std::string& text, bool repaintNow) {
     }
 }
 
-std::string MainWindow::StartButtonCaption() const {
-    return startButton->text().toStdString();
-}
-
 void MainWindow::SetStartButtonCaption(const std::string& caption) {
     const QString text = QString::fromStdString(caption);
     startButton->setText(text);

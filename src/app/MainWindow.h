@@ -85,7 +85,6 @@ class MainWindow : public QWidget, public TestRunView {
 
     // TestRunView.
     void SetStatusText(const std::string& text, bool repaintNow) override;
-    std::string StartButtonCaption() const override;
     void SetStartButtonCaption(const std::string& caption) override;
     void enableButtons(bool enabled) override;
     void StartIdlePass() override;

@@ -661,8 +661,8 @@ bool WriteTestFile(const std::string& path, const TestFileHeading& heading,
     return true;
 }
 
-void exportTest(StationState& state, Dialogs& dialogs, ProgressView& progress,
-                const std::string& exportFolder) {
+void exportTest(StationState& state, std::span<const SampleRecord> loads, Dialogs& dialogs,
+                ProgressView& progress, const std::string& exportFolder) {
     if (dialogs.MessageBox("Deseja salvar o teste?", "Kelvaro - Salvar", DialogButtons::YesNo,
                            DialogIcon::Question) != DialogResult::Yes) {
         return;
@@ -718,11 +718,8 @@ void exportTest(StationState& state, Dialogs& dialogs, ProgressView& progress,
         return;
     }
 
-    const int count = std::clamp(state.sampleCount, 0, kMaxSamples);
-    const std::span<const SampleRecord> samples(state.samples->data(),
-                                                static_cast<std::size_t>(count));
     std::string error;
-    if (!WriteTestFile(*path, heading, samples, state.decimalSeparator, progress, &error)) {
+    if (!WriteTestFile(*path, heading, loads, state.decimalSeparator, progress, &error)) {
         ReportError(dialogs, error);
         return;
     }

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "run/SampleStore.h"
 #include "station/Dialogs.h"
 #include "station/ProgressView.h"
 #include "station/StationState.h"
@@ -45,10 +46,11 @@ bool WriteTestFile(const std::string& path, const TestFileHeading& heading,
                    std::span<const SampleRecord> samples, char decimalSeparator,
                    ProgressView& progress, std::string* error);
 
-// Asks whether the test is to be saved, takes the next test number from the settings, lets the
-// operator choose the file, writes it and hands it to the desktop to be opened. A number the
-// settings cannot keep is told once (until a save succeeds) and counted on from in this run.
-void exportTest(StationState& state, Dialogs& dialogs, ProgressView& progress,
-                const std::string& exportFolder);
+// Asks whether the test's loads are to be saved, takes the next test number from the settings,
+// lets the operator choose the file, writes it and hands it to the desktop to be opened. A
+// number the settings cannot keep is told once (until a save succeeds) and counted on from in
+// this run.
+void exportTest(StationState& state, std::span<const SampleRecord> loads, Dialogs& dialogs,
+                ProgressView& progress, const std::string& exportFolder);
 
 }  // namespace kelvaro

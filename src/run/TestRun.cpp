@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -61,13 +62,14 @@ TestRun::TestRun(StationState& state, Dialogs& dialogs, ProgressView& progress, 
       exportFolder_(std::move(exportFolder)) {}
 
 void TestRun::onStartClicked() {
-    if (view_.StartButtonCaption() == kStartCaption) {
-        startRun();
-        return;
+    switch (runState_) {
+        case RunState::Idle:
+            startRun();
+            break;
+        case RunState::Running:
+            Stop(StopReason::Operator);
+            break;
     }
-    enableButtons(true);
-    view_.SetStartButtonCaption(kStartCaption);
-    stopTest();
 }
 
 void TestRun::enableButtons(bool enabled) {
@@ -87,7 +89,7 @@ void TestRun::startRun() {
     for (int p = 1; p <= kPlateCount; ++p) {
         chart.ClearSeries(p);
     }
-    state_.sampleCount = 0;
+    samples_.Clear();
 
     {
         // Closed before any plate is touched, so a slow plate never holds the store open.
@@ -170,15 +172,13 @@ void TestRun::startRun() {
     view_.SetStatusText(kNoStatus, false);
     if (dialogs_.MessageBox("Clique em OK para Inicar o Teste!", "Kelvaro - Iniciar",
                             DialogButtons::OkCancel, DialogIcon::Information) != DialogResult::Ok) {
-        enableButtons(true);
-        stopTest();
+        Stop(StopReason::Operator);
         return;
     }
     if (!startPlates()) {
         return;
     }
     view_.SetStartButtonCaption(kStopCaption);
-    clearSamples();
     const auto now = Clock::now();
     for (StreamWatch& watch : watch_) {
         watch = StreamWatch{now, 0};
@@ -192,7 +192,7 @@ void TestRun::startRun() {
     }
     holderWatch_.Start(std::move(watched));
     view_.StartIdlePass();
-    running_ = true;
+    runState_ = RunState::Running;
 }
 
 bool TestRun::startPlates() {
@@ -223,19 +223,19 @@ bool TestRun::startPlates() {
     return true;
 }
 
-void TestRun::clearSamples() {
-    std::fill(state_.samples->begin(), state_.samples->end(), SampleRecord{});
-    state_.sampleCount = 0;
-}
-
 void TestRun::readSamples() {
-    if (!running_) {
+    if (runState_ != RunState::Running) {
         return;
     }
-    ++state_.sampleCount;
+    if (const auto reason = TakeSamples()) {
+        Stop(*reason);
+    }
+}
+
+std::optional<StopReason> TestRun::TakeSamples() {
+    SampleRecord& record = samples_.Append();
     // Painted by the event loop between passes; a forced repaint here would cost the pass.
-    view_.SetStatusText(" Amostras: " + std::to_string(state_.sampleCount), false);
-    SampleRecord& record = (*state_.samples)[static_cast<std::size_t>(state_.sampleCount - 1)];
+    view_.SetStatusText(" Amostras: " + std::to_string(samples_.Count()), false);
 
     // The plates whose report this pass still needs; all of them are waited for together.
     std::array<SerialChannel*, kPlateCount> waiting{};
@@ -331,11 +331,21 @@ void TestRun::readSamples() {
             }
         }
     }
-    plateLost = PortTakenByAnotherProgram(plateLost) || plateLost;
-
-    if (view_.EscapeHeld() || state_.sampleCount >= kMaxSamples || plateLost) {
-        onStartClicked();
+    const bool portTaken = PortTakenByAnotherProgram(plateLost);
+    const bool escapeHeld = view_.EscapeHeld();  // asked on every pass
+    if (portTaken) {
+        return StopReason::PortTaken;
     }
+    if (plateLost) {
+        return StopReason::PlateLost;
+    }
+    if (escapeHeld) {
+        return StopReason::EscapeHeld;
+    }
+    if (samples_.Full()) {
+        return StopReason::StoreFull;
+    }
+    return std::nullopt;
 }
 
 bool TestRun::PortTakenByAnotherProgram(bool plateLost) {
@@ -369,30 +379,32 @@ void TestRun::stopPlates() {
 }
 
 void TestRun::StopForExit() {
-    if (!running_) {
+    if (runState_ != RunState::Running) {
         return;
     }
-    running_ = false;
+    runState_ = RunState::Idle;
     view_.StopIdlePass();
     view_.SetStartButtonCaption(kStartCaption);
     enableButtons(true);
     stopPlates();
 }
 
-bool TestRun::stopTest() {
-    running_ = false;
+void TestRun::Stop(StopReason reason) {
+    enableButtons(true);
+    view_.SetStartButtonCaption(kStartCaption);
+    runState_ = RunState::Idle;
     view_.StopIdlePass();
     holderWatch_.Stop();
     stopPlates();
     drawChart();
     // After the drawing, so the operator sees what was kept, and before the save question.
-    if (!holderMessage_.empty()) {
+    if (reason == StopReason::PortTaken) {
         dialogs_.MessageBox(std::exchange(holderMessage_, {}), "Kelvaro - Teste", DialogButtons::Ok,
                             DialogIcon::Error);
     }
+    // Whatever ended the run, every plate the last pass lost is named.
     ReportLostPlates();
-    exportTest(state_, dialogs_, progress_, exportFolder_);
-    return true;
+    exportTest(state_, samples_.Loads(), dialogs_, progress_, exportFolder_);
 }
 
 void TestRun::ReportLostPlates() {
@@ -414,7 +426,7 @@ bool TestRun::ReadCalibration() {
     struct Value {
         const char* key;
         const char* stored;  // the first-run value
-        double Calibration::*field;
+        double LoadConversion::*field;
         bool (*usable)(double);
         // The operator's words for the value, and how to set it again.
         const char* what;
@@ -422,14 +434,14 @@ bool TestRun::ReadCalibration() {
         const char* redo;
     };
     static constexpr std::array<Value, 3> kValues{{
-        {"sp", "0", &Calibration::sp, UsableOffset, "O Zero", ") é inválido!",
+        {"sp", "0", &LoadConversion::sp, UsableOffset, "O Zero", ") é inválido!",
          "Zere novamente a Placa "},
-        {"idc", "1", &Calibration::idc, UsableIndex, "O Índice de Calibração", ") é inválido!",
+        {"idc", "1", &LoadConversion::idc, UsableIndex, "O Índice de Calibração", ") é inválido!",
          "Calibre novamente a Placa "},
-        {"t", "0", &Calibration::t, UsableOffset, "A Tara", ") é inválida!",
+        {"t", "0", &LoadConversion::t, UsableOffset, "A Tara", ") é inválida!",
          "Refaça a Tara da Placa "},
     }};
-    std::array<Calibration, kPlateCount> read{};
+    std::array<LoadConversion, kPlateCount> read{};
     std::optional<std::string> refusal;
     {
         SettingsStore store(state_.settingsPath);
@@ -461,7 +473,8 @@ bool TestRun::ReadCalibration() {
 }
 
 void TestRun::drawChart() {
-    const int count = std::clamp(state_.sampleCount, 0, kMaxSamples);
+    samples_.Convert(calibration_, state_.plateActive);
+    const std::span<const SampleRecord> loads = samples_.Loads();
     ChartSink& chart = view_.Chart();
     for (int p = 1; p <= kPlateCount; ++p) {
         chart.ClearSeries(p);
@@ -469,19 +482,17 @@ void TestRun::drawChart() {
     std::array<std::vector<ChartPoint>, kPlateCount> points;
     for (std::size_t i = 0; i < points.size(); ++i) {
         if (state_.plateActive[i]) {
-            points[i].reserve(static_cast<std::size_t>(count));
+            points[i].reserve(loads.size());
         }
     }
+    // The axis spans zero and every column written, an idle plate's too.
     double maximum = 0;
     double minimum = 0;
-    for (int s = 1; s <= count; ++s) {
-        SampleRecord& record = (*state_.samples)[static_cast<std::size_t>(s - 1)];
+    for (std::size_t s = 0; s < loads.size(); ++s) {
+        const SampleRecord& record = loads[s];
         for (std::size_t i = 0; i < record.size(); ++i) {
             if (state_.plateActive[i]) {
-                const Calibration& c = calibration_[i];
-                const double v = ((record[i] - c.sp) / c.idc) - c.t;
-                record[i] = v;
-                points[i].push_back({static_cast<double>(s), v});
+                points[i].push_back({static_cast<double>(s + 1), record[i]});
             }
             if (record[i] > maximum) {
                 maximum = record[i];

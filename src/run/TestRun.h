@@ -4,9 +4,11 @@
 
 #include <array>
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "device/PortHolders.h"
+#include "run/SampleStore.h"
 #include "run/TestRunView.h"
 #include "station/Dialogs.h"
 #include "station/ProgressView.h"
@@ -14,28 +16,34 @@
 
 namespace kelvaro {
 
+// Where the run stands. A start-up and a stop each run to their end inside one click or pass
+// (their dialogs are modal), so no decision ever meets one half done.
+enum class RunState { Idle, Running };
+
+// Why a run ends.
+enum class StopReason {
+    Operator,    // " Parar", the close box, or Cancel at the start question
+    EscapeHeld,  // the operator's other way to stop
+    StoreFull,   // kMaxSamples samples taken
+    PlateLost,   // unplugged, silent, or sending nothing but garbage
+    PortTaken,   // another program opened an active plate's port
+};
+
 class TestRun {
   public:
     TestRun(StationState& state, Dialogs& dialogs, ProgressView& progress, TestRunView& view,
             std::string exportFolder);
 
-    // Start-up when the caption is " Iniciar", stop otherwise.
+    // The start/stop button: starts a run when none is on, stops the one that is.
     void onStartClicked();
-    // One acquisition pass; called on every idle turn while the run is on. It takes one report
-    // from every active plate, waiting for all of them together, and stops the run when a
-    // plate is gone: unplugged, silent, or sending nothing but garbage.
+    // One acquisition pass; called on every idle turn while the run is on. The run stops when
+    // the pass gives a reason.
     void readSamples();
 
-    bool isRunning() const { return running_; }
+    bool isRunning() const { return runState_ == RunState::Running; }
+    const SampleStore& Samples() const { return samples_; }
+    SampleStore& Samples() { return samples_; }
 
-    // The steps below are public so the main window and the tests can name them; the button
-    // and the idle pass are the normal ways in.
-    void enableButtons(bool enabled);
-    // Starts the stream on every active plate; false after reporting the plate that failed.
-    bool startPlates();
-    void clearSamples();
-    // Stop: unhooks the pass, stops and closes the active plates, draws and offers the export.
-    bool stopTest();
     // For a program that must end now: a running test is stopped without drawing or asking,
     // its plates get their Stop and their channels are closed; the raw samples stay in the
     // store. Nothing happens when no test runs.
@@ -44,18 +52,20 @@ class TestRun {
     // with them. A value the conversion cannot use ends the start-up with a report naming the
     // plate and the stored text (false), so a run that starts can always be converted and saved.
     bool ReadCalibration();
-    // Converts the raw readings with the calibration read at start-up and draws them.
+    // Converts the raw readings with the calibration read at start-up and draws the loads.
     void drawChart();
 
   private:
-    // Zero offset, calibration index and tare of one plate.
-    struct Calibration {
-        double sp = 0;
-        double idc = 1;
-        double t = 0;
-    };
-
+    void enableButtons(bool enabled);
     void startRun();
+    // Starts the stream on every active plate; false after reporting the plate that failed.
+    bool startPlates();
+    // The pass itself: one report from every active plate, waiting for all of them together.
+    // Gives the reason the run must stop, or nothing while it goes on.
+    std::optional<StopReason> TakeSamples();
+    // Unhooks the pass, stops and closes the active plates, draws, tells the operator what
+    // ended the run when it was no choice of theirs, and offers the export.
+    void Stop(StopReason reason);
     // Ends a failed start-up step: label, buttons, then the error report.
     void failStartUp(const std::string& message);
     // DTR low, Stop and close for every active plate's channel.
@@ -78,8 +88,9 @@ class TestRun {
     ProgressView& progress_;
     TestRunView& view_;
     std::string exportFolder_;
-    std::array<Calibration, kPlateCount> calibration_{};
-    bool running_ = false;
+    SampleStore samples_;
+    std::array<LoadConversion, kPlateCount> calibration_{};
+    RunState runState_ = RunState::Idle;
     std::array<StreamWatch, kPlateCount> watch_{};
     std::array<bool, kPlateCount> lost_{};
     PortHolderWatch holderWatch_;

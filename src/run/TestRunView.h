@@ -13,7 +13,6 @@ class TestRunView {
     virtual ~TestRunView() = default;
     // sampleCountLabel; `repaintNow` draws it at once (the start-up blocks the message loop).
     virtual void SetStatusText(const std::string& text, bool repaintNow) = 0;
-    virtual std::string StartButtonCaption() const = 0;
     virtual void SetStartButtonCaption(const std::string& caption) = 0;
     // Enables calibrationButton, communicationButton, frequencyButton and closeButton, in that
     // order.

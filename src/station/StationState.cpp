@@ -5,7 +5,7 @@
 
 namespace kelvaro {
 
-StationState::StationState() : samples(std::make_unique<std::array<SampleRecord, kMaxSamples>>()) {}
+StationState::StationState() = default;
 
 StationState::~StationState() {
     CloseAllChannels();

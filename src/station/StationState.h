@@ -1,11 +1,10 @@
 // What the whole run shares: the four plate channel slots and per-plate flags, the test and
-// calibration frequencies, the last port listing and the sample store. Created once by the
-// main window and handed by reference to every screen.
+// calibration frequencies and the last port listing. Created once by the main window and handed
+// by reference to every screen.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,10 +14,6 @@
 namespace kelvaro {
 
 inline constexpr int kPlateCount = 4;
-inline constexpr int kMaxSamples = 144000;
-
-// One sample: a value per plate, plate 1 first.
-using SampleRecord = std::array<double, kPlateCount>;
 
 struct StationState {
     StationState();
@@ -40,10 +35,6 @@ struct StationState {
 
     std::vector<std::string> portNames;
     std::uint8_t portCount = 0;
-
-    // Allocated once for the program's life; a run allocates nothing.
-    std::unique_ptr<std::array<SampleRecord, kMaxSamples>> samples;
-    int sampleCount = 0;
 
     // Where the station's settings file lives (a temporary file in tests).
     std::string settingsPath;

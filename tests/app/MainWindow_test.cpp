@@ -300,7 +300,7 @@ TEST_F(MainWindowTest, TestRunViewDrivesTheWindowsControls) {
     EXPECT_TRUE(window->closeButton->isEnabled());
 
     window->SetStartButtonCaption(" Parar");
-    EXPECT_EQ(window->StartButtonCaption(), " Parar");
+    EXPECT_EQ(window->startButton->text(), QStringLiteral(" Parar"));
     EXPECT_EQ(window->startButton->Picture(), ButtonPicture::Stop);
     window->SetStartButtonCaption(" Iniciar");
     EXPECT_EQ(window->startButton->Picture(), ButtonPicture::Play);

@@ -130,7 +130,7 @@ TEST_P(PlateLostDuringARun, StopsItNamesThePlateAndKeepsEverySample) {
     dialogs.saveFiles = {path};
     ASSERT_GE(station.RunUntil(150), 150);
 
-    const int before = window.State().sampleCount;
+    const int before = window.Run().Samples().Count();
     const auto start = std::chrono::steady_clock::now();
     for (int plate : c.plates) {
         station.Plate(plate).Inject(c.fault);
@@ -143,7 +143,7 @@ TEST_P(PlateLostDuringARun, StopsItNamesThePlateAndKeepsEverySample) {
     ExpectIdleAndUsable(window);
     EXPECT_LT(ms, 1000);
     EXPECT_GE(ms, c.minimumMs);
-    const int n = window.State().sampleCount;
+    const int n = window.Run().Samples().Count();
     EXPECT_EQ(window.sampleCountLabel->text().toStdString(), " Amostras: " + std::to_string(n));
     std::string told = "O teste foi interrompido.";
     for (int plate : c.plates) {
@@ -223,7 +223,7 @@ TEST_F(FaultTest, ClosingTheWindowDuringARunStopsThePlatesAndOffersTheSave) {
     EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{
                                    "Clique em OK para Inicar o Teste!", "Deseja salvar o teste?",
                                    "O exportação para o Excel foi concluída com sucesso"}));
-    const int n = window.State().sampleCount;
+    const int n = window.Run().Samples().Count();
     EXPECT_EQ(testing::Lines(ReadFileBytes(path)).size(), 10u + static_cast<std::size_t>(n));
     for (int plate = 1; plate <= kPlateCount; ++plate) {
         EXPECT_FALSE(window.State().Slot(plate)) << plate;
@@ -351,7 +351,7 @@ TEST_P(GarbledStream, CostsOneReadingOfOnePlate) {
     station.Plate(3).Inject(GetParam().fault);
     station.RunUntil(300);
     window.onStartClicked();  // " Parar"; the save is declined
-    const int n = window.State().sampleCount;
+    const int n = window.Run().Samples().Count();
     ASSERT_GE(n, 300);
 
     ExpectIdleAndUsable(window);
@@ -415,7 +415,7 @@ TEST_P(HeldPortAtStartUp, IsNamedAndTheNextStartWorks) {
     ASSERT_TRUE(window.IdlePassRunning());
     station.RunUntil(30);
     window.onStartClicked();
-    EXPECT_TRUE(Consecutive(2, 0, window.State().sampleCount));
+    EXPECT_TRUE(Consecutive(2, 0, window.Run().Samples().Count()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -458,7 +458,7 @@ TEST_F(FaultTest, ProgramOpeningAPlatesPortDuringARunStopsItAndIsNamed) {
     close(spare);
 
     ExpectIdleAndUsable(window);
-    const int n = window.State().sampleCount;
+    const int n = window.Run().Samples().Count();
     ASSERT_EQ(dialogs.messages.size(), 4u);
     EXPECT_EQ(dialogs.messages[1].text,
               "Outro programa abriu a porta da Placa 2 (" + station.Port(2) + "): cat (processo " +
@@ -537,11 +537,12 @@ TEST_F(FaultTest, AdaptersPluggedBackInAnotherOrderKeepTheirPlatesAndCalibration
     ASSERT_TRUE(window.IdlePassRunning());
     station.RunUntil(30);
     window.onStartClicked();
-    const int n = window.State().sampleCount;
+    const int n = window.Run().Samples().Count();
     ASSERT_GT(n, 0);
+    ASSERT_EQ(window.Run().Samples().Loads().size(), static_cast<std::size_t>(n));
     for (int r = 0; r < n; ++r) {
-        ASSERT_EQ(station.Sample(r, 1), 0.0) << r;
-        ASSERT_EQ(station.Sample(r, 2), 0.0) << r;
+        ASSERT_EQ(station.Load(r, 1), 0.0) << r;
+        ASSERT_EQ(station.Load(r, 2), 0.0) << r;
     }
     // The saved test names each plate's port as stored.
     const std::string saved = ReadFileBytes(path);
@@ -901,7 +902,7 @@ TEST_F(FaultTest, StoreWrittenInTheOtherLocaleConvertsAndSavesTheRun) {
     EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{
                                    "Clique em OK para Inicar o Teste!", "Deseja salvar o teste?",
                                    "O exportação para o Excel foi concluída com sucesso"}));
-    const int n = window.State().sampleCount;
+    const int n = window.Run().Samples().Count();
     const auto lines = testing::Lines(ReadFileBytes(path));
     ASSERT_EQ(lines.size(), 10u + static_cast<std::size_t>(n));
     // ((3000 - 1000.5) / 2.5) - 1.5, (8388708 - 8388608) / 0.5, 10 + 2.25, and raw counts.
@@ -976,7 +977,7 @@ TEST_P(ExportFault, IsReportedKeepsTheEarlierFileAndTheSamples) {
     dialogs.saveFiles = {path};
     station.RunUntil(200);
     window.onStartClicked();
-    const int n = window.State().sampleCount;
+    const int n = window.Run().Samples().Count();
 
     ExpectReport("Não foi possível gravar o arquivo " + path + ": " + GetParam().reason + ".");
     EXPECT_TRUE(dialogs.openedFiles.empty());

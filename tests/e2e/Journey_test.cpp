@@ -171,7 +171,7 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
     EXPECT_FALSE(window.closeButton->isEnabled());
     station.RunUntil(600);
     window.onStartClicked();
-    const int samples = state.sampleCount;
+    const int samples = window.Run().Samples().Count();
     ASSERT_GE(samples, 600);
     EXPECT_FALSE(window.IdlePassRunning());
     EXPECT_EQ(window.sampleCountLabel->text().toStdString(),

@@ -21,6 +21,7 @@
 #include "app/MainWindow.h"
 #include "device/SerialChannel.h"
 #include "plate-sim/VirtualPlate.h"
+#include "run/TestRun.h"
 #include "settings/SettingsStore.h"
 
 namespace kelvaro::testing {
@@ -94,14 +95,18 @@ class Station {
     int RunUntil(int samples, int timeoutMs = 20000) const {
         QElapsedTimer clock;
         clock.start();
-        while (window->IdlePassRunning() && window->State().sampleCount < samples &&
+        while (window->IdlePassRunning() && window->Run().Samples().Count() < samples &&
                clock.elapsed() < timeoutMs) {
             QApplication::processEvents(QEventLoop::AllEvents, 20);
         }
-        return window->State().sampleCount;
+        return window->Run().Samples().Count();
     }
+    // A plate's reading as acquired, and its load after the stop.
     double Sample(int record, int plate) const {
-        return (*window->State().samples)[static_cast<std::size_t>(record)][Index(plate)];
+        return window->Run().Samples().Raw()[static_cast<std::size_t>(record)][Index(plate)];
+    }
+    double Load(int record, int plate) const {
+        return window->Run().Samples().Loads()[static_cast<std::size_t>(record)][Index(plate)];
     }
 
     std::string SettingsPath() const { return dir.File("Tovamu.Kelvaro.ini"); }

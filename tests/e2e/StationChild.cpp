@@ -13,6 +13,7 @@
 #include "app/StationApplication.h"
 #include "app/TerminationSignals.h"
 #include "device/SerialChannel.h"
+#include "run/TestRun.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
         }
     });
     const int code = QApplication::exec();
-    std::printf("samples %d questions %zu\n", window.State().sampleCount, dialogs.messages.size());
+    std::printf("samples %d questions %zu\n", window.Run().Samples().Count(),
+                dialogs.messages.size());
     return code;
 }

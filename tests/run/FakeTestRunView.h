@@ -70,7 +70,6 @@ class FakeView : public TestRunView {
     void SetStatusText(const std::string& text, bool repaintNow) override {
         labels.emplace_back(text, repaintNow);
     }
-    std::string StartButtonCaption() const override { return caption; }
     void SetStartButtonCaption(const std::string& c) override { caption = c; }
     void enableButtons(bool enabled) override { buttons.push_back(enabled); }
     void StartIdlePass() override {

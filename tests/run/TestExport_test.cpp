@@ -49,7 +49,7 @@ class ExportTest : public ::testing::Test {
         }
         return store.ReadString(kSettingsSection, key, "");
     }
-    void Export() { exportTest(state, dialogs, progress, dir.Path().string()); }
+    void Export() { exportTest(state, loads, dialogs, progress, dir.Path().string()); }
     std::vector<std::string> FilesInFolder() {
         std::vector<std::string> names;
         for (const auto& e : std::filesystem::directory_iterator(dir.Path())) {
@@ -64,6 +64,7 @@ class ExportTest : public ::testing::Test {
 
     kelvaro::testing::TempDir dir;
     StationState state;
+    std::vector<SampleRecord> loads;
     kelvaro::testing::ScriptedDialogs dialogs;
     kelvaro::testing::FakeProgress progress;
 };
@@ -74,13 +75,11 @@ TEST_F(ExportTest, WritesTheTestByteForByteInWindows1252) {
     Set("u2", "kgf");
     state.platePort = {"COM3", "COM4", "", ""};
     state.testFrequency = 100;
-    (*state.samples)[0] = {12.345, -0.020, 0, 0};
-    (*state.samples)[1] = {12.351, -0.018, 0, -0.0};
-    // Not a load: left empty rather than written as a text in a column of numbers.
-    (*state.samples)[2] = {std::numeric_limits<double>::quiet_NaN(),
-                           std::numeric_limits<double>::infinity(),
-                           -std::numeric_limits<double>::infinity(), 1};
-    state.sampleCount = 3;
+    loads = {{12.345, -0.020, 0, 0},
+             {12.351, -0.018, 0, -0.0},
+             // Not a load: left empty rather than written as a text in a column of numbers.
+             {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+              -std::numeric_limits<double>::infinity(), 1}};
     const std::string path = dir.File("Kelvaro_7.csv");
     dialogs.answers = {DialogResult::Yes};
     dialogs.saveFiles = {path};
@@ -204,7 +203,7 @@ TEST_F(ExportTest, UnwritablePlacesAreReportedWithTheReason) {
 TEST_F(ExportTest, FailureWhileWritingKeepsTheEarlierFile) {
     const std::string path = dir.File("Kelvaro_3.csv");
     kelvaro::testing::WriteFileBytes(path, "earlier test");
-    state.sampleCount = 5000;
+    loads.resize(5000);
 
     rlimit old{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
@@ -213,8 +212,7 @@ TEST_F(ExportTest, FailureWhileWritingKeepsTheEarlierFile) {
     small.rlim_cur = 4096;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     std::string error;
-    const bool written =
-        WriteTestFile(path, {}, std::span(state.samples->data(), 5000), ',', progress, &error);
+    const bool written = WriteTestFile(path, {}, loads, ',', progress, &error);
     setrlimit(RLIMIT_FSIZE, &old);
     signal(SIGXFSZ, oldHandler);
 

@@ -68,9 +68,14 @@ class TestRunTest : public ::testing::Test {
         }
         return passes;
     }
+    // A plate's reading as acquired, and its load after the stop.
     double Sample(int record, int plate) const {
-        return (
-            *state.samples)[static_cast<std::size_t>(record)][static_cast<std::size_t>(plate - 1)];
+        return run.Samples()
+            .Raw()[static_cast<std::size_t>(record)][static_cast<std::size_t>(plate - 1)];
+    }
+    double Load(int record, int plate) const {
+        return run.Samples()
+            .Loads()[static_cast<std::size_t>(record)][static_cast<std::size_t>(plate - 1)];
     }
 
     kelvaro::testing::TempDir dir;
@@ -136,11 +141,13 @@ TEST_F(TestRunTest, OnlyActivePlatesStartInOrderAndAStopClosesThem) {
         EXPECT_TRUE(plates[static_cast<std::size_t>(n - 1)]->WaitForRequests(kFnStop, 2, 1000));
     }
     EXPECT_EQ(RequestCount(*plates[1]) + RequestCount(*plates[3]), 0u);
+    ASSERT_EQ(run.Samples().Loads().size(), 5u);
     for (int record = 0; record < 5; ++record) {
-        EXPECT_EQ(Sample(record, 1), 995.0);  // ((3000 - 1000) / 2) - 5
-        EXPECT_EQ(Sample(record, 2), 0.0);
-        EXPECT_EQ(Sample(record, 3), 8388608.0);  // uncalibrated: raw counts
-        EXPECT_EQ(Sample(record, 4), 0.0);
+        EXPECT_EQ(Load(record, 1), 995.0);  // ((3000 - 1000) / 2) - 5
+        EXPECT_EQ(Load(record, 2), 0.0);
+        EXPECT_EQ(Load(record, 3), 8388608.0);  // uncalibrated: raw counts
+        EXPECT_EQ(Load(record, 4), 0.0);
+        EXPECT_EQ(Sample(record, 1), 3000.0);  // the readings stay as acquired
     }
     ASSERT_EQ(view.chart.series[0].size(), 5u);
     EXPECT_EQ(view.chart.series[0][4].x, 5.0);
@@ -238,7 +245,7 @@ TEST_F(TestRunTest, WithoutActivePlatesTheRunStopsItselfAtTheLastRecord) {
     run.onStartClicked();
     ASSERT_TRUE(view.idle);
     EXPECT_EQ(RunPasses(kMaxSamples + 10), kMaxSamples);
-    EXPECT_EQ(state.sampleCount, kMaxSamples);
+    EXPECT_EQ(run.Samples().Count(), kMaxSamples);
     EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" Amostras: 144000"), false));
     EXPECT_EQ(view.caption, " Iniciar");
     EXPECT_EQ(view.chart.axisMax, 0.0);
@@ -308,7 +315,7 @@ TEST_F(StreamingTest, DroppedByteCostsExactlyOneSample) {
     plates[0]->Inject({sim::FaultKind::DropByte, 1, 3});
     view.escapeAtCheck = 300;  // 200 more passes
     RunPasses(1000);
-    ASSERT_EQ(state.sampleCount, 300);
+    ASSERT_EQ(run.Samples().Count(), 300);
 
     std::vector<int> breaks;
     for (int record = 1; record < 300; ++record) {
@@ -324,7 +331,7 @@ TEST_F(StreamingTest, DroppedByteCostsExactlyOneSample) {
     EXPECT_EQ(Sample(z + 1, 1), Sample(z - 1, 1) + 2);
 }
 
-// Conversion and drawing, straight on the sample store.
+// Conversion and drawing, straight on the sample store: the loads are drawn, the readings stay.
 struct DrawingCase {
     const char* name;
     std::vector<Setting> settings;
@@ -341,14 +348,17 @@ TEST_P(DrawingTest, ConvertsAndSpansZero) {
     const DrawingCase& c = GetParam();
     Settings(c.settings);
     state.plateActive = c.active;
-    std::copy(c.raw.begin(), c.raw.end(), state.samples->begin());
-    state.sampleCount = static_cast<int>(c.raw.size());
+    for (const SampleRecord& record : c.raw) {
+        run.Samples().Append() = record;
+    }
 
     ASSERT_TRUE(run.ReadCalibration());
     run.drawChart();
     EXPECT_TRUE(dialogs.messages.empty());
+    ASSERT_EQ(run.Samples().Loads().size(), c.converted.size());
     for (std::size_t r = 0; r < c.converted.size(); ++r) {
-        EXPECT_EQ((*state.samples)[r], c.converted[r]) << "record " << r;
+        EXPECT_EQ(run.Samples().Loads()[r], c.converted[r]) << "record " << r;
+        EXPECT_EQ(run.Samples().Raw()[r], c.raw[r]) << "record " << r;
     }
     EXPECT_EQ(view.chart.axisMax, c.axisMax);
     EXPECT_EQ(view.chart.axisMin, c.axisMin);

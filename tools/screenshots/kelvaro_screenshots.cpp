@@ -46,6 +46,7 @@
 #include "discovery/CommunicationScreen.h"
 #include "frequency/FrequencyScreen.h"
 #include "plate-sim/VirtualPlate.h"
+#include "run/TestRun.h"
 #include "settings/NumberText.h"
 #include "settings/SettingsStore.h"
 #include "ui/PictureButton.h"
@@ -402,7 +403,7 @@ int main(int argc, char** argv) {
                                     QStringLiteral("Clique em OK para Inicar o Teste!"),
                                     "start-confirm.png", QMessageBox::Ok));
     window.startButton->click();
-    if (!WaitUntil([&] { return window.State().sampleCount >= kRunSamples; }, 60000)) {
+    if (!WaitUntil([&] { return window.Run().Samples().Count() >= kRunSamples; }, 60000)) {
         driver.Fail("the test did not collect its samples");
     }
     pictures.Save(&window, "running.png");
@@ -472,7 +473,7 @@ int main(int argc, char** argv) {
                                     QStringLiteral("Clique em OK para Inicar o Teste!"), nullptr,
                                     QMessageBox::Ok));
     window.startButton->click();
-    if (!WaitUntil([&] { return window.State().sampleCount >= kRunSamples / 2; }, 60000)) {
+    if (!WaitUntil([&] { return window.Run().Samples().Count() >= kRunSamples / 2; }, 60000)) {
         driver.Fail("the steady test did not collect its samples");
     }
     driver.Expect(MessageBoxHandler(driver, pictures, QStringLiteral("Deseja salvar o teste?"),

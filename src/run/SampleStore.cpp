@@ -1,0 +1,39 @@
+#include "run/SampleStore.h"
+
+namespace kelvaro {
+
+SampleStore::SampleStore() : raw_(std::make_unique<Table>()), loads_(std::make_unique<Table>()) {}
+
+void SampleStore::Clear() {
+    count_ = 0;
+    loadCount_ = 0;
+}
+
+SampleRecord& SampleStore::Append() {
+    SampleRecord& record = (*raw_)[static_cast<std::size_t>(count_++)];
+    record = {};
+    return record;
+}
+
+std::span<const SampleRecord> SampleStore::Raw() const {
+    return {raw_->data(), static_cast<std::size_t>(count_)};
+}
+
+void SampleStore::Convert(const std::array<LoadConversion, kPlateCount>& calibration,
+                          const std::array<bool, kPlateCount>& active) {
+    for (std::size_t s = 0; s < static_cast<std::size_t>(count_); ++s) {
+        const SampleRecord& raw = (*raw_)[s];
+        SampleRecord& load = (*loads_)[s];
+        for (std::size_t i = 0; i < raw.size(); ++i) {
+            const LoadConversion& c = calibration[i];
+            load[i] = active[i] ? ((raw[i] - c.sp) / c.idc) - c.t : raw[i];
+        }
+    }
+    loadCount_ = count_;
+}
+
+std::span<const SampleRecord> SampleStore::Loads() const {
+    return {loads_->data(), static_cast<std::size_t>(loadCount_)};
+}
+
+}  // namespace kelvaro
