@@ -72,18 +72,14 @@ void TestRun::onStartClicked() {
     }
 }
 
-void TestRun::enableButtons(bool enabled) {
-    view_.enableButtons(enabled);
-}
-
 void TestRun::failStartUp(const std::string& message) {
     view_.SetStatusText(kNoStatus, false);
-    enableButtons(true);
+    view_.enableButtons(true);
     ReportError(dialogs_, message);
 }
 
 void TestRun::startRun() {
-    enableButtons(false);
+    view_.enableButtons(false);
     ChartSink& chart = view_.Chart();
     chart.SetLegendVisible(false);
     for (int p = 1; p <= kPlateCount; ++p) {
@@ -385,12 +381,12 @@ void TestRun::StopForExit() {
     runState_ = RunState::Idle;
     view_.StopIdlePass();
     view_.SetStartButtonCaption(kStartCaption);
-    enableButtons(true);
+    view_.enableButtons(true);
     stopPlates();
 }
 
 void TestRun::Stop(StopReason reason) {
-    enableButtons(true);
+    view_.enableButtons(true);
     view_.SetStartButtonCaption(kStartCaption);
     runState_ = RunState::Idle;
     view_.StopIdlePass();

@@ -56,7 +56,6 @@ class TestRun {
     void drawChart();
 
   private:
-    void enableButtons(bool enabled);
     void startRun();
     // Starts the stream on every active plate; false after reporting the plate that failed.
     bool startPlates();
