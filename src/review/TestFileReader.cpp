@@ -1,0 +1,493 @@
+// Test files read back. The reader takes exactly what the export writes (ten heading lines, then
+// "n;load;load;load;load;" rows, CR LF, Windows-1252) and names the first line that departs from
+// it; a file it accepts is written again by the export with the same bytes.
+#include "review/TestFileReader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <system_error>
+#include <utility>
+
+#include "settings/SystemErrorText.h"
+
+namespace kelvaro {
+
+namespace {
+
+// No test file comes near this (144000 rows of ordinary loads take about 12 MB); a bigger file
+// is refused before it is read into memory.
+constexpr std::size_t kMaxFileBytes = 256 * 1024 * 1024;
+
+// Windows-1252 bytes 0x80..0x9F and the characters they stand for (0 = no character).
+constexpr std::array<char16_t, 32> kHighControls{
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+bool IsControl(unsigned char b) {
+    return (b < 0x20 && b != '\t' && b != '\r' && b != '\n') || b == 0x7F;
+}
+
+bool IsUndefined(unsigned char b) {
+    return b >= 0x80 && b < 0xA0 && kHighControls[b - 0x80] == 0;
+}
+
+std::string HexByte(unsigned char b) {
+    constexpr std::string_view kDigits = "0123456789ABCDEF";
+    return std::string("0x") + kDigits[b >> 4] + kDigits[b & 15];
+}
+
+// Why a text cannot come from the export: it writes no byte the code page lacks and no control
+// other than tab, CR and LF. Empty when it can; `at` is then left alone.
+std::string ByteFault(std::string_view text, std::size_t& at) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (IsControl(b) || IsUndefined(b)) {
+            at = i;
+            return IsControl(b) ? "caractere de controle " + HexByte(b)
+                                : "o byte " + HexByte(b) + " não é um caractere do Windows-1252";
+        }
+    }
+    return {};
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Windows-1252 bytes as UTF-8; a byte without a character (only in messages) becomes "?".
+std::string FromWindows1252(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (char byte : bytes) {
+        const auto b = static_cast<unsigned char>(byte);
+        if (b >= 0x80 && b < 0xA0) {
+            AppendUtf8(out, IsUndefined(b) ? U'?' : kHighControls[b - 0x80]);
+        } else {
+            AppendUtf8(out, b);
+        }
+    }
+    return out;
+}
+
+// A field as a message quotes it: readable, on one line, and short.
+std::string Shown(std::string_view field) {
+    constexpr std::size_t kLongest = 24;
+    std::string text(field.substr(0, kLongest));
+    for (char& c : text) {
+        if (IsControl(static_cast<unsigned char>(c)) || c == '\r' || c == '\n' || c == '\t') {
+            c = '?';
+        }
+    }
+    return "\"" + FromWindows1252(text) + (field.size() > kLongest ? "...\"" : "\"");
+}
+
+template <class Integer>
+bool ParseInteger(std::string_view text, Integer& value) {
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, value);
+    return !text.empty() && result.ec == std::errc() && result.ptr == end;
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// "-?digits[,.]ddd", the only form the export gives a load. The value is the double nearest to
+// the decimal text, so the export writes the same text again.
+bool ParseLoad(std::string_view text, double& value, char& separator) {
+    const bool negative = !text.empty() && text.front() == '-';
+    const std::string_view digits = text.substr(negative ? 1 : 0);
+    if (digits.size() < 5) {
+        return false;
+    }
+    const std::size_t wholeDigits = digits.size() - 4;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != wholeDigits && !IsDigit(digits[i])) {
+            return false;
+        }
+    }
+    separator = digits[wholeDigits];
+    if (separator != ',' && separator != '.') {
+        return false;
+    }
+    // Up to 15 digits the thousandths are exact in a double, and one correctly rounded division
+    // gives the double nearest to the text; longer texts take the general conversion.
+    if (digits.size() <= 16) {
+        std::uint64_t thousandths = 0;
+        for (char c : digits) {
+            if (c != separator) {
+                thousandths = thousandths * 10 + static_cast<std::uint64_t>(c - '0');
+            }
+        }
+        value = static_cast<double>(thousandths) / 1000.0;
+    } else {
+        std::string normal(digits);
+        normal[wholeDigits] = '.';
+        const auto result = std::from_chars(normal.data(), normal.data() + normal.size(), value,
+                                            std::chars_format::fixed);
+        if (result.ec != std::errc()) {
+            return false;  // beyond the range of a double: no export wrote it
+        }
+    }
+    if (negative) {
+        value = -value;
+    }
+    return true;
+}
+
+// One heading line: its first field, how many fields it has and how the operator is told it.
+struct HeadingLine {
+    std::string_view first;  // Windows-1252
+    std::size_t fields;
+    std::string_view shape;  // UTF-8
+};
+
+constexpr std::array<HeadingLine, 10> kHeading{{
+    {"Avalia\xE7\xE3o", 2, "Avaliação;<número>;"},
+    {"Frequ\xEAncia", 2, "Frequência;<número>;"},
+    {"", 1, ";"},
+    {"Placa 1", 2, "Placa 1;<porta>;"},
+    {"Placa 2", 2, "Placa 2;<porta>;"},
+    {"Placa 3", 2, "Placa 3;<porta>;"},
+    {"Placa 4", 2, "Placa 4;<porta>;"},
+    {"", 1, ";"},
+    {"Am Geral", 5, "Am Geral;Am1: <unidade>;Am2: <unidade>;Am3: <unidade>;Am4: <unidade>;"},
+    {"", 1, ";"},
+}};
+constexpr std::size_t kFirstPortLine = 3;
+constexpr std::size_t kUnitsLine = 8;
+
+// The fields of a record, each ended by ";", a quoted one with its quotes doubled. False when
+// the record does not end with ";" or a quote is not closed where its field ends.
+bool SplitFields(std::string_view record, std::vector<std::string>& fields) {
+    fields.clear();
+    std::size_t i = 0;
+    while (i < record.size()) {
+        std::string field;
+        if (record[i] == '"') {
+            for (++i;; ++i) {
+                if (i == record.size()) {
+                    return false;
+                }
+                if (record[i] == '"') {
+                    if (i + 1 < record.size() && record[i + 1] == '"') {
+                        ++i;
+                    } else {
+                        break;
+                    }
+                }
+                field += record[i];
+            }
+            ++i;  // the closing quote
+            if (i == record.size() || record[i] != ';') {
+                return false;
+            }
+        } else {
+            const std::size_t end = record.find(';', i);
+            if (end == std::string_view::npos) {
+                return false;
+            }
+            field = record.substr(i, end - i);
+            i = end;
+        }
+        ++i;  // the ";"
+        fields.push_back(std::move(field));
+    }
+    return true;
+}
+
+class Parser {
+  public:
+    Parser(std::string_view bytes, const std::string& name) : bytes_(bytes), name_(name) {}
+
+    bool Parse(TestFileContent& out) {
+        std::vector<std::string> fields;
+        for (std::size_t k = 0; k < kHeading.size(); ++k) {
+            if (!Heading(k, fields, out)) {
+                return false;
+            }
+        }
+        out.loads.reserve(std::min(kTestFileMaxSamples, (bytes_.size() - pos_) / 32 + 1));
+        std::string_view record;
+        while (pos_ < bytes_.size()) {
+            if (out.loads.size() == kTestFileMaxSamples) {
+                return Fail(line_, "mais de " + std::to_string(kTestFileMaxSamples) +
+                                       " amostras, o máximo de um teste");
+            }
+            if (!NextRecord(false, record) || !Row(record, out)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    const std::string& Error() const { return error_; }
+
+  private:
+    bool Fail(int line, const std::string& what) {
+        error_ = "Linha " + std::to_string(line) + ": " + what + " (arquivo " + name_ + ").";
+        return false;
+    }
+
+    // Refuses the current record for its first byte the export cannot have written; true when
+    // it has none.
+    bool CheckBytes(std::string_view record) {
+        std::size_t at = 0;
+        const std::string fault = ByteFault(record, at);
+        if (fault.empty()) {
+            return true;
+        }
+        const auto breaks = std::count(record.begin(), record.begin() + at, '\n');
+        return Fail(recordLine_ + static_cast<int>(breaks), fault);
+    }
+
+    // The next record without its CR LF. `quoted`: a CR LF inside quotes belongs to the record
+    // (a port or unit holding one), as the export quotes it.
+    bool NextRecord(bool quoted, std::string_view& record) {
+        recordLine_ = line_;
+        if (pos_ == bytes_.size()) {
+            return Fail(line_, pos_ == 0 ? "o arquivo está vazio"
+                                         : "o arquivo termina antes do fim do cabeçalho");
+        }
+        std::size_t end = pos_;
+        int breaks = 0;
+        bool inQuotes = false;
+        if (quoted) {
+            for (; end < bytes_.size() && (inQuotes || bytes_[end] != '\n'); ++end) {
+                inQuotes ^= bytes_[end] == '"';
+                breaks += static_cast<int>(bytes_[end] == '\n');
+            }
+        } else {
+            end = std::min(bytes_.find('\n', pos_), bytes_.size());
+        }
+        if (end == bytes_.size()) {
+            return Fail(recordLine_, inQuotes ? "aspas abertas até o fim do arquivo"
+                                              : "a linha está incompleta, sem o fim de linha");
+        }
+        if (end == pos_ || bytes_[end - 1] != '\r') {
+            return Fail(recordLine_ + breaks, "a linha termina sem CR");
+        }
+        record = bytes_.substr(pos_, end - 1 - pos_);
+        pos_ = end + 1;
+        line_ += breaks + 1;
+        return true;
+    }
+
+    bool Heading(std::size_t k, std::vector<std::string>& fields, TestFileContent& out) {
+        const HeadingLine& expected = kHeading[k];
+        // Quotes are looked at only once the file has shown it is a test file: an odd quote in
+        // the first line of another CSV is then told as a wrong line, not as an open quote.
+        std::string_view record;
+        if (!NextRecord(k >= kFirstPortLine, record) || !CheckBytes(record)) {
+            return false;
+        }
+        bool ok = SplitFields(record, fields) && fields.size() == expected.fields &&
+                  fields[0] == expected.first;
+        if (ok && k == 0) {
+            ok = ParseInteger(fields[1], out.testNumber);
+        } else if (ok && k == 1) {
+            ok = ParseInteger(fields[1], out.frequency);
+        } else if (ok && k >= kFirstPortLine && k < kFirstPortLine + kTestFilePlates) {
+            out.ports[k - kFirstPortLine] = FromWindows1252(fields[1]);
+        } else if (ok && k == kUnitsLine) {
+            for (std::size_t p = 1; ok && p <= kTestFilePlates; ++p) {
+                const std::string column = "Am" + std::to_string(p) + ": ";
+                ok = fields[p].starts_with(column);
+                out.units[p - 1] = FromWindows1252(
+                    std::string_view(fields[p]).substr(std::min(column.size(), fields[p].size())));
+            }
+        }
+        return ok || Fail(recordLine_, "esperada a linha \"" + std::string(expected.shape) + "\"");
+    }
+
+    // A row told as its field count: what is wrong when the fields themselves are not.
+    bool FieldCountFault(std::string_view record) {
+        if (!CheckBytes(record)) {
+            return false;
+        }
+        if (record.empty()) {
+            return Fail(recordLine_, "linha vazia");
+        }
+        const auto ends = std::count(record.begin(), record.end(), ';');
+        const bool closed = record.back() == ';';
+        if (!closed && ends == kTestFilePlates) {
+            return Fail(recordLine_, "a linha não termina com \";\"");
+        }
+        return Fail(recordLine_,
+                    "uma amostra tem 5 campos (número e quatro cargas), esta linha "
+                    "tem " +
+                        std::to_string(ends + (closed ? 0 : 1)));
+    }
+
+    bool Row(std::string_view record, TestFileContent& out) {
+        const char* p = record.data();
+        const char* const end = p + record.size();
+        std::string_view field;
+        const auto next = [&] {
+            const auto* semicolon = static_cast<const char*>(std::memchr(p, ';', end - p));
+            if (semicolon == nullptr) {
+                return false;
+            }
+            field = {p, static_cast<std::size_t>(semicolon - p)};
+            p = semicolon + 1;
+            return true;
+        };
+        if (!next()) {
+            return FieldCountFault(record);
+        }
+        const std::size_t expected = out.loads.size() + 1;
+        std::size_t number = 0;
+        if (!ParseInteger(field, number) || number != expected) {
+            return CheckBytes(field) &&
+                   Fail(recordLine_, "esperada a amostra " + std::to_string(expected) +
+                                         ", encontrado " + Shown(field));
+        }
+        std::array<double, kTestFilePlates> loads{};
+        for (int plate = 1; plate <= kTestFilePlates; ++plate) {
+            if (!next()) {
+                return FieldCountFault(record);
+            }
+            double& load = loads[static_cast<std::size_t>(plate - 1)];
+            if (field.empty()) {
+                load = std::numeric_limits<double>::quiet_NaN();
+                continue;
+            }
+            char separator = 0;
+            const std::string which = "a carga da Placa " + std::to_string(plate);
+            if (!ParseLoad(field, load, separator)) {
+                return CheckBytes(field) &&
+                       Fail(recordLine_,
+                            which + " (" + Shown(field) + ") não é um número com três decimais");
+            }
+            if (!out.decimalSeparator) {
+                out.decimalSeparator = separator;
+            } else if (separator != *out.decimalSeparator) {
+                return Fail(recordLine_, which + " tem \"" + separator +
+                                             "\" como separador decimal, as linhas anteriores \"" +
+                                             *out.decimalSeparator + "\"");
+            }
+        }
+        if (p != end) {
+            return FieldCountFault(record);
+        }
+        out.loads.push_back(loads);
+        return true;
+    }
+
+    std::string_view bytes_;
+    const std::string& name_;
+    std::size_t pos_ = 0;
+    int line_ = 1;        // of the byte at pos_
+    int recordLine_ = 1;  // where the record last read starts
+    std::string error_;
+};
+
+// Closes the descriptor it holds.
+class ReadDescriptor {
+  public:
+    explicit ReadDescriptor(const std::string& path)
+        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {}
+    ~ReadDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    ReadDescriptor(const ReadDescriptor&) = delete;
+    ReadDescriptor& operator=(const ReadDescriptor&) = delete;
+    int Get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// The whole file, or the reason it cannot be read.
+std::string ReadBytes(const std::string& path, std::string& bytes) {
+    const ReadDescriptor fd(path);
+    struct stat info {};
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &info) != 0) {
+        return SystemErrorText(errno);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return SystemErrorText(EISDIR);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return "não é um arquivo comum";
+    }
+    const auto tooBig = [] {
+        return "tem mais de " + std::to_string(kMaxFileBytes / (1024 * 1024)) +
+               " MB, bem mais do que um teste";
+    };
+    if (static_cast<std::uint64_t>(info.st_size) > kMaxFileBytes) {
+        return tooBig();
+    }
+    // Read to the end, whatever the size was: the file may still be growing.
+    bytes.resize(static_cast<std::size_t>(info.st_size) + 1);
+    std::size_t size = 0;
+    for (;;) {
+        if (size == bytes.size()) {
+            if (size > kMaxFileBytes) {
+                return tooBig();
+            }
+            bytes.resize(size * 2);
+        }
+        const ssize_t n = ::read(fd.Get(), bytes.data() + size, bytes.size() - size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return SystemErrorText(errno);
+        }
+        if (n == 0) {
+            break;
+        }
+        size += static_cast<std::size_t>(n);
+    }
+    bytes.resize(size);
+    return {};
+}
+
+}  // namespace
+
+bool ParseTestFile(std::string_view bytes, const std::string& name, TestFileContent& content,
+                   std::string* error) {
+    Parser parser(bytes, name);
+    TestFileContent read;
+    if (!parser.Parse(read)) {
+        if (error) {
+            *error = parser.Error();
+        }
+        return false;
+    }
+    content = std::move(read);
+    return true;
+}
+
+bool ReadTestFile(const std::string& path, TestFileContent& content, std::string* error) {
+    std::string bytes;
+    if (const std::string reason = ReadBytes(path, bytes); !reason.empty()) {
+        if (error) {
+            *error = "O arquivo " + path + " não pode ser lido: " + reason + ".";
+        }
+        return false;
+    }
+    return ParseTestFile(bytes, path, content, error);
+}
+
+}  // namespace kelvaro

@@ -1,0 +1,40 @@
+// Reads a test file the station exported back into its heading and loads, so that a saved test
+// can be drawn and saved again; a file that is not one, or is damaged, is refused by line.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvaro {
+
+inline constexpr int kTestFilePlates = 4;
+// The most samples a run keeps, and so the most a test file can hold.
+inline constexpr std::size_t kTestFileMaxSamples = 144000;
+
+// A test file's content, in the form the export writer takes it. Texts are UTF-8.
+struct TestFileContent {
+    std::int64_t testNumber = 0;
+    std::int32_t frequency = 0;
+    std::array<std::string, kTestFilePlates> ports;
+    std::array<std::string, kTestFilePlates> units;  // without the "Am1: " the column adds
+    // ',' or '.', as the rows were written; none when no row holds a load.
+    std::optional<char> decimalSeparator;
+    // Plates 1..4's loads of sample k + 1 (the numbers were checked to run 1, 2, 3...); NaN
+    // where the field is empty (a load that was not a number).
+    std::vector<std::array<double, kTestFilePlates>> loads;
+};
+
+// Reads the file at `path`. On refusal returns false and leaves `content` as it was, with
+// `error` set to a Portuguese text: "Linha 12: <what is wrong> (arquivo <path>)." for the
+// content, or "O arquivo <path> não pode ser lido: <reason>." when it cannot be read at all.
+bool ReadTestFile(const std::string& path, TestFileContent& content, std::string* error);
+
+// The same on bytes already read; `name` is how the file is named in the message.
+bool ParseTestFile(std::string_view bytes, const std::string& name, TestFileContent& content,
+                   std::string* error);
+
+}  // namespace kelvaro
