@@ -370,16 +370,16 @@ class Parser {
                 continue;
             }
             char separator = 0;
-            const std::string which = "a carga da Placa " + std::to_string(plate);
+            const auto which = [plate] { return "a carga da Placa " + std::to_string(plate); };
             if (!ParseLoad(field, load, separator)) {
                 return CheckBytes(field) &&
                        Fail(recordLine_,
-                            which + " (" + Shown(field) + ") não é um número com três decimais");
+                            which() + " (" + Shown(field) + ") não é um número com três decimais");
             }
             if (!out.decimalSeparator) {
                 out.decimalSeparator = separator;
             } else if (separator != *out.decimalSeparator) {
-                return Fail(recordLine_, which + " tem \"" + separator +
+                return Fail(recordLine_, which() + " tem \"" + separator +
                                              "\" como separador decimal, as linhas anteriores \"" +
                                              *out.decimalSeparator + "\"");
             }
