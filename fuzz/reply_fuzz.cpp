@@ -127,16 +127,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         DeviceFrame f;
         f.bytes.fill(0xFF);
         std::memcpy(f.bytes.data(), data, std::min(size, f.bytes.size()));
-        const bool readOk = (mode & 1) != 0;
-        const int code = kelvaro::ValidateReply(f, readOk, expected);
-        Check(code >= -1 && code <= 255);
-        if (code == kelvaro::kLinkNoError) {
+        const kelvaro::LinkStatus read = (mode & 1) != 0
+                                             ? kelvaro::LinkStatus{}
+                                             : kelvaro::LinkStatus{kelvaro::LinkError::Timeout};
+        const kelvaro::LinkStatus status = kelvaro::ValidateReply(f, read, expected);
+        if (status) {
             Check(LooksValid(f));
             Check(expected == 0 || f.Function() == expected);
         }
-        if (!readOk && expected != 0) {
-            Check(code == kelvaro::kLinkTimeout);
+        if (!read && expected != 0) {
+            Check(status == read);
         }
+        Check(status.error == kelvaro::LinkError::Device ? status.code == f.Data(0)
+                                                         : status.code == 0);
     }
 
     // The channel path: read until the line is exhausted, every call must make progress.
@@ -149,12 +152,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t consumed = 0;
     for (std::size_t calls = 0;; ++calls) {
         Check(calls <= size + 2);
-        DeviceFrame frame;
-        const bool ok = streamed ? kelvaro::ReceiveStreamedReply(channel, frame, replySize, 250)
-                                 : kelvaro::ReceiveReply(channel, frame, replySize, 250, expected);
-        Check(ok == (kelvaro::LinkLastError() == kelvaro::kLinkNoError));
-        if (ok) {
-            Check(LooksValid(frame));
+        const kelvaro::LinkResult<DeviceFrame> reply =
+            streamed ? kelvaro::ReceiveStreamedReply(channel, replySize, 250)
+                     : kelvaro::ReceiveReply(channel, replySize, 250, expected);
+        if (reply) {
+            Check(LooksValid(reply.value));
         }
         const std::size_t now = os.Taken() - channel.LookAheadSize();
         Check(now >= consumed);

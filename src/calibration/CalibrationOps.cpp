@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "device/ChannelSlot.h"
-#include "device/Frame.h"
 #include "device/Link.h"
 #include "device/PlateCommands.h"
 #include "device/SerialChannel.h"
@@ -40,15 +39,15 @@ bool LineReset(SerialChannel& channel) {
         return false;
     }
     channel.SetDTR(false);
-    if (channel.LastError() != 0) {
+    if (!channel.LastError()) {
         return false;
     }
     channel.Purge();
-    if (channel.LastError() != 0) {
+    if (!channel.LastError()) {
         return false;
     }
     channel.SetDTR(true);
-    return channel.LastError() == 0;
+    return channel.LastError().ok();
 }
 
 // Stops the reading timer for the life of an operation that talks to a plate and restarts it
@@ -126,7 +125,7 @@ bool CalibrationOps::AskReading(int plate) {
         return false;
     }
     auto& exchange = reading_.at(Index(plate));
-    exchange.emplace(*slot, kReadSample, kSampleReplySize, kReplyTimeoutMs, 0);
+    exchange.emplace(*slot, kReadSample);
     return exchange->Current() != PendingExchange::State::Failed;
 }
 
@@ -228,9 +227,7 @@ bool CalibrationOps::PreparePlate(int plate, std::uint8_t mode) {
         }
         lineReady = LineReset(*slot);
     }
-    DeviceFrame frame;
-    if (!lineReady || !SendRequest(*slot, kIdentify) ||
-        !ReceiveReply(*slot, frame, kIdentifyReplySize, kReplyTimeoutMs, kFnIdentify)) {
+    if (!lineReady || !IdentifyPlate(*slot)) {
         Message("Falha ao Identificar a " + PlateText(plate) + ", favor verificar a Comunicação.",
                 title, DialogIcon::Error);
         return false;
@@ -272,7 +269,7 @@ std::optional<double> CalibrationOps::AveragedSampling(int plate, const Sampling
                     failed = true;
                     return false;
                 }
-                reading.emplace(*slot, kReadSample, kSampleReplySize, kReplyTimeoutMs, 0);
+                reading.emplace(*slot, kReadSample);
             }
             const PendingExchange::State outcome = reading->Poll(MillisecondsUntil(sliceEnd));
             if (outcome == PendingExchange::State::Waiting) {

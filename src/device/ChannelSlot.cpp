@@ -1,22 +1,24 @@
 #include "device/ChannelSlot.h"
 
-#include <algorithm>
+#include <cerrno>
 #include <chrono>
-#include <cstring>
+#include <exception>
 
 #include "device/PlateCommands.h"
 #include "device/SerialChannel.h"
 
 namespace kelvaro {
 
-bool OpenChannel(ChannelSlot& slot, const std::string& portName, int baudRate, int dataBits,
-                 char parity, int stopBits, bool softwareFlow, bool hardwareFlow,
-                 int /*receiveQueueSize*/, SerialOs& os) {
+LinkStatus OpenChannel(ChannelSlot& slot, const std::string& portName, int baudRate, int dataBits,
+                       char parity, int stopBits, bool softwareFlow, bool hardwareFlow,
+                       int /*receiveQueueSize*/, SerialOs& os) {
+    if (slot) {
+        slot->Release();  // nothing is sent to the old port
+        slot.reset();
+    }
+    // The one place the link allocates: the channel, its look-ahead room and the look for
+    // other programs holding the port. Running out of memory here fails the open.
     try {
-        if (slot) {
-            slot->Release();  // nothing is sent to the old port
-            slot.reset();
-        }
         slot = std::make_unique<SerialChannel>(portName, os);
         SerialChannel& channel = *slot;
         if (channel.Connect()) {
@@ -30,47 +32,34 @@ bool OpenChannel(ChannelSlot& slot, const std::string& portName, int baudRate, i
             channel.Configure(settings);
         }
         // After a failed connect the line is not configured: the channel keeps the open's
-        // errno as its (nonzero) last error rather than a generic "not connected".
-        return channel.LastError() == 0;
-    } catch (...) {
+        // error rather than a generic "not connected".
+        return channel.LastError();
+    } catch (const std::exception&) {
         slot.reset();
-        return false;
+        return {LinkError::System, ENOMEM};
     }
 }
 
-bool OpenPlateChannel(ChannelSlot& slot, const std::string& portName, int receiveQueueSize,
-                      SerialOs& os) {
+LinkStatus OpenPlateChannel(ChannelSlot& slot, const std::string& portName, int receiveQueueSize,
+                            SerialOs& os) {
     return OpenChannel(slot, portName, 115200, 8, 'n', 2, false, false, receiveQueueSize, os);
 }
 
-bool CloseChannel(ChannelSlot& slot) {
+void CloseChannel(ChannelSlot& slot) {
     if (!slot) {
-        return true;
+        return;
     }
-    try {
-        slot->SetDTR(false);
-    } catch (...) {
-    }
-    try {
-        slot->WriteBytes(kStop.data(), kStop.size());
-    } catch (...) {
-    }
-    try {
-        slot->Release();
-    } catch (...) {
-    }
+    slot->SetDTR(false);
+    SendStop(*slot);
+    slot->Release();
     slot.reset();
-    return true;
 }
 
 bool PurgeChannel(SerialChannel* channel) {
     if (channel == nullptr) {
         return false;
     }
-    try {
-        channel->Purge();
-    } catch (...) {
-    }
+    channel->Purge();
     return true;
 }
 
@@ -81,8 +70,8 @@ bool DiscardUntilQuiet(SerialChannel& channel, int quietMs, int limitMs) {
         // The read's time-out restarts with every byte: a time-out means a quiet line. A line
         // fault (a port opened in the middle of a byte) is just more noise to throw away.
         if (channel.ReadBytes(buffer, sizeof buffer, quietMs) < sizeof buffer &&
-            channel.LastError() != SerialChannel::kErrorLineFault) {
-            return channel.LastError() == SerialChannel::kErrorTimeout;
+            channel.LastError().error != LinkError::LineFault) {
+            return channel.LastError().error == LinkError::Timeout;
         }
     }
     return false;

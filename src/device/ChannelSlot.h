@@ -3,23 +3,25 @@
 
 #include <string>
 
+#include "device/LinkError.h"
 #include "device/SerialChannel.h"
 
 namespace kelvaro {
 
 // Releases a channel the slot held (nothing is sent), places a new one in it, connects and
-// configures it. True when the channel's last error is 0 afterwards. A failed open leaves a
-// channel that is not connected in the slot. `os` is the seam tests record through.
-// `receiveQueueSize` is what the caller needs buffered (8192 or less for every caller); Linux
-// offers no per-port input queue to request and always buffers more, so it is not applied.
-bool OpenChannel(ChannelSlot& slot, const std::string& portName, int baudRate, int dataBits,
-                 char parity, int stopBits, bool softwareFlow, bool hardwareFlow,
-                 int receiveQueueSize, SerialOs& os = SerialOs::System());
+// configures it; the channel's last error afterwards. A failed open leaves a channel that is
+// not connected in the slot (an empty slot when memory ran out). `os` is the seam tests record
+// through. `receiveQueueSize` is what the caller needs buffered (8192 or less for every caller);
+// Linux offers no per-port input queue to request and always buffers more, so it is not applied.
+LinkStatus OpenChannel(ChannelSlot& slot, const std::string& portName, int baudRate, int dataBits,
+                       char parity, int stopBits, bool softwareFlow, bool hardwareFlow,
+                       int receiveQueueSize, SerialOs& os = SerialOs::System());
 // Opens with the plates' line settings: 115200 8N2, no flow control.
-bool OpenPlateChannel(ChannelSlot& slot, const std::string& portName, int receiveQueueSize,
-                      SerialOs& os = SerialOs::System());
-// DTR low, the 7 Stop bytes, release, slot empty. Always true.
-bool CloseChannel(ChannelSlot& slot);
+LinkStatus OpenPlateChannel(ChannelSlot& slot, const std::string& portName, int receiveQueueSize,
+                            SerialOs& os = SerialOs::System());
+// DTR low, Stop, release, slot empty. The one place a plate is sent Stop when a screen, a
+// test or the program is done with it.
+void CloseChannel(ChannelSlot& slot);
 // False for an empty slot / null channel; true otherwise.
 bool PurgeChannel(SerialChannel* channel);
 inline bool PurgeChannel(ChannelSlot& slot) {

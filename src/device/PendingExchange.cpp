@@ -13,16 +13,14 @@ namespace {
 constexpr std::size_t kMaxFrameSize = std::tuple_size_v<decltype(DeviceFrame::bytes)>;
 }  // namespace
 
-PendingExchange::PendingExchange(SerialChannel& channel, std::span<const std::uint8_t> request,
-                                 std::size_t replySize, int timeoutMs,
-                                 std::uint8_t expectedFunction)
+PendingExchange::PendingExchange(SerialChannel& channel, const PlateRequest& request, int timeoutMs)
     : channel_(channel),
-      size_(std::min(replySize, kMaxFrameSize)),
-      expectedFunction_(expectedFunction),
+      size_(std::min(request.replySize, kMaxFrameSize)),
+      expectedFunction_(request.replyFunction),
       deadline_(Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0))) {
     // Bytes never received read as 0xFF, exactly as in a blocking receive.
     frame_.bytes.fill(0xFF);
-    if (!SendRequest(channel_, request)) {
+    if (!SendRequest(channel_, request.bytes)) {
         state_ = State::Failed;
     }
 }
@@ -38,18 +36,11 @@ PendingExchange::State PendingExchange::Poll(int waitMs) {
         return state_;
     }
     const int wait = std::clamp(waitMs, 0, MillisecondsLeft());
-    try {
-        received_ += channel_.ReadBytes(frame_.bytes.data() + received_, size_ - received_, wait);
-    } catch (...) {
-        state_ = State::Failed;
-        return state_;
-    }
-    const int error = channel_.LastError();
+    received_ += channel_.ReadBytes(frame_.bytes.data() + received_, size_ - received_, wait);
+    const LinkStatus read = channel_.LastError();
     if (received_ == size_) {
-        state_ = ValidateReply(frame_, error == 0, expectedFunction_) == kLinkNoError
-                     ? State::Valid
-                     : State::Failed;
-    } else if ((error != 0 && error != SerialChannel::kErrorTimeout) || MillisecondsLeft() == 0) {
+        state_ = ValidateReply(frame_, read, expectedFunction_) ? State::Valid : State::Failed;
+    } else if ((!read && read.error != LinkError::Timeout) || MillisecondsLeft() == 0) {
         state_ = State::Failed;
     }
     return state_;

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <span>
 
 #include "device/Frame.h"
+#include "device/PlateCommands.h"
 #include "device/SerialChannel.h"
 
 namespace kelvaro {
@@ -18,8 +18,8 @@ class PendingExchange {
 
     // Sends `request` on `channel` at once (Failed when the send fails) and starts the reply's
     // time-out. The channel must outlive the exchange, and carry nothing else until it ends.
-    PendingExchange(SerialChannel& channel, std::span<const std::uint8_t> request,
-                    std::size_t replySize, int timeoutMs, std::uint8_t expectedFunction);
+    PendingExchange(SerialChannel& channel, const PlateRequest& request,
+                    int timeoutMs = kReplyTimeoutMs);
 
     // Takes the bytes that have arrived, waiting at most `waitMs` (and never past the time-out)
     // for more. A complete reply is validated as ReceiveReply validates it; a channel that went

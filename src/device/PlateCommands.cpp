@@ -4,6 +4,28 @@
 
 namespace kelvaro {
 
+namespace {
+
+// A transaction's reply read as `T` when it is valid.
+template <typename T, typename Read>
+LinkResult<T> ReplyValue(const LinkResult<DeviceFrame>& reply, Read read) {
+    LinkResult<T> result{reply, {}};
+    if (reply) {
+        result.value = read(reply.value);
+    }
+    return result;
+}
+
+}  // namespace
+
+LinkResult<DeviceFrame> Transact(SerialChannel& channel, const PlateRequest& request,
+                                 int timeoutMs) {
+    if (LinkStatus sent = SendRequest(channel, request.bytes); !sent) {
+        return {sent, {}};
+    }
+    return ReceiveReply(channel, request.replySize, timeoutMs, request.replyFunction);
+}
+
 DeviceFrame BuildConfigure(std::int32_t frequency, std::uint8_t mode) {
     std::uint8_t high = 0x00;
     std::uint8_t low = static_cast<std::uint8_t>(frequency & 0xFF);
@@ -30,38 +52,28 @@ DeviceFrame BuildConfigure(std::int32_t frequency, std::uint8_t mode) {
     return frame;
 }
 
-bool ConfigurePlate(SerialChannel& channel, std::int32_t frequency, std::uint8_t mode) {
-    DeviceFrame frame = BuildConfigure(frequency, mode);
-    return SendFrame(channel, frame, 13) &&
-           ReceiveReply(channel, frame, kAckReplySize, kReplyTimeoutMs, kFnConfigure);
+LinkStatus ConfigurePlate(SerialChannel& channel, std::int32_t frequency, std::uint8_t mode) {
+    if (LinkStatus sent = SendFrame(channel, BuildConfigure(frequency, mode), 13); !sent) {
+        return sent;
+    }
+    return ReceiveReply(channel, kAckReplySize, kReplyTimeoutMs, kFnConfigure);
 }
 
-bool IdentifyPlate(SerialChannel& channel, int timeoutMs, std::uint8_t* modelCode) {
-    DeviceFrame reply;
-    if (!SendRequest(channel, kIdentify) ||
-        !ReceiveReply(channel, reply, kIdentifyReplySize, timeoutMs, kFnIdentify)) {
-        return false;
-    }
-    if (modelCode != nullptr) {
-        *modelCode = reply.Data(0);
-    }
-    return true;
+LinkResult<std::uint8_t> IdentifyPlate(SerialChannel& channel, int timeoutMs) {
+    return ReplyValue<std::uint8_t>(Transact(channel, kIdentify, timeoutMs),
+                                    [](const DeviceFrame& reply) { return reply.Data(0); });
 }
 
-bool ReadPlateSample(SerialChannel& channel, std::uint32_t& reading) {
-    DeviceFrame reply;
-    if (!SendRequest(channel, kReadSample) ||
-        !ReceiveReply(channel, reply, kSampleReplySize, kReplyTimeoutMs, 0)) {
-        return false;
-    }
-    reading = DecodeReading(reply);
-    return true;
+LinkResult<std::uint32_t> ReadPlateSample(SerialChannel& channel) {
+    return ReplyValue<std::uint32_t>(Transact(channel, kReadSample), DecodeReading);
 }
 
-bool StartPlateStream(SerialChannel& channel) {
-    DeviceFrame reply;
-    return SendRequest(channel, kStartStream) &&
-           ReceiveReply(channel, reply, kAckReplySize, kReplyTimeoutMs, kFnStartStream);
+LinkStatus StartPlateStream(SerialChannel& channel) {
+    return Transact(channel, kStartStream);
+}
+
+void SendStop(SerialChannel& channel) {
+    (void)SendRequest(channel, kStop.bytes);
 }
 
 }  // namespace kelvaro

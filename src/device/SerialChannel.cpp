@@ -45,8 +45,14 @@ namespace {
 // has not read yet, such as the Stop that closed the port a moment before it was reopened.
 constexpr int kPurgeQueues = TCIFLUSH;
 
-// The most one read takes from the port into the look-ahead bytes before handing them out.
+// The most one read takes from the port into the look-ahead bytes before handing them out,
+// in reads of up to kReadChunk bytes.
 constexpr std::size_t kMaxTakenAtOnce = 8192;
+constexpr std::size_t kReadChunk = 4096;
+// Room for the look-ahead bytes, reserved at connect so that no read ever allocates (and so
+// none can throw): a take starts with fewer than kMaxTakenAtOnce bytes kept and adds less
+// than kMaxTakenAtOnce + kReadChunk.
+constexpr std::size_t kLookAheadRoom = 2 * kMaxTakenAtOnce + kReadChunk;
 
 // Unix98 pseudo-terminal slaves: majors 136 to 143 (UNIX98_PTY_SLAVE_MAJOR and its range).
 constexpr unsigned kFirstPtySlaveMajor = 136;
@@ -62,6 +68,10 @@ long long NowMs() {
 
 int ErrnoOr(int fallback) {
     return errno != 0 ? errno : fallback;
+}
+
+LinkStatus SystemError(int error) {
+    return {LinkError::System, error};
 }
 
 bool IsNoModemLines(int error) {
@@ -243,41 +253,42 @@ std::string SerialChannel::DevicePath(const std::string& portName) {
 }
 
 bool SerialChannel::Connect() {
-    lastError_ = 0;
+    lastError_ = {};
     if (fd_ >= 0) {
         return true;
     }
+    lookAhead_.reserve(kLookAheadRoom);  // before the open: a failure leaves nothing open
     const std::string path = DevicePath(portName_);
     // A program that opened the port without a lock (a terminal program, a modem manager)
     // shares the line and reads half of every reply: the port counts as held. Looked for
     // before the open, which could already disturb its line.
     if (FindPortHolder(path)) {
-        lastError_ = EBUSY;
+        lastError_ = SystemError(EBUSY);
         return false;
     }
     errno = 0;
     int fd = os_.Open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        lastError_ = ErrnoOr(ENODEV);
+        lastError_ = SystemError(ErrnoOr(ENODEV));
         return false;
     }
     // Exclusive: the advisory lock stops a second open by anyone (root included) that plays
     // by the same rule; TIOCEXCL additionally stops non-root opens of the tty.
     if (os_.Lock(fd, LOCK_EX | LOCK_NB) != 0) {
-        lastError_ = ErrnoOr(EBUSY);
+        lastError_ = SystemError(ErrnoOr(EBUSY));
         os_.Close(fd);
         return false;
     }
     auto found = std::make_unique<struct termios>();
     if (os_.GetAttr(fd, found.get()) != 0) {  // not a terminal
-        lastError_ = ErrnoOr(ENOTTY);
+        lastError_ = SystemError(ErrnoOr(ENOTTY));
         os_.Close(fd);
         return false;
     }
     const TtyKind kind = os_.Kind(fd);
     if (kind == TtyKind::Other ||
         (kind == TtyKind::PseudoTerminal && !PseudoTerminalPortsAllowed())) {
-        lastError_ = kErrorNotSerialPort;
+        lastError_ = {LinkError::NotSerialPort};
         os_.Close(fd);
         return false;
     }
@@ -285,25 +296,25 @@ bool SerialChannel::Connect() {
     fd_ = fd;
     foundLine_ = std::move(found);
     countersAvailable_ = ReadCounters(counters_);
-    int e = ModemLines(TIOCM_DTR | TIOCM_RTS, true);
+    const LinkStatus lines = ModemLines(TIOCM_DTR | TIOCM_RTS, true);
     FlushQueues(kPurgeQueues);
     lookAhead_.clear();
     lookAheadPos_ = 0;
-    if (e != 0) {
-        lastError_ = e;
+    if (!lines) {
+        lastError_ = lines;
     }
-    return lastError_ == 0;
+    return lastError_.ok();
 }
 
 bool SerialChannel::Configure(const LineSettings& settings) {
-    lastError_ = 0;
+    lastError_ = {};
     if (fd_ < 0) {
-        lastError_ = kErrorNotConnected;
+        lastError_ = {LinkError::NotConnected};
         return false;
     }
     struct termios t {};
     if (os_.GetAttr(fd_, &t) != 0) {
-        lastError_ = ErrnoOr(EIO);
+        lastError_ = SystemError(ErrnoOr(EIO));
         return false;
     }
     // Raw, binary: no translation, no echo, no signals; receiver on, modem status ignored.
@@ -379,25 +390,22 @@ bool SerialChannel::Configure(const LineSettings& settings) {
     t.c_cc[VTIME] = 0;
     speed_t speed = SpeedFor(settings.baudRate);
     if (speed == B0) {
-        lastError_ = EINVAL;
+        lastError_ = SystemError(EINVAL);
         return false;
     }
     cfsetispeed(&t, speed);
     cfsetospeed(&t, speed);
     if (os_.SetAttr(fd_, &t) != 0) {
-        lastError_ = ErrnoOr(EIO);
+        lastError_ = SystemError(ErrnoOr(EIO));
         return false;
     }
     // DTR high; RTS high unless it serves the handshake.
-    int e = ModemLines(settings.hardwareFlow ? TIOCM_DTR : (TIOCM_DTR | TIOCM_RTS), true);
-    if (e != 0) {
-        lastError_ = e;
-    }
-    return lastError_ == 0;
+    lastError_ = ModemLines(settings.hardwareFlow ? TIOCM_DTR : (TIOCM_DTR | TIOCM_RTS), true);
+    return lastError_.ok();
 }
 
 void SerialChannel::Release() {
-    lastError_ = 0;
+    lastError_ = {};
     lookAhead_.clear();
     lookAheadPos_ = 0;
     if (fd_ < 0) {
@@ -407,8 +415,8 @@ void SerialChannel::Release() {
     // output, and on a pseudo-terminal an output flush would discard bytes the other end has
     // not read yet (such as the Stop request that CloseChannel has just sent).
     FlushQueues(TCIFLUSH);
-    ModemLines(TIOCM_RTS, false);
-    ModemLines(TIOCM_DTR, false);
+    (void)ModemLines(TIOCM_RTS, false);  // nothing to be done about a failure at release
+    (void)ModemLines(TIOCM_DTR, false);
     if (foundLine_) {
         os_.SetAttr(fd_, foundLine_.get());
         foundLine_.reset();
@@ -420,7 +428,7 @@ void SerialChannel::Release() {
 }
 
 void SerialChannel::SetDTR(bool high) {
-    lastError_ = 0;
+    lastError_ = {};
     if (fd_ < 0) {
         return;
     }
@@ -428,7 +436,7 @@ void SerialChannel::SetDTR(bool high) {
 }
 
 void SerialChannel::SetRTS(bool high) {
-    lastError_ = 0;
+    lastError_ = {};
     if (fd_ < 0) {
         return;
     }
@@ -436,7 +444,7 @@ void SerialChannel::SetRTS(bool high) {
 }
 
 void SerialChannel::Purge() {
-    lastError_ = 0;
+    lastError_ = {};
     if (fd_ < 0) {
         return;
     }
@@ -446,18 +454,18 @@ void SerialChannel::Purge() {
 }
 
 void SerialChannel::FlushQueues(int queueSelector) {
-    if (os_.Flush(fd_, queueSelector) != 0 && lastError_ == 0) {
-        lastError_ = ErrnoOr(EIO);
+    if (os_.Flush(fd_, queueSelector) != 0 && lastError_.ok()) {
+        lastError_ = SystemError(ErrnoOr(EIO));
     }
 }
 
-int SerialChannel::ModemLines(int bits, bool high) {
+LinkStatus SerialChannel::ModemLines(int bits, bool high) {
     int arg = bits;
     if (os_.Ioctl(fd_, high ? TIOCMBIS : TIOCMBIC, &arg) != 0) {
-        int e = ErrnoOr(EIO);
-        return IsNoModemLines(e) ? 0 : e;
+        const int e = ErrnoOr(EIO);
+        return IsNoModemLines(e) ? LinkStatus{} : SystemError(e);
     }
-    return 0;
+    return {};
 }
 
 bool SerialChannel::ReadCounters(Counters& out) {
@@ -487,9 +495,9 @@ bool SerialChannel::CheckLineErrors() {
 }
 
 std::size_t SerialChannel::WriteBytes(const std::uint8_t* data, std::size_t count) {
-    lastError_ = 0;
+    lastError_ = {};
     if (fd_ < 0) {
-        lastError_ = kErrorNotConnected;
+        lastError_ = {LinkError::NotConnected};
         return 0;
     }
     const long long deadline = NowMs() + kWriteTimeoutMs;
@@ -508,32 +516,32 @@ std::size_t SerialChannel::WriteBytes(const std::uint8_t* data, std::size_t coun
         if (e == EAGAIN || e == EWOULDBLOCK) {
             long long remaining = deadline - NowMs();
             if (remaining <= 0) {
-                lastError_ = kErrorTimeout;
+                lastError_ = {LinkError::Timeout};
                 break;
             }
             short rev = 0;
             int r = os_.Poll(fd_, POLLOUT, &rev, static_cast<int>(remaining));
             if (r < 0 && errno != EINTR) {
-                lastError_ = ErrnoOr(EIO);
+                lastError_ = SystemError(ErrnoOr(EIO));
                 break;
             }
             if (r > 0 && (rev & POLLOUT) == 0 && (rev & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-                lastError_ = kErrorDisconnected;
+                lastError_ = {LinkError::Disconnected};
                 break;
             }
             continue;
         }
-        lastError_ = IsGone(e) ? kErrorDisconnected : e;
+        lastError_ = IsGone(e) ? LinkStatus{LinkError::Disconnected} : SystemError(e);
         break;
     }
-    if (lastError_ == 0 && !WaitWriteComplete(deadline)) {
-        lastError_ = kErrorTimeout;
+    if (lastError_.ok() && !WaitWriteComplete(deadline)) {
+        lastError_ = {LinkError::Timeout};
     }
-    if (lastError_ == kErrorTimeout) {
+    if (lastError_.error == LinkError::Timeout) {
         os_.Flush(fd_, TCOFLUSH);  // abort the pending write, transmit side only
     }
-    if (CheckLineErrors() && lastError_ == 0) {
-        lastError_ = kErrorLineFault;
+    if (CheckLineErrors() && lastError_.ok()) {
+        lastError_ = {LinkError::LineFault};
     }
     return written;
 }
@@ -557,15 +565,19 @@ bool SerialChannel::WaitWriteComplete(long long deadlineMs) {
 }
 
 long SerialChannel::DrainAvailable() {
-    if (lookAheadPos_ >= lookAhead_.size()) {
-        lookAhead_.clear();
-        lookAheadPos_ = 0;
-    }
-    std::uint8_t chunk[4096];
+    // The bytes already handed out go first, so the ones kept and this take fit the room.
+    lookAhead_.erase(lookAhead_.begin(),
+                     lookAhead_.begin() + static_cast<std::ptrdiff_t>(lookAheadPos_));
+    lookAheadPos_ = 0;
+    std::uint8_t chunk[kReadChunk];
     long total = 0;
     while (static_cast<std::size_t>(total) < kMaxTakenAtOnce) {
+        const std::size_t room = std::min(sizeof chunk, lookAhead_.capacity() - lookAhead_.size());
+        if (room == 0) {
+            break;  // unreachable while the bound above holds; the rest waits in the port
+        }
         errno = 0;
-        long n = os_.Read(fd_, chunk, sizeof chunk);
+        long n = os_.Read(fd_, chunk, room);
         if (n > 0) {
             lookAhead_.insert(lookAhead_.end(), chunk, chunk + n);
             total += n;
@@ -581,7 +593,7 @@ long SerialChannel::DrainAvailable() {
         // Hang-up (read returns 0 or EIO) or another failure: bytes already taken are handed
         // out first; the next attempt meets the same condition and fails.
         if (total == 0) {
-            lastError_ = IsGone(e) ? kErrorDisconnected : e;
+            lastError_ = IsGone(e) ? LinkStatus{LinkError::Disconnected} : SystemError(e);
             return -1;
         }
         break;
@@ -608,15 +620,15 @@ SerialChannel::Fill SerialChannel::FillLookAhead(int timeoutMs) {
             if (errno == EINTR) {
                 continue;
             }
-            lastError_ = ErrnoOr(EIO);
+            lastError_ = SystemError(ErrnoOr(EIO));
             return Fill::Failed;
         }
         if (r == 0) {
-            lastError_ = kErrorTimeout;
+            lastError_ = {LinkError::Timeout};
             return Fill::Failed;
         }
         if (rev & POLLNVAL) {
-            lastError_ = kErrorDisconnected;
+            lastError_ = {LinkError::Disconnected};
             return Fill::Failed;
         }
         n = DrainAvailable();
@@ -627,20 +639,20 @@ SerialChannel::Fill SerialChannel::FillLookAhead(int timeoutMs) {
             return Fill::Ok;
         }
         if (rev & (POLLHUP | POLLERR)) {
-            lastError_ = kErrorDisconnected;
+            lastError_ = {LinkError::Disconnected};
             return Fill::Failed;
         }
         if (remaining == 0) {  // woken with nothing to read and no time left
-            lastError_ = kErrorTimeout;
+            lastError_ = {LinkError::Timeout};
             return Fill::Failed;
         }
     }
 }
 
 std::size_t SerialChannel::ReadBytes(std::uint8_t* buffer, std::size_t count, int timeoutMs) {
-    lastError_ = 0;
+    lastError_ = {};
     if (fd_ < 0) {
-        lastError_ = kErrorNotConnected;
+        lastError_ = {LinkError::NotConnected};
         return 0;
     }
     std::size_t delivered = 0;
@@ -657,7 +669,7 @@ std::size_t SerialChannel::ReadBytes(std::uint8_t* buffer, std::size_t count, in
             break;
         }
         if (CheckLineErrors()) {
-            lastError_ = kErrorLineFault;
+            lastError_ = {LinkError::LineFault};
             break;
         }
     }
@@ -669,9 +681,9 @@ std::size_t SerialChannel::ReadBytes(std::uint8_t* buffer, std::size_t count, in
 }
 
 bool SerialChannel::TakeAvailable() {
-    lastError_ = 0;
+    lastError_ = {};
     if (fd_ < 0) {
-        lastError_ = kErrorNotConnected;
+        lastError_ = {LinkError::NotConnected};
         return false;
     }
     // With a full read's worth at hand, the rest waits in the port, as it would for any slow
@@ -707,9 +719,9 @@ void SerialChannel::Consume(std::size_t count) {
 }
 
 bool SerialChannel::WaitReadable(int timeoutMs) {
-    lastError_ = 0;
+    lastError_ = {};
     if (fd_ < 0) {
-        lastError_ = kErrorNotConnected;
+        lastError_ = {LinkError::NotConnected};
         return false;
     }
     const long long deadline = NowMs() + std::max(timeoutMs, 0);
@@ -722,11 +734,11 @@ bool SerialChannel::WaitReadable(int timeoutMs) {
             return true;  // bytes, or a hang-up that the next take reports
         }
         if (r == 0) {
-            lastError_ = kErrorTimeout;
+            lastError_ = {LinkError::Timeout};
             return false;
         }
         if (errno != EINTR) {
-            lastError_ = ErrnoOr(EIO);
+            lastError_ = SystemError(ErrnoOr(EIO));
             return false;
         }
     }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "device/LinkError.h"
+
 struct termios;
 struct pollfd;
 
@@ -68,13 +70,6 @@ struct LineSettings {
 
 class SerialChannel {
   public:
-    // Error values kept in LastError besides errno codes.
-    static constexpr int kErrorNotConnected = -100;
-    static constexpr int kErrorTimeout = -101;
-    static constexpr int kErrorLineFault = -102;      // framing, overrun, parity, queue overflow
-    static constexpr int kErrorDisconnected = -103;   // device went away (hang-up, EIO)
-    static constexpr int kErrorNotSerialPort = -104;  // a terminal without a serial driver
-
     static constexpr int kWriteTimeoutMs = 30000;
 
     explicit SerialChannel(std::string portName, SerialOs& os = SerialOs::System());
@@ -85,8 +80,8 @@ class SerialChannel {
     // Opens the port read/write and exclusively (advisory lock plus TIOCEXCL), keeps its line
     // settings, raises RTS and DTR and purges. Only a serial port is opened (a pseudo-terminal
     // too while PseudoTerminalPortsAllowed()); anything else is closed again untouched. On
-    // failure the channel stays disconnected with the errno (or kErrorNotSerialPort) in
-    // LastError.
+    // failure the channel stays disconnected with the reason (NotSerialPort, or the failed
+    // call's errno) in LastError.
     bool Connect();
     // Applies the line settings to the open port (raw mode).
     bool Configure(const LineSettings& settings);
@@ -100,7 +95,8 @@ class SerialChannel {
     void Purge();
     std::size_t WriteBytes(const std::uint8_t* data, std::size_t count);
     std::size_t ReadBytes(std::uint8_t* buffer, std::size_t count, int timeoutMs);
-    int LastError() const { return lastError_; }
+    // How the last call on the channel ended.
+    LinkStatus LastError() const { return lastError_; }
 
     // Streamed input, read without blocking: TakeAvailable adds whatever the port has received
     // to the look-ahead bytes (false, with LastError set, once the port has failed; bytes
@@ -109,7 +105,7 @@ class SerialChannel {
     std::span<const std::uint8_t> LookAhead() const;
     void Consume(std::size_t count);
     // Waits up to `timeoutMs` for the port to receive something or hang up; false on time-out
-    // (LastError kErrorTimeout) or failure.
+    // (LastError Timeout) or failure.
     bool WaitReadable(int timeoutMs);
     // One wait over several open channels: returns as soon as any of them receives something
     // or hangs up, or after `timeoutMs`. Null and closed channels are skipped; at most 16 are
@@ -134,8 +130,8 @@ class SerialChannel {
     // lastError_ set when the device is gone or the read failed and nothing was taken.
     long DrainAvailable();
     bool WaitWriteComplete(long long deadlineMs);
-    // Drives modem lines; ENOTTY/EINVAL (pseudo-terminals) are not errors. Returns errno or 0.
-    int ModemLines(int bits, bool high);
+    // Drives modem lines; ENOTTY/EINVAL (pseudo-terminals) are not errors.
+    LinkStatus ModemLines(int bits, bool high);
     void FlushQueues(int queueSelector);
     bool CheckLineErrors();
     bool ReadCounters(Counters& out);
@@ -143,7 +139,7 @@ class SerialChannel {
     std::string portName_;
     SerialOs& os_;
     int fd_ = -1;
-    int lastError_ = 0;
+    LinkStatus lastError_;
     // The line settings the port had when it was opened.
     std::unique_ptr<struct termios> foundLine_;
     std::vector<std::uint8_t> lookAhead_;

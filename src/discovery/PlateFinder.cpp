@@ -185,8 +185,7 @@ void PlateFinder::StartScan() {
 void PlateFinder::AskProbes() {
     for (Probe& probe : probes_) {
         probe.slot->SetDTR(true);
-        probe.identify.emplace(*probe.slot, kIdentify, kIdentifyReplySize, kProbeTimeoutMs,
-                               kFnIdentify);
+        probe.identify.emplace(*probe.slot, kIdentify, kProbeTimeoutMs);
     }
     phase_ = Phase::ProbeReplies;
     Step();
@@ -242,7 +241,7 @@ void PlateFinder::StartChecks() {
         check.reset();
         ChannelSlot& slot = state_.Slot(plate);
         if (view_.PlateTicked(plate) && SlotConnected(slot)) {
-            check.emplace(*slot, kIdentify, kIdentifyReplySize, kReplyTimeoutMs, kFnIdentify);
+            check.emplace(*slot, kIdentify);
         }
     }
     phase_ = Phase::Checks;

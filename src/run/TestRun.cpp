@@ -128,14 +128,16 @@ void TestRun::startRun() {
         // reports would stand where the Identify reply is read. Stop it and let the line go
         // quiet before the purge, as at the end of a test.
         slot->SetDTR(false);
-        SendRequest(*slot, kStop);
+        SendStop(*slot);
         const bool quiet = DiscardUntilQuiet(*slot, kStopSettleMs, kReplyTimeoutMs);
         PurgeChannel(slot);
         slot->SetDTR(true);
-        std::uint8_t model = 0;
         // A plate still sending a second after its Stop does not listen: it cannot be
         // identified, and its babble would stand where the reply is read.
-        state_.plateConfigured[i] = quiet && IdentifyPlate(*slot, kReplyTimeoutMs, &model);
+        const LinkResult<std::uint8_t> identified =
+            quiet ? IdentifyPlate(*slot) : LinkResult<std::uint8_t>{{LinkError::Timeout}, 0};
+        const std::uint8_t model = identified.value;
+        state_.plateConfigured[i] = identified.ok();
         if (!state_.plateConfigured[i]) {
             failStartUp(PlateText("Falha ao Identificar a Placa ", n, ": ") + port);
             return;
@@ -203,9 +205,7 @@ bool TestRun::startPlates() {
         if (slot) {
             PurgeChannel(slot);
             slot->SetDTR(true);
-            DeviceFrame reply;
-            ok = SendRequest(*slot, kStartStream) &&
-                 ReceiveReply(*slot, reply, kAckReplySize, kReplyTimeoutMs, kFnStartStream);
+            ok = StartPlateStream(*slot).ok();
         }
         state_.plateConfigured[i] = ok;
         if (!ok) {
@@ -265,7 +265,7 @@ std::optional<StopReason> TestRun::TakeSamples() {
                     watch_[i].garbage += take.discarded;
                     break;
                 case StreamTake::Failed:
-                    if (channel.LastError() == SerialChannel::kErrorDisconnected) {
+                    if (take.status.error == LinkError::Disconnected) {
                         // An unplugged adapter leaves the descriptor open but dead; releasing
                         // it makes the loss visible now.
                         channel.Release();
@@ -361,16 +361,11 @@ bool TestRun::PortTakenByAnotherProgram(bool plateLost) {
 }
 
 void TestRun::stopPlates() {
+    // The close puts DTR low and sends the Stop.
     for (int p = 1; p <= kPlateCount; ++p) {
-        if (!state_.plateActive[static_cast<std::size_t>(p - 1)]) {
-            continue;
+        if (state_.plateActive[static_cast<std::size_t>(p - 1)]) {
+            CloseChannel(state_.Slot(p));
         }
-        ChannelSlot& slot = state_.Slot(p);
-        if (slot) {
-            slot->SetDTR(false);
-            SendRequest(*slot, kStop);
-        }
-        CloseChannel(slot);
     }
 }
 

@@ -272,7 +272,7 @@ TEST_F(MainWindowTest, DestroyingTheWindowStopsEveryOpenPlate) {
 
     window.reset();
 
-    const std::vector<std::uint8_t> stop(kStop.begin(), kStop.end());
+    const std::vector<std::uint8_t> stop(kStop.bytes.begin(), kStop.bytes.end());
     EXPECT_EQ(plate2.Received(1000), stop);
     EXPECT_EQ(plate4.Received(1000), stop);
 }
@@ -283,7 +283,8 @@ TEST_F(MainWindowTest, DestroyingEmptiesTheSlotsBeforeTheWindowGoes) {
     ASSERT_TRUE(OpenPlateChannel(window->State().Slot(1), plate1.Path(), 8192));
     window->onDestroyed();
     EXPECT_FALSE(window->State().Slot(1));
-    EXPECT_EQ(plate1.Received(1000), std::vector<std::uint8_t>(kStop.begin(), kStop.end()));
+    EXPECT_EQ(plate1.Received(1000),
+              std::vector<std::uint8_t>(kStop.bytes.begin(), kStop.bytes.end()));
 }
 
 TEST_F(MainWindowTest, TestRunViewDrivesTheWindowsControls) {

@@ -111,7 +111,7 @@ TEST(SerialChannel, LookAheadKeepsWhatArrivedBeyondTheRequest) {
     t0 = NowMs();
     EXPECT_EQ(ch.ReadBytes(buf.data(), 10, 200), 5u);
     long long waited = NowMs() - t0;
-    EXPECT_EQ(ch.LastError(), SerialChannel::kErrorTimeout);
+    EXPECT_EQ(ch.LastError().error, LinkError::Timeout);
     EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 5), Sequence(5, 21));
     EXPECT_GE(waited, 190);
     EXPECT_LT(waited, 1000);
@@ -131,7 +131,7 @@ TEST(SerialChannel, PurgeDropsLookAheadAndQueuedInput) {
     EXPECT_TRUE(PurgeChannel(slot));
     EXPECT_EQ(slot->LookAheadSize(), 0u);
     EXPECT_EQ(slot->ReadBytes(buf.data(), 1, 100), 0u);
-    EXPECT_EQ(slot->LastError(), SerialChannel::kErrorTimeout);
+    EXPECT_EQ(slot->LastError().error, LinkError::Timeout);
     // Fresh bytes after the purge are read normally.
     pty.Write({0x42});
     EXPECT_EQ(slot->ReadBytes(buf.data(), 1, 500), 1u);
@@ -149,14 +149,12 @@ TEST(SerialChannel, TricklingBytesWithGapsShorterThanTheTimeoutAreReceivedWhole)
             std::this_thread::sleep_for(std::chrono::milliseconds(60));
         }
     });
-    DeviceFrame frame;
     long long t0 = NowMs();
-    bool ok = ReceiveReply(*slot, frame, 10, 200, 4);
+    const LinkResult<DeviceFrame> received = ReceiveReply(*slot, 10, 200, 4);
     long long took = NowMs() - t0;
     sender.join();
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(LinkLastError(), kLinkNoError);
-    EXPECT_EQ(DecodeReading(frame), 66051u);
+    EXPECT_TRUE(received);
+    EXPECT_EQ(DecodeReading(received.value), 66051u);
     EXPECT_GE(took, 500);  // far longer than one time-out: the wait restarts on every byte
 }
 
@@ -173,17 +171,17 @@ TEST(SerialChannel, UnplugDuringAReadFailsPromptlyAndStaysFailed) {
     EXPECT_EQ(slot->ReadBytes(buf.data(), 10, 5000), 0u);
     long long took = NowMs() - t0;
     unplug.join();
-    EXPECT_EQ(slot->LastError(), SerialChannel::kErrorDisconnected);
+    EXPECT_EQ(slot->LastError().error, LinkError::Disconnected);
     EXPECT_LT(took, 1500);
     // Later reads fail at once instead of waiting or spinning.
     t0 = NowMs();
     EXPECT_EQ(slot->ReadBytes(buf.data(), 10, 5000), 0u);
-    EXPECT_EQ(slot->LastError(), SerialChannel::kErrorDisconnected);
+    EXPECT_EQ(slot->LastError().error, LinkError::Disconnected);
     EXPECT_LT(NowMs() - t0, 200);
     // Writes fail too, and closing is quick and leaves the slot empty.
-    EXPECT_FALSE(SendRequest(*slot, kReadSample));
+    EXPECT_EQ(SendRequest(*slot, kReadSample.bytes).error, LinkError::Disconnected);
     t0 = NowMs();
-    EXPECT_TRUE(CloseChannel(slot));
+    CloseChannel(slot);
     EXPECT_FALSE(slot);
     EXPECT_LT(NowMs() - t0, 500);
 }
@@ -195,7 +193,7 @@ TEST(SerialChannel, WritesReachTheDevice) {
     Bytes big = Sequence(3000);  // more than one poll round on the terminal
     std::thread reader([&] { EXPECT_EQ(pty.Read(big.size(), 2000), big); });
     EXPECT_EQ(slot->WriteBytes(big.data(), big.size()), big.size());
-    EXPECT_EQ(slot->LastError(), 0);
+    EXPECT_TRUE(slot->LastError());
     reader.join();
 }
 
@@ -277,7 +275,7 @@ TEST_P(HeldPort, CannotBeOpenedUntilReleased) {
     EXPECT_FALSE(OpenPlateChannel(slot, pty.Path(), 4096));
     ASSERT_TRUE(slot);
     EXPECT_FALSE(slot->IsConnected());
-    EXPECT_NE(slot->LastError(), 0);
+    EXPECT_FALSE(slot->LastError());
     holder.reset();
     EXPECT_TRUE(OpenPlateChannel(slot, pty.Path(), 4096));
 }
@@ -300,19 +298,20 @@ TEST(OpenChannel, AMissingPortLeavesADisconnectedChannelInTheSlot) {
     ASSERT_TRUE(slot);
     EXPECT_FALSE(slot->IsConnected());
     EXPECT_FALSE(SlotConnected(slot));
-    EXPECT_NE(slot->LastError(), 0);
+    EXPECT_FALSE(slot->LastError());
     Bytes buf(10);
     long long t0 = NowMs();
     EXPECT_EQ(slot->ReadBytes(buf.data(), 10, 2000), 0u);
-    EXPECT_EQ(slot->LastError(), SerialChannel::kErrorNotConnected);
+    EXPECT_EQ(slot->LastError().error, LinkError::NotConnected);
     EXPECT_LT(NowMs() - t0, 100);
-    EXPECT_FALSE(SendRequest(*slot, kIdentify));
+    EXPECT_EQ(SendRequest(*slot, kIdentify.bytes).error, LinkError::NotConnected);
     slot->SetDTR(true);  // no effect, no error
-    EXPECT_EQ(slot->LastError(), 0);
+    EXPECT_TRUE(slot->LastError());
     EXPECT_TRUE(PurgeChannel(slot));
-    EXPECT_TRUE(CloseChannel(slot));
+    CloseChannel(slot);
     EXPECT_FALSE(slot);
-    EXPECT_TRUE(CloseChannel(slot));  // an empty slot stays empty
+    CloseChannel(slot);  // an empty slot stays empty
+    EXPECT_FALSE(slot);
     EXPECT_FALSE(PurgeChannel(slot));
 }
 
@@ -337,7 +336,7 @@ TEST(OpenChannel, APseudoTerminalIsAPortOnlyInVirtualPlateMode) {
         EXPECT_FALSE(OpenPlateChannel(slot, pty.Path(), 4096));
         ASSERT_TRUE(slot);
         EXPECT_FALSE(slot->IsConnected());
-        EXPECT_EQ(slot->LastError(), SerialChannel::kErrorNotSerialPort);
+        EXPECT_EQ(slot->LastError().error, LinkError::NotSerialPort);
         CloseChannel(slot);
         termios after{};
         ASSERT_EQ(tcgetattr(pty.SlaveFd(), &after), 0);
@@ -426,9 +425,9 @@ TEST(CloseChannel, WritesExactlyTheSevenStopBytes) {
     Pty pty;
     ChannelSlot slot;
     ASSERT_TRUE(OpenPlateChannel(slot, pty.Path(), 4096));
-    EXPECT_TRUE(CloseChannel(slot));
+    CloseChannel(slot);
     EXPECT_FALSE(slot);
-    EXPECT_EQ(pty.Read(64, 200), Bytes(kStop.begin(), kStop.end()));
+    EXPECT_EQ(pty.Read(64, 200), Bytes(kStop.bytes.begin(), kStop.bytes.end()));
 }
 
 TEST(SerialChannel, ComPortNamesMapToBuiltInUarts) {
@@ -460,7 +459,7 @@ TEST(CloseChannel, OnADisconnectedChannelOnlyEmptiesTheSlot) {
     ChannelSlot slot;
     EXPECT_FALSE(OpenPlateChannel(slot, "/dev/kelvaro-no-such-port", 4096, os));
     os.log.clear();
-    EXPECT_TRUE(CloseChannel(slot));
+    CloseChannel(slot);
     EXPECT_FALSE(slot);
     EXPECT_TRUE(os.log.empty());
 }

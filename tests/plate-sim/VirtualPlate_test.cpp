@@ -293,12 +293,12 @@ TEST(VirtualPlate, StreamsConsecutiveCounterReportsAtTheConfiguredRateUntilStop)
     const auto start = Clock::now();
     std::uint32_t expected = 0;
     int frames = 0;
-    DeviceFrame frame;
     while (MsSince(start) < 1000) {
-        ASSERT_TRUE(ReceiveReply(*slot, frame, kSampleReplySize, kStreamTimeoutMs, 0))
-            << "frame " << frames << " error " << LinkLastError();
-        EXPECT_EQ(frame.Length(), 3);
-        ASSERT_EQ(DecodeReading(frame), expected) << "a report was lost or repeated";
+        const LinkResult<DeviceFrame> report =
+            ReceiveReply(*slot, kSampleReplySize, kStreamTimeoutMs, 0);
+        ASSERT_TRUE(report) << "frame " << frames << " error " << static_cast<int>(report.error);
+        EXPECT_EQ(report.value.Length(), 3);
+        ASSERT_EQ(DecodeReading(report.value), expected) << "a report was lost or repeated";
         ++expected;
         ++frames;
         if (frames == 100) {  // fall behind for a while: the plate keeps its own pace
@@ -308,13 +308,14 @@ TEST(VirtualPlate, StreamsConsecutiveCounterReportsAtTheConfiguredRateUntilStop)
     const long elapsed = MsSince(start);
     EXPECT_NEAR(frames, 600.0 * static_cast<double>(elapsed) / 1000.0, 60.0);
 
-    ASSERT_TRUE(SendRequest(*slot, kStop));
+    ASSERT_TRUE(SendRequest(*slot, kStop.bytes));
     ASSERT_TRUE(plate.WaitForRequests(kFnStop, 1, 1000));
     EXPECT_FALSE(plate.Streaming());
     const auto sent = plate.ReportsSent();
     // Whatever was sent before Stop is still delivered in order; nothing comes after it.
-    while (ReceiveReply(*slot, frame, kSampleReplySize, 100, 0)) {
-        EXPECT_EQ(DecodeReading(frame), expected++);
+    for (LinkResult<DeviceFrame> report;
+         (report = ReceiveReply(*slot, kSampleReplySize, 100, 0));) {
+        EXPECT_EQ(DecodeReading(report.value), expected++);
     }
     EXPECT_EQ(expected, sent);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -418,14 +419,11 @@ TEST(VirtualPlate, ErrorReplyFillsTheSampleReadAndIsSeenAsTheDeviceCode) {
     ChannelSlot slot;
     ASSERT_TRUE(OpenPlateChannel(slot, plate.DevicePath(), 8192));
     plate.Inject({FaultKind::ErrorReply, 1, 0, 4});
-    std::uint32_t reading = 0;
     const auto start = Clock::now();
-    EXPECT_FALSE(ReadPlateSample(*slot, reading));
-    EXPECT_EQ(LinkLastError(), 4);
+    EXPECT_EQ(ReadPlateSample(*slot), (LinkStatus{LinkError::Device, 4}));
     EXPECT_LT(MsSince(start), 500);  // ten bytes, no time-out
     plate.Inject({FaultKind::ErrorReply, 1, 0, 5});
-    EXPECT_FALSE(IdentifyPlate(*slot, kReplyTimeoutMs));
-    EXPECT_EQ(LinkLastError(), 5);
+    EXPECT_EQ(IdentifyPlate(*slot), (LinkStatus{LinkError::Device, 5}));
     // An error reply refuses the request: Configure is not remembered.
     plate.Inject({FaultKind::ErrorReply, 1, 0, 7, 0, 0});  // N = 0, a 7-byte error frame
     EXPECT_FALSE(ConfigurePlate(*slot, 100, kModeTest));
@@ -439,11 +437,9 @@ TEST(VirtualPlate, WrongFunctionIsRefusedWhereAFunctionIsExpected) {
     ChannelSlot slot;
     ASSERT_TRUE(OpenPlateChannel(slot, plate.DevicePath(), 8192));
     plate.Inject({FaultKind::WrongFunction});
-    EXPECT_FALSE(IdentifyPlate(*slot, kReplyTimeoutMs));
-    EXPECT_EQ(LinkLastError(), kLinkBadFunction);
+    EXPECT_EQ(IdentifyPlate(*slot).error, LinkError::BadFunction);
     plate.Inject({FaultKind::WrongFunction, 1, 0, 7});  // any function passes for ReadSample
-    std::uint32_t reading = 1;
-    EXPECT_TRUE(ReadPlateSample(*slot, reading));
+    EXPECT_TRUE(ReadPlateSample(*slot));
 }
 
 TEST(VirtualPlate, SilenceIgnoresCountedRequestsOrEveryRequestForEver) {
@@ -531,14 +527,17 @@ TEST(VirtualPlate, AFrameFaultHitsAStreamedReportAndCostsOneSample) {
     ASSERT_TRUE(OpenPlateChannel(slot, plate.DevicePath(), 8192));
     ASSERT_TRUE(ConfigurePlate(*slot, 600, kModeTest));
     ASSERT_TRUE(StartPlateStream(*slot));
-    DeviceFrame frame;
-    ASSERT_TRUE(ReceiveReply(*slot, frame, kSampleReplySize, kStreamTimeoutMs, 0));
-    std::vector<std::uint32_t> readings{DecodeReading(frame)};
+    const LinkResult<DeviceFrame> first =
+        ReceiveReply(*slot, kSampleReplySize, kStreamTimeoutMs, 0);
+    ASSERT_TRUE(first);
+    std::vector<std::uint32_t> readings{DecodeReading(first.value)};
     plate.Inject({FaultKind::DropByte, 1, 6});
     int failures = 0;
     while (readings.size() < 60) {
-        if (ReceiveStreamedReply(*slot, frame, kSampleReplySize, kStreamTimeoutMs)) {
-            readings.push_back(DecodeReading(frame));
+        const LinkResult<DeviceFrame> report =
+            ReceiveStreamedReply(*slot, kSampleReplySize, kStreamTimeoutMs);
+        if (report) {
+            readings.push_back(DecodeReading(report.value));
         } else {
             ++failures;
             ASSERT_LT(failures, 5);
@@ -561,13 +560,12 @@ TEST(VirtualPlate, UnplugFailsTheHostPromptlyAndRemovesThePort) {
     ASSERT_FALSE(link.empty());
     ChannelSlot slot;
     ASSERT_TRUE(OpenPlateChannel(slot, link, 8192));
-    ASSERT_TRUE(IdentifyPlate(*slot, kReplyTimeoutMs));
+    ASSERT_TRUE(IdentifyPlate(*slot));
 
     plate.Inject({FaultKind::Unplug});
     EXPECT_FALSE(plate.Stats().plugged);
     const auto start = Clock::now();
-    std::uint32_t reading = 0;
-    EXPECT_FALSE(ReadPlateSample(*slot, reading));
+    EXPECT_FALSE(ReadPlateSample(*slot));
     EXPECT_LT(MsSince(start), 300);  // far below the 1000 ms time-out
     EXPECT_FALSE(std::filesystem::is_symlink(link));
     EXPECT_FALSE(OpenPlateChannel(slot, link, 8192));
@@ -601,9 +599,9 @@ TEST(VirtualPlate, TheHostMayCloseAndReopenThePort) {
     for (int i = 0; i < 3; ++i) {
         ChannelSlot slot;
         ASSERT_TRUE(OpenPlateChannel(slot, plate.DevicePath(), 8192));
-        std::uint8_t model = 0;
-        EXPECT_TRUE(IdentifyPlate(*slot, kReplyTimeoutMs, &model));
-        EXPECT_EQ(model, 101);
+        const LinkResult<std::uint8_t> model = IdentifyPlate(*slot);
+        EXPECT_TRUE(model);
+        EXPECT_EQ(model.value, 101);
         CloseChannel(slot);  // sends Stop
         // A reopen purges, and on a pseudo-terminal that also discards what the plate has not
         // read yet: let the Stop arrive first, as it would on a wire.

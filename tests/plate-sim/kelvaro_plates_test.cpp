@@ -121,11 +121,10 @@ class Plates {
 
 std::uint8_t ModelOf(const std::string& port) {
     ChannelSlot slot;
-    std::uint8_t model = 0;
-    if (!OpenPlateChannel(slot, port, 8192) || !IdentifyPlate(*slot, kReplyTimeoutMs, &model)) {
+    if (!OpenPlateChannel(slot, port, 8192)) {
         return 0;
     }
-    return model;
+    return IdentifyPlate(*slot).value;
 }
 
 TEST(KelvaroPlates, PublishesItsPlatesAndRemovesThemOnSigterm) {
@@ -161,19 +160,18 @@ TEST(KelvaroPlates, DemoCommandsReachThePlates) {
     ASSERT_FALSE(port.empty());
     ChannelSlot slot;
     ASSERT_TRUE(OpenPlateChannel(slot, port, 8192));
-    std::uint32_t a = 0, b = 0;
-    ASSERT_TRUE(ReadPlateSample(*slot, a));
-    ASSERT_TRUE(ReadPlateSample(*slot, b));
-    EXPECT_EQ(b, a + 1);  // --counter
+    const LinkResult<std::uint32_t> a = ReadPlateSample(*slot);
+    const LinkResult<std::uint32_t> b = ReadPlateSample(*slot);
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(b.value, a.value + 1);  // --counter
 
     program.Send("1 error 5");
     EXPECT_EQ(program.Line(), "ok");
-    EXPECT_FALSE(IdentifyPlate(*slot, kReplyTimeoutMs));
-    EXPECT_EQ(LinkLastError(), 5);
+    EXPECT_EQ(IdentifyPlate(*slot), (LinkStatus{LinkError::Device, 5}));
 
     program.Send("1 unplug");
     EXPECT_EQ(program.Line(), "ok");
-    EXPECT_FALSE(IdentifyPlate(*slot, kReplyTimeoutMs));
+    EXPECT_FALSE(IdentifyPlate(*slot));
     EXPECT_FALSE(std::filesystem::is_symlink(port));
     EXPECT_EQ(program.Stop(SIGINT), 0);
 }
@@ -191,9 +189,9 @@ TEST(KelvaroPlates, KeepsServingWhenStandardInputCloses) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ChannelSlot slot;
     ASSERT_TRUE(OpenPlateChannel(slot, port, 8192));
-    std::uint32_t reading = 0;
-    ASSERT_TRUE(ReadPlateSample(*slot, reading));
-    EXPECT_EQ(reading, 1020u);
+    const LinkResult<std::uint32_t> reading = ReadPlateSample(*slot);
+    ASSERT_TRUE(reading);
+    EXPECT_EQ(reading.value, 1020u);
 }
 
 TEST(KelvaroPlates, RejectsBadArgumentsAndPrintsHelp) {

@@ -137,8 +137,10 @@ TEST_F(TestRunTest, OnlyActivePlatesStartInOrderAndAStopClosesThem) {
     EXPECT_FALSE(run.isRunning());
     for (int n : {1, 3}) {
         EXPECT_FALSE(state.Slot(n)) << n;
-        // Two Stops: the start-up's own before its Identify, then the stop's.
-        EXPECT_TRUE(plates[static_cast<std::size_t>(n - 1)]->WaitForRequests(kFnStop, 2, 1000));
+        // Two Stops: the start-up's own before its Identify, then the close's; no third.
+        const auto& plate = *plates[static_cast<std::size_t>(n - 1)];
+        EXPECT_TRUE(plate.WaitForRequests(kFnStop, 2, 1000)) << n;
+        EXPECT_FALSE(plate.WaitForRequests(kFnStop, 3, 300)) << n;
     }
     EXPECT_EQ(RequestCount(*plates[1]) + RequestCount(*plates[3]), 0u);
     ASSERT_EQ(run.Samples().Loads().size(), 5u);
