@@ -47,7 +47,7 @@ bool LineReset(SerialChannel& channel) {
         return false;
     }
     channel.SetDTR(true);
-    return channel.LastError().ok();
+    return channel.LastError().Ok();
 }
 
 // Stops the reading timer for the life of an operation that talks to a plate and restarts it

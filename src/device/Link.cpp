@@ -22,7 +22,7 @@ bool HuntCandidateValid(const std::uint8_t* bytes, std::size_t size) {
     DeviceFrame candidate;
     candidate.bytes.fill(0xFF);
     std::memcpy(candidate.bytes.data(), bytes, size);
-    return 7u + candidate.Length() == size && ValidateReply(candidate, {}, 0).ok();
+    return 7u + candidate.Length() == size && ValidateReply(candidate, {}, 0).Ok();
 }
 
 }  // namespace

@@ -27,8 +27,8 @@ struct [[nodiscard]] LinkStatus {
     LinkError error = LinkError::None;
     int code = 0;  // errno for System, the plate's code byte for Device, 0 otherwise
 
-    bool ok() const { return error == LinkError::None; }
-    explicit operator bool() const { return ok(); }
+    bool Ok() const { return error == LinkError::None; }
+    explicit operator bool() const { return Ok(); }
     friend bool operator==(const LinkStatus&, const LinkStatus&) = default;
 };
 

@@ -8,14 +8,16 @@
 
 namespace kelvaro {
 
-enum PlateFunction : std::uint8_t {
-    kFnIdentify = 1,
-    kFnConfigure = 2,
-    kFnStartStream = 3,
-    kFnReadSample = 4,
-    kFnStop = 6,
-};
-enum PlateMode : std::uint8_t { kModeZero = 0, kModeCalibrate = 2, kModeTest = 3 };
+// The function byte of each request and of its reply.
+inline constexpr std::uint8_t kFnIdentify = 1;
+inline constexpr std::uint8_t kFnConfigure = 2;
+inline constexpr std::uint8_t kFnStartStream = 3;
+inline constexpr std::uint8_t kFnReadSample = 4;
+inline constexpr std::uint8_t kFnStop = 6;
+// The modes Configure puts a plate in.
+inline constexpr std::uint8_t kModeZero = 0;
+inline constexpr std::uint8_t kModeCalibrate = 2;
+inline constexpr std::uint8_t kModeTest = 3;
 
 inline constexpr std::size_t kIdentifyReplySize = 8;
 inline constexpr std::size_t kAckReplySize = 7;

@@ -58,7 +58,7 @@ constexpr std::size_t kLookAheadRoom = 2 * kMaxTakenAtOnce + kReadChunk;
 constexpr unsigned kFirstPtySlaveMajor = 136;
 constexpr unsigned kLastPtySlaveMajor = 143;
 
-std::atomic<bool> g_pseudoTerminalPorts{false};
+std::atomic<bool> pseudoTerminalPorts{false};
 
 long long NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -172,11 +172,11 @@ TtyKind ClassifyTty(unsigned major, unsigned minor, const std::string& sysRoot) 
 }
 
 void AllowPseudoTerminalPorts(bool allowed) {
-    g_pseudoTerminalPorts = allowed;
+    pseudoTerminalPorts = allowed;
 }
 
 bool PseudoTerminalPortsAllowed() {
-    return g_pseudoTerminalPorts;
+    return pseudoTerminalPorts;
 }
 
 // ---- SerialOs defaults: the real system calls ---------------------------------------------
@@ -303,7 +303,7 @@ bool SerialChannel::Connect() {
     if (!lines) {
         lastError_ = lines;
     }
-    return lastError_.ok();
+    return lastError_.Ok();
 }
 
 bool SerialChannel::Configure(const LineSettings& settings) {
@@ -401,7 +401,7 @@ bool SerialChannel::Configure(const LineSettings& settings) {
     }
     // DTR high; RTS high unless it serves the handshake.
     lastError_ = ModemLines(settings.hardwareFlow ? TIOCM_DTR : (TIOCM_DTR | TIOCM_RTS), true);
-    return lastError_.ok();
+    return lastError_.Ok();
 }
 
 void SerialChannel::Release() {
@@ -454,7 +454,7 @@ void SerialChannel::Purge() {
 }
 
 void SerialChannel::FlushQueues(int queueSelector) {
-    if (os_.Flush(fd_, queueSelector) != 0 && lastError_.ok()) {
+    if (os_.Flush(fd_, queueSelector) != 0 && lastError_.Ok()) {
         lastError_ = SystemError(ErrnoOr(EIO));
     }
 }
@@ -534,13 +534,13 @@ std::size_t SerialChannel::WriteBytes(const std::uint8_t* data, std::size_t coun
         lastError_ = IsGone(e) ? LinkStatus{LinkError::Disconnected} : SystemError(e);
         break;
     }
-    if (lastError_.ok() && !WaitWriteComplete(deadline)) {
+    if (lastError_.Ok() && !WaitWriteComplete(deadline)) {
         lastError_ = {LinkError::Timeout};
     }
     if (lastError_.error == LinkError::Timeout) {
         os_.Flush(fd_, TCOFLUSH);  // abort the pending write, transmit side only
     }
-    if (CheckLineErrors() && lastError_.ok()) {
+    if (CheckLineErrors() && lastError_.Ok()) {
         lastError_ = {LinkError::LineFault};
     }
     return written;

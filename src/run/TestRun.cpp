@@ -137,7 +137,7 @@ void TestRun::startRun() {
         const LinkResult<std::uint8_t> identified =
             quiet ? IdentifyPlate(*slot) : LinkResult<std::uint8_t>{{LinkError::Timeout}, 0};
         const std::uint8_t model = identified.value;
-        state_.plateConfigured[i] = identified.ok();
+        state_.plateConfigured[i] = identified.Ok();
         if (!state_.plateConfigured[i]) {
             failStartUp(PlateText("Falha ao Identificar a Placa ", n, ": ") + port);
             return;
@@ -205,7 +205,7 @@ bool TestRun::startPlates() {
         if (slot) {
             PurgeChannel(slot);
             slot->SetDTR(true);
-            ok = StartPlateStream(*slot).ok();
+            ok = StartPlateStream(*slot).Ok();
         }
         state_.plateConfigured[i] = ok;
         if (!ok) {

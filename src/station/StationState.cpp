@@ -24,7 +24,7 @@ bool configureAndRecord(StationState& state, int plate, std::uint8_t mode) {
     if (!slot) {
         return false;
     }
-    ok = ConfigurePlate(*slot, state.testFrequency, mode).ok();
+    ok = ConfigurePlate(*slot, state.testFrequency, mode).Ok();
     return ok;
 }
 
