@@ -39,15 +39,15 @@ bool LineReset(SerialChannel& channel) {
         return false;
     }
     channel.SetDTR(false);
-    if (!channel.LastError()) {
+    if (!channel.LastStatus()) {
         return false;
     }
     channel.Purge();
-    if (!channel.LastError()) {
+    if (!channel.LastStatus()) {
         return false;
     }
     channel.SetDTR(true);
-    return channel.LastError().Ok();
+    return channel.LastStatus().Ok();
 }
 
 // Stops the reading timer for the life of an operation that talks to a plate and restarts it

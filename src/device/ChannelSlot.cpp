@@ -33,7 +33,7 @@ LinkStatus OpenChannel(ChannelSlot& slot, const std::string& portName, int baudR
         }
         // After a failed connect the line is not configured: the channel keeps the open's
         // error rather than a generic "not connected".
-        return channel.LastError();
+        return channel.LastStatus();
     } catch (const std::exception&) {
         slot.reset();
         return {LinkError::System, ENOMEM};
@@ -70,8 +70,8 @@ bool DiscardUntilQuiet(SerialChannel& channel, int quietMs, int limitMs) {
         // The read's time-out restarts with every byte: a time-out means a quiet line. A line
         // fault (a port opened in the middle of a byte) is just more noise to throw away.
         if (channel.ReadBytes(buffer, sizeof buffer, quietMs) < sizeof buffer &&
-            channel.LastError().error != LinkError::LineFault) {
-            return channel.LastError().error == LinkError::Timeout;
+            channel.LastStatus().error != LinkError::LineFault) {
+            return channel.LastStatus().error == LinkError::Timeout;
         }
     }
     return false;

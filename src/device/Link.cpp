@@ -34,7 +34,7 @@ std::uint32_t DecodeReading(const DeviceFrame& frame) {
 
 LinkStatus SendRequest(SerialChannel& channel, std::span<const std::uint8_t> request) {
     channel.WriteBytes(request.data(), request.size());
-    return channel.LastError();
+    return channel.LastStatus();
 }
 
 LinkStatus SendFrame(SerialChannel& channel, const DeviceFrame& frame, std::size_t byteCount) {
@@ -78,7 +78,7 @@ LinkResult<DeviceFrame> ReceiveReply(SerialChannel& channel, std::size_t size, i
     size = std::min(size, reply.value.bytes.size());
     channel.ReadBytes(reply.value.bytes.data(), size, timeoutMs);
     static_cast<LinkStatus&>(reply) =
-        ValidateReply(reply.value, channel.LastError(), expectedFunction);
+        ValidateReply(reply.value, channel.LastStatus(), expectedFunction);
     return reply;
 }
 
@@ -135,7 +135,7 @@ StreamTakeResult TakeStream(SerialChannel& channel, DeviceFrame& frame, std::siz
     const std::span<const std::uint8_t> bytes = channel.LookAhead();
     if (bytes.empty() && final) {
         frame.bytes.fill(0xFF);
-        return {StreamTake::Failed, 0, channel.LastError()};
+        return {StreamTake::Failed, 0, channel.LastStatus()};
     }
     const StreamScan scan = ScanStream(bytes, size, final, frame);
     if (scan.outcome == StreamTake::Incomplete) {

@@ -37,7 +37,7 @@ PendingExchange::State PendingExchange::Poll(int waitMs) {
     }
     const int wait = std::clamp(waitMs, 0, MillisecondsLeft());
     received_ += channel_.ReadBytes(frame_.bytes.data() + received_, size_ - received_, wait);
-    const LinkStatus read = channel_.LastError();
+    const LinkStatus read = channel_.LastStatus();
     if (received_ == size_) {
         state_ = ValidateReply(frame_, read, expectedFunction_) ? State::Valid : State::Failed;
     } else if ((!read && read.error != LinkError::Timeout) || MillisecondsLeft() == 0) {

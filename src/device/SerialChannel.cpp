@@ -253,7 +253,7 @@ std::string SerialChannel::DevicePath(const std::string& portName) {
 }
 
 bool SerialChannel::Connect() {
-    lastError_ = {};
+    lastStatus_ = {};
     if (fd_ >= 0) {
         return true;
     }
@@ -263,32 +263,32 @@ bool SerialChannel::Connect() {
     // shares the line and reads half of every reply: the port counts as held. Looked for
     // before the open, which could already disturb its line.
     if (FindPortHolder(path)) {
-        lastError_ = SystemError(EBUSY);
+        lastStatus_ = SystemError(EBUSY);
         return false;
     }
     errno = 0;
     int fd = os_.Open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        lastError_ = SystemError(ErrnoOr(ENODEV));
+        lastStatus_ = SystemError(ErrnoOr(ENODEV));
         return false;
     }
     // Exclusive: the advisory lock stops a second open by anyone (root included) that plays
     // by the same rule; TIOCEXCL additionally stops non-root opens of the tty.
     if (os_.Lock(fd, LOCK_EX | LOCK_NB) != 0) {
-        lastError_ = SystemError(ErrnoOr(EBUSY));
+        lastStatus_ = SystemError(ErrnoOr(EBUSY));
         os_.Close(fd);
         return false;
     }
     auto found = std::make_unique<struct termios>();
     if (os_.GetAttr(fd, found.get()) != 0) {  // not a terminal
-        lastError_ = SystemError(ErrnoOr(ENOTTY));
+        lastStatus_ = SystemError(ErrnoOr(ENOTTY));
         os_.Close(fd);
         return false;
     }
     const TtyKind kind = os_.Kind(fd);
     if (kind == TtyKind::Other ||
         (kind == TtyKind::PseudoTerminal && !PseudoTerminalPortsAllowed())) {
-        lastError_ = {LinkError::NotSerialPort};
+        lastStatus_ = {LinkError::NotSerialPort};
         os_.Close(fd);
         return false;
     }
@@ -301,20 +301,20 @@ bool SerialChannel::Connect() {
     lookAhead_.clear();
     lookAheadPos_ = 0;
     if (!lines) {
-        lastError_ = lines;
+        lastStatus_ = lines;
     }
-    return lastError_.Ok();
+    return lastStatus_.Ok();
 }
 
 bool SerialChannel::Configure(const LineSettings& settings) {
-    lastError_ = {};
+    lastStatus_ = {};
     if (fd_ < 0) {
-        lastError_ = {LinkError::NotConnected};
+        lastStatus_ = {LinkError::NotConnected};
         return false;
     }
     struct termios t {};
     if (os_.GetAttr(fd_, &t) != 0) {
-        lastError_ = SystemError(ErrnoOr(EIO));
+        lastStatus_ = SystemError(ErrnoOr(EIO));
         return false;
     }
     // Raw, binary: no translation, no echo, no signals; receiver on, modem status ignored.
@@ -390,22 +390,22 @@ bool SerialChannel::Configure(const LineSettings& settings) {
     t.c_cc[VTIME] = 0;
     speed_t speed = SpeedFor(settings.baudRate);
     if (speed == B0) {
-        lastError_ = SystemError(EINVAL);
+        lastStatus_ = SystemError(EINVAL);
         return false;
     }
     cfsetispeed(&t, speed);
     cfsetospeed(&t, speed);
     if (os_.SetAttr(fd_, &t) != 0) {
-        lastError_ = SystemError(ErrnoOr(EIO));
+        lastStatus_ = SystemError(ErrnoOr(EIO));
         return false;
     }
     // DTR high; RTS high unless it serves the handshake.
-    lastError_ = ModemLines(settings.hardwareFlow ? TIOCM_DTR : (TIOCM_DTR | TIOCM_RTS), true);
-    return lastError_.Ok();
+    lastStatus_ = ModemLines(settings.hardwareFlow ? TIOCM_DTR : (TIOCM_DTR | TIOCM_RTS), true);
+    return lastStatus_.Ok();
 }
 
 void SerialChannel::Release() {
-    lastError_ = {};
+    lastStatus_ = {};
     lookAhead_.clear();
     lookAheadPos_ = 0;
     if (fd_ < 0) {
@@ -428,23 +428,23 @@ void SerialChannel::Release() {
 }
 
 void SerialChannel::SetDTR(bool high) {
-    lastError_ = {};
+    lastStatus_ = {};
     if (fd_ < 0) {
         return;
     }
-    lastError_ = ModemLines(TIOCM_DTR, high);
+    lastStatus_ = ModemLines(TIOCM_DTR, high);
 }
 
 void SerialChannel::SetRTS(bool high) {
-    lastError_ = {};
+    lastStatus_ = {};
     if (fd_ < 0) {
         return;
     }
-    lastError_ = ModemLines(TIOCM_RTS, high);
+    lastStatus_ = ModemLines(TIOCM_RTS, high);
 }
 
 void SerialChannel::Purge() {
-    lastError_ = {};
+    lastStatus_ = {};
     if (fd_ < 0) {
         return;
     }
@@ -454,8 +454,8 @@ void SerialChannel::Purge() {
 }
 
 void SerialChannel::FlushQueues(int queueSelector) {
-    if (os_.Flush(fd_, queueSelector) != 0 && lastError_.Ok()) {
-        lastError_ = SystemError(ErrnoOr(EIO));
+    if (os_.Flush(fd_, queueSelector) != 0 && lastStatus_.Ok()) {
+        lastStatus_ = SystemError(ErrnoOr(EIO));
     }
 }
 
@@ -495,9 +495,9 @@ bool SerialChannel::CheckLineErrors() {
 }
 
 std::size_t SerialChannel::WriteBytes(const std::uint8_t* data, std::size_t count) {
-    lastError_ = {};
+    lastStatus_ = {};
     if (fd_ < 0) {
-        lastError_ = {LinkError::NotConnected};
+        lastStatus_ = {LinkError::NotConnected};
         return 0;
     }
     const long long deadline = NowMs() + kWriteTimeoutMs;
@@ -516,32 +516,32 @@ std::size_t SerialChannel::WriteBytes(const std::uint8_t* data, std::size_t coun
         if (e == EAGAIN || e == EWOULDBLOCK) {
             long long remaining = deadline - NowMs();
             if (remaining <= 0) {
-                lastError_ = {LinkError::Timeout};
+                lastStatus_ = {LinkError::Timeout};
                 break;
             }
             short rev = 0;
             int r = os_.Poll(fd_, POLLOUT, &rev, static_cast<int>(remaining));
             if (r < 0 && errno != EINTR) {
-                lastError_ = SystemError(ErrnoOr(EIO));
+                lastStatus_ = SystemError(ErrnoOr(EIO));
                 break;
             }
             if (r > 0 && (rev & POLLOUT) == 0 && (rev & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-                lastError_ = {LinkError::Disconnected};
+                lastStatus_ = {LinkError::Disconnected};
                 break;
             }
             continue;
         }
-        lastError_ = IsGone(e) ? LinkStatus{LinkError::Disconnected} : SystemError(e);
+        lastStatus_ = IsGone(e) ? LinkStatus{LinkError::Disconnected} : SystemError(e);
         break;
     }
-    if (lastError_.Ok() && !WaitWriteComplete(deadline)) {
-        lastError_ = {LinkError::Timeout};
+    if (lastStatus_.Ok() && !WaitWriteComplete(deadline)) {
+        lastStatus_ = {LinkError::Timeout};
     }
-    if (lastError_.error == LinkError::Timeout) {
+    if (lastStatus_.error == LinkError::Timeout) {
         os_.Flush(fd_, TCOFLUSH);  // abort the pending write, transmit side only
     }
-    if (CheckLineErrors() && lastError_.Ok()) {
-        lastError_ = {LinkError::LineFault};
+    if (CheckLineErrors() && lastStatus_.Ok()) {
+        lastStatus_ = {LinkError::LineFault};
     }
     return written;
 }
@@ -593,7 +593,7 @@ long SerialChannel::DrainAvailable() {
         // Hang-up (read returns 0 or EIO) or another failure: bytes already taken are handed
         // out first; the next attempt meets the same condition and fails.
         if (total == 0) {
-            lastError_ = IsGone(e) ? LinkStatus{LinkError::Disconnected} : SystemError(e);
+            lastStatus_ = IsGone(e) ? LinkStatus{LinkError::Disconnected} : SystemError(e);
             return -1;
         }
         break;
@@ -620,15 +620,15 @@ SerialChannel::Fill SerialChannel::FillLookAhead(int timeoutMs) {
             if (errno == EINTR) {
                 continue;
             }
-            lastError_ = SystemError(ErrnoOr(EIO));
+            lastStatus_ = SystemError(ErrnoOr(EIO));
             return Fill::Failed;
         }
         if (r == 0) {
-            lastError_ = {LinkError::Timeout};
+            lastStatus_ = {LinkError::Timeout};
             return Fill::Failed;
         }
         if (rev & POLLNVAL) {
-            lastError_ = {LinkError::Disconnected};
+            lastStatus_ = {LinkError::Disconnected};
             return Fill::Failed;
         }
         n = DrainAvailable();
@@ -639,20 +639,20 @@ SerialChannel::Fill SerialChannel::FillLookAhead(int timeoutMs) {
             return Fill::Ok;
         }
         if (rev & (POLLHUP | POLLERR)) {
-            lastError_ = {LinkError::Disconnected};
+            lastStatus_ = {LinkError::Disconnected};
             return Fill::Failed;
         }
         if (remaining == 0) {  // woken with nothing to read and no time left
-            lastError_ = {LinkError::Timeout};
+            lastStatus_ = {LinkError::Timeout};
             return Fill::Failed;
         }
     }
 }
 
 std::size_t SerialChannel::ReadBytes(std::uint8_t* buffer, std::size_t count, int timeoutMs) {
-    lastError_ = {};
+    lastStatus_ = {};
     if (fd_ < 0) {
-        lastError_ = {LinkError::NotConnected};
+        lastStatus_ = {LinkError::NotConnected};
         return 0;
     }
     std::size_t delivered = 0;
@@ -669,7 +669,7 @@ std::size_t SerialChannel::ReadBytes(std::uint8_t* buffer, std::size_t count, in
             break;
         }
         if (CheckLineErrors()) {
-            lastError_ = {LinkError::LineFault};
+            lastStatus_ = {LinkError::LineFault};
             break;
         }
     }
@@ -681,9 +681,9 @@ std::size_t SerialChannel::ReadBytes(std::uint8_t* buffer, std::size_t count, in
 }
 
 bool SerialChannel::TakeAvailable() {
-    lastError_ = {};
+    lastStatus_ = {};
     if (fd_ < 0) {
-        lastError_ = {LinkError::NotConnected};
+        lastStatus_ = {LinkError::NotConnected};
         return false;
     }
     // With a full read's worth at hand, the rest waits in the port, as it would for any slow
@@ -719,9 +719,9 @@ void SerialChannel::Consume(std::size_t count) {
 }
 
 bool SerialChannel::WaitReadable(int timeoutMs) {
-    lastError_ = {};
+    lastStatus_ = {};
     if (fd_ < 0) {
-        lastError_ = {LinkError::NotConnected};
+        lastStatus_ = {LinkError::NotConnected};
         return false;
     }
     const long long deadline = NowMs() + std::max(timeoutMs, 0);
@@ -734,11 +734,11 @@ bool SerialChannel::WaitReadable(int timeoutMs) {
             return true;  // bytes, or a hang-up that the next take reports
         }
         if (r == 0) {
-            lastError_ = {LinkError::Timeout};
+            lastStatus_ = {LinkError::Timeout};
             return false;
         }
         if (errno != EINTR) {
-            lastError_ = SystemError(ErrnoOr(EIO));
+            lastStatus_ = SystemError(ErrnoOr(EIO));
             return false;
         }
     }

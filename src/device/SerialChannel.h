@@ -81,7 +81,7 @@ class SerialChannel {
     // settings, raises RTS and DTR and purges. Only a serial port is opened (a pseudo-terminal
     // too while PseudoTerminalPortsAllowed()); anything else is closed again untouched. On
     // failure the channel stays disconnected with the reason (NotSerialPort, or the failed
-    // call's errno) in LastError.
+    // call's errno) in LastStatus.
     bool Connect();
     // Applies the line settings to the open port (raw mode).
     bool Configure(const LineSettings& settings);
@@ -96,16 +96,16 @@ class SerialChannel {
     std::size_t WriteBytes(const std::uint8_t* data, std::size_t count);
     std::size_t ReadBytes(std::uint8_t* buffer, std::size_t count, int timeoutMs);
     // How the last call on the channel ended.
-    LinkStatus LastError() const { return lastError_; }
+    LinkStatus LastStatus() const { return lastStatus_; }
 
     // Streamed input, read without blocking: TakeAvailable adds whatever the port has received
-    // to the look-ahead bytes (false, with LastError set, once the port has failed; bytes
+    // to the look-ahead bytes (false, with LastStatus set, once the port has failed; bytes
     // taken earlier stay), LookAhead shows them and Consume drops the first `count`.
     bool TakeAvailable();
     std::span<const std::uint8_t> LookAhead() const;
     void Consume(std::size_t count);
     // Waits up to `timeoutMs` for the port to receive something or hang up; false on time-out
-    // (LastError Timeout) or failure.
+    // (LastStatus Timeout) or failure.
     bool WaitReadable(int timeoutMs);
     // One wait over several open channels: returns as soon as any of them receives something
     // or hangs up, or after `timeoutMs`. Null and closed channels are skipped; at most 16 are
@@ -124,10 +124,10 @@ class SerialChannel {
     };
     enum class Fill { Ok, Failed };
     // Takes whatever the port has received into the look-ahead bytes, waiting up to
-    // `timeoutMs` for the first byte when nothing is there. Sets lastError_ on failure.
+    // `timeoutMs` for the first byte when nothing is there. Sets lastStatus_ on failure.
     Fill FillLookAhead(int timeoutMs);
     // Reads every byte available now (non-blocking); returns the count, or -1 with
-    // lastError_ set when the device is gone or the read failed and nothing was taken.
+    // lastStatus_ set when the device is gone or the read failed and nothing was taken.
     long DrainAvailable();
     bool WaitWriteComplete(long long deadlineMs);
     // Drives modem lines; ENOTTY/EINVAL (pseudo-terminals) are not errors.
@@ -139,7 +139,7 @@ class SerialChannel {
     std::string portName_;
     SerialOs& os_;
     int fd_ = -1;
-    LinkStatus lastError_;
+    LinkStatus lastStatus_;
     // The line settings the port had when it was opened.
     std::unique_ptr<struct termios> foundLine_;
     std::vector<std::uint8_t> lookAhead_;

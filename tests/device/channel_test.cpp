@@ -111,7 +111,7 @@ TEST(SerialChannel, LookAheadKeepsWhatArrivedBeyondTheRequest) {
     t0 = NowMs();
     EXPECT_EQ(ch.ReadBytes(buf.data(), 10, 200), 5u);
     long long waited = NowMs() - t0;
-    EXPECT_EQ(ch.LastError().error, LinkError::Timeout);
+    EXPECT_EQ(ch.LastStatus().error, LinkError::Timeout);
     EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 5), Sequence(5, 21));
     EXPECT_GE(waited, 190);
     EXPECT_LT(waited, 1000);
@@ -131,7 +131,7 @@ TEST(SerialChannel, PurgeDropsLookAheadAndQueuedInput) {
     EXPECT_TRUE(PurgeChannel(slot));
     EXPECT_EQ(slot->LookAheadSize(), 0u);
     EXPECT_EQ(slot->ReadBytes(buf.data(), 1, 100), 0u);
-    EXPECT_EQ(slot->LastError().error, LinkError::Timeout);
+    EXPECT_EQ(slot->LastStatus().error, LinkError::Timeout);
     // Fresh bytes after the purge are read normally.
     pty.Write({0x42});
     EXPECT_EQ(slot->ReadBytes(buf.data(), 1, 500), 1u);
@@ -171,12 +171,12 @@ TEST(SerialChannel, UnplugDuringAReadFailsPromptlyAndStaysFailed) {
     EXPECT_EQ(slot->ReadBytes(buf.data(), 10, 5000), 0u);
     long long took = NowMs() - t0;
     unplug.join();
-    EXPECT_EQ(slot->LastError().error, LinkError::Disconnected);
+    EXPECT_EQ(slot->LastStatus().error, LinkError::Disconnected);
     EXPECT_LT(took, 1500);
     // Later reads fail at once instead of waiting or spinning.
     t0 = NowMs();
     EXPECT_EQ(slot->ReadBytes(buf.data(), 10, 5000), 0u);
-    EXPECT_EQ(slot->LastError().error, LinkError::Disconnected);
+    EXPECT_EQ(slot->LastStatus().error, LinkError::Disconnected);
     EXPECT_LT(NowMs() - t0, 200);
     // Writes fail too, and closing is quick and leaves the slot empty.
     EXPECT_EQ(SendRequest(*slot, kReadSample.bytes).error, LinkError::Disconnected);
@@ -193,7 +193,7 @@ TEST(SerialChannel, WritesReachTheDevice) {
     Bytes big = Sequence(3000);  // more than one poll round on the terminal
     std::thread reader([&] { EXPECT_EQ(pty.Read(big.size(), 2000), big); });
     EXPECT_EQ(slot->WriteBytes(big.data(), big.size()), big.size());
-    EXPECT_TRUE(slot->LastError());
+    EXPECT_TRUE(slot->LastStatus());
     reader.join();
 }
 
@@ -275,7 +275,7 @@ TEST_P(HeldPort, CannotBeOpenedUntilReleased) {
     EXPECT_FALSE(OpenPlateChannel(slot, pty.Path(), 4096));
     ASSERT_TRUE(slot);
     EXPECT_FALSE(slot->IsConnected());
-    EXPECT_FALSE(slot->LastError());
+    EXPECT_FALSE(slot->LastStatus());
     holder.reset();
     EXPECT_TRUE(OpenPlateChannel(slot, pty.Path(), 4096));
 }
@@ -298,15 +298,15 @@ TEST(OpenChannel, AMissingPortLeavesADisconnectedChannelInTheSlot) {
     ASSERT_TRUE(slot);
     EXPECT_FALSE(slot->IsConnected());
     EXPECT_FALSE(SlotConnected(slot));
-    EXPECT_FALSE(slot->LastError());
+    EXPECT_FALSE(slot->LastStatus());
     Bytes buf(10);
     long long t0 = NowMs();
     EXPECT_EQ(slot->ReadBytes(buf.data(), 10, 2000), 0u);
-    EXPECT_EQ(slot->LastError().error, LinkError::NotConnected);
+    EXPECT_EQ(slot->LastStatus().error, LinkError::NotConnected);
     EXPECT_LT(NowMs() - t0, 100);
     EXPECT_EQ(SendRequest(*slot, kIdentify.bytes).error, LinkError::NotConnected);
     slot->SetDTR(true);  // no effect, no error
-    EXPECT_TRUE(slot->LastError());
+    EXPECT_TRUE(slot->LastStatus());
     EXPECT_TRUE(PurgeChannel(slot));
     CloseChannel(slot);
     EXPECT_FALSE(slot);
@@ -336,7 +336,7 @@ TEST(OpenChannel, APseudoTerminalIsAPortOnlyInVirtualPlateMode) {
         EXPECT_FALSE(OpenPlateChannel(slot, pty.Path(), 4096));
         ASSERT_TRUE(slot);
         EXPECT_FALSE(slot->IsConnected());
-        EXPECT_EQ(slot->LastError().error, LinkError::NotSerialPort);
+        EXPECT_EQ(slot->LastStatus().error, LinkError::NotSerialPort);
         CloseChannel(slot);
         termios after{};
         ASSERT_EQ(tcgetattr(pty.SlaveFd(), &after), 0);
