@@ -100,6 +100,36 @@ double PixelColumns::Start(int column) const {
     return x;
 }
 
+namespace {
+
+// Reduces the in-range points [from, to) column by column into `out`. Returns the first index
+// of the last column and the size of `out` before it was emitted, so a growing series can take
+// that column up again when points join it.
+std::pair<std::size_t, std::size_t> ReduceColumns(std::span<const ChartPoint> points,
+                                                  std::size_t from, std::size_t to,
+                                                  const PixelColumns& bins,
+                                                  std::vector<ChartPoint>& out) {
+    std::pair<std::size_t, std::size_t> last{from, out.size()};
+    std::size_t i = from;
+    while (i < to) {
+        last = {i, out.size()};
+        const int column = bins.Inside(points[i].x);
+        const double next = column + 1 < bins.Count() ? bins.Start(column + 1)
+                                                      : std::numeric_limits<double>::infinity();
+        const std::size_t stop = ColumnEnd(points, i, to, next);
+        const auto [lowest, highest] = Extremes(points, i, stop);
+        EmitColumn(points, i, stop - 1, lowest, highest, out);
+        i = stop;
+    }
+    return last;
+}
+
+bool BeyondRange(const ChartPoint& p, double x1) {
+    return x1 < p.x;
+}
+
+}  // namespace
+
 std::vector<ChartPoint> M4Reduce(std::span<const ChartPoint> points, double x0, double x1,
                                  int width) {
     std::vector<ChartPoint> out;
@@ -107,7 +137,6 @@ std::vector<ChartPoint> M4Reduce(std::span<const ChartPoint> points, double x0, 
         return out;
     }
     const PixelColumns bins(x0, x1, width);
-    const int columns = bins.Count();
     const auto begin = std::lower_bound(points.begin(), points.end(), x0,
                                         [](const ChartPoint& p, double x) { return p.x < x; });
     const auto end = std::upper_bound(begin, points.end(), x1,
@@ -115,24 +144,64 @@ std::vector<ChartPoint> M4Reduce(std::span<const ChartPoint> points, double x0, 
     const auto lo = static_cast<std::size_t>(begin - points.begin());
     const auto hi = static_cast<std::size_t>(end - points.begin());
 
-    out.reserve(std::min(points.size(), 4 * static_cast<std::size_t>(columns) + 2));
+    out.reserve(std::min(points.size(), 4 * static_cast<std::size_t>(bins.Count()) + 2));
     if (lo > 0) {
         out.push_back(points[lo - 1]);
     }
-    std::size_t i = lo;
-    while (i < hi) {
-        const int column = bins.Inside(points[i].x);
-        const double next =
-            column + 1 < columns ? bins.Start(column + 1) : std::numeric_limits<double>::infinity();
-        const std::size_t stop = ColumnEnd(points, i, hi, next);
-        const auto [lowest, highest] = Extremes(points, i, stop);
-        EmitColumn(points, i, stop - 1, lowest, highest, out);
-        i = stop;
-    }
+    ReduceColumns(points, lo, hi, bins, out);
     if (hi < points.size()) {
         out.push_back(points[hi]);
     }
     return out;
+}
+
+void GrowingReduction::Reset(const PixelColumns& columns) {
+    columns_ = columns;
+    reduced_.clear();
+    read_ = 0;
+    open_ = 0;
+    closed_ = 0;
+    inRange_ = false;
+    ended_ = false;
+}
+
+void GrowingReduction::Extend(std::span<const ChartPoint> points) {
+    const std::size_t count = points.size();
+    if (ended_ || read_ >= count) {
+        read_ = std::max(read_, count);
+        return;
+    }
+    if (!inRange_) {
+        // Points left of the range: only the last of them is kept, as the line's way in.
+        std::size_t i = read_;
+        while (i < count && points[i].x < columns_.X0()) {
+            ++i;
+        }
+        if (i > read_) {
+            reduced_.assign(1, points[i - 1]);
+        }
+        closed_ = reduced_.size();
+        open_ = i;
+        inRange_ = i < count;
+    }
+    if (inRange_) {
+        // Up to read_ every point was inside the range (or the reduction had ended).
+        const auto rest = points.subspan(std::max(read_, open_));
+        const auto beyond = std::find_if(rest.begin(), rest.end(), [this](const ChartPoint& p) {
+            return BeyondRange(p, columns_.X1());
+        });
+        const std::size_t hi = count - static_cast<std::size_t>(rest.end() - beyond);
+        reduced_.resize(closed_);
+        const auto [lastColumn, beforeLast] = ReduceColumns(points, open_, hi, columns_, reduced_);
+        open_ = lastColumn;
+        closed_ = beforeLast;
+        if (hi < count) {
+            // The first point right of the range is the line's way out; nothing after it counts.
+            reduced_.push_back(points[hi]);
+            ended_ = true;
+        }
+    }
+    read_ = count;
 }
 
 }  // namespace kelvaro

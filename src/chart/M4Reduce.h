@@ -1,9 +1,11 @@
 // Per-pixel-column reduction of a line series (M4): keeps, for each device pixel column, the
-// points that decide what a one-pixel line looks like, so drawing stays cheap for long runs.
+// points that decide what a one-pixel line looks like, so drawing stays cheap for long runs;
+// for a series that grows while it is drawn, kept up to date from the new points alone.
 #pragma once
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <span>
 #include <vector>
 
@@ -23,6 +25,10 @@ class PixelColumns {
           x1_(x1),
           columns_(std::max(width, 1)),
           scale_(x1 > x0 ? static_cast<double>(columns_) / (x1 - x0) : 0.0) {}
+
+    bool operator==(const PixelColumns& other) const {
+        return x0_ == other.x0_ && x1_ == other.x1_ && columns_ == other.columns_;
+    }
 
     double X0() const { return x0_; }
     double X1() const { return x1_; }
@@ -59,5 +65,28 @@ class PixelColumns {
 // holds at most 4 * width + 2 points.
 std::vector<ChartPoint> M4Reduce(std::span<const ChartPoint> points, double x0, double x1,
                                  int width);
+
+// M4Reduce of a series that only grows at its end, for columns that stay put: each Extend bins
+// the points added since the last one, re-reading only the last column they may join, so a
+// refresh costs the new points, not the whole series.
+class GrowingReduction {
+  public:
+    // Forgets what was binned; the next Extend bins the series from its first point.
+    void Reset(const PixelColumns& columns);
+    // `points` is the whole series so far: those of the last call, unchanged, then the new ones.
+    void Extend(std::span<const ChartPoint> points);
+    // M4Reduce(points, X0, X1, Count) of the points of the last Extend.
+    const std::vector<ChartPoint>& Points() const { return reduced_; }
+    const PixelColumns& Columns() const { return columns_; }
+
+  private:
+    PixelColumns columns_{0.0, 1.0, 1};
+    std::vector<ChartPoint> reduced_;
+    std::size_t read_ = 0;    // points binned so far
+    std::size_t open_ = 0;    // first point of the last column, which new points may join
+    std::size_t closed_ = 0;  // reduced points before that column's
+    bool inRange_ = false;    // a point at or right of X0 has come
+    bool ended_ = false;      // a point right of X1 has come: no later point is drawn
+};
 
 }  // namespace kelvaro

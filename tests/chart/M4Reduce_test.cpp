@@ -6,6 +6,7 @@
 #include <cmath>
 #include <map>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -182,6 +183,73 @@ TEST(M4Reduce, NoisyDataKeepsEveryColumnsExtremesWithinBound) {
         }
     }
 }
+
+// Sample-numbered loads with what a plate sends: runs of equal values (ties for the extremes),
+// steps, spikes, and a NaN now and then.
+std::vector<ChartPoint> GrowingSeries() {
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> level(-4, 4);
+    std::vector<ChartPoint> points;
+    for (int i = 1; i <= 5000; ++i) {
+        const double y = i % 997 == 0 ? std::nan("") : (i / 400 % 2) * 90.0 + level(random);
+        points.push_back({static_cast<double>(i), y});
+    }
+    return points;
+}
+
+bool SameBits(double a, double b) {
+    return a == b ? std::signbit(a) == std::signbit(b) : std::isnan(a) && std::isnan(b);
+}
+
+struct GrowthCase {
+    std::string name;
+    std::vector<std::size_t> chunks;  // points added before each Extend, repeated to the end
+    double x0;
+    double x1;
+    int width;
+};
+
+class GrowingReductionTable : public ::testing::TestWithParam<GrowthCase> {};
+
+// However the series grows, binning only the new points must give the reduction of the whole.
+TEST_P(GrowingReductionTable, EqualsTheFullReductionAfterEveryExtend) {
+    const GrowthCase& c = GetParam();
+    const std::vector<ChartPoint> all = GrowingSeries();
+    GrowingReduction growing;
+    growing.Reset(PixelColumns(c.x0, c.x1, c.width));
+    std::size_t count = 0;
+    for (std::size_t step = 0; count < all.size(); ++step) {
+        count = std::min(all.size(), count + c.chunks[step % c.chunks.size()]);
+        const std::span<const ChartPoint> prefix(all.data(), count);
+        growing.Extend(prefix);
+        const auto expected = M4Reduce(prefix, c.x0, c.x1, c.width);
+        const auto& got = growing.Points();
+        ASSERT_EQ(got.size(), expected.size()) << count << " points";
+        for (std::size_t k = 0; k < got.size(); ++k) {
+            ASSERT_TRUE(SameBits(got[k].x, expected[k].x) && SameBits(got[k].y, expected[k].y))
+                << count << " points, kept point " << k << ": " << got[k].x << "," << got[k].y
+                << " instead of " << expected[k].x << "," << expected[k].y;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, GrowingReductionTable,
+    ::testing::Values(
+        // 600 samples a second read ten times a second, on an axis twice as long as the run.
+        GrowthCase{"LiveRefreshes", {60}, 1.0, 10000.0, 997},
+        GrowthCase{"OnePointAtATime", {1}, 1.0, 5000.0, 640},
+        GrowthCase{"UnevenAndEmptySteps", {0, 1, 7, 0, 333, 2, 61, 1500}, 1.0, 6000.0, 313},
+        GrowthCase{"AllAtOnce", {5000}, 1.0, 5000.0, 1000},
+        GrowthCase{"FewerPointsThanColumns", {13}, 1.0, 200000.0, 1000},
+        GrowthCase{"OneColumn", {45}, 1.0, 5000.0, 1},
+        // Points left of the range, then inside it, then right of it.
+        GrowthCase{"ZoomedIntoTheMiddle", {1, 250, 9}, 1234.5, 3210.25, 701},
+        GrowthCase{"RangeBetweenTwoPoints", {3, 1}, 2000.2, 2000.7, 50},
+        GrowthCase{"RangeLeftOfEveryPoint", {17}, -100.0, 0.5, 80},
+        GrowthCase{"RangeRightOfEveryPoint", {17}, 9000.0, 9900.0, 80},
+        GrowthCase{"InvertedRange", {5, 100}, 3000.0, 2000.0, 40}),
+    [](const ::testing::TestParamInfo<GrowthCase>& param) { return param.param.name; });
 
 // Drawing places a point in PixelColumns::Any's column and the reduction scans up to Start():
 // both must agree with Inside() to the last bit, or a boundary point is binned in one column
