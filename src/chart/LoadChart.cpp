@@ -9,6 +9,7 @@
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QString>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <QWheelEvent>
@@ -29,6 +30,8 @@ const QColor kSilver(0xC0, 0xC0, 0xC0);
 constexpr double kZoomPerNotch = 1.25;
 // Qt Charts stacks background -1, plot area 0, shades 1, grid 2, axes 3, series 4, legend 5.
 constexpr double kLinesZ = 4.0;
+// About ten refreshes a second: the run looks continuous and a refresh stays a small part of it.
+constexpr int kLiveRefreshMs = 100;
 
 // A round step (1, 2 or 5 times a power of ten) giving about four to ten ticks on whole sample
 // numbers whatever the zoom, so no label repeats a rounded number.
@@ -76,6 +79,18 @@ std::pair<double, double> Displayable(double low, double high) {
 }
 
 }  // namespace
+
+double LiveSampleAxisEnd(std::size_t samples) {
+    double decade = 1000.0;
+    for (;;) {
+        for (const double step : {1.0, 2.0, 5.0}) {
+            if (static_cast<double>(samples) <= step * decade) {
+                return step * decade;
+            }
+        }
+        decade *= 10.0;
+    }
+}
 
 // Turns mouse gestures on the plot into view changes of the owning chart.
 class LoadChartView : public QChartView {
@@ -195,6 +210,9 @@ LoadChart::LoadChart(QWidget* parent) : QWidget(parent) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(view_);
 
+    liveTimer_ = new QTimer(this);
+    liveTimer_->setInterval(kLiveRefreshMs);
+    connect(liveTimer_, &QTimer::timeout, this, [this] { RefreshLive(); });
     connect(chart_, &QChart::plotAreaChanged, this, [this] { OnPlotAreaChanged(); });
     view_->viewport()->installEventFilter(this);
     ApplyYRange(axisMinimum_, axisMaximum_);
@@ -213,6 +231,7 @@ std::size_t LoadChart::Index(int series) const {
 
 void LoadChart::ClearSeries(int series) {
     const std::size_t i = Index(series);
+    LeaveLive();
     points_[i].clear();
     points_[i].shrink_to_fit();
     FitX();
@@ -221,6 +240,7 @@ void LoadChart::ClearSeries(int series) {
 
 void LoadChart::SetSeriesPoints(int series, std::vector<ChartPoint> points) {
     const std::size_t i = Index(series);
+    LeaveLive();
     // The reduction needs x ascending; order a careless caller's points rather than drop any.
     auto byX = [](const ChartPoint& a, const ChartPoint& b) { return a.x < b.x; };
     if (!std::is_sorted(points.begin(), points.end(), byX)) {
@@ -260,6 +280,63 @@ void LoadChart::SetSeriesInLegend(int series, bool listed) {
 
 void LoadChart::SetLegendVisible(bool visible) {
     chart_->legend()->setVisible(visible);
+}
+
+void LoadChart::BeginLive(const std::array<bool, 4>& active, LoadsSoFar loadsSoFar) {
+    LeaveLive();
+    liveLoads_ = std::move(loadsSoFar);
+    liveActive_ = active;
+    liveRows_ = 0;
+    liveLow_ = 0.0;
+    liveHigh_ = 0.0;
+    for (std::size_t i = 0; i < points_.size(); ++i) {
+        points_[i].clear();
+        growing_[i].Reset(PixelColumns(0.0, 1.0, 1));
+    }
+    liveTimer_->start();
+    RefreshLive();
+}
+
+void LoadChart::RefreshLive() {
+    if (!Live()) {
+        return;
+    }
+    const std::span<const PlateLoads> rows = liveLoads_();
+    for (std::size_t r = liveRows_; r < rows.size(); ++r) {
+        const PlateLoads& loads = rows[r];
+        for (std::size_t i = 0; i < loads.size(); ++i) {
+            if (liveActive_[i]) {
+                points_[i].push_back({static_cast<double>(r + 1), loads[i]});
+            }
+            liveHigh_ = loads[i] > liveHigh_ ? loads[i] : liveHigh_;
+            liveLow_ = loads[i] < liveLow_ ? loads[i] : liveLow_;
+        }
+    }
+    liveRows_ = std::max(liveRows_, rows.size());
+    ApplyXRange(1.0, LiveSampleAxisEnd(liveRows_));
+    if (viewY0_ != liveLow_ || viewY1_ != liveHigh_) {
+        ApplyYRange(liveLow_, liveHigh_);
+    }
+    // Now rather than on the next turn of the event loop: the new rows are why it was called.
+    reducePending_ = true;
+    ReduceIfPending();
+}
+
+void LoadChart::EndLive() {
+    if (!Live()) {
+        return;
+    }
+    RefreshLive();
+    LeaveLive();
+    axisMinimum_ = liveLow_;
+    axisMaximum_ = liveHigh_;
+    ResetView();
+    RequestReduce();
+}
+
+void LoadChart::LeaveLive() {
+    liveTimer_->stop();
+    liveLoads_ = nullptr;
 }
 
 void LoadChart::SetNumberLocale(const QLocale& locale) {
@@ -320,13 +397,16 @@ void LoadChart::FitX() {
 }
 
 void LoadChart::ResetView() {
+    if (Live()) {
+        return;
+    }
     FitX();
     ApplyYRange(axisMinimum_, axisMaximum_);
 }
 
 void LoadChart::ZoomAt(QPointF position, double factor, Qt::Orientation orientation) {
     const QRectF area = chart_->plotArea();
-    if (area.isEmpty() || !(factor > 0.0)) {
+    if (Live() || area.isEmpty() || !(factor > 0.0)) {
         return;
     }
     // The view shows the scene unscaled; only its origin may differ from the widget's.
@@ -353,7 +433,7 @@ void LoadChart::ZoomAt(QPointF position, double factor, Qt::Orientation orientat
 
 void LoadChart::PanBy(QPointF pixels) {
     const QRectF area = chart_->plotArea();
-    if (area.isEmpty()) {
+    if (Live() || area.isEmpty()) {
         return;
     }
     const double dx = -pixels.x() / area.width() * (axisX_->max() - axisX_->min());
@@ -416,9 +496,18 @@ void LoadChart::Reduce() {
     const PixelColumns columns(axisX_->min(), axisX_->max(), width);
     lines_->SetColumns(columns);
     for (std::size_t i = 0; i < series_.size(); ++i) {
-        lines_->SetPoints(i, reduction_
-                                 ? M4Reduce(points_[i], columns.X0(), columns.X1(), columns.Count())
-                                 : points_[i]);
+        if (!reduction_) {
+            lines_->SetPoints(i, points_[i]);
+        } else if (Live()) {
+            // New columns (the sample axis stepped up, the plot changed width): bin again.
+            if (!(growing_[i].Columns() == columns)) {
+                growing_[i].Reset(columns);
+            }
+            growing_[i].Extend(points_[i]);
+            lines_->SetPoints(i, growing_[i].Points());
+        } else {
+            lines_->SetPoints(i, M4Reduce(points_[i], columns.X0(), columns.X1(), columns.Count()));
+        }
     }
 }
 

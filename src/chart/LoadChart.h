@@ -1,17 +1,22 @@
 // The main window's load chart: four plate series over the sample number, drawn from every
-// stored point through a per-pixel-column reduction so long runs stay fast to draw and inspect.
+// stored point through a per-pixel-column reduction so long runs stay fast to draw and inspect,
+// and drawn live while a run goes on.
 #pragma once
 
 #include <QLocale>
 #include <QPointF>
 #include <QWidget>
 #include <array>
+#include <cstddef>
 #include <vector>
 
+#include "chart/M4Reduce.h"
 #include "station/ChartSink.h"
+#include "station/LiveChartSink.h"
 
 QT_BEGIN_NAMESPACE
 class QChart;
+class QTimer;
 class QChartView;
 class QLineSeries;
 class QValueAxis;
@@ -31,9 +36,21 @@ namespace kelvaro {
 // area, aliased and one device pixel wide so the reduced picture matches the full one. Qt
 // Charts sizes legend swatches from the legend font and offers no width setting: the swatch is
 // Qt's rectangle marker, not a 60-pixel bar.
+//
+// Live, between BeginLive and EndLive, the chart reads the run's new rows ten times a second
+// (RefreshLive) and bins only those into the pixel columns (GrowingReduction). The view follows
+// the run and ignores the gestures: the sample axis runs from 1 to LiveSampleAxisEnd(samples),
+// which steps up 1000, 2000, 5000, 10000... so the columns, and with them the binning, change
+// only at those steps (eight times up to 200000 samples) or when the plot's width changes; the
+// load axis spans zero and every value of every row read so far, an idle plate's too, which is
+// the final chart's rule. A series set or cleared by the program ends the live view.
 class LineLayer;
 
-class LoadChart : public QWidget, public ChartSink {
+// The end of the sample axis while a run of `samples` is drawn live: the first of 1000, 2000,
+// 5000, 10000, 20000... that holds them all.
+double LiveSampleAxisEnd(std::size_t samples);
+
+class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     Q_OBJECT
   public:
     static constexpr int kSeriesCount = 4;
@@ -49,6 +66,14 @@ class LoadChart : public QWidget, public ChartSink {
     void SetSeriesTitle(int series, const std::string& title) override;
     void SetSeriesInLegend(int series, bool listed) override;
     void SetLegendVisible(bool visible) override;
+
+    // LiveChartSink. EndLive leaves the view of the whole run: the sample axis from the first
+    // sample to the last, the load axis as the live view had it (also what ResetView returns to).
+    void BeginLive(const std::array<bool, 4>& active, LoadsSoFar loadsSoFar) override;
+    void EndLive() override;
+    // Reads the rows added since the last refresh and draws them; the live timer's call.
+    void RefreshLive();
+    bool Live() const { return static_cast<bool>(liveLoads_); }
 
     // Locale of the load axis labels ("#,##0.000" with its separators); the system's by default.
     void SetNumberLocale(const QLocale& locale);
@@ -91,6 +116,7 @@ class LoadChart : public QWidget, public ChartSink {
     void ReduceIfPending();
     void Reduce();
     void OnPlotAreaChanged();
+    void LeaveLive();
 
     QChartView* view_ = nullptr;
     QChart* chart_ = nullptr;
@@ -108,6 +134,14 @@ class LoadChart : public QWidget, public ChartSink {
     double viewY1_ = 10.0;
     bool reducePending_ = false;
     bool reduction_ = true;
+    // The live view: how it reads the run, what it has read, and the reduction it keeps.
+    LoadsSoFar liveLoads_;
+    std::array<bool, kSeriesCount> liveActive_{};
+    std::size_t liveRows_ = 0;
+    double liveLow_ = 0.0;
+    double liveHigh_ = 0.0;
+    std::array<GrowingReduction, kSeriesCount> growing_;
+    QTimer* liveTimer_ = nullptr;
 };
 
 }  // namespace kelvaro

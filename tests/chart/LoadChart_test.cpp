@@ -15,8 +15,10 @@
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QValueAxis>
+#include <array>
 #include <cmath>
 #include <random>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -375,6 +377,104 @@ TEST_P(ReducedPicture, EqualsThePictureOfEveryPoint) {
 INSTANTIATE_TEST_SUITE_P(Views, ReducedPicture,
                          ::testing::Values(ViewChange::None, ViewChange::ZoomIn,
                                            ViewChange::ZoomInAndPan, ViewChange::LoadZoom));
+
+// The run's drawing at the stop: every series cleared, the active plates' loads set, then the
+// load axis from zero and every value of the table, an idle plate's too.
+void DrawFinal(LoadChart& chart, const std::vector<PlateLoads>& rows,
+               const std::array<bool, 4>& active, bool legend) {
+    std::array<std::vector<ChartPoint>, 4> points;
+    double maximum = 0.0;
+    double minimum = 0.0;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            if (active[i]) {
+                points[i].push_back({static_cast<double>(r + 1), rows[r][i]});
+            }
+            maximum = std::max(maximum, rows[r][i]);
+            minimum = std::min(minimum, rows[r][i]);
+        }
+    }
+    for (int s = 1; s <= 4; ++s) {
+        chart.ClearSeries(s);
+    }
+    for (int s = 1; s <= 4; ++s) {
+        if (active[static_cast<std::size_t>(s - 1)]) {
+            chart.SetSeriesPoints(s, std::move(points[static_cast<std::size_t>(s - 1)]));
+        }
+    }
+    chart.SetLegendVisible(legend);
+    chart.SetLeftAxisMaximum(maximum);
+    chart.SetLeftAxisMinimum(minimum);
+    for (int s = 1; s <= 4; ++s) {
+        chart.SetSeriesTitle(s, "Placa " + std::to_string(s) + ": ");
+        chart.SetSeriesInLegend(s, active[static_cast<std::size_t>(s - 1)]);
+    }
+}
+
+struct LiveCase {
+    std::string name;
+    std::size_t samples;
+    std::size_t perRefresh;  // rows the run adds between two refreshes
+    std::array<bool, 4> active;
+};
+
+class LiveView : public ::testing::TestWithParam<LiveCase> {};
+
+// Drawn live, a run must end on the picture the final chart draws of the same loads, and the
+// final chart drawn over the live view must be the one drawn today on a chart that never was.
+TEST_P(LiveView, EndsOnThePictureOfTheFinalChart) {
+    const LiveCase& c = GetParam();
+    std::vector<PlateLoads> rows(c.samples, PlateLoads{});  // an idle plate's column stays 0
+    for (std::size_t i = 0; i < 4; ++i) {
+        const auto loads = NoisyRun(static_cast<int>(c.samples), 20u + static_cast<unsigned>(i));
+        for (std::size_t r = 0; r < rows.size() && c.active[i]; ++r) {
+            rows[r][i] = loads[r].y;
+        }
+    }
+    ShownChart live;
+    std::size_t acquired = 0;
+    DrawFinal(live.chart, {}, c.active, false);  // the start of a run
+    live.chart.BeginLive(c.active,
+                         [&] { return std::span<const PlateLoads>(rows.data(), acquired); });
+    while (acquired < rows.size()) {
+        acquired = std::min(rows.size(), acquired + c.perRefresh);
+        live.chart.RefreshLive();
+    }
+    const QImage lastRefresh = Picture(live.chart);
+    live.chart.EndLive();
+    EXPECT_FALSE(live.chart.Live());
+    const QImage stopped = Picture(live.chart);
+
+    ShownChart final;
+    DrawFinal(final.chart, rows, c.active, false);
+    const QImage finalPicture = Picture(final.chart);
+    final.chart.Lines()->hide();
+    const QImage empty = Picture(final.chart);
+    final.chart.Lines()->show();
+    const auto [lines, differing] = LineAndDifferingPixels(stopped, finalPicture, empty);
+    EXPECT_GE(lines, c.samples > 1 ? 1000 : 0);
+    EXPECT_EQ(differing, 0) << differing << " of " << lines << " line pixels differ at the stop";
+    // On a step of the sample axis the live view already had the final axes: its last refresh,
+    // binned bit by bit, is the final picture.
+    if (c.samples > 0 && LiveSampleAxisEnd(c.samples) == static_cast<double>(c.samples)) {
+        EXPECT_EQ(LineAndDifferingPixels(lastRefresh, finalPicture, empty).second, 0);
+    }
+
+    DrawFinal(live.chart, rows, c.active, true);
+    DrawFinal(final.chart, rows, c.active, true);
+    EXPECT_EQ(LineAndDifferingPixels(Picture(live.chart), Picture(final.chart), empty).second, 0)
+        << "the final chart drawn after the live view";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LiveView,
+    ::testing::Values(LiveCase{"OnAStepOfTheSampleAxis", 5000, 60, {true, true, true, true}},
+                      LiveCase{"BetweenTwoSteps", 4321, 60, {true, false, true, false}},
+                      LiveCase{"FullRunInLargeBursts", 144000, 5000, {true, true, true, true}},
+                      LiveCase{"OnePlateOneRowAtATime", 2000, 1, {false, false, false, true}},
+                      LiveCase{"OneSample", 1, 60, {false, true, false, false}},
+                      LiveCase{"StoppedBeforeTheFirstSample", 0, 60, {true, true, false, false}}),
+    [](const ::testing::TestParamInfo<LiveCase>& param) { return param.param.name; });
 
 // The first and last device pixel rows and columns whose centres lie inside the plot area.
 struct PlotPixels {
