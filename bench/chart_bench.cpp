@@ -1,8 +1,11 @@
 // Load chart benchmark: what a long run costs to load and draw, and what the per-column
-// reduction changes in the picture. Prints the figures it measured; runs offscreen.
+// reduction changes in the picture; with `live`, what drawing a run while it goes on costs the
+// thread the acquisition shares. Prints the figures it measured; runs offscreen.
+// Usage: chart_bench [live]
 #include <QApplication>
 #include <QChart>
 #include <QChartView>
+#include <QEvent>
 #include <QImage>
 #include <QPixmap>
 #include <algorithm>
@@ -10,7 +13,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <random>
+#include <span>
+#include <string_view>
 #include <vector>
 
 #include "chart/LineLayer.h"
@@ -135,6 +141,106 @@ QImage Picture(LoadChart& chart) {
     return chart.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
+double CpuSeconds(clockid_t clock = CLOCK_PROCESS_CPUTIME_ID) {
+    timespec now{};
+    clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// Counts the paints of a widget.
+class PaintCounter : public QObject {
+  public:
+    long paints = 0;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// A 144000-sample run of four plates at 600 Hz drawn live: each refresh reads the 60 rows the
+// run added in 100 ms, bins them and repaints the chart, as the live timer does between two
+// acquisition passes, and lets the event loop paint what changed, as it does between passes.
+// The refresh time is what one pass may wait; the sum over the run's
+// 240 s is the CPU the live view costs per second of run.
+int LiveBench() {
+    constexpr int kRate = 600;
+    constexpr int kRefreshesPerSecond = 10;
+    constexpr std::size_t kRowsPerRefresh = kRate / kRefreshesPerSecond;
+    const Run run = MakeRun(kLongRun);
+    std::vector<kelvaro::PlateLoads> rows(kLongRun);
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        for (std::size_t p = 0; p < 4; ++p) {
+            rows[r][p] = run[p][r].y;
+        }
+    }
+    LoadChart chart;
+    chart.resize(kWidth, kHeight);
+    chart.show();
+    QApplication::processEvents();
+    std::size_t acquired = 0;
+    chart.BeginLive({true, true, true, true},
+                    [&] { return std::span<const kelvaro::PlateLoads>(rows.data(), acquired); });
+    QWidget* viewport = chart.View()->viewport();
+    PaintCounter counter;
+    viewport->installEventFilter(&counter);
+    std::vector<double> refreshMs;
+    std::vector<double> binMs;
+    std::vector<double> refreshCpuMs;
+    refreshMs.reserve(rows.size() / kRowsPerRefresh + 1);
+    binMs.reserve(refreshMs.capacity());
+    refreshCpuMs.reserve(refreshMs.capacity());
+    const double cpuStart = CpuSeconds();
+    while (acquired < rows.size()) {
+        acquired = std::min(rows.size(), acquired + kRowsPerRefresh);
+        const double cpuBefore = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        const auto start = Clock::now();
+        chart.RefreshLive();
+        const auto binned = Clock::now();
+        QApplication::processEvents();
+        const auto painted = Clock::now();
+        binMs.push_back(Milliseconds(binned - start));
+        refreshMs.push_back(Milliseconds(painted - start));
+        refreshCpuMs.push_back((CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuBefore) * 1000.0);
+    }
+    const double cpu = CpuSeconds() - cpuStart;
+    const auto endStart = Clock::now();
+    chart.EndLive();
+    QApplication::processEvents();
+    const double endMs = Milliseconds(Clock::now() - endStart);
+
+    const double runSeconds = static_cast<double>(kLongRun) / kRate;
+    double sum = 0.0;
+    for (const double ms : refreshMs) {
+        sum += ms;
+    }
+    auto report = [](const char* what, std::vector<double> times) {
+        std::sort(times.begin(), times.end());
+        const auto at = [&](double q) {
+            return times[std::min(times.size() - 1,
+                                  static_cast<std::size_t>(q * static_cast<double>(times.size())))];
+        };
+        std::printf("%s: median %.3f ms, p99 %.3f ms, max %.3f ms\n", what, at(0.5), at(0.99),
+                    times.back());
+    };
+    std::printf(
+        "chart_bench live: %dx%d offscreen, 4 plates x %d samples at %d Hz (%.0f s), "
+        "%d refreshes a second of %zu rows each\n",
+        kWidth, kHeight, kLongRun, kRate, runSeconds, kRefreshesPerSecond, kRowsPerRefresh);
+    report("one refresh (read + bin + paint), wall", refreshMs);
+    report("  of which read + bin (no paint), wall", binMs);
+    report("one refresh, CPU of the thread (other programs' use of the cores left out)",
+           refreshCpuMs);
+    std::printf(
+        "refreshes: %zu, paints: %ld; the refresh time summed: %.3f s, %.4f s per second of run\n",
+        refreshMs.size(), counter.paints, sum / 1000.0, sum / 1000.0 / runSeconds);
+    std::printf("process CPU over the refreshes: %.3f s, %.4f s per second of run\n", cpu,
+                cpu / runSeconds);
+    std::printf("the stop (last rows, the whole run's reduction, paint): %.1f ms\n", endMs);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -142,6 +248,9 @@ int main(int argc, char** argv) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
     QApplication app(argc, argv);
+    if (argc > 1 && std::string_view(argv[1]) == "live") {
+        return LiveBench();
+    }
 
     const Run longRun = MakeRun(kLongRun);
     const Run shortRun = MakeRun(kShortRun);

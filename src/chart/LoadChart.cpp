@@ -185,20 +185,20 @@ LoadChart::LoadChart(QWidget* parent) : QWidget(parent) {
     chart_->addAxis(axisX_, Qt::AlignBottom);
     chart_->addAxis(axisY_, Qt::AlignLeft);
 
-    static const std::array<QColor, kSeriesCount> colours{Qt::red, Qt::green, Qt::black, Qt::blue};
+    static const std::array<QColor, kSeriesCount> kColours{Qt::red, Qt::green, Qt::black, Qt::blue};
     // Owned by the chart; above the grid and axis lines, where Qt Charts puts its series.
     lines_ = new LineLayer(chart_);
     lines_->setZValue(kLinesZ);
     for (std::size_t i = 0; i < series_.size(); ++i) {
         auto* line = new QLineSeries(chart_);
         line->setName(QStringLiteral("Placa %1: ").arg(i + 1));
-        line->setPen(QPen(colours[i], 1));
+        line->setPen(QPen(kColours[i], 1));
         line->setPointsVisible(false);
         chart_->addSeries(line);
         line->attachAxis(axisX_);
         line->attachAxis(axisY_);
         series_[i] = line;
-        lines_->SetColour(i, colours[i]);
+        lines_->SetColour(i, kColours[i]);
     }
 
     view_ = new LoadChartView(chart_, *this);
@@ -302,6 +302,14 @@ void LoadChart::RefreshLive() {
         return;
     }
     const std::span<const PlateLoads> rows = liveLoads_();
+    const double axisEnd = LiveSampleAxisEnd(std::max(liveRows_, rows.size()));
+    // Room for the whole axis: the series move in memory only when the axis steps up, where
+    // the columns are binned again anyway, instead of at every doubling of their own.
+    for (std::size_t i = 0; i < points_.size(); ++i) {
+        if (liveActive_[i] && static_cast<double>(points_[i].capacity()) < axisEnd) {
+            points_[i].reserve(static_cast<std::size_t>(axisEnd));
+        }
+    }
     for (std::size_t r = liveRows_; r < rows.size(); ++r) {
         const PlateLoads& loads = rows[r];
         for (std::size_t i = 0; i < loads.size(); ++i) {
@@ -313,7 +321,7 @@ void LoadChart::RefreshLive() {
         }
     }
     liveRows_ = std::max(liveRows_, rows.size());
-    ApplyXRange(1.0, LiveSampleAxisEnd(liveRows_));
+    ApplyXRange(1.0, axisEnd);
     if (viewY0_ != liveLow_ || viewY1_ != liveHigh_) {
         ApplyYRange(liveLow_, liveHigh_);
     }

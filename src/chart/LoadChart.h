@@ -41,8 +41,8 @@ namespace kelvaro {
 // (RefreshLive) and bins only those into the pixel columns (GrowingReduction). The view follows
 // the run and ignores the gestures: the sample axis runs from 1 to LiveSampleAxisEnd(samples),
 // which steps up 1000, 2000, 5000, 10000... so the columns, and with them the binning, change
-// only at those steps (eight times up to 200000 samples) or when the plot's width changes; the
-// load axis spans zero and every value of every row read so far, an idle plate's too, which is
+// only at those steps (seven times in a run of 144000 samples) or when the plot's width changes;
+// the load axis spans zero and every value of every row read so far, an idle plate's too, which is
 // the final chart's rule. A series set or cleared by the program ends the live view.
 class LineLayer;
 
