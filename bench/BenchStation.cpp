@@ -104,9 +104,9 @@ std::unique_ptr<BenchStation> BenchStation::Create(const std::string& folderName
     AllowPseudoTerminalPorts(true);
     std::unique_ptr<BenchStation> station(new BenchStation(std::move(folder)));
     StationState& state = station->state_;
-    state.settingsPath = station->folder_.path + "/settings.ini";
+    state.config.settingsPath = station->folder_.path + "/settings.ini";
     {
-        SettingsStore store(state.settingsPath);
+        SettingsStore store(state.config.settingsPath);
         sim::PlateOptions options;
         options.shape = sim::LoadShape::Counter;
         for (int p = 1; p <= kPlateCount; ++p) {

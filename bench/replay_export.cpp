@@ -126,22 +126,22 @@ int Replay(const std::string& recording, const std::string& csv, const std::stri
         return 1;
     }
     StationState state;
-    state.settingsPath = folder + "/settings.ini";
-    state.decimalSeparator = ',';
+    state.config.settingsPath = folder + "/settings.ini";
+    state.config.decimalSeparator = ',';
     std::string line;
     {
-        SettingsStore store(state.settingsPath);
+        SettingsStore store(state.config.settingsPath);
         while (std::getline(in, line) && line != "samples") {
             const auto equals = line.find('=');
             const std::string key = line.substr(0, equals);
             const std::string value = line.substr(equals + 1);
             store.WriteString(kSettingsSection, key, value);
             if (key.rfind("check", 0) == 0) {
-                state.plateActive.at(std::stoul(key.substr(5)) - 1) = value == "1";
+                state.config.plateActive.at(std::stoul(key.substr(5)) - 1) = value == "1";
             } else if (key.rfind("Porta", 0) == 0) {
-                state.platePort.at(std::stoul(key.substr(5)) - 1) = value;
+                state.config.platePort.at(std::stoul(key.substr(5)) - 1) = value;
             } else if (key == "Frequencia") {
-                state.testFrequency = std::stoi(value);
+                state.config.testFrequency = std::stoi(value);
             }
         }
         if (!store.Close()) {

@@ -87,10 +87,11 @@ int Run() {
     int result = 0;
     {
         StationState state;
-        state.settingsPath = (dir / "settings.ini").string();
-        state.portRoots = {(dir / "sys" / "class" / "tty").string(), (dir / "dev").string(), ports};
+        state.config.settingsPath = (dir / "settings.ini").string();
+        state.config.portRoots = {(dir / "sys" / "class" / "tty").string(), (dir / "dev").string(),
+                                  ports};
         {
-            SettingsStore store(state.settingsPath);
+            SettingsStore store(state.config.settingsPath);
             for (int n = 1; n <= kPlateCount; ++n) {
                 store.WriteBool(kSettingsSection, "check" + std::to_string(n), true);
             }
@@ -99,7 +100,7 @@ int Run() {
         CommunicationScreen screen(state, dialogs, nullptr);
         screen.show();
         const auto allFound = [&] {
-            return std::all_of(state.plateFound.begin(), state.plateFound.end(),
+            return std::all_of(state.links.found.begin(), state.links.found.end(),
                                [](bool found) { return found; });
         };
         const Stall search = RunEvents(allFound, 15000);
@@ -117,10 +118,10 @@ int Run() {
     }
     {
         StationState state;
-        state.settingsPath = (dir / "calibration.ini").string();
-        state.calibrationFirstActivation = false;
+        state.config.settingsPath = (dir / "calibration.ini").string();
+        bool firstActivation = false;
         {
-            SettingsStore store(state.settingsPath);
+            SettingsStore store(state.config.settingsPath);
             for (int n = 1; n <= kPlateCount; ++n) {
                 const std::string k = std::to_string(n);
                 store.WriteBool(kSettingsSection, "check" + k, true);
@@ -130,7 +131,7 @@ int Run() {
             store.Close();
         }
         NullProgress progress;
-        CalibrationScreen screen(state, dialogs, progress, nullptr);
+        CalibrationScreen screen(state, dialogs, progress, firstActivation, nullptr);
         screen.show();
         const Stall reading = RunEvents([] { return false; }, 4000);
         std::printf("calibration screen, 4 silent plates, 4 s of live reading:\n");

@@ -20,8 +20,7 @@
 #include "discovery/CommunicationScreen.h"
 #include "frequency/FrequencyScreen.h"
 #include "run/TestRun.h"
-#include "settings/SettingsStore.h"
-#include "station/StoredValues.h"
+#include "station/StationSettings.h"
 #include "ui/Panels.h"
 #include "ui/PictureButton.h"
 #include "ui/StationStyle.h"
@@ -159,23 +158,22 @@ void MainWindow::onCreated() {
                                       : options_.programFolder;
     exportFolder_ = PrepareExportFolder(programFolder);
 
-    state_.settingsPath = options_.settingsPath;
-    state_.decimalSeparator = LocaleDecimalSeparator();
+    state_.config.settingsPath = options_.settingsPath;
+    state_.config.decimalSeparator = LocaleDecimalSeparator();
     // Outside a demonstration no virtual plate is ever listed, wherever its link lies.
-    state_.portRoots.virtualPorts = options_.virtualPlates ? VirtualPortFolder() : std::string();
+    state_.config.portRoots.virtualPorts =
+        options_.virtualPlates ? VirtualPortFolder() : std::string();
     {
-        SettingsStore store(state_.settingsPath);
-        state_.testFrequency = ReadSamplingRate(store, "Frequencia");
+        StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);
+        state_.config.testFrequency = settings.TestFrequency();
         for (int plate = 1; plate <= kPlateCount; ++plate) {
-            state_.calibrationFrequency[static_cast<std::size_t>(plate - 1)] =
-                ReadSamplingRate(store, "FrequenciaP" + std::to_string(plate));
+            state_.config.calibrationFrequency[static_cast<std::size_t>(plate - 1)] =
+                settings.CalibrationFrequency(plate);
         }
-        store.Close();
+        settings.Close();
     }
 
-    state_.portNames.clear();
-    state_.portCount = 0;
-    state_.plateFound.fill(false);
+    state_.links.found.fill(false);
 
     progressWindow_ = std::make_unique<ProgressWindow>();
     // The save dialog (SalvarD) opens in the export folder.
@@ -198,17 +196,12 @@ void MainWindow::onDestroyed() {
     }
     destroyed_ = true;
     // The plates first: every open one gets its Stop, also when a test is still running.
-    state_.CloseAllChannels();
+    state_.links.CloseAll();
     idleTimer_->stop();
     // Nothing may keep the exit from completing.
     try {
         testRun_.reset();
         progressWindow_.reset();
-    } catch (...) {
-    }
-    try {
-        state_.portNames.clear();
-        state_.portCount = 0;
     } catch (...) {
     }
 }
@@ -228,8 +221,8 @@ void MainWindow::onCommunicationClicked() {
 }
 
 void MainWindow::onCalibrationClicked() {
-    auto calibrationScreen =
-        std::make_unique<CalibrationScreen>(state_, dialogs_, *progressWindow_, this);
+    auto calibrationScreen = std::make_unique<CalibrationScreen>(state_, dialogs_, *progressWindow_,
+                                                                 calibrationFirstActivation_, this);
     calibrationScreen->exec();
 }
 

@@ -134,6 +134,9 @@ class MainWindow : public QWidget, public TestRunView {
     std::unique_ptr<TestRun> testRun_;
     EscapeKeyMonitor* escapeKey_ = nullptr;
     QTimer* idleTimer_ = nullptr;
+    // Only the calibration screen's first activation in the program's life opens the ticked
+    // plates' channels.
+    bool calibrationFirstActivation_ = true;
     bool destroyed_ = false;
 };
 

@@ -8,7 +8,7 @@
 #include "device/PlateCommands.h"
 #include "device/SerialChannel.h"
 #include "settings/NumberText.h"
-#include "station/StoredValues.h"
+#include "station/StationSettings.h"
 
 namespace kelvaro {
 
@@ -74,28 +74,33 @@ class ReadingPause {
 }  // namespace
 
 CalibrationOps::CalibrationOps(StationState& state, Dialogs& dialogs, ProgressView& progress,
-                               CalibrationView& view)
-    : state_(state), dialogs_(dialogs), progress_(progress), view_(view) {}
+                               CalibrationView& view, bool& firstActivation)
+    : state_(state),
+      dialogs_(dialogs),
+      progress_(progress),
+      view_(view),
+      firstActivation_(firstActivation) {}
 
 CalibrationScreenSettings CalibrationOps::Open() {
-    SettingsStore store(state_.settingsPath);
-    CalibrationScreenSettings settings = ReadCalibrationSettings(store, state_.decimalSeparator);
-    store.Close();  // nothing was written, so there is nothing that could fail to save
-    state_.testFrequency = settings.frequency;
+    StationSettings stored(state_.config.settingsPath, state_.config.decimalSeparator);
+    CalibrationScreenSettings settings = ReadCalibrationSettings(stored);
+    stored.Close();  // nothing was written, so there is nothing that could fail to save
+    state_.config.testFrequency = settings.frequency;
     for (int plate = 1; plate <= kPlateCount; ++plate) {
         values_.at(Index(plate)) = settings.plates.at(Index(plate)).values;
         ports_.at(Index(plate)) = settings.plates.at(Index(plate)).port;
+        tareApplied_.at(Index(plate)) = settings.plates.at(Index(plate)).tareApplied;
     }
     return settings;
 }
 
 void CalibrationOps::Activate(const std::array<bool, kPlateCount>& ticked) {
-    if (!state_.calibrationFirstActivation) {
+    if (!firstActivation_) {
         return;
     }
     // Cleared before the loop: the screen is activated again when a failure message below
     // closes, and that activation must not open the channels a second time.
-    state_.calibrationFirstActivation = false;
+    firstActivation_ = false;
     for (int plate = 1; plate <= kPlateCount; ++plate) {
         if (!ticked.at(Index(plate))) {
             continue;
@@ -103,7 +108,7 @@ void CalibrationOps::Activate(const std::array<bool, kPlateCount>& ticked) {
         // A tick during an earlier plate's failure message may be reading this plate: its
         // exchange goes with the channel it was made on.
         reading_.at(Index(plate)).reset();
-        if (!OpenPlateChannel(state_.Slot(plate), Port(plate), kReceiveQueue)) {
+        if (!OpenPlateChannel(state_.links.Slot(plate), Port(plate), kReceiveQueue)) {
             Message("Falha ao Conectar a " + PlateText(plate) + ", favor verificar a Comunicação.",
                     PlateTitle(plate, "Comunicação"), DialogIcon::Information);
         }
@@ -111,7 +116,7 @@ void CalibrationOps::Activate(const std::array<bool, kPlateCount>& ticked) {
 }
 
 bool CalibrationOps::AskReading(int plate) {
-    ChannelSlot& slot = state_.Slot(plate);
+    ChannelSlot& slot = state_.links.Slot(plate);
     if (!slot) {
         // Reading starts with the next tick; the slot keeps the channel even when the
         // opening failed, so it is not retried until the screen is opened again.
@@ -181,8 +186,8 @@ void CalibrationOps::ShowReading(int plate, std::optional<double> raw) {
     const PlateCalibration& v = Values(plate);
     ReadingDisplay display;
     display.failed = !raw;
-    display.reading =
-        FormatNumber(raw.value_or(kFailedReading), NumberPattern::Integer, state_.decimalSeparator);
+    display.reading = FormatNumber(raw.value_or(kFailedReading), NumberPattern::Integer,
+                                   state_.config.decimalSeparator);
     display.tare = Format3(v.tare);
     display.index = Format3(v.index);
     // The failure value is no reading, and an index of 0 (only an edited store holds one)
@@ -194,19 +199,19 @@ void CalibrationOps::ShowReading(int plate, std::optional<double> raw) {
 
 void CalibrationOps::Close(const std::array<PlateClosingState, kPlateCount>& plates) {
     CancelReading();
-    Store([&](SettingsStore& store) { WriteClosingSettings(store, plates); });
+    Store([&](StationSettings& settings) { WriteClosingSettings(settings, plates); });
     for (int plate = 1; plate <= kPlateCount; ++plate) {
-        CloseChannel(state_.Slot(plate));
+        CloseChannel(state_.links.Slot(plate));
     }
 }
 
 bool CalibrationOps::FrequencyUsable(const std::string& title) {
     // Only an edited store can hold such a frequency: with none no reading would be taken and
     // the average would divide by zero; above the highest rate the run would be unbounded.
-    if (state_.testFrequency > 0 && state_.testFrequency <= kHighestRate) {
+    if (state_.config.testFrequency > 0 && state_.config.testFrequency <= kHighestRate) {
         return true;
     }
-    Message("A Frequência de Teste de " + std::to_string(state_.testFrequency) +
+    Message("A Frequência de Teste de " + std::to_string(state_.config.testFrequency) +
                 " Hz é inválida, favor escolher a Frequência novamente.",
             title, DialogIcon::Error);
     return false;
@@ -214,7 +219,7 @@ bool CalibrationOps::FrequencyUsable(const std::string& title) {
 
 bool CalibrationOps::PreparePlate(int plate, std::uint8_t mode) {
     const std::string title = PlateTitle(plate, "Calibração");
-    ChannelSlot& slot = state_.Slot(plate);
+    ChannelSlot& slot = state_.links.Slot(plate);
     bool lineReady = false;
     if (slot) {
         lineReady = LineReset(*slot);
@@ -242,14 +247,14 @@ bool CalibrationOps::PreparePlate(int plate, std::uint8_t mode) {
 }
 
 std::optional<double> CalibrationOps::AveragedSampling(int plate, const SamplingTexts& texts) {
-    const int count = state_.testFrequency;
+    const int count = state_.config.testFrequency;
     progress_.SetMaximum(count);
     if (dialogs_.MessageBox(texts.prompt, texts.promptTitle, DialogButtons::OkCancel,
                             DialogIcon::Question) != DialogResult::Ok) {
         Message(texts.cancelled, texts.cancelledTitle, DialogIcon::Warning);
         return std::nullopt;
     }
-    ChannelSlot& slot = state_.Slot(plate);
+    ChannelSlot& slot = state_.links.Slot(plate);
     const Clock::time_point giveUp =
         Clock::now() +
         std::chrono::milliseconds(static_cast<long long>(count) * kReadingAllowanceMs);
@@ -332,24 +337,24 @@ void CalibrationOps::zeroPlate(int plate) {
     PlateCalibration& v = ValuesOf(plate);
     v.zeroOffset = *average;
     Message("Zerar realizado com sucesso!", title, DialogIcon::Information);
-    Store([&](SettingsStore& store) {
-        store.WriteString(kSettingsSection, PlateKey("sp", plate), Format3(v.zeroOffset));
-    });
+    Store([&](StationSettings& settings) { settings.SetZeroOffset(plate, v.zeroOffset); });
 }
 
 void CalibrationOps::toggleTare(int plate) {
     PlateCalibration& v = ValuesOf(plate);
+    bool& applied = tareApplied_.at(Index(plate));
     const auto storeTare = [&] {
-        Store([&](SettingsStore& store) {
-            store.WriteString(kSettingsSection, PlateKey("btt", plate), view_.TareCaption(plate));
-            store.WriteString(kSettingsSection, PlateKey("t", plate), Format3(v.tare));
+        Store([&](StationSettings& settings) {
+            settings.SetTareApplied(plate, applied);
+            settings.SetTare(plate, v.tare);
         });
     };
-    if (view_.TareCaption(plate) != "Tara") {
+    if (applied) {
         // Removing the tare needs no plate: it works while the plate is unreachable.
         v.tare = 0.0;
+        applied = false;
         view_.SetTareText(plate, Format3(0.0));
-        view_.SetTareCaption(plate, "Tara");
+        view_.SetTareCaption(plate, TareButtonCaption(applied));
         storeTare();
         return;
     }
@@ -375,8 +380,9 @@ void CalibrationOps::toggleTare(int plate) {
         return;
     }
     v.tare = (*average - v.zeroOffset) / v.index;
+    applied = true;
     view_.SetTareText(plate, Format3(v.tare));
-    view_.SetTareCaption(plate, "Remover Tara");
+    view_.SetTareCaption(plate, TareButtonCaption(applied));
     Message("Cálculo da Tara realizado com sucesso!", title, DialogIcon::Information);
     storeTare();
 }
@@ -393,7 +399,7 @@ void CalibrationOps::calibrate(int plate) {
     // A load of 0 (typed as 0, or a text such as a lone comma that reads as no number) would
     // make the index infinite. It is refused here, before the plate is touched, so a
     // calibration that cannot give a usable index never costs the operator two measurements.
-    const double load = ParseNumber(loadText, state_.decimalSeparator).value_or(0.0);
+    const double load = ParseNumber(loadText, state_.config.decimalSeparator).value_or(0.0);
     if (load == 0.0) {
         Message("O valor da Carga deve ser um número diferente de zero.", title,
                 DialogIcon::Information);
@@ -434,14 +440,12 @@ void CalibrationOps::calibrate(int plate) {
         difference = 1.0;
     }
     v.index = difference / load;
-    const char sep = state_.decimalSeparator;
-    Store([&](SettingsStore& store) {
-        store.WriteString(kSettingsSection, PlateKey("Carga", plate), Format3(load));
-        store.WriteString(kSettingsSection, PlateKey("sp", plate), Format3(v.zeroOffset));
-        store.WriteString(kSettingsSection, PlateKey("ComPesoP", plate), Format3(v.loadedAverage));
-        store.WriteString(kSettingsSection, PlateKey("idc", plate),
-                          FormatNumber(v.index, NumberPattern::FourDecimals, sep));
-        store.WriteInteger(kSettingsSection, PlateKey("FrequenciaP", plate), state_.testFrequency);
+    Store([&](StationSettings& settings) {
+        settings.SetCalibratedLoad(plate, load);
+        settings.SetZeroOffset(plate, v.zeroOffset);
+        settings.SetLoadedAverage(plate, v.loadedAverage);
+        settings.SetCalibrationIndex(plate, v.index);
+        settings.SetCalibrationFrequency(plate, state_.config.testFrequency);
     });
 }
 
@@ -457,7 +461,7 @@ void CalibrationOps::editIndex(int plate) {
     }
     // An index that would be stored as 0,0000 (or is too large for a load to be written) is
     // refused here, where the operator can type another: stored, it would refuse every test.
-    const double value = ParseNumber(text, state_.decimalSeparator).value_or(0.0);
+    const double value = ParseNumber(text, state_.config.decimalSeparator).value_or(0.0);
     if (!UsableIndex(value)) {
         ReportError(dialogs_, "O Índice de Calibração informado é inválido!");
         return;
@@ -465,21 +469,17 @@ void CalibrationOps::editIndex(int plate) {
     PlateCalibration& v = ValuesOf(plate);
     v.index = value;
     view_.SetIndexText(plate, Format3(v.index));
-    Store([&](SettingsStore& store) {
-        store.WriteString(
-            kSettingsSection, PlateKey("idc", plate),
-            FormatNumber(v.index, NumberPattern::FourDecimals, state_.decimalSeparator));
-    });
+    Store([&](StationSettings& settings) { settings.SetCalibrationIndex(plate, v.index); });
     zeroPlate(plate);
 }
 
-void CalibrationOps::Store(const std::function<void(SettingsStore&)>& write) {
+void CalibrationOps::Store(const std::function<void(StationSettings&)>& write) {
     std::string error;
     bool saved = false;
     {
-        SettingsStore store(state_.settingsPath);
-        write(store);
-        saved = store.Close(&error);
+        StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);
+        write(settings);
+        saved = settings.Close(&error);
     }
     if (!saved) {
         ReportError(dialogs_, error.empty() ? "Não foi possível gravar as configurações" : error);
@@ -487,7 +487,7 @@ void CalibrationOps::Store(const std::function<void(SettingsStore&)>& write) {
 }
 
 std::string CalibrationOps::Format3(double value) const {
-    return FormatNumber(value, NumberPattern::ThreeDecimals, state_.decimalSeparator);
+    return FormatNumber(value, NumberPattern::ThreeDecimals, state_.config.decimalSeparator);
 }
 
 void CalibrationOps::Message(const std::string& text, const std::string& title, DialogIcon icon) {

@@ -42,6 +42,11 @@ inline bool LoadFieldAccepts(char32_t typed) {
     return typed == 8 || typed == U',' || (typed >= U'0' && typed <= U'9');
 }
 
+// The Tare button's caption: what pressing it does.
+inline const char* TareButtonCaption(bool tareApplied) {
+    return tareApplied ? "Remover Tara" : "Tara";
+}
+
 // The six texts an operation gives its averaged sampling run.
 struct SamplingTexts {
     std::string prompt, promptTitle;
@@ -51,11 +56,14 @@ struct SamplingTexts {
 
 class CalibrationOps {
   public:
+    // `firstActivation` outlives the screen's visits: only the first activation of the run
+    // opens the ticked plates' channels (Activate clears it); later visits leave that to the
+    // reading tick.
     CalibrationOps(StationState& state, Dialogs& dialogs, ProgressView& progress,
-                   CalibrationView& view);
+                   CalibrationView& view, bool& firstActivation);
 
-    // Opening: reads the screen's settings (testFrequency is reloaded), keeps the ports and
-    // calibration values and returns everything the controls show.
+    // Opening: reads the screen's settings (testFrequency is reloaded), keeps the ports,
+    // calibration values and tares applied, and returns everything the controls show.
     CalibrationScreenSettings Open();
     // First activation of the run only: opens the channels of the ticked plates.
     void Activate(const std::array<bool, kPlateCount>& ticked);
@@ -75,6 +83,7 @@ class CalibrationOps {
 
     const PlateCalibration& Values(int plate) const { return values_.at(Index(plate)); }
     const std::string& Port(int plate) const { return ports_.at(Index(plate)); }
+    bool TareApplied(int plate) const { return tareApplied_.at(Index(plate)); }
 
   private:
     static std::size_t Index(int plate) { return static_cast<std::size_t>(plate - 1); }
@@ -90,7 +99,7 @@ class CalibrationOps {
     bool PreparePlate(int plate, std::uint8_t mode);
     std::optional<double> AveragedSampling(int plate, const SamplingTexts& texts);
     // Opens the store, lets `write` fill it, closes it; a failed save is reported.
-    void Store(const std::function<void(SettingsStore&)>& write);
+    void Store(const std::function<void(StationSettings&)>& write);
     std::string Format3(double value) const;
     void Message(const std::string& text, const std::string& title, DialogIcon icon);
 
@@ -98,7 +107,9 @@ class CalibrationOps {
     Dialogs& dialogs_;
     ProgressView& progress_;
     CalibrationView& view_;
+    bool& firstActivation_;
     std::array<PlateCalibration, kPlateCount> values_{};
+    std::array<bool, kPlateCount> tareApplied_{};
     std::array<std::string, kPlateCount> ports_{};
     // The live reading of each plate still waiting for its reply.
     std::array<std::optional<PendingExchange>, kPlateCount> reading_;

@@ -106,11 +106,11 @@ QPushButton* PanelButton(QWidget* parent, int row, const QString& caption) {
 }  // namespace
 
 CalibrationScreen::CalibrationScreen(StationState& state, Dialogs& dialogs, ProgressView& progress,
-                                     QWidget* mainWindow, QWidget* parent)
+                                     bool& firstActivation, QWidget* mainWindow, QWidget* parent)
     : SecondaryScreen(parent, kScreenWindowFlags),
       state_(state),
       mainWindow_(mainWindow),
-      ops_(state, dialogs, progress, *this) {
+      ops_(state, dialogs, progress, *this, firstActivation) {
     setObjectName(QStringLiteral("frmCalibracao"));
     ScreenFrame frame(*this,
                       {.title = QStringLiteral("Calibração"),
@@ -263,10 +263,10 @@ void CalibrationScreen::onShown() {
         p.loadField->setText(FromUtf8(s.load));
         p.unitField->setText(FromUtf8(s.unit));
         SetIndexText(plate, FormatNumber(s.values.index, NumberPattern::ThreeDecimals,
-                                         state_.decimalSeparator));
+                                         state_.config.decimalSeparator));
         SetTareText(plate, FormatNumber(s.values.tare, NumberPattern::ThreeDecimals,
-                                        state_.decimalSeparator));
-        p.tareButton->setText(FromUtf8(s.tareCaption));
+                                        state_.config.decimalSeparator));
+        SetTareCaption(plate, TareButtonCaption(s.tareApplied));
         p.portLabel->setText(FromUtf8(s.port));
     }
     onResized();
@@ -397,10 +397,6 @@ void CalibrationScreen::SetIndexText(int plate, const std::string& text) {
 
 void CalibrationScreen::SetTareText(int plate, const std::string& text) {
     Plate(plate).tareField->setText(FromUtf8(text));
-}
-
-std::string CalibrationScreen::TareCaption(int plate) const {
-    return Plate(plate).tareButton->text().toStdString();
 }
 
 void CalibrationScreen::SetTareCaption(int plate, const std::string& caption) {

@@ -45,8 +45,9 @@ class CalibrationScreen : public SecondaryScreen, private CalibrationView {
     static constexpr int kReadingIntervalMs = 500;
 
     // A modal screen over `mainWindow`, which it hides while shown and shows again on close.
+    // `firstActivation` is kept across visits by the screen's owner (see CalibrationOps).
     CalibrationScreen(StationState& state, Dialogs& dialogs, ProgressView& progress,
-                      QWidget* mainWindow, QWidget* parent = nullptr);
+                      bool& firstActivation, QWidget* mainWindow, QWidget* parent = nullptr);
     ~CalibrationScreen() override;
 
     void onShown() override;
@@ -81,7 +82,6 @@ class CalibrationScreen : public SecondaryScreen, private CalibrationView {
     std::string IndexText(int plate) const override;
     void SetIndexText(int plate, const std::string& text) override;
     void SetTareText(int plate, const std::string& text) override;
-    std::string TareCaption(int plate) const override;
     void SetTareCaption(int plate, const std::string& caption) override;
     void FocusLoadField(int plate) override;
     void ShowReading(int plate, const ReadingDisplay& display) override;

@@ -5,9 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <string_view>
 
-#include "settings/SettingsStore.h"
+#include "station/StationSettings.h"
 #include "station/StationState.h"
 
 namespace kelvaro {
@@ -28,7 +27,7 @@ struct PlateScreenSettings {
     std::string load = "50";
     std::string unit = "kgf";
     PlateCalibration values;
-    std::string tareCaption = "Tara";
+    bool tareApplied = false;
 };
 
 struct CalibrationScreenSettings {
@@ -36,12 +35,8 @@ struct CalibrationScreenSettings {
     std::array<PlateScreenSettings, kPlateCount> plates;
 };
 
-// "sp" and 3 give "sp3".
-std::string PlateKey(std::string_view base, int plate);
-
 // Everything the screen shows when it opens, with the defaults of a first run.
-CalibrationScreenSettings ReadCalibrationSettings(const SettingsStore& store,
-                                                  char decimalSeparator);
+CalibrationScreenSettings ReadCalibrationSettings(const StationSettings& settings);
 
 // What the screen leaves behind when it closes, per plate.
 struct PlateClosingState {
@@ -49,7 +44,7 @@ struct PlateClosingState {
     std::string load;  // the load field's text as typed
     std::string unit;
 };
-void WriteClosingSettings(SettingsStore& store,
+void WriteClosingSettings(StationSettings& settings,
                           const std::array<PlateClosingState, kPlateCount>& plates);
 
 }  // namespace kelvaro

@@ -31,7 +31,6 @@ class CalibrationView {
     virtual std::string IndexText(int plate) const = 0;
     virtual void SetIndexText(int plate, const std::string& text) = 0;
     virtual void SetTareText(int plate, const std::string& text) = 0;
-    virtual std::string TareCaption(int plate) const = 0;
     virtual void SetTareCaption(int plate, const std::string& caption) = 0;
     virtual void FocusLoadField(int plate) = 0;
     virtual void ShowReading(int plate, const ReadingDisplay& display) = 0;

@@ -8,7 +8,7 @@
 #include <QTimer>
 
 #include "device/SerialChannel.h"
-#include "settings/SettingsStore.h"
+#include "station/StationSettings.h"
 #include "ui/Panels.h"
 #include "ui/PictureButton.h"
 #include "ui/ScreenFrame.h"
@@ -169,12 +169,12 @@ void CommunicationScreen::onShown() {
     if (mainWindow_ != nullptr) {
         WindowHandOver::OnShow(this, mainWindow_, QStringLiteral(" - Comunicação"));
     }
-    SettingsStore store(state_.settingsPath);
+    StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);
     for (int plate = 1; plate <= kPlateCount; ++plate) {
         activeBox[static_cast<std::size_t>(plate - 1)]->setChecked(
-            store.ReadBool(kSettingsSection, "check" + std::to_string(plate), plate == 1));
+            settings.PlateTicked(plate, plate == 1));
     }
-    store.Close();
+    settings.Close();
     onResized();
 }
 
@@ -216,21 +216,17 @@ void CommunicationScreen::onClosing() {
     std::string error;
     bool saved = false;
     {
-        SettingsStore store(state_.settingsPath);
+        StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);
         for (int plate = 1; plate <= kPlateCount; ++plate) {
-            store.WriteBool(kSettingsSection, "check" + std::to_string(plate), PlateTicked(plate));
+            settings.SetPlateTicked(plate, PlateTicked(plate));
         }
-        saved = store.Close(&error);
+        saved = settings.Close(&error);
     }
-    state_.CloseAllChannels();
+    state_.links.CloseAll();
     if (!saved) {
         dialogs_.MessageBox("Não foi possível salvar a seleção das placas: " + error,
                             "Kelvaro - Comunicação", DialogButtons::Ok, DialogIcon::Error);
     }
-}
-
-std::string CommunicationScreen::searchStatus() const {
-    return searchStatusLabel->text().toStdString();
 }
 
 void CommunicationScreen::showSearchStatusNow(const std::string& text) {

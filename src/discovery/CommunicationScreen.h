@@ -37,7 +37,6 @@ class CommunicationScreen : public SecondaryScreen, private PlateFinderView {
 
   private:
     // PlateFinderView
-    std::string searchStatus() const override;
     void showSearchStatusNow(const std::string& text) override;
     void showHint(const std::string& text) override;
     void ShowPlateStatus(int plate, const std::string& text) override;

@@ -8,7 +8,7 @@
 #include "device/PlateCommands.h"
 #include "device/PortList.h"
 #include "device/SerialChannel.h"
-#include "settings/SettingsStore.h"
+#include "station/StationSettings.h"
 
 namespace kelvaro {
 
@@ -45,28 +45,25 @@ void PlateFinder::SortPortNames(std::vector<std::string>& names) {
 
 void PlateFinder::Refresh() {
     // The blink tells the operator the station is alive while plates are being looked for.
-    view_.showSearchStatusNow(
-        std::string(view_.searchStatus() == kStatusWaiting ? kStatusUpdating : kStatusWaiting));
+    statusWaiting_ = !statusWaiting_;
+    view_.showSearchStatusNow(std::string(statusWaiting_ ? kStatusWaiting : kStatusUpdating));
     if (PassRunning()) {
         return;
     }
 
-    std::vector<std::string> ports = ListSerialPorts(state_.portRoots);
+    std::vector<std::string> ports = ListSerialPorts(state_.config.portRoots);
     SortPortNames(ports);
-    state_.portNames = std::move(ports);
-    // The count is 8-bit; a machine with more than 255 ports still has ports.
-    state_.portCount =
-        static_cast<std::uint8_t>(std::min<std::size_t>(state_.portNames.size(), 255));
+    portNames_ = std::move(ports);
 
-    if (state_.portCount == 0) {
+    if (portNames_.empty()) {
         view_.showHint(std::string(kStatusNoPorts));
         return;
     }
     view_.showHint(std::string(kStatusTrying));
     // The operator sees adapters by model and serial number; the stored names stay whole.
     std::vector<std::string> shown;
-    shown.reserve(state_.portNames.size());
-    for (const auto& port : state_.portNames) {
+    shown.reserve(portNames_.size());
+    for (const auto& port : portNames_) {
         shown.push_back(PortDisplayName(port));
     }
     view_.ShowPorts(shown);
@@ -76,9 +73,9 @@ void PlateFinder::Refresh() {
     // first, so a plate still on its old port is found there again.
     bool scan = false;
     for (int plate = 1; plate <= kPlateCount; ++plate) {
-        if (view_.PlateTicked(plate) && !state_.plateFound[plate - 1] &&
+        if (view_.PlateTicked(plate) && !state_.links.found[plate - 1] &&
             !OthersFoundLeaveNoPort(plate)) {
-            CloseChannel(state_.Slot(plate));
+            CloseChannel(state_.links.Slot(plate));
             scan = true;
         }
     }
@@ -118,7 +115,7 @@ void PlateFinder::Step() {
         }
         case Phase::TakeSettle:
             for (int plate : taken_) {
-                ChannelSlot& slot = state_.Slot(plate);
+                ChannelSlot& slot = state_.links.Slot(plate);
                 PurgeChannel(slot);
                 if (slot) {
                     slot->SetDTR(true);
@@ -159,8 +156,8 @@ bool PlateFinder::StillWaiting(std::optional<PendingExchange>& exchange) {
 void PlateFinder::StartScan() {
     searching_ = true;
     probes_.clear();
-    if (AnyTicked() && state_.portCount > 0 && !AllFound()) {
-        for (const std::string& port : state_.portNames) {
+    if (AnyTicked() && !portNames_.empty() && !AllFound()) {
+        for (const std::string& port : portNames_) {
             if (HeldByFoundPlate(port)) {
                 continue;
             }
@@ -205,13 +202,14 @@ void PlateFinder::TakeAnsweringPorts() {
         }
         probe.identify.reset();
         CloseChannel(probe.slot);
-        const auto notFound = std::find(state_.plateFound.begin(), state_.plateFound.end(), false);
-        const int plate = static_cast<int>(notFound - state_.plateFound.begin()) + 1;
-        if (!OpenPlateChannel(state_.Slot(plate), probe.port, kFinderQueueSize, os_)) {
+        const auto notFound =
+            std::find(state_.links.found.begin(), state_.links.found.end(), false);
+        const int plate = static_cast<int>(notFound - state_.links.found.begin()) + 1;
+        if (!OpenPlateChannel(state_.links.Slot(plate), probe.port, kFinderQueueSize, os_)) {
             continue;
         }
-        state_.platePort[plate - 1] = probe.port;
-        state_.plateFound[plate - 1] = true;
+        state_.config.platePort[plate - 1] = probe.port;
+        state_.links.found[plate - 1] = true;
         taken_.push_back(plate);
     }
     ReleaseProbes();
@@ -239,7 +237,7 @@ void PlateFinder::StartChecks() {
     for (int plate = 1; plate <= kPlateCount; ++plate) {
         auto& check = checks_.at(plate - 1);
         check.reset();
-        ChannelSlot& slot = state_.Slot(plate);
+        ChannelSlot& slot = state_.links.Slot(plate);
         if (view_.PlateTicked(plate) && SlotConnected(slot)) {
             check.emplace(*slot, kIdentify);
         }
@@ -260,14 +258,14 @@ void PlateFinder::DecideChecks() {
         }
         if (!OthersFoundLeaveNoPort(plate) && PassedCheck(plate)) {
             failureCounts_[index] = 0;
-            view_.ShowPlateStatus(
-                plate, std::string(kPlateFoundOnPort) + PortDisplayName(state_.platePort[index]));
+            view_.ShowPlateStatus(plate, std::string(kPlateFoundOnPort) +
+                                             PortDisplayName(state_.config.platePort[index]));
         } else {
             Fail(plate);
         }
         if (failureCounts_[index] > 0) {
             // The channel stays in its slot; the next pass closes it before scanning again.
-            state_.plateFound[index] = false;
+            state_.links.found[index] = false;
             view_.ShowPlateStatus(plate, std::string(kPlateNotFound));
         }
     }
@@ -286,20 +284,20 @@ void PlateFinder::Fail(int plate) {
 }
 
 bool PlateFinder::OthersFoundLeaveNoPort(int plate) const {
-    int othersFound = 0;
+    std::size_t othersFound = 0;
     for (int other = 1; other <= kPlateCount; ++other) {
-        if (other != plate && view_.PlateTicked(other) && state_.plateFound[other - 1]) {
+        if (other != plate && view_.PlateTicked(other) && state_.links.found[other - 1]) {
             ++othersFound;
         }
     }
-    return othersFound >= state_.portCount;
+    return othersFound >= portNames_.size();
 }
 
 bool PlateFinder::PassedCheck(int plate) const {
     const auto& check = checks_.at(plate - 1);
     // A plate ticked while the pass ran was not asked: it is looked for by the next pass.
     if (!check || check->Current() != PendingExchange::State::Valid ||
-        !SlotConnected(state_.Slot(plate))) {
+        !SlotConnected(state_.links.Slot(plate))) {
         return false;
     }
     // The station only runs on systems new enough for the model-code check to apply.
@@ -316,13 +314,13 @@ bool PlateFinder::AnyTicked() const {
 }
 
 bool PlateFinder::AllFound() const {
-    return std::all_of(state_.plateFound.begin(), state_.plateFound.end(),
+    return std::all_of(state_.links.found.begin(), state_.links.found.end(),
                        [](bool found) { return found; });
 }
 
 bool PlateFinder::HeldByFoundPlate(const std::string& port) const {
     for (int index = 0; index < kPlateCount; ++index) {
-        if (state_.plateFound[index] && state_.platePort[index] == port) {
+        if (state_.links.found[index] && state_.config.platePort[index] == port) {
             return true;
         }
     }
@@ -345,14 +343,13 @@ void PlateFinder::StoreFoundPorts() {
     std::string error;
     bool saved = false;
     {
-        SettingsStore store(state_.settingsPath);
+        StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);
         for (int plate = 1; plate <= kPlateCount; ++plate) {
-            if (state_.plateFound[plate - 1]) {
-                store.WriteString(kSettingsSection, "Porta" + std::to_string(plate),
-                                  state_.platePort[plate - 1]);
+            if (state_.links.found[plate - 1]) {
+                settings.SetPlatePort(plate, state_.config.platePort[plate - 1]);
             }
         }
-        saved = store.Close(&error);
+        saved = settings.Close(&error);
     }
     if (saved) {
         saveFailureShown_ = false;

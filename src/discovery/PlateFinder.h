@@ -42,7 +42,6 @@ inline constexpr int kReplyPollMs = 10;
 class PlateFinderView {
   public:
     virtual ~PlateFinderView() = default;
-    virtual std::string searchStatus() const = 0;
     // Shows the text and paints it before returning: the pass may block for seconds after.
     virtual void showSearchStatusNow(const std::string& text) = 0;
     virtual void showHint(const std::string& text) = 0;
@@ -76,6 +75,8 @@ class PlateFinder {
     // The port scan of the running pass has not finished.
     bool isSearching() const { return searching_; }
     std::uint8_t failureCount(int plate) const { return failureCounts_.at(plate - 1); }
+    // The serial ports of the last listing, in list order.
+    const std::vector<std::string>& PortNames() const { return portNames_; }
 
     // The list order of the port names: ascending, ignoring ASCII letter case.
     static void SortPortNames(std::vector<std::string>& names);
@@ -117,7 +118,10 @@ class PlateFinder {
     std::vector<int> taken_;
     std::array<std::optional<PendingExchange>, kPlateCount> checks_;
     std::array<std::uint8_t, kPlateCount> failureCounts_{};
+    std::vector<std::string> portNames_;
     bool searching_ = false;
+    // The search status blinks between two texts, one per tick; the screen opens on a third.
+    bool statusWaiting_ = false;
     // A failed save is told once, not on every scan, until a save succeeds again.
     bool saveFailureShown_ = false;
 };

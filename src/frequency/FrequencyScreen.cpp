@@ -7,8 +7,7 @@
 #include <string>
 
 #include "device/SerialChannel.h"
-#include "settings/SettingsStore.h"
-#include "station/StoredValues.h"
+#include "station/StationSettings.h"
 #include "ui/Panels.h"
 #include "ui/PictureButton.h"
 #include "ui/ScreenFrame.h"
@@ -22,18 +21,17 @@ namespace {
 struct OptionDefinition {
     const char* caption;
     int tag;  // Hz
-    const char* stateKey;
     int left;
 };
 
 constexpr std::array<OptionDefinition, FrequencyScreen::kOptionCount> kOptions{{
-    {"050", 50, "freq1", 8},
-    {"100", 100, "freq2", 120},
-    {"150", 150, "freq3", 232},
-    {"200", 200, "freq4", 344},
-    {"300", 300, "freq5", 456},
-    {"400", 400, "freq6", 568},
-    {"600", 600, "freq7", 679},
+    {"050", 50, 8},
+    {"100", 100, 120},
+    {"150", 150, 232},
+    {"200", 200, 344},
+    {"300", 300, 456},
+    {"400", 400, 568},
+    {"600", 600, 679},
 }};
 
 constexpr int kOptionTop = 31;
@@ -111,11 +109,11 @@ FrequencyScreen::~FrequencyScreen() = default;
 
 void FrequencyScreen::onShown() {
     WindowHandOver::OnShow(this, mainWindow_, QStringLiteral(" - Frequência"));
-    SettingsStore store(state_.settingsPath);
+    StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);
     // The tick shows the rate the tests and calibrations will use, whatever the stored option
     // states say: they are written for the record but can disagree after an outside edit.
-    selectedFrequency_ = static_cast<std::uint16_t>(ReadSamplingRate(store, "Frequencia"));
-    store.Close();
+    selectedFrequency_ = static_cast<std::uint16_t>(settings.TestFrequency());
+    settings.Close();
     for (std::size_t i = 0; i < kOptions.size(); ++i) {
         if (kOptions[i].tag == selectedFrequency_) {
             options_[i]->setChecked(true);  // the group clears the others
@@ -139,13 +137,13 @@ void FrequencyScreen::onBackClicked() {
 
 void FrequencyScreen::onClosing() {
     WindowHandOver::OnClose(this, mainWindow_);
-    SettingsStore store(state_.settingsPath);
+    StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);
     for (std::size_t i = 0; i < kOptions.size(); ++i) {
-        store.WriteBool(kSettingsSection, kOptions[i].stateKey, options_[i]->isChecked());
+        settings.SetRateOptionTicked(static_cast<int>(i) + 1, options_[i]->isChecked());
     }
-    store.WriteInteger(kSettingsSection, "Frequencia", selectedFrequency_);
+    settings.SetTestFrequency(selectedFrequency_);
     std::string reason;
-    if (!store.Close(&reason)) {
+    if (!settings.Close(&reason)) {
         ReportUnsavedSettings(dialogs_, reason);
     }
 }

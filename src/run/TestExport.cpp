@@ -21,7 +21,7 @@
 
 #include "device/SerialChannel.h"
 #include "settings/NumberText.h"
-#include "settings/SettingsStore.h"
+#include "station/StationSettings.h"
 
 namespace kelvaro {
 
@@ -669,11 +669,11 @@ void exportTest(StationState& state, std::span<const SampleRecord> loads, Dialog
     }
     TestFileHeading heading;
     {
-        SettingsStore store(state.settingsPath);
-        const std::string text = store.ReadString(kSettingsSection, "Teste", "0");
+        StationSettings settings(state.config.settingsPath, state.config.decimalSeparator);
+        const std::string text = settings.LastTestNumberText();
         const auto last = ParseTestNumber(text);
         if (!last) {
-            store.Close();
+            settings.Close();
             ReportError(dialogs, "'" + text + "' não é um valor inteiro válido");
             return;
         }
@@ -682,16 +682,15 @@ void exportTest(StationState& state, std::span<const SampleRecord> loads, Dialog
         const std::int64_t previous = std::max(*last, state.unstoredTestNumber);
         heading.testNumber =
             previous == std::numeric_limits<std::int64_t>::max() ? 1 : previous + 1;
-        store.WriteString(kSettingsSection, "Teste", std::to_string(heading.testNumber));
+        settings.SetLastTestNumber(heading.testNumber);
         for (int p = 1; p <= kPlateCount; ++p) {
-            heading.units[static_cast<std::size_t>(p - 1)] =
-                store.ReadString(kSettingsSection, "u" + std::to_string(p), "un.");
+            heading.units[static_cast<std::size_t>(p - 1)] = settings.Unit(p, "un.");
         }
         // A store that cannot be saved must not cost the operator the test: the export goes
         // on. Later exports of this run count on from the number, but after a restart it may
         // be proposed again, which the operator is told.
         std::string error;
-        if (store.Close(&error)) {
+        if (settings.Close(&error)) {
             state.unstoredTestNumber = 0;
             state.unstoredTestNumberTold = false;
         } else {
@@ -705,8 +704,8 @@ void exportTest(StationState& state, std::span<const SampleRecord> loads, Dialog
             }
         }
     }
-    heading.frequency = state.testFrequency;
-    heading.ports = state.platePort;
+    heading.frequency = state.config.testFrequency;
+    heading.ports = state.config.platePort;
 
     SaveFileRequest request;
     request.fileName = "Kelvaro_" + std::to_string(heading.testNumber);
@@ -719,7 +718,7 @@ void exportTest(StationState& state, std::span<const SampleRecord> loads, Dialog
     }
 
     std::string error;
-    if (!WriteTestFile(*path, heading, loads, state.decimalSeparator, progress, &error)) {
+    if (!WriteTestFile(*path, heading, loads, state.config.decimalSeparator, progress, &error)) {
         ReportError(dialogs, error);
         return;
     }

@@ -13,9 +13,7 @@
 #include "device/PlateCommands.h"
 #include "device/SerialChannel.h"
 #include "run/TestExport.h"
-#include "settings/NumberText.h"
-#include "settings/SettingsStore.h"
-#include "station/StoredValues.h"
+#include "station/StationSettings.h"
 
 namespace kelvaro {
 
@@ -89,21 +87,20 @@ void TestRun::startRun() {
 
     {
         // Closed before any plate is touched, so a slow plate never holds the store open.
-        SettingsStore store(state_.settingsPath);
+        StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);
         for (int p = 1; p <= kPlateCount; ++p) {
-            state_.plateActive[static_cast<std::size_t>(p - 1)] =
-                store.ReadBool(kSettingsSection, "check" + std::to_string(p), false);
+            state_.config.plateActive[static_cast<std::size_t>(p - 1)] =
+                settings.PlateTicked(p, false);
         }
         for (int p = 1; p <= kPlateCount; ++p) {
-            state_.platePort[static_cast<std::size_t>(p - 1)] =
-                store.ReadString(kSettingsSection, "Porta" + std::to_string(p), "");
+            state_.config.platePort[static_cast<std::size_t>(p - 1)] = settings.PlatePort(p);
         }
-        state_.testFrequency = ReadSamplingRate(store, "Frequencia");
+        state_.config.testFrequency = settings.TestFrequency();
         for (int p = 1; p <= kPlateCount; ++p) {
-            state_.calibrationFrequency[static_cast<std::size_t>(p - 1)] =
-                ReadSamplingRate(store, "FrequenciaP" + std::to_string(p));
+            state_.config.calibrationFrequency[static_cast<std::size_t>(p - 1)] =
+                settings.CalibrationFrequency(p);
         }
-        store.Close();
+        settings.Close();
     }
     if (!ReadCalibration()) {
         return;
@@ -111,11 +108,11 @@ void TestRun::startRun() {
 
     for (int n = 1; n <= kPlateCount; ++n) {
         const auto i = static_cast<std::size_t>(n - 1);
-        if (!state_.plateActive[i]) {
+        if (!state_.config.plateActive[i]) {
             continue;
         }
-        const std::string& port = state_.platePort[i];
-        ChannelSlot& slot = state_.Slot(n);
+        const std::string& port = state_.config.platePort[i];
+        ChannelSlot& slot = state_.links.Slot(n);
 
         view_.SetStatusText(PlateText(" Aguarde Conectando a Placa ", n, " ..."), true);
         if (!OpenPlateChannel(slot, port, 4096)) {
@@ -137,26 +134,27 @@ void TestRun::startRun() {
         const LinkResult<std::uint8_t> identified =
             quiet ? IdentifyPlate(*slot) : LinkResult<std::uint8_t>{{LinkError::Timeout}, 0};
         const std::uint8_t model = identified.value;
-        state_.plateConfigured[i] = identified.Ok();
-        if (!state_.plateConfigured[i]) {
+        state_.links.configured[i] = identified.Ok();
+        if (!state_.links.configured[i]) {
             failStartUp(PlateText("Falha ao Identificar a Placa ", n, ": ") + port);
             return;
         }
         // The same rule as the communication screen's search: a device that answers but is no
         // plate the station knows must not record a test as this plate.
         if (!ModelCodeAccepted(model)) {
-            state_.plateConfigured[i] = false;
+            state_.links.configured[i] = false;
             failStartUp(PlateText("Falha ao Identificar a Placa ", n, ": ") + port + " (modelo " +
                         std::to_string(model) + " não reconhecido)");
             return;
         }
 
         view_.SetStatusText(PlateText(" Aguarde Configurando a Placa ", n, " ..."), true);
-        const std::int32_t calibratedFrequency = state_.calibrationFrequency[i];
-        if (calibratedFrequency != state_.testFrequency) {
+        const std::int32_t calibratedFrequency = state_.config.calibrationFrequency[i];
+        if (calibratedFrequency != state_.config.testFrequency) {
             failStartUp("A Frequencia (" + std::to_string(calibratedFrequency) +
                         PlateText(" Hz) utilizada na Calibração da Placa ", n, "") + "\r" +
-                        "é diferente da Frequencia (" + std::to_string(state_.testFrequency) +
+                        "é diferente da Frequencia (" +
+                        std::to_string(state_.config.testFrequency) +
                         ") selecionada para o teste!" + "\r" +
                         PlateText("Calibre novamente a Placa ", n, " com a Frequencia desejada."));
             return;
@@ -184,8 +182,8 @@ void TestRun::startRun() {
     lost_ = {};
     std::vector<std::string> watched(kPlateCount);
     for (std::size_t i = 0; i < watched.size(); ++i) {
-        if (state_.plateActive[i]) {
-            watched[i] = SerialChannel::DevicePath(state_.platePort[i]);
+        if (state_.config.plateActive[i]) {
+            watched[i] = SerialChannel::DevicePath(state_.config.platePort[i]);
         }
     }
     holderWatch_.Start(std::move(watched));
@@ -197,22 +195,23 @@ bool TestRun::startPlates() {
     view_.SetStatusText(" Aguarde Iniciando dispositivos ...", true);
     for (int n = 1; n <= kPlateCount; ++n) {
         const auto i = static_cast<std::size_t>(n - 1);
-        if (!state_.plateActive[i]) {
+        if (!state_.config.plateActive[i]) {
             continue;
         }
-        ChannelSlot& slot = state_.Slot(n);
+        ChannelSlot& slot = state_.links.Slot(n);
         bool ok = false;
         if (slot) {
             PurgeChannel(slot);
             slot->SetDTR(true);
             ok = StartPlateStream(*slot).Ok();
         }
-        state_.plateConfigured[i] = ok;
+        state_.links.configured[i] = ok;
         if (!ok) {
             // The plates started before this one would otherwise stream into ports nobody
             // reads until some later open; stop them all and leave the screen usable.
             stopPlates();
-            failStartUp(PlateText("Falha ao Iniciar a Placa ", n, ": ") + state_.platePort[i]);
+            failStartUp(PlateText("Falha ao Iniciar a Placa ", n, ": ") +
+                        state_.config.platePort[i]);
             return false;
         }
     }
@@ -236,10 +235,10 @@ std::optional<StopReason> TestRun::TakeSamples() {
     // The plates whose report this pass still needs; all of them are waited for together.
     std::array<SerialChannel*, kPlateCount> waiting{};
     for (std::size_t i = 0; i < waiting.size(); ++i) {
-        if (state_.plateActive[i]) {
-            ChannelSlot& slot = state_.PlateChannel[i];
-            state_.plateConfigured[i] = SlotConnected(slot);
-            waiting[i] = state_.plateConfigured[i] ? slot.get() : nullptr;
+        if (state_.config.plateActive[i]) {
+            ChannelSlot& slot = state_.links.channels[i];
+            state_.links.configured[i] = SlotConnected(slot);
+            waiting[i] = state_.links.configured[i] ? slot.get() : nullptr;
         }
     }
     const auto passStart = Clock::now();
@@ -269,7 +268,7 @@ std::optional<StopReason> TestRun::TakeSamples() {
                         // An unplugged adapter leaves the descriptor open but dead; releasing
                         // it makes the loss visible now.
                         channel.Release();
-                        state_.plateConfigured[i] = false;
+                        state_.links.configured[i] = false;
                     }
                     break;
                 case StreamTake::Incomplete:
@@ -307,22 +306,23 @@ std::optional<StopReason> TestRun::TakeSamples() {
     const auto end = Clock::now();
     bool plateLost = false;
     for (std::size_t i = 0; i < watch_.size(); ++i) {
-        if (!state_.plateActive[i]) {
+        if (!state_.config.plateActive[i]) {
             continue;
         }
-        if (state_.plateConfigured[i] &&
+        if (state_.links.configured[i] &&
             (end - watch_[i].lastReport >= kSilenceLimit || watch_[i].garbage > kGarbageLimit)) {
-            state_.plateConfigured[i] = false;
+            state_.links.configured[i] = false;
         }
-        lost_[i] = !state_.plateConfigured[i];
+        lost_[i] = !state_.links.configured[i];
         plateLost = plateLost || lost_[i];
     }
     if (plateLost) {
         // Plates that went quiet together cross the limit a few milliseconds apart; one that
         // no longer held the run up is as silent as the one that stopped it, and is named too.
         for (std::size_t i = 0; i < watch_.size(); ++i) {
-            if (state_.plateActive[i] && !lost_[i] && end - watch_[i].lastReport >= kReportWait) {
-                state_.plateConfigured[i] = false;
+            if (state_.config.plateActive[i] && !lost_[i] &&
+                end - watch_[i].lastReport >= kReportWait) {
+                state_.links.configured[i] = false;
                 lost_[i] = true;
             }
         }
@@ -351,10 +351,10 @@ bool TestRun::PortTakenByAnotherProgram(bool plateLost) {
         return false;
     }
     const int plate = static_cast<int>(holder->port) + 1;
-    state_.plateConfigured[holder->port] = false;
+    state_.links.configured[holder->port] = false;
     lost_[holder->port] = false;
     holderMessage_ = PlateText("Outro programa abriu a porta da Placa ", plate, " (") +
-                     state_.platePort[holder->port] + "): " + HolderText(*holder) +
+                     state_.config.platePort[holder->port] + "): " + HolderText(*holder) +
                      ".\rO teste foi parado para que esse programa não tome as leituras da "
                      "placa; as amostras lidas até aqui foram mantidas.";
     return true;
@@ -363,8 +363,8 @@ bool TestRun::PortTakenByAnotherProgram(bool plateLost) {
 void TestRun::stopPlates() {
     // The close puts DTR low and sends the Stop.
     for (int p = 1; p <= kPlateCount; ++p) {
-        if (state_.plateActive[static_cast<std::size_t>(p - 1)]) {
-            CloseChannel(state_.Slot(p));
+        if (state_.config.plateActive[static_cast<std::size_t>(p - 1)]) {
+            CloseChannel(state_.links.Slot(p));
         }
     }
 }
@@ -404,7 +404,7 @@ void TestRun::ReportLostPlates() {
         const auto i = static_cast<std::size_t>(p - 1);
         if (lost_[i]) {
             text += PlateText("\rA Placa ", p, " parou de responder (porta ") +
-                    state_.platePort[i] + ").";
+                    state_.config.platePort[i] + ").";
         }
     }
     lost_ = {};
@@ -415,8 +415,7 @@ void TestRun::ReportLostPlates() {
 
 bool TestRun::ReadCalibration() {
     struct Value {
-        const char* key;
-        const char* stored;  // the first-run value
+        StoredNumber (StationSettings::*read)(int plate) const;
         double LoadConversion::*field;
         bool (*usable)(double);
         // The operator's words for the value, and how to set it again.
@@ -425,35 +424,34 @@ bool TestRun::ReadCalibration() {
         const char* redo;
     };
     static constexpr std::array<Value, 3> kValues{{
-        {"sp", "0", &LoadConversion::sp, UsableOffset, "O Zero", ") é inválido!",
+        {&StationSettings::ZeroOffset, &LoadConversion::sp, UsableOffset, "O Zero", ") é inválido!",
          "Zere novamente a Placa "},
-        {"idc", "1", &LoadConversion::idc, UsableIndex, "O Índice de Calibração", ") é inválido!",
-         "Calibre novamente a Placa "},
-        {"t", "0", &LoadConversion::t, UsableOffset, "A Tara", ") é inválida!",
+        {&StationSettings::CalibrationIndex, &LoadConversion::idc, UsableIndex,
+         "O Índice de Calibração", ") é inválido!", "Calibre novamente a Placa "},
+        {&StationSettings::Tare, &LoadConversion::t, UsableOffset, "A Tara", ") é inválida!",
          "Refaça a Tara da Placa "},
     }};
     std::array<LoadConversion, kPlateCount> read{};
     std::optional<std::string> refusal;
     {
-        SettingsStore store(state_.settingsPath);
+        StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);
         for (int p = 1; p <= kPlateCount && !refusal; ++p) {
             const auto i = static_cast<std::size_t>(p - 1);
-            if (!state_.plateActive[i]) {
+            if (!state_.config.plateActive[i]) {
                 continue;  // an idle plate's readings are never converted
             }
             for (const Value& v : kValues) {
-                const std::string key = v.key + std::to_string(p);
-                const std::string text = store.ReadString(kSettingsSection, key, v.stored);
-                const auto value = ParseStoredNumber(text, state_.decimalSeparator);
-                if (!value || !v.usable(*value)) {
-                    refusal = std::string(v.what) + PlateText(" da Placa ", p, " (") + key + " = " +
-                              Quoted(text) + v.invalid + "\r" + v.redo + std::to_string(p) + ".";
+                const StoredNumber stored = (settings.*v.read)(p);
+                if (!stored.value || !v.usable(*stored.value)) {
+                    refusal = std::string(v.what) + PlateText(" da Placa ", p, " (") + stored.key +
+                              " = " + Quoted(stored.text) + v.invalid + "\r" + v.redo +
+                              std::to_string(p) + ".";
                     break;
                 }
-                read[i].*v.field = *value;
+                read[i].*v.field = *stored.value;
             }
         }
-        store.Close();
+        settings.Close();
     }
     if (refusal) {
         failStartUp(*refusal);
@@ -464,7 +462,7 @@ bool TestRun::ReadCalibration() {
 }
 
 void TestRun::drawChart() {
-    samples_.Convert(calibration_, state_.plateActive);
+    samples_.Convert(calibration_, state_.config.plateActive);
     const std::span<const SampleRecord> loads = samples_.Loads();
     ChartSink& chart = view_.Chart();
     for (int p = 1; p <= kPlateCount; ++p) {
@@ -472,7 +470,7 @@ void TestRun::drawChart() {
     }
     std::array<std::vector<ChartPoint>, kPlateCount> points;
     for (std::size_t i = 0; i < points.size(); ++i) {
-        if (state_.plateActive[i]) {
+        if (state_.config.plateActive[i]) {
             points[i].reserve(loads.size());
         }
     }
@@ -482,7 +480,7 @@ void TestRun::drawChart() {
     for (std::size_t s = 0; s < loads.size(); ++s) {
         const SampleRecord& record = loads[s];
         for (std::size_t i = 0; i < record.size(); ++i) {
-            if (state_.plateActive[i]) {
+            if (state_.config.plateActive[i]) {
                 points[i].push_back({static_cast<double>(s + 1), record[i]});
             }
             if (record[i] > maximum) {
@@ -494,7 +492,7 @@ void TestRun::drawChart() {
     }
     for (int p = 1; p <= kPlateCount; ++p) {
         const auto i = static_cast<std::size_t>(p - 1);
-        if (state_.plateActive[i]) {
+        if (state_.config.plateActive[i]) {
             chart.SetSeriesPoints(p, std::move(points[i]));
         }
     }
@@ -505,7 +503,7 @@ void TestRun::drawChart() {
         chart.SetSeriesTitle(p, PlateText("Placa ", p, ": "));
     }
     for (int p = 1; p <= kPlateCount; ++p) {
-        chart.SetSeriesInLegend(p, state_.plateActive[static_cast<std::size_t>(p - 1)]);
+        chart.SetSeriesInLegend(p, state_.config.plateActive[static_cast<std::size_t>(p - 1)]);
     }
 }
 

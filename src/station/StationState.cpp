@@ -5,26 +5,24 @@
 
 namespace kelvaro {
 
-StationState::StationState() = default;
-
-StationState::~StationState() {
-    CloseAllChannels();
+PlateLinks::~PlateLinks() {
+    CloseAll();
 }
 
-void StationState::CloseAllChannels() {
-    for (auto& slot : PlateChannel) {
+void PlateLinks::CloseAll() {
+    for (auto& slot : channels) {
         CloseChannel(slot);
     }
 }
 
 bool configureAndRecord(StationState& state, int plate, std::uint8_t mode) {
-    bool& ok = state.plateConfigured.at(plate - 1);
+    bool& ok = state.links.configured.at(plate - 1);
     ok = false;
-    ChannelSlot& slot = state.Slot(plate);
+    ChannelSlot& slot = state.links.Slot(plate);
     if (!slot) {
         return false;
     }
-    ok = ConfigurePlate(*slot, state.testFrequency, mode).Ok();
+    ok = ConfigurePlate(*slot, state.config.testFrequency, mode).Ok();
     return ok;
 }
 

@@ -1,12 +1,10 @@
-// What the whole run shares: the four plate channel slots and per-plate flags, the test and
-// calibration frequencies and the last port listing. Created once by the main window and handed
-// by reference to every screen.
+// What the whole run shares: the plate links and the station's configuration. Created once by
+// the main window and handed by reference to every screen.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "device/PortList.h"
 #include "device/SerialChannel.h"
@@ -15,45 +13,53 @@ namespace kelvaro {
 
 inline constexpr int kPlateCount = 4;
 
-struct StationState {
-    StationState();
-    ~StationState();  // closes the four plate channels in order
-    StationState(const StationState&) = delete;
-    StationState& operator=(const StationState&) = delete;
+// Plate-indexed arrays use index plate-1.
 
-    // Plate-indexed arrays use index plate-1.
-    std::array<ChannelSlot, kPlateCount> PlateChannel;
-    std::array<std::string, kPlateCount> platePort;
-    std::array<bool, kPlateCount> plateActive{};
-    std::array<bool, kPlateCount> plateConfigured{};
-    std::array<bool, kPlateCount> plateFound{};
-    std::array<std::int32_t, kPlateCount> calibrationFrequency{50, 50, 50, 50};
-    std::int32_t testFrequency = 50;
-    // Set at start-up and cleared by the calibration screen's first activation: only that
-    // one opens the ticked plates' channels; later visits leave it to the reading tick.
-    bool calibrationFirstActivation = true;
+// The four plates' channel slots and what the station has learnt of each link.
+struct PlateLinks {
+    PlateLinks() = default;
+    ~PlateLinks();  // closes the four channels in order
+    PlateLinks(const PlateLinks&) = delete;
+    PlateLinks& operator=(const PlateLinks&) = delete;
 
-    std::vector<std::string> portNames;
-    std::uint8_t portCount = 0;
+    std::array<ChannelSlot, kPlateCount> channels;
+    // The plate accepted the last Configure sent to it.
+    std::array<bool, kPlateCount> configured{};
+    // The communication screen found the plate (its port is in StationConfig::platePort).
+    std::array<bool, kPlateCount> found{};
 
+    ChannelSlot& Slot(int plate) { return channels.at(plate - 1); }
+    // Closes channels 1..4 in order (DTR low and Stop for each open one).
+    void CloseAll();
+};
+
+// What the station works with: where its settings live, the user's number notation, where
+// ports are listed, and what the settings said of the plates and frequencies when last read.
+struct StationConfig {
     // Where the station's settings file lives (a temporary file in tests).
     std::string settingsPath;
-    // The last test number handed out that the settings could not keep (0: none), so the
-    // next export counts on from it; and whether the operator has been told.
-    std::int64_t unstoredTestNumber = 0;
-    bool unstoredTestNumberTold = false;
     // The user's decimal separator for number texts (',' in a Portuguese locale).
     char decimalSeparator = '.';
     // The port-list roots (fake trees in tests).
     PortListRoots portRoots;
 
-    ChannelSlot& Slot(int plate) { return PlateChannel.at(plate - 1); }
-    // Closes PlateChannel 1..4 in order (DTR low and Stop for each open one).
-    void CloseAllChannels();
+    std::array<std::string, kPlateCount> platePort;
+    std::array<bool, kPlateCount> plateActive{};
+    std::array<std::int32_t, kPlateCount> calibrationFrequency{50, 50, 50, 50};
+    std::int32_t testFrequency = 50;
 };
 
-// Sends Configure with testFrequency and `mode` on the plate's channel and records the
-// outcome in plateConfigured[plate]. The channel must be present.
+struct StationState {
+    PlateLinks links;
+    StationConfig config;
+    // The last test number handed out that the settings could not keep (0: none), so the
+    // next export counts on from it; and whether the operator has been told.
+    std::int64_t unstoredTestNumber = 0;
+    bool unstoredTestNumberTold = false;
+};
+
+// Sends Configure with the test frequency and `mode` on the plate's channel and records the
+// outcome in links.configured. The channel must be present.
 bool configureAndRecord(StationState& state, int plate, std::uint8_t mode);
 
 }  // namespace kelvaro

@@ -127,12 +127,10 @@ TEST_F(MainWindowTest, EverySizeKeepsTheButtonsInOrderAndTheChartTakesTheRoom) {
 TEST_F(MainWindowTest, FirstRunReadsFiftyEverywhereAndStartsWithNothingFound) {
     auto window = Create();
     const StationState& state = window->State();
-    EXPECT_EQ(state.testFrequency, 50);
-    EXPECT_EQ(state.calibrationFrequency, (std::array<std::int32_t, 4>{50, 50, 50, 50}));
-    EXPECT_TRUE(state.portNames.empty());
-    EXPECT_EQ(state.portCount, 0);
-    EXPECT_EQ(state.plateFound, (std::array<bool, 4>{false, false, false, false}));
-    EXPECT_EQ(state.settingsPath, settingsPath);
+    EXPECT_EQ(state.config.testFrequency, 50);
+    EXPECT_EQ(state.config.calibrationFrequency, (std::array<std::int32_t, 4>{50, 50, 50, 50}));
+    EXPECT_EQ(state.links.found, (std::array<bool, 4>{false, false, false, false}));
+    EXPECT_EQ(state.config.settingsPath, settingsPath);
     EXPECT_FALSE(window->progressWindow().isVisible());
     EXPECT_EQ(window->progressWindow().Maximum(), 100);
     EXPECT_EQ(window->progressWindow().Position(), 0);
@@ -145,8 +143,8 @@ TEST_F(MainWindowTest, StoredFrequenciesAreReadAndBadOnesDefaultToFifty) {
            {"FrequenciaP3", "150"},
            {"FrequenciaP4", "2,5"}});
     auto window = Create();
-    EXPECT_EQ(window->State().testFrequency, 300);
-    EXPECT_EQ(window->State().calibrationFrequency,
+    EXPECT_EQ(window->State().config.testFrequency, 300);
+    EXPECT_EQ(window->State().config.calibrationFrequency,
               (std::array<std::int32_t, 4>{600, 50, 150, 50}));
 }
 
@@ -265,8 +263,8 @@ TEST_F(MainWindowTest, DestroyingTheWindowStopsEveryOpenPlate) {
     PlateLine plate4;
     ASSERT_FALSE(plate2.Path().empty());
     auto window = Create();
-    ASSERT_TRUE(OpenPlateChannel(window->State().Slot(2), plate2.Path(), 8192));
-    ASSERT_TRUE(OpenPlateChannel(window->State().Slot(4), plate4.Path(), 8192));
+    ASSERT_TRUE(OpenPlateChannel(window->State().links.Slot(2), plate2.Path(), 8192));
+    ASSERT_TRUE(OpenPlateChannel(window->State().links.Slot(4), plate4.Path(), 8192));
     plate2.Received(50);  // whatever the open itself sent
     plate4.Received(50);
 
@@ -280,9 +278,9 @@ TEST_F(MainWindowTest, DestroyingTheWindowStopsEveryOpenPlate) {
 TEST_F(MainWindowTest, DestroyingEmptiesTheSlotsBeforeTheWindowGoes) {
     PlateLine plate1;
     auto window = Create();
-    ASSERT_TRUE(OpenPlateChannel(window->State().Slot(1), plate1.Path(), 8192));
+    ASSERT_TRUE(OpenPlateChannel(window->State().links.Slot(1), plate1.Path(), 8192));
     window->onDestroyed();
-    EXPECT_FALSE(window->State().Slot(1));
+    EXPECT_FALSE(window->State().links.Slot(1));
     EXPECT_EQ(plate1.Received(1000),
               std::vector<std::uint8_t>(kStop.bytes.begin(), kStop.bytes.end()));
 }

@@ -42,7 +42,6 @@ class FakeCalibrationView : public CalibrationView {
     std::string IndexText(int plate) const override { return index.at(At(plate)); }
     void SetIndexText(int plate, const std::string& text) override { index.at(At(plate)) = text; }
     void SetTareText(int plate, const std::string& text) override { tareText.at(At(plate)) = text; }
-    std::string TareCaption(int plate) const override { return tareCaption.at(At(plate)); }
     void SetTareCaption(int plate, const std::string& caption) override {
         tareCaption.at(At(plate)) = caption;
     }

@@ -36,8 +36,8 @@ std::vector<std::uint32_t> Repeat(std::uint32_t value, int times) {
 class CalibrationOpsTest : public ::testing::Test {
   protected:
     CalibrationOpsTest() {
-        state.settingsPath = dir.File("Tovamu.Kelvaro.ini");
-        state.decimalSeparator = ',';
+        state.config.settingsPath = dir.File("Tovamu.Kelvaro.ini");
+        state.config.decimalSeparator = ',';
         settings["Frequencia"] = "50";
     }
 
@@ -57,19 +57,19 @@ class CalibrationOpsTest : public ::testing::Test {
     // Writes the seeded settings and opens the operations as the screen does.
     CalibrationOps& Ops() {
         {
-            SettingsStore store(state.settingsPath);
+            SettingsStore store(state.config.settingsPath);
             for (const auto& [key, value] : settings) {
                 store.WriteString(kSettingsSection, key, value);
             }
             EXPECT_TRUE(store.Close());
         }
-        ops = std::make_unique<CalibrationOps>(state, dialogs, progress, view);
+        ops = std::make_unique<CalibrationOps>(state, dialogs, progress, view, firstActivation);
         ops->Open();
         return *ops;
     }
 
     std::string Stored(const std::string& key) const {
-        SettingsStore store(state.settingsPath);
+        SettingsStore store(state.config.settingsPath);
         return store.ReadString(kSettingsSection, key, "<none>");
     }
 
@@ -100,6 +100,7 @@ class CalibrationOpsTest : public ::testing::Test {
     CountingProgress progress;
     FakeCalibrationView view;
     std::map<std::string, std::string> settings;
+    bool firstActivation = true;
     std::unique_ptr<CalibrationOps> ops;
 };
 
@@ -161,11 +162,18 @@ TEST_F(CalibrationOpsTest, TareMakesTheLoadedPlateReadZero) {
     EXPECT_EQ(view.shown[0].load, "0,000");
 }
 
-TEST_F(CalibrationOpsTest, RemovingTheTareNeedsNoPlateAndStoresZero) {
+// The tare taken in this visit of the screen, or stored by an earlier one (true).
+class TareRemoval : public CalibrationOpsTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TareRemoval, NeedsNoPlateAndStoresZero) {
     settings["sp1"] = "1000";
     settings["IDC1"] = "200";
     AddPlate(1, {3000});
     Ops().toggleTare(1);
+    if (GetParam()) {
+        Ops();
+        ASSERT_EQ(ops->Values(1).tare, 10.0);
+    }
     const auto identifies = Requests(1, 1);
     dialogs.messages.clear();
 
@@ -180,6 +188,10 @@ TEST_F(CalibrationOpsTest, RemovingTheTareNeedsNoPlateAndStoresZero) {
     EXPECT_EQ(Requests(1, 1), identifies);
     ExpectTimerBalanced(1);  // only the taking stopped the timer
 }
+
+INSTANTIATE_TEST_SUITE_P(Visits, TareRemoval, ::testing::Values(false, true), [](const auto& test) {
+    return test.param ? "StoredByAnEarlierVisit" : "TakenInThisVisit";
+});
 
 struct TwoPointCase {
     const char* load;
@@ -363,8 +375,8 @@ TEST_F(CalibrationOpsTest, PlateThreeWritesOnlyItsOwnKeys) {
     EXPECT_EQ(dialogs.messages[2].text,
               "Coloque a Carga de 10 (N) e clique em OK para efetuar a Calibração.");
     EXPECT_EQ(dialogs.messages[0].title, "Placa 3 - Calibração sem Peso");
-    EXPECT_TRUE(state.Slot(3) != nullptr);
-    EXPECT_TRUE(state.Slot(1) == nullptr);
+    EXPECT_TRUE(state.links.Slot(3) != nullptr);
+    EXPECT_TRUE(state.links.Slot(1) == nullptr);
 }
 
 class LoadRefused : public CalibrationOpsTest,
@@ -578,13 +590,13 @@ TEST_F(CalibrationOpsTest, FirstActivationOpensTickedPlatesOnlyOnce) {
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.Last().text, "Falha ao Conectar a Placa 2, favor verificar a Comunicação.");
     EXPECT_EQ(dialogs.Last().title, "Placa 2 - Comunicação");
-    EXPECT_TRUE(SlotConnected(state.Slot(1)));
-    EXPECT_FALSE(state.calibrationFirstActivation);
+    EXPECT_TRUE(SlotConnected(state.links.Slot(1)));
+    EXPECT_FALSE(firstActivation);
 
-    CloseChannel(state.Slot(1));
+    CloseChannel(state.links.Slot(1));
     ops->Activate({true, true, false, false});
     EXPECT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_TRUE(state.Slot(1) == nullptr);
+    EXPECT_TRUE(state.links.Slot(1) == nullptr);
 }
 
 TEST_F(CalibrationOpsTest, ClosingStoresTheFieldsAsTypedAndClosesEveryChannel) {
@@ -600,7 +612,7 @@ TEST_F(CalibrationOpsTest, ClosingStoresTheFieldsAsTypedAndClosesEveryChannel) {
     EXPECT_EQ(Stored("Carga2"), "");
     EXPECT_EQ(Stored("u4"), "");
     for (int plate = 1; plate <= 4; ++plate) {
-        EXPECT_TRUE(state.Slot(plate) == nullptr);
+        EXPECT_TRUE(state.links.Slot(plate) == nullptr);
     }
     EXPECT_TRUE(plates[0]->WaitForRequests(6, 1, 1000));  // Stop on closing
 }
@@ -609,8 +621,8 @@ TEST_F(CalibrationOpsTest, AFailedSaveIsReported) {
     AddPlate(1, {5000});
     Ops();
     // A folder where the settings file should be: the store cannot be replaced.
-    state.settingsPath = dir.File("folder");
-    std::filesystem::create_directories(state.settingsPath + "/inner");
+    state.config.settingsPath = dir.File("folder");
+    std::filesystem::create_directories(state.config.settingsPath + "/inner");
 
     ops->toggleTare(1);
 

@@ -41,24 +41,23 @@ void Type(QWidget* field, const QString& text) {
 class CalibrationScreenTest : public ::testing::Test {
   protected:
     CalibrationScreenTest() {
-        state.settingsPath = dir.File("Tovamu.Kelvaro.ini");
-        state.decimalSeparator = ',';
+        state.config.settingsPath = dir.File("Tovamu.Kelvaro.ini");
+        state.config.decimalSeparator = ',';
         mainWindow.setWindowTitle(QString::fromUtf8(kMainCaption));
         mainWindow.setGeometry(100, 50, 1100, 760);
         mainWindow.show();
-        // Plates are read only when a test asks for a tick.
-        state.calibrationFirstActivation = false;
     }
 
     CalibrationScreen& Open() {
         {
-            SettingsStore store(state.settingsPath);
+            SettingsStore store(state.config.settingsPath);
             for (const auto& [key, value] : settings) {
                 store.WriteString(kSettingsSection, key, value);
             }
             EXPECT_TRUE(store.Close());
         }
-        screen = std::make_unique<CalibrationScreen>(state, dialogs, progress, &mainWindow);
+        screen = std::make_unique<CalibrationScreen>(state, dialogs, progress, firstActivation,
+                                                     &mainWindow);
         screen->show();
         screen->ReadingTimer()->stop();
         QApplication::processEvents();
@@ -66,7 +65,7 @@ class CalibrationScreenTest : public ::testing::Test {
     }
 
     std::string Stored(const std::string& key) const {
-        SettingsStore store(state.settingsPath);
+        SettingsStore store(state.config.settingsPath);
         return store.ReadString(kSettingsSection, key, "<none>");
     }
 
@@ -77,17 +76,19 @@ class CalibrationScreenTest : public ::testing::Test {
     CountingProgress progress;
     QWidget mainWindow;
     std::map<std::string, std::string> settings;
+    // Plates are read only when a test asks for a tick.
+    bool firstActivation = false;
     std::unique_ptr<CalibrationScreen> screen;
 };
 
 TEST_F(CalibrationScreenTest, FirstRunShowsTheDefaults) {
-    state.testFrequency = 300;
+    state.config.testFrequency = 300;
     auto& s = Open();
 
     EXPECT_EQ(s.windowTitle(),
               QStringLiteral("TOVAMU - Kelvaro [" KELVARO_VERSION "] - Calibração"));
     EXPECT_FALSE(mainWindow.isVisible());
-    EXPECT_EQ(state.testFrequency, 50);
+    EXPECT_EQ(state.config.testFrequency, 50);
     EXPECT_EQ(s.ReadingTimer()->interval(), 500);
     for (int plate = 1; plate <= 4; ++plate) {
         const auto& p = s.Plate(plate);
@@ -126,7 +127,7 @@ TEST_F(CalibrationScreenTest, StoredValuesAndTheExactTareCaption) {
     EXPECT_EQ(s.Plate(3).tareButton->text(), QStringLiteral("Tara"));
     EXPECT_EQ(p.loadField->text(), QStringLiteral("75"));
     EXPECT_EQ(p.unitField->text(), QStringLiteral("N"));
-    EXPECT_EQ(state.testFrequency, 100);
+    EXPECT_EQ(state.config.testFrequency, 100);
 }
 
 TEST_F(CalibrationScreenTest, EverySizeCentresTheTwoByTwoPanelsAndKeepsVoltarInTheCorner) {

@@ -43,8 +43,8 @@ class CommunicationScreenTest : public ::testing::Test {
     CommunicationScreenTest() {
         std::filesystem::create_directories(tmp.Path() / "sys" / "class" / "tty");
         std::filesystem::create_directories(tmp.Path() / "dev");
-        state.portRoots = {tmp.File("sys/class/tty"), tmp.File("dev"), tmp.File("ports")};
-        state.settingsPath = tmp.File("settings.ini");
+        state.config.portRoots = {tmp.File("sys/class/tty"), tmp.File("dev"), tmp.File("ports")};
+        state.config.settingsPath = tmp.File("settings.ini");
         mainWindow.setWindowTitle(kMainCaption);
         mainWindow.setGeometry(100, 50, 1100, 760);
         mainWindow.show();
@@ -67,7 +67,7 @@ class CommunicationScreenTest : public ::testing::Test {
 
 TEST_F(CommunicationScreenTest, ShowsItsInitialTextsAndTakesTheMainWindowsPlace) {
     {
-        SettingsStore store(state.settingsPath);
+        SettingsStore store(state.config.settingsPath);
         store.WriteBool(kSettingsSection, "check3", true);
         ASSERT_TRUE(store.Close());
     }
@@ -128,10 +128,10 @@ TEST_F(CommunicationScreenTest, TimerFindsAPlateAndClosingStoresTicksAndReleases
     EXPECT_TRUE(mainWindow.isVisible());
     EXPECT_EQ(mainWindow.size(), QSize(1000, 700));
     EXPECT_FALSE(timer->isActive());
-    EXPECT_FALSE(state.PlateChannel[0]);
-    EXPECT_TRUE(state.plateFound[0]);
+    EXPECT_FALSE(state.links.channels[0]);
+    EXPECT_TRUE(state.links.found[0]);
     EXPECT_TRUE(plate.WaitForRequests(kFnStop, 1, 2000));
-    SettingsStore store(state.settingsPath);
+    SettingsStore store(state.config.settingsPath);
     EXPECT_EQ(store.ReadString(kSettingsSection, "check1", "?"), "0");
     EXPECT_EQ(store.ReadString(kSettingsSection, "check2", "?"), "0");
     EXPECT_EQ(store.ReadString(kSettingsSection, "check3", "?"), "0");
@@ -142,7 +142,7 @@ TEST_F(CommunicationScreenTest, TimerFindsAPlateAndClosingStoresTicksAndReleases
 
 TEST_F(CommunicationScreenTest, FailedSaveOnCloseIsToldToTheOperator) {
     testing::WriteFileBytes(tmp.File("file"), "x");
-    state.settingsPath = tmp.File("file/settings.ini");
+    state.config.settingsPath = tmp.File("file/settings.ini");
     screen.show();
     screen.close();
     ASSERT_EQ(dialogs.messages.size(), 1u);

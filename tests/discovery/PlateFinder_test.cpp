@@ -84,7 +84,6 @@ class FakeView : public PlateFinderView {
     std::vector<std::string>* log = nullptr;
     std::function<void()> onSleep;
 
-    std::string searchStatus() const override { return status1; }
     void showSearchStatusNow(const std::string& text) override { status1 = text; }
     void showHint(const std::string& text) override { status2 = text; }
     void ShowPlateStatus(int plate, const std::string& text) override {
@@ -121,8 +120,8 @@ class PlateFinderTest : public ::testing::Test {
     PlateFinderTest() {
         std::filesystem::create_directories(tmp.Path() / "sys" / "class" / "tty");
         std::filesystem::create_directories(tmp.Path() / "dev");
-        state.portRoots = {tmp.File("sys/class/tty"), tmp.File("dev"), portFolder};
-        state.settingsPath = tmp.File("settings.ini");
+        state.config.portRoots = {tmp.File("sys/class/tty"), tmp.File("dev"), portFolder};
+        state.config.settingsPath = tmp.File("settings.ini");
         view.log = &log;
     }
 
@@ -159,7 +158,7 @@ class PlateFinderTest : public ::testing::Test {
         }
     }
     std::string Stored(const std::string& key) {
-        SettingsStore store(state.settingsPath);
+        SettingsStore store(state.config.settingsPath);
         return store.ReadString(kSettingsSection, key, "<none>");
     }
 
@@ -186,14 +185,13 @@ TEST_F(PlateFinderTest, NumbersPlatesInSortedPortOrder) {
     const std::string com10 = AddPlate("COM10");
     Tick({1, 2});
 
-    EXPECT_THAT(state.portNames, ElementsAre(com1, com10, com2));
-    EXPECT_EQ(state.portCount, 3);
-    EXPECT_EQ(view.ports, state.portNames);
+    EXPECT_THAT(finder.PortNames(), ElementsAre(com1, com10, com2));
+    EXPECT_EQ(view.ports, finder.PortNames());
     EXPECT_EQ(view.interval, kRefreshMs);
     EXPECT_EQ(view.status1, kStatusWaiting);
     EXPECT_EQ(view.status2, kStatusTrying);
-    EXPECT_EQ(state.platePort[0], com10);
-    EXPECT_EQ(state.platePort[1], com2);
+    EXPECT_EQ(state.config.platePort[0], com10);
+    EXPECT_EQ(state.config.platePort[1], com2);
     EXPECT_THAT(view.plateStatus,
                 ElementsAre(Found(com10), Found(com2), kPlateNotSelected, kPlateNotSelected));
     EXPECT_EQ(Stored("Porta1"), com10);
@@ -232,9 +230,9 @@ TEST_F(PlateFinderTest, ProbesAndTakesAPortWithTheLineSequence) {
 TEST_F(PlateFinderTest, OnlyPlateTwoTickedGivesTheFirstPlateNumber) {
     const std::string port = AddPlate("COM3");
     Tick({2});
-    EXPECT_TRUE(state.plateFound[0]);
-    EXPECT_FALSE(state.plateFound[1]);
-    EXPECT_EQ(state.platePort[0], port);
+    EXPECT_TRUE(state.links.found[0]);
+    EXPECT_FALSE(state.links.found[1]);
+    EXPECT_EQ(state.config.platePort[0], port);
     EXPECT_THAT(view.plateStatus, ElementsAre(kPlateNotSelected, kPlateNotFound, kPlateNotSelected,
                                               kPlateNotSelected));
     EXPECT_EQ(finder.failureCount(2), 1);
@@ -254,13 +252,13 @@ TEST_F(PlateFinderTest, MoreTickedPlatesThanPortsLeavesTheSurplusNotFound) {
     Tick({1, 2});
     // Plate 3 is refused without a scan: a scan would open the (now unwritable) store.
     testing::WriteFileBytes(tmp.File("file"), "x");
-    state.settingsPath = tmp.File("file/settings.ini");
+    state.config.settingsPath = tmp.File("file/settings.ini");
     Tick({1, 2, 3, 4});
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_THAT(view.plateStatus, ElementsAre(Found(a), Found(b), kPlateNotFound, kPlateNotFound));
     EXPECT_EQ(finder.failureCount(3), 1);
     EXPECT_EQ(finder.failureCount(4), 1);
-    EXPECT_FALSE(state.plateFound[2]);
+    EXPECT_FALSE(state.links.found[2]);
     // Unticking resets the count.
     Tick({1, 2});
     EXPECT_EQ(finder.failureCount(3), 0);
@@ -275,13 +273,13 @@ TEST_F(PlateFinderTest, UnpluggedPlateIsLostThenFoundAgainTwoTicksLater) {
     plates[1]->Unplug();
     Tick({1});
     EXPECT_EQ(view.plateStatus[0], kPlateNotFound);
-    EXPECT_FALSE(state.plateFound[0]);
-    EXPECT_EQ(state.portCount, 1);
+    EXPECT_FALSE(state.links.found[0]);
+    EXPECT_EQ(finder.PortNames().size(), 1u);
 
     AddPlate("COM4");
     Tick({1});
     EXPECT_EQ(view.plateStatus[0], Found(port));
-    EXPECT_TRUE(state.plateFound[0]);
+    EXPECT_TRUE(state.links.found[0]);
 }
 
 TEST_F(PlateFinderTest, NoPortsLeavesListStatusesAndIntervalAlone) {
@@ -293,7 +291,7 @@ TEST_F(PlateFinderTest, NoPortsLeavesListStatusesAndIntervalAlone) {
     plates[0]->Unplug();
     Tick({1});
     EXPECT_EQ(view.status2, kStatusNoPorts);
-    EXPECT_EQ(state.portCount, 0);
+    EXPECT_TRUE(finder.PortNames().empty());
     EXPECT_EQ(view.portsShown, 1);
     EXPECT_THAT(view.ports, ElementsAre(port));
     EXPECT_EQ(view.interval, kFirstRefreshMs);
@@ -314,7 +312,7 @@ TEST_F(PlateFinderTest, RejectedModelIsNeitherNumberedNorStored) {
         EXPECT_EQ(Stored("Porta2"), "<none>");
         EXPECT_THAT(view.plateStatus,
                     ElementsAre(Found(good), kPlateNotFound, kPlateNotSelected, kPlateNotSelected));
-        EXPECT_FALSE(state.plateFound[1]);
+        EXPECT_FALSE(state.links.found[1]);
     }
 }
 
@@ -382,7 +380,7 @@ TEST_F(PlateFinderTest, FailedSaveIsToldOnceUntilASaveSucceeds) {
     AddPlate("COM1");
     AddDeadPort("COM2");
     testing::WriteFileBytes(tmp.File("file"), "x");
-    state.settingsPath = tmp.File("file/settings.ini");
+    state.config.settingsPath = tmp.File("file/settings.ini");
     Tick({1});
     Tick({1, 2});
     ASSERT_EQ(dialogs.messages.size(), 1u);

@@ -226,7 +226,7 @@ TEST_F(FaultTest, ClosingTheWindowDuringARunStopsThePlatesAndOffersTheSave) {
     const int n = window.Run().Samples().Count();
     EXPECT_EQ(testing::Lines(ReadFileBytes(path)).size(), 10u + static_cast<std::size_t>(n));
     for (int plate = 1; plate <= kPlateCount; ++plate) {
-        EXPECT_FALSE(window.State().Slot(plate)) << plate;
+        EXPECT_FALSE(window.State().links.Slot(plate)) << plate;
     }
 }
 
@@ -515,7 +515,7 @@ TEST_F(FaultTest, AdaptersPluggedBackInAnotherOrderKeepTheirPlatesAndCalibration
     };
     plugIn(1, 2);
     MainWindow& window = station.Start();
-    window.State().portRoots.virtualPorts.clear();  // only the adapters
+    window.State().config.portRoots.virtualPorts.clear();  // only the adapters
     {
         CommunicationScreen screen(window.State(), station.dialogs, &window);
         screen.show();
@@ -695,8 +695,8 @@ class CalibrationFault : public FaultTest {
         station.SeedReadyPlates(300);
         station.Seed({{"sp1", "5,000"}, {"idc1", "2,0000"}, {"Carga1", "1,000"}});
         MainWindow& window = station.Start();
-        screen = std::make_unique<CalibrationScreen>(window.State(), station.dialogs,
-                                                     window.progressWindow(), &window);
+        screen = std::make_unique<CalibrationScreen>(
+            window.State(), station.dialogs, window.progressWindow(), firstActivation, &window);
         screen->show();
         QApplication::processEvents();
         for (int plate : {1, 2}) {
@@ -709,6 +709,7 @@ class CalibrationFault : public FaultTest {
     }
     void TearDown() override { screen.reset(); }
 
+    bool firstActivation = true;
     std::unique_ptr<CalibrationScreen> screen;
     std::string before;
 };
@@ -847,8 +848,8 @@ TEST_F(FaultTest, DamagedSettingsFileStartsTheStationWithItsGoodKeys) {
     WriteFileBytes(station.SettingsPath(), damaged);
 
     MainWindow& window = station.Start();
-    EXPECT_EQ(window.State().testFrequency, 300);
-    EXPECT_EQ(window.State().calibrationFrequency[0], 600);
+    EXPECT_EQ(window.State().config.testFrequency, 300);
+    EXPECT_EQ(window.State().config.calibrationFrequency[0], 600);
     EXPECT_EQ(ReadFileBytes(station.SettingsPath() + ".damaged"), damaged);
     {
         FrequencyScreen screen(window.State(), station.dialogs, &window);
@@ -888,7 +889,7 @@ TEST_F(FaultTest, StoreWrittenInTheOtherLocaleConvertsAndSavesTheRun) {
         station.Plate(plate).SetReadings({raw[static_cast<std::size_t>(plate - 1)]});
     }
     MainWindow& window = station.Start(true);
-    ASSERT_EQ(window.State().decimalSeparator, own) << (locale ? locale : "no LC_ALL");
+    ASSERT_EQ(window.State().config.decimalSeparator, own) << (locale ? locale : "no LC_ALL");
     auto& dialogs = station.dialogs;
     const std::string path = window.ExportFolder().toStdString() + "/Kelvaro_1.csv";
     dialogs.answers = {DialogResult::Ok, DialogResult::Yes};

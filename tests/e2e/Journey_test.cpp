@@ -102,7 +102,7 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
     for (int n = 1; n <= kPlateCount; ++n) {
         EXPECT_EQ(station.Stored("Porta" + std::to_string(n)), station.Port(n));
         EXPECT_EQ(station.Stored("check" + std::to_string(n)), "1");
-        EXPECT_FALSE(state.Slot(n)) << "the screen releases what it found";
+        EXPECT_FALSE(state.links.Slot(n)) << "the screen releases what it found";
     }
 
     // Frequency: 300 Hz.
@@ -116,10 +116,11 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
 
     // Calibration of plates 1 and 2 with scripted readings and a typed load.
     {
-        CalibrationScreen screen(state, dialogs, window.progressWindow(), &window);
+        bool firstActivation = true;
+        CalibrationScreen screen(state, dialogs, window.progressWindow(), firstActivation, &window);
         screen.show();
         QApplication::processEvents();
-        EXPECT_EQ(state.testFrequency, 300);
+        EXPECT_EQ(state.config.testFrequency, 300);
         const struct {
             int plate;
             std::vector<std::uint32_t> readings;

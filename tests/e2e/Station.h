@@ -71,9 +71,9 @@ class Station {
             dialogs, MainWindowOptions{SettingsPath(), QString::fromStdString(dir.File("bin"))});
         StationState& state = window->State();
         if (!ownLocale) {
-            state.decimalSeparator = ',';
+            state.config.decimalSeparator = ',';
         }
-        state.portRoots = {dir.File("sys/class/tty"), dir.File("dev"), dir.File("ports")};
+        state.config.portRoots = {dir.File("sys/class/tty"), dir.File("dev"), dir.File("ports")};
         window->show();
         return *window;
     }
@@ -85,8 +85,8 @@ class Station {
             dialogs, MainWindowOptions{SettingsPath(), QString::fromStdString(dir.File("bin")),
                                        virtualPlates});
         StationState& state = window->State();
-        state.portRoots.sysClassTty = dir.File("sys/class/tty");
-        state.portRoots.dev = dir.File("dev");
+        state.config.portRoots.sysClassTty = dir.File("sys/class/tty");
+        state.config.portRoots.dev = dir.File("dev");
         window->show();
         return *window;
     }

@@ -35,7 +35,7 @@ enum class CloseBy { BackButton, CloseBox };
 class FrequencyScreenTest : public ::testing::Test {
   protected:
     FrequencyScreenTest() {
-        state.settingsPath = dir.File("Tovamu.Kelvaro.ini");
+        state.config.settingsPath = dir.File("Tovamu.Kelvaro.ini");
         mainWindow.setWindowTitle(QStringLiteral("TOVAMU - Kelvaro [" KELVARO_VERSION "]"));
         mainWindow.move(100, 50);
         mainWindow.resize(1100, 760);
@@ -43,7 +43,7 @@ class FrequencyScreenTest : public ::testing::Test {
     }
 
     void Store(const Stored& values) {
-        SettingsStore store(state.settingsPath);
+        SettingsStore store(state.config.settingsPath);
         for (const auto& [key, value] : values) {
             store.WriteString(kSettingsSection, key, value);
         }
@@ -72,7 +72,7 @@ class FrequencyScreenTest : public ::testing::Test {
         return ticks;
     }
     std::string StoredText(const std::string& key) const {
-        SettingsStore store(state.settingsPath);
+        SettingsStore store(state.config.settingsPath);
         return store.ReadString(kSettingsSection, key, "<missing>");
     }
     Ticks StoredTicks() const {
@@ -229,7 +229,7 @@ TEST_F(FrequencyScreenTest, AFailedSaveIsReportedToTheOperator) {
     screen->option600->click();
     // The store cannot be written: a file stands where its folder should be.
     testing::WriteFileBytes(dir.File("blocked"), "");
-    state.settingsPath = dir.File("blocked") + "/Tovamu.Kelvaro.ini";
+    state.config.settingsPath = dir.File("blocked") + "/Tovamu.Kelvaro.ini";
     Close(CloseBy::BackButton);
 
     ASSERT_EQ(dialogs.messages.size(), 1u);

@@ -34,16 +34,16 @@ using kelvaro::testing::ReadFileBytes;
 class ExportTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        state.settingsPath = dir.File("settings.ini");
-        state.decimalSeparator = ',';
+        state.config.settingsPath = dir.File("settings.ini");
+        state.config.decimalSeparator = ',';
     }
     void Set(const std::string& key, const std::string& value) {
-        SettingsStore store(state.settingsPath);
+        SettingsStore store(state.config.settingsPath);
         store.WriteString(kSettingsSection, key, value);
         ASSERT_TRUE(store.Close());
     }
     std::optional<std::string> Get(const std::string& key) {
-        SettingsStore store(state.settingsPath);
+        SettingsStore store(state.config.settingsPath);
         if (!store.KeyExists(kSettingsSection, key)) {
             return std::nullopt;
         }
@@ -73,8 +73,8 @@ TEST_F(ExportTest, WritesTheTestByteForByteInWindows1252) {
     Set("Teste", "6");
     Set("u1", "kgf");
     Set("u2", "kgf");
-    state.platePort = {"COM3", "COM4", "", ""};
-    state.testFrequency = 100;
+    state.config.platePort = {"COM3", "COM4", "", ""};
+    state.config.testFrequency = 100;
     loads = {{12.345, -0.020, 0, 0},
              {12.351, -0.018, 0, -0.0},
              // Not a load: left empty rather than written as a text in a column of numbers.
@@ -228,7 +228,7 @@ TEST_F(ExportTest, FailureWhileWritingKeepsTheEarlierFile) {
 // is told once that the number is not kept.
 TEST_F(ExportTest, AnUnstorableTestNumberIsToldOnceAndStillAdvances) {
     kelvaro::testing::WriteFileBytes(dir.File("plain"), "x");
-    state.settingsPath = dir.File("plain/settings.ini");
+    state.config.settingsPath = dir.File("plain/settings.ini");
     for (int n = 1; n <= 2; ++n) {
         dialogs.answers = {DialogResult::Yes};
         dialogs.saveFiles = {dir.File("Kelvaro_" + std::to_string(n) + ".csv")};
@@ -251,14 +251,14 @@ TEST_F(ExportTest, AnUnstorableTestNumberIsToldOnceAndStillAdvances) {
 
     // Once the settings can be written again, numbering goes on from the stored value and a
     // later failure is told again.
-    state.settingsPath = dir.File("settings.ini");
+    state.config.settingsPath = dir.File("settings.ini");
     Set("Teste", "8");
     dialogs.answers = {DialogResult::Yes};
     dialogs.saveFiles = {std::nullopt};
     Export();
     EXPECT_EQ(dialogs.saveRequests.back().fileName, "Kelvaro_9");
     EXPECT_EQ(Get("Teste"), "9");
-    state.settingsPath = dir.File("plain/settings.ini");
+    state.config.settingsPath = dir.File("plain/settings.ini");
     dialogs.answers = {DialogResult::Yes};
     dialogs.saveFiles = {std::nullopt};
     Export();

@@ -36,12 +36,12 @@ std::uint64_t RequestCount(const sim::VirtualPlate& plate) {
 class TestRunTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        state.settingsPath = dir.File("settings.ini");
-        state.decimalSeparator = ',';
+        state.config.settingsPath = dir.File("settings.ini");
+        state.config.decimalSeparator = ',';
     }
 
     void Settings(const std::vector<Setting>& values) {
-        SettingsStore store(state.settingsPath);
+        SettingsStore store(state.config.settingsPath);
         for (const auto& [key, value] : values) {
             store.WriteString(kSettingsSection, key, value);
         }
@@ -136,7 +136,7 @@ TEST_F(TestRunTest, OnlyActivePlatesStartInOrderAndAStopClosesThem) {
     EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
     EXPECT_FALSE(run.isRunning());
     for (int n : {1, 3}) {
-        EXPECT_FALSE(state.Slot(n)) << n;
+        EXPECT_FALSE(state.links.Slot(n)) << n;
         // Two Stops: the start-up's own before its Identify, then the close's; no third.
         const auto& plate = *plates[static_cast<std::size_t>(n - 1)];
         EXPECT_TRUE(plate.WaitForRequests(kFnStop, 2, 1000)) << n;
@@ -180,7 +180,7 @@ TEST_F(TestRunTest, SilentPlateThreeEndsTheStartUpBeforePlateFour) {
     EXPECT_EQ(RequestCount(*plates[3]), 0u);
     EXPECT_EQ(plates[0]->ConfiguredMode(), kModeTest);
     EXPECT_EQ(plates[1]->ConfiguredMode(), kModeTest);
-    EXPECT_FALSE(state.plateConfigured[2]);
+    EXPECT_FALSE(state.links.configured[2]);
 }
 
 TEST_F(TestRunTest, PlateCalibratedAtAnotherFrequencyFailsAfterIdentify) {
@@ -220,8 +220,8 @@ TEST_F(TestRunTest, FailedStreamStartStopsThePlatesAlreadyStarted) {
     EXPECT_EQ(dialogs.Last().text, "Falha ao Iniciar a Placa 2: " + Port(2) + ".");
     EXPECT_TRUE(plates[0]->WaitForRequests(kFnStop, 2, 1000));
     EXPECT_FALSE(plates[0]->Streaming());
-    EXPECT_FALSE(state.Slot(1));
-    EXPECT_FALSE(state.Slot(2));
+    EXPECT_FALSE(state.links.Slot(1));
+    EXPECT_FALSE(state.links.Slot(2));
     EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" ..."), false));
     EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
     EXPECT_EQ(view.caption, " Iniciar");
@@ -233,7 +233,7 @@ TEST_F(TestRunTest, CancelClosesTheChannelsAndStillOffersTheSave) {
     dialogs.answers = {DialogResult::Cancel};
 
     run.onStartClicked();
-    EXPECT_FALSE(state.Slot(1));
+    EXPECT_FALSE(state.links.Slot(1));
     EXPECT_TRUE(plates[0]->WaitForRequests(kFnStop, 2, 1000));
     EXPECT_EQ(plates[0]->Stats().requests[kFnStartStream], 0u);
     EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{"Clique em OK para Inicar o Teste!",
@@ -349,7 +349,7 @@ class DrawingTest : public TestRunTest, public ::testing::WithParamInterface<Dra
 TEST_P(DrawingTest, ConvertsAndSpansZero) {
     const DrawingCase& c = GetParam();
     Settings(c.settings);
-    state.plateActive = c.active;
+    state.config.plateActive = c.active;
     for (const SampleRecord& record : c.raw) {
         run.Samples().Append() = record;
     }
@@ -516,7 +516,7 @@ TEST_P(UnlistedRateTest, RunsAtTheDefaultRate) {
     Settings({{"Frequencia", GetParam()}, {"FrequenciaP1", GetParam()}});
     run.onStartClicked();
     ASSERT_TRUE(view.idle) << dialogs.Last().text;
-    EXPECT_EQ(state.testFrequency, 50);
+    EXPECT_EQ(state.config.testFrequency, 50);
     EXPECT_EQ(plates[0]->Stats().configuredFrequency, 50);
 }
 
