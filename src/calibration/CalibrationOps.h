@@ -83,7 +83,6 @@ class CalibrationOps {
 
     const PlateCalibration& Values(int plate) const { return values_.at(Index(plate)); }
     const std::string& Port(int plate) const { return ports_.at(Index(plate)); }
-    bool TareApplied(int plate) const { return tareApplied_.at(Index(plate)); }
 
   private:
     static std::size_t Index(int plate) { return static_cast<std::size_t>(plate - 1); }
