@@ -173,7 +173,6 @@ void MainWindow::onCreated() {
         settings.Close();
     }
 
-    state_.links.found.fill(false);
 
     progressWindow_ = std::make_unique<ProgressWindow>();
     // The save dialog (SalvarD) opens in the export folder.
