@@ -173,7 +173,6 @@ void MainWindow::onCreated() {
         settings.Close();
     }
 
-
     progressWindow_ = std::make_unique<ProgressWindow>();
     // The save dialog (SalvarD) opens in the export folder.
     testRun_ = std::make_unique<TestRun>(state_, dialogs_, *progressWindow_, *this,
