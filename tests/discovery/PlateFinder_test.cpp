@@ -21,6 +21,7 @@
 #include "PortHoldingProgram.h"
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
+#include "device/PlateCommands.h"
 #include "device/SerialChannel.h"
 #include "plate-sim/VirtualPlate.h"
 #include "settings/SettingsStore.h"
@@ -239,7 +240,9 @@ TEST_F(PlateFinderTest, OnlyPlateTwoTickedGivesTheFirstPlateNumber) {
     EXPECT_EQ(Stored("Porta1"), port);
     EXPECT_EQ(Stored("Porta2"), "<none>");
 
-    // The next scan leaves the port of found plate 1 alone.
+    // The next scan leaves the port of found plate 1 alone. The probe's channel was closed
+    // with a Stop, which the plate counts in its own time.
+    ASSERT_TRUE(plates[0]->WaitForRequests(kFnStop, 1, 1000));
     const std::uint64_t before = TotalRequests(*plates[0]);
     Tick({2});
     EXPECT_EQ(TotalRequests(*plates[0]), before);
