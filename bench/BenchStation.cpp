@@ -33,7 +33,7 @@ class BenchView : public TestRunView {
     BenchView(QTimer& timer, int samples) : timer_(timer), samples_(samples) {}
     void SetStatusText(const std::string&, bool) override {}
     void SetStartButtonCaption(const std::string&) override {}
-    void enableButtons(bool) override {}
+    void EnableButtons(bool) override {}
     void StartIdlePass() override { timer_.start(); }
     void StopIdlePass() override { timer_.stop(); }
     bool EscapeHeld() override {
@@ -148,9 +148,9 @@ void BenchStation::IdlePass() {
         timing_.longestIdleGap = std::max(timing_.longestIdleGap, start - timing_.lastPassEnd);
     }
     ++timing_.passes;
-    run_->readSamples();
+    run_->ReadSamples();
     timing_.lastPassEnd = Clock::now();
-    if (run_->isRunning()) {
+    if (run_->IsRunning()) {
         timing_.longestPass = std::max(timing_.longestPass, timing_.lastPassEnd - start);
         return;
     }
@@ -170,8 +170,8 @@ bool BenchStation::RunTest(const std::function<void()>& afterStart) {
     view_->escapeFrom.reset();
     bool started = false;
     QTimer::singleShot(0, [&] {
-        run_->onStartClicked();
-        if (!run_->isRunning()) {
+        run_->OnStartClicked();
+        if (!run_->IsRunning()) {
             QCoreApplication::exit(1);
             return;
         }

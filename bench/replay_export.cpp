@@ -82,7 +82,7 @@ class ReplayView : public TestRunView {
   public:
     void SetStatusText(const std::string&, bool) override {}
     void SetStartButtonCaption(const std::string&) override {}
-    void enableButtons(bool) override {}
+    void EnableButtons(bool) override {}
     void StartIdlePass() override {}
     void StopIdlePass() override {}
     bool EscapeHeld() override { return false; }
@@ -162,8 +162,8 @@ int Replay(const std::string& recording, const std::string& csv, const std::stri
     if (!run.ReadCalibration()) {
         return 1;
     }
-    run.drawChart();
-    exportTest(state, samples.Loads(), dialogs, progress, folder);
+    run.DrawChart();
+    ExportTestRun(state, samples.Loads(), dialogs, progress, folder);
     std::ofstream(chartText, std::ios::binary) << view.chart.text;
     std::filesystem::remove_all(folder);
     std::printf("replayed %d samples into %s and %s\n", count, csv.c_str(), chartText.c_str());

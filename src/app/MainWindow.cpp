@@ -75,11 +75,11 @@ bool StartedForVirtualPlates(const QStringList& arguments, const char* environme
 MainWindow::MainWindow(Dialogs& dialogs, MainWindowOptions options, QWidget* parent)
     : QWidget(parent), dialogs_(dialogs), options_(std::move(options)) {
     BuildLayout();
-    onCreated();
+    OnCreated();
 }
 
 MainWindow::~MainWindow() {
-    onDestroyed();
+    OnDestroyed();
 }
 
 void MainWindow::BuildLayout() {
@@ -136,11 +136,11 @@ void MainWindow::BuildLayout() {
     closeButton = new PictureButton(QStringLiteral(" Fechar"), ButtonPicture::Exit, bottomBar);
     closeButton->move(0, kPanelMargin);
 
-    connect(startButton, &QPushButton::clicked, this, [this] { onStartClicked(); });
-    connect(frequencyButton, &QPushButton::clicked, this, [this] { onFrequencyClicked(); });
-    connect(communicationButton, &QPushButton::clicked, this, [this] { onCommunicationClicked(); });
-    connect(calibrationButton, &QPushButton::clicked, this, [this] { onCalibrationClicked(); });
-    connect(closeButton, &QPushButton::clicked, this, [this] { onCloseClicked(); });
+    connect(startButton, &QPushButton::clicked, this, [this] { OnStartClicked(); });
+    connect(frequencyButton, &QPushButton::clicked, this, [this] { OnFrequencyClicked(); });
+    connect(communicationButton, &QPushButton::clicked, this, [this] { OnCommunicationClicked(); });
+    connect(calibrationButton, &QPushButton::clicked, this, [this] { OnCalibrationClicked(); });
+    connect(closeButton, &QPushButton::clicked, this, [this] { OnCloseClicked(); });
 
     // The bars get their widths from the layouts, after the window's own resize.
     buttonBar->installEventFilter(this);
@@ -149,10 +149,10 @@ void MainWindow::BuildLayout() {
     escapeKey_ = new EscapeKeyMonitor(this);
     idleTimer_ = new QTimer(this);
     idleTimer_->setInterval(0);  // fires whenever the event queue is empty: the idle turn
-    connect(idleTimer_, &QTimer::timeout, this, [this] { testRun_->readSamples(); });
+    connect(idleTimer_, &QTimer::timeout, this, [this] { testRun_->ReadSamples(); });
 }
 
-void MainWindow::onCreated() {
+void MainWindow::OnCreated() {
     const QString programFolder = options_.programFolder.isEmpty()
                                       ? QCoreApplication::applicationDirPath()
                                       : options_.programFolder;
@@ -179,7 +179,7 @@ void MainWindow::onCreated() {
                                          exportFolder_.toStdString());
 }
 
-void MainWindow::onResized() {
+void MainWindow::OnResized() {
     const MainButtonPlacement placement = PlaceMainButtons(buttonBar->width(), bottomBar->width());
     startButton->move(placement.startButton, startButton->y());
     frequencyButton->move(placement.frequencyButton, frequencyButton->y());
@@ -188,7 +188,7 @@ void MainWindow::onResized() {
     closeButton->move(placement.closeButton, closeButton->y());
 }
 
-void MainWindow::onDestroyed() {
+void MainWindow::OnDestroyed() {
     if (destroyed_) {
         return;
     }
@@ -204,27 +204,27 @@ void MainWindow::onDestroyed() {
     }
 }
 
-void MainWindow::onStartClicked() {
-    testRun_->onStartClicked();
+void MainWindow::OnStartClicked() {
+    testRun_->OnStartClicked();
 }
 
-void MainWindow::onFrequencyClicked() {
+void MainWindow::OnFrequencyClicked() {
     auto frequencyScreen = std::make_unique<FrequencyScreen>(state_, dialogs_, this);
     frequencyScreen->exec();
 }
 
-void MainWindow::onCommunicationClicked() {
+void MainWindow::OnCommunicationClicked() {
     auto communicationScreen = std::make_unique<CommunicationScreen>(state_, dialogs_, this);
     communicationScreen->exec();
 }
 
-void MainWindow::onCalibrationClicked() {
+void MainWindow::OnCalibrationClicked() {
     auto calibrationScreen = std::make_unique<CalibrationScreen>(state_, dialogs_, *progressWindow_,
                                                                  calibrationFirstActivation_, this);
     calibrationScreen->exec();
 }
 
-void MainWindow::onCloseClicked() {
+void MainWindow::OnCloseClicked() {
     close();
 }
 
@@ -238,8 +238,8 @@ void MainWindow::EndSessionOn(TerminationSignals& source) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (testRun_->isRunning()) {
-        testRun_->onStartClicked();
+    if (testRun_->IsRunning()) {
+        testRun_->OnStartClicked();
     }
     QWidget::closeEvent(event);
 }
@@ -258,7 +258,7 @@ void MainWindow::SetStartButtonCaption(const std::string& caption) {
                                                              : ButtonPicture::Play);
 }
 
-void MainWindow::enableButtons(bool enabled) {
+void MainWindow::EnableButtons(bool enabled) {
     calibrationButton->setEnabled(enabled);
     communicationButton->setEnabled(enabled);
     frequencyButton->setEnabled(enabled);
@@ -287,14 +287,14 @@ ChartSink& MainWindow::Chart() {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Resize && (watched == buttonBar || watched == bottomBar)) {
-        onResized();
+        OnResized();
     }
     return QWidget::eventFilter(watched, event);
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    onResized();
+    OnResized();
 }
 
 }  // namespace kelvaro

@@ -63,17 +63,17 @@ class MainWindow : public QWidget, public TestRunView {
     Q_OBJECT
   public:
     MainWindow(Dialogs& dialogs, MainWindowOptions options, QWidget* parent = nullptr);
-    ~MainWindow() override;  // onDestroyed
+    ~MainWindow() override;  // OnDestroyed
 
     // Event handlers.
-    void onCreated();
-    void onResized();
-    void onDestroyed();
-    void onStartClicked();
-    void onFrequencyClicked();
-    void onCommunicationClicked();
-    void onCalibrationClicked();
-    void onCloseClicked();
+    void OnCreated();
+    void OnResized();
+    void OnDestroyed();
+    void OnStartClicked();
+    void OnFrequencyClicked();
+    void OnCommunicationClicked();
+    void OnCalibrationClicked();
+    void OnCloseClicked();
 
     // The desktop session is ending (logout, shutdown, the terminal closed) and nobody is left
     // to answer a question: a running test is stopped without one, its plates get their Stop
@@ -86,7 +86,7 @@ class MainWindow : public QWidget, public TestRunView {
     // TestRunView.
     void SetStatusText(const std::string& text, bool repaintNow) override;
     void SetStartButtonCaption(const std::string& caption) override;
-    void enableButtons(bool enabled) override;
+    void EnableButtons(bool enabled) override;
     void StartIdlePass() override;
     void StopIdlePass() override;
     bool EscapeHeld() override;
@@ -94,7 +94,7 @@ class MainWindow : public QWidget, public TestRunView {
 
     StationState& State() { return state_; }
     Dialogs& StationDialogs() { return dialogs_; }
-    ProgressWindow& progressWindow() { return *progressWindow_; }
+    ProgressWindow& Progress() { return *progressWindow_; }
     TestRun& Run() { return *testRun_; }
     // The save dialog's initial folder (SalvarD).
     const QString& ExportFolder() const { return exportFolder_; }

@@ -238,7 +238,7 @@ bool CalibrationOps::PreparePlate(int plate, std::uint8_t mode) {
         return false;
     }
     PurgeChannel(slot);
-    if (!configureAndRecord(state_, plate, mode)) {
+    if (!ConfigureAndRecord(state_, plate, mode)) {
         Message("Falha ao Configurar a " + PlateText(plate) + ", favor tentar novamente.", title,
                 DialogIcon::Error);
         return false;
@@ -321,7 +321,7 @@ std::optional<double> CalibrationOps::AveragedSampling(int plate, const Sampling
     return sum / count;
 }
 
-void CalibrationOps::zeroPlate(int plate) {
+void CalibrationOps::ZeroPlate(int plate) {
     ReadingPause pause(view_, reading_);
     const std::string title = PlateTitle(plate, "Zerar");
     if (!FrequencyUsable(title) || !PreparePlate(plate, kModeZero)) {
@@ -340,7 +340,7 @@ void CalibrationOps::zeroPlate(int plate) {
     Store([&](StationSettings& settings) { settings.SetZeroOffset(plate, v.zeroOffset); });
 }
 
-void CalibrationOps::toggleTare(int plate) {
+void CalibrationOps::ToggleTare(int plate) {
     PlateCalibration& v = ValuesOf(plate);
     bool& applied = tareApplied_.at(Index(plate));
     const auto storeTare = [&] {
@@ -387,7 +387,7 @@ void CalibrationOps::toggleTare(int plate) {
     storeTare();
 }
 
-void CalibrationOps::calibrate(int plate) {
+void CalibrationOps::Calibrate(int plate) {
     ReadingPause pause(view_, reading_);
     const std::string title = PlateTitle(plate, "Calibração");
     const std::string loadText = view_.LoadText(plate);
@@ -449,7 +449,7 @@ void CalibrationOps::calibrate(int plate) {
     });
 }
 
-void CalibrationOps::editIndex(int plate) {
+void CalibrationOps::EditIndex(int plate) {
     bool cancelled = false;
     const std::string text = dialogs_.InputBox(
         "Índice de Calibração", "Informe o Índice de Calibração da " + PlateText(plate) + ":",
@@ -470,7 +470,7 @@ void CalibrationOps::editIndex(int plate) {
     v.index = value;
     view_.SetIndexText(plate, Format3(v.index));
     Store([&](StationSettings& settings) { settings.SetCalibrationIndex(plate, v.index); });
-    zeroPlate(plate);
+    ZeroPlate(plate);
 }
 
 void CalibrationOps::Store(const std::function<void(StationSettings&)>& write) {

@@ -76,10 +76,10 @@ class CalibrationOps {
     // Closing: stores the plates' check boxes, loads and units, then closes all four channels.
     void Close(const std::array<PlateClosingState, kPlateCount>& plates);
 
-    void zeroPlate(int plate);
-    void toggleTare(int plate);
-    void calibrate(int plate);
-    void editIndex(int plate);
+    void ZeroPlate(int plate);
+    void ToggleTare(int plate);
+    void Calibrate(int plate);
+    void EditIndex(int plate);
 
     const PlateCalibration& Values(int plate) const { return values_.at(Index(plate)); }
     const std::string& Port(int plate) const { return ports_.at(Index(plate)); }

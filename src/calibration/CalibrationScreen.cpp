@@ -132,14 +132,14 @@ CalibrationScreen::CalibrationScreen(StationState& state, Dialogs& dialogs, Prog
     frame.AddBottomBand();
     buttonBar = frame.Bar();
     backButton = frame.Back();
-    connect(backButton, &QPushButton::clicked, this, [this] { onBackClicked(); });
+    connect(backButton, &QPushButton::clicked, this, [this] { OnBackClicked(); });
 
     // Reads from the moment the screen exists; the plate operations pause it while they talk
     // to a plate.
     readingTimer = new QTimer(this);
     readingTimer->setObjectName(QStringLiteral("tmLeitura"));
     readingTimer->setInterval(kReadingIntervalMs);
-    connect(readingTimer, &QTimer::timeout, this, [this] { onReadingTick(); });
+    connect(readingTimer, &QTimer::timeout, this, [this] { OnReadingTick(); });
     readingTimer->start();
 
     replyTimer = new QTimer(this);
@@ -169,7 +169,7 @@ void CalibrationScreen::BuildPlatePanel(int plate) {
     p.activeBox->setGeometry(10, 6, 140, 24);
     p.activeBox->setFont(VerdanaFont(13, true));
     SetTextColour(p.activeBox, NavyColour());
-    connect(p.activeBox, &QCheckBox::clicked, this, [this, plate] { onActiveClicked(plate); });
+    connect(p.activeBox, &QCheckBox::clicked, this, [this, plate] { OnActiveClicked(plate); });
 
     p.portLabel = new QLabel(QStringLiteral("Com"), p.plateFrame);
     p.portLabel->setObjectName(QStringLiteral("lbPortaP%1").arg(plate));
@@ -202,14 +202,14 @@ void CalibrationScreen::BuildPlatePanel(int plate) {
     p.calibrateButton = PanelButton(inner, 1, QStringLiteral("Calibrar"));
     p.calibrateButton->setObjectName(QStringLiteral("btCalibrarP%1").arg(plate));
     connect(p.calibrateButton, &QPushButton::clicked, this,
-            [this, plate] { onCalibrateClicked(plate); });
+            [this, plate] { OnCalibrateClicked(plate); });
 
     Caption(inner, 2, QStringLiteral("Tara"));
     p.tareField = Field(inner, 2, kFieldLeft, kFieldWidth, true, Qt::AlignHCenter);
     p.tareField->setObjectName(QStringLiteral("cpTaraP%1").arg(plate));
     p.tareButton = PanelButton(inner, 2, QStringLiteral("Tara"));
     p.tareButton->setObjectName(QStringLiteral("btTaraP%1").arg(plate));
-    connect(p.tareButton, &QPushButton::clicked, this, [this, plate] { onTareClicked(plate); });
+    connect(p.tareButton, &QPushButton::clicked, this, [this, plate] { OnTareClicked(plate); });
 
     Caption(inner, 3, QStringLiteral("IC"));
     p.indexField =
@@ -229,10 +229,10 @@ void CalibrationScreen::BuildPlatePanel(int plate) {
                        "140); border-radius: 3px; }"
                        "QPushButton:pressed { background-color: rgb(220, 232, 248); }"));
     connect(p.editIndexButton, &QPushButton::clicked, this,
-            [this, plate] { onEditIndexClicked(plate); });
+            [this, plate] { OnEditIndexClicked(plate); });
     p.zeroButton = PanelButton(inner, 3, QStringLiteral("Zerar"));
     p.zeroButton->setObjectName(QStringLiteral("btZerarP%1").arg(plate));
-    connect(p.zeroButton, &QPushButton::clicked, this, [this, plate] { onZeroClicked(plate); });
+    connect(p.zeroButton, &QPushButton::clicked, this, [this, plate] { OnZeroClicked(plate); });
 
     Caption(inner, 4, QStringLiteral("CC"));
     p.convertedLoadField = Field(inner, 4, kFieldLeft, kFieldWidth, true, Qt::AlignHCenter);
@@ -243,12 +243,12 @@ void CalibrationScreen::BuildPlatePanel(int plate) {
 bool CalibrationScreen::event(QEvent* event) {
     const bool handled = QDialog::event(event);
     if (event->type() == QEvent::WindowActivate && Shown() && !Closed()) {
-        onActivated();
+        OnActivated();
     }
     return handled;
 }
 
-void CalibrationScreen::onShown() {
+void CalibrationScreen::OnShown() {
     if (mainWindow_ != nullptr) {
         WindowHandOver::OnShow(this, mainWindow_, QStringLiteral(" - Calibração"));
     } else {
@@ -259,7 +259,7 @@ void CalibrationScreen::onShown() {
         const PlateScreenSettings& s = settings.plates.at(Index(plate));
         PlatePanel& p = panels_.at(Index(plate));
         p.activeBox->setChecked(s.active);
-        onActiveClicked(plate);
+        OnActiveClicked(plate);
         p.loadField->setText(FromUtf8(s.load));
         p.unitField->setText(FromUtf8(s.unit));
         SetIndexText(plate, FormatNumber(s.values.index, NumberPattern::ThreeDecimals,
@@ -269,16 +269,16 @@ void CalibrationScreen::onShown() {
         SetTareCaption(plate, TareButtonCaption(s.tareApplied));
         p.portLabel->setText(FromUtf8(s.port));
     }
-    onResized();
+    OnResized();
 }
 
-void CalibrationScreen::onActivated() {
+void CalibrationScreen::OnActivated() {
     ops_.Activate(TickedPlates());
 }
 
 bool CalibrationScreen::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Resize && (watched == centrePanel || watched == buttonBar)) {
-        onResized();
+        OnResized();
     } else if (event->type() == QEvent::KeyPress) {
         for (const PlatePanel& p : panels_) {
             if (watched != p.loadField) {
@@ -297,7 +297,7 @@ bool CalibrationScreen::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-void CalibrationScreen::onResized() {
+void CalibrationScreen::OnResized() {
     if (plateGrid == nullptr || backButton == nullptr) {
         return;  // a resize delivered while the screen is still being built
     }
@@ -308,11 +308,11 @@ void CalibrationScreen::onResized() {
     backButton->move(buttonBar->width() - 158, backButton->y());
 }
 
-void CalibrationScreen::onReadingTick() {
+void CalibrationScreen::OnReadingTick() {
     ops_.ReadingTick(TickedPlates());
 }
 
-void CalibrationScreen::onActiveClicked(int plate) {
+void CalibrationScreen::OnActiveClicked(int plate) {
     PlatePanel& p = panels_.at(Index(plate));
     const bool on = p.activeBox->isChecked();
     for (QWidget* w : std::initializer_list<QWidget*>{
@@ -322,27 +322,27 @@ void CalibrationScreen::onActiveClicked(int plate) {
     }
 }
 
-void CalibrationScreen::onZeroClicked(int plate) {
-    ops_.zeroPlate(plate);
+void CalibrationScreen::OnZeroClicked(int plate) {
+    ops_.ZeroPlate(plate);
 }
 
-void CalibrationScreen::onTareClicked(int plate) {
-    ops_.toggleTare(plate);
+void CalibrationScreen::OnTareClicked(int plate) {
+    ops_.ToggleTare(plate);
 }
 
-void CalibrationScreen::onCalibrateClicked(int plate) {
-    ops_.calibrate(plate);
+void CalibrationScreen::OnCalibrateClicked(int plate) {
+    ops_.Calibrate(plate);
 }
 
-void CalibrationScreen::onEditIndexClicked(int plate) {
-    ops_.editIndex(plate);
+void CalibrationScreen::OnEditIndexClicked(int plate) {
+    ops_.EditIndex(plate);
 }
 
-void CalibrationScreen::onBackClicked() {
+void CalibrationScreen::OnBackClicked() {
     close();
 }
 
-void CalibrationScreen::onClosing() {
+void CalibrationScreen::OnClosing() {
     // No tick may reopen a channel, nor a reading go on, once the screen is on its way out (a
     // failed save's message box below runs events).
     readingTimer->stop();

@@ -50,17 +50,17 @@ class CalibrationScreen : public SecondaryScreen, private CalibrationView {
                       bool& firstActivation, QWidget* mainWindow, QWidget* parent = nullptr);
     ~CalibrationScreen() override;
 
-    void onShown() override;
-    void onActivated();
-    void onResized();
-    void onClosing() override;
-    void onReadingTick();
-    void onActiveClicked(int plate);
-    void onZeroClicked(int plate);
-    void onTareClicked(int plate);
-    void onCalibrateClicked(int plate);
-    void onEditIndexClicked(int plate);
-    void onBackClicked();
+    void OnShown() override;
+    void OnActivated();
+    void OnResized();
+    void OnClosing() override;
+    void OnReadingTick();
+    void OnActiveClicked(int plate);
+    void OnZeroClicked(int plate);
+    void OnTareClicked(int plate);
+    void OnCalibrateClicked(int plate);
+    void OnEditIndexClicked(int plate);
+    void OnBackClicked();
 
     const PlatePanel& Plate(int plate) const { return panels_.at(Index(plate)); }
     QTimer* ReadingTimer() const { return readingTimer; }

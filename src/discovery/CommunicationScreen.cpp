@@ -87,13 +87,13 @@ CommunicationScreen::CommunicationScreen(StationState& state, Dialogs& dialogs, 
     buttonBar = frame.Bar();
     backButton = frame.Back();
     backButton->setFixedSize(PictureButton::kWidth, 49);
-    connect(backButton, &QPushButton::clicked, this, [this] { onBackClicked(); });
+    connect(backButton, &QPushButton::clicked, this, [this] { OnBackClicked(); });
 
     // Runs from creation; the first pass comes after a second, later ones every two.
     scanTimer = new QTimer(this);
     scanTimer->setObjectName(QStringLiteral("tmComunicacao"));
     scanTimer->setInterval(kFirstRefreshMs);
-    connect(scanTimer, &QTimer::timeout, this, [this] { onScanTick(); });
+    connect(scanTimer, &QTimer::timeout, this, [this] { OnScanTick(); });
     scanTimer->start();
 
     stepTimer = new QTimer(this);
@@ -165,7 +165,7 @@ void CommunicationScreen::BuildCommunicationPanel() {
     hintLabel->setObjectName(QStringLiteral("lbStatus2"));
 }
 
-void CommunicationScreen::onShown() {
+void CommunicationScreen::OnShown() {
     if (mainWindow_ != nullptr) {
         WindowHandOver::OnShow(this, mainWindow_, QStringLiteral(" - Comunicação"));
     }
@@ -175,17 +175,17 @@ void CommunicationScreen::onShown() {
             settings.PlateTicked(plate, plate == 1));
     }
     settings.Close();
-    onResized();
+    OnResized();
 }
 
 bool CommunicationScreen::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Resize && (watched == centrePanel || watched == buttonBar)) {
-        onResized();
+        OnResized();
     }
     return QDialog::eventFilter(watched, event);
 }
 
-void CommunicationScreen::onResized() {
+void CommunicationScreen::OnResized() {
     if (communicationPanel == nullptr || backButton == nullptr) {
         return;  // a resize delivered while the screen is still being built
     }
@@ -196,15 +196,15 @@ void CommunicationScreen::onResized() {
     backButton->move(buttonBar->width() - 158, backButton->y());
 }
 
-void CommunicationScreen::onScanTick() {
+void CommunicationScreen::OnScanTick() {
     finder_.Refresh();
 }
 
-void CommunicationScreen::onBackClicked() {
+void CommunicationScreen::OnBackClicked() {
     close();
 }
 
-void CommunicationScreen::onClosing() {
+void CommunicationScreen::OnClosing() {
     // No pass may start or go on once the screen is on its way out (a message box below runs
     // events), and the ports being probed are let go.
     scanTimer->stop();
@@ -229,12 +229,12 @@ void CommunicationScreen::onClosing() {
     }
 }
 
-void CommunicationScreen::showSearchStatusNow(const std::string& text) {
+void CommunicationScreen::ShowSearchStatusNow(const std::string& text) {
     searchStatusLabel->setText(FromUtf8(text));
     searchStatusLabel->repaint();
 }
 
-void CommunicationScreen::showHint(const std::string& text) {
+void CommunicationScreen::ShowHint(const std::string& text) {
     hintLabel->setText(FromUtf8(text));
 }
 

@@ -26,19 +26,19 @@ class CommunicationScreen : public SecondaryScreen, private PlateFinderView {
                         QWidget* parent = nullptr);
     ~CommunicationScreen() override;
 
-    void onShown() override;
-    void onResized();
-    void onClosing() override;
-    void onScanTick();
-    void onBackClicked();
+    void OnShown() override;
+    void OnResized();
+    void OnClosing() override;
+    void OnScanTick();
+    void OnBackClicked();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     // PlateFinderView
-    void showSearchStatusNow(const std::string& text) override;
-    void showHint(const std::string& text) override;
+    void ShowSearchStatusNow(const std::string& text) override;
+    void ShowHint(const std::string& text) override;
     void ShowPlateStatus(int plate, const std::string& text) override;
     bool PlateTicked(int plate) const override;
     void ShowPorts(const std::vector<std::string>& ports) override;

@@ -46,7 +46,7 @@ void PlateFinder::SortPortNames(std::vector<std::string>& names) {
 void PlateFinder::Refresh() {
     // The blink tells the operator the station is alive while plates are being looked for.
     statusWaiting_ = !statusWaiting_;
-    view_.showSearchStatusNow(std::string(statusWaiting_ ? kStatusWaiting : kStatusUpdating));
+    view_.ShowSearchStatusNow(std::string(statusWaiting_ ? kStatusWaiting : kStatusUpdating));
     if (PassRunning()) {
         return;
     }
@@ -56,10 +56,10 @@ void PlateFinder::Refresh() {
     portNames_ = std::move(ports);
 
     if (portNames_.empty()) {
-        view_.showHint(std::string(kStatusNoPorts));
+        view_.ShowHint(std::string(kStatusNoPorts));
         return;
     }
-    view_.showHint(std::string(kStatusTrying));
+    view_.ShowHint(std::string(kStatusTrying));
     // The operator sees adapters by model and serial number; the stored names stay whole.
     std::vector<std::string> shown;
     shown.reserve(portNames_.size());

@@ -43,8 +43,8 @@ class PlateFinderView {
   public:
     virtual ~PlateFinderView() = default;
     // Shows the text and paints it before returning: the pass may block for seconds after.
-    virtual void showSearchStatusNow(const std::string& text) = 0;
-    virtual void showHint(const std::string& text) = 0;
+    virtual void ShowSearchStatusNow(const std::string& text) = 0;
+    virtual void ShowHint(const std::string& text) = 0;
     virtual void ShowPlateStatus(int plate, const std::string& text) = 0;
     virtual bool PlateTicked(int plate) const = 0;
     virtual void ShowPorts(const std::vector<std::string>& ports) = 0;
@@ -73,8 +73,8 @@ class PlateFinder {
 
     bool PassRunning() const { return phase_ != Phase::Idle; }
     // The port scan of the running pass has not finished.
-    bool isSearching() const { return searching_; }
-    std::uint8_t failureCount(int plate) const { return failureCounts_.at(plate - 1); }
+    bool IsSearching() const { return searching_; }
+    std::uint8_t FailureCount(int plate) const { return failureCounts_.at(plate - 1); }
     // The serial ports of the last listing, in list order.
     const std::vector<std::string>& PortNames() const { return portNames_; }
 

@@ -85,7 +85,7 @@ FrequencyScreen::FrequencyScreen(StationState& state, Dialogs& dialogs, QWidget*
         option->setFont(VerdanaFont(27, true));
         SetTextColour(option, Qt::black);
         option->setCursor(Qt::PointingHandCursor);
-        connect(option, &QRadioButton::clicked, this, [this, option] { onOptionClicked(option); });
+        connect(option, &QRadioButton::clicked, this, [this, option] { OnOptionClicked(option); });
         options_[i] = option;
     }
     option50 = options_[0];
@@ -102,12 +102,12 @@ FrequencyScreen::FrequencyScreen(StationState& state, Dialogs& dialogs, QWidget*
     bottomBar = frame.Bar();
     backButton = frame.Back();
     backButton->setFixedSize(150, 49);
-    connect(backButton, &QPushButton::clicked, this, [this] { onBackClicked(); });
+    connect(backButton, &QPushButton::clicked, this, [this] { OnBackClicked(); });
 }
 
 FrequencyScreen::~FrequencyScreen() = default;
 
-void FrequencyScreen::onShown() {
+void FrequencyScreen::OnShown() {
     WindowHandOver::OnShow(this, mainWindow_, QStringLiteral(" - Frequência"));
     StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);
     // The tick shows the rate the tests and calibrations will use, whatever the stored option
@@ -121,21 +121,21 @@ void FrequencyScreen::onShown() {
     }
 }
 
-void FrequencyScreen::onOptionClicked(QRadioButton* clicked) {
+void FrequencyScreen::OnOptionClicked(QRadioButton* clicked) {
     selectedFrequency_ = static_cast<std::uint16_t>(clicked->property(kTagProperty).toInt());
 }
 
-void FrequencyScreen::onResized() {
+void FrequencyScreen::OnResized() {
     frequencyPanel->move((centrePanel->width() - frequencyPanel->width()) / 2,
                          (centrePanel->height() - frequencyPanel->height()) / 2);
     backButton->move(bottomBar->width() - 158, backButton->y());
 }
 
-void FrequencyScreen::onBackClicked() {
+void FrequencyScreen::OnBackClicked() {
     close();
 }
 
-void FrequencyScreen::onClosing() {
+void FrequencyScreen::OnClosing() {
     WindowHandOver::OnClose(this, mainWindow_);
     StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);
     for (std::size_t i = 0; i < kOptions.size(); ++i) {
@@ -150,7 +150,7 @@ void FrequencyScreen::onClosing() {
 
 bool FrequencyScreen::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Resize && (watched == centrePanel || watched == bottomBar)) {
-        onResized();
+        OnResized();
     }
     return QDialog::eventFilter(watched, event);
 }

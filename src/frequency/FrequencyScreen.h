@@ -30,13 +30,13 @@ class FrequencyScreen : public SecondaryScreen {
     ~FrequencyScreen() override;
 
     // Event handlers.
-    void onShown() override;
-    void onOptionClicked(QRadioButton* clicked);  // the one handler of all seven options
-    void onResized();
-    void onBackClicked();
-    void onClosing() override;
+    void OnShown() override;
+    void OnOptionClicked(QRadioButton* clicked);  // the one handler of all seven options
+    void OnResized();
+    void OnBackClicked();
+    void OnClosing() override;
 
-    std::uint16_t selectedFrequency() const { return selectedFrequency_; }
+    std::uint16_t SelectedFrequency() const { return selectedFrequency_; }
     // Options in the order "050" .. "600".
     QRadioButton* Option(int index) const { return options_.at(static_cast<std::size_t>(index)); }
 

@@ -50,7 +50,7 @@ bool WriteTestFile(const std::string& path, const TestFileHeading& heading,
 // lets the operator choose the file, writes it and hands it to the desktop to be opened. A
 // number the settings cannot keep is told once (until a save succeeds) and counted on from in
 // this run.
-void exportTest(StationState& state, std::span<const SampleRecord> loads, Dialogs& dialogs,
-                ProgressView& progress, const std::string& exportFolder);
+void ExportTestRun(StationState& state, std::span<const SampleRecord> loads, Dialogs& dialogs,
+                   ProgressView& progress, const std::string& exportFolder);
 
 }  // namespace kelvaro

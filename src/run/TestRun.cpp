@@ -59,10 +59,10 @@ TestRun::TestRun(StationState& state, Dialogs& dialogs, ProgressView& progress, 
       view_(view),
       exportFolder_(std::move(exportFolder)) {}
 
-void TestRun::onStartClicked() {
+void TestRun::OnStartClicked() {
     switch (runState_) {
         case RunState::Idle:
-            startRun();
+            StartRun();
             break;
         case RunState::Running:
             Stop(StopReason::Operator);
@@ -70,14 +70,14 @@ void TestRun::onStartClicked() {
     }
 }
 
-void TestRun::failStartUp(const std::string& message) {
+void TestRun::FailStartUp(const std::string& message) {
     view_.SetStatusText(kNoStatus, false);
-    view_.enableButtons(true);
+    view_.EnableButtons(true);
     ReportError(dialogs_, message);
 }
 
-void TestRun::startRun() {
-    view_.enableButtons(false);
+void TestRun::StartRun() {
+    view_.EnableButtons(false);
     ChartSink& chart = view_.Chart();
     chart.SetLegendVisible(false);
     for (int p = 1; p <= kPlateCount; ++p) {
@@ -116,7 +116,7 @@ void TestRun::startRun() {
 
         view_.SetStatusText(PlateText(" Aguarde Conectando a Placa ", n, " ..."), true);
         if (!OpenPlateChannel(slot, port, 4096)) {
-            failStartUp(PlateText("Falha ao Conectar a Placa ", n, ": ") + port);
+            FailStartUp(PlateText("Falha ao Conectar a Placa ", n, ": ") + port);
             return;
         }
 
@@ -136,14 +136,14 @@ void TestRun::startRun() {
         const std::uint8_t model = identified.value;
         state_.links.configured[i] = identified.Ok();
         if (!state_.links.configured[i]) {
-            failStartUp(PlateText("Falha ao Identificar a Placa ", n, ": ") + port);
+            FailStartUp(PlateText("Falha ao Identificar a Placa ", n, ": ") + port);
             return;
         }
         // The same rule as the communication screen's search: a device that answers but is no
         // plate the station knows must not record a test as this plate.
         if (!ModelCodeAccepted(model)) {
             state_.links.configured[i] = false;
-            failStartUp(PlateText("Falha ao Identificar a Placa ", n, ": ") + port + " (modelo " +
+            FailStartUp(PlateText("Falha ao Identificar a Placa ", n, ": ") + port + " (modelo " +
                         std::to_string(model) + " não reconhecido)");
             return;
         }
@@ -151,7 +151,7 @@ void TestRun::startRun() {
         view_.SetStatusText(PlateText(" Aguarde Configurando a Placa ", n, " ..."), true);
         const std::int32_t calibratedFrequency = state_.config.calibrationFrequency[i];
         if (calibratedFrequency != state_.config.testFrequency) {
-            failStartUp("A Frequencia (" + std::to_string(calibratedFrequency) +
+            FailStartUp("A Frequencia (" + std::to_string(calibratedFrequency) +
                         PlateText(" Hz) utilizada na Calibração da Placa ", n, "") + "\r" +
                         "é diferente da Frequencia (" +
                         std::to_string(state_.config.testFrequency) +
@@ -159,8 +159,8 @@ void TestRun::startRun() {
                         PlateText("Calibre novamente a Placa ", n, " com a Frequencia desejada."));
             return;
         }
-        if (!configureAndRecord(state_, n, kModeTest)) {
-            failStartUp(PlateText("Falha ao Configurar a Placa ", n, ": ") + port);
+        if (!ConfigureAndRecord(state_, n, kModeTest)) {
+            FailStartUp(PlateText("Falha ao Configurar a Placa ", n, ": ") + port);
             return;
         }
     }
@@ -171,7 +171,7 @@ void TestRun::startRun() {
         Stop(StopReason::Operator);
         return;
     }
-    if (!startPlates()) {
+    if (!StartPlates()) {
         return;
     }
     view_.SetStartButtonCaption(kStopCaption);
@@ -191,7 +191,7 @@ void TestRun::startRun() {
     runState_ = RunState::Running;
 }
 
-bool TestRun::startPlates() {
+bool TestRun::StartPlates() {
     view_.SetStatusText(" Aguarde Iniciando dispositivos ...", true);
     for (int n = 1; n <= kPlateCount; ++n) {
         const auto i = static_cast<std::size_t>(n - 1);
@@ -209,8 +209,8 @@ bool TestRun::startPlates() {
         if (!ok) {
             // The plates started before this one would otherwise stream into ports nobody
             // reads until some later open; stop them all and leave the screen usable.
-            stopPlates();
-            failStartUp(PlateText("Falha ao Iniciar a Placa ", n, ": ") +
+            StopPlates();
+            FailStartUp(PlateText("Falha ao Iniciar a Placa ", n, ": ") +
                         state_.config.platePort[i]);
             return false;
         }
@@ -218,7 +218,7 @@ bool TestRun::startPlates() {
     return true;
 }
 
-void TestRun::readSamples() {
+void TestRun::ReadSamples() {
     if (runState_ != RunState::Running) {
         return;
     }
@@ -360,7 +360,7 @@ bool TestRun::PortTakenByAnotherProgram(bool plateLost) {
     return true;
 }
 
-void TestRun::stopPlates() {
+void TestRun::StopPlates() {
     // The close puts DTR low and sends the Stop.
     for (int p = 1; p <= kPlateCount; ++p) {
         if (state_.config.plateActive[static_cast<std::size_t>(p - 1)]) {
@@ -376,18 +376,18 @@ void TestRun::StopForExit() {
     runState_ = RunState::Idle;
     view_.StopIdlePass();
     view_.SetStartButtonCaption(kStartCaption);
-    view_.enableButtons(true);
-    stopPlates();
+    view_.EnableButtons(true);
+    StopPlates();
 }
 
 void TestRun::Stop(StopReason reason) {
-    view_.enableButtons(true);
+    view_.EnableButtons(true);
     view_.SetStartButtonCaption(kStartCaption);
     runState_ = RunState::Idle;
     view_.StopIdlePass();
     holderWatch_.Stop();
-    stopPlates();
-    drawChart();
+    StopPlates();
+    DrawChart();
     // After the drawing, so the operator sees what was kept, and before the save question.
     if (reason == StopReason::PortTaken) {
         dialogs_.MessageBox(std::exchange(holderMessage_, {}), "Kelvaro - Teste", DialogButtons::Ok,
@@ -395,7 +395,7 @@ void TestRun::Stop(StopReason reason) {
     }
     // Whatever ended the run, every plate the last pass lost is named.
     ReportLostPlates();
-    exportTest(state_, samples_.Loads(), dialogs_, progress_, exportFolder_);
+    ExportTestRun(state_, samples_.Loads(), dialogs_, progress_, exportFolder_);
 }
 
 void TestRun::ReportLostPlates() {
@@ -454,14 +454,14 @@ bool TestRun::ReadCalibration() {
         settings.Close();
     }
     if (refusal) {
-        failStartUp(*refusal);
+        FailStartUp(*refusal);
         return false;
     }
     calibration_ = read;
     return true;
 }
 
-void TestRun::drawChart() {
+void TestRun::DrawChart() {
     samples_.Convert(calibration_, state_.config.plateActive);
     const std::span<const SampleRecord> loads = samples_.Loads();
     ChartSink& chart = view_.Chart();

@@ -35,12 +35,12 @@ class TestRun {
             std::string exportFolder);
 
     // The start/stop button: starts a run when none is on, stops the one that is.
-    void onStartClicked();
+    void OnStartClicked();
     // One acquisition pass; called on every idle turn while the run is on. The run stops when
     // the pass gives a reason.
-    void readSamples();
+    void ReadSamples();
 
-    bool isRunning() const { return runState_ == RunState::Running; }
+    bool IsRunning() const { return runState_ == RunState::Running; }
     const SampleStore& Samples() const { return samples_; }
     SampleStore& Samples() { return samples_; }
 
@@ -53,12 +53,12 @@ class TestRun {
     // plate and the stored text (false), so a run that starts can always be converted and saved.
     bool ReadCalibration();
     // Converts the raw readings with the calibration read at start-up and draws the loads.
-    void drawChart();
+    void DrawChart();
 
   private:
-    void startRun();
+    void StartRun();
     // Starts the stream on every active plate; false after reporting the plate that failed.
-    bool startPlates();
+    bool StartPlates();
     // The pass itself: one report from every active plate, waiting for all of them together.
     // Gives the reason the run must stop, or nothing while it goes on.
     std::optional<StopReason> TakeSamples();
@@ -66,9 +66,9 @@ class TestRun {
     // ended the run when it was no choice of theirs, and offers the export.
     void Stop(StopReason reason);
     // Ends a failed start-up step: label, buttons, then the error report.
-    void failStartUp(const std::string& message);
+    void FailStartUp(const std::string& message);
     // DTR low, Stop and close for every active plate's channel.
-    void stopPlates();
+    void StopPlates();
     // Tells the operator which plates the last run lost, once.
     void ReportLostPlates();
 

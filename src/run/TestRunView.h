@@ -16,7 +16,7 @@ class TestRunView {
     virtual void SetStartButtonCaption(const std::string& caption) = 0;
     // Enables calibrationButton, communicationButton, frequencyButton and closeButton, in that
     // order.
-    virtual void enableButtons(bool enabled) = 0;
+    virtual void EnableButtons(bool enabled) = 0;
     // Hooks/unhooks the acquisition pass to the application's idle turns.
     virtual void StartIdlePass() = 0;
     virtual void StopIdlePass() = 0;

@@ -15,7 +15,7 @@ void PlateLinks::CloseAll() {
     }
 }
 
-bool configureAndRecord(StationState& state, int plate, std::uint8_t mode) {
+bool ConfigureAndRecord(StationState& state, int plate, std::uint8_t mode) {
     bool& ok = state.links.configured.at(plate - 1);
     ok = false;
     ChannelSlot& slot = state.links.Slot(plate);

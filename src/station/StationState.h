@@ -60,6 +60,6 @@ struct StationState {
 
 // Sends Configure with the test frequency and `mode` on the plate's channel and records the
 // outcome in links.configured. The channel must be present.
-bool configureAndRecord(StationState& state, int plate, std::uint8_t mode);
+bool ConfigureAndRecord(StationState& state, int plate, std::uint8_t mode);
 
 }  // namespace kelvaro

@@ -9,14 +9,14 @@ void SecondaryScreen::showEvent(QShowEvent* event) {
     // A spontaneous show is the window system restoring the window, not the screen opening.
     if (!event->spontaneous() && !shown_) {
         shown_ = true;
-        onShown();
+        OnShown();
     }
 }
 
 void SecondaryScreen::done(int result) {
     if (!closed_) {
         closed_ = true;
-        onClosing();
+        OnClosing();
     }
     QDialog::done(result);
 }

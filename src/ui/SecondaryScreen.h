@@ -11,8 +11,8 @@ class SecondaryScreen : public QDialog {
   public:
     using QDialog::QDialog;
 
-    virtual void onShown() = 0;
-    virtual void onClosing() = 0;
+    virtual void OnShown() = 0;
+    virtual void OnClosing() = 0;
 
     void done(int result) override;
 

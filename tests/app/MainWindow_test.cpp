@@ -131,9 +131,9 @@ TEST_F(MainWindowTest, FirstRunReadsFiftyEverywhereAndStartsWithNothingFound) {
     EXPECT_EQ(state.config.calibrationFrequency, (std::array<std::int32_t, 4>{50, 50, 50, 50}));
     EXPECT_EQ(state.links.found, (std::array<bool, 4>{false, false, false, false}));
     EXPECT_EQ(state.config.settingsPath, settingsPath);
-    EXPECT_FALSE(window->progressWindow().isVisible());
-    EXPECT_EQ(window->progressWindow().Maximum(), 100);
-    EXPECT_EQ(window->progressWindow().Position(), 0);
+    EXPECT_FALSE(window->Progress().isVisible());
+    EXPECT_EQ(window->Progress().Maximum(), 100);
+    EXPECT_EQ(window->Progress().Position(), 0);
 }
 
 TEST_F(MainWindowTest, StoredFrequenciesAreReadAndBadOnesDefaultToFifty) {
@@ -279,7 +279,7 @@ TEST_F(MainWindowTest, DestroyingEmptiesTheSlotsBeforeTheWindowGoes) {
     PlateLine plate1;
     auto window = Create();
     ASSERT_TRUE(OpenPlateChannel(window->State().links.Slot(1), plate1.Path(), 8192));
-    window->onDestroyed();
+    window->OnDestroyed();
     EXPECT_FALSE(window->State().links.Slot(1));
     EXPECT_EQ(plate1.Received(1000),
               std::vector<std::uint8_t>(kStop.bytes.begin(), kStop.bytes.end()));
@@ -289,13 +289,13 @@ TEST_F(MainWindowTest, TestRunViewDrivesTheWindowsControls) {
     auto window = Create();
     window->show();
 
-    window->enableButtons(false);
+    window->EnableButtons(false);
     EXPECT_FALSE(window->calibrationButton->isEnabled());
     EXPECT_FALSE(window->communicationButton->isEnabled());
     EXPECT_FALSE(window->frequencyButton->isEnabled());
     EXPECT_FALSE(window->closeButton->isEnabled());
     EXPECT_TRUE(window->startButton->isEnabled());
-    window->enableButtons(true);
+    window->EnableButtons(true);
     EXPECT_TRUE(window->closeButton->isEnabled());
 
     window->SetStartButtonCaption(" Parar");

@@ -116,7 +116,7 @@ TEST_F(CalibrationOpsTest, ZeroingStoresTheRoundedAverageAfterTheSuccessMessage)
         }
     };
 
-    Ops().zeroPlate(1);
+    Ops().ZeroPlate(1);
 
     EXPECT_DOUBLE_EQ(ops->Values(1).zeroOffset, 8388608.25);
     EXPECT_EQ(Stored("sp1"), "8388608,250");
@@ -143,7 +143,7 @@ TEST_F(CalibrationOpsTest, TareMakesTheLoadedPlateReadZero) {
     settings["IDC1"] = "200";
     AddPlate(1, {3000});
 
-    Ops().toggleTare(1);
+    Ops().ToggleTare(1);
 
     EXPECT_DOUBLE_EQ(ops->Values(1).tare, 10.0);
     EXPECT_EQ(view.tareText[0], "10,000");
@@ -169,7 +169,7 @@ TEST_P(TareRemoval, NeedsNoPlateAndStoresZero) {
     settings["sp1"] = "1000";
     settings["IDC1"] = "200";
     AddPlate(1, {3000});
-    Ops().toggleTare(1);
+    Ops().ToggleTare(1);
     if (GetParam()) {
         Ops();
         ASSERT_EQ(ops->Values(1).tare, 10.0);
@@ -177,7 +177,7 @@ TEST_P(TareRemoval, NeedsNoPlateAndStoresZero) {
     const auto identifies = Requests(1, 1);
     dialogs.messages.clear();
 
-    ops->toggleTare(1);
+    ops->ToggleTare(1);
 
     EXPECT_EQ(ops->Values(1).tare, 0.0);
     EXPECT_EQ(view.tareText[0], "0,000");
@@ -216,7 +216,7 @@ TEST_P(TwoPointCalibration, StoresTheValuesInTheUsersNotation) {
     settings["t1"] = "3";
     view.load[0] = c.load;
 
-    Ops().calibrate(1);
+    Ops().Calibrate(1);
 
     EXPECT_EQ(Stored("idc1"), c.index);
     EXPECT_EQ(Stored("sp1"), FormatNumber(c.empty, NumberPattern::ThreeDecimals, ','));
@@ -253,7 +253,7 @@ TEST_F(CalibrationOpsTest, CancellingTheLoadedPhaseChangesNothing) {
     AddPlate(1, {1000});
     dialogs.answers = {DialogResult::Ok, DialogResult::Cancel};
 
-    Ops().calibrate(1);
+    Ops().Calibrate(1);
 
     EXPECT_EQ(dialogs.Texts()[1], "Calibração sem Peso realizada com sucesso!");
     EXPECT_EQ(dialogs.Last().text, "Calibração cancelada!");
@@ -287,7 +287,7 @@ TEST_P(AbandonedRun, ClosesTheWindowAndChangesNothing) {
     auto& plate = AddPlate(1, {5000});
     GetParam().arrange(plate, progress);
 
-    Ops().zeroPlate(1);
+    Ops().ZeroPlate(1);
 
     EXPECT_LT(progress.position, 50);
     // At most the reading in flight when the run ended went unused.
@@ -340,7 +340,7 @@ TEST_P(FailureThreshold, ReadingsFromSixteenMillionUpEndTheRun) {
     const auto [reading, accepted] = GetParam();
     AddPlate(1, {reading});
 
-    Ops().toggleTare(1);
+    Ops().ToggleTare(1);
 
     if (accepted) {
         EXPECT_EQ(Stored("t1"), FormatNumber(reading, NumberPattern::ThreeDecimals, ','));
@@ -364,7 +364,7 @@ TEST_F(CalibrationOpsTest, PlateThreeWritesOnlyItsOwnKeys) {
     view.load[2] = "10";
     view.unit[2] = "N";
 
-    Ops().calibrate(3);
+    Ops().Calibrate(3);
 
     for (const char* base : {"sp", "ComPesoP", "idc", "Carga", "FrequenciaP"}) {
         for (int plate = 1; plate <= 4; ++plate) {
@@ -386,7 +386,7 @@ TEST_P(LoadRefused, BeforeThePlateIsTouched) {
     AddPlate(1, {1000});
     view.load[0] = GetParam().first;
 
-    Ops().calibrate(1);
+    Ops().Calibrate(1);
 
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.Last().text, GetParam().second);
@@ -420,7 +420,7 @@ TEST_P(PreparationFailure, ShowsOnlyItsMessageAndMeasuresNothing) {
     auto& plate = AddPlate(1, {1000});
     GetParam().arrange(plate, settings);
 
-    Ops().zeroPlate(1);
+    Ops().ZeroPlate(1);
 
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.Last().text, GetParam().text);
@@ -463,7 +463,7 @@ TEST_F(CalibrationOpsTest, AStoredFrequencyOfZeroMeasuresAtTheDefaultRate) {
     sim::VirtualPlate& plate = AddPlate(1, {1000});
     dialogs.answers = {DialogResult::Cancel};  // the zeroing's prompt
 
-    Ops().zeroPlate(1);
+    Ops().ZeroPlate(1);
 
     EXPECT_EQ(dialogs.Texts(),
               (std::vector<std::string>{"Deixe a Placa 1 sem peso e clique em OK para Zerar.",
@@ -494,7 +494,7 @@ TEST_P(IndexEntry, StoresAValidIndexThenZeroes) {
     dialogs.inputs = {std::string(c.typed)};
     dialogs.answers = {DialogResult::Cancel};  // the zeroing's prompt
 
-    Ops().editIndex(1);
+    Ops().EditIndex(1);
 
     EXPECT_EQ(dialogs.inputPrompts,
               (std::vector<std::string>{
@@ -538,7 +538,7 @@ TEST_F(CalibrationOpsTest, CancellingTheIndexEntryLeavesEverythingAsItWas) {
     view.index[0] = "1234,568";
     dialogs.inputs = {std::nullopt};
 
-    Ops().editIndex(1);
+    Ops().EditIndex(1);
 
     EXPECT_EQ(ops->Values(1).index, 1234.5678);
     EXPECT_EQ(view.index[0], "1234,568");
@@ -624,7 +624,7 @@ TEST_F(CalibrationOpsTest, AFailedSaveIsReported) {
     state.config.settingsPath = dir.File("folder");
     std::filesystem::create_directories(state.config.settingsPath + "/inner");
 
-    ops->toggleTare(1);
+    ops->ToggleTare(1);
 
     EXPECT_EQ(dialogs.Last().title, "TOVAMU - Kelvaro");
     EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);

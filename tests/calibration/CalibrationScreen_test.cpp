@@ -202,8 +202,8 @@ TEST_F(CalibrationScreenTest, LiveReadingShowsRawAndConvertedLoad) {
                 {"check2", "1"}};
     auto& s = Open();
 
-    s.onReadingTick();  // opens the channels
-    s.onReadingTick();
+    s.OnReadingTick();  // opens the channels
+    s.OnReadingTick();
     QElapsedTimer waited;
     waited.start();
     while (s.Plate(1).readingField->text() != QStringLiteral("5000") && waited.elapsed() < 2000) {

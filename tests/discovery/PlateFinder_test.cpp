@@ -85,8 +85,8 @@ class FakeView : public PlateFinderView {
     std::vector<std::string>* log = nullptr;
     std::function<void()> onSleep;
 
-    void showSearchStatusNow(const std::string& text) override { status1 = text; }
-    void showHint(const std::string& text) override { status2 = text; }
+    void ShowSearchStatusNow(const std::string& text) override { status1 = text; }
+    void ShowHint(const std::string& text) override { status2 = text; }
     void ShowPlateStatus(int plate, const std::string& text) override {
         plateStatus.at(plate - 1) = text;
     }
@@ -198,7 +198,7 @@ TEST_F(PlateFinderTest, NumbersPlatesInSortedPortOrder) {
     EXPECT_EQ(Stored("Porta1"), com10);
     EXPECT_EQ(Stored("Porta2"), com2);
     EXPECT_EQ(Stored("Porta3"), "<none>");
-    EXPECT_FALSE(finder.isSearching());
+    EXPECT_FALSE(finder.IsSearching());
 
     Tick({1, 2});
     EXPECT_EQ(view.status1, kStatusUpdating);
@@ -236,7 +236,7 @@ TEST_F(PlateFinderTest, OnlyPlateTwoTickedGivesTheFirstPlateNumber) {
     EXPECT_EQ(state.config.platePort[0], port);
     EXPECT_THAT(view.plateStatus, ElementsAre(kPlateNotSelected, kPlateNotFound, kPlateNotSelected,
                                               kPlateNotSelected));
-    EXPECT_EQ(finder.failureCount(2), 1);
+    EXPECT_EQ(finder.FailureCount(2), 1);
     EXPECT_EQ(Stored("Porta1"), port);
     EXPECT_EQ(Stored("Porta2"), "<none>");
 
@@ -259,12 +259,12 @@ TEST_F(PlateFinderTest, MoreTickedPlatesThanPortsLeavesTheSurplusNotFound) {
     Tick({1, 2, 3, 4});
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_THAT(view.plateStatus, ElementsAre(Found(a), Found(b), kPlateNotFound, kPlateNotFound));
-    EXPECT_EQ(finder.failureCount(3), 1);
-    EXPECT_EQ(finder.failureCount(4), 1);
+    EXPECT_EQ(finder.FailureCount(3), 1);
+    EXPECT_EQ(finder.FailureCount(4), 1);
     EXPECT_FALSE(state.links.found[2]);
     // Unticking resets the count.
     Tick({1, 2});
-    EXPECT_EQ(finder.failureCount(3), 0);
+    EXPECT_EQ(finder.FailureCount(3), 0);
 }
 
 TEST_F(PlateFinderTest, UnpluggedPlateIsLostThenFoundAgainTwoTicksLater) {

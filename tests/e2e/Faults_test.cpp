@@ -57,7 +57,7 @@ class FaultTest : public ::testing::Test {
         station.SeedReadyPlates(300);
         MainWindow& window = station.Start();
         station.dialogs.answers = {DialogResult::Ok};
-        window.onStartClicked();
+        window.OnStartClicked();
         EXPECT_TRUE(window.IdlePassRunning());
         return window;
     }
@@ -174,7 +174,7 @@ TEST_P(PlateLostDuringARun, StopsItNamesThePlateAndKeepsEverySample) {
     // The next start-up fails on the first of them (to connect, identify or configure, as
     // the fault allows), and the saved test stays as it was.
     dialogs.messages.clear();
-    window.onStartClicked();
+    window.OnStartClicked();
     const int first = c.plates.front();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     const std::string& report = dialogs.Last().text;
@@ -350,7 +350,7 @@ TEST_P(GarbledStream, CostsOneReadingOfOnePlate) {
     ASSERT_GE(station.RunUntil(100), 100);
     station.Plate(3).Inject(GetParam().fault);
     station.RunUntil(300);
-    window.onStartClicked();  // " Parar"; the save is declined
+    window.OnStartClicked();  // " Parar"; the save is declined
     const int n = window.Run().Samples().Count();
     ASSERT_GE(n, 300);
 
@@ -400,7 +400,7 @@ TEST_P(HeldPortAtStartUp, IsNamedAndTheNextStartWorks) {
     auto holder = GetParam().hold(station.Port(2));
     ASSERT_TRUE(holder);
 
-    window.onStartClicked();
+    window.OnStartClicked();
     ExpectReport("Falha ao Conectar a Placa 2: " + station.Port(2) + ".");
     EXPECT_EQ(station.dialogs.messages.size(), 1u);
     EXPECT_EQ(window.sampleCountLabel->text(), QStringLiteral(" ..."));
@@ -411,10 +411,10 @@ TEST_P(HeldPortAtStartUp, IsNamedAndTheNextStartWorks) {
     holder.reset();
     station.dialogs.messages.clear();
     station.dialogs.answers = {DialogResult::Ok};
-    window.onStartClicked();
+    window.OnStartClicked();
     ASSERT_TRUE(window.IdlePassRunning());
     station.RunUntil(30);
-    window.onStartClicked();
+    window.OnStartClicked();
     EXPECT_TRUE(Consecutive(2, 0, window.Run().Samples().Count()));
 }
 
@@ -524,7 +524,7 @@ TEST_F(FaultTest, AdaptersPluggedBackInAnotherOrderKeepTheirPlatesAndCalibration
                   "Dispositivo encontrado. Porta: FTDI FT232R USB UART A1");
         EXPECT_EQ(screen.findChild<QListWidget*>(QStringLiteral("lsbPortas"))->item(1)->text(),
                   QStringLiteral("FTDI FT232R USB UART B2"));
-        screen.onBackClicked();
+        screen.OnBackClicked();
     }
     EXPECT_EQ(station.Stored("Porta1"), (byId / adapterA).string());
     EXPECT_EQ(station.Stored("Porta2"), (byId / adapterB).string());
@@ -533,10 +533,10 @@ TEST_F(FaultTest, AdaptersPluggedBackInAnotherOrderKeepTheirPlatesAndCalibration
     station.dialogs.answers = {DialogResult::Ok, DialogResult::Yes};
     const std::string path = window.ExportFolder().toStdString() + "/Kelvaro_1.csv";
     station.dialogs.saveFiles = {path};
-    window.onStartClicked();
+    window.OnStartClicked();
     ASSERT_TRUE(window.IdlePassRunning());
     station.RunUntil(30);
-    window.onStartClicked();
+    window.OnStartClicked();
     const int n = window.Run().Samples().Count();
     ASSERT_GT(n, 0);
     ASSERT_EQ(window.Run().Samples().Loads().size(), static_cast<std::size_t>(n));
@@ -556,7 +556,7 @@ TEST_F(FaultTest, APortThatIsNoSerialPortIsRefusedAtStartUp) {
     station.SeedReadyPlates(300);
     MainWindow& window = station.Start();
     const testing::PseudoTerminalPorts realPlatesOnly(false);
-    window.onStartClicked();
+    window.OnStartClicked();
     ExpectReport("Falha ao Conectar a Placa 1: " + station.Port(1) + ".");
     EXPECT_EQ(station.Plate(1).Stats().requests[kFnIdentify], 0u);
     ExpectIdleAndUsable(window);
@@ -594,7 +594,7 @@ TEST_P(StartMode, ListsVirtualPlatesOnlyWhenStartedForThem) {
                       "Não foram localizadas Portas Seriais neste Computador...");
             EXPECT_EQ(station.Plate(1).Stats().requests[kFnIdentify], 0u);
         }
-        screen.onBackClicked();
+        screen.OnBackClicked();
     }
     EXPECT_EQ(station.Stored("Porta1"), c.virtualPlates ? link : "<none>");
     if (old)
@@ -636,7 +636,7 @@ TEST_F(FaultTest, PlateUnpluggedDuringTheCommunicationScanIsNotFoundAndTheOthers
     testing::RunCommunicationPass(screen);  // the next pass lists what is left, keeps the plates
     EXPECT_EQ(screen.findChild<QListWidget*>(QStringLiteral("lsbPortas"))->count(), 3);
     EXPECT_EQ(status(3), "Dispositivo encontrado. Porta: " + station.Port(4));
-    screen.onBackClicked();
+    screen.OnBackClicked();
     EXPECT_TRUE(station.dialogs.messages.empty());
     EXPECT_EQ(station.Stored("check4"), "1");
 }
@@ -678,7 +678,7 @@ TEST_F(FaultTest, DeadPortsAmongThePlatesNeverFreezeTheCommunicationScreen) {
     for (int n = 1; n <= kPlateCount; ++n) {
         EXPECT_EQ(station.Stored("Porta" + std::to_string(n)), station.Port(n));
     }
-    screen.onBackClicked();
+    screen.OnBackClicked();
     EXPECT_TRUE(station.dialogs.messages.empty());
 }
 
@@ -695,8 +695,8 @@ class CalibrationFault : public FaultTest {
         station.SeedReadyPlates(300);
         station.Seed({{"sp1", "5,000"}, {"idc1", "2,0000"}, {"Carga1", "1,000"}});
         MainWindow& window = station.Start();
-        screen = std::make_unique<CalibrationScreen>(
-            window.State(), station.dialogs, window.progressWindow(), firstActivation, &window);
+        screen = std::make_unique<CalibrationScreen>(window.State(), station.dialogs,
+                                                     window.Progress(), firstActivation, &window);
         screen->show();
         QApplication::processEvents();
         for (int plate : {1, 2}) {
@@ -723,7 +723,7 @@ TEST_F(CalibrationFault, PlateUnpluggedMidMeasurementKeepsTheOldCalibration) {
             station.Plate(1).Inject({sim::FaultKind::Unplug, 1, 0, 0, 100});
         }
     };
-    screen->onCalibrateClicked(1);
+    screen->OnCalibrateClicked(1);
     dialogs.onMessage = nullptr;
 
     ASSERT_EQ(dialogs.messages.size(), 4u);
@@ -731,14 +731,14 @@ TEST_F(CalibrationFault, PlateUnpluggedMidMeasurementKeepsTheOldCalibration) {
               "Processo de Calibração não foi efetuado corretamente, tentar novamente.");
     EXPECT_EQ(dialogs.Last().title, "Placa 1 - Calibração com Peso");
     EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);
-    EXPECT_FALSE(station.window->progressWindow().isVisible());
+    EXPECT_FALSE(station.window->Progress().isVisible());
     EXPECT_TRUE(screen->ReadingTimer()->isActive());
     EXPECT_EQ(ReadFileBytes(station.SettingsPath()), before);
 
     // The other plate still calibrates on the same screen.
     station.Plate(2).SetReadings(Phases(1000, 2000));
     dialogs.messages.clear();
-    screen->onCalibrateClicked(2);
+    screen->OnCalibrateClicked(2);
     EXPECT_EQ(dialogs.Last().text, "Calibração com Peso realizada com sucesso!");
     EXPECT_EQ(station.Stored("FrequenciaP2"), "300");
     EXPECT_EQ(station.Stored("sp1"), "5,000");
@@ -753,7 +753,7 @@ TEST_F(CalibrationFault, FullDiskWhenStoringIsReportedAndTheOldFileKept) {
     rlimit small = old;
     small.rlim_cur = 64;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    screen->onCalibrateClicked(1);
+    screen->OnCalibrateClicked(1);
     setrlimit(RLIMIT_FSIZE, &old);
     signal(SIGXFSZ, oldHandler);
 
@@ -767,7 +767,7 @@ TEST_F(CalibrationFault, FullDiskWhenStoringIsReportedAndTheOldFileKept) {
     EXPECT_EQ(ReadFileBytes(station.SettingsPath()), before);
 
     // With room again the next save goes through.
-    screen->onBackClicked();
+    screen->OnBackClicked();
     EXPECT_EQ(station.dialogs.messages.size(), 5u);
     EXPECT_EQ(station.Stored("Carga1"), "10");
     EXPECT_EQ(station.Stored("sp1"), "5,000");
@@ -802,7 +802,7 @@ TEST_F(CalibrationFault, FourSilentPlatesNeverFreezeTheLiveReading) {
 // window, and nothing of the old calibration changes.
 TEST_F(CalibrationFault, ASlowMeasurementIsCancelledFromTheProgressWindow) {
     auto& dialogs = station.dialogs;
-    ProgressWindow& progress = station.window->progressWindow();
+    ProgressWindow& progress = station.window->Progress();
     auto* cancel = progress.findChild<QPushButton*>(QStringLiteral("btCancelar"));
     ASSERT_NE(cancel, nullptr);
     // 300 readings of 20 ms each would take six seconds.
@@ -820,7 +820,7 @@ TEST_F(CalibrationFault, ASlowMeasurementIsCancelledFromTheProgressWindow) {
     };
     QElapsedTimer clock;
     clock.start();
-    screen->onCalibrateClicked(1);
+    screen->OnCalibrateClicked(1);
     dialogs.onMessage = nullptr;
 
     EXPECT_LT(clock.elapsed(), 3000);
@@ -854,8 +854,8 @@ TEST_F(FaultTest, DamagedSettingsFileStartsTheStationWithItsGoodKeys) {
     {
         FrequencyScreen screen(window.State(), station.dialogs, &window);
         screen.show();
-        EXPECT_EQ(screen.selectedFrequency(), 300);
-        screen.onBackClicked();
+        EXPECT_EQ(screen.SelectedFrequency(), 300);
+        screen.OnBackClicked();
     }
     EXPECT_TRUE(station.dialogs.messages.empty());
     SettingsStore store(station.SettingsPath());
@@ -895,10 +895,10 @@ TEST_F(FaultTest, StoreWrittenInTheOtherLocaleConvertsAndSavesTheRun) {
     dialogs.answers = {DialogResult::Ok, DialogResult::Yes};
     dialogs.saveFiles = {path};
 
-    window.onStartClicked();
+    window.OnStartClicked();
     ASSERT_TRUE(window.IdlePassRunning()) << dialogs.Last().text;
     station.RunUntil(40);
-    window.onStartClicked();
+    window.OnStartClicked();
 
     EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{
                                    "Clique em OK para Inicar o Teste!", "Deseja salvar o teste?",
@@ -977,13 +977,13 @@ TEST_P(ExportFault, IsReportedKeepsTheEarlierFileAndTheSamples) {
     dialogs.answers = {DialogResult::Yes};
     dialogs.saveFiles = {path};
     station.RunUntil(200);
-    window.onStartClicked();
+    window.OnStartClicked();
     const int n = window.Run().Samples().Count();
 
     ExpectReport("Não foi possível gravar o arquivo " + path + ": " + GetParam().reason + ".");
     EXPECT_TRUE(dialogs.openedFiles.empty());
     EXPECT_EQ(ReadFileBytes(path), "earlier test\r\n");
-    EXPECT_FALSE(window.progressWindow().isVisible());
+    EXPECT_FALSE(window.Progress().isVisible());
     ExpectIdleAndUsable(window);
     for (int plate = 1; plate <= kPlateCount; ++plate) {
         EXPECT_TRUE(Consecutive(plate, 0, n));
@@ -994,9 +994,9 @@ TEST_P(ExportFault, IsReportedKeepsTheEarlierFileAndTheSamples) {
     dialogs.answers = {DialogResult::Ok, DialogResult::Yes};
     const std::string next = window.ExportFolder().toStdString() + "/Kelvaro_2.csv";
     dialogs.saveFiles = {next};
-    window.onStartClicked();
+    window.OnStartClicked();
     station.RunUntil(30);
-    window.onStartClicked();
+    window.OnStartClicked();
     EXPECT_EQ(dialogs.openedFiles, std::vector<std::string>{next});
     EXPECT_EQ(testing::Lines(ReadFileBytes(next)).front(), "Avalia\xE7\xE3o;2;");
 }

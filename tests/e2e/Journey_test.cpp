@@ -96,7 +96,7 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
             testing::RunCommunicationPass(screen);
         }
         EXPECT_TRUE(allFound()) << status(1).toStdString() << " | " << status(4).toStdString();
-        screen.onBackClicked();
+        screen.OnBackClicked();
     }
     EXPECT_TRUE(window.isVisible());
     for (int n = 1; n <= kPlateCount; ++n) {
@@ -110,14 +110,14 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
         FrequencyScreen screen(state, dialogs, &window);
         screen.show();
         screen.option300->click();
-        screen.onBackClicked();
+        screen.OnBackClicked();
     }
     EXPECT_EQ(station.Stored("Frequencia"), "300");
 
     // Calibration of plates 1 and 2 with scripted readings and a typed load.
     {
         bool firstActivation = true;
-        CalibrationScreen screen(state, dialogs, window.progressWindow(), firstActivation, &window);
+        CalibrationScreen screen(state, dialogs, window.Progress(), firstActivation, &window);
         screen.show();
         QApplication::processEvents();
         EXPECT_EQ(state.config.testFrequency, 300);
@@ -134,7 +134,7 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
             station.Plate(c.plate).SetShape(sim::LoadShape::Script);
             station.Plate(c.plate).SetReadings(c.readings);
             dialogs.messages.clear();
-            screen.onCalibrateClicked(c.plate);
+            screen.OnCalibrateClicked(c.plate);
             const std::string n = std::to_string(c.plate);
             EXPECT_EQ(
                 dialogs.Texts(),
@@ -146,7 +146,7 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
                     "Calibração com Peso realizada com sucesso!"}));
             EXPECT_TRUE(screen.ReadingTimer()->isActive());
         }
-        screen.onBackClicked();
+        screen.OnBackClicked();
     }
     EXPECT_EQ(station.Stored("sp1"), "1000,500");
     EXPECT_EQ(station.Stored("idc1"), "0,5000");
@@ -165,13 +165,13 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
     dialogs.answers = {DialogResult::Ok, DialogResult::Yes};
     const std::string path = window.ExportFolder().toStdString() + "/Kelvaro_1.csv";
     dialogs.saveFiles = {path};
-    window.onStartClicked();
+    window.OnStartClicked();
     ASSERT_TRUE(window.IdlePassRunning()) << (dialogs.messages.empty() ? "" : dialogs.Last().text);
     EXPECT_EQ(window.startButton->text(), QStringLiteral(" Parar"));
     EXPECT_FALSE(window.calibrationButton->isEnabled());
     EXPECT_FALSE(window.closeButton->isEnabled());
     station.RunUntil(600);
-    window.onStartClicked();
+    window.OnStartClicked();
     const int samples = window.Run().Samples().Count();
     ASSERT_GE(samples, 600);
     EXPECT_FALSE(window.IdlePassRunning());

@@ -149,7 +149,7 @@ inline long long RunEventsUntil(const std::function<bool()>& done, int timeoutMs
 // screen's own step timer while the event loop runs, as on the operator's desktop.
 template <typename CommunicationScreen>
 void RunCommunicationPass(CommunicationScreen& screen) {
-    screen.onScanTick();
+    screen.OnScanTick();
     const auto* step = screen.template findChild<QTimer*>(QStringLiteral("tmPasso"));
     if (step != nullptr) {
         RunEventsUntil([step] { return !step->isActive(); }, 10000);

@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     window.EndSessionOn(terminationSignals);
     window.show();
     QTimer::singleShot(0, &window, [&window] {
-        window.onStartClicked();
+        window.OnStartClicked();
         if (window.IdlePassRunning()) {
             std::printf("running\n");
             std::fflush(stdout);

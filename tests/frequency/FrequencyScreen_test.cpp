@@ -187,7 +187,7 @@ TEST_F(FrequencyScreenTest, OptionsCarryTheirCaptionsAndTagsInOrder) {
         EXPECT_EQ(option->parentWidget(), screen->frequencyPanel);
         EXPECT_EQ(option->cursor().shape(), Qt::PointingHandCursor);
         option->click();
-        EXPECT_EQ(screen->selectedFrequency(), expected[i].tag);
+        EXPECT_EQ(screen->SelectedFrequency(), expected[i].tag);
         options.push_back(option);
     }
     testing::ExpectLeftToRight(options);

@@ -59,7 +59,7 @@ class FakeView : public TestRunView {
   public:
     std::vector<std::pair<std::string, bool>> labels;  // text, repainted at once
     std::string caption = " Iniciar";
-    std::vector<bool> buttons;  // every enableButtons call
+    std::vector<bool> buttons;  // every EnableButtons call
     bool idle = false;
     int idleStarts = 0;
     int escapeChecks = 0;
@@ -71,7 +71,7 @@ class FakeView : public TestRunView {
         labels.emplace_back(text, repaintNow);
     }
     void SetStartButtonCaption(const std::string& c) override { caption = c; }
-    void enableButtons(bool enabled) override { buttons.push_back(enabled); }
+    void EnableButtons(bool enabled) override { buttons.push_back(enabled); }
     void StartIdlePass() override {
         idle = true;
         ++idleStarts;

@@ -49,7 +49,7 @@ class ExportTest : public ::testing::Test {
         }
         return store.ReadString(kSettingsSection, key, "");
     }
-    void Export() { exportTest(state, loads, dialogs, progress, dir.Path().string()); }
+    void Export() { ExportTestRun(state, loads, dialogs, progress, dir.Path().string()); }
     std::vector<std::string> FilesInFolder() {
         std::vector<std::string> names;
         for (const auto& e : std::filesystem::directory_iterator(dir.Path())) {

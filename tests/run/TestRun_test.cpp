@@ -63,7 +63,7 @@ class TestRunTest : public ::testing::Test {
     int RunPasses(int limit) {
         int passes = 0;
         while (view.idle && passes < limit) {
-            run.readSamples();
+            run.ReadSamples();
             ++passes;
         }
         return passes;
@@ -97,7 +97,7 @@ TEST_F(TestRunTest, OnlyActivePlatesStartInOrderAndAStopClosesThem) {
     plates[3] = std::make_unique<sim::VirtualPlate>();
     Settings({{"sp1", "1000"}, {"idc1", "2"}, {"t1", "5"}});
 
-    run.onStartClicked();
+    run.OnStartClicked();
     const std::vector<std::pair<std::string, bool>> startLabels{
         {" Aguarde Conectando a Placa 1 ...", true},
         {" Aguarde Identificando a Placa 1 ...", true},
@@ -115,7 +115,7 @@ TEST_F(TestRunTest, OnlyActivePlatesStartInOrderAndAStopClosesThem) {
     EXPECT_EQ(dialogs.messages[0].icon, DialogIcon::Information);
     EXPECT_EQ(view.caption, " Parar");
     EXPECT_TRUE(view.idle);
-    EXPECT_TRUE(run.isRunning());
+    EXPECT_TRUE(run.IsRunning());
     EXPECT_EQ(view.buttons, std::vector<bool>{false});
     EXPECT_EQ(RequestCount(*plates[1]), 0u);
     EXPECT_EQ(RequestCount(*plates[3]), 0u);
@@ -134,7 +134,7 @@ TEST_F(TestRunTest, OnlyActivePlatesStartInOrderAndAStopClosesThem) {
     EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" Amostras: 5"), false));
     EXPECT_EQ(view.caption, " Iniciar");
     EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
-    EXPECT_FALSE(run.isRunning());
+    EXPECT_FALSE(run.IsRunning());
     for (int n : {1, 3}) {
         EXPECT_FALSE(state.links.Slot(n)) << n;
         // Two Stops: the start-up's own before its Identify, then the close's; no third.
@@ -168,7 +168,7 @@ TEST_F(TestRunTest, SilentPlateThreeEndsTheStartUpBeforePlateFour) {
     Plate(3).Inject({sim::FaultKind::Silence, 0});
     Plate(4);
 
-    run.onStartClicked();
+    run.OnStartClicked();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].text, "Falha ao Identificar a Placa 3: " + Port(3) + ".");
     EXPECT_EQ(dialogs.messages[0].title, kApplicationTitle);
@@ -187,7 +187,7 @@ TEST_F(TestRunTest, PlateCalibratedAtAnotherFrequencyFailsAfterIdentify) {
     Plate(2);
     Settings({{"Frequencia", "200"}, {"FrequenciaP2", "100"}});
 
-    run.onStartClicked();
+    run.OnStartClicked();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].text,
               "A Frequencia (100 Hz) utilizada na Calibração da Placa 2\r"
@@ -199,7 +199,7 @@ TEST_F(TestRunTest, PlateCalibratedAtAnotherFrequencyFailsAfterIdentify) {
 
 TEST_F(TestRunTest, EmptyPortFailsToConnectWithoutFullStop) {
     Settings({{"check1", "1"}});
-    run.onStartClicked();
+    run.OnStartClicked();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].text, "Falha ao Conectar a Placa 1: ");
     EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
@@ -216,7 +216,7 @@ TEST_F(TestRunTest, FailedStreamStartStopsThePlatesAlreadyStarted) {
         }
     };
 
-    run.onStartClicked();
+    run.OnStartClicked();
     EXPECT_EQ(dialogs.Last().text, "Falha ao Iniciar a Placa 2: " + Port(2) + ".");
     EXPECT_TRUE(plates[0]->WaitForRequests(kFnStop, 2, 1000));
     EXPECT_FALSE(plates[0]->Streaming());
@@ -232,7 +232,7 @@ TEST_F(TestRunTest, CancelClosesTheChannelsAndStillOffersTheSave) {
     Plate(1);
     dialogs.answers = {DialogResult::Cancel};
 
-    run.onStartClicked();
+    run.OnStartClicked();
     EXPECT_FALSE(state.links.Slot(1));
     EXPECT_TRUE(plates[0]->WaitForRequests(kFnStop, 2, 1000));
     EXPECT_EQ(plates[0]->Stats().requests[kFnStartStream], 0u);
@@ -244,7 +244,7 @@ TEST_F(TestRunTest, CancelClosesTheChannelsAndStillOffersTheSave) {
 }
 
 TEST_F(TestRunTest, WithoutActivePlatesTheRunStopsItselfAtTheLastRecord) {
-    run.onStartClicked();
+    run.OnStartClicked();
     ASSERT_TRUE(view.idle);
     EXPECT_EQ(RunPasses(kMaxSamples + 10), kMaxSamples);
     EXPECT_EQ(run.Samples().Count(), kMaxSamples);
@@ -268,7 +268,7 @@ class StreamingTest : public TestRunTest {
             Settings({{"FrequenciaP" + std::to_string(n), "600"}});
         }
         Settings({{"Frequencia", "600"}});
-        run.onStartClicked();
+        run.OnStartClicked();
         ASSERT_TRUE(view.idle);
     }
 };
@@ -302,7 +302,7 @@ TEST_F(StreamingTest, PlateLeftStreamingIsTakenBackByTheNextStartUp) {
     }
     plates[0]->Inject({sim::FaultKind::LateReply, 0, 0, 0, 20});
 
-    run.onStartClicked();
+    run.OnStartClicked();
     ASSERT_TRUE(view.idle) << dialogs.Last().text;
     view.escapeAtCheck = 300;
     EXPECT_EQ(RunPasses(1000), 300);
@@ -355,7 +355,7 @@ TEST_P(DrawingTest, ConvertsAndSpansZero) {
     }
 
     ASSERT_TRUE(run.ReadCalibration());
-    run.drawChart();
+    run.DrawChart();
     EXPECT_TRUE(dialogs.messages.empty());
     ASSERT_EQ(run.Samples().Loads().size(), c.converted.size());
     for (std::size_t r = 0; r < c.converted.size(); ++r) {
@@ -420,7 +420,7 @@ TEST_P(StartRefusalTest, NamesThePlateAndStartsNothing) {
     Plate(c.plate, options);
     Settings(c.settings);
 
-    run.onStartClicked();
+    run.OnStartClicked();
     std::string report = c.report;
     if (const auto at = report.find("PORT"); at != std::string::npos) {
         report.replace(at, 4, Port(c.plate));
@@ -514,7 +514,7 @@ class UnlistedRateTest : public TestRunTest, public ::testing::WithParamInterfac
 TEST_P(UnlistedRateTest, RunsAtTheDefaultRate) {
     Plate(1);
     Settings({{"Frequencia", GetParam()}, {"FrequenciaP1", GetParam()}});
-    run.onStartClicked();
+    run.OnStartClicked();
     ASSERT_TRUE(view.idle) << dialogs.Last().text;
     EXPECT_EQ(state.config.testFrequency, 50);
     EXPECT_EQ(plates[0]->Stats().configuredFrequency, 50);

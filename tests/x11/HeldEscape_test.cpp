@@ -46,7 +46,7 @@ TEST(HeldEscapeTest, StopsTheRunButOnlyAFreshPressAnswersTheSaveQuestion) {
         MainWindowOptions{station.SettingsPath(), QString::fromStdString(station.dir.File("bin"))});
     MainWindow& window = *station.window;
     window.show();
-    window.onStartClicked();
+    window.OnStartClicked();
     ASSERT_TRUE(window.IdlePassRunning()) << dialogs.texts.back();
     ASSERT_GE(station.RunUntil(100), 100);
 

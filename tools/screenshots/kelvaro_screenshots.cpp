@@ -431,7 +431,7 @@ int main(int argc, char** argv) {
     pictures.Save(&window, "run.png");
 
     // The progress window as the export shows it, part way.
-    ProgressWindow& progress = window.progressWindow();
+    ProgressWindow& progress = window.Progress();
     progress.SetMaximum(kRunSamples);
     progress.SetPosition(kRunSamples * 3 / 5);
     progress.Show();
