@@ -120,32 +120,32 @@ CalibrationScreen::CalibrationScreen(StationState& state, Dialogs& dialogs, Prog
                        .titleLabelName = "lbCalibracao",
                        .barName = "pnBarra"},
                       this);
-    centrePanel = frame.Centre();
+    centrePanel_ = frame.Centre();
 
-    plateGrid = new QFrame(centrePanel);
-    plateGrid->setObjectName(QStringLiteral("pnCalibracao"));
-    plateGrid->resize(kGridWidth, kGridHeight);
+    plateGrid_ = new QFrame(centrePanel_);
+    plateGrid_->setObjectName(QStringLiteral("pnCalibracao"));
+    plateGrid_->resize(kGridWidth, kGridHeight);
     for (int plate = 1; plate <= kPlateCount; ++plate) {
         BuildPlatePanel(plate);
     }
 
     frame.AddBottomBand();
-    buttonBar = frame.Bar();
-    backButton = frame.Back();
-    connect(backButton, &QPushButton::clicked, this, [this] { OnBackClicked(); });
+    buttonBar_ = frame.Bar();
+    backButton_ = frame.Back();
+    connect(backButton_, &QPushButton::clicked, this, [this] { OnBackClicked(); });
 
     // Reads from the moment the screen exists; the plate operations pause it while they talk
     // to a plate.
-    readingTimer = new QTimer(this);
-    readingTimer->setObjectName(QStringLiteral("tmLeitura"));
-    readingTimer->setInterval(kReadingIntervalMs);
-    connect(readingTimer, &QTimer::timeout, this, [this] { OnReadingTick(); });
-    readingTimer->start();
+    readingTimer_ = new QTimer(this);
+    readingTimer_->setObjectName(QStringLiteral("tmLeitura"));
+    readingTimer_->setInterval(kReadingIntervalMs);
+    connect(readingTimer_, &QTimer::timeout, this, [this] { OnReadingTick(); });
+    readingTimer_->start();
 
-    replyTimer = new QTimer(this);
-    replyTimer->setObjectName(QStringLiteral("tmResposta"));
-    replyTimer->setSingleShot(true);
-    connect(replyTimer, &QTimer::timeout, this, [this] { ops_.ContinueReading(); });
+    replyTimer_ = new QTimer(this);
+    replyTimer_->setObjectName(QStringLiteral("tmResposta"));
+    replyTimer_->setSingleShot(true);
+    connect(replyTimer_, &QTimer::timeout, this, [this] { ops_.ContinueReading(); });
 }
 
 CalibrationScreen::~CalibrationScreen() = default;
@@ -156,7 +156,7 @@ void CalibrationScreen::BuildPlatePanel(int plate) {
     const int column = (plate - 1) % 2;
     const int row = (plate - 1) / 2;
 
-    p.plateFrame = new QFrame(plateGrid);
+    p.plateFrame = new QFrame(plateGrid_);
     p.plateFrame->setObjectName(QStringLiteral("pnPlaca") + n);
     p.plateFrame->setGeometry(column * (kPlatePanelWidth + kPlateGap),
                               row * (kPlatePanelHeight + kPlateGap), kPlatePanelWidth,
@@ -277,7 +277,7 @@ void CalibrationScreen::OnActivated() {
 }
 
 bool CalibrationScreen::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Resize && (watched == centrePanel || watched == buttonBar)) {
+    if (event->type() == QEvent::Resize && (watched == centrePanel_ || watched == buttonBar_)) {
         OnResized();
     } else if (event->type() == QEvent::KeyPress) {
         for (const PlatePanel& p : panels_) {
@@ -298,14 +298,14 @@ bool CalibrationScreen::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CalibrationScreen::OnResized() {
-    if (plateGrid == nullptr || backButton == nullptr) {
+    if (plateGrid_ == nullptr || backButton_ == nullptr) {
         return;  // a resize delivered while the screen is still being built
     }
     // Integer division truncates towards zero, so a centre smaller than the grid gives a
     // negative offset.
-    plateGrid->move((centrePanel->width() - plateGrid->width()) / 2,
-                    (centrePanel->height() - plateGrid->height()) / 2);
-    backButton->move(buttonBar->width() - 158, backButton->y());
+    plateGrid_->move((centrePanel_->width() - plateGrid_->width()) / 2,
+                     (centrePanel_->height() - plateGrid_->height()) / 2);
+    backButton_->move(buttonBar_->width() - 158, backButton_->y());
 }
 
 void CalibrationScreen::OnReadingTick() {
@@ -345,8 +345,8 @@ void CalibrationScreen::OnBackClicked() {
 void CalibrationScreen::OnClosing() {
     // No tick may reopen a channel, nor a reading go on, once the screen is on its way out (a
     // failed save's message box below runs events).
-    readingTimer->stop();
-    replyTimer->stop();
+    readingTimer_->stop();
+    replyTimer_->stop();
     if (mainWindow_ != nullptr) {
         WindowHandOver::OnClose(this, mainWindow_);
     }
@@ -368,15 +368,15 @@ std::array<bool, kPlateCount> CalibrationScreen::TickedPlates() const {
 }
 
 void CalibrationScreen::StopReadingTimer() {
-    readingTimer->stop();
+    readingTimer_->stop();
 }
 
 void CalibrationScreen::StartReadingTimer() {
-    readingTimer->start();
+    readingTimer_->start();
 }
 
 void CalibrationScreen::ScheduleReadingStep(int milliseconds) {
-    replyTimer->start(milliseconds);
+    replyTimer_->start(milliseconds);
 }
 
 std::string CalibrationScreen::LoadText(int plate) const {

@@ -63,7 +63,7 @@ class CalibrationScreen : public SecondaryScreen, private CalibrationView {
     void OnBackClicked();
 
     const PlatePanel& Plate(int plate) const { return panels_.at(Index(plate)); }
-    QTimer* ReadingTimer() const { return readingTimer; }
+    QTimer* ReadingTimer() const { return readingTimer_; }
     const CalibrationOps& Operations() const { return ops_; }
 
   protected:
@@ -93,14 +93,14 @@ class CalibrationScreen : public SecondaryScreen, private CalibrationView {
     QWidget* mainWindow_;
     CalibrationOps ops_;
 
-    LoweredPanel* centrePanel = nullptr;
-    QFrame* plateGrid = nullptr;
+    LoweredPanel* centrePanel_ = nullptr;
+    QFrame* plateGrid_ = nullptr;
     std::array<PlatePanel, kPlateCount> panels_{};
-    ButtonBar* buttonBar = nullptr;
-    PictureButton* backButton = nullptr;
-    QTimer* readingTimer = nullptr;
+    ButtonBar* buttonBar_ = nullptr;
+    PictureButton* backButton_ = nullptr;
+    QTimer* readingTimer_ = nullptr;
     // Single shot: the live reading looks for the plates' replies when it fires.
-    QTimer* replyTimer = nullptr;
+    QTimer* replyTimer_ = nullptr;
 };
 
 }  // namespace kelvaro

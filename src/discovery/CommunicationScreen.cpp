@@ -80,44 +80,44 @@ CommunicationScreen::CommunicationScreen(StationState& state, Dialogs& dialogs, 
                        .titleLabelName = "lbComunicacao",
                        .barName = "pnBarra"},
                       this);
-    centrePanel = frame.Centre();
+    centrePanel_ = frame.Centre();
     BuildCommunicationPanel();
 
     frame.AddBottomBand();
-    buttonBar = frame.Bar();
-    backButton = frame.Back();
-    backButton->setFixedSize(PictureButton::kWidth, 49);
-    connect(backButton, &QPushButton::clicked, this, [this] { OnBackClicked(); });
+    buttonBar_ = frame.Bar();
+    backButton_ = frame.Back();
+    backButton_->setFixedSize(PictureButton::kWidth, 49);
+    connect(backButton_, &QPushButton::clicked, this, [this] { OnBackClicked(); });
 
     // Runs from creation; the first pass comes after a second, later ones every two.
-    scanTimer = new QTimer(this);
-    scanTimer->setObjectName(QStringLiteral("tmComunicacao"));
-    scanTimer->setInterval(kFirstRefreshMs);
-    connect(scanTimer, &QTimer::timeout, this, [this] { OnScanTick(); });
-    scanTimer->start();
+    scanTimer_ = new QTimer(this);
+    scanTimer_->setObjectName(QStringLiteral("tmComunicacao"));
+    scanTimer_->setInterval(kFirstRefreshMs);
+    connect(scanTimer_, &QTimer::timeout, this, [this] { OnScanTick(); });
+    scanTimer_->start();
 
-    stepTimer = new QTimer(this);
-    stepTimer->setObjectName(QStringLiteral("tmPasso"));
-    stepTimer->setSingleShot(true);
-    connect(stepTimer, &QTimer::timeout, this, [this] { finder_.Step(); });
+    stepTimer_ = new QTimer(this);
+    stepTimer_->setObjectName(QStringLiteral("tmPasso"));
+    stepTimer_->setSingleShot(true);
+    connect(stepTimer_, &QTimer::timeout, this, [this] { finder_.Step(); });
 }
 
 CommunicationScreen::~CommunicationScreen() = default;
 
 void CommunicationScreen::BuildCommunicationPanel() {
-    communicationPanel = new QFrame(centrePanel);
-    communicationPanel->setObjectName(QStringLiteral("pnComunicacao"));
-    communicationPanel->setFixedSize(kPanelWidth, kPanelHeight);
-    FillBackground(communicationPanel, Qt::white);
+    communicationPanel_ = new QFrame(centrePanel_);
+    communicationPanel_->setObjectName(QStringLiteral("pnComunicacao"));
+    communicationPanel_->setFixedSize(kPanelWidth, kPanelHeight);
+    FillBackground(communicationPanel_, Qt::white);
 
-    searchStatusLabel = Band(QStringLiteral(" Aguardando ..."), MsSansSerifBold(), Qt::AlignLeft, 0,
-                             communicationPanel);
-    searchStatusLabel->setObjectName(QStringLiteral("lbStatus1"));
-    Divider(kStatusBandHeight, communicationPanel);
+    searchStatusLabel_ = Band(QStringLiteral(" Aguardando ..."), MsSansSerifBold(), Qt::AlignLeft,
+                              0, communicationPanel_);
+    searchStatusLabel_->setObjectName(QStringLiteral("lbStatus1"));
+    Divider(kStatusBandHeight, communicationPanel_);
 
     for (int index = 0; index < kPlateCount; ++index) {
         const QString number = QString::number(index + 1);
-        auto* check = new QCheckBox(QStringLiteral(" Placa %1:").arg(number), communicationPanel);
+        auto* check = new QCheckBox(QStringLiteral(" Placa %1:").arg(number), communicationPanel_);
         check->setObjectName(QStringLiteral("cbP%1Ativa").arg(number));
         check->setFont(VerdanaFont(27, true));
         SetTextColour(check, NavyColour());
@@ -125,9 +125,9 @@ void CommunicationScreen::BuildCommunicationPanel() {
         check->setStyleSheet(QStringLiteral("QCheckBox::indicator { width: 20px; height: 20px; }"));
         check->move(kCheckLeft, kCheckTops[static_cast<std::size_t>(index)]);
         check->adjustSize();
-        activeBox[static_cast<std::size_t>(index)] = check;
+        activeBox_[static_cast<std::size_t>(index)] = check;
 
-        auto* status = new QLabel(QStringLiteral("..."), communicationPanel);
+        auto* status = new QLabel(QStringLiteral("..."), communicationPanel_);
         status->setObjectName(QStringLiteral("lbP%1Status").arg(number));
         status->setFont(VerdanaFont(11, true));
         SetTextColour(status, NavyColour());
@@ -135,34 +135,34 @@ void CommunicationScreen::BuildCommunicationPanel() {
         status->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         status->setGeometry(kStatusLeft, kStatusTops[static_cast<std::size_t>(index)], kStatusWidth,
                             kStatusHeight);
-        plateStatusLabels[static_cast<std::size_t>(index)] = status;
+        plateStatusLabels_[static_cast<std::size_t>(index)] = status;
     }
 
     auto* label1 =
-        new QLabel(QStringLiteral("Portas Seriais localizadas no sistema:"), communicationPanel);
+        new QLabel(QStringLiteral("Portas Seriais localizadas no sistema:"), communicationPanel_);
     label1->setObjectName(QStringLiteral("Label1"));
     SetTextColour(label1, NavyColour());
     label1->move(428, 40);
     label1->resize(kPanelWidth - 428, label1->sizeHint().height());
 
-    portListBox = new QListWidget(communicationPanel);
-    portListBox->setObjectName(QStringLiteral("lsbPortas"));
-    portListBox->setGeometry(kListLeft, kListTop, 201, 289);
-    portListBox->setFont(VerdanaFont(16, true));
+    portListBox_ = new QListWidget(communicationPanel_);
+    portListBox_->setObjectName(QStringLiteral("lsbPortas"));
+    portListBox_->setGeometry(kListLeft, kListTop, 201, 289);
+    portListBox_->setFont(VerdanaFont(16, true));
     // Display only: the operator reads the ports, never picks one.
-    portListBox->setSelectionMode(QAbstractItemView::NoSelection);
-    portListBox->setFocusPolicy(Qt::NoFocus);
+    portListBox_->setSelectionMode(QAbstractItemView::NoSelection);
+    portListBox_->setFocusPolicy(Qt::NoFocus);
     // Device paths are long; their distinguishing end stays visible.
-    portListBox->setTextElideMode(Qt::ElideLeft);
-    portListBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    portListBox->setStyleSheet(
+    portListBox_->setTextElideMode(Qt::ElideLeft);
+    portListBox_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    portListBox_->setStyleSheet(
         QStringLiteral("QListWidget { background: white; color: rgb(0, 0, 128); }"
                        "QListWidget::item { height: 18px; }"));
 
-    Divider(kPanelHeight - kStatusBandHeight - kDividerHeight, communicationPanel);
-    hintLabel = Band(FromUtf8(std::string(kStatusTrying)), VerdanaFont(11, true), Qt::AlignHCenter,
-                     kPanelHeight - kStatusBandHeight, communicationPanel);
-    hintLabel->setObjectName(QStringLiteral("lbStatus2"));
+    Divider(kPanelHeight - kStatusBandHeight - kDividerHeight, communicationPanel_);
+    hintLabel_ = Band(FromUtf8(std::string(kStatusTrying)), VerdanaFont(11, true), Qt::AlignHCenter,
+                      kPanelHeight - kStatusBandHeight, communicationPanel_);
+    hintLabel_->setObjectName(QStringLiteral("lbStatus2"));
 }
 
 void CommunicationScreen::OnShown() {
@@ -171,7 +171,7 @@ void CommunicationScreen::OnShown() {
     }
     StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);
     for (int plate = 1; plate <= kPlateCount; ++plate) {
-        activeBox[static_cast<std::size_t>(plate - 1)]->setChecked(
+        activeBox_[static_cast<std::size_t>(plate - 1)]->setChecked(
             settings.PlateTicked(plate, plate == 1));
     }
     settings.Close();
@@ -179,21 +179,21 @@ void CommunicationScreen::OnShown() {
 }
 
 bool CommunicationScreen::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Resize && (watched == centrePanel || watched == buttonBar)) {
+    if (event->type() == QEvent::Resize && (watched == centrePanel_ || watched == buttonBar_)) {
         OnResized();
     }
     return QDialog::eventFilter(watched, event);
 }
 
 void CommunicationScreen::OnResized() {
-    if (communicationPanel == nullptr || backButton == nullptr) {
+    if (communicationPanel_ == nullptr || backButton_ == nullptr) {
         return;  // a resize delivered while the screen is still being built
     }
     // Integer division truncates towards zero, so a centre smaller than the panel gives a
     // negative offset exactly as the layout rule says.
-    communicationPanel->move((centrePanel->width() - communicationPanel->width()) / 2,
-                             (centrePanel->height() - communicationPanel->height()) / 2);
-    backButton->move(buttonBar->width() - 158, backButton->y());
+    communicationPanel_->move((centrePanel_->width() - communicationPanel_->width()) / 2,
+                              (centrePanel_->height() - communicationPanel_->height()) / 2);
+    backButton_->move(buttonBar_->width() - 158, backButton_->y());
 }
 
 void CommunicationScreen::OnScanTick() {
@@ -207,8 +207,8 @@ void CommunicationScreen::OnBackClicked() {
 void CommunicationScreen::OnClosing() {
     // No pass may start or go on once the screen is on its way out (a message box below runs
     // events), and the ports being probed are let go.
-    scanTimer->stop();
-    stepTimer->stop();
+    scanTimer_->stop();
+    stepTimer_->stop();
     finder_.Abort();
     if (mainWindow_ != nullptr) {
         WindowHandOver::OnClose(this, mainWindow_);
@@ -230,36 +230,36 @@ void CommunicationScreen::OnClosing() {
 }
 
 void CommunicationScreen::ShowSearchStatusNow(const std::string& text) {
-    searchStatusLabel->setText(FromUtf8(text));
-    searchStatusLabel->repaint();
+    searchStatusLabel_->setText(FromUtf8(text));
+    searchStatusLabel_->repaint();
 }
 
 void CommunicationScreen::ShowHint(const std::string& text) {
-    hintLabel->setText(FromUtf8(text));
+    hintLabel_->setText(FromUtf8(text));
 }
 
 void CommunicationScreen::ShowPlateStatus(int plate, const std::string& text) {
-    plateStatusLabels.at(static_cast<std::size_t>(plate - 1))->setText(FromUtf8(text));
+    plateStatusLabels_.at(static_cast<std::size_t>(plate - 1))->setText(FromUtf8(text));
 }
 
 bool CommunicationScreen::PlateTicked(int plate) const {
-    return activeBox.at(static_cast<std::size_t>(plate - 1))->isChecked();
+    return activeBox_.at(static_cast<std::size_t>(plate - 1))->isChecked();
 }
 
 void CommunicationScreen::ShowPorts(const std::vector<std::string>& ports) {
-    portListBox->clear();
+    portListBox_->clear();
     for (const std::string& port : ports) {
-        auto* item = new QListWidgetItem(FromUtf8(port), portListBox);
+        auto* item = new QListWidgetItem(FromUtf8(port), portListBox_);
         item->setToolTip(FromUtf8(port));
     }
 }
 
 void CommunicationScreen::SetRefreshInterval(int milliseconds) {
-    scanTimer->setInterval(milliseconds);
+    scanTimer_->setInterval(milliseconds);
 }
 
 void CommunicationScreen::ScheduleStep(int milliseconds) {
-    stepTimer->start(milliseconds);
+    stepTimer_->start(milliseconds);
 }
 
 }  // namespace kelvaro

@@ -52,18 +52,18 @@ class CommunicationScreen : public SecondaryScreen, private PlateFinderView {
     QWidget* mainWindow_;
     PlateFinder finder_;
 
-    LoweredPanel* centrePanel = nullptr;
-    QFrame* communicationPanel = nullptr;
-    QLabel* searchStatusLabel = nullptr;
-    QLabel* hintLabel = nullptr;
-    std::array<QCheckBox*, kPlateCount> activeBox{};
-    std::array<QLabel*, kPlateCount> plateStatusLabels{};
-    QListWidget* portListBox = nullptr;
-    ButtonBar* buttonBar = nullptr;
-    PictureButton* backButton = nullptr;
-    QTimer* scanTimer = nullptr;
+    LoweredPanel* centrePanel_ = nullptr;
+    QFrame* communicationPanel_ = nullptr;
+    QLabel* searchStatusLabel_ = nullptr;
+    QLabel* hintLabel_ = nullptr;
+    std::array<QCheckBox*, kPlateCount> activeBox_{};
+    std::array<QLabel*, kPlateCount> plateStatusLabels_{};
+    QListWidget* portListBox_ = nullptr;
+    ButtonBar* buttonBar_ = nullptr;
+    PictureButton* backButton_ = nullptr;
+    QTimer* scanTimer_ = nullptr;
     // Single shot: the finder's pass goes on when its wait is over.
-    QTimer* stepTimer = nullptr;
+    QTimer* stepTimer_ = nullptr;
 };
 
 }  // namespace kelvaro

@@ -83,18 +83,18 @@ bool IsFrameFault(FaultKind k) {
 
 // Load factor of one jump cycle at phase p in [0, 1): stand, dip, push-off, flight, landing.
 double JumpProfile(double p) {
-    constexpr double pi = std::numbers::pi;
+    constexpr double kPi = std::numbers::pi;
     if (p < 0.30)
         return 1.0;
     if (p < 0.40)
-        return 1.0 - 0.4 * std::sin(pi * (p - 0.30) / 0.10);
+        return 1.0 - 0.4 * std::sin(kPi * (p - 0.30) / 0.10);
     if (p < 0.50)
-        return 1.0 + 1.5 * std::sin(pi * (p - 0.40) / 0.10);
+        return 1.0 + 1.5 * std::sin(kPi * (p - 0.40) / 0.10);
     if (p < 0.65)
         return 0.0;
     if (p < 0.72) {
         const double q = (p - 0.65) / 0.07;
-        return q < 0.5 ? 3.0 * std::sin(pi * q) : 1.0 + 2.0 * std::sin(pi * q);
+        return q < 0.5 ? 3.0 * std::sin(kPi * q) : 1.0 + 2.0 * std::sin(kPi * q);
     }
     return 1.0;
 }
