@@ -93,7 +93,6 @@ class MainWindow : public QWidget, public TestRunView {
     ChartSink& Chart() override;
 
     StationState& State() { return state_; }
-    Dialogs& StationDialogs() { return dialogs_; }
     ProgressWindow& Progress() { return *progressWindow_; }
     TestRun& Run() { return *testRun_; }
     // The save dialog's initial folder (SalvarD).

@@ -54,10 +54,8 @@ TerminationSignals::TerminationSignals(QObject* parent)
     for (const int signalNumber : kSignals) {
         sigaddset(&action.sa_mask, signalNumber);
     }
-    installed_ = true;
     for (std::size_t i = 0; i < kSignals.size(); ++i) {
         previous_->replaced[i] = sigaction(kSignals[i], &action, &previous_->actions[i]) == 0;
-        installed_ = installed_ && previous_->replaced[i];
     }
     notifier_ = new QSocketNotifier(readFd_, QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] { ReadPipe(); });

@@ -21,9 +21,6 @@ class TerminationSignals : public QObject {
     TerminationSignals(const TerminationSignals&) = delete;
     TerminationSignals& operator=(const TerminationSignals&) = delete;
 
-    // False when the pipe or a handler could not be set up (the signals then act as before).
-    bool Installed() const { return installed_; }
-
   signals:
     void Received(int signalNumber);
 
@@ -34,7 +31,6 @@ class TerminationSignals : public QObject {
     std::unique_ptr<Previous> previous_;
     int readFd_ = -1;
     int writeFd_ = -1;
-    bool installed_ = false;
     QSocketNotifier* notifier_ = nullptr;
 };
 

@@ -64,7 +64,6 @@ class CalibrationScreen : public SecondaryScreen, private CalibrationView {
 
     const PlatePanel& Plate(int plate) const { return panels_.at(Index(plate)); }
     QTimer* ReadingTimer() const { return readingTimer_; }
-    const CalibrationOps& Operations() const { return ops_; }
 
   protected:
     bool event(QEvent* event) override;

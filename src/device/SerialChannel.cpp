@@ -435,14 +435,6 @@ void SerialChannel::SetDTR(bool high) {
     lastStatus_ = ModemLines(TIOCM_DTR, high);
 }
 
-void SerialChannel::SetRTS(bool high) {
-    lastStatus_ = {};
-    if (fd_ < 0) {
-        return;
-    }
-    lastStatus_ = ModemLines(TIOCM_RTS, high);
-}
-
 void SerialChannel::Purge() {
     lastStatus_ = {};
     if (fd_ < 0) {

@@ -91,7 +91,6 @@ class SerialChannel {
 
     bool IsConnected() const { return fd_ >= 0; }
     void SetDTR(bool high);
-    void SetRTS(bool high);
     void Purge();
     std::size_t WriteBytes(const std::uint8_t* data, std::size_t count);
     std::size_t ReadBytes(std::uint8_t* buffer, std::size_t count, int timeoutMs);
@@ -112,7 +111,6 @@ class SerialChannel {
     // watched. The channels must share one OS seam (the first one's is used).
     static void WaitAnyReadable(std::span<SerialChannel* const> channels, int timeoutMs);
 
-    const std::string& PortName() const { return portName_; }
     // The device path the port name maps to ("COM3" -> /dev/ttyS2, anything else unchanged).
     static std::string DevicePath(const std::string& portName);
     std::size_t LookAheadSize() const { return lookAhead_.size() - lookAheadPos_; }
