@@ -1,13 +1,17 @@
-// The dialogs and progress window the benchmarks drive screens and runs with: prompts are
-// answered without a window and anything else is printed, so a benchmark never blocks.
+// The dialogs, progress window and live chart the benchmarks drive screens and runs with:
+// prompts are answered without a window and anything else is printed, so a benchmark never
+// blocks; the live chart reads the run's loads as often as the real one, without drawing.
 #pragma once
 
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "station/Dialogs.h"
+#include "station/LiveChartSink.h"
 #include "station/ProgressView.h"
 
 namespace kelvaro::bench {
@@ -46,6 +50,28 @@ class NullProgress : public ProgressView {
     int Position() const override { return 0; }
     void Show() override {}
     void Close() override {}
+};
+
+class ReadingLiveChart : public LiveChartSink {
+  public:
+    ReadingLiveChart() {
+        timer_.setInterval(100);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { rows = loadsSoFar_().size(); });
+    }
+    void BeginLive(const std::array<bool, 4>&, LoadsSoFar loadsSoFar) override {
+        loadsSoFar_ = std::move(loadsSoFar);
+        timer_.start();
+    }
+    void EndLive() override {
+        timer_.stop();
+        rows = loadsSoFar_().size();
+        loadsSoFar_ = nullptr;
+    }
+    std::size_t rows = 0;  // the last count read
+
+  private:
+    QTimer timer_;
+    LoadsSoFar loadsSoFar_;
 };
 
 }  // namespace kelvaro::bench

@@ -40,6 +40,7 @@ class BenchView : public TestRunView {
         return store->Count() >= samples_ || (escapeFrom && Clock::now() >= *escapeFrom);
     }
     ChartSink& Chart() override { return chart_; }
+    LiveChartSink& LiveChart() override { return liveChart_; }
 
     std::optional<Clock::time_point> escapeFrom;
     const SampleStore* store = nullptr;  // the run's
@@ -48,6 +49,7 @@ class BenchView : public TestRunView {
     QTimer& timer_;
     int samples_;
     NullChart chart_;
+    ReadingLiveChart liveChart_;
 };
 
 std::optional<int> SamplesArgument(int argc, char** argv) {
@@ -105,6 +107,7 @@ std::unique_ptr<BenchStation> BenchStation::Create(const std::string& folderName
     std::unique_ptr<BenchStation> station(new BenchStation(std::move(folder)));
     StationState& state = station->state_;
     state.config.settingsPath = station->folder_.path + "/settings.ini";
+    state.config.journalFolder = station->folder_.path + "/journal";
     {
         SettingsStore store(state.config.settingsPath);
         sim::PlateOptions options;

@@ -87,7 +87,9 @@ class ReplayView : public TestRunView {
     void StopIdlePass() override {}
     bool EscapeHeld() override { return false; }
     ChartSink& Chart() override { return chart; }
+    LiveChartSink& LiveChart() override { return liveChart; }
     TextChart chart;
+    bench::ReadingLiveChart liveChart;  // a replay never runs live
 };
 
 int Generate(const std::string& path, int samples, unsigned seed) {

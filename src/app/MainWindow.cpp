@@ -159,6 +159,7 @@ void MainWindow::OnCreated() {
     exportFolder_ = PrepareExportFolder(programFolder);
 
     state_.config.settingsPath = options_.settingsPath;
+    state_.config.journalFolder = options_.journalFolder;
     state_.config.decimalSeparator = LocaleDecimalSeparator();
     // Outside a demonstration no virtual plate is ever listed, wherever its link lies.
     state_.config.portRoots.virtualPorts =
@@ -282,6 +283,10 @@ bool MainWindow::EscapeHeld() {
 }
 
 ChartSink& MainWindow::Chart() {
+    return *loadChart;
+}
+
+LiveChartSink& MainWindow::LiveChart() {
     return *loadChart;
 }
 

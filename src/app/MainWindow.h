@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "journal/Journal.h"
 #include "run/TestRunView.h"
 #include "station/Dialogs.h"
 #include "station/StationState.h"
@@ -50,6 +51,8 @@ struct MainWindowOptions {
     // Started for virtual plates: their folder is listed and the title says "(demonstração)",
     // so neither a screenshot nor a saved test passes for a real one.
     bool virtualPlates = false;
+    // Where the run journals are kept.
+    std::string journalFolder = DefaultJournalFolder();
 };
 
 inline constexpr const char* kDemonstrationSuffix = " (demonstração)";
@@ -91,6 +94,7 @@ class MainWindow : public QWidget, public TestRunView {
     void StopIdlePass() override;
     bool EscapeHeld() override;
     ChartSink& Chart() override;
+    LiveChartSink& LiveChart() override;
 
     StationState& State() { return state_; }
     ProgressWindow& Progress() { return *progressWindow_; }

@@ -1,5 +1,6 @@
 // The station's program entry: the application object, its title, the main window, the loop.
 // `--virtual-plates` (or KELVARO_VIRTUAL_PLATES=1) starts it for kelvaro-plates' virtual plates.
+#include <csignal>
 #include <cstdlib>
 
 #include "KelvaroVersion.h"
@@ -14,6 +15,9 @@
 #include "ui/QtDialogs.h"
 
 int main(int argc, char** argv) {
+    // A file-size limit must fail a write (the journal then stops, the export reports it)
+    // rather than kill the station in the middle of a run.
+    std::signal(SIGXFSZ, SIG_IGN);
     kelvaro::StationApplication application(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kelvaro::kApplicationTitle));
     QApplication::setApplicationVersion(QString::fromUtf8(kelvaro::kVersion));

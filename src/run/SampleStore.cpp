@@ -21,7 +21,7 @@ std::span<const SampleRecord> SampleStore::Raw() const {
 
 void SampleStore::Convert(const std::array<LoadConversion, kPlateCount>& calibration,
                           const std::array<bool, kPlateCount>& active) {
-    for (std::size_t s = 0; s < static_cast<std::size_t>(count_); ++s) {
+    for (auto s = static_cast<std::size_t>(loadCount_); s < static_cast<std::size_t>(count_); ++s) {
         const SampleRecord& raw = (*raw_)[s];
         SampleRecord& load = (*loads_)[s];
         for (std::size_t i = 0; i < raw.size(); ++i) {

@@ -1,5 +1,5 @@
 // The samples of a test: the raw readings as the plates sent them, and the loads the conversion
-// makes of them at the stop, which the chart and the export read. Both tables are allocated
+// makes of them while the run goes on and at the stop, which the chart and the export read. Both tables are allocated
 // once, for the program's life: a run allocates nothing.
 #pragma once
 
@@ -35,11 +35,12 @@ class SampleStore {
     // must not be full.
     SampleRecord& Append();
     std::span<const SampleRecord> Raw() const;
-    // Fills the load table from the raw readings: an active plate's column converted with its
-    // calibration, an idle plate's column copied as read.
+    // Extends the load table to every raw reading: an active plate's column converted with its
+    // calibration, an idle plate's column copied as read. Only the rows taken since the last
+    // call are converted, so every call until the next Clear must pass the same calibration.
     void Convert(const std::array<LoadConversion, kPlateCount>& calibration,
                  const std::array<bool, kPlateCount>& active);
-    // The loads of the last conversion.
+    // The loads converted so far.
     std::span<const SampleRecord> Loads() const;
 
   private:

@@ -661,11 +661,11 @@ bool WriteTestFile(const std::string& path, const TestFileHeading& heading,
     return true;
 }
 
-void ExportTestRun(StationState& state, std::span<const SampleRecord> loads, Dialogs& dialogs,
+std::int64_t ExportTestRun(StationState& state, std::span<const SampleRecord> loads, Dialogs& dialogs,
                    ProgressView& progress, const std::string& exportFolder) {
     if (dialogs.MessageBox("Deseja salvar o teste?", "Kelvaro - Salvar", DialogButtons::YesNo,
                            DialogIcon::Question) != DialogResult::Yes) {
-        return;
+        return 0;
     }
     TestFileHeading heading;
     {
@@ -675,7 +675,7 @@ void ExportTestRun(StationState& state, std::span<const SampleRecord> loads, Dia
         if (!last) {
             settings.Close();
             ReportError(dialogs, "'" + text + "' não é um valor inteiro válido");
-            return;
+            return 0;
         }
         // After the largest number the store can read back the count starts again at 1: the
         // number written must always be one the next export can read.
@@ -714,13 +714,13 @@ void ExportTestRun(StationState& state, std::span<const SampleRecord> loads, Dia
     request.initialFolder = exportFolder;
     const auto path = dialogs.SaveFile(request);
     if (!path) {
-        return;
+        return 0;
     }
 
     std::string error;
     if (!WriteTestFile(*path, heading, loads, state.config.decimalSeparator, progress, &error)) {
         ReportError(dialogs, error);
-        return;
+        return 0;
     }
     dialogs.MessageBox("O exportação para o Excel foi concluída com sucesso", "Kelvaro",
                        DialogButtons::Ok, DialogIcon::Information);
@@ -728,6 +728,7 @@ void ExportTestRun(StationState& state, std::span<const SampleRecord> loads, Dia
     if (std::filesystem::exists(*path, ec)) {
         dialogs.OpenWithAssociatedApplication(*path);  // a desktop that cannot open it is no error
     }
+    return heading.testNumber;
 }
 
 }  // namespace kelvaro

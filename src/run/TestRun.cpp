@@ -85,6 +85,7 @@ void TestRun::StartRun() {
     }
     samples_.Clear();
 
+    std::array<std::string, kPlateCount> units;
     {
         // Closed before any plate is touched, so a slow plate never holds the store open.
         StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);
@@ -99,6 +100,7 @@ void TestRun::StartRun() {
         for (int p = 1; p <= kPlateCount; ++p) {
             state_.config.calibrationFrequency[static_cast<std::size_t>(p - 1)] =
                 settings.CalibrationFrequency(p);
+            units[static_cast<std::size_t>(p - 1)] = settings.Unit(p, "un.");
         }
         settings.Close();
     }
@@ -174,6 +176,7 @@ void TestRun::StartRun() {
     if (!StartPlates()) {
         return;
     }
+    OpenJournal(units);
     view_.SetStartButtonCaption(kStopCaption);
     const auto now = Clock::now();
     for (StreamWatch& watch : watch_) {
@@ -189,6 +192,45 @@ void TestRun::StartRun() {
     holderWatch_.Start(std::move(watched));
     view_.StartIdlePass();
     runState_ = RunState::Running;
+    BeginLiveChart();
+}
+
+void TestRun::OpenJournal(const std::array<std::string, kPlateCount>& units) {
+    JournalDescription description;
+    description.start = std::chrono::system_clock::now();
+    description.frequency = state_.config.testFrequency;
+    for (std::size_t i = 0; i < description.plates.size(); ++i) {
+        JournalPlate& plate = description.plates[i];
+        plate.active = state_.config.plateActive[i];
+        plate.port = state_.config.platePort[i];
+        plate.sp = calibration_[i].sp;
+        plate.idc = calibration_[i].idc;
+        plate.t = calibration_[i].t;
+        plate.unit = units[i];
+    }
+    journal_ = std::make_unique<JournalWriter>();
+    journal_->Open(state_.config.journalFolder, description);  // a failure waits for the stop
+}
+
+void TestRun::BeginLiveChart() {
+    live_ = true;
+    view_.LiveChart().BeginLive(state_.config.plateActive, [this] {
+        samples_.Convert(calibration_, state_.config.plateActive);
+        return samples_.Loads();
+    });
+}
+
+void TestRun::FinishJournal(std::int64_t testNumber) {
+    if (!journal_) {
+        return;
+    }
+    if (testNumber > 0) {
+        journal_->SetTestNumber(testNumber);
+    }
+    if (const auto error = journal_->TakeError()) {
+        ReportError(dialogs_, *error);
+    }
+    journal_.reset();
 }
 
 bool TestRun::StartPlates() {
@@ -303,6 +345,14 @@ std::optional<StopReason> TestRun::TakeSamples() {
         SerialChannel::WaitAnyReadable(waiting, static_cast<int>(wait.count()));
     }
 
+    if (journal_) {
+        JournalRecord raw{};
+        for (std::size_t i = 0; i < raw.size(); ++i) {
+            raw[i] = static_cast<std::uint32_t>(record[i]);
+        }
+        journal_->Append({&raw, 1});
+    }
+
     const auto end = Clock::now();
     bool plateLost = false;
     for (std::size_t i = 0; i < watch_.size(); ++i) {
@@ -378,6 +428,10 @@ void TestRun::StopForExit() {
     view_.SetStartButtonCaption(kStartCaption);
     view_.EnableButtons(true);
     StopPlates();
+    if (std::exchange(live_, false)) {
+        view_.LiveChart().EndLive();
+    }
+    journal_.reset();
 }
 
 void TestRun::Stop(StopReason reason) {
@@ -387,6 +441,12 @@ void TestRun::Stop(StopReason reason) {
     view_.StopIdlePass();
     holderWatch_.Stop();
     StopPlates();
+    if (journal_) {
+        journal_->Close(0);
+    }
+    if (std::exchange(live_, false)) {
+        view_.LiveChart().EndLive();
+    }
     DrawChart();
     // After the drawing, so the operator sees what was kept, and before the save question.
     if (reason == StopReason::PortTaken) {
@@ -395,7 +455,7 @@ void TestRun::Stop(StopReason reason) {
     }
     // Whatever ended the run, every plate the last pass lost is named.
     ReportLostPlates();
-    ExportTestRun(state_, samples_.Loads(), dialogs_, progress_, exportFolder_);
+    FinishJournal(ExportTestRun(state_, samples_.Loads(), dialogs_, progress_, exportFolder_));
 }
 
 void TestRun::ReportLostPlates() {

@@ -1,13 +1,15 @@
-// The test run: bringing the selected plates on line, the idle acquisition pass, the stop,
-// conversion of raw readings into loads, drawing, and the export of the test.
+// The test run: bringing the selected plates on line, the idle acquisition pass with its journal
+// and live chart, the stop, conversion of raw readings into loads, drawing, and the export.
 #pragma once
 
 #include <array>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "device/PortHolders.h"
+#include "journal/Journal.h"
 #include "run/SampleStore.h"
 #include "run/TestRunView.h"
 #include "station/Dialogs.h"
@@ -46,7 +48,8 @@ class TestRun {
 
     // For a program that must end now: a running test is stopped without drawing or asking,
     // its plates get their Stop and their channels are closed; the raw samples stay in the
-    // store. Nothing happens when no test runs.
+    // store, and the journal is synced but left open, as the run was never offered for saving.
+    // Nothing happens when no test runs.
     void StopForExit();
     // Reads the zero offset, index and tare of every active plate, as the run will convert
     // with them. A value the conversion cannot use ends the start-up with a report naming the
@@ -65,6 +68,14 @@ class TestRun {
     // Unhooks the pass, stops and closes the active plates, draws, tells the operator what
     // ended the run when it was no choice of theirs, and offers the export.
     void Stop(StopReason reason);
+    // Starts the journal of a run whose plates stream; one that cannot be made is told at the
+    // stop and the run goes on without it.
+    void OpenJournal(const std::array<std::string, kPlateCount>& units);
+    // Hands the live chart the loads converted so far.
+    void BeginLiveChart();
+    // After the save question: the journal learns the saved test's number, and its failure, if
+    // any, is told once.
+    void FinishJournal(std::int64_t testNumber);
     // Ends a failed start-up step: label, buttons, then the error report.
     void FailStartUp(const std::string& message);
     // DTR low, Stop and close for every active plate's channel.
@@ -94,6 +105,8 @@ class TestRun {
     std::array<bool, kPlateCount> lost_{};
     PortHolderWatch holderWatch_;
     std::string holderMessage_;  // told at the stop
+    std::unique_ptr<JournalWriter> journal_;  // the running or last run's
+    bool live_ = false;                       // the live chart reads the loads
 };
 
 }  // namespace kelvaro

@@ -1,10 +1,11 @@
 // What the test run needs of the main window: the status label, the start/stop button, the
-// other buttons, the idle pass, the Escape key and the chart.
+// other buttons, the idle pass, the Escape key and the chart, drawn after the run and live.
 #pragma once
 
 #include <string>
 
 #include "station/ChartSink.h"
+#include "station/LiveChartSink.h"
 
 namespace kelvaro {
 
@@ -24,6 +25,7 @@ class TestRunView {
     // allows it to be read).
     virtual bool EscapeHeld() = 0;
     virtual ChartSink& Chart() = 0;
+    virtual LiveChartSink& LiveChart() = 0;
 };
 
 }  // namespace kelvaro

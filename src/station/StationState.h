@@ -38,6 +38,8 @@ struct PlateLinks {
 struct StationConfig {
     // Where the station's settings file lives (a temporary file in tests).
     std::string settingsPath;
+    // Where the run journals are kept (a temporary folder in tests).
+    std::string journalFolder;
     // The user's decimal separator for number texts (',' in a Portuguese locale).
     char decimalSeparator = '.';
     // The port-list roots (fake trees in tests).

@@ -71,7 +71,8 @@ class MainWindowTest : public ::testing::Test {
   protected:
     std::unique_ptr<MainWindow> Create() {
         return std::make_unique<MainWindow>(
-            dialogs, MainWindowOptions{settingsPath, QString::fromStdString(programFolder)});
+            dialogs, MainWindowOptions{settingsPath, QString::fromStdString(programFolder), false,
+                                                      dir.File("journal")});
     }
     void Store(const std::vector<std::pair<const char*, const char*>>& values) {
         SettingsStore store(settingsPath);

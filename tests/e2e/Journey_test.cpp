@@ -20,9 +20,11 @@
 #include "Station.h"
 #include "app/ProgressWindow.h"
 #include "calibration/CalibrationScreen.h"
+#include "chart/LoadChart.h"
 #include "device/PlateCommands.h"
 #include "discovery/CommunicationScreen.h"
 #include "frequency/FrequencyScreen.h"
+#include "journal/Journal.h"
 #include "run/TestRun.h"
 #include "ui/PictureButton.h"
 
@@ -171,10 +173,12 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
     EXPECT_FALSE(window.calibrationButton->isEnabled());
     EXPECT_FALSE(window.closeButton->isEnabled());
     station.RunUntil(600);
+    EXPECT_TRUE(window.loadChart->Live());
     window.OnStartClicked();
     const int samples = window.Run().Samples().Count();
     ASSERT_GE(samples, 600);
     EXPECT_FALSE(window.IdlePassRunning());
+    EXPECT_FALSE(window.loadChart->Live());
     EXPECT_EQ(window.sampleCountLabel->text().toStdString(),
               " Amostras: " + std::to_string(samples));
     EXPECT_EQ(window.startButton->text(), QStringLiteral(" Iniciar"));
@@ -192,6 +196,25 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
         // Two Stops: the start-up's own before its Identify, then the stop's.
         EXPECT_TRUE(station.Plate(n).WaitForRequests(kFnStop, 2, 1000)) << n;
         EXPECT_FALSE(station.Plate(n).Streaming()) << n;
+    }
+
+    // The journal: closed with the saved test's number, every reading as the plates sent it, and
+    // the values the run converted with.
+    const std::vector<JournalSummary> journals = ListJournals(station.JournalFolder());
+    ASSERT_EQ(journals.size(), 1u);
+    JournalContents journal;
+    std::string journalError;
+    ASSERT_TRUE(ReadJournal(journals[0].path, journal, &journalError)) << journalError;
+    EXPECT_EQ(journal.description.state, JournalState::Closed);
+    EXPECT_EQ(journal.description.testNumber, 1);
+    EXPECT_EQ(journal.description.frequency, 300);
+    ASSERT_EQ(journal.records.size(), static_cast<std::size_t>(samples));
+    for (int record = 0; record < samples; ++record) {
+        for (int n = 1; n <= kPlateCount; ++n) {
+            ASSERT_EQ(journal.records[static_cast<std::size_t>(record)][testing::Station::Index(n)],
+                      station.Sample(record, n))
+                << "record " << record << " plate " << n;
+        }
     }
 
     // The file: ten heading lines in Windows-1252, then every sample in order.
@@ -227,6 +250,15 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
             ASSERT_EQ(fields[p + 1], Comma3((reading - c.sp) / c.idc - c.t))
                 << "plate " << p + 1 << " row " << row;
         }
+    }
+    for (std::size_t p = 0; p < kPlateCount; ++p) {
+        const JournalPlate& plate = journal.description.plates[p];
+        EXPECT_TRUE(plate.active) << p;
+        EXPECT_EQ(plate.port, station.Port(static_cast<int>(p + 1))) << p;
+        EXPECT_EQ(plate.unit, "kgf") << p;
+        EXPECT_EQ(plate.sp, calibration[p].sp) << p;
+        EXPECT_EQ(plate.idc, calibration[p].idc) << p;
+        EXPECT_EQ(plate.t, calibration[p].t) << p;
     }
 }
 

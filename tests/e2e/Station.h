@@ -1,5 +1,6 @@
 // A whole station for end-to-end tests: four virtual plates published as COM1..COM4 in a
-// private port folder, the settings in a temporary file and the real main window over them.
+// private port folder, the settings and journals in a temporary folder and the real main window
+// over them.
 #pragma once
 
 #include <QApplication>
@@ -68,7 +69,8 @@ class Station {
     // `ownLocale` keeps the one the window took from the test program's locale.
     MainWindow& Start(bool ownLocale = false) {
         window = std::make_unique<MainWindow>(
-            dialogs, MainWindowOptions{SettingsPath(), QString::fromStdString(dir.File("bin"))});
+            dialogs, MainWindowOptions{SettingsPath(), QString::fromStdString(dir.File("bin")), false,
+                                       JournalFolder()});
         StationState& state = window->State();
         if (!ownLocale) {
             state.config.decimalSeparator = ',';
@@ -83,7 +85,7 @@ class Station {
     MainWindow& StartAsProgram(bool virtualPlates) {
         window = std::make_unique<MainWindow>(
             dialogs, MainWindowOptions{SettingsPath(), QString::fromStdString(dir.File("bin")),
-                                       virtualPlates});
+                                       virtualPlates, JournalFolder()});
         StationState& state = window->State();
         state.config.portRoots.sysClassTty = dir.File("sys/class/tty");
         state.config.portRoots.dev = dir.File("dev");
@@ -110,6 +112,7 @@ class Station {
     }
 
     std::string SettingsPath() const { return dir.File("Tovamu.Kelvaro.ini"); }
+    std::string JournalFolder() const { return dir.File("journal"); }
     const std::string& Port(int n) const { return ports[Index(n)]; }
     sim::VirtualPlate& Plate(int n) const { return *plates[Index(n)]; }
     static std::size_t Index(int n) { return static_cast<std::size_t>(n - 1); }

@@ -1,12 +1,14 @@
 // A station run as a child process by the signal tests: the real main window over the plates
-// named in its settings file (argument 1; argument 2 is the program folder), the termination
-// signals caught as the program catches them, and a test started at once, the confirmation
-// answered by scripted dialogs. It prints "running" once the run is on and, after its event
+// named in its settings file (argument 1, whose folder also takes the journals; argument 2 is
+// the program folder), the termination signals caught as the program catches them, and a test
+// started at once, the confirmation answered by scripted dialogs. It prints "running" once the run is on and, after its event
 // loop has ended, the samples the run kept and the questions it asked.
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 
 #include "ScriptedDialogs.h"
 #include "app/MainWindow.h"
@@ -26,7 +28,8 @@ int main(int argc, char** argv) {
     kelvaro::StationApplication application(argc, argv);
     kelvaro::testing::ScriptedDialogs dialogs;
     dialogs.answers = {kelvaro::DialogResult::Ok};
-    kelvaro::MainWindow window(dialogs, {argv[1], QString::fromLocal8Bit(argv[2])});
+    const std::string journalFolder = std::filesystem::path(argv[1]).parent_path() / "journal";
+    kelvaro::MainWindow window(dialogs, {argv[1], QString::fromLocal8Bit(argv[2]), false, journalFolder});
     kelvaro::TerminationSignals terminationSignals;
     window.EndSessionOn(terminationSignals);
     window.show();

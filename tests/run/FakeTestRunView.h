@@ -1,5 +1,6 @@
 // Test doubles for the main window as the test run sees it: a view recording labels, captions,
-// buttons, idle-pass state and chart calls, with a scripted Escape key; a counting progress.
+// buttons, idle-pass state, chart and live chart calls, with a scripted Escape key; a counting
+// progress.
 #pragma once
 
 #include <array>
@@ -9,6 +10,7 @@
 
 #include "run/TestRunView.h"
 #include "station/ChartSink.h"
+#include "station/LiveChartSink.h"
 #include "station/ProgressView.h"
 
 namespace kelvaro::testing {
@@ -55,6 +57,24 @@ class FakeChart : public ChartSink {
     static std::size_t Index(int s) { return static_cast<std::size_t>(s - 1); }
 };
 
+// Keeps the run's loads reader while live, as the chart's timer would call it.
+class FakeLiveChart : public LiveChartSink {
+  public:
+    std::vector<std::string> calls;  // "begin", "end"
+    std::array<bool, 4> active{};
+    LoadsSoFar loadsSoFar;
+
+    void BeginLive(const std::array<bool, 4>& a, LoadsSoFar reader) override {
+        calls.emplace_back("begin");
+        active = a;
+        loadsSoFar = std::move(reader);
+    }
+    void EndLive() override {
+        calls.emplace_back("end");
+        loadsSoFar = nullptr;
+    }
+};
+
 class FakeView : public TestRunView {
   public:
     std::vector<std::pair<std::string, bool>> labels;  // text, repainted at once
@@ -66,6 +86,7 @@ class FakeView : public TestRunView {
     // Escape is held from this check on (0: never).
     int escapeAtCheck = 0;
     FakeChart chart;
+    FakeLiveChart liveChart;
 
     void SetStatusText(const std::string& text, bool repaintNow) override {
         labels.emplace_back(text, repaintNow);
@@ -79,6 +100,7 @@ class FakeView : public TestRunView {
     void StopIdlePass() override { idle = false; }
     bool EscapeHeld() override { return ++escapeChecks == escapeAtCheck; }
     ChartSink& Chart() override { return chart; }
+    LiveChartSink& LiveChart() override { return liveChart; }
 };
 
 class FakeProgress : public ProgressView {

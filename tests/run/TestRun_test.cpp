@@ -14,6 +14,7 @@
 #include "device/ChannelSlot.h"
 #include "device/PlateCommands.h"
 #include "device/SerialChannel.h"
+#include "journal/Journal.h"
 #include "plate-sim/VirtualPlate.h"
 #include "settings/SettingsStore.h"
 
@@ -37,6 +38,7 @@ class TestRunTest : public ::testing::Test {
   protected:
     void SetUp() override {
         state.config.settingsPath = dir.File("settings.ini");
+        state.config.journalFolder = dir.File("journal");
         state.config.decimalSeparator = ',';
     }
 
@@ -129,8 +131,17 @@ TEST_F(TestRunTest, OnlyActivePlatesStartInOrderAndAStopClosesThem) {
         EXPECT_TRUE(stats.streaming) << n;
     }
 
+    // Live, the chart reads the loads converted so far.
+    EXPECT_EQ(view.liveChart.calls, std::vector<std::string>{"begin"});
+    EXPECT_EQ(view.liveChart.active, (std::array<bool, 4>{true, false, true, false}));
+    run.ReadSamples();
+    run.ReadSamples();
+    ASSERT_TRUE(view.liveChart.loadsSoFar);
+    EXPECT_EQ(view.liveChart.loadsSoFar().size(), 2u);
+    EXPECT_EQ(view.liveChart.loadsSoFar()[1], (SampleRecord{995.0, 0.0, 8388608.0, 0.0}));
     view.escapeAtCheck = 5;
-    EXPECT_EQ(RunPasses(100), 5);
+    EXPECT_EQ(RunPasses(100), 3);
+    EXPECT_EQ(view.liveChart.calls, (std::vector<std::string>{"begin", "end"}));
     EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" Amostras: 5"), false));
     EXPECT_EQ(view.caption, " Iniciar");
     EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
@@ -280,6 +291,27 @@ TEST_F(StreamingTest, CounterPlatesDeliverEverySampleInOrder) {
     for (int plate : {1, 2}) {
         for (int record = 1; record < 600; ++record) {
             ASSERT_EQ(Sample(record, plate), Sample(record - 1, plate) + 1)
+                << "plate " << plate << " record " << record;
+        }
+    }
+    // Declined at the save question, the run stays in its journal, reading for reading.
+    EXPECT_EQ(dialogs.Last().text, "Deseja salvar o teste?");
+    const std::vector<JournalSummary> journals = ListJournals(state.config.journalFolder);
+    ASSERT_EQ(journals.size(), 1u);
+    JournalContents journal;
+    std::string error;
+    ASSERT_TRUE(ReadJournal(journals[0].path, journal, &error)) << error;
+    EXPECT_EQ(journal.description.state, JournalState::Closed);
+    EXPECT_EQ(journal.description.testNumber, 0);
+    EXPECT_EQ(journal.description.plates[0].port, Port(1));
+    EXPECT_EQ(journal.description.plates[2].active, false);
+    EXPECT_EQ(journal.description.plates[1].unit, "un.");
+    ASSERT_EQ(journal.records.size(), 600u);
+    for (int record = 0; record < 600; ++record) {
+        for (int plate : {1, 2, 3, 4}) {
+            ASSERT_EQ(journal.records[static_cast<std::size_t>(record)]
+                                    [static_cast<std::size_t>(plate - 1)],
+                      Sample(record, plate))
                 << "plate " << plate << " record " << record;
         }
     }
