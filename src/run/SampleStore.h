@@ -1,6 +1,6 @@
 // The samples of a test: the raw readings as the plates sent them, and the loads the conversion
-// makes of them while the run goes on and at the stop, which the chart and the export read. Both tables are allocated
-// once, for the program's life: a run allocates nothing.
+// makes of them while the run goes on and at the stop, which the chart and the export read. Both
+// tables are allocated once, for the program's life: a run allocates nothing.
 #pragma once
 
 #include <array>

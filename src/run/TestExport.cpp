@@ -661,8 +661,9 @@ bool WriteTestFile(const std::string& path, const TestFileHeading& heading,
     return true;
 }
 
-std::int64_t ExportTestRun(StationState& state, std::span<const SampleRecord> loads, Dialogs& dialogs,
-                   ProgressView& progress, const std::string& exportFolder) {
+std::int64_t ExportTestRun(StationState& state, std::span<const SampleRecord> loads,
+                           Dialogs& dialogs, ProgressView& progress,
+                           const std::string& exportFolder) {
     if (dialogs.MessageBox("Deseja salvar o teste?", "Kelvaro - Salvar", DialogButtons::YesNo,
                            DialogIcon::Question) != DialogResult::Yes) {
         return 0;

@@ -50,7 +50,8 @@ bool WriteTestFile(const std::string& path, const TestFileHeading& heading,
 // lets the operator choose the file, writes it and hands it to the desktop to be opened. A
 // number the settings cannot keep is told once (until a save succeeds) and counted on from in
 // this run. Gives the number of the saved test, or 0 when nothing was saved.
-std::int64_t ExportTestRun(StationState& state, std::span<const SampleRecord> loads, Dialogs& dialogs,
-                   ProgressView& progress, const std::string& exportFolder);
+std::int64_t ExportTestRun(StationState& state, std::span<const SampleRecord> loads,
+                           Dialogs& dialogs, ProgressView& progress,
+                           const std::string& exportFolder);
 
 }  // namespace kelvaro

@@ -104,7 +104,7 @@ class TestRun {
     std::array<StreamWatch, kPlateCount> watch_{};
     std::array<bool, kPlateCount> lost_{};
     PortHolderWatch holderWatch_;
-    std::string holderMessage_;  // told at the stop
+    std::string holderMessage_;               // told at the stop
     std::unique_ptr<JournalWriter> journal_;  // the running or last run's
     bool live_ = false;                       // the live chart reads the loads
 };

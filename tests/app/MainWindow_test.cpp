@@ -72,7 +72,7 @@ class MainWindowTest : public ::testing::Test {
     std::unique_ptr<MainWindow> Create() {
         return std::make_unique<MainWindow>(
             dialogs, MainWindowOptions{settingsPath, QString::fromStdString(programFolder), false,
-                                                      dir.File("journal")});
+                                       dir.File("journal")});
     }
     void Store(const std::vector<std::pair<const char*, const char*>>& values) {
         SettingsStore store(settingsPath);

@@ -69,8 +69,8 @@ class Station {
     // `ownLocale` keeps the one the window took from the test program's locale.
     MainWindow& Start(bool ownLocale = false) {
         window = std::make_unique<MainWindow>(
-            dialogs, MainWindowOptions{SettingsPath(), QString::fromStdString(dir.File("bin")), false,
-                                       JournalFolder()});
+            dialogs, MainWindowOptions{SettingsPath(), QString::fromStdString(dir.File("bin")),
+                                       false, JournalFolder()});
         StationState& state = window->State();
         if (!ownLocale) {
             state.config.decimalSeparator = ',';

@@ -1,8 +1,8 @@
 // A station run as a child process by the signal tests: the real main window over the plates
 // named in its settings file (argument 1, whose folder also takes the journals; argument 2 is
 // the program folder), the termination signals caught as the program catches them, and a test
-// started at once, the confirmation answered by scripted dialogs. It prints "running" once the run is on and, after its event
-// loop has ended, the samples the run kept and the questions it asked.
+// started at once, the confirmation answered by scripted dialogs. It prints "running" once the run
+// is on and, after its event loop has ended, the samples the run kept and the questions it asked.
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
     kelvaro::testing::ScriptedDialogs dialogs;
     dialogs.answers = {kelvaro::DialogResult::Ok};
     const std::string journalFolder = std::filesystem::path(argv[1]).parent_path() / "journal";
-    kelvaro::MainWindow window(dialogs, {argv[1], QString::fromLocal8Bit(argv[2]), false, journalFolder});
+    kelvaro::MainWindow window(dialogs,
+                               {argv[1], QString::fromLocal8Bit(argv[2]), false, journalFolder});
     kelvaro::TerminationSignals terminationSignals;
     window.EndSessionOn(terminationSignals);
     window.show();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <memory>
 
 #include "CaseNames.h"
@@ -310,11 +311,29 @@ TEST_F(StreamingTest, CounterPlatesDeliverEverySampleInOrder) {
     for (int record = 0; record < 600; ++record) {
         for (int plate : {1, 2, 3, 4}) {
             ASSERT_EQ(journal.records[static_cast<std::size_t>(record)]
-                                    [static_cast<std::size_t>(plate - 1)],
+                                     [static_cast<std::size_t>(plate - 1)],
                       Sample(record, plate))
                 << "plate " << plate << " record " << record;
         }
     }
+}
+
+// A journal that cannot be made costs the run nothing: every sample is taken and offered for
+// saving, and the operator hears why there is no journal once, after the save question.
+TEST_F(StreamingTest, AJournalThatCannotBeMadeIsToldOnceAfterTheRun) {
+    std::ofstream(dir.File("file")) << "x";
+    state.config.journalFolder = dir.File("file/journal");
+    StartCounters({1});
+    view.escapeAtCheck = 100;
+    EXPECT_EQ(RunPasses(1000), 100);
+    for (int record = 1; record < 100; ++record) {
+        ASSERT_EQ(Sample(record, 1), Sample(record - 1, 1) + 1) << "record " << record;
+    }
+    const std::vector<std::string> texts = dialogs.Texts();
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[1], "Deseja salvar o teste?");
+    EXPECT_NE(texts[2].find("O diário do teste não foi criado"), std::string::npos) << texts[2];
+    EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);
 }
 
 // A station that died during a run (a crash, a kill) let go of its port without a Stop: the

@@ -43,8 +43,8 @@ TEST(HeldEscapeTest, StopsTheRunButOnlyAFreshPressAnswersTheSaveQuestion) {
     station.SeedReadyPlates(300);
     station.window = std::make_unique<MainWindow>(
         dialogs,
-        MainWindowOptions{station.SettingsPath(), QString::fromStdString(station.dir.File("bin")), false,
-                          station.JournalFolder()});
+        MainWindowOptions{station.SettingsPath(), QString::fromStdString(station.dir.File("bin")),
+                          false, station.JournalFolder()});
     MainWindow& window = *station.window;
     window.show();
     window.OnStartClicked();
