@@ -229,6 +229,10 @@ void MainWindow::OnCloseClicked() {
     close();
 }
 
+void MainWindow::OnShownAtStart() {
+    testRun_->OfferRecovery();
+}
+
 void MainWindow::EndSession() {
     testRun_->StopForExit();
     QCoreApplication::exit(0);

@@ -77,6 +77,8 @@ class MainWindow : public QWidget, public TestRunView {
     void OnCommunicationClicked();
     void OnCalibrationClicked();
     void OnCloseClicked();
+    // Offers the run a crash left in its journal (TestRun::OfferRecovery).
+    void OnShownAtStart();
 
     // The desktop session is ending (logout, shutdown, the terminal closed) and nobody is left
     // to answer a question: a running test is stopped without one, its plates get their Stop

@@ -1,5 +1,6 @@
 // The station's program entry: the application object, its title, the main window, the loop.
 // `--virtual-plates` (or KELVARO_VIRTUAL_PLATES=1) starts it for kelvaro-plates' virtual plates.
+#include <QTimer>
 #include <csignal>
 #include <cstdlib>
 
@@ -35,5 +36,8 @@ int main(int argc, char** argv) {
     kelvaro::TerminationSignals terminationSignals;
     mainWindowScreen.EndSessionOn(terminationSignals);
     mainWindowScreen.showMaximized();
+    // Once the window is up, so the question stands over it.
+    QTimer::singleShot(0, &mainWindowScreen,
+                       [&mainWindowScreen] { mainWindowScreen.OnShownAtStart(); });
     return QApplication::exec();
 }

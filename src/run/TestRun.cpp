@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <ctime>
 #include <optional>
 #include <span>
 #include <utility>
@@ -519,6 +520,73 @@ bool TestRun::ReadCalibration() {
     }
     calibration_ = read;
     return true;
+}
+
+namespace {
+
+// The start of a run as the operator reads it: 08/12/2026 05:40:12, local time.
+std::string LocalTimeText(std::chrono::system_clock::time_point when) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%d/%m/%Y %H:%M:%S", &local);
+    return text;
+}
+
+}  // namespace
+
+void TestRun::OfferRecovery() {
+    if (runState_ != RunState::Idle) {
+        return;
+    }
+    // A damaged journal is no run to draw; it stays for the operator to look at.
+    const auto unclosed = FindUnclosedJournal(state_.config.journalFolder);
+    if (!unclosed || !unclosed->damage.empty()) {
+        return;
+    }
+    JournalContents journal;
+    std::string error;
+    if (!ReadJournal(unclosed->path, journal, &error)) {
+        ReportError(dialogs_, error);
+        return;
+    }
+    const bool recover =
+        dialogs_.MessageBox(
+            "O teste iniciado em " + LocalTimeText(journal.description.start) +
+                " não foi encerrado: o programa parou durante o teste.\r" + "O diário guardou " +
+                std::to_string(journal.records.size()) + " amostras. Deseja recuperá-lo?",
+            "Kelvaro - Recuperar", DialogButtons::YesNo, DialogIcon::Question) == DialogResult::Yes;
+    // Closed either way, so it is offered once.
+    if (!CloseJournal(unclosed->path, &error)) {
+        ReportError(dialogs_, error);
+        return;
+    }
+    if (!recover) {
+        return;
+    }
+    samples_.Clear();
+    for (const JournalRecord& record : journal.records) {
+        if (samples_.Full()) {
+            break;
+        }
+        SampleRecord& sample = samples_.Append();
+        std::copy(record.begin(), record.end(), sample.begin());
+    }
+    state_.config.testFrequency = journal.description.frequency;
+    for (std::size_t i = 0; i < journal.description.plates.size(); ++i) {
+        const JournalPlate& plate = journal.description.plates[i];
+        state_.config.plateActive[i] = plate.active;
+        state_.config.platePort[i] = plate.port;
+        calibration_[i] = LoadConversion{plate.sp, plate.idc, plate.t};
+    }
+    view_.SetStatusText(" Amostras: " + std::to_string(samples_.Count()), false);
+    DrawChart();
+    const std::int64_t testNumber =
+        ExportTestRun(state_, samples_.Loads(), dialogs_, progress_, exportFolder_);
+    if (testNumber > 0 && !SetJournalTestNumber(unclosed->path, testNumber, &error)) {
+        ReportError(dialogs_, error);
+    }
 }
 
 void TestRun::DrawChart() {

@@ -57,6 +57,10 @@ class TestRun {
     bool ReadCalibration();
     // Converts the raw readings with the calibration read at start-up and draws the loads.
     void DrawChart();
+    // At the station's start: the newest journal, when its run never ended (a crash, a kill, a
+    // power cut), is named with its sample count and offered for recovery, once; a recovered
+    // run is drawn and offered for saving as if it had just stopped. Nothing while a run is on.
+    void OfferRecovery();
 
   private:
     void StartRun();

@@ -336,6 +336,42 @@ INSTANTIATE_TEST_SUITE_P(Signals, SessionEnd,
                                            SessionSignal{"SIGINT", SIGINT}),
                          [](const auto& param) { return std::string(param.param.name); });
 
+// The program killed (SIGKILL) during a run: the next start offers the run from its journal, and
+// the recovered run holds every reading up to at most a second before the kill, in order, as the
+// plates sent them.
+TEST_F(FaultTest, AKilledRunIsRecoveredAtTheNextStart) {
+    station.SeedReadyPlates(300);
+    std::uint64_t sentAtKill = 0;
+    {
+        StationProcess child(station.SettingsPath(), station.dir.File("bin"));
+        ASSERT_EQ(child.Line(10000), std::optional<std::string>("running"));
+        ASSERT_TRUE(station.Plate(1).WaitForReports(600, 5000));
+        child.Signal(SIGKILL);
+        sentAtKill = station.Plate(1).ReportsSent();
+        const std::optional<int> status = child.Wait(10000);
+        ASSERT_TRUE(status.has_value() && WIFSIGNALED(*status));
+    }
+
+    MainWindow& window = station.Start();
+    station.dialogs.answers = {DialogResult::Yes};  // recover; the save question gets "Não"
+    window.OnShownAtStart();
+    const std::vector<std::string> texts = station.dialogs.Texts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_NE(texts[0].find("não foi encerrado"), std::string::npos) << texts[0];
+    EXPECT_EQ(texts[1], "Deseja salvar o teste?");
+    const int samples = window.Run().Samples().Count();
+    EXPECT_GE(static_cast<std::uint64_t>(samples) + 300, sentAtKill);  // one second at 300 Hz
+    EXPECT_NE(texts[0].find(" " + std::to_string(samples) + " amostras"), std::string::npos);
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        for (int record = 1; record < samples; ++record) {
+            ASSERT_EQ(station.Sample(record, plate), station.Sample(record - 1, plate) + 1)
+                << "plate " << plate << " record " << record;
+        }
+    }
+    EXPECT_EQ(window.sampleCountLabel->text().toStdString(),
+              " Amostras: " + std::to_string(samples));
+}
+
 struct Garble {
     const char* name;
     sim::Fault fault;

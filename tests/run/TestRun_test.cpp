@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -334,6 +335,43 @@ TEST_F(StreamingTest, AJournalThatCannotBeMadeIsToldOnceAfterTheRun) {
     EXPECT_EQ(texts[1], "Deseja salvar o teste?");
     EXPECT_NE(texts[2].find("O diário do teste não foi criado"), std::string::npos) << texts[2];
     EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);
+}
+
+// A run whose station died is offered at the next start, once, and recovered as if it had just
+// stopped: drawn with the calibration it ran with, then the usual save question.
+TEST_F(TestRunTest, AnUnclosedJournalIsOfferedOnceAndRecoveredAsARunJustStopped) {
+    JournalDescription crashed;
+    crashed.start = std::chrono::system_clock::now();
+    crashed.frequency = 600;
+    crashed.plates[0] = {true, "/dev/ttyUSB0", 1000, 2, 5, "kgf"};
+    crashed.plates[2] = {true, "/dev/ttyUSB2", 0, 1, 0, "kgf"};
+    {
+        JournalWriter writer;  // gone without Close, as in a kill
+        ASSERT_TRUE(writer.Open(state.config.journalFolder, crashed));
+        const std::vector<JournalRecord> records{{3000, 0, 7, 0}, {3010, 0, 8, 0}};
+        writer.Append(records);
+    }
+    dialogs.answers = {DialogResult::Yes, DialogResult::Yes};
+    dialogs.saveFiles = {dir.File("Kelvaro_1.csv")};
+
+    run.OfferRecovery();
+    const std::vector<std::string> texts = dialogs.Texts();
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_NE(texts[0].find("não foi encerrado"), std::string::npos) << texts[0];
+    EXPECT_NE(texts[0].find("O diário guardou 2 amostras. Deseja recuperá-lo?"), std::string::npos)
+        << texts[0];
+    EXPECT_EQ(texts[1], "Deseja salvar o teste?");
+    ASSERT_EQ(run.Samples().Loads().size(), 2u);
+    EXPECT_EQ(run.Samples().Loads()[1], (SampleRecord{1000.0, 0.0, 8.0, 0.0}));
+    EXPECT_EQ(view.chart.inLegend, (std::array<bool, 4>{true, false, true, false}));
+    EXPECT_TRUE(std::filesystem::exists(dir.File("Kelvaro_1.csv")));
+    const std::vector<JournalSummary> journals = ListJournals(state.config.journalFolder);
+    ASSERT_EQ(journals.size(), 1u);
+    EXPECT_EQ(journals[0].description.state, JournalState::Stopped);
+    EXPECT_EQ(journals[0].description.testNumber, 1);
+
+    run.OfferRecovery();  // closed now: not offered again
+    EXPECT_EQ(dialogs.messages.size(), 3u);
 }
 
 // A station that died during a run (a crash, a kill) let go of its port without a Stop: the
