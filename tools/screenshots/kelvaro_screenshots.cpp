@@ -5,14 +5,14 @@
 //   xvfb-run -a -s "-screen 0 1280x800x24" build/tools/screenshots/kelvaro-screenshots
 //   docs/screenshots
 //
-// Everything happens in a temporary folder: XDG_CONFIG_HOME points there (so the operator's
-// own settings file is never read or written), the four virtual plates are published there
-// (when the usual folder for them is in use), and the exported test goes there. The program then
-// works the station through its own buttons: the empty main window, the frequency screen, the
-// communication screen finding four plates, the calibration screen with two plates reading live, a
-// four-plate test at 600 Hz with its questions, the save dialog and the drawn chart, the
-// progress window, a start-up that fails on a silent plate, and the chart of one steady plate.
-// Each window is captured with QWidget::grab(), which needs no window manager.
+// Everything happens in a temporary folder: XDG_CONFIG_HOME and XDG_STATE_HOME point there (so
+// the operator's own settings file and run journals are never read or written), the four virtual
+// plates are published there (when the usual folder for them is in use), and the exported test goes
+// there. The program then works the station through its own buttons: the empty main window, the
+// frequency screen, the communication screen finding four plates, the calibration screen with two
+// plates reading live, a four-plate test at 600 Hz with its questions, the save dialog and the
+// drawn chart, the progress window, a start-up that fails on a silent plate, and the chart of one
+// steady plate. Each window is captured with QWidget::grab(), which needs no window manager.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -274,6 +274,9 @@ int main(int argc, char** argv) {
     const QByteArray config = root + "/config";
     QDir().mkpath(QString::fromLocal8Bit(config));
     setenv("XDG_CONFIG_HOME", config.constData(), 1);
+    // The runs drawn here are no operator's tests: their journals stay out of the user's own.
+    const QByteArray state = root + "/state";
+    setenv("XDG_STATE_HOME", state.constData(), 1);
     const PortFolder ports(root.constData());
     setenv("LC_ALL", "pt_BR.UTF-8", 1);
     setenv("LANGUAGE", "pt_BR", 1);
