@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
 #include <QTimer>
@@ -19,6 +20,7 @@
 #include "device/SerialChannel.h"
 #include "discovery/CommunicationScreen.h"
 #include "frequency/FrequencyScreen.h"
+#include "review/RecentRunsDialog.h"
 #include "run/TestRun.h"
 #include "station/StationSettings.h"
 #include "ui/Panels.h"
@@ -61,6 +63,8 @@ MainButtonPlacement PlaceMainButtons(int buttonBarWidth, int bottomBarWidth) {
     placement.communicationButton = placement.frequencyButton + kButtonGap;
     placement.calibrationButton = placement.communicationButton + kButtonGap;
     placement.closeButton = bottomBarWidth - (PictureButton::kWidth + kPanelMargin);
+    placement.openButton = kPanelMargin;
+    placement.saveButton = placement.openButton + PictureButton::kWidth + kPanelMargin;
     return placement;
 }
 
@@ -135,12 +139,21 @@ void MainWindow::BuildLayout() {
     layout->addWidget(bottomBand);
     closeButton = new PictureButton(QStringLiteral(" Fechar"), ButtonPicture::Exit, bottomBar);
     closeButton->move(0, kPanelMargin);
+    openButton = new PictureButton(QStringLiteral(" Abrir"), ButtonPicture::Open, bottomBar);
+    openButton->move(0, kPanelMargin);
+    openButton->setToolTip(QStringLiteral("Abrir um teste anterior ou um arquivo salvo"));
+    saveButton = new PictureButton(QStringLiteral(" Salvar"), ButtonPicture::Save, bottomBar);
+    saveButton->move(0, kPanelMargin);
+    saveButton->setToolTip(QStringLiteral("Salvar de novo o teste aberto"));
+    saveButton->setEnabled(false);
 
     connect(startButton, &QPushButton::clicked, this, [this] { OnStartClicked(); });
     connect(frequencyButton, &QPushButton::clicked, this, [this] { OnFrequencyClicked(); });
     connect(communicationButton, &QPushButton::clicked, this, [this] { OnCommunicationClicked(); });
     connect(calibrationButton, &QPushButton::clicked, this, [this] { OnCalibrationClicked(); });
     connect(closeButton, &QPushButton::clicked, this, [this] { OnCloseClicked(); });
+    connect(openButton, &QPushButton::clicked, this, [this] { OnOpenClicked(); });
+    connect(saveButton, &QPushButton::clicked, this, [this] { OnSaveClicked(); });
 
     // The bars get their widths from the layouts, after the window's own resize.
     buttonBar->installEventFilter(this);
@@ -178,6 +191,7 @@ void MainWindow::OnCreated() {
     // The save dialog (SalvarD) opens in the export folder.
     testRun_ = std::make_unique<TestRun>(state_, dialogs_, *progressWindow_, *this,
                                          exportFolder_.toStdString());
+    runChooser_ = std::make_unique<RecentRunsChooser>(this, exportFolder_);
 }
 
 void MainWindow::OnResized() {
@@ -187,6 +201,8 @@ void MainWindow::OnResized() {
     communicationButton->move(placement.communicationButton, communicationButton->y());
     calibrationButton->move(placement.calibrationButton, calibrationButton->y());
     closeButton->move(placement.closeButton, closeButton->y());
+    openButton->move(placement.openButton, openButton->y());
+    saveButton->move(placement.saveButton, saveButton->y());
 }
 
 void MainWindow::OnDestroyed() {
@@ -206,6 +222,11 @@ void MainWindow::OnDestroyed() {
 }
 
 void MainWindow::OnStartClicked() {
+    if (!testRun_->IsRunning()) {
+        // A start clears the chart, and with it the run read back.
+        shownRun_.reset();
+        saveButton->setEnabled(false);
+    }
     testRun_->OnStartClicked();
 }
 
@@ -229,8 +250,56 @@ void MainWindow::OnCloseClicked() {
     close();
 }
 
+void MainWindow::OnOpenClicked() {
+    if (testRun_->IsRunning()) {
+        return;
+    }
+    const auto path = runChooser_->Choose(ListRecentRuns(state_.config.journalFolder));
+    if (!path) {
+        return;
+    }
+    StoredRun run;
+    std::string error;
+    if (!ReadStoredRun(*path, run, &error)) {
+        ReportError(dialogs_, error);
+        return;
+    }
+    const std::string source =
+        run.fromJournal ? "teste de " + LocalTimeText(run.start)
+                        : QFileInfo(QString::fromStdString(run.path)).fileName().toStdString();
+    SetStatusText(" Amostras: " + std::to_string(run.loads.size()) + "  (" + source + ")", false);
+    ShowStoredRun(std::move(run));
+}
+
+void MainWindow::ShowStoredRun(StoredRun run) {
+    DrawRunLoads(*loadChart, run.loads, run.active);
+    shownRun_ = std::move(run);
+    saveButton->setEnabled(true);
+}
+
+void MainWindow::OnSaveClicked() {
+    if (!shownRun_ || testRun_->IsRunning()) {
+        return;
+    }
+    const std::int64_t testNumber =
+        ExportStoredRun(state_, *shownRun_, dialogs_, *progressWindow_, exportFolder_.toStdString(),
+                        SaveQuestion::DontAsk);
+    if (testNumber <= 0 || shownRun_->heading.testNumber > 0) {
+        return;
+    }
+    // Saved for the first time: later saves keep the number, and the recent list shows it.
+    shownRun_->heading.testNumber = testNumber;
+    std::string error;
+    if (shownRun_->fromJournal && !SetJournalTestNumber(shownRun_->path, testNumber, &error)) {
+        ReportError(dialogs_, error);
+    }
+}
+
 void MainWindow::OnShownAtStart() {
-    testRun_->OfferRecovery();
+    if (auto recovered = testRun_->OfferRecovery()) {
+        shownRun_ = std::move(*recovered);
+        saveButton->setEnabled(true);
+    }
 }
 
 void MainWindow::EndSession() {
@@ -268,6 +337,8 @@ void MainWindow::EnableButtons(bool enabled) {
     communicationButton->setEnabled(enabled);
     frequencyButton->setEnabled(enabled);
     closeButton->setEnabled(enabled);
+    openButton->setEnabled(enabled);
+    saveButton->setEnabled(enabled && shownRun_.has_value());
 }
 
 void MainWindow::StartIdlePass() {

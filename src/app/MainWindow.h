@@ -1,5 +1,6 @@
 // The main window: the station's start screen with the test's start/stop button, the buttons
-// that open the secondary screens, the sample counter and the result chart. It owns the state
+// that open the secondary screens, the sample counter, the result chart, and the opening and
+// saving again of an earlier run. It owns the state
 // the whole run shares, the progress window and the test run.
 #pragma once
 
@@ -7,9 +8,12 @@
 #include <QStringList>
 #include <QWidget>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "journal/Journal.h"
+#include "review/RunReview.h"
+#include "run/StoredRun.h"
 #include "run/TestRunView.h"
 #include "station/Dialogs.h"
 #include "station/StationState.h"
@@ -37,10 +41,13 @@ struct MainButtonPlacement {
     int communicationButton;
     int calibrationButton;
     int closeButton;
+    int openButton;
+    int saveButton;
 };
 // The four top buttons (150 wide, 50 apart, 750 in all) centred in buttonBar with the quotient
 // truncated towards zero, so a bar narrower than 750 gives negative lefts; closeButton against
-// the right edge of bottomBar, inside its 8 px margin.
+// the right edge of bottomBar, inside its 8 px margin; openButton and saveButton against its left
+// edge, in that order, 8 px apart.
 MainButtonPlacement PlaceMainButtons(int buttonBarWidth, int bottomBarWidth);
 
 struct MainWindowOptions {
@@ -77,6 +84,10 @@ class MainWindow : public QWidget, public TestRunView {
     void OnCommunicationClicked();
     void OnCalibrationClicked();
     void OnCloseClicked();
+    // Lets the operator pick a recent run or a saved test file, and draws it as after a run.
+    void OnOpenClicked();
+    // Saves the run on the chart that was read back (opened or recovered) as a test file again.
+    void OnSaveClicked();
     // Offers the run a crash left in its journal (TestRun::OfferRecovery).
     void OnShownAtStart();
 
@@ -97,6 +108,11 @@ class MainWindow : public QWidget, public TestRunView {
     bool EscapeHeld() override;
     ChartSink& Chart() override;
     LiveChartSink& LiveChart() override;
+
+    // Where OnOpenClicked lets the operator pick; the recent-runs dialog unless replaced.
+    void SetRunChooser(std::unique_ptr<RunChooser> chooser) { runChooser_ = std::move(chooser); }
+    // The run read back that the chart shows, if any.
+    const std::optional<StoredRun>& ShownRun() const { return shownRun_; }
 
     StationState& State() { return state_; }
     ProgressWindow& Progress() { return *progressWindow_; }
@@ -120,6 +136,8 @@ class MainWindow : public QWidget, public TestRunView {
     BottomBand* bottomBand = nullptr;
     QFrame* bottomBar = nullptr;
     PictureButton* closeButton = nullptr;
+    PictureButton* openButton = nullptr;
+    PictureButton* saveButton = nullptr;
 
   protected:
     // The close box during a run ends the run as " Parar" does (the plates are stopped and
@@ -130,6 +148,7 @@ class MainWindow : public QWidget, public TestRunView {
 
   private:
     void BuildLayout();
+    void ShowStoredRun(StoredRun run);
 
     Dialogs& dialogs_;
     MainWindowOptions options_;
@@ -139,6 +158,8 @@ class MainWindow : public QWidget, public TestRunView {
     std::unique_ptr<TestRun> testRun_;
     EscapeKeyMonitor* escapeKey_ = nullptr;
     QTimer* idleTimer_ = nullptr;
+    std::unique_ptr<RunChooser> runChooser_;
+    std::optional<StoredRun> shownRun_;
     // Only the calibration screen's first activation in the program's life opens the ticked
     // plates' channels.
     bool calibrationFirstActivation_ = true;

@@ -22,12 +22,7 @@ std::span<const SampleRecord> SampleStore::Raw() const {
 void SampleStore::Convert(const std::array<LoadConversion, kPlateCount>& calibration,
                           const std::array<bool, kPlateCount>& active) {
     for (auto s = static_cast<std::size_t>(loadCount_); s < static_cast<std::size_t>(count_); ++s) {
-        const SampleRecord& raw = (*raw_)[s];
-        SampleRecord& load = (*loads_)[s];
-        for (std::size_t i = 0; i < raw.size(); ++i) {
-            const LoadConversion& c = calibration[i];
-            load[i] = active[i] ? ((raw[i] - c.sp) / c.idc) - c.t : raw[i];
-        }
+        (*loads_)[s] = ConvertRecord((*raw_)[s], calibration, active);
     }
     loadCount_ = count_;
 }

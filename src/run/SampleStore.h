@@ -23,6 +23,19 @@ struct LoadConversion {
     double t = 0;
 };
 
+// One raw record as loads: an active plate's reading converted with its calibration, an idle
+// plate's copied as read.
+inline SampleRecord ConvertRecord(const SampleRecord& raw,
+                                  const std::array<LoadConversion, kPlateCount>& calibration,
+                                  const std::array<bool, kPlateCount>& active) {
+    SampleRecord load;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        const LoadConversion& c = calibration[i];
+        load[i] = active[i] ? ((raw[i] - c.sp) / c.idc) - c.t : raw[i];
+    }
+    return load;
+}
+
 class SampleStore {
   public:
     SampleStore();

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "device/SerialChannel.h"
+#include "run/StoredRun.h"
 #include "settings/NumberText.h"
 #include "station/StationSettings.h"
 
@@ -661,53 +662,54 @@ bool WriteTestFile(const std::string& path, const TestFileHeading& heading,
     return true;
 }
 
-std::int64_t ExportTestRun(StationState& state, std::span<const SampleRecord> loads,
-                           Dialogs& dialogs, ProgressView& progress,
-                           const std::string& exportFolder) {
-    if (dialogs.MessageBox("Deseja salvar o teste?", "Kelvaro - Salvar", DialogButtons::YesNo,
-                           DialogIcon::Question) != DialogResult::Yes) {
-        return 0;
-    }
-    TestFileHeading heading;
-    {
-        StationSettings settings(state.config.settingsPath, state.config.decimalSeparator);
-        const std::string text = settings.LastTestNumberText();
-        const auto last = ParseTestNumber(text);
-        if (!last) {
-            settings.Close();
-            ReportError(dialogs, "'" + text + "' não é um valor inteiro válido");
-            return 0;
-        }
-        // After the largest number the store can read back the count starts again at 1: the
-        // number written must always be one the next export can read.
-        const std::int64_t previous = std::max(*last, state.unstoredTestNumber);
-        heading.testNumber =
-            previous == std::numeric_limits<std::int64_t>::max() ? 1 : previous + 1;
-        settings.SetLastTestNumber(heading.testNumber);
-        for (int p = 1; p <= kPlateCount; ++p) {
-            heading.units[static_cast<std::size_t>(p - 1)] = settings.Unit(p, "un.");
-        }
-        // A store that cannot be saved must not cost the operator the test: the export goes
-        // on. Later exports of this run count on from the number, but after a restart it may
-        // be proposed again, which the operator is told.
-        std::string error;
-        if (settings.Close(&error)) {
-            state.unstoredTestNumber = 0;
-            state.unstoredTestNumberTold = false;
-        } else {
-            state.unstoredTestNumber = heading.testNumber;
-            if (!std::exchange(state.unstoredTestNumberTold, true)) {
-                dialogs.MessageBox(error + ".\rO teste " + std::to_string(heading.testNumber) +
-                                       " será salvo, mas seu número não ficou guardado: depois "
-                                       "que o programa for reaberto, outro teste pode receber o "
-                                       "mesmo número.",
-                                   "Kelvaro - Salvar", DialogButtons::Ok, DialogIcon::Warning);
-            }
-        }
-    }
-    heading.frequency = state.config.testFrequency;
-    heading.ports = state.config.platePort;
+namespace {
 
+// The heading of a run never saved: the next test number, counted in the settings, and the
+// units `units` gives, or the settings' when none. Gives false after telling the operator why
+// no number could be taken.
+bool TakeNextTestNumber(StationState& state, Dialogs& dialogs, TestFileHeading& heading,
+                        const std::array<std::string, kPlateCount>* units) {
+    StationSettings settings(state.config.settingsPath, state.config.decimalSeparator);
+    const std::string text = settings.LastTestNumberText();
+    const auto last = ParseTestNumber(text);
+    if (!last) {
+        settings.Close();
+        ReportError(dialogs, "'" + text + "' não é um valor inteiro válido");
+        return false;
+    }
+    // After the largest number the store can read back the count starts again at 1: the
+    // number written must always be one the next export can read.
+    const std::int64_t previous = std::max(*last, state.unstoredTestNumber);
+    heading.testNumber = previous == std::numeric_limits<std::int64_t>::max() ? 1 : previous + 1;
+    settings.SetLastTestNumber(heading.testNumber);
+    for (int p = 1; p <= kPlateCount; ++p) {
+        const auto i = static_cast<std::size_t>(p - 1);
+        heading.units[i] = units != nullptr ? (*units)[i] : settings.Unit(p, "un.");
+    }
+    // A store that cannot be saved must not cost the operator the test: the export goes
+    // on. Later exports of this run count on from the number, but after a restart it may
+    // be proposed again, which the operator is told.
+    std::string error;
+    if (settings.Close(&error)) {
+        state.unstoredTestNumber = 0;
+        state.unstoredTestNumberTold = false;
+    } else {
+        state.unstoredTestNumber = heading.testNumber;
+        if (!std::exchange(state.unstoredTestNumberTold, true)) {
+            dialogs.MessageBox(error + ".\rO teste " + std::to_string(heading.testNumber) +
+                                   " será salvo, mas seu número não ficou guardado: depois "
+                                   "que o programa for reaberto, outro teste pode receber o "
+                                   "mesmo número.",
+                               "Kelvaro - Salvar", DialogButtons::Ok, DialogIcon::Warning);
+        }
+    }
+    return true;
+}
+
+// The save dialog, the file and the desktop's opening of it. Gives the test's number, or 0.
+std::int64_t SaveTest(const TestFileHeading& heading, std::span<const SampleRecord> loads,
+                      char decimalSeparator, Dialogs& dialogs, ProgressView& progress,
+                      const std::string& exportFolder) {
     SaveFileRequest request;
     request.fileName = "Kelvaro_" + std::to_string(heading.testNumber);
     request.defaultExtension = ".csv";
@@ -719,7 +721,7 @@ std::int64_t ExportTestRun(StationState& state, std::span<const SampleRecord> lo
     }
 
     std::string error;
-    if (!WriteTestFile(*path, heading, loads, state.config.decimalSeparator, progress, &error)) {
+    if (!WriteTestFile(*path, heading, loads, decimalSeparator, progress, &error)) {
         ReportError(dialogs, error);
         return 0;
     }
@@ -730,6 +732,44 @@ std::int64_t ExportTestRun(StationState& state, std::span<const SampleRecord> lo
         dialogs.OpenWithAssociatedApplication(*path);  // a desktop that cannot open it is no error
     }
     return heading.testNumber;
+}
+
+bool AskToSave(Dialogs& dialogs) {
+    return dialogs.MessageBox("Deseja salvar o teste?", "Kelvaro - Salvar", DialogButtons::YesNo,
+                              DialogIcon::Question) == DialogResult::Yes;
+}
+
+}  // namespace
+
+std::int64_t ExportTestRun(StationState& state, std::span<const SampleRecord> loads,
+                           Dialogs& dialogs, ProgressView& progress,
+                           const std::string& exportFolder) {
+    if (!AskToSave(dialogs)) {
+        return 0;
+    }
+    TestFileHeading heading;
+    if (!TakeNextTestNumber(state, dialogs, heading, nullptr)) {
+        return 0;
+    }
+    heading.frequency = state.config.testFrequency;
+    heading.ports = state.config.platePort;
+    return SaveTest(heading, loads, state.config.decimalSeparator, dialogs, progress, exportFolder);
+}
+
+std::int64_t ExportStoredRun(StationState& state, const StoredRun& run, Dialogs& dialogs,
+                             ProgressView& progress, const std::string& exportFolder,
+                             SaveQuestion question) {
+    if (question == SaveQuestion::Ask && !AskToSave(dialogs)) {
+        return 0;
+    }
+    TestFileHeading heading = run.heading;
+    if (heading.testNumber <= 0 &&
+        !TakeNextTestNumber(state, dialogs, heading, &run.heading.units)) {
+        return 0;
+    }
+    return SaveTest(heading, run.loads,
+                    run.decimalSeparator.value_or(state.config.decimalSeparator), dialogs, progress,
+                    exportFolder);
 }
 
 }  // namespace kelvaro

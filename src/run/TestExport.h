@@ -54,4 +54,14 @@ std::int64_t ExportTestRun(StationState& state, std::span<const SampleRecord> lo
                            Dialogs& dialogs, ProgressView& progress,
                            const std::string& exportFolder);
 
+struct StoredRun;
+enum class SaveQuestion { Ask, DontAsk };
+// The same for a run read back: asked "Deseja salvar o teste?" first or not, then saved with its
+// own heading and decimal separator, so the file has the bytes its first export had or would
+// have had. A run never saved takes the next test number, with its own units. Gives the number
+// of the saved test, or 0 when nothing was saved.
+std::int64_t ExportStoredRun(StationState& state, const StoredRun& run, Dialogs& dialogs,
+                             ProgressView& progress, const std::string& exportFolder,
+                             SaveQuestion question);
+
 }  // namespace kelvaro

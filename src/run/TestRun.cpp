@@ -13,6 +13,7 @@
 #include "device/Link.h"
 #include "device/PlateCommands.h"
 #include "device/SerialChannel.h"
+#include "run/StoredRun.h"
 #include "run/TestExport.h"
 #include "station/StationSettings.h"
 
@@ -522,117 +523,51 @@ bool TestRun::ReadCalibration() {
     return true;
 }
 
-namespace {
-
-// The start of a run as the operator reads it: 08/12/2026 05:40:12, local time.
-std::string LocalTimeText(std::chrono::system_clock::time_point when) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%d/%m/%Y %H:%M:%S", &local);
-    return text;
-}
-
-}  // namespace
-
-void TestRun::OfferRecovery() {
+std::optional<StoredRun> TestRun::OfferRecovery() {
     if (runState_ != RunState::Idle) {
-        return;
+        return std::nullopt;
     }
     // A damaged journal is no run to draw; it stays for the operator to look at.
     const auto unclosed = FindUnclosedJournal(state_.config.journalFolder);
     if (!unclosed || !unclosed->damage.empty()) {
-        return;
+        return std::nullopt;
     }
-    JournalContents journal;
+    StoredRun run;
     std::string error;
-    if (!ReadJournal(unclosed->path, journal, &error)) {
+    if (!ReadJournalRun(unclosed->path, run, &error)) {
         ReportError(dialogs_, error);
-        return;
+        return std::nullopt;
     }
     const bool recover =
         dialogs_.MessageBox(
-            "O teste iniciado em " + LocalTimeText(journal.description.start) +
+            "O teste iniciado em " + LocalTimeText(unclosed->description.start) +
                 " não foi encerrado: o programa parou durante o teste.\r" + "O diário guardou " +
-                std::to_string(journal.records.size()) + " amostras. Deseja recuperá-lo?",
+                std::to_string(run.loads.size()) + " amostras. Deseja recuperá-lo?",
             "Kelvaro - Recuperar", DialogButtons::YesNo, DialogIcon::Question) == DialogResult::Yes;
     // Closed either way, so it is offered once.
     if (!CloseJournal(unclosed->path, &error)) {
         ReportError(dialogs_, error);
-        return;
+        return std::nullopt;
     }
     if (!recover) {
-        return;
+        return std::nullopt;
     }
-    samples_.Clear();
-    for (const JournalRecord& record : journal.records) {
-        if (samples_.Full()) {
-            break;
-        }
-        SampleRecord& sample = samples_.Append();
-        std::copy(record.begin(), record.end(), sample.begin());
-    }
-    state_.config.testFrequency = journal.description.frequency;
-    for (std::size_t i = 0; i < journal.description.plates.size(); ++i) {
-        const JournalPlate& plate = journal.description.plates[i];
-        state_.config.plateActive[i] = plate.active;
-        state_.config.platePort[i] = plate.port;
-        calibration_[i] = LoadConversion{plate.sp, plate.idc, plate.t};
-    }
-    view_.SetStatusText(" Amostras: " + std::to_string(samples_.Count()), false);
-    DrawChart();
+    view_.SetStatusText(" Amostras: " + std::to_string(run.loads.size()), false);
+    DrawRunLoads(view_.Chart(), run.loads, run.active);
     const std::int64_t testNumber =
-        ExportTestRun(state_, samples_.Loads(), dialogs_, progress_, exportFolder_);
-    if (testNumber > 0 && !SetJournalTestNumber(unclosed->path, testNumber, &error)) {
-        ReportError(dialogs_, error);
+        ExportStoredRun(state_, run, dialogs_, progress_, exportFolder_, SaveQuestion::Ask);
+    if (testNumber > 0) {
+        run.heading.testNumber = testNumber;
+        if (!SetJournalTestNumber(run.path, testNumber, &error)) {
+            ReportError(dialogs_, error);
+        }
     }
+    return run;
 }
 
 void TestRun::DrawChart() {
     samples_.Convert(calibration_, state_.config.plateActive);
-    const std::span<const SampleRecord> loads = samples_.Loads();
-    ChartSink& chart = view_.Chart();
-    for (int p = 1; p <= kPlateCount; ++p) {
-        chart.ClearSeries(p);
-    }
-    std::array<std::vector<ChartPoint>, kPlateCount> points;
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        if (state_.config.plateActive[i]) {
-            points[i].reserve(loads.size());
-        }
-    }
-    // The axis spans zero and every column written, an idle plate's too.
-    double maximum = 0;
-    double minimum = 0;
-    for (std::size_t s = 0; s < loads.size(); ++s) {
-        const SampleRecord& record = loads[s];
-        for (std::size_t i = 0; i < record.size(); ++i) {
-            if (state_.config.plateActive[i]) {
-                points[i].push_back({static_cast<double>(s + 1), record[i]});
-            }
-            if (record[i] > maximum) {
-                maximum = record[i];
-            } else if (record[i] < minimum) {
-                minimum = record[i];
-            }
-        }
-    }
-    for (int p = 1; p <= kPlateCount; ++p) {
-        const auto i = static_cast<std::size_t>(p - 1);
-        if (state_.config.plateActive[i]) {
-            chart.SetSeriesPoints(p, std::move(points[i]));
-        }
-    }
-    chart.SetLegendVisible(true);
-    chart.SetLeftAxisMaximum(maximum);
-    chart.SetLeftAxisMinimum(minimum);
-    for (int p = 1; p <= kPlateCount; ++p) {
-        chart.SetSeriesTitle(p, PlateText("Placa ", p, ": "));
-    }
-    for (int p = 1; p <= kPlateCount; ++p) {
-        chart.SetSeriesInLegend(p, state_.config.plateActive[static_cast<std::size_t>(p - 1)]);
-    }
+    DrawRunLoads(view_.Chart(), samples_.Loads(), state_.config.plateActive);
 }
 
 }  // namespace kelvaro

@@ -11,6 +11,7 @@
 #include "device/PortHolders.h"
 #include "journal/Journal.h"
 #include "run/SampleStore.h"
+#include "run/StoredRun.h"
 #include "run/TestRunView.h"
 #include "station/Dialogs.h"
 #include "station/ProgressView.h"
@@ -59,8 +60,9 @@ class TestRun {
     void DrawChart();
     // At the station's start: the newest journal, when its run never ended (a crash, a kill, a
     // power cut), is named with its sample count and offered for recovery, once; a recovered
-    // run is drawn and offered for saving as if it had just stopped. Nothing while a run is on.
-    void OfferRecovery();
+    // run is drawn and offered for saving as if it had just stopped, and given back (with the
+    // number it was saved as, if it was). Nothing while a run is on.
+    std::optional<StoredRun> OfferRecovery();
 
   private:
     void StartRun();

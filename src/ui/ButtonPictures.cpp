@@ -165,6 +165,37 @@ void DrawEdit(QPainter& p, bool enabled) {
     p.drawPolygon(QPolygonF({{11.5, -1.2}, {14, 0}, {11.5, 1.2}}));
 }
 
+void DrawOpen(QPainter& p, bool enabled) {
+    const Inks inks =
+        InksFor(enabled, QColor(240, 190, 60), QColor(250, 225, 140), QColor(120, 80, 0));
+    p.setPen(Outline(inks));
+    // The folder's back with its tab, a sheet inside, and the front swung open.
+    p.setBrush(inks.fill);
+    p.drawPolygon(QPolygonF({{3, 8}, {11, 8}, {14, 11}, {26, 11}, {26, 27}, {3, 27}}));
+    p.setBrush(enabled ? QColor(255, 255, 255) : QColor(235, 235, 235));
+    p.drawRect(QRectF(7, 5, 15, 14));
+    p.setBrush(inks.accent);
+    p.drawPolygon(QPolygonF({{3, 27}, {8, 15}, {30, 15}, {26, 27}}));
+}
+
+void DrawSave(QPainter& p, bool enabled) {
+    const Inks inks =
+        InksFor(enabled, QColor(30, 90, 200), QColor(230, 230, 230), QColor(0, 0, 90));
+    p.setPen(Outline(inks));
+    // The diskette, its label and its shutter.
+    p.setBrush(inks.fill);
+    p.drawPolygon(QPolygonF({{4, 4}, {25, 4}, {28, 7}, {28, 28}, {4, 28}}));
+    p.setBrush(inks.accent);
+    p.drawRect(QRectF(8, 4, 15, 9));
+    p.setBrush(enabled ? QColor(255, 255, 255) : QColor(235, 235, 235));
+    p.drawRect(QRectF(8, 17, 16, 11));
+    p.setPen(QPen(inks.outline, 1.0));
+    p.drawLine(QPointF(11, 21), QPointF(21, 21));
+    p.drawLine(QPointF(11, 24), QPointF(21, 24));
+    p.setBrush(inks.outline);
+    p.drawRect(QRectF(18, 6, 3, 5));
+}
+
 }  // namespace
 
 QPixmap DrawButtonPicture(ButtonPicture picture, bool enabled) {
@@ -198,6 +229,12 @@ QPixmap DrawButtonPicture(ButtonPicture picture, bool enabled) {
                 break;
             case ButtonPicture::Edit:
                 DrawEdit(painter, enabled);
+                break;
+            case ButtonPicture::Open:
+                DrawOpen(painter, enabled);
+                break;
+            case ButtonPicture::Save:
+                DrawSave(painter, enabled);
                 break;
         }
     }

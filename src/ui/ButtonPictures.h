@@ -16,6 +16,8 @@ enum class ButtonPicture {
     Exit,           // an open door: closing the program
     Back,           // an arrow to the left: back to the main window
     Edit,           // a pencil: typing a value
+    Open,           // an open folder: looking at an earlier test again
+    Save,           // a diskette: saving the test on the chart
 };
 
 inline constexpr int kButtonPictureSize = 32;

@@ -43,12 +43,24 @@ void ApplyPortugueseTexts(QInputDialog& dialog) {
     dialog.setCancelButtonText(QStringLiteral("Cancelar"));
 }
 
-void ApplyPortugueseSaveTexts(QFileDialog& dialog) {
-    dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("Salvar em:"));
+namespace {
+
+void ApplyFileDialogTexts(QFileDialog& dialog, const QString& lookIn, const QString& accept) {
+    dialog.setLabelText(QFileDialog::LookIn, lookIn);
     dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Nome do arquivo:"));
     dialog.setLabelText(QFileDialog::FileType, QStringLiteral("Tipo:"));
-    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Salvar"));
+    dialog.setLabelText(QFileDialog::Accept, accept);
     dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Cancelar"));
+}
+
+}  // namespace
+
+void ApplyPortugueseSaveTexts(QFileDialog& dialog) {
+    ApplyFileDialogTexts(dialog, QStringLiteral("Salvar em:"), QStringLiteral("Salvar"));
+}
+
+void ApplyPortugueseOpenTexts(QFileDialog& dialog) {
+    ApplyFileDialogTexts(dialog, QStringLiteral("Examinar:"), QStringLiteral("Abrir"));
 }
 
 }  // namespace kelvaro

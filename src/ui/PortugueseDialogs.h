@@ -20,5 +20,8 @@ void ApplyPortugueseTexts(QInputDialog& dialog);
 // Labels of a non-native save dialog: "Salvar", "Cancelar", "Nome do arquivo:", "Tipo:",
 // "Salvar em:".
 void ApplyPortugueseSaveTexts(QFileDialog& dialog);
+// Labels of a non-native open dialog: "Abrir", "Cancelar", "Nome do arquivo:", "Tipo:",
+// "Examinar:".
+void ApplyPortugueseOpenTexts(QFileDialog& dialog);
 
 }  // namespace kelvaro

@@ -100,6 +100,9 @@ TEST_F(MainWindowTest, LayoutHoldsTheStationsTexts) {
     EXPECT_EQ(window->communicationButton->text(), QStringLiteral(" Comunicação"));
     EXPECT_EQ(window->calibrationButton->text(), QStringLiteral("Calibração"));
     EXPECT_EQ(window->closeButton->text(), QStringLiteral(" Fechar"));
+    EXPECT_EQ(window->openButton->text(), QStringLiteral(" Abrir"));
+    EXPECT_EQ(window->saveButton->text(), QStringLiteral(" Salvar"));
+    EXPECT_FALSE(window->saveButton->isEnabled());  // nothing read back to save yet
     EXPECT_EQ(window->startButton->cursor().shape(), Qt::PointingHandCursor);
 }
 
@@ -119,6 +122,7 @@ TEST_F(MainWindowTest, EverySizeKeepsTheButtonsInOrderAndTheChartTakesTheRoom) {
             window->startButton->geometry().united(window->calibrationButton->geometry()),
             window->buttonBar);
         testing::ExpectInTopRightCorner(window->closeButton);
+        testing::ExpectLeftToRight({window->openButton, window->saveButton, window->closeButton});
         testing::ExpectTopToBottom({window->topPanel, window->buttonBar, window->sampleCountLabel,
                                     window->loadChart, window->bottomBand});
         EXPECT_EQ(window->size() - window->loadChart->size(), aroundTheChart);
@@ -295,6 +299,7 @@ TEST_F(MainWindowTest, TestRunViewDrivesTheWindowsControls) {
     EXPECT_FALSE(window->communicationButton->isEnabled());
     EXPECT_FALSE(window->frequencyButton->isEnabled());
     EXPECT_FALSE(window->closeButton->isEnabled());
+    EXPECT_FALSE(window->openButton->isEnabled());
     EXPECT_TRUE(window->startButton->isEnabled());
     window->EnableButtons(true);
     EXPECT_TRUE(window->closeButton->isEnabled());

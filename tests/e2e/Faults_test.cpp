@@ -36,11 +36,13 @@
 #include "Station.h"
 #include "app/ProgressWindow.h"
 #include "calibration/CalibrationScreen.h"
+#include "chart/LoadChart.h"
 #include "device/PlateCommands.h"
 #include "device/PortList.h"
 #include "device/SerialChannel.h"
 #include "discovery/CommunicationScreen.h"
 #include "frequency/FrequencyScreen.h"
+#include "journal/Journal.h"
 #include "ui/PictureButton.h"
 
 namespace kelvaro {
@@ -359,15 +361,22 @@ TEST_F(FaultTest, AKilledRunIsRecoveredAtTheNextStart) {
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_NE(texts[0].find("não foi encerrado"), std::string::npos) << texts[0];
     EXPECT_EQ(texts[1], "Deseja salvar o teste?");
-    const int samples = window.Run().Samples().Count();
+    ASSERT_TRUE(window.ShownRun().has_value());
+    const std::vector<SampleRecord>& loads = window.ShownRun()->loads;
+    const int samples = static_cast<int>(loads.size());
     EXPECT_GE(static_cast<std::uint64_t>(samples) + 300, sentAtKill);  // one second at 300 Hz
     EXPECT_NE(texts[0].find(" " + std::to_string(samples) + " amostras"), std::string::npos);
-    for (int plate = 1; plate <= kPlateCount; ++plate) {
-        for (int record = 1; record < samples; ++record) {
-            ASSERT_EQ(station.Sample(record, plate), station.Sample(record - 1, plate) + 1)
-                << "plate " << plate << " record " << record;
+    JournalContents journal;
+    std::string error;
+    ASSERT_TRUE(ReadJournal(window.ShownRun()->path, journal, &error)) << error;
+    ASSERT_EQ(journal.records.size(), loads.size());
+    for (std::size_t plate = 0; plate < kJournalPlates; ++plate) {
+        for (std::size_t record = 1; record < journal.records.size(); ++record) {
+            ASSERT_EQ(journal.records[record][plate], journal.records[record - 1][plate] + 1)
+                << "plate " << plate + 1 << " record " << record;
         }
     }
+    EXPECT_EQ(window.loadChart->Points(1).size(), loads.size());
     EXPECT_EQ(window.sampleCountLabel->text().toStdString(),
               " Amostras: " + std::to_string(samples));
 }

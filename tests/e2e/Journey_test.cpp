@@ -16,6 +16,9 @@
 #include <QRadioButton>
 #include <QTimer>
 #include <cmath>
+#include <deque>
+#include <filesystem>
+#include <functional>
 
 #include "Station.h"
 #include "app/ProgressWindow.h"
@@ -25,6 +28,8 @@
 #include "discovery/CommunicationScreen.h"
 #include "frequency/FrequencyScreen.h"
 #include "journal/Journal.h"
+#include "review/RunReview.h"
+#include "run/TestExport.h"
 #include "run/TestRun.h"
 #include "ui/PictureButton.h"
 
@@ -35,6 +40,7 @@ using testing::Comma3;
 using testing::Fields;
 using testing::Lines;
 using testing::ReadFileBytes;
+using testing::WriteFileBytes;
 
 void Type(QWidget* field, const QString& text) {
     for (const QChar c : text) {
@@ -260,6 +266,114 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
         EXPECT_EQ(plate.idc, calibration[p].idc) << p;
         EXPECT_EQ(plate.t, calibration[p].t) << p;
     }
+}
+
+// Picks a row of the recent-runs list, or a file, as the operator would in the list's dialog.
+class ScriptedChooser : public RunChooser {
+  public:
+    std::deque<std::function<std::optional<std::string>(const std::vector<RecentRun>&)>> picks;
+    std::vector<RecentRun> lastShown;
+
+    std::optional<std::string> Choose(const std::vector<RecentRun>& recent) override {
+        lastShown = recent;
+        auto pick = std::move(picks.front());
+        picks.pop_front();
+        return pick(recent);
+    }
+};
+
+// "Não" by mistake is mended from the recent list: the reopened run saves the file "Sim" would
+// have saved, byte for byte, and the journal learns its number. What is not a run is refused by
+// name, and the run on the chart stays.
+TEST(Journey, ARunNotSavedIsReopenedFromTheRecentListAndSavedAsAtTheStop) {
+    testing::Station station;
+    station.SeedReadyPlates(600);
+    station.Seed({{"u2", "N"}, {"Teste", "6"}, {"check4", "0"}});
+    MainWindow& window = station.Start();
+    auto chooser = std::make_unique<ScriptedChooser>();
+    ScriptedChooser& picks = *chooser;
+    window.SetRunChooser(std::move(chooser));
+    testing::ScriptedDialogs& dialogs = station.dialogs;
+
+    dialogs.answers = {DialogResult::Ok, DialogResult::No};
+    window.OnStartClicked();
+    ASSERT_TRUE(window.IdlePassRunning()) << (dialogs.messages.empty() ? "" : dialogs.Last().text);
+    station.RunUntil(300);
+    window.OnStartClicked();
+    const int samples = window.Run().Samples().Count();
+    ASSERT_GE(samples, 300);
+    EXPECT_EQ(station.Stored("Teste"), "6");
+    EXPECT_FALSE(window.saveButton->isEnabled());
+
+    // What "Sim" would have saved; then the number is given back, as if it had not been.
+    const std::string atTheStop = window.ExportFolder().toStdString() + "/sim.csv";
+    dialogs.answers = {DialogResult::Yes};
+    dialogs.saveFiles = {atTheStop};
+    ASSERT_EQ(ExportTestRun(window.State(), window.Run().Samples().Loads(), dialogs,
+                            window.Progress(), window.ExportFolder().toStdString()),
+              7);
+    station.Seed({{"Teste", "6"}});
+
+    picks.picks.emplace_back([](const std::vector<RecentRun>& recent) { return recent[0].path; });
+    window.OnOpenClicked();
+    ASSERT_EQ(picks.lastShown.size(), 1u);
+    EXPECT_EQ(picks.lastShown[0].testNumber, "não salvo");
+    EXPECT_EQ(picks.lastShown[0].samples, std::to_string(samples));
+    EXPECT_EQ(picks.lastShown[0].plates, "1, 2, 3");
+    ASSERT_TRUE(window.ShownRun().has_value()) << dialogs.Last().text;
+    EXPECT_TRUE(window.saveButton->isEnabled());
+    EXPECT_EQ(window.loadChart->Points(1).size(), static_cast<std::size_t>(samples));
+    EXPECT_TRUE(window.loadChart->Points(4).empty());
+    EXPECT_EQ(window.sampleCountLabel->text().toStdString().rfind(
+                  " Amostras: " + std::to_string(samples) + "  (teste de ", 0),
+              0u);
+
+    const std::string reopened = window.ExportFolder().toStdString() + "/Kelvaro_7.csv";
+    dialogs.messages.clear();
+    dialogs.saveFiles = {reopened};
+    window.OnSaveClicked();
+    EXPECT_EQ(dialogs.Texts(),
+              std::vector<std::string>{"O exportação para o Excel foi concluída com sucesso"});
+    EXPECT_EQ(dialogs.saveRequests.back().fileName, "Kelvaro_7");
+    EXPECT_EQ(ReadFileBytes(reopened), ReadFileBytes(atTheStop));
+    EXPECT_EQ(station.Stored("Teste"), "7");
+    EXPECT_EQ(ListRecentRuns(station.JournalFolder())[0].testNumber, "7");
+
+    // The saved file opened again saves the same bytes under its own number.
+    picks.picks.emplace_back([&](const std::vector<RecentRun>&) { return reopened; });
+    window.OnOpenClicked();
+    ASSERT_TRUE(window.ShownRun().has_value());
+    EXPECT_FALSE(window.ShownRun()->fromJournal);
+    EXPECT_EQ(window.ShownRun()->active, (std::array<bool, 4>{true, true, true, false}));
+    const std::string again = window.ExportFolder().toStdString() + "/again.csv";
+    dialogs.saveFiles = {again};
+    window.OnSaveClicked();
+    EXPECT_EQ(dialogs.saveRequests.back().fileName, "Kelvaro_7");
+    EXPECT_EQ(ReadFileBytes(again), ReadFileBytes(atTheStop));
+    EXPECT_EQ(station.Stored("Teste"), "7");
+
+    // Neither a foreign file nor a damaged journal replaces the run on the chart.
+    const std::string foreign = window.ExportFolder().toStdString() + "/planilha.csv";
+    WriteFileBytes(foreign, "Nome;Peso\r\nAna;61,5\r\n");
+    const std::string damaged = station.JournalFolder() + "/run-2026-01-01T00-00-00.kjr";
+    WriteFileBytes(damaged, "KELVJRNL");
+    const auto files =
+        std::distance(std::filesystem::directory_iterator(window.ExportFolder().toStdString()), {});
+    for (const auto& [path, refusal] :
+         {std::pair{foreign, "Linha 1: "}, std::pair{damaged, "não pode ser lido"}}) {
+        dialogs.messages.clear();
+        picks.picks.emplace_back([path = path](const std::vector<RecentRun>&) { return path; });
+        window.OnOpenClicked();
+        ASSERT_EQ(dialogs.messages.size(), 1u) << path;
+        EXPECT_NE(dialogs.Last().text.find(refusal), std::string::npos) << dialogs.Last().text;
+        EXPECT_NE(dialogs.Last().text.find(path), std::string::npos) << dialogs.Last().text;
+        EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);
+        EXPECT_EQ(window.ShownRun()->path, reopened);
+        EXPECT_EQ(window.loadChart->Points(1).size(), static_cast<std::size_t>(samples));
+    }
+    EXPECT_EQ(
+        std::distance(std::filesystem::directory_iterator(window.ExportFolder().toStdString()), {}),
+        files);
 }
 
 }  // namespace

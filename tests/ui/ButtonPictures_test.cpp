@@ -58,7 +58,8 @@ INSTANTIATE_TEST_SUITE_P(All, ButtonPictureTest,
                          ::testing::Values(ButtonPicture::Play, ButtonPicture::Stop,
                                            ButtonPicture::Frequency, ButtonPicture::Communication,
                                            ButtonPicture::Calibration, ButtonPicture::Exit,
-                                           ButtonPicture::Back, ButtonPicture::Edit));
+                                           ButtonPicture::Back, ButtonPicture::Edit,
+                                           ButtonPicture::Open, ButtonPicture::Save));
 
 TEST(ButtonIconTest, CarriesBothStates) {
     const QIcon icon = ButtonIcon(ButtonPicture::Play);

@@ -1,0 +1,42 @@
+// Looking at a finished run again: the recent runs the journals keep, as the operator's list
+// shows them, and any run read back (a journal or a test file the station saved) ready to be
+// drawn and saved again.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "run/StoredRun.h"
+
+namespace kelvaro {
+
+// One line of the recent-runs list, in the operator's words.
+struct RecentRun {
+    std::string path;
+    std::string date;        // 08/12/2026
+    std::string time;        // 05:40:12
+    std::string testNumber;  // "7", or "não salvo", or "em andamento" while a station writes it
+    std::string samples;     // "144000"
+    std::string plates;      // "1, 2, 4"
+    std::string damage;      // why the journal cannot be read; empty when it can
+};
+
+// The journals of `folder`, newest first.
+std::vector<RecentRun> ListRecentRuns(const std::string& folder);
+
+// Reads a run back from a journal or a test file, told apart by their first bytes. A test file's
+// plates are those with a load other than zero. Returns false with `error` in Portuguese, naming
+// the file (and the line of a test file), when it is neither or is damaged; `run` is then
+// unchanged.
+bool ReadStoredRun(const std::string& path, StoredRun& run, std::string* error);
+
+// Where the operator picks a run to look at again: a recent one, or a saved test file.
+class RunChooser {
+  public:
+    virtual ~RunChooser() = default;
+    // The path of the journal or file picked, or none.
+    virtual std::optional<std::string> Choose(const std::vector<RecentRun>& recent) = 0;
+};
+
+}  // namespace kelvaro

@@ -1,0 +1,43 @@
+// A finished run read back from where it was kept (its journal, or a test file the station
+// saved) in the form the chart and the export take: the loads and the test file's heading.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "run/SampleStore.h"
+#include "run/TestExport.h"
+#include "station/ChartSink.h"
+
+namespace kelvaro {
+
+struct StoredRun {
+    std::string path;
+    bool fromJournal = false;                     // else from a test file
+    std::chrono::system_clock::time_point start;  // a journal's run only
+    // testNumber is 0 for a run never saved: its save takes the next number.
+    TestFileHeading heading;
+    std::array<bool, kPlateCount> active{};
+    std::vector<SampleRecord> loads;
+    // The separator the file was written with; none for the station's own.
+    std::optional<char> decimalSeparator;
+};
+
+// Reads a run's journal and converts its raw readings with the calibration the run had. Returns
+// false with `error` in Portuguese when the journal cannot be read; `run` is then unchanged.
+bool ReadJournalRun(const std::string& path, StoredRun& run, std::string* error);
+
+// A moment in local time as the operator reads it, by default 08/12/2026 05:40:12.
+std::string LocalTimeText(std::chrono::system_clock::time_point when,
+                          const char* format = "%d/%m/%Y %H:%M:%S");
+
+// Draws a run's loads as the chart after a stop: the active plates' series, the legend, and the
+// load axis from zero to every column's extremes, an idle plate's too.
+void DrawRunLoads(ChartSink& chart, std::span<const SampleRecord> loads,
+                  const std::array<bool, kPlateCount>& active);
+
+}  // namespace kelvaro
