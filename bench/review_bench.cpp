@@ -1,11 +1,18 @@
 // Review benchmark: reading a saved 144000-sample test file back (the file read whole, every
 // heading line and row checked, the loads converted), and the parsing alone on bytes already in
-// memory. The file is in the page cache after the first round; what a cold disk adds is the
-// disk's own reading of about 8 MB.
+// memory; then the time to the first picture of a run opened again, from a test file and from a
+// 144000-sample journal: the run read back and converted, its series handed to the chart and
+// the chart painted once, as the main window's " Abrir" does. The files are in the page cache
+// after the first round; what a cold disk adds is the disk's own reading of about 8 MB (the
+// test file) or 2.3 MB (the journal).
 //
 // Usage: review_bench [file]   (default: a test file of 144000 random loads written by the
 // export into the temporary folder and removed afterwards; 5 rounds, median and best)
+// Run it with QT_QPA_PLATFORM=offscreen where there is no display.
 #include <sys/resource.h>
+
+#include <QApplication>
+#include <QPixmap>
 
 #include <algorithm>
 #include <chrono>
@@ -16,6 +23,9 @@
 #include <string>
 #include <vector>
 
+#include "chart/LoadChart.h"
+#include "journal/Journal.h"
+#include "review/RunReview.h"
 #include "review/TestFileReader.h"
 #include "run/TestExport.h"
 
@@ -86,9 +96,62 @@ bool WriteSample(const std::string& path, std::size_t count) {
     return true;
 }
 
+// A 144000-sample journal of four active plates, as a run writes it.
+bool WriteJournal(const std::string& folder, std::string& path) {
+    JournalDescription description;
+    description.start = std::chrono::system_clock::now();
+    description.frequency = 600;
+    for (std::size_t i = 0; i < description.plates.size(); ++i) {
+        description.plates[i] = {true, "/dev/ttyUSB" + std::to_string(i), 8000000.0, 1000.0, 0.0,
+                                 "kgf"};
+    }
+    std::mt19937 random(7);
+    std::uniform_int_distribution<std::uint32_t> count(7950000, 9500000);
+    std::vector<JournalRecord> records(kTestFileMaxSamples);
+    for (JournalRecord& record : records) {
+        for (std::uint32_t& v : record) {
+            v = count(random);
+        }
+    }
+    JournalWriter writer;
+    if (!writer.Open(folder, description)) {
+        std::fprintf(stderr, "%s\n", writer.TakeError().value_or("").c_str());
+        return false;
+    }
+    writer.Append(records);
+    path = writer.Path();
+    return writer.Close(0);
+}
+
+// Opening a run again up to its first picture: read and convert, draw, paint.
+Times FirstPicture(const std::string& path, LoadChart& chart, std::size_t& samples) {
+    Times t;
+    for (int round = 0; round < 5; ++round) {
+        const auto t0 = Clock::now();
+        const double cpu0 = CpuSeconds();
+        StoredRun run;
+        std::string error;
+        if (!ReadStoredRun(path, run, &error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return {};
+        }
+        DrawRunLoads(chart, run.loads, run.active);
+        const QPixmap picture = chart.grab();
+        t.wall.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+        t.cpu.push_back(CpuSeconds() - cpu0);
+        samples = run.loads.size();
+        if (picture.isNull()) {
+            std::fprintf(stderr, "the chart painted nothing\n");
+            return {};
+        }
+    }
+    return t;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    QApplication application(argc, argv);
     constexpr int kRounds = 5;
     const bool own = argc > 1;
     const std::string path =
@@ -136,8 +199,27 @@ int main(int argc, char** argv) {
         parse.wall.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
         parse.cpu.push_back(CpuSeconds() - cpu0);
     }
+    LoadChart chart;
+    chart.resize(1052, 560);  // the main window's chart at its first size
+    chart.show();
+    QApplication::processEvents();
+    std::size_t fileSamples = 0;
+    const Times fileFirst = FirstPicture(path, chart, fileSamples);
+    const std::string folder =
+        (std::filesystem::temp_directory_path() / "kelvaro_review_bench_journal").string();
+    std::filesystem::remove_all(folder);
+    std::string journal;
+    std::size_t journalSamples = 0;
+    Times journalFirst;
+    if (WriteJournal(folder, journal)) {
+        journalFirst = FirstPicture(journal, chart, journalSamples);
+    }
+    std::filesystem::remove_all(folder);
     if (!own) {
         std::filesystem::remove(path);
+    }
+    if (fileFirst.wall.empty() || journalFirst.wall.empty()) {
+        return 1;
     }
 
     const double megabytes = static_cast<double>(bytes.size()) / 1e6;
@@ -145,5 +227,15 @@ int main(int argc, char** argv) {
                 samples, kRounds);
     Print("read the file (open, read, check, convert)", read, megabytes);
     Print("parse alone (bytes in memory)", parse, megabytes);
+    std::printf(
+        "first picture of the test file, %zu samples: median %.1f ms wall, %.1f ms cpu; "
+        "best %.1f ms; first round %.1f ms\n",
+        fileSamples, Median(fileFirst.wall) * 1e3, Median(fileFirst.cpu) * 1e3,
+        Least(fileFirst.wall) * 1e3, fileFirst.wall.front() * 1e3);
+    std::printf(
+        "first picture of a journal, %zu samples: median %.1f ms wall, %.1f ms cpu; "
+        "best %.1f ms; first round %.1f ms\n",
+        journalSamples, Median(journalFirst.wall) * 1e3, Median(journalFirst.cpu) * 1e3,
+        Least(journalFirst.wall) * 1e3, journalFirst.wall.front() * 1e3);
     return 0;
 }
