@@ -264,9 +264,14 @@ void MainWindow::OnOpenClicked() {
         ReportError(dialogs_, error);
         return;
     }
-    const std::string source =
-        run.fromJournal ? "teste de " + LocalTimeText(run.start)
-                        : QFileInfo(QString::fromStdString(run.path)).fileName().toStdString();
+    // Which run the chart shows: a journal's by its start, a file by its name.
+    std::string source = QFileInfo(QString::fromStdString(run.path)).fileName().toStdString();
+    if (run.fromJournal) {
+        source = run.heading.testNumber > 0
+                     ? "teste " + std::to_string(run.heading.testNumber) + " de " +
+                           LocalTimeText(run.start)
+                     : "teste de " + LocalTimeText(run.start) + ", não salvo";
+    }
     SetStatusText(" Amostras: " + std::to_string(run.loads.size()) + "  (" + source + ")", false);
     ShowStoredRun(std::move(run));
 }

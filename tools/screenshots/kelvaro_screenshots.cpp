@@ -26,6 +26,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <array>
@@ -46,6 +47,7 @@
 #include "discovery/CommunicationScreen.h"
 #include "frequency/FrequencyScreen.h"
 #include "plate-sim/VirtualPlate.h"
+#include "review/RecentRunsDialog.h"
 #include "run/TestRun.h"
 #include "settings/NumberText.h"
 #include "settings/SettingsStore.h"
@@ -484,6 +486,24 @@ int main(int argc, char** argv) {
     window.startButton->click();  // " Parar"
     Wait(500);
     pictures.Save(&window, "chart-steady-plate.png");
+
+    // The recent runs: the jumps saved as test 1, the steady plate not saved. The jumps are
+    // opened again, ready to be saved once more.
+    driver.Expect([&](QWidget* modal) {
+        auto* dialog = dynamic_cast<RecentRunsDialog*>(modal);
+        if (dialog == nullptr || dialog->table->rowCount() < 2) {
+            driver.Fail("the recent runs were not listed");
+            modal->close();
+            return;
+        }
+        dialog->table->selectRow(1);
+        Wait(300);
+        pictures.Save(dialog, "recent-runs.png");
+        dialog->openButton->click();
+    });
+    window.openButton->click();
+    Wait(500);
+    pictures.Save(&window, "reopened.png");
 
     Wait(200);
     window.close();
