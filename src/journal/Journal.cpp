@@ -273,6 +273,7 @@ void JournalWriter::Sync() {
         Fail(Stopped(SystemErrorText(errno), path_));
         return;
     }
+    durable_.store(written_, std::memory_order_relaxed);
     // The new file's name is durable once its folder is synced; once is enough.
     if (!std::exchange(folderSynced_, true)) {
         const UniqueFd folder(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

@@ -105,6 +105,8 @@ class JournalWriter {
     // The first failure's text for the operator, the first time it is asked for; then nothing.
     std::optional<std::string> TakeError();
     bool Failed() const { return failed_.load(std::memory_order_relaxed); }
+    // The records a power cut would leave: those the last sync made durable.
+    std::uint64_t DurableRecords() const { return durable_.load(std::memory_order_relaxed); }
     const std::string& Path() const { return path_; }
 
   private:
@@ -118,6 +120,7 @@ class JournalWriter {
     int fd_ = -1;
     std::thread thread_;
     std::atomic<bool> failed_{false};
+    std::atomic<std::uint64_t> durable_{0};
 
     std::mutex mutex_;  // guards the members below; never held across a system call
     std::condition_variable wake_;

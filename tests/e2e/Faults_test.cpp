@@ -338,17 +338,25 @@ INSTANTIATE_TEST_SUITE_P(Signals, SessionEnd,
                                            SessionSignal{"SIGINT", SIGINT}),
                          [](const auto& param) { return std::string(param.param.name); });
 
-// The program killed (SIGKILL) during a run: the next start offers the run from its journal, and
-// the recovered run holds every reading up to at most a second before the kill, in order, as the
-// plates sent them.
-TEST_F(FaultTest, AKilledRunIsRecoveredAtTheNextStart) {
+class DeathDuringARun : public FaultTest, public ::testing::WithParamInterface<SessionSignal> {};
+
+// The program killed (SIGKILL) or crashed (a segmentation fault, an abort) during a run: the next
+// start offers the run from its journal, and the recovered run holds every reading up to at most
+// a second before the death, in order, as the plates sent them.
+TEST_P(DeathDuringARun, IsRecoveredAtTheNextStart) {
     station.SeedReadyPlates(300);
     std::uint64_t sentAtKill = 0;
     {
+        // No core file: the crash is what is tested, not the dump.
+        rlimit before{};
+        getrlimit(RLIMIT_CORE, &before);
+        const rlimit noCore{0, before.rlim_max};  // the hard limit kept, so it can be undone
+        setrlimit(RLIMIT_CORE, &noCore);
         StationProcess child(station.SettingsPath(), station.dir.File("bin"));
+        setrlimit(RLIMIT_CORE, &before);
         ASSERT_EQ(child.Line(10000), std::optional<std::string>("running"));
         ASSERT_TRUE(station.Plate(1).WaitForReports(600, 5000));
-        child.Signal(SIGKILL);
+        child.Signal(GetParam().number);
         sentAtKill = station.Plate(1).ReportsSent();
         const std::optional<int> status = child.Wait(10000);
         ASSERT_TRUE(status.has_value() && WIFSIGNALED(*status));
@@ -380,6 +388,12 @@ TEST_F(FaultTest, AKilledRunIsRecoveredAtTheNextStart) {
     EXPECT_EQ(window.sampleCountLabel->text().toStdString(),
               " Amostras: " + std::to_string(samples));
 }
+
+INSTANTIATE_TEST_SUITE_P(Deaths, DeathDuringARun,
+                         ::testing::Values(SessionSignal{"SIGKILL", SIGKILL},
+                                           SessionSignal{"SIGSEGV", SIGSEGV},
+                                           SessionSignal{"SIGABRT", SIGABRT}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 struct Garble {
     const char* name;
