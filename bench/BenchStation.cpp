@@ -41,6 +41,7 @@ class BenchView : public TestRunView {
     }
     ChartSink& Chart() override { return chart_; }
     LiveChartSink& LiveChart() override { return liveChart_; }
+    void RunFinished(StoredRun /*run*/) override {}
 
     std::optional<Clock::time_point> escapeFrom;
     const SampleStore* store = nullptr;  // the run's

@@ -88,6 +88,7 @@ class ReplayView : public TestRunView {
     bool EscapeHeld() override { return false; }
     ChartSink& Chart() override { return chart; }
     LiveChartSink& LiveChart() override { return liveChart; }
+    void RunFinished(StoredRun /*run*/) override {}
     TextChart chart;
     bench::ReadingLiveChart liveChart;  // a replay never runs live
 };

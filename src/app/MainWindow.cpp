@@ -276,6 +276,11 @@ void MainWindow::OnOpenClicked() {
     ShowStoredRun(std::move(run));
 }
 
+void MainWindow::RunFinished(StoredRun run) {
+    shownRun_ = std::move(run);
+    saveButton->setEnabled(true);
+}
+
 void MainWindow::ShowStoredRun(StoredRun run) {
     DrawRunLoads(*loadChart, run.loads, run.active);
     shownRun_ = std::move(run);

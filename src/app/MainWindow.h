@@ -108,6 +108,7 @@ class MainWindow : public QWidget, public TestRunView {
     bool EscapeHeld() override;
     ChartSink& Chart() override;
     LiveChartSink& LiveChart() override;
+    void RunFinished(StoredRun run) override;
 
     // Where OnOpenClicked lets the operator pick; the recent-runs dialog unless replaced.
     void SetRunChooser(std::unique_ptr<RunChooser> chooser) { runChooser_ = std::move(chooser); }

@@ -87,7 +87,6 @@ void TestRun::StartRun() {
     }
     samples_.Clear();
 
-    std::array<std::string, kPlateCount> units;
     {
         // Closed before any plate is touched, so a slow plate never holds the store open.
         StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);
@@ -102,7 +101,7 @@ void TestRun::StartRun() {
         for (int p = 1; p <= kPlateCount; ++p) {
             state_.config.calibrationFrequency[static_cast<std::size_t>(p - 1)] =
                 settings.CalibrationFrequency(p);
-            units[static_cast<std::size_t>(p - 1)] = settings.Unit(p, "un.");
+            units_[static_cast<std::size_t>(p - 1)] = settings.Unit(p, "un.");
         }
         settings.Close();
     }
@@ -178,7 +177,7 @@ void TestRun::StartRun() {
     if (!StartPlates()) {
         return;
     }
-    OpenJournal(units);
+    OpenJournal();
     view_.SetStartButtonCaption(kStopCaption);
     const auto now = Clock::now();
     for (StreamWatch& watch : watch_) {
@@ -197,9 +196,10 @@ void TestRun::StartRun() {
     BeginLiveChart();
 }
 
-void TestRun::OpenJournal(const std::array<std::string, kPlateCount>& units) {
+void TestRun::OpenJournal() {
     JournalDescription description;
     description.start = std::chrono::system_clock::now();
+    runStart_ = description.start;
     description.frequency = state_.config.testFrequency;
     for (std::size_t i = 0; i < description.plates.size(); ++i) {
         JournalPlate& plate = description.plates[i];
@@ -208,7 +208,7 @@ void TestRun::OpenJournal(const std::array<std::string, kPlateCount>& units) {
         plate.sp = calibration_[i].sp;
         plate.idc = calibration_[i].idc;
         plate.t = calibration_[i].t;
-        plate.unit = units[i];
+        plate.unit = units_[i];
     }
     journal_ = std::make_unique<JournalWriter>();
     journal_->Open(state_.config.journalFolder, description);  // a failure waits for the stop
@@ -457,7 +457,20 @@ void TestRun::Stop(StopReason reason) {
     }
     // Whatever ended the run, every plate the last pass lost is named.
     ReportLostPlates();
-    FinishJournal(ExportTestRun(state_, samples_.Loads(), dialogs_, progress_, exportFolder_));
+    const std::int64_t testNumber =
+        ExportTestRun(state_, samples_.Loads(), dialogs_, progress_, exportFolder_);
+    // The run as it can be saved again later, whatever the answer was.
+    StoredRun finished;
+    finished.heading = {testNumber, state_.config.testFrequency, state_.config.platePort, units_};
+    finished.active = state_.config.plateActive;
+    finished.loads.assign(samples_.Loads().begin(), samples_.Loads().end());
+    finished.start = runStart_;
+    if (journal_ && !journal_->Path().empty()) {
+        finished.path = journal_->Path();
+        finished.fromJournal = true;
+    }
+    FinishJournal(testNumber);
+    view_.RunFinished(std::move(finished));
 }
 
 void TestRun::ReportLostPlates() {

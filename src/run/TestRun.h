@@ -76,7 +76,7 @@ class TestRun {
     void Stop(StopReason reason);
     // Starts the journal of a run whose plates stream; one that cannot be made is told at the
     // stop and the run goes on without it.
-    void OpenJournal(const std::array<std::string, kPlateCount>& units);
+    void OpenJournal();
     // Hands the live chart the loads converted so far.
     void BeginLiveChart();
     // After the save question: the journal learns the saved test's number, and its failure, if
@@ -110,9 +110,11 @@ class TestRun {
     std::array<StreamWatch, kPlateCount> watch_{};
     std::array<bool, kPlateCount> lost_{};
     PortHolderWatch holderWatch_;
-    std::string holderMessage_;               // told at the stop
-    std::unique_ptr<JournalWriter> journal_;  // the running or last run's
-    bool live_ = false;                       // the live chart reads the loads
+    std::string holderMessage_;                   // told at the stop
+    std::unique_ptr<JournalWriter> journal_;      // the running or last run's
+    std::array<std::string, kPlateCount> units_;  // the plates' units when the run started
+    std::chrono::system_clock::time_point runStart_;
+    bool live_ = false;  // the live chart reads the loads
 };
 
 }  // namespace kelvaro

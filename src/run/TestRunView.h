@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "run/StoredRun.h"
 #include "station/ChartSink.h"
 #include "station/LiveChartSink.h"
 
@@ -25,6 +26,9 @@ class TestRunView {
     // allows it to be read).
     virtual bool EscapeHeld() = 0;
     virtual ChartSink& Chart() = 0;
+    // The run that just ended, after its save question (its test number 0 when it was not
+    // saved), so it can be saved again.
+    virtual void RunFinished(StoredRun run) = 0;
     virtual LiveChartSink& LiveChart() = 0;
 };
 

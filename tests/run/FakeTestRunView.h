@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -101,6 +102,9 @@ class FakeView : public TestRunView {
     bool EscapeHeld() override { return ++escapeChecks == escapeAtCheck; }
     ChartSink& Chart() override { return chart; }
     LiveChartSink& LiveChart() override { return liveChart; }
+    void RunFinished(StoredRun run) override { finished = std::move(run); }
+
+    std::optional<StoredRun> finished;
 };
 
 class FakeProgress : public ProgressView {

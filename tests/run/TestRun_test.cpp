@@ -317,6 +317,13 @@ TEST_F(StreamingTest, CounterPlatesDeliverEverySampleInOrder) {
                 << "plate " << plate << " record " << record;
         }
     }
+    // And the window is handed the run to save later, with the units it started with.
+    ASSERT_TRUE(view.finished.has_value());
+    EXPECT_EQ(view.finished->path, journals[0].path);
+    EXPECT_EQ(view.finished->heading.testNumber, 0);
+    EXPECT_EQ(view.finished->heading.units[1], "un.");
+    EXPECT_TRUE(std::equal(view.finished->loads.begin(), view.finished->loads.end(),
+                           run.Samples().Loads().begin(), run.Samples().Loads().end()));
 }
 
 // A journal that cannot be made costs the run nothing: every sample is taken and offered for
