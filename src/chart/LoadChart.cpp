@@ -9,6 +9,7 @@
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -18,6 +19,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "chart/CursorLayer.h"
 #include "chart/LineLayer.h"
 #include "chart/M4Reduce.h"
 
@@ -30,6 +32,8 @@ const QColor kSilver(0xC0, 0xC0, 0xC0);
 constexpr double kZoomPerNotch = 1.25;
 // Qt Charts stacks background -1, plot area 0, shades 1, grid 2, axes 3, series 4, legend 5.
 constexpr double kLinesZ = 4.0;
+// Over the lines and under the legend, which stays outside the plot anyway.
+constexpr double kCursorZ = 4.5;
 // About ten refreshes a second: the run looks continuous and a refresh stays a small part of it.
 constexpr int kLiveRefreshMs = 100;
 
@@ -201,6 +205,9 @@ LoadChart::LoadChart(QWidget* parent) : QWidget(parent) {
         lines_->SetColour(i, kColours[i]);
     }
 
+    cursor_ = new CursorLayer(chart_);
+    cursor_->setZValue(kCursorZ);
+
     view_ = new LoadChartView(chart_, *this);
     view_->setRenderHint(QPainter::Antialiasing, false);
     view_->setRubberBand(QChartView::NoRubberBand);
@@ -215,6 +222,8 @@ LoadChart::LoadChart(QWidget* parent) : QWidget(parent) {
     connect(liveTimer_, &QTimer::timeout, this, [this] { RefreshLive(); });
     connect(chart_, &QChart::plotAreaChanged, this, [this] { OnPlotAreaChanged(); });
     view_->viewport()->installEventFilter(this);
+    // The cursor follows the mouse without a button held.
+    view_->viewport()->setMouseTracking(true);
     ApplyYRange(axisMinimum_, axisMaximum_);
     FitX();
 }
@@ -417,9 +426,7 @@ void LoadChart::ZoomAt(QPointF position, double factor, Qt::Orientation orientat
     if (Live() || area.isEmpty() || !(factor > 0.0)) {
         return;
     }
-    // The view shows the scene unscaled; only its origin may differ from the widget's.
-    const QPointF onChart =
-        chart_->mapFromScene(QPointF(view_->mapToScene(QPoint(0, 0))) + position);
+    const QPointF onChart = OnChart(position);
     if (orientation == Qt::Horizontal) {
         const double low = axisX_->min();
         const double high = axisX_->max();
@@ -437,6 +444,84 @@ void LoadChart::ZoomAt(QPointF position, double factor, Qt::Orientation orientat
         const double fraction = (anchor - low) / (high - low);
         ApplyYRange(anchor - fraction * span, anchor + (1.0 - fraction) * span);
     }
+}
+
+QPointF LoadChart::OnChart(QPointF position) const {
+    // The view shows the scene unscaled; only its origin may differ from the widget's.
+    return chart_->mapFromScene(QPointF(view_->mapToScene(QPoint(0, 0))) + position);
+}
+
+std::optional<CursorReading> LoadChart::ReadingAt(QPointF position) const {
+    if (Live()) {
+        return std::nullopt;
+    }
+    const double ratio = view_->devicePixelRatioF();
+    const QRect pixels = PlotPixels(chart_->plotArea(), ratio);
+    const QPointF onChart = OnChart(position);
+    const double column = std::floor(onChart.x() * ratio) - pixels.left();
+    const double row = std::floor(onChart.y() * ratio) - pixels.top();
+    if (pixels.isEmpty() || !(column >= 0.0 && column < pixels.width()) ||
+        !(row >= 0.0 && row < pixels.height())) {
+        return std::nullopt;
+    }
+    // The x at the middle of the column, so every column of a zoomed-out run reads one of the
+    // samples drawn in it; kept in view, where the cursor line can show it.
+    const double low = axisX_->min();
+    const double high = axisX_->max();
+    double sample = std::round(low + (column + 0.5) * (high - low) / pixels.width());
+    if (std::ceil(low) <= std::floor(high)) {
+        sample = std::clamp(sample, std::ceil(low), std::floor(high));
+    }
+    CursorReading reading;
+    reading.sample = static_cast<long long>(sample);
+    bool any = false;
+    for (std::size_t i = 0; i < points_.size(); ++i) {
+        const std::vector<ChartPoint>& points = points_[i];
+        const auto at = std::partition_point(
+            points.begin(), points.end(), [&](const ChartPoint& p) { return p.x < sample - 0.5; });
+        if (at != points.end() && at->x < sample + 0.5) {
+            reading.loads[i] = at->y;
+            any = true;
+        }
+    }
+    return any ? std::optional(reading) : std::nullopt;
+}
+
+std::vector<CursorLayer::Entry> LoadChart::ReadingEntries(const CursorReading& reading) const {
+    std::vector<CursorLayer::Entry> entries{{QStringLiteral("Amostra %1").arg(reading.sample), {}}};
+    for (std::size_t i = 0; i < reading.loads.size(); ++i) {
+        if (reading.loads[i]) {
+            entries.push_back({series_[i]->name().trimmed() + QLatin1Char(' ') +
+                                   chart_->locale().toString(*reading.loads[i], 'f', 3),
+                               series_[i]->pen().color()});
+        }
+    }
+    return entries;
+}
+
+QString LoadChart::ReadingText(const CursorReading& reading) const {
+    QStringList lines;
+    for (const CursorLayer::Entry& entry : ReadingEntries(reading)) {
+        lines << entry.text;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+void LoadChart::UpdateCursor() {
+    const std::optional<CursorReading> reading = hover_ ? ReadingAt(*hover_) : std::nullopt;
+    if (!reading) {
+        cursor_->Hide();
+        return;
+    }
+    // The column the lines draw the sample in, by their own arithmetic.
+    const double ratio = view_->devicePixelRatioF();
+    const QRect pixels = PlotPixels(chart_->plotArea(), ratio);
+    const PixelColumns columns(axisX_->min(), axisX_->max(), pixels.width());
+    const double column =
+        std::clamp(pixels.left() + columns.Any(static_cast<double>(reading->sample)),
+                   pixels.left() - 1.0, pixels.right() + 1.0);
+    cursor_->SetPlotArea(chart_->plotArea(), ratio);
+    cursor_->Show(static_cast<int>(column), ReadingEntries(*reading));
 }
 
 void LoadChart::PanBy(QPointF pixels) {
@@ -458,6 +543,7 @@ void LoadChart::PanBy(QPointF pixels) {
 // load labels growing a digit) shifts them too.
 void LoadChart::OnPlotAreaChanged() {
     lines_->SetPlotArea(chart_->plotArea(), view_->devicePixelRatioF());
+    cursor_->SetPlotArea(chart_->plotArea(), view_->devicePixelRatioF());
     RequestReduce();
 }
 
@@ -486,8 +572,22 @@ void LoadChart::ReduceIfPending() {
 }
 
 bool LoadChart::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Paint && watched == view_->viewport()) {
-        ReduceIfPending();
+    if (watched == view_->viewport()) {
+        switch (event->type()) {
+            case QEvent::Paint:
+                ReduceIfPending();
+                break;
+            case QEvent::MouseMove:
+                hover_ = static_cast<QMouseEvent*>(event)->position();
+                UpdateCursor();
+                break;
+            case QEvent::Leave:
+                hover_.reset();
+                cursor_->Hide();
+                break;
+            default:
+                break;
+        }
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -517,6 +617,8 @@ void LoadChart::Reduce() {
             lines_->SetPoints(i, M4Reduce(points_[i], columns.X0(), columns.X1(), columns.Count()));
         }
     }
+    // The data or the view changed under a still mouse.
+    UpdateCursor();
 }
 
 }  // namespace kelvaro

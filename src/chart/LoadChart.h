@@ -5,11 +5,14 @@
 
 #include <QLocale>
 #include <QPointF>
+#include <QString>
 #include <QWidget>
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <vector>
 
+#include "chart/CursorLayer.h"
 #include "chart/M4Reduce.h"
 #include "station/ChartSink.h"
 #include "station/LiveChartSink.h"
@@ -44,7 +47,18 @@ namespace kelvaro {
 // only at those steps (seven times in a run of 144000 samples) or when the plot's width changes;
 // the load axis spans zero and every value of every row read so far, an idle plate's too, which is
 // the final chart's rule. A series set or cleared by the program ends the live view.
+//
+// Over the plot the cursor reads the run: a thin line on the sample nearest the mouse and a box
+// with its number and each series' load there, exact from the stored points whatever the
+// reduction drew. Not while the run is drawn live: the samples would slide under the mouse.
 class LineLayer;
+
+// What the cursor reads: a sample number (1-based) and each series' load at that sample, none
+// for a series without a point there.
+struct CursorReading {
+    long long sample = 0;
+    std::array<std::optional<double>, 4> loads{};
+};
 
 // The end of the sample axis while a run of `samples` is drawn live: the first of 1000, 2000,
 // 5000, 10000, 20000... that holds them all.
@@ -78,6 +92,14 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     // Locale of the load axis labels ("#,##0.000" with its separators); the system's by default.
     void SetNumberLocale(const QLocale& locale);
 
+    // The reading at a position in widget pixels: the sample nearest the x of its device pixel
+    // column within the visible range. None outside the plot area, during the live view, or
+    // where no series has a point.
+    std::optional<CursorReading> ReadingAt(QPointF position) const;
+    // The read-out box's text: "Amostra N", then "<series title> <load>" for each series with
+    // a load, loads with three decimals in the number locale.
+    QString ReadingText(const CursorReading& reading) const;
+
     // View changes behind the mouse gestures, in widget pixels.
     void ZoomAt(QPointF position, double factor, Qt::Orientation orientation);
     void PanBy(QPointF pixels);
@@ -99,6 +121,7 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     // just outside it), or every point with the reduction off.
     const std::vector<ChartPoint>& DrawnPoints(int series) const;
     LineLayer* Lines() const { return lines_; }
+    CursorLayer* Cursor() const { return cursor_; }
     QValueAxis* AxisX() const { return axisX_; }
     QValueAxis* AxisY() const { return axisY_; }
 
@@ -109,6 +132,11 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     friend class LoadChartView;
 
     std::size_t Index(int series) const;
+    // A position in widget pixels in the chart's coordinates.
+    QPointF OnChart(QPointF position) const;
+    // Shows what the cursor reads at the mouse's last position, or hides it.
+    void UpdateCursor();
+    std::vector<CursorLayer::Entry> ReadingEntries(const CursorReading& reading) const;
     void ApplyYRange(double low, double high);
     void ApplyXRange(double low, double high);
     void FitX();
@@ -123,6 +151,9 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     QValueAxis* axisX_ = nullptr;
     QValueAxis* axisY_ = nullptr;
     LineLayer* lines_ = nullptr;
+    CursorLayer* cursor_ = nullptr;
+    // Where the mouse is over the chart, while it is.
+    std::optional<QPointF> hover_;
     std::array<QLineSeries*, kSeriesCount> series_{};
     std::array<std::vector<ChartPoint>, kSeriesCount> points_;
     // The load range set by the program; the view may zoom away from it.

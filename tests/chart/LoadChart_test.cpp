@@ -1,6 +1,8 @@
 #include "chart/LoadChart.h"
 
+#include "chart/CursorLayer.h"
 #include "chart/LineLayer.h"
+#include "chart/M4Reduce.h"
 
 #include <gtest/gtest.h>
 
@@ -15,11 +17,13 @@
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
+#include <QMouseEvent>
 #include <QThread>
 #include <QValueAxis>
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <optional>
 #include <random>
 #include <span>
 #include <stdexcept>
@@ -303,6 +307,16 @@ std::vector<ChartPoint> NoisyRun(int count, unsigned seed) {
     return points;
 }
 
+// Four plates of 144000 noisy samples, drawn with their legend over a load axis holding them.
+void DrawNoisyRuns(LoadChart& chart, unsigned seed) {
+    for (int s = 1; s <= 4; ++s) {
+        chart.SetSeriesPoints(s, NoisyRun(144000, seed + static_cast<unsigned>(s)));
+    }
+    chart.SetLegendVisible(true);
+    chart.SetLeftAxisMaximum(800.0);
+    chart.SetLeftAxisMinimum(-60.0);
+}
+
 QImage Picture(LoadChart& chart) {
     QApplication::processEvents();
     return chart.grab().toImage().convertToFormat(QImage::Format_RGB32);
@@ -336,12 +350,7 @@ class ReducedPicture : public ::testing::TestWithParam<ViewChange> {};
 TEST_P(ReducedPicture, EqualsThePictureOfEveryPoint) {
     ShownChart shown;
     LoadChart& chart = shown.chart;
-    for (int s = 1; s <= 4; ++s) {
-        chart.SetSeriesPoints(s, NoisyRun(144000, 10u + static_cast<unsigned>(s)));
-    }
-    chart.SetLegendVisible(true);
-    chart.SetLeftAxisMaximum(800.0);
-    chart.SetLeftAxisMinimum(-60.0);
+    DrawNoisyRuns(chart, 10u);
     QApplication::processEvents();
     const QRectF area = chart.Chart()->plotArea();
     const QPointF third(area.left() + area.width() / 3.0, area.center().y());
@@ -643,6 +652,235 @@ TEST(LoadChart, LoadLabelsUseTheLocaleGroupingAndThreeDecimals) {
     const QStringList texts = SceneTexts(shown.chart);
     EXPECT_TRUE(texts.contains(QStringLiteral("20.000,000"))) << texts.join(" | ").toStdString();
     EXPECT_TRUE(texts.contains(QStringLiteral("0,000"))) << texts.join(" | ").toStdString();
+}
+
+// Loads known to the last bit: plate 3 pulls (negative), and every load grows with the sample,
+// so a zoomed-out column draws only its first and last samples.
+double RampLoad(int series, long long sample) {
+    return (series == 3 ? -1.0 : 1.0) * (series * 1000.0 + static_cast<double>(sample) / 8.0);
+}
+
+enum class CursorView { Whole, ZoomInAtStart, ZoomInAtEnd, ZoomInAndPan, PanPastTheEnd, Live };
+enum class Pointer { AtSample, LeftOfPlot, BelowPlot };
+
+struct CursorCase {
+    std::string name;
+    std::array<int, 4> lengths;  // samples per series, 0 for an idle plate
+    CursorView view;
+    Pointer pointer;
+    double fraction;  // where in the visible sample range the mouse is
+    bool exact;       // a column per sample or more: the sample aimed at is the one read
+    bool reads;
+    std::string text;  // the read-out, when the case checks it
+};
+
+class CursorReadout : public ::testing::TestWithParam<CursorCase> {};
+
+// The mouse on the column where the lines draw a sample must read a sample drawn in that
+// column, at whatever zoom, with the load stored for it, not the one the reduction kept.
+TEST_P(CursorReadout, ReadsTheStoredLoadsOfTheSampleDrawnUnderTheMouse) {
+    const CursorCase& c = GetParam();
+    ShownChart shown;
+    LoadChart& chart = shown.chart;
+    chart.SetNumberLocale(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    std::vector<PlateLoads> rows;
+    for (int s = 1; s <= 4; ++s) {
+        std::vector<ChartPoint> points;
+        for (long long n = 1; n <= c.lengths[static_cast<std::size_t>(s - 1)]; ++n) {
+            points.push_back({static_cast<double>(n), RampLoad(s, n)});
+        }
+        rows.resize(std::max(rows.size(), points.size()), PlateLoads{});
+        chart.SetSeriesPoints(s, std::move(points));
+    }
+    chart.SetLegendVisible(true);
+    chart.SetLeftAxisMaximum(5000.0);
+    chart.SetLeftAxisMinimum(-5000.0);
+    QApplication::processEvents();
+    const QRectF area = chart.Chart()->plotArea();
+    switch (c.view) {
+        case CursorView::Whole:
+            break;
+        case CursorView::ZoomInAtStart:
+            chart.ZoomAt(area.topLeft(), 1000.0, Qt::Horizontal);
+            break;
+        case CursorView::ZoomInAtEnd:
+            chart.ZoomAt(area.bottomRight(), 1000.0, Qt::Horizontal);
+            break;
+        case CursorView::ZoomInAndPan:
+            chart.ZoomAt(area.center(), 1000.0, Qt::Horizontal);
+            chart.PanBy(QPointF(area.width() / 3.0, 0.0));
+            break;
+        case CursorView::PanPastTheEnd:
+            chart.PanBy(QPointF(-area.width() * 1.5, 0.0));
+            break;
+        case CursorView::Live:
+            chart.BeginLive({true, true, true, true},
+                            [&] { return std::span<const PlateLoads>(rows); });
+            break;
+    }
+    QApplication::processEvents();
+
+    const double ratio = chart.View()->devicePixelRatioF();
+    const PlotPixels plot = InsidePixels(chart);
+    const PixelColumns columns(chart.AxisX()->min(), chart.AxisX()->max(),
+                               plot.right - plot.left + 1);
+    const double aimed = std::round(chart.AxisX()->min() +
+                                    c.fraction * (chart.AxisX()->max() - chart.AxisX()->min()));
+    const double middleRow = (plot.top + plot.bottom) / 2 + 0.5;
+    QPointF mouse((plot.left + columns.Any(aimed) + 0.5) / ratio, middleRow / ratio);
+    if (c.pointer == Pointer::LeftOfPlot) {
+        mouse.setX((plot.left - 0.5) / ratio);
+    } else if (c.pointer == Pointer::BelowPlot) {
+        mouse.setY((plot.bottom + 1.5) / ratio);
+    }
+
+    const std::optional<CursorReading> reading = chart.ReadingAt(mouse);
+    ASSERT_EQ(reading.has_value(), c.reads);
+    if (!reading) {
+        return;
+    }
+    const long long sample = reading->sample;
+    EXPECT_EQ(columns.Inside(static_cast<double>(sample)), columns.Inside(aimed))
+        << "read sample " << sample << ", aimed at " << aimed;
+    if (c.exact) {
+        EXPECT_EQ(sample, static_cast<long long>(aimed));
+    }
+    for (int s = 1; s <= 4; ++s) {
+        const auto i = static_cast<std::size_t>(s - 1);
+        if (sample <= c.lengths[i]) {
+            EXPECT_EQ(reading->loads[i], RampLoad(s, sample)) << "series " << s;
+        } else {
+            EXPECT_FALSE(reading->loads[i].has_value()) << "series " << s;
+        }
+    }
+    if (c.lengths[0] >= 144000 && c.view == CursorView::Whole) {
+        const auto& drawn = chart.DrawnPoints(1);
+        ASSERT_TRUE(
+            std::none_of(drawn.begin(), drawn.end(),
+                         [&](const ChartPoint& p) { return p.x == static_cast<double>(sample); }))
+            << "sample " << sample << " is drawn: the case shows nothing";
+    }
+    if (!c.text.empty()) {
+        EXPECT_EQ(chart.ReadingText(*reading).toStdString(), c.text);
+    }
+    // The same pixel on the whole run is another sample.
+    if (c.view != CursorView::Whole) {
+        chart.ResetView();
+        QApplication::processEvents();
+        const auto whole = chart.ReadingAt(mouse);
+        ASSERT_TRUE(whole.has_value());
+        EXPECT_NE(whole->sample, sample);
+    }
+}
+
+constexpr std::array<int, 4> kShortRun{300, 300, 300, 300};
+constexpr std::array<int, 4> kLongRun{144000, 144000, 144000, 144000};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CursorReadout,
+    ::testing::Values(
+        CursorCase{"FirstSampleOfAShortRun", kShortRun, CursorView::Whole, Pointer::AtSample, 0.0,
+                   true, true,
+                   "Amostra 1\nPlaca 1: 1.000,125\nPlaca 2: 2.000,125\nPlaca 3: -3.000,125\n"
+                   "Placa 4: 4.000,125"},
+        CursorCase{"LastSampleOfAShortRun", kShortRun, CursorView::Whole, Pointer::AtSample, 1.0,
+                   true, true, ""},
+        CursorCase{"SampleTheReductionDoesNotDraw", kLongRun, CursorView::Whole, Pointer::AtSample,
+                   0.37, false, true, ""},
+        CursorCase{"FirstSampleZoomedIn", kLongRun, CursorView::ZoomInAtStart, Pointer::AtSample,
+                   0.0, true, true, ""},
+        CursorCase{"LastSampleZoomedIn", kLongRun, CursorView::ZoomInAtEnd, Pointer::AtSample, 1.0,
+                   true, true, ""},
+        CursorCase{"ZoomedInAndPanned", kLongRun, CursorView::ZoomInAndPan, Pointer::AtSample, 0.5,
+                   true, true, ""},
+        CursorCase{"IdlePlatesShowNothing",
+                   {300, 0, 300, 0},
+                   CursorView::Whole,
+                   Pointer::AtSample,
+                   0.5,
+                   true,
+                   true,
+                   "Amostra 151\nPlaca 1: 1.018,875\nPlaca 3: -3.018,875"},
+        CursorCase{"PastTheEndOfAShorterSeries",
+                   {300, 300, 120, 300},
+                   CursorView::Whole,
+                   Pointer::AtSample,
+                   0.8,
+                   true,
+                   true,
+                   ""},
+        CursorCase{"LeftOfThePlot", kShortRun, CursorView::Whole, Pointer::LeftOfPlot, 0.0, true,
+                   false, ""},
+        CursorCase{"BelowThePlot", kShortRun, CursorView::Whole, Pointer::BelowPlot, 0.5, true,
+                   false, ""},
+        CursorCase{"PannedPastTheEndOfTheRun", kShortRun, CursorView::PanPastTheEnd,
+                   Pointer::AtSample, 0.5, true, false, ""},
+        CursorCase{
+            "EmptyChart", {0, 0, 0, 0}, CursorView::Whole, Pointer::AtSample, 0.5, true, false, ""},
+        CursorCase{"DrawnLive", kShortRun, CursorView::Live, Pointer::AtSample, 0.1, true, false,
+                   ""}),
+    [](const ::testing::TestParamInfo<CursorCase>& param) { return param.param.name; });
+
+void MoveMouse(LoadChart& chart, QPointF position) {
+    QMouseEvent move(QEvent::MouseMove, position, chart.View()->viewport()->mapToGlobal(position),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(chart.View()->viewport(), &move);
+    QApplication::processEvents();
+}
+
+// The read-out follows the mouse and the view, paints nothing outside its line and box, and
+// leaves the chart as it was when the mouse goes.
+TEST(LoadChart, MouseOverThePlotShowsTheReadingAndLeavingHidesIt) {
+    ShownChart shown;
+    LoadChart& chart = shown.chart;
+    DrawNoisyRuns(chart, 30u);
+    const QImage before = Picture(chart);
+    const QRectF area = chart.Chart()->plotArea();
+    const QPointF inside(std::floor(area.left() + area.width() * 0.6), area.center().y());
+
+    MoveMouse(chart, inside);
+    const auto reading = chart.ReadingAt(inside);
+    ASSERT_TRUE(reading.has_value());
+    ASSERT_TRUE(chart.Cursor()->Shown());
+    EXPECT_EQ(chart.Cursor()->Text(), chart.ReadingText(*reading));
+    const double ratio = chart.View()->devicePixelRatioF();
+    EXPECT_EQ(chart.Cursor()->Column(), static_cast<int>(std::floor(inside.x() * ratio)))
+        << "zoomed out, the line is on the mouse's column";
+    const QImage withCursor = Picture(chart);
+    const QRectF line = chart.Cursor()->LineRect();
+    const QRectF box = chart.Cursor()->BoxRect().adjusted(-1.0, -1.0, 1.0, 1.0);
+    EXPECT_TRUE(area.contains(box)) << "the box stays inside the plot";
+    long changed = 0;
+    long elsewhere = 0;
+    for (int y = 0; y < before.height(); ++y) {
+        for (int x = 0; x < before.width(); ++x) {
+            if (before.pixel(x, y) != withCursor.pixel(x, y)) {
+                const QPointF centre((x + 0.5) / ratio, (y + 0.5) / ratio);
+                ++changed;
+                elsewhere += line.contains(centre) || box.contains(centre) ? 0 : 1;
+            }
+        }
+    }
+    EXPECT_GT(changed, 200);
+    EXPECT_EQ(elsewhere, 0);
+
+    // The view moves under a still mouse: the read-out follows.
+    chart.PanBy(QPointF(area.width() / 4.0, 0.0));
+    QApplication::processEvents();
+    const auto panned = chart.ReadingAt(inside);
+    ASSERT_TRUE(panned.has_value());
+    EXPECT_NE(panned->sample, reading->sample);
+    EXPECT_EQ(chart.Cursor()->Text(), chart.ReadingText(*panned));
+    chart.ResetView();
+
+    MoveMouse(chart, QPointF(area.left() - 10.0, area.center().y()));
+    EXPECT_FALSE(chart.Cursor()->Shown()) << "over the load labels";
+    MoveMouse(chart, inside);
+    ASSERT_TRUE(chart.Cursor()->Shown());
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(chart.View()->viewport(), &leave);
+    EXPECT_FALSE(chart.Cursor()->Shown());
+    EXPECT_EQ(Picture(chart), before);
 }
 
 }  // namespace
