@@ -1,12 +1,14 @@
 // Load chart benchmark: what a long run costs to load and draw, and what the per-column
 // reduction changes in the picture; with `live`, what drawing a run while it goes on costs the
-// thread the acquisition shares. Prints the figures it measured; runs offscreen.
+// thread the acquisition shares; and what moving the mouse over a long run costs with the cursor
+// read-out. Prints the figures it measured; runs offscreen.
 // Usage: chart_bench [live]
 #include <QApplication>
 #include <QChart>
 #include <QChartView>
 #include <QEvent>
 #include <QImage>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <algorithm>
 #include <array>
@@ -19,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "chart/CursorLayer.h"
 #include "chart/LineLayer.h"
 #include "chart/LoadChart.h"
 
@@ -147,6 +150,17 @@ double CpuSeconds(clockid_t clock = CLOCK_PROCESS_CPUTIME_ID) {
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
+// Prints the median, 99th percentile and longest of some times in milliseconds.
+void Report(const char* what, std::vector<double> times) {
+    std::sort(times.begin(), times.end());
+    const auto at = [&](double q) {
+        return times[std::min(times.size() - 1,
+                              static_cast<std::size_t>(q * static_cast<double>(times.size())))];
+    };
+    std::printf("%s: median %.3f ms, p99 %.3f ms, max %.3f ms\n", what, at(0.5), at(0.99),
+                times.back());
+}
+
 // Counts the paints of a widget.
 class PaintCounter : public QObject {
   public:
@@ -215,22 +229,13 @@ int LiveBench() {
     for (const double ms : refreshMs) {
         sum += ms;
     }
-    auto report = [](const char* what, std::vector<double> times) {
-        std::sort(times.begin(), times.end());
-        const auto at = [&](double q) {
-            return times[std::min(times.size() - 1,
-                                  static_cast<std::size_t>(q * static_cast<double>(times.size())))];
-        };
-        std::printf("%s: median %.3f ms, p99 %.3f ms, max %.3f ms\n", what, at(0.5), at(0.99),
-                    times.back());
-    };
     std::printf(
         "chart_bench live: %dx%d offscreen, 4 plates x %d samples at %d Hz (%.0f s), "
         "%d refreshes a second of %zu rows each\n",
         kWidth, kHeight, kLongRun, kRate, runSeconds, kRefreshesPerSecond, kRowsPerRefresh);
-    report("one refresh (read + bin + paint), wall", refreshMs);
-    report("  of which read + bin (no paint), wall", binMs);
-    report("one refresh, CPU of the thread (other programs' use of the cores left out)",
+    Report("one refresh (read + bin + paint), wall", refreshMs);
+    Report("  of which read + bin (no paint), wall", binMs);
+    Report("one refresh, CPU of the thread (other programs' use of the cores left out)",
            refreshCpuMs);
     std::printf(
         "refreshes: %zu, paints: %ld; the refresh time summed: %.3f s, %.4f s per second of run\n",
@@ -239,6 +244,54 @@ int LiveBench() {
                 cpu / runSeconds);
     std::printf("the stop (last rows, the whole run's reduction, paint): %.1f ms\n", endMs);
     return 0;
+}
+
+// Mouse moves across the plot of a drawn 4 x 144000 run, one column apart: the move's handling
+// (the hit test, four binary searches, the read-out's text, marking the old and new places of
+// the line and box for repaint) and then the repaint of those places, against a repaint of the
+// whole chart.
+void CursorBench(const Run& run) {
+    LoadChart chart;
+    chart.resize(kWidth, kHeight);
+    chart.show();
+    QApplication::processEvents();
+    Load(chart, run, FindExtremes(run));
+    QApplication::processEvents();
+    QWidget* viewport = chart.View()->viewport();
+    PaintCounter counter;
+    viewport->installEventFilter(&counter);
+    const QRectF area = chart.Chart()->plotArea();
+    constexpr int kMoves = 600;
+    std::vector<double> handleMs;
+    std::vector<double> repaintMs;
+    int shown = 0;
+    for (int m = 0; m < kMoves; ++m) {
+        const QPointF at(area.left() + 1.0 + (m % static_cast<int>(area.width() - 2.0)),
+                         area.top() + area.height() * (0.2 + 0.6 * (m % 7) / 7.0));
+        QMouseEvent move(QEvent::MouseMove, at, viewport->mapToGlobal(at), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        const auto start = Clock::now();
+        QApplication::sendEvent(viewport, &move);
+        const auto handled = Clock::now();
+        QApplication::processEvents();
+        const auto painted = Clock::now();
+        handleMs.push_back(Milliseconds(handled - start));
+        repaintMs.push_back(Milliseconds(painted - handled));
+        shown += chart.Cursor()->Shown() ? 1 : 0;
+    }
+    const long cursorPaints = counter.paints;
+    std::vector<double> fullMs;
+    for (int r = 0; r < 50; ++r) {
+        const auto start = Clock::now();
+        viewport->repaint();
+        fullMs.push_back(Milliseconds(Clock::now() - start));
+    }
+    std::printf("cursor read-out, %d mouse moves over 4 x %d points (read-out shown after %d):\n",
+                kMoves, kLongRun, shown);
+    Report("  one move, handled (hit test, loads, text, repaint marked)", handleMs);
+    Report("  one move, the repaint that follows", repaintMs);
+    std::printf("  paints: %ld for %d moves\n", cursorPaints, kMoves);
+    Report("  a repaint of the whole chart, for comparison", fullMs);
 }
 
 }  // namespace
@@ -313,5 +366,6 @@ int main(int argc, char** argv) {
                 nonWhite, Percent(differing, nonWhite));
     std::printf("  of %ld pixels the series themselves paint: %.4f %%\n", linePixels,
                 Percent(differing, linePixels));
+    CursorBench(longRun);
     return 0;
 }

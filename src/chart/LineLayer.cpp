@@ -3,6 +3,7 @@
 #include <QLineF>
 #include <QList>
 #include <QPainter>
+#include <QStyleOptionGraphicsItem>
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -33,6 +34,8 @@ LineLayer::LineLayer(QGraphicsItem* parent) : QGraphicsItem(parent) {
     setAcceptedMouseButtons(Qt::NoButton);
     setAcceptHoverEvents(false);
     setFlag(ItemHasNoContents, false);
+    // For the exposed rectangle: the cursor read-out repaints a line and a box, not the plot.
+    setFlag(ItemUsesExtendedStyleOption, true);
 }
 
 void LineLayer::SetColour(std::size_t series, const QColor& colour) {
@@ -97,12 +100,18 @@ QPolygonF LineLayer::Mapped(std::size_t series) const {
 // direction changes, depending on the segment before, so the same column could come out one
 // pixel different for all points and for their reduction. A lone segment with square caps
 // covers both its end pixels whatever came before, and a column's vertical runs then cover
-// exactly its lowest to highest row.
-void LineLayer::paint(QPainter* painter, const QStyleOptionGraphicsItem* /*option*/,
+// exactly its lowest to highest row. Only the segments reaching the exposed columns are drawn
+// (x grows along a series): the rest would be clipped away anyway.
+void LineLayer::paint(QPainter* painter, const QStyleOptionGraphicsItem* option,
                       QWidget* /*widget*/) {
     if (pixels_.isEmpty()) {
         return;
     }
+    // A device pixel of margin: a segment's square cap reaches half a pixel past its end.
+    const double margin = 1.0 / pixelRatio_;
+    const QRectF exposed = option != nullptr && !option->exposedRect.isEmpty()
+                               ? option->exposedRect.adjusted(-margin, 0.0, margin, 0.0)
+                               : area_;
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing, false);
     const QRectF clip(pixels_.left() / pixelRatio_, pixels_.top() / pixelRatio_,
@@ -122,9 +131,16 @@ void LineLayer::paint(QPainter* painter, const QStyleOptionGraphicsItem* /*optio
             painter->drawPoint(mapped.front());
             continue;
         }
+        const auto byX = [](const QPointF& p, double x) { return p.x() < x; };
+        // The last point left of the exposed columns and the first right of them end the
+        // segments that cross into them.
+        const auto from = std::lower_bound(mapped.begin(), mapped.end(), exposed.left(), byX);
+        const auto to = std::lower_bound(from, mapped.end(), exposed.right(), byX);
+        const qsizetype first = std::max<qsizetype>(from - mapped.begin() - 1, 0);
+        const qsizetype last = std::min<qsizetype>(to - mapped.begin(), mapped.size() - 1);
         QList<QLineF> segments;
-        segments.reserve(mapped.size() - 1);
-        for (qsizetype k = 1; k < mapped.size(); ++k) {
+        segments.reserve(std::max<qsizetype>(last - first, 0));
+        for (qsizetype k = first + 1; k <= last; ++k) {
             segments.append(QLineF(mapped[k - 1], mapped[k]));
         }
         painter->drawLines(segments);
