@@ -10,11 +10,14 @@
 // plates are published there (when the usual folder for them is in use), and the exported test goes
 // there. The program then works the station through its own buttons: the empty main window, the
 // frequency screen, the communication screen finding four plates, the calibration screen with two
-// plates reading live, a four-plate test at 600 Hz with its questions, the save dialog and the
-// drawn chart, the progress window, a start-up that fails on a silent plate, and the chart of one
-// steady plate. Each window is captured with QWidget::grab(), which needs no window manager.
+// plates reading live, a four-plate test at 600 Hz with its questions, the save dialog, the drawn
+// chart and its cursor read-out, the progress window, a start-up that fails on a silent plate,
+// and the chart of one steady plate. Each window is captured with QWidget::grab(), which needs
+// no window manager.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QChart>
+#include <QChartView>
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -23,6 +26,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
@@ -43,6 +47,8 @@
 #include "app/MainWindow.h"
 #include "app/ProgressWindow.h"
 #include "calibration/CalibrationScreen.h"
+#include "chart/CursorLayer.h"
+#include "chart/LoadChart.h"
 #include "device/SerialChannel.h"
 #include "discovery/CommunicationScreen.h"
 #include "frequency/FrequencyScreen.h"
@@ -434,6 +440,24 @@ int main(int argc, char** argv) {
     window.startButton->click();  // " Parar"
     Wait(500);
     pictures.Save(&window, "run.png");
+
+    // The cursor read-out, the mouse on a jump of plate 3; it goes when the mouse does.
+    {
+        QWidget* plot = window.loadChart->View()->viewport();
+        const QRectF area = window.loadChart->Chart()->plotArea();
+        const QPointF at(area.left() + area.width() * 0.31, area.top() + area.height() * 0.5);
+        QMouseEvent move(QEvent::MouseMove, at, plot->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(plot, &move);
+        Wait(300);
+        if (!window.loadChart->Cursor()->Shown()) {
+            driver.Fail("the chart shows no cursor read-out");
+        }
+        pictures.Save(&window, "chart-cursor.png");
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(plot, &leave);
+        Wait(100);
+    }
 
     // The progress window as the export shows it, part way.
     ProgressWindow& progress = window.Progress();
