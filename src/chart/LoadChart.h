@@ -31,7 +31,8 @@ namespace kelvaro {
 //   wheel               zooms the sample axis around the cursor;
 //   Ctrl + wheel        zooms the load axis around the cursor;
 //   left button drag    pans both axes;
-//   double click        back to the whole run and the load range the program last set.
+//   double click        back to the whole run and the load range the program last set;
+//   moving over the plot  shows the cursor line and read-out (below), gone when it leaves.
 // The chart keeps every point it is given; only the reduced points of the visible range are
 // drawn, recomputed (once per event-loop turn, or before the next paint) on data changes,
 // resize, zoom and pan. Qt Charts draws the axes, grid and legend; its four line series stay
