@@ -282,8 +282,15 @@ void LoadChart::SetSeriesTitle(int series, const std::string& title) {
 
 void LoadChart::SetSeriesInLegend(int series, bool listed) {
     const std::size_t i = Index(series);
+    bool changed = false;
     for (QLegendMarker* marker : chart_->legend()->markers(series_[i])) {
+        changed = changed || marker->isVisible() != listed;
         marker->setVisible(listed);
+    }
+    // A visible legend does not lay its entries out again by itself: it would stay placed for
+    // the entries it had before.
+    if (changed && chart_->legend()->layout() != nullptr) {
+        chart_->legend()->layout()->invalidate();
     }
 }
 

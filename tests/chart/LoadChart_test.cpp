@@ -150,6 +150,18 @@ TEST(LoadChart, LegendListsOnlyTheSeriesAskedFor) {
         const auto markers = chart.Chart()->legend()->markers(chart.Series(s));
         EXPECT_EQ(markers.front()->isVisible(), s % 2 == 1) << s;
     }
+    // A run opened while the legend shows: all four listed without hiding it are placed as on a
+    // chart that listed them before showing it, not where the two entries before stood.
+    for (int s = 1; s <= 4; ++s) {
+        chart.SetSeriesInLegend(s, true);
+    }
+    ShownChart fresh;
+    for (int s = 1; s <= 4; ++s) {
+        fresh.chart.SetSeriesInLegend(s, true);
+    }
+    fresh.chart.SetLegendVisible(true);
+    QApplication::processEvents();
+    EXPECT_EQ(chart.grab().toImage(), fresh.chart.grab().toImage());
 }
 
 TEST(LoadChart, KeepsEveryPointButDrawsOnlyTheReduction) {
