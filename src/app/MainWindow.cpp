@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFileInfo>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLocale>
 #include <QTimer>
@@ -141,10 +142,12 @@ void MainWindow::BuildLayout() {
     closeButton->move(0, kPanelMargin);
     openButton = new PictureButton(QStringLiteral(" Abrir"), ButtonPicture::Open, bottomBar);
     openButton->move(0, kPanelMargin);
-    openButton->setToolTip(QStringLiteral("Abrir um teste anterior ou um arquivo salvo"));
+    openButton->setShortcut(QKeySequence::Open);
+    openButton->setToolTip(QStringLiteral("Abrir um teste anterior ou um arquivo salvo (Ctrl+O)"));
     saveButton = new PictureButton(QStringLiteral(" Salvar"), ButtonPicture::Save, bottomBar);
     saveButton->move(0, kPanelMargin);
-    saveButton->setToolTip(QStringLiteral("Salvar de novo o teste aberto"));
+    saveButton->setShortcut(QKeySequence::Save);
+    saveButton->setToolTip(QStringLiteral("Salvar de novo o teste na tela (Ctrl+S)"));
     saveButton->setEnabled(false);
 
     connect(startButton, &QPushButton::clicked, this, [this] { OnStartClicked(); });
