@@ -267,6 +267,11 @@ void MainWindow::OnOpenClicked() {
         ReportError(dialogs_, error);
         return;
     }
+    ShowStoredRun(std::move(run));
+}
+
+void MainWindow::DescribeOpenedRun() {
+    const StoredRun& run = *shownRun_;
     // Which run the chart shows: a journal's by its start, a file by its name.
     std::string source = QFileInfo(QString::fromStdString(run.path)).fileName().toStdString();
     if (run.fromJournal) {
@@ -276,18 +281,20 @@ void MainWindow::OnOpenClicked() {
                      : "teste de " + LocalTimeText(run.start) + ", não salvo";
     }
     SetStatusText(" Amostras: " + std::to_string(run.loads.size()) + "  (" + source + ")", false);
-    ShowStoredRun(std::move(run));
 }
 
 void MainWindow::RunFinished(StoredRun run) {
     shownRun_ = std::move(run);
+    shownRunOpened_ = false;
     saveButton->setEnabled(true);
 }
 
 void MainWindow::ShowStoredRun(StoredRun run) {
     DrawRunLoads(*loadChart, run.loads, run.active);
     shownRun_ = std::move(run);
+    shownRunOpened_ = true;
     saveButton->setEnabled(true);
+    DescribeOpenedRun();
 }
 
 void MainWindow::OnSaveClicked() {
@@ -306,12 +313,14 @@ void MainWindow::OnSaveClicked() {
     if (shownRun_->fromJournal && !SetJournalTestNumber(shownRun_->path, testNumber, &error)) {
         ReportError(dialogs_, error);
     }
+    if (shownRunOpened_) {
+        DescribeOpenedRun();
+    }
 }
 
 void MainWindow::OnShownAtStart() {
     if (auto recovered = testRun_->OfferRecovery()) {
-        shownRun_ = std::move(*recovered);
-        saveButton->setEnabled(true);
+        RunFinished(std::move(*recovered));
     }
 }
 

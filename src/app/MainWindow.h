@@ -150,6 +150,8 @@ class MainWindow : public QWidget, public TestRunView {
   private:
     void BuildLayout();
     void ShowStoredRun(StoredRun run);
+    // The status line of a run opened again: its samples and which run it is.
+    void DescribeOpenedRun();
 
     Dialogs& dialogs_;
     MainWindowOptions options_;
@@ -161,6 +163,7 @@ class MainWindow : public QWidget, public TestRunView {
     QTimer* idleTimer_ = nullptr;
     std::unique_ptr<RunChooser> runChooser_;
     std::optional<StoredRun> shownRun_;
+    bool shownRunOpened_ = false;  // opened again, rather than the run just ended
     // Only the calibration screen's first activation in the program's life opens the ticked
     // plates' channels.
     bool calibrationFirstActivation_ = true;

@@ -341,6 +341,9 @@ TEST(Journey, ARunNotSavedIsReopenedFromTheRecentListAndSavedAsAtTheStop) {
     EXPECT_EQ(ReadFileBytes(reopened), ReadFileBytes(atTheStop));
     EXPECT_EQ(station.Stored("Teste"), "7");
     EXPECT_EQ(ListRecentRuns(station.JournalFolder())[0].testNumber, "7");
+    EXPECT_EQ(window.sampleCountLabel->text().toStdString().rfind(
+                  " Amostras: " + std::to_string(samples) + "  (teste 7 de ", 0),
+              0u);
 
     // The saved file opened again saves the same bytes under its own number.
     picks.picks.emplace_back([&](const std::vector<RecentRun>&) { return reopened; });
