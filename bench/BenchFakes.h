@@ -1,8 +1,11 @@
 // The dialogs, progress window and live chart the benchmarks drive screens and runs with:
 // prompts are answered without a window and anything else is printed, so a benchmark never
-// blocks; the live chart reads the run's loads as often as the real one, without drawing.
+// blocks; the live chart reads the run's loads as often as the real one, without drawing; and a
+// count of a widget's paints, to show a real chart was drawn.
 #pragma once
 
+#include <QEvent>
+#include <QObject>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -72,6 +75,18 @@ class ReadingLiveChart : public LiveChartSink {
   private:
     QTimer timer_;
     LoadsSoFar loadsSoFar_;
+};
+
+// Counts the paints of a widget.
+class PaintCounter : public QObject {
+  public:
+    long paints = 0;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return QObject::eventFilter(watched, event);
+    }
 };
 
 }  // namespace kelvaro::bench

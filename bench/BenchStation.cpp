@@ -39,18 +39,22 @@ class BenchView : public TestRunView {
     bool EscapeHeld() override {
         return store->Count() >= samples_ || (escapeFrom && Clock::now() >= *escapeFrom);
     }
-    ChartSink& Chart() override { return chart_; }
-    LiveChartSink& LiveChart() override { return liveChart_; }
+    ChartSink& Chart() override { return chart != nullptr ? *chart : nullChart_; }
+    LiveChartSink& LiveChart() override {
+        return liveChart != nullptr ? *liveChart : readingChart_;
+    }
     void RunFinished(StoredRun /*run*/) override {}
 
     std::optional<Clock::time_point> escapeFrom;
     const SampleStore* store = nullptr;  // the run's
+    ChartSink* chart = nullptr;
+    LiveChartSink* liveChart = nullptr;
 
   private:
     QTimer& timer_;
     int samples_;
-    NullChart chart_;
-    ReadingLiveChart liveChart_;
+    NullChart nullChart_;
+    ReadingLiveChart readingChart_;
 };
 
 std::optional<int> SamplesArgument(int argc, char** argv) {
@@ -108,7 +112,6 @@ std::unique_ptr<BenchStation> BenchStation::Create(const std::string& folderName
     std::unique_ptr<BenchStation> station(new BenchStation(std::move(folder)));
     StationState& state = station->state_;
     state.config.settingsPath = station->folder_.path + "/settings.ini";
-    state.config.journalFolder = station->folder_.path + "/journal";
     {
         SettingsStore store(state.config.settingsPath);
         sim::PlateOptions options;
@@ -141,6 +144,7 @@ std::unique_ptr<BenchStation> BenchStation::Create(const std::string& folderName
     station->run_ = std::make_unique<TestRun>(state, *station->dialogs_, *station->progress_,
                                               *station->view_, station->folder_.path);
     station->view_->store = &station->run_->Samples();
+    station->UseJournal(true);
     BenchStation* self = station.get();
     QObject::connect(station->idle_.get(), &QTimer::timeout, [self] { self->IdlePass(); });
     return station;
@@ -149,7 +153,9 @@ std::unique_ptr<BenchStation> BenchStation::Create(const std::string& folderName
 void BenchStation::IdlePass() {
     const auto start = Clock::now();
     if (timing_.passes > 0) {
-        timing_.longestIdleGap = std::max(timing_.longestIdleGap, start - timing_.lastPassEnd);
+        const Clock::duration gap = start - timing_.lastPassEnd;
+        timing_.longestIdleGap = std::max(timing_.longestIdleGap, gap);
+        timing_.idleGaps.push_back(gap);
     }
     ++timing_.passes;
     run_->ReadSamples();
@@ -169,8 +175,19 @@ void BenchStation::HoldEscapeFrom(Clock::time_point when) {
     view_->escapeFrom = when;
 }
 
+void BenchStation::UseJournal(bool on) {
+    state_.config.journalFolder = on ? folder_.path + "/journal" : std::string();
+}
+
+void BenchStation::UseCharts(ChartSink* chart, LiveChartSink* liveChart) {
+    view_->chart = chart;
+    view_->liveChart = liveChart;
+}
+
 bool BenchStation::RunTest(const std::function<void()>& afterStart) {
     timing_ = PassTiming{};
+    // Room for every gap of a run at the plates' pace, so the bookkeeping never reallocates.
+    timing_.idleGaps.reserve(kMaxSamples + kMaxSamples / 8);
     view_->escapeFrom.reset();
     bool started = false;
     QTimer::singleShot(0, [&] {

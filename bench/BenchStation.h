@@ -1,6 +1,7 @@
 // The station the acquisition and soak benchmarks share: four virtual plates in counter mode
 // written into a settings file in a temporary folder, a fake view whose idle pass is a
-// zero-interval Qt timer, scripted dialogs, and the real test run (start-up and idle pass).
+// zero-interval Qt timer and whose charts the benchmark chooses, scripted dialogs, and the real
+// test run (start-up, idle pass, journal).
 #pragma once
 
 #include <array>
@@ -10,8 +11,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "run/SampleStore.h"
+#include "station/ChartSink.h"
+#include "station/LiveChartSink.h"
 #include "station/StationState.h"
 
 class QTimer;
@@ -47,8 +51,9 @@ FrameCheck CheckFrames(const SampleStore& samples,
 struct PassTiming {
     long passes = 0;
     Clock::time_point lastPassEnd;
-    Clock::duration longestIdleGap{};  // from the end of one pass to the start of the next
-    Clock::duration longestPass{};     // passes after which the test was still running
+    Clock::duration longestIdleGap{};       // from the end of one pass to the start of the next
+    Clock::duration longestPass{};          // passes after which the test was still running
+    std::vector<Clock::duration> idleGaps;  // every one of them, in order
 };
 
 class BenchDialogs;
@@ -74,6 +79,11 @@ class BenchStation {
     const PassTiming& Timing() const { return timing_; }
     std::array<std::uint64_t, kPlateCount> ReportsSent() const;
     sim::VirtualPlate& Plate(int n) { return *plates_.at(static_cast<std::size_t>(n - 1)); }
+    // The next runs keep a journal in the temporary folder (the default), or none.
+    void UseJournal(bool on);
+    // The charts the next runs draw on; nullptr: a chart that draws nothing, and a live chart
+    // that reads the loads ten times a second without drawing (the defaults).
+    void UseCharts(ChartSink* chart, LiveChartSink* liveChart);
     // Escape counts as held from `when` on, in this run only: a cap for a run that might not
     // stop by itself.
     void HoldEscapeFrom(Clock::time_point when);

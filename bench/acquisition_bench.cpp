@@ -1,20 +1,49 @@
 // Acquisition benchmark: four virtual plates at 600 Hz in counter mode, started through the
 // real start-up and read by the real idle pass on a Qt event loop (a zero-interval timer is
-// the idle turn). Prints frames lost or repeated, the sample rate against the plates' rate,
-// CPU seconds per second of run and the longest gaps between passes. A second run silences
-// plate 2 a second in: frames the other plates lost up to the stop, frames they sent that were
-// never read, and the time from the silence to the stop (capped at 10 s by a held Escape).
+// the idle turn). Two full runs in one invocation, side by side: "on" keeps the run journal in
+// the temporary folder and draws the run live on a shown load chart (its own 10 Hz timer,
+// painted by the event loop the passes share; offscreen unless QT_QPA_PLATFORM says
+// otherwise), "off" keeps no journal and draws nothing until the stop. For each: frames lost
+// or repeated, the sample rate against the plates' rate, CPU seconds per second of run, the
+// gaps between passes (percentiles and longest) against what the line discipline holds of one
+// plate's stream, the longest pass, and the other programs' use of the machine meanwhile. A
+// last run (journal and live view on) silences plate 2 a second in: frames the other plates
+// lost up to the stop, frames they sent that were never read, and the time from the silence
+// to the stop (capped at 10 s by a held Escape).
 //
-// Usage: acquisition_bench [samples]   (default 144000, which takes 240 s at 600 Hz)
+// The two runs go back to back rather than in interleaved halves: a half run would never reach
+// the live chart's last step of the sample axis (to 200000 at sample 100001, where the whole run
+// is binned again in one refresh) nor a journal of the whole run, and those are what the longest
+// gap must include. The machine's other load is printed for each run so a difference it made
+// shows; the CPU figures count this process's threads only and hardly depend on it.
+//
+// Usage: acquisition_bench [samples]   (default 144000 per run, which takes 240 s at 600 Hz)
+#include <dirent.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QChartView>
 #include <QTimer>
+#include <algorithm>
+#include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
 
+#include "BenchFakes.h"
 #include "BenchStation.h"
+#include "chart/LoadChart.h"
 #include "device/PlateCommands.h"
+#include "journal/Journal.h"
 #include "plate-sim/VirtualPlate.h"
 
 namespace {
@@ -22,37 +51,249 @@ namespace {
 using namespace kelvaro;
 using namespace kelvaro::bench;
 
-// RUSAGE_THREAD: the station's one thread; RUSAGE_SELF adds the virtual plates' threads.
+// What a Linux tty's line discipline keeps for a reader that does not read (N_TTY_BUF_SIZE).
+constexpr double kLineDisciplineBytes = 4096;
+// The main window's chart is about this size.
+constexpr int kChartWidth = 1000;
+constexpr int kChartHeight = 600;
+
+double Seconds(const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+// RUSAGE_THREAD: the station's one thread; RUSAGE_SELF adds the journal's and the virtual
+// plates' threads.
 double CpuSeconds(int who) {
     rusage usage{};
     getrusage(who, &usage);
-    const auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
 }
 
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
+std::set<std::string> ThreadIds() {
+    std::set<std::string> ids;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (const dirent* entry = readdir(dir)) {
+            if (entry->d_name[0] != '.') {
+                ids.insert(entry->d_name);
+            }
+        }
+        closedir(dir);
+    }
+    return ids;
+}
+
+// User and system time of threads of this process, from /proc (clock ticks: 10 ms steps).
+double ThreadsCpuSeconds(const std::set<std::string>& ids) {
+    double ticks = 0;
+    for (const std::string& id : ids) {
+        std::ifstream file("/proc/self/task/" + id + "/stat");
+        std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        const std::size_t name = text.rfind(')');
+        if (name == std::string::npos) {
+            continue;
+        }
+        // After the name: state and ten more fields, then utime and stime.
+        std::istringstream fields(text.substr(name + 1));
+        std::string skipped;
+        for (int f = 0; f < 11; ++f) {
+            fields >> skipped;
+        }
+        double user = 0;
+        double system = 0;
+        fields >> user >> system;
+        ticks += user + system;
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// CPU seconds all programs have used, from the first line of /proc/stat.
+double MachineBusySeconds() {
+    std::ifstream stat("/proc/stat");
+    std::string cpu;
+    double user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
+    stat >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq >> steal;
+    return (user + nice + system + irq + softirq + steal) /
+           static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+std::string LoadAverage() {
+    std::ifstream file("/proc/loadavg");
+    std::string one, five, fifteen;
+    file >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
 // CPU use over one run of the station.
-struct CpuClock {
+struct CpuSnapshot {
     double thread = 0;
     double process = 0;
-    Clock::time_point start;
-    void Start() {
-        thread = CpuSeconds(RUSAGE_THREAD);
-        process = CpuSeconds(RUSAGE_SELF);
-        start = Clock::now();
-    }
-    void Print(Clock::time_point end) const {
-        const double seconds = std::chrono::duration<double>(end - start).count();
-        std::printf("CPU seconds per second of run: %.3f station thread, %.3f with the plates\n",
-                    (CpuSeconds(RUSAGE_THREAD) - thread) / seconds,
-                    (CpuSeconds(RUSAGE_SELF) - process) / seconds);
+    double plates = 0;
+    double machine = 0;
+    Clock::time_point when;
+    static CpuSnapshot Take(const std::set<std::string>& plateThreads) {
+        return {CpuSeconds(RUSAGE_THREAD), CpuSeconds(RUSAGE_SELF), ThreadsCpuSeconds(plateThreads),
+                MachineBusySeconds(), Clock::now()};
     }
 };
+
+// A live chart that is never drawn: the run without the live view.
+class NoLiveChart : public LiveChartSink {
+  public:
+    void BeginLive(const std::array<bool, 4>&, LoadsSoFar) override {}
+    void EndLive() override {}
+};
+
+struct Configuration {
+    const char* name;
+    bool journal;
+    bool liveView;
+};
+
+// What one run measured.
+struct Figures {
+    int samples = 0;
+    double seconds = 0;
+    long passes = 0;
+    FrameCheck frames;
+    double plateRate = 0;  // reports sent per second, per plate
+    double stationThread = 0;
+    double stationProcess = 0;  // less the virtual plates' threads
+    double withPlates = 0;
+    double otherPrograms = 0;  // cores the rest of the machine kept busy, on average
+    std::string loadBefore, loadAfter;
+    std::vector<double> gapsMs;  // sorted
+    double longestPassMs = 0;
+    long paints = 0;
+    std::string journal;
+    double At(double q) const {
+        if (gapsMs.empty()) {
+            return 0;
+        }
+        const auto i = static_cast<std::size_t>(q * static_cast<double>(gapsMs.size() - 1));
+        return gapsMs[i];
+    }
+};
+
+std::string JournalText(const std::string& folder) {
+    if (folder.empty()) {
+        return "none";
+    }
+    const std::vector<JournalSummary> journals = ListJournals(folder);
+    if (journals.empty()) {
+        return "MISSING";
+    }
+    const JournalSummary& newest = journals.front();
+    const char* state = newest.description.state == JournalState::Closed    ? "closed"
+                        : newest.description.state == JournalState::Stopped ? "STOPPED EARLY"
+                                                                            : "open";
+    return std::to_string(newest.sampleCount) + " records, " + state;
+}
+
+std::optional<Figures> Measure(BenchStation& station, const std::set<std::string>& plateThreads,
+                               const PaintCounter& counter) {
+    Figures f;
+    CpuSnapshot start;
+    std::array<std::uint64_t, kPlateCount> reportsAtStart{};
+    long paintsAtStart = 0;
+    f.loadBefore = LoadAverage();
+    const bool started = station.RunTest([&] {
+        start = CpuSnapshot::Take(plateThreads);
+        reportsAtStart = station.ReportsSent();
+        paintsAtStart = counter.paints;
+    });
+    // The stop (which runs inside the last pass) closes the channels; the clock stops there.
+    const Clock::time_point runEnd = station.Timing().lastPassEnd;
+    const CpuSnapshot end = CpuSnapshot::Take(plateThreads);
+    const std::array<std::uint64_t, kPlateCount> reportsAtEnd = station.ReportsSent();
+    if (!started) {
+        std::fprintf(stderr, "the start-up failed\n");
+        return std::nullopt;
+    }
+    f.loadAfter = LoadAverage();
+    f.paints = counter.paints - paintsAtStart;
+    f.samples = station.Samples().Count();
+    f.passes = station.Timing().passes;
+    f.frames = CheckFrames(station.Samples());
+    f.seconds = std::chrono::duration<double>(runEnd - start.when).count();
+    for (std::size_t p = 0; p < kPlateCount; ++p) {
+        f.plateRate += static_cast<double>(reportsAtEnd[p] - reportsAtStart[p]) / f.seconds;
+    }
+    f.plateRate /= kPlateCount;
+    // CPU to the moment the loop ended, over the run's wall time up to its last pass.
+    const double cpuWall = std::chrono::duration<double>(end.when - start.when).count();
+    const double self = end.process - start.process;
+    const double plates = end.plates - start.plates;
+    f.stationThread = (end.thread - start.thread) / cpuWall;
+    f.stationProcess = (self - plates) / cpuWall;
+    f.withPlates = self / cpuWall;
+    f.otherPrograms = std::max(0.0, (end.machine - start.machine - self) / cpuWall);
+    for (const Clock::duration gap : station.Timing().idleGaps) {
+        f.gapsMs.push_back(Ms(gap));
+    }
+    std::sort(f.gapsMs.begin(), f.gapsMs.end());
+    f.longestPassMs = Ms(station.Timing().longestPass);
+    f.journal = JournalText(station.State().config.journalFolder);
+    return f;
+}
+
+void PrintSideBySide(const std::array<Configuration, 2>& configurations,
+                     const std::array<Figures, 2>& figures) {
+    const auto row = [](const char* what, const std::string& a, const std::string& b) {
+        std::printf("  %-44s %24s %24s\n", what, a.c_str(), b.c_str());
+    };
+    const auto number = [](const char* format, double value) {
+        char text[64];
+        std::snprintf(text, sizeof text, format, value);
+        return std::string(text);
+    };
+    const auto both = [&](const char* what, const char* format, auto field) {
+        row(what, number(format, field(figures[0])), number(format, field(figures[1])));
+    };
+    row("journal and live view", configurations[0].name, configurations[1].name);
+    both("samples", "%.0f", [](const Figures& f) { return f.samples; });
+    both("seconds of run", "%.2f", [](const Figures& f) { return f.seconds; });
+    both("passes", "%.0f", [](const Figures& f) { return static_cast<double>(f.passes); });
+    both("frames lost (must be 0)", "%.0f",
+         [](const Figures& f) { return static_cast<double>(f.frames.lost); });
+    both("frames repeated or out of order (must be 0)", "%.0f",
+         [](const Figures& f) { return static_cast<double>(f.frames.repeated); });
+    both("samples/s against reports/s sent per plate", "%.4f",
+         [](const Figures& f) { return f.samples / f.seconds / f.plateRate; });
+    both("CPU s per s: station thread", "%.4f", [](const Figures& f) { return f.stationThread; });
+    both("CPU s per s: station (+ journal thread)", "%.4f",
+         [](const Figures& f) { return f.stationProcess; });
+    both("CPU s per s: with the plate threads", "%.4f",
+         [](const Figures& f) { return f.withPlates; });
+    both("gap between passes, median (ms)", "%.3f", [](const Figures& f) { return f.At(0.5); });
+    both("gap p90 (ms)", "%.3f", [](const Figures& f) { return f.At(0.9); });
+    both("gap p99 (ms)", "%.3f", [](const Figures& f) { return f.At(0.99); });
+    both("gap p99.9 (ms)", "%.3f", [](const Figures& f) { return f.At(0.999); });
+    both("gap p99.99 (ms)", "%.3f", [](const Figures& f) { return f.At(0.9999); });
+    both("longest gap (ms)", "%.3f", [](const Figures& f) { return f.At(1.0); });
+    both("longest pass (ms)", "%.3f", [](const Figures& f) { return f.longestPassMs; });
+    both("chart paints during the run", "%.0f",
+         [](const Figures& f) { return static_cast<double>(f.paints); });
+    row("journal", figures[0].journal, figures[1].journal);
+    both("other programs' CPU, cores busy on average", "%.2f",
+         [](const Figures& f) { return f.otherPrograms; });
+    row("load average before", figures[0].loadBefore, figures[1].loadBefore);
+    row("load average after", figures[0].loadAfter, figures[1].loadAfter);
+
+    // A report is start, two address bytes, function, length, three data bytes, checksum, end.
+    const double reportsHeld =
+        std::floor(kLineDisciplineBytes / static_cast<double>(kSampleReplySize));
+    const double heldMs = reportsHeld * 1000.0 / kFrequency;
+    std::printf(
+        "the line discipline's %.0f bytes hold %.0f whole reports of %zu bytes: %.0f ms of one "
+        "plate's stream at %d Hz; longest gap %.1f %% (%s) and %.1f %% (%s) of it\n",
+        kLineDisciplineBytes, reportsHeld, kSampleReplySize, heldMs, kFrequency,
+        100.0 * figures[0].At(1.0) / heldMs, configurations[0].name,
+        100.0 * figures[1].At(1.0) / heldMs, configurations[1].name);
+}
 
 constexpr int kSilenced = 2;
 constexpr auto kSilenceAfter = std::chrono::seconds(1);
@@ -64,11 +305,13 @@ int SilencedRun(BenchStation& station, int samples) {
         std::printf("silenced plate: skipped, the run is shorter than 2 s\n");
         return 0;
     }
-    CpuClock cpu;
+    double cpuStart = 0;
     Clock::time_point silencedAt;
+    Clock::time_point startedAt;
     int silencedRecord = 0;
     const bool started = station.RunTest([&] {
-        cpu.Start();
+        cpuStart = CpuSeconds(RUSAGE_THREAD);
+        startedAt = Clock::now();
         QTimer::singleShot(kSilenceAfter, [&] {
             station.Plate(kSilenced).Inject({sim::FaultKind::Silence, 0});
             silencedAt = Clock::now();
@@ -81,7 +324,9 @@ int SilencedRun(BenchStation& station, int samples) {
         std::fprintf(stderr, "the start-up failed\n");
         return 1;
     }
-    cpu.Print(stoppedAt);
+    std::printf("CPU seconds per second of run (station thread): %.3f\n",
+                (CpuSeconds(RUSAGE_THREAD) - cpuStart) /
+                    std::chrono::duration<double>(stoppedAt - startedAt).count());
     const SampleStore& store = station.Samples();
     std::array<bool, kPlateCount> healthy{true, true, true, true};
     healthy[kSilenced - 1] = false;
@@ -121,47 +366,65 @@ int main(int argc, char** argv) {
     if (!samples) {
         return 2;
     }
-    QCoreApplication app(argc, argv);
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    QApplication app(argc, argv);
+    const std::set<std::string> before = ThreadIds();
     const auto station = BenchStation::Create("kelvaro-bench", *samples);
     if (!station) {
         return 1;
     }
-
-    CpuClock cpu;
-    std::array<std::uint64_t, kPlateCount> reportsAtStart{};
-    const bool started = station->RunTest([&] {
-        cpu.Start();
-        reportsAtStart = station->ReportsSent();
-    });
-    // The stop (which runs inside the last pass) closes the channels; the clock stops there.
-    const Clock::time_point runEnd = station->Timing().lastPassEnd;
-    const std::array<std::uint64_t, kPlateCount> reportsAtEnd = station->ReportsSent();
-    if (!started) {
-        std::fprintf(stderr, "the start-up failed\n");
+    // The threads the plates started: theirs is not the station's CPU.
+    std::set<std::string> plateThreads;
+    for (const std::string& id : ThreadIds()) {
+        if (!before.contains(id)) {
+            plateThreads.insert(id);
+        }
+    }
+    if (plateThreads.size() != kPlateCount) {
+        std::fprintf(stderr, "expected %d plate threads, found %zu\n", kPlateCount,
+                     plateThreads.size());
         return 1;
     }
 
-    const SampleStore& store = station->Samples();
-    const PassTiming& timing = station->Timing();
-    const FrameCheck frames = CheckFrames(store);
-    const double seconds = std::chrono::duration<double>(runEnd - cpu.start).count();
-    double plateRate = 0;
-    for (std::size_t p = 0; p < kPlateCount; ++p) {
-        plateRate += static_cast<double>(reportsAtEnd[p] - reportsAtStart[p]) / seconds;
-    }
-    plateRate /= kPlateCount;
+    // The final chart is drawn on the same shown chart in both runs, as in the main window.
+    LoadChart chart;
+    chart.resize(kChartWidth, kChartHeight);
+    chart.show();
+    QApplication::processEvents();
+    PaintCounter counter;
+    chart.View()->viewport()->installEventFilter(&counter);
+    NoLiveChart noLiveChart;
 
-    std::printf("acquisition: %d plates at %d Hz, %d samples in %.2f s (%ld passes)\n", kPlateCount,
-                kFrequency, store.Count(), seconds, timing.passes);
-    std::printf("frames lost: %llu, repeated or out of order: %llu (must be 0)\n",
-                static_cast<unsigned long long>(frames.lost),
-                static_cast<unsigned long long>(frames.repeated));
-    std::printf("samples per second: %.1f against %.1f sent per plate (%.3f)\n",
-                store.Count() / seconds, plateRate, store.Count() / seconds / plateRate);
-    cpu.Print(runEnd);
-    std::printf("longest gap between passes: %.3f ms; longest pass: %.3f ms\n",
-                Ms(timing.longestIdleGap), Ms(timing.longestPass));
-    const int clean = frames.lost == 0 && frames.repeated == 0 ? 0 : 3;
+    const std::array<Configuration, 2> configurations{{{"on", true, true}, {"off", false, false}}};
+    std::array<Figures, 2> figures;
+    for (std::size_t c = 0; c < configurations.size(); ++c) {
+        const Configuration& configuration = configurations[c];
+        station->UseJournal(configuration.journal);
+        LiveChartSink* liveChart = &noLiveChart;
+        if (configuration.liveView) {
+            liveChart = &chart;
+        }
+        station->UseCharts(&chart, liveChart);
+        std::printf("run %zu: journal and live view %s...\n", c + 1, configuration.name);
+        std::fflush(stdout);
+        const std::optional<Figures> measured = Measure(*station, plateThreads, counter);
+        if (!measured) {
+            return 1;
+        }
+        figures[c] = *measured;
+    }
+    std::printf("acquisition: %d plates at %d Hz in counter mode, %dx%d chart (%s)\n", kPlateCount,
+                kFrequency, kChartWidth, kChartHeight, std::getenv("QT_QPA_PLATFORM"));
+    PrintSideBySide(configurations, figures);
+    bool clean = true;
+    for (const Figures& f : figures) {
+        clean = clean && f.frames.lost == 0 && f.frames.repeated == 0 && f.samples == *samples;
+    }
+
+    station->UseJournal(true);
+    station->UseCharts(&chart, &chart);
     const int silenced = SilencedRun(*station, *samples);
-    return clean != 0 ? clean : silenced;
+    return !clean ? 3 : silenced;
 }

@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QChart>
 #include <QChartView>
-#include <QEvent>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -21,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "BenchFakes.h"
 #include "chart/CursorLayer.h"
 #include "chart/LineLayer.h"
 #include "chart/LoadChart.h"
@@ -29,6 +29,7 @@ namespace {
 
 using kelvaro::ChartPoint;
 using kelvaro::LoadChart;
+using kelvaro::bench::PaintCounter;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kWidth = 1000;
@@ -160,18 +161,6 @@ void Report(const char* what, std::vector<double> times) {
     std::printf("%s: median %.3f ms, p99 %.3f ms, max %.3f ms\n", what, at(0.5), at(0.99),
                 times.back());
 }
-
-// Counts the paints of a widget.
-class PaintCounter : public QObject {
-  public:
-    long paints = 0;
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        paints += event->type() == QEvent::Paint ? 1 : 0;
-        return QObject::eventFilter(watched, event);
-    }
-};
 
 // A 144000-sample run of four plates at 600 Hz drawn live: each refresh reads the 60 rows the
 // run added in 100 ms, bins them and repaints the chart, as the live timer does between two

@@ -210,6 +210,9 @@ void TestRun::OpenJournal() {
         plate.t = calibration_[i].t;
         plate.unit = units_[i];
     }
+    if (state_.config.journalFolder.empty()) {
+        return;  // runs without a journal: nothing to write, nothing to tell
+    }
     journal_ = std::make_unique<JournalWriter>();
     journal_->Open(state_.config.journalFolder, description);  // a failure waits for the stop
 }

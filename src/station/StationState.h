@@ -38,7 +38,7 @@ struct PlateLinks {
 struct StationConfig {
     // Where the station's settings file lives (a temporary file in tests).
     std::string settingsPath;
-    // Where the run journals are kept (a temporary folder in tests).
+    // Where the run journals are kept (a temporary folder in tests); empty: runs keep none.
     std::string journalFolder;
     // The user's decimal separator for number texts (',' in a Portuguese locale).
     char decimalSeparator = '.';
