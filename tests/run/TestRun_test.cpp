@@ -2,6 +2,9 @@
 // its stop conditions, stream faults, and the conversion and drawing after the stop.
 #include "run/TestRun.h"
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -326,23 +329,124 @@ TEST_F(StreamingTest, CounterPlatesDeliverEverySampleInOrder) {
                            run.Samples().Loads().begin(), run.Samples().Loads().end()));
 }
 
-// A journal that cannot be made costs the run nothing: every sample is taken and offered for
-// saving, and the operator hears why there is no journal once, after the save question.
-TEST_F(StreamingTest, AJournalThatCannotBeMadeIsToldOnceAfterTheRun) {
-    std::ofstream(dir.File("file")) << "x";
-    state.config.journalFolder = dir.File("file/journal");
-    StartCounters({1});
-    view.escapeAtCheck = 100;
-    EXPECT_EQ(RunPasses(1000), 100);
-    for (int record = 1; record < 100; ++record) {
-        ASSERT_EQ(Sample(record, 1), Sample(record - 1, 1) + 1) << "record " << record;
+// A journal that fails costs the run nothing: every reading is taken exactly as the plates sent
+// it, the save holds the same bytes as the same run with a sound journal, and the operator hears
+// why the journal stopped once, after the save.
+struct JournalFault {
+    const char* name;
+    // Passes taken before the journal's disk fills; 0: its folder cannot be made at the start.
+    int fullAfter;
+    const char* told;  // how the report after the save begins
+};
+
+class JournalFaultTest : public StreamingTest, public ::testing::WithParamInterface<JournalFault> {
+  protected:
+    static constexpr int kSamples = 600;
+
+    // The file size limit fails the journal's writes with EFBIG where a full disk gives ENOSPC;
+    // both take the same path. The station ignores SIGXFSZ, as the test does while the limit
+    // is low.
+    class FileSizeLimit {
+      public:
+        FileSizeLimit() : handler_(signal(SIGXFSZ, SIG_IGN)) { getrlimit(RLIMIT_FSIZE, &old_); }
+        ~FileSizeLimit() {
+            Raise();
+            signal(SIGXFSZ, handler_);
+        }
+        FileSizeLimit(const FileSizeLimit&) = delete;
+        FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+        bool Lower(rlim_t bytes) {
+            rlimit low = old_;
+            low.rlim_cur = bytes;
+            return setrlimit(RLIMIT_FSIZE, &low) == 0;
+        }
+        // Back up to the hard limit at most, which needs no privilege.
+        void Raise() { setrlimit(RLIMIT_FSIZE, &old_); }
+
+      private:
+        rlimit old_{};
+        sighandler_t handler_;
+    };
+
+    // A run of kSamples from plates 1 and 2 counting from 0, saved as `path` under test 1.
+    void StartSavedRun(const std::string& path) {
+        sim::PlateOptions counter;
+        counter.shape = sim::LoadShape::Counter;
+        for (int n : {1, 2}) {
+            if (auto& plate = plates.at(static_cast<std::size_t>(n - 1))) {
+                plate->SetShape(sim::LoadShape::Counter);  // counts from 0 again
+            } else {
+                Plate(n, counter);
+                Settings({{"FrequenciaP" + std::to_string(n), "600"}});
+            }
+        }
+        Settings({{"Frequencia", "600"}, {"Teste", "0"}});
+        dialogs.messages.clear();
+        dialogs.answers = {DialogResult::Ok, DialogResult::Yes};
+        dialogs.saveFiles = {path};
+        run.OnStartClicked();
+        ASSERT_TRUE(view.idle) << dialogs.Last().text;
+        view.escapeAtCheck = view.escapeChecks + kSamples;
     }
+};
+
+TEST_P(JournalFaultTest, CostsTheRunAndItsSaveNothing) {
+    const JournalFault& c = GetParam();
+    const std::string sound = dir.File("sound.csv");
+    ASSERT_NO_FATAL_FAILURE(StartSavedRun(sound));
+    ASSERT_EQ(RunPasses(kSamples + 10), kSamples);
+    ASSERT_EQ(dialogs.Texts().size(), 3u) << dialogs.Last().text;
+
+    FileSizeLimit limit;
+    if (c.fullAfter == 0) {
+        std::ofstream(dir.File("file")) << "x";
+        state.config.journalFolder = dir.File("file/journal");
+    } else {
+        // The journal's disk is often not the export's (the state folder against a pen drive or
+        // a shared folder): room comes back for the save.
+        dialogs.onMessage = [&](const testing::RecordedMessage& m) {
+            if (m.text == "Deseja salvar o teste?") {
+                limit.Raise();
+            }
+        };
+    }
+    const std::string faulty = dir.File("faulty.csv");
+    ASSERT_NO_FATAL_FAILURE(StartSavedRun(faulty));
+    RunPasses(c.fullAfter);
+    // Room for the 4096-byte header, the records taken so far and half of the next 16-byte one.
+    ASSERT_TRUE(c.fullAfter == 0 || limit.Lower(4096 + 16 * c.fullAfter + 8));
+    RunPasses(kSamples + 10);
+    dialogs.onMessage = nullptr;
+
+    ASSERT_EQ(run.Samples().Count(), kSamples);
+    for (int plate : {1, 2}) {
+        for (int record = 0; record < kSamples; ++record) {
+            ASSERT_EQ(Sample(record, plate), record) << "plate " << plate;
+        }
+    }
+    EXPECT_EQ(testing::ReadFileBytes(faulty), testing::ReadFileBytes(sound));
     const std::vector<std::string> texts = dialogs.Texts();
-    ASSERT_EQ(texts.size(), 3u);
+    ASSERT_EQ(texts.size(), 4u);
     EXPECT_EQ(texts[1], "Deseja salvar o teste?");
-    EXPECT_NE(texts[2].find("O diário do teste não foi criado"), std::string::npos) << texts[2];
+    EXPECT_EQ(texts[2], "O exportação para o Excel foi concluída com sucesso");
+    EXPECT_TRUE(texts[3].starts_with(c.told)) << texts[3];
     EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);
+    if (c.fullAfter > 0) {
+        // What the disk took stays, marked as cut short, for the recent list.
+        const std::vector<JournalSummary> journals = ListJournals(state.config.journalFolder);
+        ASSERT_EQ(journals.size(), 2u);
+        EXPECT_EQ(journals[0].description.state, JournalState::Stopped);
+        EXPECT_EQ(journals[0].sampleCount, static_cast<std::uint64_t>(c.fullAfter));
+        EXPECT_EQ(texts[3], std::string(c.told) + journals[0].path + ").");
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, JournalFaultTest,
+    ::testing::Values(JournalFault{"FolderCannotBeMade", 0, "O diário do teste não foi criado: "},
+                      JournalFault{"DiskFullMidRun", 300,
+                                   "O diário do teste parou: arquivo grande demais ("}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 // A run whose station died is offered at the next start, once, and recovered as if it had just
 // stopped: drawn with the calibration and saved with the units it ran with, whatever the
