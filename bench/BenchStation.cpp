@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 
 #include "device/SerialChannel.h"
@@ -15,6 +16,16 @@
 #include "settings/SettingsStore.h"
 
 namespace kelvaro::bench {
+
+namespace {
+
+std::chrono::nanoseconds ThreadCpu() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+}  // namespace
 
 class NullChart : public ChartSink {
   public:
@@ -152,16 +163,24 @@ std::unique_ptr<BenchStation> BenchStation::Create(const std::string& folderName
 
 void BenchStation::IdlePass() {
     const auto start = Clock::now();
+    const std::chrono::nanoseconds startCpu = ThreadCpu();
     if (timing_.passes > 0) {
         const Clock::duration gap = start - timing_.lastPassEnd;
         timing_.longestIdleGap = std::max(timing_.longestIdleGap, gap);
         timing_.idleGaps.push_back(gap);
+        timing_.betweenCpu += startCpu - timing_.lastPassEndCpu;
     }
     ++timing_.passes;
     run_->ReadSamples();
     timing_.lastPassEnd = Clock::now();
+    timing_.lastPassEndCpu = ThreadCpu();
     if (run_->IsRunning()) {
-        timing_.longestPass = std::max(timing_.longestPass, timing_.lastPassEnd - start);
+        const std::chrono::nanoseconds cpu = timing_.lastPassEndCpu - startCpu;
+        timing_.passCpu += cpu;
+        if (timing_.lastPassEnd - start > timing_.longestPass) {
+            timing_.longestPass = timing_.lastPassEnd - start;
+            timing_.longestPassCpu = cpu;
+        }
         return;
     }
     QCoreApplication::quit();

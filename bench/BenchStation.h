@@ -54,6 +54,12 @@ struct PassTiming {
     Clock::duration longestIdleGap{};       // from the end of one pass to the start of the next
     Clock::duration longestPass{};          // passes after which the test was still running
     std::vector<Clock::duration> idleGaps;  // every one of them, in order
+    // CPU time of the station's thread: inside the passes, and between them (everything else
+    // its event loop does), both from the end of the first pass; and that of the longest pass.
+    std::chrono::nanoseconds passCpu{};
+    std::chrono::nanoseconds betweenCpu{};
+    std::chrono::nanoseconds longestPassCpu{};
+    std::chrono::nanoseconds lastPassEndCpu{};
 };
 
 class BenchDialogs;

@@ -167,6 +167,9 @@ struct Figures {
     std::string loadBefore, loadAfter;
     std::vector<double> gapsMs;  // sorted
     double longestPassMs = 0;
+    double longestPassCpuMs = 0;
+    double passCpu = 0;     // CPU s per s of run inside the passes
+    double betweenCpu = 0;  // and between them
     long paints = 0;
     std::string journal;
     double At(double q) const {
@@ -236,6 +239,9 @@ std::optional<Figures> Measure(BenchStation& station, const std::set<std::string
     }
     std::sort(f.gapsMs.begin(), f.gapsMs.end());
     f.longestPassMs = Ms(station.Timing().longestPass);
+    f.longestPassCpuMs = Ms(station.Timing().longestPassCpu);
+    f.passCpu = std::chrono::duration<double>(station.Timing().passCpu).count() / f.seconds;
+    f.betweenCpu = std::chrono::duration<double>(station.Timing().betweenCpu).count() / f.seconds;
     f.journal = JournalText(station.State().config.journalFolder);
     return f;
 }
@@ -264,6 +270,9 @@ void PrintSideBySide(const std::array<Configuration, 2>& configurations,
     both("samples/s against reports/s sent per plate", "%.4f",
          [](const Figures& f) { return f.samples / f.seconds / f.plateRate; });
     both("CPU s per s: station thread", "%.4f", [](const Figures& f) { return f.stationThread; });
+    both("  of which in the passes", "%.4f", [](const Figures& f) { return f.passCpu; });
+    both("  of which between passes (timers, paints)", "%.4f",
+         [](const Figures& f) { return f.betweenCpu; });
     both("CPU s per s: station (+ journal thread)", "%.4f",
          [](const Figures& f) { return f.stationProcess; });
     both("CPU s per s: with the plate threads", "%.4f",
@@ -275,6 +284,8 @@ void PrintSideBySide(const std::array<Configuration, 2>& configurations,
     both("gap p99.99 (ms)", "%.3f", [](const Figures& f) { return f.At(0.9999); });
     both("longest gap (ms)", "%.3f", [](const Figures& f) { return f.At(1.0); });
     both("longest pass (ms)", "%.3f", [](const Figures& f) { return f.longestPassMs; });
+    both("  its CPU, the rest waiting for reports (ms)", "%.3f",
+         [](const Figures& f) { return f.longestPassCpuMs; });
     both("chart paints during the run", "%.0f",
          [](const Figures& f) { return static_cast<double>(f.paints); });
     row("journal", figures[0].journal, figures[1].journal);
