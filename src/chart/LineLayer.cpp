@@ -43,30 +43,71 @@ void LineLayer::SetColour(std::size_t series, const QColor& colour) {
     update();
 }
 
+// The setters repaint only on a change, and new points only over the columns they change: a
+// run drawn live adds a column's worth of points ten times a second, and repainting the whole
+// plot for them would cost the acquisition's thread ten times the CPU.
 void LineLayer::SetPlotArea(const QRectF& area, double pixelRatio) {
+    const double ratio = pixelRatio > 0.0 ? pixelRatio : 1.0;
+    if (area == area_ && ratio == pixelRatio_) {
+        return;
+    }
     if (area != area_) {
         prepareGeometryChange();
         area_ = area;
     }
-    pixelRatio_ = pixelRatio > 0.0 ? pixelRatio : 1.0;
+    pixelRatio_ = ratio;
     pixels_ = PlotPixels(area_, pixelRatio_);
     update();
 }
 
 void LineLayer::SetYRange(double low, double high) {
+    if (low == yLow_ && high == yHigh_) {
+        return;
+    }
     yLow_ = low;
     yHigh_ = high;
     update();
 }
 
 void LineLayer::SetColumns(const PixelColumns& columns) {
+    if (columns == columns_) {
+        return;
+    }
     columns_ = columns;
     update();
 }
 
 void LineLayer::SetPoints(std::size_t series, std::vector<ChartPoint> points) {
-    points_[series] = std::move(points);
-    update();
+    std::vector<ChartPoint>& held = points_[series];
+    // Points are in x order, old and new: everything from the first one that differs to the
+    // last of either changes, and with it the segment that leads to it.
+    std::size_t same = 0;
+    while (same < held.size() && same < points.size() && held[same].x == points[same].x &&
+           (held[same].y == points[same].y ||
+            (std::isnan(held[same].y) && std::isnan(points[same].y)))) {
+        ++same;
+    }
+    if (same == held.size() && same == points.size()) {
+        return;
+    }
+    const double from = same > 0 ? points[same - 1].x : -kFarPixels;
+    double to = -kFarPixels;
+    if (!held.empty()) {
+        to = held.back().x;
+    }
+    if (!points.empty()) {
+        to = std::max(to, points.back().x);
+    }
+    held = std::move(points);
+    if (pixels_.isEmpty() || same == 0) {
+        update();
+        return;
+    }
+    // A device pixel of margin each side, for the square caps.
+    const double left = (pixels_.left() + std::floor(columns_.Any(from)) - 1.0) / pixelRatio_;
+    const double right = (pixels_.left() + std::floor(columns_.Any(to)) + 2.0) / pixelRatio_;
+    update(QRectF(QPointF(std::max(left, area_.left() - 1.0), area_.top() - 1.0),
+                  QPointF(std::min(right, area_.right() + 1.0), area_.bottom() + 1.0)));
 }
 
 // Every point of a pixel column is drawn at that column's x and every y at a whole pixel row:

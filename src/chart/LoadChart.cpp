@@ -96,6 +96,23 @@ double LiveSampleAxisEnd(std::size_t samples) {
     }
 }
 
+double LiveLoadAxisEnd(double load) {
+    if (!(load > 0.0) || !std::isfinite(load)) {
+        return 0.0;
+    }
+    // 1, 1.2, 1.5, 2, 2.5, 3, 4, 5, 6, 8 times a power of ten: at most a quarter of the axis
+    // left empty, and about ten steps for each tenfold growth.
+    double decade = std::pow(10.0, std::floor(std::log10(load)));
+    for (;;) {
+        for (const double step : {1.0, 1.2, 1.5, 2.0, 2.5, 3.0, 4.0, 5.0, 6.0, 8.0}) {
+            if (load <= step * decade) {
+                return step * decade;
+            }
+        }
+        decade *= 10.0;
+    }
+}
+
 // Turns mouse gestures on the plot into view changes of the owning chart.
 class LoadChartView : public QChartView {
   public:
@@ -338,8 +355,10 @@ void LoadChart::RefreshLive() {
     }
     liveRows_ = std::max(liveRows_, rows.size());
     ApplyXRange(1.0, axisEnd);
-    if (viewY0_ != liveLow_ || viewY1_ != liveHigh_) {
-        ApplyYRange(liveLow_, liveHigh_);
+    const double low = -LiveLoadAxisEnd(-liveLow_);
+    const double high = LiveLoadAxisEnd(liveHigh_);
+    if (viewY0_ != low || viewY1_ != high) {
+        ApplyYRange(low, high);
     }
     // Now rather than on the next turn of the event loop: the new rows are why it was called.
     reducePending_ = true;

@@ -46,8 +46,11 @@ namespace kelvaro {
 // the run and ignores the gestures: the sample axis runs from 1 to LiveSampleAxisEnd(samples),
 // which steps up 1000, 2000, 5000, 10000... so the columns, and with them the binning, change
 // only at those steps (seven times in a run of 144000 samples) or when the plot's width changes;
-// the load axis spans zero and every value of every row read so far, an idle plate's too, which is
-// the final chart's rule. A series set or cleared by the program ends the live view.
+// the load axis spans zero and every value of every row read so far, an idle plate's too (the
+// final chart's rule), each end rounded out to LiveLoadAxisEnd so that climbing loads change it
+// about ten times per tenfold growth rather than at every refresh. Between those changes a
+// refresh repaints only the columns its new points reach. At EndLive the axis is the final
+// chart's. A series set or cleared by the program ends the live view.
 //
 // Over the plot the cursor reads the run: a thin line on the sample nearest the mouse and a box
 // with its number and each series' load there, exact from the stored points whatever the
@@ -64,6 +67,10 @@ struct CursorReading {
 // The end of the sample axis while a run of `samples` is drawn live: the first of 1000, 2000,
 // 5000, 10000, 20000... that holds them all.
 double LiveSampleAxisEnd(std::size_t samples);
+// The end of the load axis while a run is drawn live, for the largest load (or the negated
+// smallest) read so far: the first of 1, 1.2, 1.5, 2, 2.5, 3, 4, 5, 6, 8 times a power of ten
+// that holds it; 0 for a load of 0 or less.
+double LiveLoadAxisEnd(double load);
 
 class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     Q_OBJECT
