@@ -8,7 +8,8 @@ namespace kelvaro {
 
 void PrintTo(ButtonPicture picture, std::ostream* out) {
     static constexpr const char* kNames[] = {"Play",        "Stop", "Frequency", "Communication",
-                                             "Calibration", "Exit", "Back",      "Edit"};
+                                             "Calibration", "Exit", "Back",      "Edit",
+                                             "Open",        "Save"};
     *out << kNames[static_cast<int>(picture)];
 }
 
