@@ -16,6 +16,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <stdexcept>
 #include <utility>
 
@@ -82,13 +83,12 @@ std::pair<double, double> Displayable(double low, double high) {
     return {low - 1.0, low + 1.0};
 }
 
-}  // namespace
-
-double LiveSampleAxisEnd(std::size_t samples) {
-    double decade = 1000.0;
+// The first of `steps` times a power of ten, from `decade` up, that holds `value`; the steps
+// run from 1 to below 10.
+double FirstStepHolding(double value, double decade, std::initializer_list<double> steps) {
     for (;;) {
-        for (const double step : {1.0, 2.0, 5.0}) {
-            if (static_cast<double>(samples) <= step * decade) {
+        for (const double step : steps) {
+            if (value <= step * decade) {
                 return step * decade;
             }
         }
@@ -96,21 +96,19 @@ double LiveSampleAxisEnd(std::size_t samples) {
     }
 }
 
+}  // namespace
+
+double LiveSampleAxisEnd(std::size_t samples) {
+    return FirstStepHolding(static_cast<double>(samples), 1000.0, {1.0, 2.0, 5.0});
+}
+
 double LiveLoadAxisEnd(double load) {
     if (!(load > 0.0) || !std::isfinite(load)) {
         return 0.0;
     }
-    // 1, 1.2, 1.5, 2, 2.5, 3, 4, 5, 6, 8 times a power of ten: at most a quarter of the axis
-    // left empty, and about ten steps for each tenfold growth.
-    double decade = std::pow(10.0, std::floor(std::log10(load)));
-    for (;;) {
-        for (const double step : {1.0, 1.2, 1.5, 2.0, 2.5, 3.0, 4.0, 5.0, 6.0, 8.0}) {
-            if (load <= step * decade) {
-                return step * decade;
-            }
-        }
-        decade *= 10.0;
-    }
+    // At most a quarter of the axis left empty, and about ten steps for each tenfold growth.
+    return FirstStepHolding(load, std::pow(10.0, std::floor(std::log10(load))),
+                            {1.0, 1.2, 1.5, 2.0, 2.5, 3.0, 4.0, 5.0, 6.0, 8.0});
 }
 
 // Turns mouse gestures on the plot into view changes of the owning chart.

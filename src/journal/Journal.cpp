@@ -369,4 +369,12 @@ bool ReadJournal(const std::string& path, JournalContents& contents, std::string
     return true;
 }
 
+bool StartsAsJournal(const std::string& path) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    std::array<unsigned char, 8> start{};
+    std::size_t got = 0;
+    return fd.Valid() && ReadAllAt(fd.Get(), start.data(), start.size(), 0, got) == 0 &&
+           StartsWithMagic(start.data(), got);
+}
+
 }  // namespace kelvaro

@@ -153,6 +153,10 @@ struct JournalContents {
 // impossible values, gives false with `error` naming the file and what is wrong, in Portuguese.
 bool ReadJournal(const std::string& path, JournalContents& contents, std::string* error);
 
+// Whether the file at `path` begins with a journal's magic, damaged or not: what tells a journal
+// from another file the operator picks.
+bool StartsAsJournal(const std::string& path);
+
 // ${XDG_STATE_HOME:-~/.local/state}/kelvaro
 std::string DefaultJournalFolder();
 

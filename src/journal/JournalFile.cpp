@@ -114,9 +114,13 @@ void DecodeRecords(const unsigned char* bytes, std::size_t count,
     }
 }
 
+bool StartsWithMagic(const unsigned char* bytes, std::size_t size) {
+    return size >= kMagic.size() && std::memcmp(bytes, kMagic.data(), kMagic.size()) == 0;
+}
+
 std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint64_t fileSize,
                          JournalDescription& description) {
-    if (size < kMagic.size() || std::memcmp(bytes, kMagic.data(), kMagic.size()) != 0) {
+    if (!StartsWithMagic(bytes, size)) {
         return "não é um diário do Kelvaro";
     }
     if (size < kFieldsEnd) {

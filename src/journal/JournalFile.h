@@ -43,6 +43,9 @@ class UniqueFd {
 
 using HeaderBytes = std::array<unsigned char, kHeaderSize>;
 
+// Whether `bytes` begin with the journal's magic.
+bool StartsWithMagic(const unsigned char* bytes, std::size_t size);
+
 HeaderBytes EncodeHeader(const JournalDescription& description);
 // The rewritten fields as they go at kRewrittenOffset.
 std::array<unsigned char, kRewrittenSize> EncodeRewritten(std::int64_t testNumber,

@@ -1,21 +1,11 @@
 #include "review/RunReview.h"
 
-#include <cmath>
-#include <fstream>
-
 #include "journal/Journal.h"
 #include "review/TestFileReader.h"
 
 namespace kelvaro {
 
 namespace {
-
-bool StartsAsJournal(const std::string& path) {
-    constexpr std::string_view kMagic = "KELVJRNL";
-    std::ifstream file(path, std::ios::binary);
-    std::string start(kMagic.size(), '\0');
-    return file.read(start.data(), static_cast<std::streamsize>(start.size())) && start == kMagic;
-}
 
 bool ReadTestFileRun(const std::string& path, StoredRun& run, std::string* error) {
     TestFileContent content;
