@@ -50,6 +50,10 @@ inline constexpr int kJournalPlates = 4;
 // One sample: plates 1..4's raw readings.
 using JournalRecord = std::array<std::uint32_t, kJournalPlates>;
 
+// A reading a plate did not deliver (silent, lost, or a damaged report). The plates' counts have
+// 24 bits, so no reading can take this value; a genuine 0 stays a reading.
+inline constexpr std::uint32_t kMissingReading = 0xFFFFFFFF;
+
 enum class JournalState : std::uint32_t {
     Open = 0,     // being written, or its writer died (crash, kill, power cut)
     Closed = 1,   // every record of the run is in the file
