@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -118,9 +119,13 @@ std::string ProgramName(int processDir) {
     return name;
 }
 
+bool Cancelled(const std::atomic<bool>* cancel) {
+    return cancel != nullptr && cancel->load(std::memory_order_relaxed);
+}
+
 // The targets one process holds, pseudo-terminals whose master it also holds left out.
 void ScanProcess(int procDir, const char* pidName, const std::vector<Target>& targets,
-                 std::vector<PortHolder>& holders) {
+                 const std::atomic<bool>* cancel, std::vector<PortHolder>& holders) {
     Descriptor processDir(::openat(procDir, pidName, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (processDir.Get() < 0) {
         return;
@@ -137,7 +142,12 @@ void ScanProcess(int procDir, const char* pidName, const std::vector<Target>& ta
     }
     std::vector<const Target*> held;
     std::vector<long> masters;
+    constexpr unsigned kCancelCheckEvery = 1024;
+    unsigned seen = 0;
     while (const dirent* entry = ::readdir(fds.Get())) {
+        if (++seen % kCancelCheckEvery == 0 && Cancelled(cancel)) {
+            return;
+        }
         std::array<char, 16> link{};
         const ssize_t length = ::readlinkat(fdDirFd, entry->d_name, link.data(), link.size());
         if (length < 5 || std::memcmp(link.data(), "/dev/", 5) != 0) {
@@ -174,7 +184,8 @@ void ScanProcess(int procDir, const char* pidName, const std::vector<Target>& ta
 }  // namespace
 
 std::vector<PortHolder> FindPortHolders(std::span<const std::string> devicePaths,
-                                        const std::string& procRoot) {
+                                        const std::string& procRoot,
+                                        const std::atomic<bool>* cancel) {
     std::vector<Target> targets;
     for (std::size_t i = 0; i < devicePaths.size(); ++i) {
         struct stat info {};
@@ -192,9 +203,25 @@ std::vector<PortHolder> FindPortHolders(std::span<const std::string> devicePaths
         return holders;
     }
     const std::string self = std::to_string(::getpid());
+    std::vector<bool> answered(devicePaths.size(), false);
+    std::size_t unanswered = targets.size();
     while (const dirent* entry = ::readdir(proc.Get())) {
-        if (IsProcessNumber(entry->d_name) && self != entry->d_name) {
-            ScanProcess(::dirfd(proc.Get()), entry->d_name, targets, holders);
+        if (Cancelled(cancel)) {
+            return {};
+        }
+        if (!IsProcessNumber(entry->d_name) || self == entry->d_name) {
+            continue;
+        }
+        const std::size_t before = holders.size();
+        ScanProcess(::dirfd(proc.Get()), entry->d_name, targets, cancel, holders);
+        for (std::size_t h = before; h < holders.size(); ++h) {
+            if (!answered[holders[h].port]) {
+                answered[holders[h].port] = true;
+                --unanswered;
+            }
+        }
+        if (unanswered == 0) {
+            break;  // every port has its answer; the rest of the machine cannot change it
         }
     }
     return holders;
@@ -217,25 +244,96 @@ std::string HolderText(const PortHolder& holder) {
 PortHolderWatch::PortHolderWatch(std::chrono::milliseconds interval, std::string procRoot)
     : interval_(interval), procRoot_(std::move(procRoot)) {}
 
-void PortHolderWatch::Start(std::vector<std::string> devicePaths) {
-    devicePaths_ = std::move(devicePaths);
-    next_ = std::chrono::steady_clock::now() + interval_;
+PortHolderWatch::~PortHolderWatch() {
+    Stop();
 }
 
-std::optional<PortHolder> PortHolderWatch::Poll(bool now) {
-    if (devicePaths_.empty()) {
-        return std::nullopt;
+void PortHolderWatch::SetBeforeLook(std::function<void()> hook) {
+    const std::lock_guard lock(mutex_);
+    beforeLook_ = std::move(hook);
+}
+
+void PortHolderWatch::Start(std::vector<std::string> devicePaths, bool lookNow) {
+    Stop();
+    const bool any = std::any_of(devicePaths.begin(), devicePaths.end(),
+                                 [](const std::string& path) { return !path.empty(); });
+    {
+        const std::lock_guard lock(mutex_);
+        devicePaths_ = std::move(devicePaths);
+        found_.reset();
+        requested_ = lookNow ? 1 : 0;
+        answered_ = 0;
+        stop_ = false;
     }
-    const auto time = std::chrono::steady_clock::now();
-    if (!now && time < next_) {
-        return std::nullopt;
+    if (any) {
+        thread_ = std::thread([this] { Watch(); });
     }
-    next_ = time + interval_;
-    const auto holders = FindPortHolders(devicePaths_, procRoot_);
-    if (holders.empty()) {
-        return std::nullopt;
+}
+
+void PortHolderWatch::Stop() {
+    stopping_ = true;
+    {
+        const std::lock_guard lock(mutex_);
+        stop_ = true;
+        devicePaths_.clear();
+        found_.reset();
     }
-    return holders.front();
+    wake_.notify_all();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    stopping_ = false;
+}
+
+std::optional<PortHolder> PortHolderWatch::Poll() {
+    const std::lock_guard lock(mutex_);
+    return std::exchange(found_, std::nullopt);
+}
+
+std::size_t PortHolderWatch::LookNow() {
+    std::size_t request = 0;
+    {
+        const std::lock_guard lock(mutex_);
+        request = ++requested_;
+    }
+    wake_.notify_all();
+    return request;
+}
+
+bool PortHolderWatch::Answered(std::size_t request) const {
+    const std::lock_guard lock(mutex_);
+    return stop_ || !thread_.joinable() || answered_ >= request;
+}
+
+void PortHolderWatch::Watch() {
+    std::unique_lock lock(mutex_);
+    auto next = std::chrono::steady_clock::now() + interval_;
+    for (;;) {
+        wake_.wait_until(lock, next, [&] { return stop_ || requested_ > answered_; });
+        if (stop_) {
+            return;
+        }
+        if (requested_ == answered_ && std::chrono::steady_clock::now() < next) {
+            continue;  // woken early for nothing
+        }
+        const std::size_t answering = requested_;
+        const std::vector<std::string> paths = devicePaths_;
+        const std::function<void()> hook = beforeLook_;
+        lock.unlock();
+        if (hook) {
+            hook();
+        }
+        auto holders = FindPortHolders(paths, procRoot_, &stopping_);
+        lock.lock();
+        if (stop_) {
+            return;
+        }
+        if (!holders.empty()) {
+            found_ = holders.front();
+        }
+        answered_ = answering;
+        next = std::chrono::steady_clock::now() + interval_;
+    }
 }
 
 }  // namespace kelvaro

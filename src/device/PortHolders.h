@@ -3,10 +3,15 @@
 // half the bytes, so the station refuses such a port and stops a run when one appears.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kelvaro {
@@ -20,33 +25,61 @@ struct PortHolder {
 // Every process other than this one that holds one of `devicePaths` open (a path may be a
 // link to the device). A pseudo-terminal's other end, the process holding its master, is the
 // (virtual) plate itself and does not count. Processes whose descriptors this user cannot
-// read are skipped. `procRoot` is /proc, or a fake tree in tests.
+// read are skipped. `procRoot` is /proc, or a fake tree in tests. The walk ends once every
+// port has a holder, and gives nothing as soon as `cancel` is set.
 std::vector<PortHolder> FindPortHolders(std::span<const std::string> devicePaths,
-                                        const std::string& procRoot = "/proc");
+                                        const std::string& procRoot = "/proc",
+                                        const std::atomic<bool>* cancel = nullptr);
 std::optional<PortHolder> FindPortHolder(const std::string& devicePath,
                                          const std::string& procRoot = "/proc");
 
 // The operator's words for a holder: "cat (processo 4242)".
 std::string HolderText(const PortHolder& holder);
 
-// Looks again, at most once per interval, whether a program has opened one of the watched
-// ports; the acquisition pass calls Poll on every turn and pays for a scan once a second.
+// Looks again, once per interval, whether a program has opened one of the watched ports. The
+// look walks every descriptor on the machine (seconds with a hundred thousand of them), so it
+// runs on a thread of the watch's own; the acquisition pass and the start-up only read the
+// latest answer and never wait for one.
 class PortHolderWatch {
   public:
     explicit PortHolderWatch(std::chrono::milliseconds interval = std::chrono::seconds(1),
                              std::string procRoot = "/proc");
-    // Starts watching; the first look comes one interval later. Empty paths are not watched.
-    void Start(std::vector<std::string> devicePaths);
-    void Stop() { devicePaths_.clear(); }
-    // A holder of one of the ports when a look is due (or `now` asks for one) and finds one
-    // (its `port` indexes the paths given to Start); nothing otherwise.
-    std::optional<PortHolder> Poll(bool now = false);
+    ~PortHolderWatch();
+    PortHolderWatch(const PortHolderWatch&) = delete;
+    PortHolderWatch& operator=(const PortHolderWatch&) = delete;
+
+    // Starts watching (a watch already on is stopped first); the first look comes one interval
+    // later, or at once with `lookNow`. Empty paths are not watched.
+    void Start(std::vector<std::string> devicePaths, bool lookNow = false);
+    // Ends the watching and waits for a look in progress to end; answers not yet taken go.
+    void Stop();
+    // The holder the latest finished look found, told once (its `port` indexes the paths given
+    // to Start); nothing otherwise. Never waits for a look.
+    std::optional<PortHolder> Poll();
+    // Asks for a look at once (a plate was lost); its answer comes with a later Poll, once
+    // Answered gives true for the number returned.
+    std::size_t LookNow();
+    // True once a look begun after LookNow gave `request` has ended (or nothing is watched).
+    bool Answered(std::size_t request) const;
+
+    // Called on the looking thread before each look (tests record the thread and hold it).
+    void SetBeforeLook(std::function<void()> hook);
 
   private:
+    void Watch();
+
     std::chrono::milliseconds interval_;
     std::string procRoot_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
     std::vector<std::string> devicePaths_;
-    std::chrono::steady_clock::time_point next_{};
+    std::optional<PortHolder> found_;
+    std::size_t requested_ = 0;  // LookNow calls since Start
+    std::size_t answered_ = 0;   // of those, the ones a finished look has answered
+    bool stop_ = false;
+    std::function<void()> beforeLook_;
+    std::atomic<bool> stopping_{false};  // cuts a look in progress short
+    std::thread thread_;
 };
 
 }  // namespace kelvaro

@@ -710,6 +710,14 @@ void SerialChannel::Consume(std::size_t count) {
     }
 }
 
+std::size_t SerialChannel::BytesWaiting() {
+    int count = 0;
+    if (fd_ < 0 || os_.Ioctl(fd_, FIONREAD, &count) != 0 || count < 0) {
+        return 0;
+    }
+    return static_cast<std::size_t>(count);
+}
+
 bool SerialChannel::WaitReadable(int timeoutMs) {
     lastStatus_ = {};
     if (fd_ < 0) {

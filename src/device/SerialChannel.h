@@ -106,6 +106,8 @@ class SerialChannel {
     // Waits up to `timeoutMs` for the port to receive something or hang up; false on time-out
     // (LastStatus Timeout) or failure.
     bool WaitReadable(int timeoutMs);
+    // Bytes the port has received that nobody has read yet (0 when it cannot tell).
+    std::size_t BytesWaiting();
     // One wait over several open channels: returns as soon as any of them receives something
     // or hangs up, or after `timeoutMs`. Null and closed channels are skipped; at most 16 are
     // watched. The channels must share one OS seam (the first one's is used).

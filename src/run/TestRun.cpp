@@ -50,6 +50,9 @@ constexpr auto kReportWait = std::chrono::milliseconds(kStreamTimeoutMs);
 // without one, is lost as an unplugged one is.
 constexpr auto kSilenceLimit = 2 * kReportWait;
 constexpr std::size_t kGarbageLimit = 6 * kSampleReplySize;
+// How long the stop after a lost plate waits for the look for a program on its port; a look
+// slower than this (a machine with hundreds of thousands of descriptors) names the plate silent.
+constexpr auto kHolderAnswerWait = std::chrono::seconds(3);
 
 }  // namespace
 
@@ -191,6 +194,7 @@ void TestRun::StartRun() {
         }
     }
     holderWatch_.Start(std::move(watched));
+    lossLook_ = 0;
     view_.StartIdlePass();
     runState_ = RunState::Running;
     BeginLiveChart();
@@ -365,7 +369,8 @@ std::optional<StopReason> TestRun::TakeSamples() {
             continue;
         }
         if (state_.links.configured[i] &&
-            (end - watch_[i].lastReport >= kSilenceLimit || watch_[i].garbage > kGarbageLimit)) {
+            (watch_[i].garbage > kGarbageLimit ||
+             (end - watch_[i].lastReport >= kSilenceLimit && !BytesWaiting(i)))) {
             state_.links.configured[i] = false;
         }
         lost_[i] = !state_.links.configured[i];
@@ -383,6 +388,10 @@ std::optional<StopReason> TestRun::TakeSamples() {
         }
     }
     const bool portTaken = PortTakenByAnotherProgram(plateLost);
+    if (plateLost && !portTaken && !holderWatch_.Answered(lossLook_) &&
+        end - lossSeen_ < kHolderAnswerWait) {
+        plateLost = false;  // the others go on until the look asked for at the loss answers
+    }
     const bool escapeHeld = view_.EscapeHeld();  // asked on every pass
     if (portTaken) {
         return StopReason::PortTaken;
@@ -400,8 +409,13 @@ std::optional<StopReason> TestRun::TakeSamples() {
 }
 
 bool TestRun::PortTakenByAnotherProgram(bool plateLost) {
-    // A plate lost to a program reading its line is named as such, not as a silent plate.
-    const auto holder = holderWatch_.Poll(plateLost);
+    // A plate lost to a program reading its line is named as such, not as a silent plate: the
+    // loss asks the watch for a look at once, and the stop waits for its answer a pass at a time.
+    if (plateLost && lossLook_ == 0) {
+        lossLook_ = holderWatch_.LookNow();
+        lossSeen_ = Clock::now();
+    }
+    const auto holder = holderWatch_.Poll();
     if (!holder) {
         return false;
     }
@@ -413,6 +427,11 @@ bool TestRun::PortTakenByAnotherProgram(bool plateLost) {
                      ".\rO teste foi parado para que esse programa não tome as leituras da "
                      "placa; as amostras lidas até aqui foram mantidas.";
     return true;
+}
+
+bool TestRun::BytesWaiting(std::size_t plate) {
+    ChannelSlot& slot = state_.links.channels[plate];
+    return SlotConnected(slot) && slot->BytesWaiting() > 0;
 }
 
 void TestRun::StopPlates() {

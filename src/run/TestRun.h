@@ -98,6 +98,9 @@ class TestRun {
     // Once a second, and at once when a plate was lost: has another program opened an active
     // plate's port? Such a plate counts as lost, and the stop names the plate and the program.
     bool PortTakenByAnotherProgram(bool plateLost);
+    // Bytes a plate sent stand unread in its port: a station starved of the processor must
+    // read them before it may call the plate silent.
+    bool BytesWaiting(std::size_t plate);
 
     StationState& state_;
     Dialogs& dialogs_;
@@ -110,7 +113,9 @@ class TestRun {
     std::array<StreamWatch, kPlateCount> watch_{};
     std::array<bool, kPlateCount> lost_{};
     PortHolderWatch holderWatch_;
-    std::string holderMessage_;                   // told at the stop
+    std::string holderMessage_;  // told at the stop
+    std::size_t lossLook_ = 0;   // the look asked for when a plate was lost
+    std::chrono::steady_clock::time_point lossSeen_;
     std::unique_ptr<JournalWriter> journal_;      // the running or last run's
     std::array<std::string, kPlateCount> units_;  // the plates' units when the run started
     std::chrono::system_clock::time_point runStart_;

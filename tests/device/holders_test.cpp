@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include "CaseNames.h"
@@ -166,28 +167,87 @@ TEST(PortHolderText, NamesTheProgramAndItsProcess) {
     EXPECT_EQ(HolderText({4243, "", 0}), "processo 4243");
 }
 
-// The watch costs the acquisition pass a scan once per interval, not on every turn.
-TEST(PortHolderWatch, LooksOncePerInterval) {
+// Answers come once per interval, or as soon as a look asked for has ended, each told once.
+TEST(PortHolderWatch, LooksOncePerIntervalOrWhenAsked) {
     Pty pty;
     FakeProc proc;
     proc.Process("4242", "cat");
     proc.Descriptor("4242", 3, pty.Path());
     PortHolderWatch watch(std::chrono::milliseconds(200), proc.Root());
     EXPECT_FALSE(watch.Poll());  // not started
+    EXPECT_TRUE(watch.Answered(watch.LookNow()));
 
     watch.Start({"", pty.Path()});
     EXPECT_FALSE(watch.Poll());  // the open has just looked
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
     const auto holder = watch.Poll();
     ASSERT_TRUE(holder);
     EXPECT_EQ(holder->pid, 4242);
     EXPECT_EQ(holder->port, 1u);
-    EXPECT_FALSE(watch.Poll());     // the next look is an interval away
-    EXPECT_TRUE(watch.Poll(true));  // unless one is asked for at once (a plate was lost)
+    EXPECT_FALSE(watch.Poll());  // told once
+
+    watch.Stop();
+    watch.Start({pty.Path()});
+    const std::size_t asked = watch.LookNow();  // a plate was lost: look at once
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!watch.Answered(asked) && std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(watch.Answered(asked));
+    ASSERT_TRUE(watch.Poll());
 
     watch.Stop();
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
     EXPECT_FALSE(watch.Poll());
+}
+
+// A machine with 150,000 descriptors open: the look walks them on the watch's own thread while
+// the caller's Poll answers at once, and it still finds the holder behind them all.
+TEST(PortHolderWatch, LooksOnItsOwnThreadAndPollNeverWaits) {
+    Pty pty;
+    FakeProc proc;
+    constexpr int kProcesses = 3;
+    constexpr int kDescriptorsEach = 50000;
+    for (int p = 0; p < kProcesses; ++p) {
+        const std::string pid = std::to_string(1000 + p);
+        proc.Process(pid, "busy");
+        const fs::path fd = fs::path(proc.Root()) / pid / "fd";
+        for (int n = 0; n < kDescriptorsEach; ++n) {
+            const std::string target =
+                n % 100 == 0 ? "/dev/null" : "socket:[" + std::to_string(n) + "]";
+            ASSERT_EQ(::symlink(target.c_str(), (fd / std::to_string(n)).c_str()), 0);
+        }
+    }
+    proc.Process("4242", "cat");
+    proc.Descriptor("4242", 3, pty.Path());
+
+    PortHolderWatch watch(std::chrono::hours(1), proc.Root());
+    std::promise<void> gate;
+    std::shared_future<void> opened = gate.get_future().share();
+    std::promise<std::thread::id> lookingThread;
+    bool first = true;
+    watch.SetBeforeLook([&] {
+        if (std::exchange(first, false)) {
+            lookingThread.set_value(std::this_thread::get_id());
+        }
+        opened.wait();
+    });
+    watch.Start({pty.Path()}, true);
+    const std::thread::id looker = lookingThread.get_future().get();
+    EXPECT_NE(looker, std::this_thread::get_id());
+    // The look is held up: Poll has no answer yet and returns all the same.
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_FALSE(watch.Poll());
+        EXPECT_FALSE(watch.Answered(1));
+    }
+    gate.set_value();
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!watch.Answered(1) && std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const auto holder = watch.Poll();
+    ASSERT_TRUE(holder);
+    EXPECT_EQ(holder->pid, 4242);
 }
 
 }  // namespace

@@ -89,6 +89,7 @@ class Plates {
         const std::string line = command + "\n";
         ASSERT_EQ(::write(stdin_, line.data(), line.size()), static_cast<ssize_t>(line.size()));
     }
+    void Signal(int signal) { ::kill(pid_, signal); }
     void CloseInput() {
         ::close(stdin_);
         stdin_ = -1;
@@ -192,6 +193,49 @@ TEST(KelvaroPlates, KeepsServingWhenStandardInputCloses) {
     const LinkResult<std::uint32_t> reading = ReadPlateSample(*slot);
     ASSERT_TRUE(reading);
     EXPECT_EQ(reading.value, 1020u);
+}
+
+// A plate program starved of the processor (here: stopped outright) sends every report that fell
+// due meanwhile once it runs again, in order, as a real plate's would wait in the line's buffer.
+TEST(KelvaroPlates, AStoppedProgramCatchesUpOnEveryReportInOrder) {
+    testing::TempDir tmp;
+    Plates program({"1", "--counter", "--folder", tmp.File("ports")});
+    const std::string port = program.Line();
+    ASSERT_FALSE(port.empty());
+    ChannelSlot slot;
+    ASSERT_TRUE(OpenPlateChannel(slot, port, 8192));
+    constexpr int kRate = 600;
+    ASSERT_TRUE(ConfigurePlate(*slot, kRate, kModeTest));
+    ASSERT_TRUE(StartPlateStream(*slot));
+    const auto started = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    program.Signal(SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    program.Signal(SIGCONT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    SendStop(*slot);
+
+    std::vector<std::uint8_t> bytes(64 * 1024);
+    std::size_t received = 0;
+    while (received < bytes.size()) {
+        const std::size_t n =
+            slot->ReadBytes(bytes.data() + received, bytes.size() - received, 200);
+        if (n == 0) {
+            break;
+        }
+        received += n;
+    }
+    ASSERT_EQ(received % kSampleReplySize, 0u);
+    const std::size_t reports = received / kSampleReplySize;
+    // Those the program owed for the time it was stopped (900) are among them; a scheduler
+    // that was slow to wake it costs far fewer.
+    EXPECT_GE(static_cast<double>(reports), seconds * kRate - 300) << seconds << " s";
+    for (std::size_t k = 1; k < reports; ++k) {
+        const std::uint8_t* a = bytes.data() + (k - 1) * kSampleReplySize;
+        const std::uint8_t* b = a + kSampleReplySize;
+        ASSERT_EQ((b[5] << 16 | b[6] << 8 | b[7]), (a[5] << 16 | a[6] << 8 | a[7]) + 1) << k;
+    }
 }
 
 TEST(KelvaroPlates, RejectsBadArgumentsAndPrintsHelp) {
