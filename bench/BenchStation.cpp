@@ -47,6 +47,9 @@ class BenchView : public TestRunView {
     void EnableButtons(bool) override {}
     void StartIdlePass() override { timer_.start(); }
     void StopIdlePass() override { timer_.stop(); }
+    void ScheduleStartUpStep(int delayMs) override {
+        QTimer::singleShot(delayMs, Qt::PreciseTimer, [this] { run->ContinueStartUp(); });
+    }
     bool EscapeHeld() override {
         return store->Count() >= samples_ || (escapeFrom && Clock::now() >= *escapeFrom);
     }
@@ -58,6 +61,7 @@ class BenchView : public TestRunView {
 
     std::optional<Clock::time_point> escapeFrom;
     const SampleStore* store = nullptr;  // the run's
+    TestRun* run = nullptr;
     ChartSink* chart = nullptr;
     LiveChartSink* liveChart = nullptr;
 
@@ -155,6 +159,7 @@ std::unique_ptr<BenchStation> BenchStation::Create(const std::string& folderName
     station->run_ = std::make_unique<TestRun>(state, *station->dialogs_, *station->progress_,
                                               *station->view_, station->folder_.path);
     station->view_->store = &station->run_->Samples();
+    station->view_->run = station->run_.get();
     station->UseJournal(true);
     BenchStation* self = station.get();
     QObject::connect(station->idle_.get(), &QTimer::timeout, [self] { self->IdlePass(); });
@@ -209,8 +214,13 @@ bool BenchStation::RunTest(const std::function<void()>& afterStart) {
     timing_.idleGaps.reserve(kMaxSamples + kMaxSamples / 8);
     view_->escapeFrom.reset();
     bool started = false;
-    QTimer::singleShot(0, [&] {
-        run_->OnStartClicked();
+    QTimer startUp;
+    startUp.setInterval(1);
+    QObject::connect(&startUp, &QTimer::timeout, [&] {
+        if (run_->IsStartingUp()) {
+            return;
+        }
+        startUp.stop();
         if (!run_->IsRunning()) {
             QCoreApplication::exit(1);
             return;
@@ -219,6 +229,10 @@ bool BenchStation::RunTest(const std::function<void()>& afterStart) {
         if (afterStart) {
             afterStart();
         }
+    });
+    QTimer::singleShot(0, [&] {
+        run_->OnStartClicked();
+        startUp.start();
     });
     // The stop (which runs inside the last pass) closes the channels and ends the loop.
     return QCoreApplication::exec() == 0 && started;

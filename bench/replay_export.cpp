@@ -85,6 +85,7 @@ class ReplayView : public TestRunView {
     void EnableButtons(bool) override {}
     void StartIdlePass() override {}
     void StopIdlePass() override {}
+    void ScheduleStartUpStep(int) override {}
     bool EscapeHeld() override { return false; }
     ChartSink& Chart() override { return chart; }
     LiveChartSink& LiveChart() override { return liveChart; }

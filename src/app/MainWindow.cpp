@@ -166,6 +166,10 @@ void MainWindow::BuildLayout() {
     idleTimer_ = new QTimer(this);
     idleTimer_->setInterval(0);  // fires whenever the event queue is empty: the idle turn
     connect(idleTimer_, &QTimer::timeout, this, [this] { testRun_->ReadSamples(); });
+    startUpTimer_ = new QTimer(this);
+    startUpTimer_->setSingleShot(true);
+    startUpTimer_->setTimerType(Qt::PreciseTimer);
+    connect(startUpTimer_, &QTimer::timeout, this, [this] { testRun_->ContinueStartUp(); });
 }
 
 void MainWindow::OnCreated() {
@@ -216,6 +220,7 @@ void MainWindow::OnDestroyed() {
     // The plates first: every open one gets its Stop, also when a test is still running.
     state_.links.CloseAll();
     idleTimer_->stop();
+    startUpTimer_->stop();
     // Nothing may keep the exit from completing.
     try {
         testRun_.reset();
@@ -225,7 +230,7 @@ void MainWindow::OnDestroyed() {
 }
 
 void MainWindow::OnStartClicked() {
-    if (!testRun_->IsRunning()) {
+    if (!testRun_->IsRunning() && !testRun_->IsStartingUp()) {
         // A start clears the chart, and with it the run read back.
         shownRun_.reset();
         saveButton->setEnabled(false);
@@ -336,6 +341,8 @@ void MainWindow::EndSessionOn(TerminationSignals& source) {
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (testRun_->IsRunning()) {
         testRun_->OnStartClicked();
+    } else if (testRun_->IsStartingUp()) {
+        testRun_->CancelStartUp();
     }
     QWidget::closeEvent(event);
 }
@@ -369,6 +376,10 @@ void MainWindow::StartIdlePass() {
 
 void MainWindow::StopIdlePass() {
     idleTimer_->stop();
+}
+
+void MainWindow::ScheduleStartUpStep(int delayMs) {
+    startUpTimer_->start(delayMs);
 }
 
 bool MainWindow::IdlePassRunning() const {

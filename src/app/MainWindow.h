@@ -105,6 +105,7 @@ class MainWindow : public QWidget, public TestRunView {
     void EnableButtons(bool enabled) override;
     void StartIdlePass() override;
     void StopIdlePass() override;
+    void ScheduleStartUpStep(int delayMs) override;
     bool EscapeHeld() override;
     ChartSink& Chart() override;
     LiveChartSink& LiveChart() override;
@@ -161,6 +162,7 @@ class MainWindow : public QWidget, public TestRunView {
     std::unique_ptr<TestRun> testRun_;
     EscapeKeyMonitor* escapeKey_ = nullptr;
     QTimer* idleTimer_ = nullptr;
+    QTimer* startUpTimer_ = nullptr;  // the test start-up's next step
     std::unique_ptr<RunChooser> runChooser_;
     std::optional<StoredRun> shownRun_;
     bool shownRunOpened_ = false;  // opened again, rather than the run just ended

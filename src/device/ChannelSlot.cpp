@@ -11,7 +11,7 @@ namespace kelvaro {
 
 LinkStatus OpenChannel(ChannelSlot& slot, const std::string& portName, int baudRate, int dataBits,
                        char parity, int stopBits, bool softwareFlow, bool hardwareFlow,
-                       int /*receiveQueueSize*/, SerialOs& os) {
+                       int /*receiveQueueSize*/, SerialOs& os, HolderLook look) {
     if (slot) {
         slot->Release();  // nothing is sent to the old port
         slot.reset();
@@ -21,7 +21,7 @@ LinkStatus OpenChannel(ChannelSlot& slot, const std::string& portName, int baudR
     try {
         slot = std::make_unique<SerialChannel>(portName, os);
         SerialChannel& channel = *slot;
-        if (channel.Connect()) {
+        if (channel.Connect(look)) {
             LineSettings settings;
             settings.baudRate = baudRate;
             settings.dataBits = dataBits;
@@ -41,8 +41,8 @@ LinkStatus OpenChannel(ChannelSlot& slot, const std::string& portName, int baudR
 }
 
 LinkStatus OpenPlateChannel(ChannelSlot& slot, const std::string& portName, int receiveQueueSize,
-                            SerialOs& os) {
-    return OpenChannel(slot, portName, 115200, 8, 'n', 2, false, false, receiveQueueSize, os);
+                            SerialOs& os, HolderLook look) {
+    return OpenChannel(slot, portName, 115200, 8, 'n', 2, false, false, receiveQueueSize, os, look);
 }
 
 void CloseChannel(ChannelSlot& slot) {

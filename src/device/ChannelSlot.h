@@ -15,10 +15,12 @@ namespace kelvaro {
 // Linux offers no per-port input queue to request and always buffers more, so it is not applied.
 LinkStatus OpenChannel(ChannelSlot& slot, const std::string& portName, int baudRate, int dataBits,
                        char parity, int stopBits, bool softwareFlow, bool hardwareFlow,
-                       int receiveQueueSize, SerialOs& os = SerialOs::System());
+                       int receiveQueueSize, SerialOs& os = SerialOs::System(),
+                       HolderLook look = HolderLook::AtOpen);
 // Opens with the plates' line settings: 115200 8N2, no flow control.
 LinkStatus OpenPlateChannel(ChannelSlot& slot, const std::string& portName, int receiveQueueSize,
-                            SerialOs& os = SerialOs::System());
+                            SerialOs& os = SerialOs::System(),
+                            HolderLook look = HolderLook::AtOpen);
 // DTR low, Stop, release, slot empty. The one place a plate is sent Stop when a screen, a
 // test or the program is done with it.
 void CloseChannel(ChannelSlot& slot);

@@ -14,13 +14,18 @@ constexpr std::size_t kMaxFrameSize = std::tuple_size_v<decltype(DeviceFrame::by
 }  // namespace
 
 PendingExchange::PendingExchange(SerialChannel& channel, const PlateRequest& request, int timeoutMs)
+    : PendingExchange(channel, request.bytes, request.replySize, request.replyFunction, timeoutMs) {
+}
+
+PendingExchange::PendingExchange(SerialChannel& channel, std::span<const std::uint8_t> request,
+                                 std::size_t replySize, std::uint8_t replyFunction, int timeoutMs)
     : channel_(channel),
-      size_(std::min(request.replySize, kMaxFrameSize)),
-      expectedFunction_(request.replyFunction),
+      size_(std::min(replySize, kMaxFrameSize)),
+      expectedFunction_(replyFunction),
       deadline_(Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0))) {
     // Bytes never received read as 0xFF, exactly as in a blocking receive.
     frame_.bytes.fill(0xFF);
-    if (!SendRequest(channel_, request.bytes)) {
+    if (!SendRequest(channel_, request)) {
         state_ = State::Failed;
     }
 }

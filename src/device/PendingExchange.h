@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "device/Frame.h"
 #include "device/PlateCommands.h"
@@ -19,6 +20,10 @@ class PendingExchange {
     // Sends `request` on `channel` at once (Failed when the send fails) and starts the reply's
     // time-out. The channel must outlive the exchange, and carry nothing else until it ends.
     PendingExchange(SerialChannel& channel, const PlateRequest& request,
+                    int timeoutMs = kReplyTimeoutMs);
+    // A request with data (Configure): its bytes, and the reply's size and function.
+    PendingExchange(SerialChannel& channel, std::span<const std::uint8_t> request,
+                    std::size_t replySize, std::uint8_t replyFunction,
                     int timeoutMs = kReplyTimeoutMs);
 
     // Takes the bytes that have arrived, waiting at most `waitMs` (and never past the time-out)

@@ -252,7 +252,7 @@ std::string SerialChannel::DevicePath(const std::string& portName) {
     return portName;
 }
 
-bool SerialChannel::Connect() {
+bool SerialChannel::Connect(HolderLook look) {
     lastStatus_ = {};
     if (fd_ >= 0) {
         return true;
@@ -262,7 +262,7 @@ bool SerialChannel::Connect() {
     // A program that opened the port without a lock (a terminal program, a modem manager)
     // shares the line and reads half of every reply: the port counts as held. Looked for
     // before the open, which could already disturb its line.
-    if (FindPortHolder(path)) {
+    if (look == HolderLook::AtOpen && FindPortHolder(path)) {
         lastStatus_ = SystemError(EBUSY);
         return false;
     }

@@ -68,6 +68,10 @@ struct LineSettings {
     bool hardwareFlow = false;
 };
 
+// Whether the open looks for other programs holding the port itself, or the caller has just
+// looked (off its own thread) and found none.
+enum class HolderLook { AtOpen, DoneBefore };
+
 class SerialChannel {
   public:
     static constexpr int kWriteTimeoutMs = 30000;
@@ -82,7 +86,7 @@ class SerialChannel {
     // too while PseudoTerminalPortsAllowed()); anything else is closed again untouched. On
     // failure the channel stays disconnected with the reason (NotSerialPort, or the failed
     // call's errno) in LastStatus.
-    bool Connect();
+    bool Connect(HolderLook look = HolderLook::AtOpen);
     // Applies the line settings to the open port (raw mode).
     bool Configure(const LineSettings& settings);
     // Releases the port (purge, RTS low, DTR low, the line settings found at open put back,

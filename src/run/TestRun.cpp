@@ -11,6 +11,7 @@
 #include "device/ChannelSlot.h"
 #include "device/Frame.h"
 #include "device/Link.h"
+#include "device/PlateBringUp.h"
 #include "device/PlateCommands.h"
 #include "device/SerialChannel.h"
 #include "run/StoredRun.h"
@@ -69,6 +70,8 @@ void TestRun::OnStartClicked() {
         case RunState::Idle:
             StartRun();
             break;
+        case RunState::StartingUp:
+            break;  // one start-up at a time
         case RunState::Running:
             Stop(StopReason::Operator);
             break;
@@ -76,6 +79,8 @@ void TestRun::OnStartClicked() {
 }
 
 void TestRun::FailStartUp(const std::string& message) {
+    runState_ = RunState::Idle;
+    bringUp_.reset();
     view_.SetStatusText(kNoStatus, false);
     view_.EnableButtons(true);
     ReportError(dialogs_, message);
@@ -111,75 +116,135 @@ void TestRun::StartRun() {
     if (!ReadCalibration()) {
         return;
     }
+    // The plates are brought on line one after another in timer steps, so the window goes on
+    // while a plate answers or times out.
+    runState_ = RunState::StartingUp;
+    startingStreams_ = false;
+    startPlate_ = 0;
+    BeginNextPlate();
+}
 
-    for (int n = 1; n <= kPlateCount; ++n) {
-        const auto i = static_cast<std::size_t>(n - 1);
-        if (!state_.config.plateActive[i]) {
-            continue;
+void TestRun::BeginNextPlate() {
+    do {
+        ++startPlate_;
+    } while (startPlate_ <= kPlateCount &&
+             !state_.config.plateActive[static_cast<std::size_t>(startPlate_ - 1)]);
+    if (startPlate_ > kPlateCount) {
+        bringUp_.reset();
+        if (startingStreams_) {
+            Begin();
+        } else {
+            AskToStart();
         }
-        const std::string& port = state_.config.platePort[i];
-        ChannelSlot& slot = state_.links.Slot(n);
-
-        view_.SetStatusText(PlateText(" Aguarde Conectando a Placa ", n, " ..."), true);
-        if (!OpenPlateChannel(slot, port, 4096)) {
-            FailStartUp(PlateText("Falha ao Conectar a Placa ", n, ": ") + port);
-            return;
-        }
-
-        view_.SetStatusText(PlateText(" Aguarde Identificando a Placa ", n, " ..."), true);
-        // A plate the station lost while it streamed (a crash, a kill) streams on: its
-        // reports would stand where the Identify reply is read. Stop it and let the line go
-        // quiet before the purge, as at the end of a test.
-        slot->SetDTR(false);
-        SendStop(*slot);
-        const bool quiet = DiscardUntilQuiet(*slot, kStopSettleMs, kReplyTimeoutMs);
-        PurgeChannel(slot);
-        slot->SetDTR(true);
-        // A plate still sending a second after its Stop does not listen: it cannot be
-        // identified, and its babble would stand where the reply is read.
-        const LinkResult<std::uint8_t> identified =
-            quiet ? IdentifyPlate(*slot) : LinkResult<std::uint8_t>{{LinkError::Timeout}, 0};
-        const std::uint8_t model = identified.value;
-        state_.links.configured[i] = identified.Ok();
-        if (!state_.links.configured[i]) {
-            FailStartUp(PlateText("Falha ao Identificar a Placa ", n, ": ") + port);
-            return;
-        }
-        // The same rule as the communication screen's search: a device that answers but is no
-        // plate the station knows must not record a test as this plate.
-        if (!ModelCodeAccepted(model)) {
-            state_.links.configured[i] = false;
-            FailStartUp(PlateText("Falha ao Identificar a Placa ", n, ": ") + port + " (modelo " +
-                        std::to_string(model) + " não reconhecido)");
-            return;
-        }
-
-        view_.SetStatusText(PlateText(" Aguarde Configurando a Placa ", n, " ..."), true);
-        const std::int32_t calibratedFrequency = state_.config.calibrationFrequency[i];
-        if (calibratedFrequency != state_.config.testFrequency) {
-            FailStartUp("A Frequencia (" + std::to_string(calibratedFrequency) +
-                        PlateText(" Hz) utilizada na Calibração da Placa ", n, "") + "\r" +
-                        "é diferente da Frequencia (" +
-                        std::to_string(state_.config.testFrequency) +
-                        ") selecionada para o teste!" + "\r" +
-                        PlateText("Calibre novamente a Placa ", n, " com a Frequencia desejada."));
-            return;
-        }
-        if (!ConfigureAndRecord(state_, n, kModeTest)) {
-            FailStartUp(PlateText("Falha ao Configurar a Placa ", n, ": ") + port);
-            return;
-        }
+        return;
     }
+    const auto i = static_cast<std::size_t>(startPlate_ - 1);
+    ChannelSlot& slot = state_.links.Slot(startPlate_);
+    bringUp_ =
+        std::make_unique<PlateBringUp>(slot, state_.config.platePort[i], PlateBringUp::Options{});
+    if (startingStreams_) {
+        bringUp_->StartStream();
+    } else {
+        view_.SetStatusText(PlateText(" Aguarde Conectando a Placa ", startPlate_, " ..."), true);
+    }
+    view_.ScheduleStartUpStep(0);
+}
 
+void TestRun::ContinueStartUp() {
+    if (runState_ != RunState::StartingUp || !bringUp_) {
+        return;
+    }
+    const int n = startPlate_;
+    const auto i = static_cast<std::size_t>(n - 1);
+    const std::string& port = state_.config.platePort[i];
+    switch (bringUp_->Step()) {
+        case PlateBringUp::Event::Working:
+            break;
+        case PlateBringUp::Event::Opened:
+            view_.SetStatusText(PlateText(" Aguarde Identificando a Placa ", n, " ..."), true);
+            break;
+        case PlateBringUp::Event::Identified: {
+            // The same rule as the communication screen's search: a device that answers but is
+            // no plate the station knows must not record a test as this plate.
+            const std::uint8_t model = bringUp_->Model();
+            if (!ModelCodeAccepted(model)) {
+                state_.links.configured[i] = false;
+                FailStartUp(PlateText("Falha ao Identificar a Placa ", n, ": ") + port +
+                            " (modelo " + std::to_string(model) + " não reconhecido)");
+                return;
+            }
+            state_.links.configured[i] = true;
+            view_.SetStatusText(PlateText(" Aguarde Configurando a Placa ", n, " ..."), true);
+            const std::int32_t calibratedFrequency = state_.config.calibrationFrequency[i];
+            if (calibratedFrequency != state_.config.testFrequency) {
+                FailStartUp(
+                    "A Frequencia (" + std::to_string(calibratedFrequency) +
+                    PlateText(" Hz) utilizada na Calibração da Placa ", n, "") + "\r" +
+                    "é diferente da Frequencia (" + std::to_string(state_.config.testFrequency) +
+                    ") selecionada para o teste!" + "\r" +
+                    PlateText("Calibre novamente a Placa ", n, " com a Frequencia desejada."));
+                return;
+            }
+            state_.links.configured[i] = false;
+            bringUp_->Configure(state_.config.testFrequency, kModeTest);
+            break;
+        }
+        case PlateBringUp::Event::Configured:
+        case PlateBringUp::Event::Streaming:
+            state_.links.configured[i] = true;
+            BeginNextPlate();
+            return;
+        case PlateBringUp::Event::Failed:
+            state_.links.configured[i] = false;
+            switch (bringUp_->FailedStage()) {
+                case PlateBringUp::Stage::Connect:
+                    FailStartUp(PlateText("Falha ao Conectar a Placa ", n, ": ") + port);
+                    break;
+                case PlateBringUp::Stage::Identify:
+                    FailStartUp(PlateText("Falha ao Identificar a Placa ", n, ": ") + port);
+                    break;
+                case PlateBringUp::Stage::Configure:
+                    FailStartUp(PlateText("Falha ao Configurar a Placa ", n, ": ") + port);
+                    break;
+                case PlateBringUp::Stage::Start:
+                    // The plates started before this one would otherwise stream into ports
+                    // nobody reads until some later open; stop them all and leave the screen
+                    // usable.
+                    StopPlates();
+                    FailStartUp(PlateText("Falha ao Iniciar a Placa ", n, ": ") + port);
+                    break;
+            }
+            return;
+    }
+    view_.ScheduleStartUpStep(bringUp_->NextStepMs());
+}
+
+void TestRun::CancelStartUp() {
+    if (runState_ != RunState::StartingUp) {
+        return;
+    }
+    bringUp_.reset();
+    runState_ = RunState::Idle;
+    StopPlates();
+    view_.SetStatusText(kNoStatus, false);
+    view_.EnableButtons(true);
+}
+
+void TestRun::AskToStart() {
     view_.SetStatusText(kNoStatus, false);
     if (dialogs_.MessageBox("Clique em OK para Inicar o Teste!", "Kelvaro - Iniciar",
                             DialogButtons::OkCancel, DialogIcon::Information) != DialogResult::Ok) {
+        runState_ = RunState::Idle;
         Stop(StopReason::Operator);
         return;
     }
-    if (!StartPlates()) {
-        return;
+    if (runState_ != RunState::StartingUp) {
+        return;  // the window was closed while the question showed
     }
+    StartPlates();
+}
+
+void TestRun::Begin() {
     OpenJournal();
     view_.SetStartButtonCaption(kStopCaption);
     const auto now = Clock::now();
@@ -242,31 +307,11 @@ void TestRun::FinishJournal(std::int64_t testNumber) {
     journal_.reset();
 }
 
-bool TestRun::StartPlates() {
+void TestRun::StartPlates() {
     view_.SetStatusText(" Aguarde Iniciando dispositivos ...", true);
-    for (int n = 1; n <= kPlateCount; ++n) {
-        const auto i = static_cast<std::size_t>(n - 1);
-        if (!state_.config.plateActive[i]) {
-            continue;
-        }
-        ChannelSlot& slot = state_.links.Slot(n);
-        bool ok = false;
-        if (slot) {
-            PurgeChannel(slot);
-            slot->SetDTR(true);
-            ok = StartPlateStream(*slot).Ok();
-        }
-        state_.links.configured[i] = ok;
-        if (!ok) {
-            // The plates started before this one would otherwise stream into ports nobody
-            // reads until some later open; stop them all and leave the screen usable.
-            StopPlates();
-            FailStartUp(PlateText("Falha ao Iniciar a Placa ", n, ": ") +
-                        state_.config.platePort[i]);
-            return false;
-        }
-    }
-    return true;
+    startingStreams_ = true;
+    startPlate_ = 0;
+    BeginNextPlate();
 }
 
 void TestRun::ReadSamples() {
@@ -444,6 +489,10 @@ void TestRun::StopPlates() {
 }
 
 void TestRun::StopForExit() {
+    if (runState_ == RunState::StartingUp) {
+        CancelStartUp();
+        return;
+    }
     if (runState_ != RunState::Running) {
         return;
     }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "device/PlateBringUp.h"
 #include "device/PortHolders.h"
 #include "journal/Journal.h"
 #include "run/SampleStore.h"
@@ -19,9 +20,10 @@
 
 namespace kelvaro {
 
-// Where the run stands. A start-up and a stop each run to their end inside one click or pass
-// (their dialogs are modal), so no decision ever meets one half done.
-enum class RunState { Idle, Running };
+// Where the run stands. The start-up goes on in timer steps (StartingUp): the start button
+// starts nothing more meanwhile, and closing the window stops and closes the plates. A stop runs
+// to its end inside one click or pass (its dialogs are modal).
+enum class RunState { Idle, StartingUp, Running };
 
 // Why a run ends.
 enum class StopReason {
@@ -37,13 +39,20 @@ class TestRun {
     TestRun(StationState& state, Dialogs& dialogs, ProgressView& progress, TestRunView& view,
             std::string exportFolder);
 
-    // The start/stop button: starts a run when none is on, stops the one that is.
+    // The start/stop button: starts a run when none is on, stops the one that is; nothing while
+    // a start-up goes on.
     void OnStartClicked();
+    // The start-up's next step, when the view's timer asked for by ScheduleStartUpStep fires.
+    void ContinueStartUp();
+    // Ends a start-up under way (the window closes): the plates opened so far get their Stop and
+    // are closed, the buttons come back.
+    void CancelStartUp();
     // One acquisition pass; called on every idle turn while the run is on. The run stops when
     // the pass gives a reason.
     void ReadSamples();
 
     bool IsRunning() const { return runState_ == RunState::Running; }
+    bool IsStartingUp() const { return runState_ == RunState::StartingUp; }
     const SampleStore& Samples() const { return samples_; }
     SampleStore& Samples() { return samples_; }
 
@@ -66,8 +75,15 @@ class TestRun {
 
   private:
     void StartRun();
-    // Starts the stream on every active plate; false after reporting the plate that failed.
-    bool StartPlates();
+    // Brings the next active plate on line (or, once the question was answered, starts its
+    // stream); after the last one asks the start question, or begins the run.
+    void BeginNextPlate();
+    void AskToStart();
+    // Starts the stream on every active plate, one after another; a plate that fails is
+    // reported and the ones started before it are stopped.
+    void StartPlates();
+    // Every plate streams: the journal, the pass and the holder watch begin.
+    void Begin();
     // The pass itself: one report from every active plate, waiting for all of them together.
     // Gives the reason the run must stop, or nothing while it goes on.
     std::optional<StopReason> TakeSamples();
@@ -113,8 +129,11 @@ class TestRun {
     std::array<StreamWatch, kPlateCount> watch_{};
     std::array<bool, kPlateCount> lost_{};
     PortHolderWatch holderWatch_;
-    std::string holderMessage_;  // told at the stop
-    std::size_t lossLook_ = 0;   // the look asked for when a plate was lost
+    std::unique_ptr<PlateBringUp> bringUp_;  // the plate the start-up is bringing on line
+    int startPlate_ = 0;
+    bool startingStreams_ = false;  // the start question was answered
+    std::string holderMessage_;     // told at the stop
+    std::size_t lossLook_ = 0;      // the look asked for when a plate was lost
     std::chrono::steady_clock::time_point lossSeen_;
     std::unique_ptr<JournalWriter> journal_;      // the running or last run's
     std::array<std::string, kPlateCount> units_;  // the plates' units when the run started

@@ -13,7 +13,7 @@ namespace kelvaro {
 class TestRunView {
   public:
     virtual ~TestRunView() = default;
-    // sampleCountLabel; `repaintNow` draws it at once (the start-up blocks the message loop).
+    // sampleCountLabel; `repaintNow` draws it at once.
     virtual void SetStatusText(const std::string& text, bool repaintNow) = 0;
     virtual void SetStartButtonCaption(const std::string& caption) = 0;
     // Enables calibrationButton, communicationButton, frequencyButton and closeButton, in that
@@ -22,6 +22,8 @@ class TestRunView {
     // Hooks/unhooks the acquisition pass to the application's idle turns.
     virtual void StartIdlePass() = 0;
     virtual void StopIdlePass() = 0;
+    // Calls TestRun::ContinueStartUp once, `delayMs` from now (0: at the next turn).
+    virtual void ScheduleStartUpStep(int delayMs) = 0;
     // True while Escape is held down (whichever window has the focus, where the desktop
     // allows it to be read).
     virtual bool EscapeHeld() = 0;

@@ -60,6 +60,7 @@ class FaultTest : public ::testing::Test {
         MainWindow& window = station.Start();
         station.dialogs.answers = {DialogResult::Ok};
         window.OnStartClicked();
+        station.FinishStartUp();
         EXPECT_TRUE(window.IdlePassRunning());
         return window;
     }
@@ -177,6 +178,7 @@ TEST_P(PlateLostDuringARun, StopsItNamesThePlateAndKeepsEverySample) {
     // the fault allows), and the saved test stays as it was.
     dialogs.messages.clear();
     window.OnStartClicked();
+    station.FinishStartUp();
     const int first = c.plates.front();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     const std::string& report = dialogs.Last().text;
@@ -410,6 +412,7 @@ TEST_P(GarbledStream, CostsOneReadingOfOnePlate) {
     station.Plate(3).Inject(GetParam().fault);
     station.RunUntil(300);
     window.OnStartClicked();  // " Parar"; the save is declined
+    station.FinishStartUp();
     const int n = window.Run().Samples().Count();
     ASSERT_GE(n, 300);
 
@@ -460,6 +463,8 @@ TEST_P(HeldPortAtStartUp, IsNamedAndTheNextStartWorks) {
     ASSERT_TRUE(holder);
 
     window.OnStartClicked();
+    station.FinishStartUp();
+
     ExpectReport("Falha ao Conectar a Placa 2: " + station.Port(2) + ".");
     EXPECT_EQ(station.dialogs.messages.size(), 1u);
     EXPECT_EQ(window.sampleCountLabel->text(), QStringLiteral(" ..."));
@@ -471,9 +476,11 @@ TEST_P(HeldPortAtStartUp, IsNamedAndTheNextStartWorks) {
     station.dialogs.messages.clear();
     station.dialogs.answers = {DialogResult::Ok};
     window.OnStartClicked();
+    station.FinishStartUp();
     ASSERT_TRUE(window.IdlePassRunning());
     station.RunUntil(30);
     window.OnStartClicked();
+    station.FinishStartUp();
     EXPECT_TRUE(Consecutive(2, 0, window.Run().Samples().Count()));
 }
 
@@ -593,9 +600,11 @@ TEST_F(FaultTest, AdaptersPluggedBackInAnotherOrderKeepTheirPlatesAndCalibration
     const std::string path = window.ExportFolder().toStdString() + "/Kelvaro_1.csv";
     station.dialogs.saveFiles = {path};
     window.OnStartClicked();
+    station.FinishStartUp();
     ASSERT_TRUE(window.IdlePassRunning());
     station.RunUntil(30);
     window.OnStartClicked();
+    station.FinishStartUp();
     const int n = window.Run().Samples().Count();
     ASSERT_GT(n, 0);
     ASSERT_EQ(window.Run().Samples().Loads().size(), static_cast<std::size_t>(n));
@@ -616,6 +625,7 @@ TEST_F(FaultTest, APortThatIsNoSerialPortIsRefusedAtStartUp) {
     MainWindow& window = station.Start();
     const testing::PseudoTerminalPorts realPlatesOnly(false);
     window.OnStartClicked();
+    station.FinishStartUp();
     ExpectReport("Falha ao Conectar a Placa 1: " + station.Port(1) + ".");
     EXPECT_EQ(station.Plate(1).Stats().requests[kFnIdentify], 0u);
     ExpectIdleAndUsable(window);
@@ -955,9 +965,12 @@ TEST_F(FaultTest, StoreWrittenInTheOtherLocaleConvertsAndSavesTheRun) {
     dialogs.saveFiles = {path};
 
     window.OnStartClicked();
+    station.FinishStartUp();
+
     ASSERT_TRUE(window.IdlePassRunning()) << dialogs.Last().text;
     station.RunUntil(40);
     window.OnStartClicked();
+    station.FinishStartUp();
 
     EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{
                                    "Clique em OK para Inicar o Teste!", "Deseja salvar o teste?",
@@ -1037,6 +1050,7 @@ TEST_P(ExportFault, IsReportedKeepsTheEarlierFileAndTheSamples) {
     dialogs.saveFiles = {path};
     station.RunUntil(200);
     window.OnStartClicked();
+    station.FinishStartUp();
     const int n = window.Run().Samples().Count();
 
     ExpectReport("Não foi possível gravar o arquivo " + path + ": " + GetParam().reason + ".");
@@ -1054,8 +1068,10 @@ TEST_P(ExportFault, IsReportedKeepsTheEarlierFileAndTheSamples) {
     const std::string next = window.ExportFolder().toStdString() + "/Kelvaro_2.csv";
     dialogs.saveFiles = {next};
     window.OnStartClicked();
+    station.FinishStartUp();
     station.RunUntil(30);
     window.OnStartClicked();
+    station.FinishStartUp();
     EXPECT_EQ(dialogs.openedFiles, std::vector<std::string>{next});
     EXPECT_EQ(testing::Lines(ReadFileBytes(next)).front(), "Avalia\xE7\xE3o;2;");
 }

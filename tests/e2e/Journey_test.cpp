@@ -174,6 +174,7 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
     const std::string path = window.ExportFolder().toStdString() + "/Kelvaro_1.csv";
     dialogs.saveFiles = {path};
     window.OnStartClicked();
+    station.FinishStartUp();
     ASSERT_TRUE(window.IdlePassRunning()) << (dialogs.messages.empty() ? "" : dialogs.Last().text);
     EXPECT_EQ(window.startButton->text(), QStringLiteral(" Parar"));
     EXPECT_FALSE(window.calibrationButton->isEnabled());
@@ -181,6 +182,7 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
     station.RunUntil(600);
     EXPECT_TRUE(window.loadChart->Live());
     window.OnStartClicked();
+    station.FinishStartUp();
     const int samples = window.Run().Samples().Count();
     ASSERT_GE(samples, 600);
     EXPECT_FALSE(window.IdlePassRunning());
@@ -297,9 +299,11 @@ TEST(Journey, ARunNotSavedIsReopenedFromTheRecentListAndSavedAsAtTheStop) {
 
     dialogs.answers = {DialogResult::Ok, DialogResult::No};
     window.OnStartClicked();
+    station.FinishStartUp();
     ASSERT_TRUE(window.IdlePassRunning()) << (dialogs.messages.empty() ? "" : dialogs.Last().text);
     station.RunUntil(300);
     window.OnStartClicked();
+    station.FinishStartUp();
     const int samples = window.Run().Samples().Count();
     ASSERT_GE(samples, 300);
     EXPECT_EQ(station.Stored("Teste"), "6");

@@ -34,12 +34,21 @@ int main(int argc, char** argv) {
     kelvaro::TerminationSignals terminationSignals;
     window.EndSessionOn(terminationSignals);
     window.show();
-    QTimer::singleShot(0, &window, [&window] {
-        window.OnStartClicked();
+    QTimer startUp;
+    startUp.setInterval(1);
+    QObject::connect(&startUp, &QTimer::timeout, &window, [&window, &startUp] {
+        if (window.Run().IsStartingUp()) {
+            return;
+        }
+        startUp.stop();
         if (window.IdlePassRunning()) {
             std::printf("running\n");
             std::fflush(stdout);
         }
+    });
+    QTimer::singleShot(0, &window, [&window, &startUp] {
+        window.OnStartClicked();
+        startUp.start();
     });
     const int code = QApplication::exec();
     std::printf("samples %d questions %zu\n", window.Run().Samples().Count(),

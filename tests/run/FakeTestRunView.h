@@ -4,8 +4,10 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -99,12 +101,29 @@ class FakeView : public TestRunView {
         ++idleStarts;
     }
     void StopIdlePass() override { idle = false; }
+    void ScheduleStartUpStep(int delayMs) override { stepDue = delayMs; }
     bool EscapeHeld() override { return ++escapeChecks == escapeAtCheck; }
     ChartSink& Chart() override { return chart; }
     LiveChartSink& LiveChart() override { return liveChart; }
     void RunFinished(StoredRun run) override { finished = std::move(run); }
 
     std::optional<StoredRun> finished;
+    // The start-up's next step, as the window's timer would run it: its delay, none when no
+    // step is due.
+    std::optional<int> stepDue;
+    int startUpSteps = 0;
+
+    // Runs the start-up's steps as the window's timer would, until it has begun the run or
+    // given up (a generous deadline stands for a start-up that never ends).
+    template <typename Run>
+    void FinishStartUp(Run& run) {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (stepDue && std::chrono::steady_clock::now() < giveUp) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(*std::exchange(stepDue, {})));
+            ++startUpSteps;
+            run.ContinueStartUp();
+        }
+    }
 };
 
 class FakeProgress : public ProgressView {

@@ -66,6 +66,11 @@ class TestRunTest : public ::testing::Test {
     }
     std::string Port(int n) { return plates.at(static_cast<std::size_t>(n - 1))->DevicePath(); }
 
+    // The start button, and the start-up's timer steps until the run is on or refused.
+    void ClickStart() {
+        run.OnStartClicked();
+        view.FinishStartUp(run);
+    }
     // Drives the idle pass as the event loop would; returns the number of passes.
     int RunPasses(int limit) {
         int passes = 0;
@@ -104,7 +109,7 @@ TEST_F(TestRunTest, OnlyActivePlatesStartInOrderAndAStopClosesThem) {
     plates[3] = std::make_unique<sim::VirtualPlate>();
     Settings({{"sp1", "1000"}, {"idc1", "2"}, {"t1", "5"}});
 
-    run.OnStartClicked();
+    ClickStart();
     const std::vector<std::pair<std::string, bool>> startLabels{
         {" Aguarde Conectando a Placa 1 ...", true},
         {" Aguarde Identificando a Placa 1 ...", true},
@@ -184,7 +189,7 @@ TEST_F(TestRunTest, SilentPlateThreeEndsTheStartUpBeforePlateFour) {
     Plate(3).Inject({sim::FaultKind::Silence, 0});
     Plate(4);
 
-    run.OnStartClicked();
+    ClickStart();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].text, "Falha ao Identificar a Placa 3: " + Port(3) + ".");
     EXPECT_EQ(dialogs.messages[0].title, kApplicationTitle);
@@ -203,7 +208,7 @@ TEST_F(TestRunTest, PlateCalibratedAtAnotherFrequencyFailsAfterIdentify) {
     Plate(2);
     Settings({{"Frequencia", "200"}, {"FrequenciaP2", "100"}});
 
-    run.OnStartClicked();
+    ClickStart();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].text,
               "A Frequencia (100 Hz) utilizada na Calibração da Placa 2\r"
@@ -215,7 +220,7 @@ TEST_F(TestRunTest, PlateCalibratedAtAnotherFrequencyFailsAfterIdentify) {
 
 TEST_F(TestRunTest, EmptyPortFailsToConnectWithoutFullStop) {
     Settings({{"check1", "1"}});
-    run.OnStartClicked();
+    ClickStart();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].text, "Falha ao Conectar a Placa 1: ");
     EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
@@ -232,7 +237,7 @@ TEST_F(TestRunTest, FailedStreamStartStopsThePlatesAlreadyStarted) {
         }
     };
 
-    run.OnStartClicked();
+    ClickStart();
     EXPECT_EQ(dialogs.Last().text, "Falha ao Iniciar a Placa 2: " + Port(2) + ".");
     EXPECT_TRUE(plates[0]->WaitForRequests(kFnStop, 2, 1000));
     EXPECT_FALSE(plates[0]->Streaming());
@@ -248,7 +253,7 @@ TEST_F(TestRunTest, CancelClosesTheChannelsAndStillOffersTheSave) {
     Plate(1);
     dialogs.answers = {DialogResult::Cancel};
 
-    run.OnStartClicked();
+    ClickStart();
     EXPECT_FALSE(state.links.Slot(1));
     EXPECT_TRUE(plates[0]->WaitForRequests(kFnStop, 2, 1000));
     EXPECT_EQ(plates[0]->Stats().requests[kFnStartStream], 0u);
@@ -260,7 +265,7 @@ TEST_F(TestRunTest, CancelClosesTheChannelsAndStillOffersTheSave) {
 }
 
 TEST_F(TestRunTest, WithoutActivePlatesTheRunStopsItselfAtTheLastRecord) {
-    run.OnStartClicked();
+    ClickStart();
     ASSERT_TRUE(view.idle);
     EXPECT_EQ(RunPasses(kMaxSamples + 10), kMaxSamples);
     EXPECT_EQ(run.Samples().Count(), kMaxSamples);
@@ -284,7 +289,7 @@ class StreamingTest : public TestRunTest {
             Settings({{"FrequenciaP" + std::to_string(n), "600"}});
         }
         Settings({{"Frequencia", "600"}});
-        run.OnStartClicked();
+        ClickStart();
         ASSERT_TRUE(view.idle);
     }
 };
@@ -384,7 +389,7 @@ class JournalFaultTest : public StreamingTest, public ::testing::WithParamInterf
         dialogs.messages.clear();
         dialogs.answers = {DialogResult::Ok, DialogResult::Yes};
         dialogs.saveFiles = {path};
-        run.OnStartClicked();
+        ClickStart();
         ASSERT_TRUE(view.idle) << dialogs.Last().text;
         view.escapeAtCheck = view.escapeChecks + kSamples;
     }
@@ -516,7 +521,7 @@ TEST_F(StreamingTest, PlateLeftStreamingIsTakenBackByTheNextStartUp) {
     }
     plates[0]->Inject({sim::FaultKind::LateReply, 0, 0, 0, 20});
 
-    run.OnStartClicked();
+    ClickStart();
     ASSERT_TRUE(view.idle) << dialogs.Last().text;
     view.escapeAtCheck = 300;
     EXPECT_EQ(RunPasses(1000), 300);
@@ -634,7 +639,7 @@ TEST_P(StartRefusalTest, NamesThePlateAndStartsNothing) {
     Plate(c.plate, options);
     Settings(c.settings);
 
-    run.OnStartClicked();
+    ClickStart();
     std::string report = c.report;
     if (const auto at = report.find("PORT"); at != std::string::npos) {
         report.replace(at, 4, Port(c.plate));
@@ -728,7 +733,7 @@ class UnlistedRateTest : public TestRunTest, public ::testing::WithParamInterfac
 TEST_P(UnlistedRateTest, RunsAtTheDefaultRate) {
     Plate(1);
     Settings({{"Frequencia", GetParam()}, {"FrequenciaP1", GetParam()}});
-    run.OnStartClicked();
+    ClickStart();
     ASSERT_TRUE(view.idle) << dialogs.Last().text;
     EXPECT_EQ(state.config.testFrequency, 50);
     EXPECT_EQ(plates[0]->Stats().configuredFrequency, 50);

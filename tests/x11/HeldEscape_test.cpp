@@ -48,6 +48,7 @@ TEST(HeldEscapeTest, StopsTheRunButOnlyAFreshPressAnswersTheSaveQuestion) {
     MainWindow& window = *station.window;
     window.show();
     window.OnStartClicked();
+    station.FinishStartUp();
     ASSERT_TRUE(window.IdlePassRunning()) << dialogs.texts.back();
     ASSERT_GE(station.RunUntil(100), 100);
 
