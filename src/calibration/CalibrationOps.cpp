@@ -2,9 +2,12 @@
 
 #include <chrono>
 #include <cmath>
+#include <memory>
+#include <utility>
 
 #include "device/ChannelSlot.h"
 #include "device/Link.h"
+#include "device/PlateBringUp.h"
 #include "device/PlateCommands.h"
 #include "device/SerialChannel.h"
 #include "settings/NumberText.h"
@@ -51,24 +54,31 @@ bool LineReset(SerialChannel& channel) {
 }
 
 // Stops the reading timer for the life of an operation that talks to a plate and restarts it
-// on every way out, after the operation's last message and store. A live reading still
-// waiting for its reply is dropped: the operation's exchanges need the channel to themselves.
+// on every way out, after the operation's last message and store, unless the screen is closing.
+// A live reading still waiting for its reply is dropped: the operation's exchanges need the
+// channel to themselves. An operation that waits for its plate's preparation keeps it alive.
 class ReadingPause {
   public:
     ReadingPause(CalibrationView& view,
-                 std::array<std::optional<PendingExchange>, kPlateCount>& reading)
-        : view_(view) {
+                 std::array<std::optional<PendingExchange>, kPlateCount>& reading,
+                 const bool& closing)
+        : view_(view), closing_(closing) {
         view_.StopReadingTimer();
         for (auto& exchange : reading) {
             exchange.reset();
         }
     }
-    ~ReadingPause() { view_.StartReadingTimer(); }
+    ~ReadingPause() {
+        if (!closing_) {
+            view_.StartReadingTimer();
+        }
+    }
     ReadingPause(const ReadingPause&) = delete;
     ReadingPause& operator=(const ReadingPause&) = delete;
 
   private:
     CalibrationView& view_;
+    const bool& closing_;
 };
 
 }  // namespace
@@ -80,6 +90,11 @@ CalibrationOps::CalibrationOps(StationState& state, Dialogs& dialogs, ProgressVi
       progress_(progress),
       view_(view),
       firstActivation_(firstActivation) {}
+
+CalibrationOps::~CalibrationOps() {
+    closing_ = true;
+    preparation_.reset();
+}
 
 CalibrationScreenSettings CalibrationOps::Open() {
     StationSettings stored(state_.config.settingsPath, state_.config.decimalSeparator);
@@ -198,6 +213,8 @@ void CalibrationOps::ShowReading(int plate, std::optional<double> raw) {
 }
 
 void CalibrationOps::Close(const std::array<PlateClosingState, kPlateCount>& plates) {
+    closing_ = true;
+    preparation_.reset();
     CancelReading();
     Store([&](StationSettings& settings) { WriteClosingSettings(settings, plates); });
     for (int plate = 1; plate <= kPlateCount; ++plate) {
@@ -217,33 +234,72 @@ bool CalibrationOps::FrequencyUsable(const std::string& title) {
     return false;
 }
 
-bool CalibrationOps::PreparePlate(int plate, std::uint8_t mode) {
-    const std::string title = PlateTitle(plate, "Calibração");
-    ChannelSlot& slot = state_.links.Slot(plate);
-    bool lineReady = false;
-    if (slot) {
-        lineReady = LineReset(*slot);
-    } else {
-        CloseChannel(slot);
-        if (!OpenPlateChannel(slot, Port(plate), kReceiveQueue)) {
-            Message("Falha ao Conectar a " + PlateText(plate) + ", favor verificar a Comunicação.",
-                    title, DialogIcon::Information);
-            return false;
+void CalibrationOps::PreparePlate(int plate, std::uint8_t mode, std::shared_ptr<void> pause,
+                                  std::function<void()> then) {
+    PlateBringUp::Options options;
+    options.stopFirst = false;
+    options.keepOpenChannel = true;
+    options.purgeBeforeConfigure = true;
+    preparation_ = std::make_unique<Preparation>(Preparation{
+        plate, mode,
+        std::make_unique<PlateBringUp>(state_.links.Slot(plate), Port(plate), std::move(options)),
+        std::move(then), std::move(pause)});
+    view_.SchedulePreparationStep(0);
+}
+
+void CalibrationOps::ContinuePreparation() {
+    if (!preparation_) {
+        return;
+    }
+    Preparation& preparation = *preparation_;
+    const int plate = preparation.plate;
+    bool& configured = state_.links.configured.at(Index(plate));
+    switch (preparation.bringUp->Step()) {
+        case PlateBringUp::Event::Working:
+        case PlateBringUp::Event::Opened:
+            break;
+        case PlateBringUp::Event::Identified:
+            configured = false;
+            preparation.bringUp->Configure(state_.config.testFrequency, preparation.mode);
+            break;
+        case PlateBringUp::Event::Configured:
+        case PlateBringUp::Event::Streaming: {
+            configured = true;
+            // The operation goes on with its plate ready; no other starts until it has ended.
+            preparation.bringUp.reset();
+            const std::function<void()> then = std::move(preparation.then);
+            then();
+            preparation_.reset();
+            return;
         }
-        lineReady = LineReset(*slot);
+        case PlateBringUp::Event::Failed: {
+            const std::string title = PlateTitle(plate, "Calibração");
+            const PlateBringUp::Stage stage = preparation.bringUp->FailedStage();
+            preparation.bringUp.reset();
+            switch (stage) {
+                case PlateBringUp::Stage::Connect:
+                    Message("Falha ao Conectar a " + PlateText(plate) +
+                                ", favor verificar a Comunicação.",
+                            title, DialogIcon::Information);
+                    break;
+                case PlateBringUp::Stage::Identify:
+                    Message("Falha ao Identificar a " + PlateText(plate) +
+                                ", favor verificar a Comunicação.",
+                            title, DialogIcon::Error);
+                    break;
+                case PlateBringUp::Stage::Configure:
+                case PlateBringUp::Stage::Start:
+                    configured = false;
+                    Message(
+                        "Falha ao Configurar a " + PlateText(plate) + ", favor tentar novamente.",
+                        title, DialogIcon::Error);
+                    break;
+            }
+            preparation_.reset();
+            return;
+        }
     }
-    if (!lineReady || !IdentifyPlate(*slot)) {
-        Message("Falha ao Identificar a " + PlateText(plate) + ", favor verificar a Comunicação.",
-                title, DialogIcon::Error);
-        return false;
-    }
-    PurgeChannel(slot);
-    if (!ConfigureAndRecord(state_, plate, mode)) {
-        Message("Falha ao Configurar a " + PlateText(plate) + ", favor tentar novamente.", title,
-                DialogIcon::Error);
-        return false;
-    }
-    return true;
+    view_.SchedulePreparationStep(preparation.bringUp->NextStepMs());
 }
 
 std::optional<double> CalibrationOps::AveragedSampling(int plate, const SamplingTexts& texts) {
@@ -322,22 +378,27 @@ std::optional<double> CalibrationOps::AveragedSampling(int plate, const Sampling
 }
 
 void CalibrationOps::ZeroPlate(int plate) {
-    ReadingPause pause(view_, reading_);
+    if (preparation_) {
+        return;  // one operation at a time
+    }
+    auto pause = std::make_shared<ReadingPause>(view_, reading_, closing_);
     const std::string title = PlateTitle(plate, "Zerar");
-    if (!FrequencyUsable(title) || !PreparePlate(plate, kModeZero)) {
+    if (!FrequencyUsable(title)) {
         return;
     }
-    const auto average = AveragedSampling(
-        plate, {"Deixe a " + PlateText(plate) + " sem peso e clique em OK para Zerar.", title,
-                "Processo de Zerar não foi efetuado corretamente, tentar novamente.", title,
-                "Zerar cancelado!", title});
-    if (!average) {
-        return;
-    }
-    PlateCalibration& v = ValuesOf(plate);
-    v.zeroOffset = *average;
-    Message("Zerar realizado com sucesso!", title, DialogIcon::Information);
-    Store([&](StationSettings& settings) { settings.SetZeroOffset(plate, v.zeroOffset); });
+    PreparePlate(plate, kModeZero, pause, [this, plate, title] {
+        const auto average = AveragedSampling(
+            plate, {"Deixe a " + PlateText(plate) + " sem peso e clique em OK para Zerar.", title,
+                    "Processo de Zerar não foi efetuado corretamente, tentar novamente.", title,
+                    "Zerar cancelado!", title});
+        if (!average) {
+            return;
+        }
+        PlateCalibration& v = ValuesOf(plate);
+        v.zeroOffset = *average;
+        Message("Zerar realizado com sucesso!", title, DialogIcon::Information);
+        Store([&](StationSettings& settings) { settings.SetZeroOffset(plate, v.zeroOffset); });
+    });
 }
 
 void CalibrationOps::ToggleTare(int plate) {
@@ -359,7 +420,10 @@ void CalibrationOps::ToggleTare(int plate) {
         return;
     }
 
-    ReadingPause pause(view_, reading_);
+    if (preparation_) {
+        return;  // one operation at a time
+    }
+    auto pause = std::make_shared<ReadingPause>(view_, reading_, closing_);
     const std::string title = PlateTitle(plate, "Tara");
     if (v.index == 0.0) {
         // Only an edited store holds such an index; the tare would come out infinite.
@@ -368,27 +432,37 @@ void CalibrationOps::ToggleTare(int plate) {
                 title, DialogIcon::Information);
         return;
     }
-    if (!FrequencyUsable(title) || !PreparePlate(plate, kModeCalibrate)) {
+    if (!FrequencyUsable(title)) {
         return;
     }
-    const auto average = AveragedSampling(
-        plate, {"Deixe o peso sobre a " + PlateText(plate) +
-                    " e clique em OK para efetuar o Cálculo da Tara.",
-                title, "Cálculo da Tara não efetuado corretamente, tentar novamente.", title,
-                "Cálculo da Tara cancelado!", title});
-    if (!average) {
-        return;
-    }
-    v.tare = (*average - v.zeroOffset) / v.index;
-    applied = true;
-    view_.SetTareText(plate, Format3(v.tare));
-    view_.SetTareCaption(plate, TareButtonCaption(applied));
-    Message("Cálculo da Tara realizado com sucesso!", title, DialogIcon::Information);
-    storeTare();
+    PreparePlate(plate, kModeCalibrate, pause, [this, plate, title] {
+        const auto average = AveragedSampling(
+            plate, {"Deixe o peso sobre a " + PlateText(plate) +
+                        " e clique em OK para efetuar o Cálculo da Tara.",
+                    title, "Cálculo da Tara não efetuado corretamente, tentar novamente.", title,
+                    "Cálculo da Tara cancelado!", title});
+        if (!average) {
+            return;
+        }
+        PlateCalibration& tared = ValuesOf(plate);
+        bool& tareOn = tareApplied_.at(Index(plate));
+        tared.tare = (*average - tared.zeroOffset) / tared.index;
+        tareOn = true;
+        view_.SetTareText(plate, Format3(tared.tare));
+        view_.SetTareCaption(plate, TareButtonCaption(tareOn));
+        Message("Cálculo da Tara realizado com sucesso!", title, DialogIcon::Information);
+        Store([&](StationSettings& settings) {
+            settings.SetTareApplied(plate, tareOn);
+            settings.SetTare(plate, tared.tare);
+        });
+    });
 }
 
 void CalibrationOps::Calibrate(int plate) {
-    ReadingPause pause(view_, reading_);
+    if (preparation_) {
+        return;  // one operation at a time
+    }
+    auto pause = std::make_shared<ReadingPause>(view_, reading_, closing_);
     const std::string title = PlateTitle(plate, "Calibração");
     const std::string loadText = view_.LoadText(plate);
     if (loadText.empty()) {
@@ -406,10 +480,16 @@ void CalibrationOps::Calibrate(int plate) {
         view_.FocusLoadField(plate);
         return;
     }
-    if (!FrequencyUsable(title) || !PreparePlate(plate, kModeCalibrate)) {
+    if (!FrequencyUsable(title)) {
         return;
     }
+    PreparePlate(plate, kModeCalibrate, pause, [this, plate, title, loadText, load] {
+        CalibrateWith(plate, title, loadText, load);
+    });
+}
 
+void CalibrationOps::CalibrateWith(int plate, const std::string& title, const std::string& loadText,
+                                   double load) {
     const std::string failure =
         "Processo de Calibração não foi efetuado corretamente, tentar novamente.";
     const std::string emptyTitle = PlateTitle(plate, "Calibração sem Peso");

@@ -8,12 +8,14 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "calibration/CalibrationSettings.h"
 #include "calibration/CalibrationView.h"
 #include "device/PendingExchange.h"
+#include "device/PlateBringUp.h"
 #include "device/SerialChannel.h"
 #include "station/Dialogs.h"
 #include "station/ProgressView.h"
@@ -61,6 +63,10 @@ class CalibrationOps {
     // reading tick.
     CalibrationOps(StationState& state, Dialogs& dialogs, ProgressView& progress,
                    CalibrationView& view, bool& firstActivation);
+    // A preparation under way ends without a word, and the reading timer stays as it is.
+    ~CalibrationOps();
+    CalibrationOps(const CalibrationOps&) = delete;
+    CalibrationOps& operator=(const CalibrationOps&) = delete;
 
     // Opening: reads the screen's settings (testFrequency is reloaded), keeps the ports,
     // calibration values and tares applied, and returns everything the controls show.
@@ -76,10 +82,15 @@ class CalibrationOps {
     // Closing: stores the plates' check boxes, loads and units, then closes all four channels.
     void Close(const std::array<PlateClosingState, kPlateCount>& plates);
 
+    // The operations prepare their plate in timer steps (ContinuePreparation) and go on once it
+    // is ready; a click while one is under way starts nothing.
     void ZeroPlate(int plate);
     void ToggleTare(int plate);
     void Calibrate(int plate);
     void EditIndex(int plate);
+    // The preparation's next step, when the timer asked for by SchedulePreparationStep fires.
+    void ContinuePreparation();
+    bool Preparing() const { return preparation_ != nullptr; }
 
     const PlateCalibration& Values(int plate) const { return values_.at(Index(plate)); }
     const std::string& Port(int plate) const { return ports_.at(Index(plate)); }
@@ -95,7 +106,12 @@ class CalibrationOps {
     // The live reading's exchanges are dropped: an operation is about to use the channels.
     void CancelReading();
     bool FrequencyUsable(const std::string& title);
-    bool PreparePlate(int plate, std::uint8_t mode);
+    // Brings the plate on line for an operation in `mode` and calls `then` once it is ready;
+    // a failure is told and ends the operation. `pause` (the live reading's) is let go after.
+    void PreparePlate(int plate, std::uint8_t mode, std::shared_ptr<void> pause,
+                      std::function<void()> then);
+    void CalibrateWith(int plate, const std::string& title, const std::string& loadText,
+                       double load);
     std::optional<double> AveragedSampling(int plate, const SamplingTexts& texts);
     // Opens the store, lets `write` fill it, closes it; a failed save is reported.
     void Store(const std::function<void(StationSettings&)>& write);
@@ -112,6 +128,15 @@ class CalibrationOps {
     std::array<std::string, kPlateCount> ports_{};
     // The live reading of each plate still waiting for its reply.
     std::array<std::optional<PendingExchange>, kPlateCount> reading_;
+    struct Preparation {
+        int plate;
+        std::uint8_t mode;
+        std::unique_ptr<PlateBringUp> bringUp;
+        std::function<void()> then;
+        std::shared_ptr<void> pause;
+    };
+    std::unique_ptr<Preparation> preparation_;
+    bool closing_ = false;
 };
 
 }  // namespace kelvaro

@@ -146,6 +146,11 @@ CalibrationScreen::CalibrationScreen(StationState& state, Dialogs& dialogs, Prog
     replyTimer_->setObjectName(QStringLiteral("tmResposta"));
     replyTimer_->setSingleShot(true);
     connect(replyTimer_, &QTimer::timeout, this, [this] { ops_.ContinueReading(); });
+
+    preparationTimer_ = new QTimer(this);
+    preparationTimer_->setSingleShot(true);
+    preparationTimer_->setTimerType(Qt::PreciseTimer);
+    connect(preparationTimer_, &QTimer::timeout, this, [this] { ops_.ContinuePreparation(); });
 }
 
 CalibrationScreen::~CalibrationScreen() = default;
@@ -347,6 +352,7 @@ void CalibrationScreen::OnClosing() {
     // failed save's message box below runs events).
     readingTimer_->stop();
     replyTimer_->stop();
+    preparationTimer_->stop();
     if (mainWindow_ != nullptr) {
         WindowHandOver::OnClose(this, mainWindow_);
     }
@@ -377,6 +383,10 @@ void CalibrationScreen::StartReadingTimer() {
 
 void CalibrationScreen::ScheduleReadingStep(int milliseconds) {
     replyTimer_->start(milliseconds);
+}
+
+void CalibrationScreen::SchedulePreparationStep(int milliseconds) {
+    preparationTimer_->start(milliseconds);
 }
 
 std::string CalibrationScreen::LoadText(int plate) const {

@@ -64,6 +64,8 @@ class CalibrationScreen : public SecondaryScreen, private CalibrationView {
 
     const PlatePanel& Plate(int plate) const { return panels_.at(Index(plate)); }
     QTimer* ReadingTimer() const { return readingTimer_; }
+    // A plate is being prepared for an operation (its steps run on a timer).
+    bool Preparing() const { return ops_.Preparing(); }
 
   protected:
     bool event(QEvent* event) override;
@@ -75,6 +77,7 @@ class CalibrationScreen : public SecondaryScreen, private CalibrationView {
     // CalibrationView
     void StopReadingTimer() override;
     void StartReadingTimer() override;
+    void SchedulePreparationStep(int milliseconds) override;
     void ScheduleReadingStep(int milliseconds) override;
     std::string LoadText(int plate) const override;
     std::string UnitText(int plate) const override;
@@ -100,6 +103,7 @@ class CalibrationScreen : public SecondaryScreen, private CalibrationView {
     QTimer* readingTimer_ = nullptr;
     // Single shot: the live reading looks for the plates' replies when it fires.
     QTimer* replyTimer_ = nullptr;
+    QTimer* preparationTimer_ = nullptr;
 };
 
 }  // namespace kelvaro

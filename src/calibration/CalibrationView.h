@@ -24,6 +24,8 @@ class CalibrationView {
     virtual void StartReadingTimer() = 0;
     // Asks for CalibrationOps::ContinueReading to be called once, `milliseconds` from now.
     virtual void ScheduleReadingStep(int milliseconds) = 0;
+    // Asks for CalibrationOps::ContinuePreparation to be called once, `milliseconds` from now.
+    virtual void SchedulePreparationStep(int milliseconds) = 0;
 
     // Plate numbers are 1..4.
     virtual std::string LoadText(int plate) const = 0;  // the known load as typed

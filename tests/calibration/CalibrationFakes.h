@@ -27,6 +27,8 @@ class FakeCalibrationView : public CalibrationView {
     std::array<int, 4> showCount{};
     // The wait the live reading asked for, until the test calls it back.
     std::optional<int> scheduled;
+    // The step the plate preparation asked for, until the test calls it back.
+    std::optional<int> preparationDue;
 
     void StopReadingTimer() override {
         ++timerStops;
@@ -37,6 +39,7 @@ class FakeCalibrationView : public CalibrationView {
         timerRunning = true;
     }
     void ScheduleReadingStep(int milliseconds) override { scheduled = milliseconds; }
+    void SchedulePreparationStep(int milliseconds) override { preparationDue = milliseconds; }
     std::string LoadText(int plate) const override { return load.at(At(plate)); }
     std::string UnitText(int plate) const override { return unit.at(At(plate)); }
     std::string IndexText(int plate) const override { return index.at(At(plate)); }

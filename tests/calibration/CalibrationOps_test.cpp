@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <thread>
+#include <utility>
 
 #include "CalibrationFakes.h"
 #include "CaseNames.h"
@@ -89,6 +90,15 @@ class CalibrationOpsTest : public ::testing::Test {
         }
     }
 
+    // The plate preparation's steps, run as the screen's timer would, and the operation after.
+    void Prepared() {
+        while (view.preparationDue) {
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(*std::exchange(view.preparationDue, {})));
+            ops->ContinuePreparation();
+        }
+    }
+
     std::uint64_t Requests(int plate, std::uint8_t function) const {
         return plates.at(static_cast<std::size_t>(plate - 1))->Stats().requests[function];
     }
@@ -118,6 +128,8 @@ TEST_F(CalibrationOpsTest, ZeroingStoresTheRoundedAverageAfterTheSuccessMessage)
 
     Ops().ZeroPlate(1);
 
+    Prepared();
+
     EXPECT_DOUBLE_EQ(ops->Values(1).zeroOffset, 8388608.25);
     EXPECT_EQ(Stored("sp1"), "8388608,250");
     EXPECT_EQ(storedWhileMessageOpen, "<none>");
@@ -145,6 +157,8 @@ TEST_F(CalibrationOpsTest, TareMakesTheLoadedPlateReadZero) {
 
     Ops().ToggleTare(1);
 
+    Prepared();
+
     EXPECT_DOUBLE_EQ(ops->Values(1).tare, 10.0);
     EXPECT_EQ(view.tareText[0], "10,000");
     EXPECT_EQ(view.tareCaption[0], "Remover Tara");
@@ -170,6 +184,7 @@ TEST_P(TareRemoval, NeedsNoPlateAndStoresZero) {
     settings["IDC1"] = "200";
     AddPlate(1, {3000});
     Ops().ToggleTare(1);
+    Prepared();
     if (GetParam()) {
         Ops();
         ASSERT_EQ(ops->Values(1).tare, 10.0);
@@ -178,6 +193,8 @@ TEST_P(TareRemoval, NeedsNoPlateAndStoresZero) {
     dialogs.messages.clear();
 
     ops->ToggleTare(1);
+
+    Prepared();
 
     EXPECT_EQ(ops->Values(1).tare, 0.0);
     EXPECT_EQ(view.tareText[0], "0,000");
@@ -218,6 +235,8 @@ TEST_P(TwoPointCalibration, StoresTheValuesInTheUsersNotation) {
 
     Ops().Calibrate(1);
 
+    Prepared();
+
     EXPECT_EQ(Stored("idc1"), c.index);
     EXPECT_EQ(Stored("sp1"), FormatNumber(c.empty, NumberPattern::ThreeDecimals, ','));
     EXPECT_EQ(Stored("ComPesoP1"), FormatNumber(c.loaded, NumberPattern::ThreeDecimals, ','));
@@ -255,6 +274,8 @@ TEST_F(CalibrationOpsTest, CancellingTheLoadedPhaseChangesNothing) {
 
     Ops().Calibrate(1);
 
+    Prepared();
+
     EXPECT_EQ(dialogs.Texts()[1], "Calibração sem Peso realizada com sucesso!");
     EXPECT_EQ(dialogs.Last().text, "Calibração cancelada!");
     EXPECT_EQ(dialogs.Last().title, "Placa 1 - Calibração com Peso");
@@ -288,6 +309,8 @@ TEST_P(AbandonedRun, ClosesTheWindowAndChangesNothing) {
     GetParam().arrange(plate, progress);
 
     Ops().ZeroPlate(1);
+
+    Prepared();
 
     EXPECT_LT(progress.position, 50);
     // At most the reading in flight when the run ended went unused.
@@ -342,6 +365,8 @@ TEST_P(FailureThreshold, ReadingsFromSixteenMillionUpEndTheRun) {
 
     Ops().ToggleTare(1);
 
+    Prepared();
+
     if (accepted) {
         EXPECT_EQ(Stored("t1"), FormatNumber(reading, NumberPattern::ThreeDecimals, ','));
         EXPECT_EQ(view.tareCaption[0], "Remover Tara");
@@ -366,6 +391,8 @@ TEST_F(CalibrationOpsTest, PlateThreeWritesOnlyItsOwnKeys) {
 
     Ops().Calibrate(3);
 
+    Prepared();
+
     for (const char* base : {"sp", "ComPesoP", "idc", "Carga", "FrequenciaP"}) {
         for (int plate = 1; plate <= 4; ++plate) {
             const std::string key = base + std::to_string(plate);
@@ -387,6 +414,8 @@ TEST_P(LoadRefused, BeforeThePlateIsTouched) {
     view.load[0] = GetParam().first;
 
     Ops().Calibrate(1);
+
+    Prepared();
 
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.Last().text, GetParam().second);
@@ -421,6 +450,8 @@ TEST_P(PreparationFailure, ShowsOnlyItsMessageAndMeasuresNothing) {
     GetParam().arrange(plate, settings);
 
     Ops().ZeroPlate(1);
+
+    Prepared();
 
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.Last().text, GetParam().text);
@@ -465,6 +496,8 @@ TEST_F(CalibrationOpsTest, AStoredFrequencyOfZeroMeasuresAtTheDefaultRate) {
 
     Ops().ZeroPlate(1);
 
+    Prepared();
+
     EXPECT_EQ(dialogs.Texts(),
               (std::vector<std::string>{"Deixe a Placa 1 sem peso e clique em OK para Zerar.",
                                         "Zerar cancelado!"}));
@@ -495,6 +528,8 @@ TEST_P(IndexEntry, StoresAValidIndexThenZeroes) {
     dialogs.answers = {DialogResult::Cancel};  // the zeroing's prompt
 
     Ops().EditIndex(1);
+
+    Prepared();
 
     EXPECT_EQ(dialogs.inputPrompts,
               (std::vector<std::string>{
@@ -539,6 +574,8 @@ TEST_F(CalibrationOpsTest, CancellingTheIndexEntryLeavesEverythingAsItWas) {
     dialogs.inputs = {std::nullopt};
 
     Ops().EditIndex(1);
+
+    Prepared();
 
     EXPECT_EQ(ops->Values(1).index, 1234.5678);
     EXPECT_EQ(view.index[0], "1234,568");
@@ -625,6 +662,8 @@ TEST_F(CalibrationOpsTest, AFailedSaveIsReported) {
     std::filesystem::create_directories(state.config.settingsPath + "/inner");
 
     ops->ToggleTare(1);
+
+    Prepared();
 
     EXPECT_EQ(dialogs.Last().title, "TOVAMU - Kelvaro");
     EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);

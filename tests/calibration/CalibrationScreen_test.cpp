@@ -227,7 +227,12 @@ TEST_F(CalibrationScreenTest, PlateButtonsPauseTheReadingTimer) {
         activeDuringOperation = s.ReadingTimer()->isActive();
     };
 
-    s.Plate(1).zeroButton->click();  // no port: the preparation fails at once
+    s.Plate(1).zeroButton->click();  // no port: the preparation fails at its first steps
+    QElapsedTimer clock;
+    clock.start();
+    while (dialogs.messages.empty() && clock.elapsed() < 30000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
 
     EXPECT_EQ(dialogs.Last().text, "Falha ao Conectar a Placa 1, favor verificar a Comunicação.");
     EXPECT_FALSE(activeDuringOperation);

@@ -793,6 +793,7 @@ TEST_F(CalibrationFault, PlateUnpluggedMidMeasurementKeepsTheOldCalibration) {
         }
     };
     screen->OnCalibrateClicked(1);
+    testing::Station::SpinWhile([&] { return screen->Preparing(); });
     dialogs.onMessage = nullptr;
 
     ASSERT_EQ(dialogs.messages.size(), 4u);
@@ -808,6 +809,7 @@ TEST_F(CalibrationFault, PlateUnpluggedMidMeasurementKeepsTheOldCalibration) {
     station.Plate(2).SetReadings(Phases(1000, 2000));
     dialogs.messages.clear();
     screen->OnCalibrateClicked(2);
+    testing::Station::SpinWhile([&] { return screen->Preparing(); });
     EXPECT_EQ(dialogs.Last().text, "Calibração com Peso realizada com sucesso!");
     EXPECT_EQ(station.Stored("FrequenciaP2"), "300");
     EXPECT_EQ(station.Stored("sp1"), "5,000");
@@ -823,6 +825,7 @@ TEST_F(CalibrationFault, FullDiskWhenStoringIsReportedAndTheOldFileKept) {
     small.rlim_cur = 64;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     screen->OnCalibrateClicked(1);
+    testing::Station::SpinWhile([&] { return screen->Preparing(); });
     setrlimit(RLIMIT_FSIZE, &old);
     signal(SIGXFSZ, oldHandler);
 
@@ -890,6 +893,7 @@ TEST_F(CalibrationFault, ASlowMeasurementIsCancelledFromTheProgressWindow) {
     QElapsedTimer clock;
     clock.start();
     screen->OnCalibrateClicked(1);
+    testing::Station::SpinWhile([&] { return screen->Preparing(); });
     dialogs.onMessage = nullptr;
 
     EXPECT_LT(clock.elapsed(), 3000);

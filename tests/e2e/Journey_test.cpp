@@ -143,6 +143,7 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
             station.Plate(c.plate).SetReadings(c.readings);
             dialogs.messages.clear();
             screen.OnCalibrateClicked(c.plate);
+            testing::Station::SpinWhile([&] { return screen.Preparing(); });
             const std::string n = std::to_string(c.plate);
             EXPECT_EQ(
                 dialogs.Texts(),

@@ -93,6 +93,15 @@ class Station {
         return *window;
     }
 
+    // Runs the event loop while `busy` holds (a plate preparation's timer steps), at most
+    // `timeoutMs`.
+    static void SpinWhile(const std::function<bool()>& busy, int timeoutMs = 60000) {
+        QElapsedTimer clock;
+        clock.start();
+        while (busy() && clock.elapsed() < timeoutMs) {
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+    }
     // Lets the start-up's timer steps run until the test is on or the start-up gave up.
     void FinishStartUp(int timeoutMs = 60000) const {
         QElapsedTimer clock;

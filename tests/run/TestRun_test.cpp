@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
+#include <utility>
 
 #include "CaseNames.h"
 #include "FakeTestRunView.h"
@@ -202,6 +204,53 @@ TEST_F(TestRunTest, SilentPlateThreeEndsTheStartUpBeforePlateFour) {
     EXPECT_EQ(plates[0]->ConfiguredMode(), kModeTest);
     EXPECT_EQ(plates[1]->ConfiguredMode(), kModeTest);
     EXPECT_FALSE(state.links.configured[2]);
+}
+
+// The start-up goes on in timer steps, each one returning at once, while a silent plate is
+// waited for; meanwhile the start button starts nothing more, and the close box ends it with
+// the plates stopped and closed.
+TEST_F(TestRunTest, StartUpGoesOnInStepsAndTheCloseBoxEndsIt) {
+    Plate(1);
+    Plate(2).Inject({sim::FaultKind::Silence, 0});
+
+    run.OnStartClicked();
+    EXPECT_TRUE(run.IsStartingUp());
+    ASSERT_TRUE(view.stepDue);
+    run.OnStartClicked();
+    EXPECT_TRUE(run.IsStartingUp());
+    const auto identifyingTwo =
+        std::make_pair(std::string(" Aguarde Identificando a Placa 2 ..."), true);
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (view.stepDue && view.labels.back() != identifyingTwo &&
+           std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(*std::exchange(view.stepDue, {})));
+        run.ContinueStartUp();
+    }
+    ASSERT_EQ(view.labels.back(), identifyingTwo);
+    // Plate 2's Stop, quiet line and Identify take over a second, step by step.
+    const int before = view.startUpSteps;
+    for (int i = 0; i < 20 && view.stepDue; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(*std::exchange(view.stepDue, {})));
+        run.ContinueStartUp();
+        ++view.startUpSteps;
+    }
+    EXPECT_EQ(view.startUpSteps - before, 20);
+    EXPECT_TRUE(run.IsStartingUp());
+    EXPECT_TRUE(dialogs.messages.empty());
+
+    run.CancelStartUp();
+    EXPECT_FALSE(run.IsStartingUp());
+    EXPECT_FALSE(run.IsRunning());
+    view.FinishStartUp(run);
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
+    EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" ..."), false));
+    for (int n : {1, 2}) {
+        EXPECT_FALSE(state.links.Slot(n)) << n;
+    }
+    EXPECT_EQ(plates[0]->ConfiguredMode(), kModeTest);
+    EXPECT_TRUE(plates[0]->WaitForRequests(kFnStop, 2, 1000));  // the start-up's, the close's
+    EXPECT_FALSE(plates[0]->Streaming());
 }
 
 TEST_F(TestRunTest, PlateCalibratedAtAnotherFrequencyFailsAfterIdentify) {
