@@ -1,7 +1,18 @@
 // How long the windows stand frozen while plates are looked for and read: the communication
 // screen with three dead ports among four plates, and the calibration screen's live reading of
 // four silent plates. Prints the longest time the event loop could not keep a 5 ms heartbeat.
+//
+// Then, with other processes holding 150,000 descriptors open on the machine (or the number
+// given: responsiveness_bench [descriptors]): a test of four plates at 600 Hz (the look for
+// programs on the plates' ports once a second), the test start-up, and the calibration screen's
+// plate preparation against a silent plate. Each is set against the same work done the way the
+// station did it before, blocking the window, measured in the same run.
+#include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -11,6 +22,7 @@
 #include <QLineEdit>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -20,9 +32,13 @@
 
 #include "BenchFakes.h"
 #include "calibration/CalibrationScreen.h"
+#include "device/ChannelSlot.h"
+#include "device/PlateCommands.h"
+#include "device/PortHolders.h"
 #include "device/SerialChannel.h"
 #include "discovery/CommunicationScreen.h"
 #include "plate-sim/VirtualPlate.h"
+#include "run/TestRun.h"
 #include "settings/SettingsStore.h"
 
 namespace kelvaro {
@@ -59,7 +75,235 @@ Stall RunEvents(const std::function<bool()>& done, int timeoutMs) {
     return stall;
 }
 
-int Run() {
+// Child processes that hold `total` descriptors open between them (each below its own limit),
+// until the object goes.
+class DescriptorHolders {
+  public:
+    explicit DescriptorHolders(int total) {
+        rlimit limit{};
+        getrlimit(RLIMIT_NOFILE, &limit);
+        const int each = static_cast<int>(std::min<rlim_t>(limit.rlim_max, 1 << 20)) - 64;
+        for (int left = total; left > 0 && each > 0; left -= each) {
+            const int count = std::min(left, each);
+            int ready[2];
+            if (pipe(ready) != 0) {
+                return;
+            }
+            const pid_t pid = fork();
+            if (pid == 0) {
+                close(ready[0]);
+                rlimit raised = limit;
+                raised.rlim_cur = raised.rlim_max;
+                setrlimit(RLIMIT_NOFILE, &raised);
+                const int null = open("/dev/null", O_RDONLY);
+                int opened = 0;
+                while (opened < count && dup(null) >= 0) {
+                    ++opened;
+                }
+                const char done = opened == count ? 'y' : 'n';
+                (void)!write(ready[1], &done, 1);
+                for (;;) {
+                    pause();
+                }
+            }
+            close(ready[1]);
+            char done = 'n';
+            (void)!read(ready[0], &done, 1);
+            close(ready[0]);
+            pids_.push_back(pid);
+            held_ += done == 'y' ? count : 0;
+        }
+    }
+    ~DescriptorHolders() {
+        for (const pid_t pid : pids_) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    DescriptorHolders(const DescriptorHolders&) = delete;
+    DescriptorHolders& operator=(const DescriptorHolders&) = delete;
+    int Held() const { return held_; }
+    std::size_t Processes() const { return pids_.size(); }
+
+  private:
+    std::vector<pid_t> pids_;
+    int held_ = 0;
+};
+
+double MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+// The main window as the test run sees it: the pass on a zero-interval timer, the start-up's
+// steps on a single-shot one; records the longest pass.
+class RunView : public TestRunView {
+  public:
+    RunView() {
+        idle_.setInterval(0);
+        QObject::connect(&idle_, &QTimer::timeout, [this] {
+            const auto start = std::chrono::steady_clock::now();
+            run->ReadSamples();
+            longestPassMs = std::max(longestPassMs, MillisecondsSince(start));
+        });
+        startUp_.setSingleShot(true);
+        startUp_.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&startUp_, &QTimer::timeout, [this] { run->ContinueStartUp(); });
+    }
+    void SetStatusText(const std::string&, bool) override {}
+    void SetStartButtonCaption(const std::string&) override {}
+    void EnableButtons(bool) override {}
+    void StartIdlePass() override { idle_.start(); }
+    void StopIdlePass() override { idle_.stop(); }
+    void ScheduleStartUpStep(int delayMs) override { startUp_.start(delayMs); }
+    bool EscapeHeld() override { return false; }
+    ChartSink& Chart() override { return chart_; }
+    LiveChartSink& LiveChart() override { return liveChart_; }
+    void RunFinished(StoredRun) override {}
+
+    TestRun* run = nullptr;
+    double longestPassMs = 0;
+
+  private:
+    class NullChart : public ChartSink {
+      public:
+        void ClearSeries(int) override {}
+        void SetSeriesPoints(int, std::vector<ChartPoint>) override {}
+        void SetLeftAxisMaximum(double) override {}
+        void SetLeftAxisMinimum(double) override {}
+        void SetSeriesTitle(int, const std::string&) override {}
+        void SetSeriesInLegend(int, bool) override {}
+        void SetLegendVisible(bool) override {}
+    };
+    QTimer idle_;
+    QTimer startUp_;
+    NullChart chart_;
+    bench::ReadingLiveChart liveChart_;
+};
+
+void Ratio(const char* what, double before, double after) {
+    std::printf("  %-44s before %8.1f ms   now %8.1f ms   now/before %.3f   now/100 ms %.2f\n",
+                what, before, after, before > 0 ? after / before : 0.0, after / 100.0);
+}
+
+// The plates' start-up as the station made it before, one blocking call after another: per
+// plate the look for holders and the open, Stop and a quiet line, purge, Identify, Configure.
+double BlockingStartUp(const std::vector<std::string>& ports) {
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<ChannelSlot> channels(ports.size());
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        if (!OpenPlateChannel(channels[i], ports[i], 4096)) {
+            std::printf("  (blocking start-up: plate %zu did not open)\n", i + 1);
+            continue;
+        }
+        channels[i]->SetDTR(false);
+        SendStop(*channels[i]);
+        DiscardUntilQuiet(*channels[i], kStopSettleMs, kReplyTimeoutMs);
+        PurgeChannel(channels[i]);
+        channels[i]->SetDTR(true);
+        (void)IdentifyPlate(*channels[i]);
+        (void)ConfigurePlate(*channels[i], 600, kModeTest);
+    }
+    const double ms = MillisecondsSince(start);
+    for (ChannelSlot& slot : channels) {
+        CloseChannel(slot);
+    }
+    return ms;
+}
+
+int MachineWithManyDescriptors(const std::filesystem::path& dir, int descriptors) {
+    DescriptorHolders holders(descriptors);
+    std::printf("\nwith %d descriptors held open by %zu other processes:\n", holders.Held(),
+                holders.Processes());
+    std::vector<std::unique_ptr<sim::VirtualPlate>> plates;
+    std::vector<std::string> ports;
+    for (int n = 1; n <= kPlateCount; ++n) {
+        plates.push_back(std::make_unique<sim::VirtualPlate>());
+        ports.push_back(plates.back()->DevicePath());
+    }
+
+    // The look itself, as the pass made it once a second and the start-up once per plate.
+    double scanMs = 0;
+    for (int i = 0; i < 3; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        FindPortHolders(ports);
+        scanMs = std::max(scanMs, MillisecondsSince(start));
+    }
+
+    BenchDialogs dialogs;
+    NullProgress progress;
+    StationState state;
+    state.config.settingsPath = (dir / "run.ini").string();
+    {
+        SettingsStore store(state.config.settingsPath);
+        for (int n = 1; n <= kPlateCount; ++n) {
+            const std::string k = std::to_string(n);
+            store.WriteString(kSettingsSection, "check" + k, "1");
+            store.WriteString(kSettingsSection, "Porta" + k,
+                              ports[static_cast<std::size_t>(n - 1)]);
+            store.WriteString(kSettingsSection, "FrequenciaP" + k, "600");
+        }
+        store.WriteString(kSettingsSection, "Frequencia", "600");
+        store.Close();
+    }
+    RunView view;
+    TestRun run(state, dialogs, progress, view, (dir / "Exportados").string());
+    view.run = &run;
+
+    const double blockingStartUpMs = BlockingStartUp(ports);
+    QTimer::singleShot(0, [&] { run.OnStartClicked(); });
+    const Stall startUp = RunEvents([&] { return run.IsRunning() || !run.IsStartingUp(); }, 30000);
+    const bool running = run.IsRunning();
+    view.longestPassMs = 0;
+    const Stall during = RunEvents([&] { return !run.IsRunning(); }, 5000);
+    const int samples = run.Samples().Count();
+    if (running) {
+        run.OnStartClicked();  // " Parar"; the save is declined
+    }
+    std::printf("a test of 4 plates at 600 Hz, 5 s (%d samples%s):\n", samples,
+                running ? "" : ", DID NOT START");
+    Ratio("look for holders, once a second (pass)", scanMs, static_cast<double>(during.longestMs));
+    std::printf("  %-44s %8.1f ms\n", "longest pass", view.longestPassMs);
+    std::printf("test start-up of 4 plates (%lld ms in all):\n", startUp.elapsedMs);
+    Ratio("longest stall", blockingStartUpMs, static_cast<double>(startUp.longestMs));
+
+    // The calibration screen's preparation for Zerar against a plate that never answers.
+    plates[0]->Inject({sim::FaultKind::Silence, 0});
+    double blockingPreparationMs = 0;
+    {
+        ChannelSlot slot;
+        const auto start = std::chrono::steady_clock::now();
+        if (OpenPlateChannel(slot, ports[0], 4096)) {
+            slot->SetDTR(false);
+            slot->Purge();
+            slot->SetDTR(true);
+            (void)IdentifyPlate(*slot);
+        }
+        blockingPreparationMs = MillisecondsSince(start);
+        CloseChannel(slot);
+    }
+    StationState calibrationState;
+    calibrationState.config.settingsPath = (dir / "run.ini").string();
+    bool firstActivation = false;
+    CalibrationScreen screen(calibrationState, dialogs, progress, firstActivation, nullptr);
+    screen.show();
+    RunEvents([] { return false; }, 300);
+    QTimer::singleShot(0, [&] { screen.OnZeroClicked(1); });
+    bool begun = false;
+    const Stall preparation = RunEvents(
+        [&] {
+            begun = begun || screen.Preparing();
+            return begun && !screen.Preparing();
+        },
+        10000);
+    screen.close();
+    std::printf("calibration screen, Zerar on a silent plate (%lld ms in all):\n",
+                preparation.elapsedMs);
+    Ratio("longest stall", blockingPreparationMs, static_cast<double>(preparation.longestMs));
+    return running ? 0 : 1;
+}
+
+int Run(int descriptors) {
     char pattern[] = "/tmp/kelvaro-responsiveness-XXXXXX";
     if (mkdtemp(pattern) == nullptr) {
         std::perror("mkdtemp");
@@ -142,6 +386,9 @@ int Run() {
         screen.close();
     }
     plates.clear();
+    if (descriptors > 0) {
+        result = std::max(result, MachineWithManyDescriptors(dir, descriptors));
+    }
     std::filesystem::remove_all(dir);
     return result;
 }
@@ -156,5 +403,6 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // The plates here are virtual: their pseudo-terminals stand for serial ports.
     kelvaro::AllowPseudoTerminalPorts(true);
-    return kelvaro::Run();
+    const int descriptors = argc > 1 ? std::atoi(argv[1]) : 150000;
+    return kelvaro::Run(descriptors);
 }

@@ -450,7 +450,11 @@ TEST_P(PreparationFailure, ShowsOnlyItsMessageAndMeasuresNothing) {
     GetParam().arrange(plate, settings);
 
     Ops().ZeroPlate(1);
-
+    // Nothing waits inside the click: the preparation goes on in the screen's timer steps, and
+    // another plate button meanwhile starts nothing.
+    EXPECT_TRUE(dialogs.messages.empty());
+    ASSERT_TRUE(view.preparationDue);
+    ops->Calibrate(1);
     Prepared();
 
     ASSERT_EQ(dialogs.messages.size(), 1u);
