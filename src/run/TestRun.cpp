@@ -51,6 +51,9 @@ constexpr auto kReportWait = std::chrono::milliseconds(kStreamTimeoutMs);
 // without one, is lost as an unplugged one is.
 constexpr auto kSilenceLimit = 2 * kReportWait;
 constexpr std::size_t kGarbageLimit = 6 * kSampleReplySize;
+// A pass or the turn between two passes this much longer than it can take means the station was
+// away (starved of the processor); that time counts as no plate's silence.
+constexpr auto kAwayAllowance = std::chrono::milliseconds(50);
 // How long the stop after a lost plate waits for the look for a program on its port; a look
 // slower than this (a machine with hundreds of thousands of descriptors) names the plate silent.
 constexpr auto kHolderAnswerWait = std::chrono::seconds(3);
@@ -260,6 +263,7 @@ void TestRun::Begin() {
     }
     holderWatch_.Start(std::move(watched));
     lossLook_ = 0;
+    lastPassEnd_ = now;
     view_.StartIdlePass();
     runState_ = RunState::Running;
     BeginLiveChart();
@@ -338,6 +342,7 @@ std::optional<StopReason> TestRun::TakeSamples() {
         }
     }
     const auto passStart = Clock::now();
+    CreditTimeAway(lastPassEnd_, passStart, {});
     bool delivered = false;  // some plate moved on in this pass
     for (;;) {
         const auto now = Clock::now();
@@ -408,6 +413,8 @@ std::optional<StopReason> TestRun::TakeSamples() {
     }
 
     const auto end = Clock::now();
+    CreditTimeAway(passStart, end, kReportWait);
+    lastPassEnd_ = end;
     bool plateLost = false;
     for (std::size_t i = 0; i < watch_.size(); ++i) {
         if (!state_.config.plateActive[i]) {
@@ -472,6 +479,22 @@ bool TestRun::PortTakenByAnotherProgram(bool plateLost) {
                      ".\rO teste foi parado para que esse programa não tome as leituras da "
                      "placa; as amostras lidas até aqui foram mantidas.";
     return true;
+}
+
+void TestRun::CreditTimeAway(Clock::time_point from, Clock::time_point to,
+                             Clock::duration expected) {
+    // A pass follows the last one at once and waits at most kReportWait: anything longer is time
+    // the station was not listening (its process starved of the processor on a busy machine, the
+    // event loop held up). Plates simulated on the same machine were starved with it and could
+    // not send; a real plate's reports wait in the line. Neither is silence: the plates' clocks
+    // move on by that time, so a plate is lost after half a second the station was there to hear.
+    const auto away = to - from - expected - kAwayAllowance;
+    if (away <= Clock::duration::zero()) {
+        return;
+    }
+    for (StreamWatch& watch : watch_) {
+        watch.lastReport = std::min(watch.lastReport + away, to);
+    }
 }
 
 bool TestRun::BytesWaiting(std::size_t plate) {

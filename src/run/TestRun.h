@@ -117,6 +117,11 @@ class TestRun {
     // Bytes a plate sent stand unread in its port: a station starved of the processor must
     // read them before it may call the plate silent.
     bool BytesWaiting(std::size_t plate);
+    // Time the station was not listening, the part of `from`..`to` beyond what it may take
+    // (`expected`), moves the plates' silence clocks on.
+    void CreditTimeAway(std::chrono::steady_clock::time_point from,
+                        std::chrono::steady_clock::time_point to,
+                        std::chrono::steady_clock::duration expected);
 
     StationState& state_;
     Dialogs& dialogs_;
@@ -135,8 +140,9 @@ class TestRun {
     std::string holderMessage_;     // told at the stop
     std::size_t lossLook_ = 0;      // the look asked for when a plate was lost
     std::chrono::steady_clock::time_point lossSeen_;
-    std::unique_ptr<JournalWriter> journal_;      // the running or last run's
-    std::array<std::string, kPlateCount> units_;  // the plates' units when the run started
+    std::chrono::steady_clock::time_point lastPassEnd_;  // when the last pass ended
+    std::unique_ptr<JournalWriter> journal_;             // the running or last run's
+    std::array<std::string, kPlateCount> units_;         // the plates' units when the run started
     std::chrono::system_clock::time_point runStart_;
     bool live_ = false;  // the live chart reads the loads
 };

@@ -579,6 +579,30 @@ TEST_F(StreamingTest, PlateLeftStreamingIsTakenBackByTheNextStartUp) {
     }
 }
 
+// A busy machine starves the station and the plates simulated beside it together: for 600 ms
+// no pass runs and no report is sent; then the pass comes back a moment before the first report.
+// The time the station was away is no silence of the plate, which is not lost.
+TEST_F(StreamingTest, AStationAwayLongerThanTheSilenceLimitLosesNoPlate) {
+    StartCounters({1, 2});
+    ASSERT_EQ(RunPasses(100), 100);
+    for (auto& plate : {plates[0].get(), plates[1].get()}) {
+        plate->Inject({sim::FaultKind::Silence, 0});
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    for (auto& plate : {plates[0].get(), plates[1].get()}) {
+        plate->ClearFaults();
+    }
+    view.escapeAtCheck = view.escapeChecks + 200;
+    EXPECT_EQ(RunPasses(1000), 200);
+    EXPECT_EQ(dialogs.Last().text, "Deseja salvar o teste?");
+    for (int plate : {1, 2}) {
+        for (int record = 1; record < run.Samples().Count(); ++record) {
+            ASSERT_EQ(Sample(record, plate), Sample(record - 1, plate) + 1)
+                << "plate " << plate << " record " << record;
+        }
+    }
+}
+
 TEST_F(StreamingTest, DroppedByteCostsExactlyOneSample) {
     StartCounters({1});
     ASSERT_EQ(RunPasses(100), 100);
