@@ -247,6 +247,7 @@ PortHolderWatch::PortHolderWatch(std::chrono::milliseconds interval, std::string
 
 PortHolderWatch::~PortHolderWatch() {
     Stop();
+    Join();
 }
 
 void PortHolderWatch::SetBeforeLook(std::function<void()> hook) {
@@ -256,6 +257,7 @@ void PortHolderWatch::SetBeforeLook(std::function<void()> hook) {
 
 void PortHolderWatch::Start(std::vector<std::string> devicePaths, bool lookNow) {
     Stop();
+    Join();
     const bool any = std::any_of(devicePaths.begin(), devicePaths.end(),
                                  [](const std::string& path) { return !path.empty(); });
     {
@@ -280,8 +282,14 @@ void PortHolderWatch::Stop() {
         found_.reset();
     }
     wake_.notify_all();
+}
+
+void PortHolderWatch::Join() {
     if (thread_.joinable()) {
         thread_.join();
+    }
+    if (urgent_.joinable()) {
+        urgent_.join();
     }
     stopping_ = false;
 }
@@ -293,12 +301,40 @@ std::optional<PortHolder> PortHolderWatch::Poll() {
 
 std::size_t PortHolderWatch::LookNow() {
     std::size_t request = 0;
+    bool urgent = false;
     {
         const std::lock_guard lock(mutex_);
         request = ++requested_;
+        // A look asked for at once (a plate was lost) is awaited: it gets a thread at the
+        // caller's priority, which a busy machine does not keep waiting behind everything else.
+        urgent = thread_.joinable() && !stop_ && !urgentBusy_;
+        urgentBusy_ = urgentBusy_ || urgent;
+    }
+    if (urgent) {
+        if (urgent_.joinable()) {
+            urgent_.join();  // its look has ended
+        }
+        urgent_ = std::thread([this] { Look(); });
     }
     wake_.notify_all();
     return request;
+}
+
+void PortHolderWatch::Look() {
+    std::unique_lock lock(mutex_);
+    const std::size_t answering = requested_;
+    const std::vector<std::string> paths = devicePaths_;
+    lock.unlock();
+    auto holders = FindPortHolders(paths, procRoot_, &stopping_);
+    lock.lock();
+    urgentBusy_ = false;
+    if (stop_) {
+        return;
+    }
+    if (!holders.empty()) {
+        found_ = holders.front();
+    }
+    answered_ = std::max(answered_, answering);
 }
 
 bool PortHolderWatch::Answered(std::size_t request) const {
@@ -336,7 +372,7 @@ void PortHolderWatch::Watch() {
         if (!holders.empty()) {
             found_ = holders.front();
         }
-        answered_ = answering;
+        answered_ = std::max(answered_, answering);
         next = std::chrono::steady_clock::now() + interval_;
     }
 }

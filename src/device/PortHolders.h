@@ -51,7 +51,9 @@ class PortHolderWatch {
     // Starts watching (a watch already on is stopped first); the first look comes one interval
     // later, or at once with `lookNow`. Empty paths are not watched.
     void Start(std::vector<std::string> devicePaths, bool lookNow = false);
-    // Ends the watching and waits for a look in progress to end; answers not yet taken go.
+    // Ends the watching at once; answers not yet taken go. A look in progress is cut short on
+    // its own thread, which the next Start or the destructor waits for, so Stop never waits on
+    // a thread the machine keeps from the processor.
     void Stop();
     // The holder the latest finished look found, told once (its `port` indexes the paths given
     // to Start); nothing otherwise. Never waits for a look.
@@ -67,6 +69,9 @@ class PortHolderWatch {
 
   private:
     void Watch();
+    // The look asked for by LookNow, on a thread of its own.
+    void Look();
+    void Join();
 
     std::chrono::milliseconds interval_;
     std::string procRoot_;
@@ -80,6 +85,8 @@ class PortHolderWatch {
     std::function<void()> beforeLook_;
     std::atomic<bool> stopping_{false};  // cuts a look in progress short
     std::thread thread_;
+    std::thread urgent_;       // the look LookNow asked for
+    bool urgentBusy_ = false;  // that look has not ended
 };
 
 }  // namespace kelvaro

@@ -54,9 +54,10 @@ constexpr std::size_t kGarbageLimit = 6 * kSampleReplySize;
 // A pass or the turn between two passes this much longer than it can take means the station was
 // away (starved of the processor); that time counts as no plate's silence.
 constexpr auto kAwayAllowance = std::chrono::milliseconds(50);
-// How long the stop after a lost plate waits for the look for a program on its port; a look
-// slower than this (a machine with hundreds of thousands of descriptors) names the plate silent.
-constexpr auto kHolderAnswerWait = std::chrono::seconds(3);
+// How long the stop after a lost plate waits for the look for a program on its port: a look
+// takes a few milliseconds on an ordinary machine. A slower one (a hundred thousand descriptors
+// open, or a machine kept busy) leaves the plate named as silent rather than delay the stop.
+constexpr auto kHolderAnswerWait = std::chrono::milliseconds(100);
 
 }  // namespace
 
