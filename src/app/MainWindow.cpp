@@ -169,7 +169,14 @@ void MainWindow::BuildLayout() {
     startUpTimer_ = new QTimer(this);
     startUpTimer_->setSingleShot(true);
     startUpTimer_->setTimerType(Qt::PreciseTimer);
-    connect(startUpTimer_, &QTimer::timeout, this, [this] { testRun_->ContinueStartUp(); });
+    connect(startUpTimer_, &QTimer::timeout, this, [this] {
+        // Escape, the operator's other way to stop a test, also ends a start-up under way.
+        if (escapeKey_->Held()) {
+            testRun_->CancelStartUp();
+            return;
+        }
+        testRun_->ContinueStartUp();
+    });
 }
 
 void MainWindow::OnCreated() {

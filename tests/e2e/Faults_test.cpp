@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -505,6 +506,48 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Another program that opens a plate's port during a run takes readings from it: the run stops
 // as for a lost plate, every sample is kept and the operator learns which plate and program.
+// Escape or the close box while the start-up waits on a silent plate: the start-up ends at
+// once, with every plate it opened sent Stop and closed, and nothing asked.
+class StartUpEnded : public FaultTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(StartUpEnded, LeavesThePlatesStoppedAndClosed) {
+    const bool closeBox = GetParam();
+    station.SeedReadyPlates(300);
+    station.Plate(2).Inject({sim::FaultKind::Silence, 0});
+    MainWindow& window = station.Start();
+    window.OnStartClicked();
+    ASSERT_TRUE(window.Run().IsStartingUp());
+    window.OnStartClicked();  // starts nothing more
+    testing::Station::SpinWhile([&] {
+        return window.sampleCountLabel->text() !=
+               QStringLiteral(" Aguarde Identificando a Placa 2 ...");
+    });
+    ASSERT_TRUE(window.Run().IsStartingUp());
+    if (closeBox) {
+        window.close();
+    } else {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(&window, &press);
+    }
+    station.FinishStartUp();
+    EXPECT_FALSE(window.Run().IsStartingUp());
+    EXPECT_FALSE(window.Run().IsRunning());
+    EXPECT_TRUE(station.dialogs.messages.empty());
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        EXPECT_FALSE(window.State().links.Slot(plate)) << plate;
+    }
+    EXPECT_TRUE(station.Plate(1).WaitForRequests(kFnStop, 2, 1000));  // the start-up's, the close's
+    EXPECT_FALSE(station.Plate(1).Streaming());
+    EXPECT_EQ(station.Plate(3).Stats().requests[kFnIdentify], 0u);
+    if (!closeBox) {
+        ExpectIdleAndUsable(window);
+        EXPECT_EQ(window.sampleCountLabel->text(), QStringLiteral(" ..."));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, StartUpEnded, ::testing::Values(false, true),
+                         [](const auto& test) { return test.param ? "CloseBox" : "Escape"; });
+
 TEST_F(FaultTest, ProgramOpeningAPlatesPortDuringARunStopsItAndIsNamed) {
     // Without root the station's exclusive mode keeps the program out; a root program, which
     // the mode does not stop, is what this stands for.
