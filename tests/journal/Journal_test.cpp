@@ -131,7 +131,7 @@ TEST_P(JournalRoundTrip, ReadsBackWhatWasWritten) {
         ASSERT_TRUE(SetJournalTestNumber(writer.Path(), c.laterNumber, &error)) << error;
     }
     EXPECT_FALSE(writer.TakeError().has_value());
-    EXPECT_FALSE(FindUnclosedJournal(folder).has_value());
+    EXPECT_TRUE(FindUnclosedJournals(folder).empty());
 
     JournalContents back;
     std::string error;
@@ -218,7 +218,7 @@ TEST(JournalKill, KilledRunKeepsEverySampleUpToOneSecondBeforeTheKill) {
     EXPECT_LE(longestLag, 600U * 3 / 2) << "records a power cut would have lost at worst";
     EXPECT_GT(progress->durable.load(), 0U);
     // While the writer lives its journal is in use, not a crashed run, and stays open.
-    EXPECT_FALSE(FindUnclosedJournal(folder).has_value());
+    EXPECT_TRUE(FindUnclosedJournals(folder).empty());
     std::string error;
     const auto live = ListJournals(folder);
     ASSERT_EQ(live.size(), 1U);
@@ -231,8 +231,9 @@ TEST(JournalKill, KilledRunKeepsEverySampleUpToOneSecondBeforeTheKill) {
     const std::uint64_t atKill = progress->appended.load();
     munmap(shared, sizeof(Progress));
 
-    const auto unclosed = FindUnclosedJournal(folder);
-    ASSERT_TRUE(unclosed.has_value());
+    const auto found = FindUnclosedJournals(folder);
+    ASSERT_EQ(found.size(), 1U);
+    const JournalSummary* unclosed = &found[0];
     EXPECT_EQ(unclosed->damage, "");
     EXPECT_EQ(unclosed->description.state, JournalState::Open);
     JournalContents back;
@@ -245,7 +246,7 @@ TEST(JournalKill, KilledRunKeepsEverySampleUpToOneSecondBeforeTheKill) {
 
     // Recovered or declined, it is closed with what it holds and not offered again.
     ASSERT_TRUE(CloseJournal(unclosed->path, &error)) << error;
-    EXPECT_FALSE(FindUnclosedJournal(folder).has_value());
+    EXPECT_TRUE(FindUnclosedJournals(folder).empty());
     JournalContents closed;
     ASSERT_TRUE(ReadJournal(unclosed->path, closed, &error)) << error;
     EXPECT_EQ(closed.description.state, JournalState::Stopped);
@@ -311,8 +312,8 @@ INSTANTIATE_TEST_SUITE_P(
         DamageCase{"Empty", [](std::string& b) { b.clear(); }, "não é um diário do Kelvaro"},
         DamageCase{"HeaderCutShort", [](std::string& b) { b.resize(1000); },
                    "o cabeçalho está incompleto (1000 bytes)"},
-        DamageCase{"UnknownVersion", [](std::string& b) { PutU32(b, 8, 2); },
-                   "a versão 2 do formato não é conhecida"},
+        DamageCase{"UnknownVersion", [](std::string& b) { PutU32(b, 8, 3); },
+                   "a versão 3 do formato não é conhecida"},
         DamageCase{"HeaderSize", [](std::string& b) { PutU32(b, 12, 100); },
                    "o tamanho do cabeçalho (100) é impossível"},
         DamageCase{"RecordSize", [](std::string& b) { PutU32(b, 16, 8); },
