@@ -23,11 +23,13 @@ TEST(RecentRunsDialog, ListsEveryJournalInTheOperatorsWordsAndOpensTheLinePicked
     testing::TempDir dir;
     const std::string folder = dir.File("journal");
     std::vector<std::string> paths;
-    for (const auto& [minutes, testNumber, active] :
-         {std::tuple{0, std::int64_t{12}, std::array<bool, 4>{true, true, true, true}},
-          std::tuple{5, std::int64_t{0}, std::array<bool, 4>{false, true, false, true}}}) {
+    // The first run made while the clock was five years ahead: the list follows the order the
+    // runs were made in, never the clock.
+    for (const auto& [hours, testNumber, active] :
+         {std::tuple{24 * 365 * 5, std::int64_t{12}, std::array<bool, 4>{true, true, true, true}},
+          std::tuple{0, std::int64_t{0}, std::array<bool, 4>{false, true, false, true}}}) {
         JournalDescription description;
-        description.start = std::chrono::system_clock::now() + std::chrono::minutes(minutes);
+        description.start = std::chrono::system_clock::now() + std::chrono::hours(hours);
         description.frequency = 600;
         for (std::size_t i = 0; i < active.size(); ++i) {
             description.plates[i].active = active[i];
@@ -39,11 +41,11 @@ TEST(RecentRunsDialog, ListsEveryJournalInTheOperatorsWordsAndOpensTheLinePicked
         ASSERT_TRUE(writer.Close(testNumber));
         paths.push_back(writer.Path());
     }
-    // A damaged journal has no start to sort by: its file time places it, here the oldest.
-    const std::string damaged = folder + "/run-2000-01-01T00-00-00.kjr";
+    // A damaged journal has no sequence: it goes below every run, however new its file time.
+    const std::string damaged = folder + "/run-2028-01-01T00-00-00.kjr";
     testing::WriteFileBytes(damaged, "not a journal");
     std::filesystem::last_write_time(
-        damaged, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+        damaged, std::filesystem::file_time_type::clock::now() + std::chrono::hours(24 * 365));
 
     RecentRunsDialog dialog(ListRecentRuns(folder), QString());
     ASSERT_EQ(dialog.table->rowCount(), 3);
