@@ -228,18 +228,6 @@ bool JournalWriter::Close(std::int64_t testNumber) {
     return !Failed();
 }
 
-bool JournalWriter::SetTestNumber(std::int64_t testNumber) {
-    std::string error;
-    if (path_.empty()) {
-        return false;
-    }
-    if (!SetJournalTestNumber(path_, testNumber, &error)) {
-        Fail(error);
-        return false;
-    }
-    return true;
-}
-
 std::optional<std::string> JournalWriter::TakeError() {
     const std::lock_guard lock(mutex_);
     if (!error_ || std::exchange(errorTaken_, true)) {

@@ -132,8 +132,6 @@ class JournalWriter {
     // `testNumber` (0: not saved); after a failure, as stopped early with the records it kept.
     // Waits for the disk. Returns true only when the journal holds the whole run.
     bool Close(std::int64_t testNumber = 0);
-    // Records the test number of a save made after Close (or during the run).
-    bool SetTestNumber(std::int64_t testNumber);
 
     // The first failure's text for the operator, the first time it is asked for; then nothing.
     std::optional<std::string> TakeError();

@@ -71,5 +71,40 @@ TEST(RecentRunsDialog, ListsEveryJournalInTheOperatorsWordsAndOpensTheLinePicked
     EXPECT_EQ(cancelled.Chosen(), std::nullopt);
 }
 
+// The journals today's station writes stay listed and open with their loads after any change of
+// the format (tests/journal/data: plates 1 and 3 at 300 Hz, a run saved as test 7 and a crashed
+// one); plate 1's first reading is a genuine raw 0.
+TEST(RecentRunsDialog, ListsAndOpensTheJournalsOfTheFirstFormat) {
+    testing::TempDir dir;
+    const std::string folder = dir.File("journal");
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+    for (const char* name : {"version1-closed.kjr", "version1-crashed.kjr"}) {
+        std::filesystem::copy_file(std::string(KELVARO_JOURNAL_DATA "/") + name,
+                                   folder + "/" + name);
+    }
+    const std::vector<RecentRun> recent = ListRecentRuns(folder);
+    ASSERT_EQ(recent.size(), 2u);
+    EXPECT_EQ(recent[0].testNumber, "não salvo");
+    EXPECT_EQ(recent[0].samples, "200");
+    EXPECT_EQ(recent[1].testNumber, "7");
+    EXPECT_EQ(recent[1].samples, "300");
+    EXPECT_EQ(recent[1].plates, "1, 3");
+
+    StoredRun run;
+    std::string error;
+    ASSERT_TRUE(ReadStoredRun(recent[1].path, run, &error)) << error;
+    EXPECT_EQ(run.heading.testNumber, 7);
+    EXPECT_EQ(run.heading.frequency, 300);
+    EXPECT_EQ(run.heading.units[0], "kgf");
+    ASSERT_EQ(run.loads.size(), 300u);
+    for (std::size_t k = 0; k < run.loads.size(); ++k) {
+        const double raw1 = static_cast<double>(k * 1000);
+        const double raw3 = static_cast<double>(0xFFFFFF - k * 7);
+        ASSERT_DOUBLE_EQ(run.loads[k][0], (raw1 - 8388608) / 1000.5 - 2.5) << k;
+        ASSERT_DOUBLE_EQ(run.loads[k][2], (raw3 - 100) / -250.25) << k;
+    }
+}
+
 }  // namespace
 }  // namespace kelvaro

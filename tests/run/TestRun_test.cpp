@@ -4,6 +4,7 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -497,6 +498,77 @@ TEST_F(TestRunTest, AnUnclosedJournalIsOfferedOnceAndRecoveredAsARunJustStopped)
 
     EXPECT_FALSE(run.OfferRecovery().has_value());  // closed now: not offered again
     EXPECT_EQ(dialogs.messages.size(), 3u);
+}
+
+// A station that dies while "Deseja salvar o teste?" shows leaves its run to be offered at the
+// next start like a run killed mid-way (here the journal as it stood at the question, copied to
+// another station's folder), with the whole run.
+TEST_F(StreamingTest, ARunLeftAtTheSaveQuestionIsOfferedAtTheNextStart) {
+    const std::string other = dir.File("other");
+    ASSERT_TRUE(std::filesystem::create_directory(other));
+    std::filesystem::permissions(other, std::filesystem::perms::owner_all);
+    dialogs.onMessage = [&](const testing::RecordedMessage& m) {
+        if (m.text == "Deseja salvar o teste?") {
+            const std::vector<JournalSummary> journals = ListJournals(state.config.journalFolder);
+            ASSERT_EQ(journals.size(), 1u);
+            std::filesystem::copy_file(journals[0].path, other + "/dead.kjr");
+        }
+    };
+    StartCounters({1, 2});
+    view.escapeAtCheck = 300;
+    EXPECT_EQ(RunPasses(1000), 300);
+    dialogs.onMessage = nullptr;
+    // Answered here: closed, as always.
+    EXPECT_EQ(ListJournals(state.config.journalFolder).at(0).description.state,
+              JournalState::Closed);
+
+    dialogs.messages.clear();
+    dialogs.answers = {DialogResult::No};
+    state.config.journalFolder = other;
+    EXPECT_FALSE(run.OfferRecovery().has_value());
+    const std::vector<std::string> texts = dialogs.Texts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_TRUE(texts[0].starts_with("O teste iniciado em ")) << texts[0];
+    EXPECT_TRUE(texts[0].ends_with(
+        " não foi salvo: o programa parou enquanto perguntava se devia salvá-lo.\rO diário "
+        "guardou 300 amostras. Deseja recuperá-lo?"))
+        << texts[0];
+    // Declined, it is closed whole and listed as not saved.
+    const std::vector<JournalSummary> journals = ListJournals(other);
+    ASSERT_EQ(journals.size(), 1u);
+    EXPECT_EQ(journals[0].description.state, JournalState::Closed);
+    EXPECT_EQ(journals[0].sampleCount, 300u);
+    EXPECT_FALSE(run.OfferRecovery().has_value());
+    EXPECT_EQ(dialogs.messages.size(), 1u);
+}
+
+// A journal folder others may write in: a crashed run planted there is not offered, the operator
+// is told once at the start, and the next run makes no journal there and says nothing more.
+TEST_F(StreamingTest, AJournalFolderOthersMayWriteInIsNamedOnceAndNeverUsed) {
+    {
+        JournalDescription planted;
+        planted.start = std::chrono::system_clock::now();
+        planted.frequency = 600;
+        planted.plates[0] = {true, "/dev/ttyUSB0", 0, 1, 0, "kgf"};
+        JournalWriter writer;  // gone without Close, as in a kill
+        ASSERT_TRUE(writer.Open(state.config.journalFolder, planted));
+    }
+    ASSERT_EQ(chmod(state.config.journalFolder.c_str(), 0777), 0);
+    EXPECT_FALSE(run.OfferRecovery().has_value());
+    const std::string told = "A pasta dos diários " + state.config.journalFolder + " não é só sua";
+    ASSERT_EQ(dialogs.Texts().size(), 1u);
+    EXPECT_TRUE(dialogs.Texts()[0].starts_with(told)) << dialogs.Texts()[0];
+
+    dialogs.messages.clear();
+    StartCounters({1});
+    view.escapeAtCheck = view.escapeChecks + 60;
+    RunPasses(100);
+    EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{"Clique em OK para Inicar o Teste!",
+                                                         "Deseja salvar o teste?"}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(state.config.journalFolder), {}),
+              1);
+    ASSERT_TRUE(view.finished.has_value());
+    EXPECT_FALSE(view.finished->fromJournal);
 }
 
 // A station that died during a run (a crash, a kill) let go of its port without a Stop: the
