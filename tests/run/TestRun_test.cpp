@@ -500,48 +500,6 @@ TEST_F(TestRunTest, AnUnclosedJournalIsOfferedOnceAndRecoveredAsARunJustStopped)
     EXPECT_EQ(dialogs.messages.size(), 3u);
 }
 
-// A station that dies while "Deseja salvar o teste?" shows leaves its run to be offered at the
-// next start like a run killed mid-way (here the journal as it stood at the question, copied to
-// another station's folder), with the whole run.
-TEST_F(StreamingTest, ARunLeftAtTheSaveQuestionIsOfferedAtTheNextStart) {
-    const std::string other = dir.File("other");
-    ASSERT_TRUE(std::filesystem::create_directory(other));
-    std::filesystem::permissions(other, std::filesystem::perms::owner_all);
-    dialogs.onMessage = [&](const testing::RecordedMessage& m) {
-        if (m.text == "Deseja salvar o teste?") {
-            const std::vector<JournalSummary> journals = ListJournals(state.config.journalFolder);
-            ASSERT_EQ(journals.size(), 1u);
-            std::filesystem::copy_file(journals[0].path, other + "/dead.kjr");
-        }
-    };
-    StartCounters({1, 2});
-    view.escapeAtCheck = 300;
-    EXPECT_EQ(RunPasses(1000), 300);
-    dialogs.onMessage = nullptr;
-    // Answered here: closed, as always.
-    EXPECT_EQ(ListJournals(state.config.journalFolder).at(0).description.state,
-              JournalState::Closed);
-
-    dialogs.messages.clear();
-    dialogs.answers = {DialogResult::No};
-    state.config.journalFolder = other;
-    EXPECT_FALSE(run.OfferRecovery().has_value());
-    const std::vector<std::string> texts = dialogs.Texts();
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_TRUE(texts[0].starts_with("O teste iniciado em ")) << texts[0];
-    EXPECT_TRUE(texts[0].ends_with(
-        " não foi salvo: o programa parou enquanto perguntava se devia salvá-lo.\rO diário "
-        "guardou 300 amostras. Deseja recuperá-lo?"))
-        << texts[0];
-    // Declined, it is closed whole and listed as not saved.
-    const std::vector<JournalSummary> journals = ListJournals(other);
-    ASSERT_EQ(journals.size(), 1u);
-    EXPECT_EQ(journals[0].description.state, JournalState::Closed);
-    EXPECT_EQ(journals[0].sampleCount, 300u);
-    EXPECT_FALSE(run.OfferRecovery().has_value());
-    EXPECT_EQ(dialogs.messages.size(), 1u);
-}
-
 // A journal folder others may write in: a crashed run planted there is not offered, the operator
 // is told once at the start, and the next run makes no journal there and says nothing more.
 TEST_F(StreamingTest, AJournalFolderOthersMayWriteInIsNamedOnceAndNeverUsed) {
