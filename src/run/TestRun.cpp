@@ -245,7 +245,7 @@ void TestRun::FinishJournal(std::int64_t testNumber) {
     if (!journal_) {
         return;
     }
-    journal_->Close(testNumber);
+    journal_->Close(std::max<std::int64_t>(testNumber, 0));
     if (const auto error = journal_->TakeError()) {
         ReportError(dialogs_, *error);
     }
