@@ -1,7 +1,8 @@
-// Review benchmark: reading a saved 144000-sample test file back (the file read whole, every
-// heading line and row checked, the loads converted), and the parsing alone on bytes already in
-// memory; then the time to the first picture of a run opened again, from a test file and from a
-// 144000-sample journal: the run read back and converted, its series handed to the chart and
+// Review benchmark: a file of about 239 MB (8 million rows) that is damaged at line 11, from the
+// open to its refusal, with the memory that took; reading a saved 144000-sample test file back
+// (every heading line and row checked, the loads converted), and the parsing alone on bytes
+// already in memory; then the time to the first picture of a run opened again, from a test file and
+// from a 144000-sample journal: the run read back and converted, its series handed to the chart and
 // the chart painted once, as the main window's " Abrir" does. The files are in the page cache
 // after the first round; what a cold disk adds is the disk's own reading of about 8 MB (the
 // test file) or 2.3 MB (the journal).
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
@@ -123,6 +125,35 @@ bool WriteJournal(const std::string& folder, std::string& path) {
     return writer.Close(0);
 }
 
+// A heading, a tenth line that is not the blank line it must be, then `rows` good rows: what an
+// export damaged early looks like.
+bool WriteDamagedEarly(const std::string& path, std::size_t rows) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        std::perror(path.c_str());
+        return false;
+    }
+    std::string text =
+        "Avalia\xE7\xE3o;7;\r\nFrequ\xEAncia;600;\r\n;\r\nPlaca 1;COM3;\r\nPlaca 2;COM4;\r\n"
+        "Placa 3;;\r\nPlaca 4;;\r\n;\r\nAm Geral;Am1: kgf;Am2: kgf;Am3: un.;Am4: un.;\r\n;\r\n"
+        "x;1,000;2,000;3,000;4,000;\r\n";
+    for (std::size_t n = 2; n <= rows; ++n) {
+        text += std::to_string(n) + ";12,345;-0,020;0,000;;\r\n";
+        if (text.size() > (1 << 20)) {
+            std::fwrite(text.data(), 1, text.size(), file);
+            text.clear();
+        }
+    }
+    std::fwrite(text.data(), 1, text.size(), file);
+    return std::fclose(file) == 0;
+}
+
+long PeakKilobytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
 // Opening a run again up to its first picture: read and convert, draw, paint.
 Times FirstPicture(const std::string& path, LoadChart& chart, std::size_t& samples) {
     Times t;
@@ -160,6 +191,25 @@ int main(int argc, char** argv) {
     if (!own && !WriteSample(path, kTestFileMaxSamples)) {
         return 1;
     }
+
+    // First, while the process's peak memory is still its start-up's.
+    const std::string damaged =
+        (std::filesystem::temp_directory_path() / "kelvaro_review_bench_damaged.csv").string();
+    if (!WriteDamagedEarly(damaged, 8000000)) {
+        return 1;
+    }
+    const long peakBefore = PeakKilobytes();
+    std::string refusal;
+    const auto refusalStart = Clock::now();
+    {
+        TestFileContent content;
+        ReadTestFile(damaged, content, &refusal);
+    }
+    const double refusalSeconds =
+        std::chrono::duration<double>(Clock::now() - refusalStart).count();
+    const long peakGrowth = PeakKilobytes() - peakBefore;
+    const auto damagedBytes = std::filesystem::file_size(damaged);
+    std::filesystem::remove(damaged);
 
     Times read;
     std::size_t samples = 0;
@@ -225,6 +275,11 @@ int main(int argc, char** argv) {
     const double megabytes = static_cast<double>(bytes.size()) / 1e6;
     std::printf("review: %s, %zu bytes, %zu samples read, %d rounds\n", path.c_str(), bytes.size(),
                 samples, kRounds);
+    std::printf(
+        "damaged at line 11, %ju bytes: refused after %.1f ms wall, peak memory grew %.1f MB "
+        "(\"%.60s\")\n",
+        static_cast<std::uintmax_t>(damagedBytes), refusalSeconds * 1e3,
+        static_cast<double>(peakGrowth) / 1024.0, refusal.c_str());
     Print("read the file (open, read, check, convert)", read, megabytes);
     Print("parse alone (bytes in memory)", parse, megabytes);
     std::printf(
