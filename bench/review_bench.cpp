@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QPixmap>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -25,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "app/MainWindow.h"
 #include "chart/LoadChart.h"
 #include "journal/Journal.h"
 #include "review/RunReview.h"
@@ -154,6 +156,64 @@ long PeakKilobytes() {
     return usage.ru_maxrss;
 }
 
+// Answers every message at once, keeping the last text.
+class QuietDialogs : public Dialogs {
+  public:
+    DialogResult MessageBox(const std::string& text, const std::string& /*title*/,
+                            DialogButtons /*buttons*/, DialogIcon /*icon*/) override {
+        last = text;
+        return DialogResult::Ok;
+    }
+    std::string InputBox(const std::string& /*title*/, const std::string& /*prompt*/,
+                         const std::string& initialText, bool* cancelled) override {
+        *cancelled = true;
+        return initialText;
+    }
+    std::optional<std::string> SaveFile(const SaveFileRequest& /*request*/) override { return {}; }
+    bool OpenWithAssociatedApplication(const std::string& /*path*/) override { return false; }
+    std::string last;
+};
+
+class PathChooser : public RunChooser {
+  public:
+    explicit PathChooser(std::string path) : path_(std::move(path)) {}
+    std::optional<std::string> Choose(const std::vector<RecentRun>& /*recent*/) override {
+        return path_;
+    }
+
+  private:
+    std::string path_;
+};
+
+// The main window's longest stall while " Abrir" opens `path`, from the click until the chart is
+// painted: the longest gap between the ticks of a 1 ms timer on the window's thread.
+double LongestStallOpening(MainWindow& window, const std::string& path) {
+    window.SetRunChooser(std::make_unique<PathChooser>(path));
+    auto last = Clock::now();
+    Clock::duration longest{};
+    QTimer ticker;
+    ticker.setInterval(1);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const auto now = Clock::now();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    bool opened = false;
+    QTimer::singleShot(0, &window, [&] {
+        window.OnOpenClicked();
+        opened = true;
+    });
+    ticker.start();
+    while (!opened) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    // The chart is painted once the window's events go on.
+    for (const auto end = Clock::now() + std::chrono::milliseconds(200); Clock::now() < end;) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return std::chrono::duration<double>(longest).count();
+}
+
 // Opening a run again up to its first picture: read and convert, draw, paint.
 Times FirstPicture(const std::string& path, LoadChart& chart, std::size_t& samples) {
     Times t;
@@ -209,7 +269,6 @@ int main(int argc, char** argv) {
         std::chrono::duration<double>(Clock::now() - refusalStart).count();
     const long peakGrowth = PeakKilobytes() - peakBefore;
     const auto damagedBytes = std::filesystem::file_size(damaged);
-    std::filesystem::remove(damaged);
 
     Times read;
     std::size_t samples = 0;
@@ -265,6 +324,30 @@ int main(int argc, char** argv) {
         journalFirst = FirstPicture(journal, chart, journalSamples);
     }
     std::filesystem::remove_all(folder);
+
+    // The window itself: a station of its own in a temporary folder, its chart at the first size.
+    const std::filesystem::path stationFolder =
+        std::filesystem::temp_directory_path() / "kelvaro_review_bench_station";
+    std::filesystem::remove_all(stationFolder);
+    double fileStall = 0;
+    double damagedStall = 0;
+    std::string damagedTold;
+    {
+        QuietDialogs dialogs;
+        MainWindow window(dialogs,
+                          MainWindowOptions{(stationFolder / "Tovamu.Kelvaro.ini").string(),
+                                            QString::fromStdString(stationFolder.string()), false,
+                                            (stationFolder / "journal").string()});
+        window.show();
+        QApplication::processEvents();
+        for (int round = 0; round < kRounds; ++round) {
+            fileStall = std::max(fileStall, LongestStallOpening(window, path));
+            damagedStall = std::max(damagedStall, LongestStallOpening(window, damaged));
+        }
+        damagedTold = dialogs.last;
+    }
+    std::filesystem::remove_all(stationFolder);
+    std::filesystem::remove(damaged);
     if (!own) {
         std::filesystem::remove(path);
     }
@@ -280,6 +363,10 @@ int main(int argc, char** argv) {
         "(\"%.60s\")\n",
         static_cast<std::uintmax_t>(damagedBytes), refusalSeconds * 1e3,
         static_cast<double>(peakGrowth) / 1024.0, refusal.c_str());
+    std::printf(
+        "the window's longest stall in \" Abrir\" (%d rounds): %.1f ms for the %zu-sample file, "
+        "%.1f ms for the damaged one (\"%.40s\")\n",
+        kRounds, fileStall * 1e3, samples, damagedStall * 1e3, damagedTold.c_str());
     Print("read the file (open, read, check, convert)", read, megabytes);
     Print("parse alone (bytes in memory)", parse, megabytes);
     std::printf(
