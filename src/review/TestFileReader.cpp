@@ -279,7 +279,10 @@ class Parser {
     }
 
     // Whether the byte `ahead` bytes past pos_ is there, reading on as far as it takes.
-    bool Have(std::size_t ahead) {
+    bool Have(std::size_t ahead) { return pos_ + ahead < bytes_.size() || ReadOn(ahead); }
+
+    // Have's slow path, kept out of the row loop.
+    [[gnu::noinline]] bool ReadOn(std::size_t ahead) {
         while (pos_ + ahead >= bytes_.size()) {
             if (!Fill()) {
                 return false;
@@ -328,12 +331,8 @@ class Parser {
                 }
             }
         } else {
-            for (;;) {
-                const std::size_t end = bytes_.find('\n', pos_ + length);
-                if (end != std::string_view::npos) {
-                    length = end - pos_;
-                    break;
-                }
+            std::size_t end = bytes_.find('\n', pos_);
+            while (end == std::string_view::npos) {
                 length = bytes_.size() - pos_;
                 if (length > kMaxRecordBytes) {
                     return TooLong();
@@ -341,13 +340,15 @@ class Parser {
                 if (!Fill()) {
                     break;
                 }
+                end = bytes_.find('\n', pos_ + length);
+            }
+            if (end != std::string_view::npos) {
+                length = end - pos_;
             }
         }
-        if (failed_) {
-            return false;
-        }
         if (pos_ + length == bytes_.size()) {
-            return Fail(recordLine_, inQuotes ? "aspas abertas até o fim do arquivo"
+            return !failed_ &&
+                   Fail(recordLine_, inQuotes ? "aspas abertas até o fim do arquivo"
                                               : "a linha está incompleta, sem o fim de linha");
         }
         const std::size_t end = pos_ + length;
