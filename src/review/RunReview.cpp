@@ -2,8 +2,6 @@
 
 #include "journal/Journal.h"
 #include "review/TestFileReader.h"
-#include "settings/RegularFile.h"
-#include "settings/SystemErrorText.h"
 
 namespace kelvaro {
 
@@ -67,15 +65,6 @@ std::vector<RecentRun> ListRecentRuns(const std::string& folder) {
 }
 
 bool ReadStoredRun(const std::string& path, StoredRun& run, std::string* error) {
-    // Told apart by their first bytes, which a FIFO or a device in the file's place would make
-    // the station wait for: what is not a regular file is refused before.
-    if (const RegularFile file(path); file.Error() != 0) {
-        if (error) {
-            *error =
-                "O arquivo " + path + " não pode ser lido: " + SystemErrorText(file.Error()) + ".";
-        }
-        return false;
-    }
     return StartsAsJournal(path) ? ReadJournalRun(path, run, error)
                                  : ReadTestFileRun(path, run, error);
 }
