@@ -128,10 +128,13 @@ QPolygonF LineLayer::Mapped(std::size_t series) const {
     for (const ChartPoint& p : points) {
         const double column =
             std::clamp(pixels_.left() + columns_.Any(p.x), -kFarPixels, kFarPixels);
-        const double row = std::clamp(pixels_.top() + rows.Any(-p.y), -kFarPixels, kFarPixels);
-        if (std::isnan(row) || std::isnan(column)) {
+        if (std::isnan(column)) {
             continue;
         }
+        // A missing load stays, with a NaN y, as the gap it makes in the line.
+        const double row =
+            std::isnan(p.y) ? p.y
+                            : std::clamp(pixels_.top() + rows.Any(-p.y), -kFarPixels, kFarPixels);
         mapped.append(QPointF(column / pixelRatio_, row / pixelRatio_));
     }
     return mapped;
@@ -167,11 +170,6 @@ void LineLayer::paint(QPainter* painter, const QStyleOptionGraphicsItem* option,
         QPen pen(colours_[i], 1, Qt::SolidLine, Qt::SquareCap);
         pen.setCosmetic(true);
         painter->setPen(pen);
-        // A run of one sample is a dot: a segment needs two ends.
-        if (mapped.size() == 1) {
-            painter->drawPoint(mapped.front());
-            continue;
-        }
         const auto byX = [](const QPointF& p, double x) { return p.x() < x; };
         // The last point left of the exposed columns and the first right of them end the
         // segments that cross into them.
@@ -179,10 +177,22 @@ void LineLayer::paint(QPainter* painter, const QStyleOptionGraphicsItem* option,
         const auto to = std::lower_bound(from, mapped.end(), exposed.right(), byX);
         const qsizetype first = std::max<qsizetype>(from - mapped.begin() - 1, 0);
         const qsizetype last = std::min<qsizetype>(to - mapped.begin(), mapped.size() - 1);
+        // A gap (a missing load, y NaN) breaks the line: no segment reaches across it, and a
+        // sample alone between gaps, or alone in the series, is a dot.
+        const auto missing = [&](qsizetype k) {
+            return k < 0 || k >= mapped.size() || std::isnan(mapped[k].y());
+        };
         QList<QLineF> segments;
         segments.reserve(std::max<qsizetype>(last - first, 0));
         for (qsizetype k = first + 1; k <= last; ++k) {
-            segments.append(QLineF(mapped[k - 1], mapped[k]));
+            if (!missing(k - 1) && !missing(k)) {
+                segments.append(QLineF(mapped[k - 1], mapped[k]));
+            }
+        }
+        for (qsizetype k = first; k <= last; ++k) {
+            if (!missing(k) && missing(k - 1) && missing(k + 1)) {
+                painter->drawPoint(mapped[k]);
+            }
         }
         painter->drawLines(segments);
     }

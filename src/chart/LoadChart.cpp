@@ -515,8 +515,11 @@ std::vector<CursorLayer::Entry> LoadChart::ReadingEntries(const CursorReading& r
     std::vector<CursorLayer::Entry> entries{{QStringLiteral("Amostra %1").arg(reading.sample), {}}};
     for (std::size_t i = 0; i < reading.loads.size(); ++i) {
         if (reading.loads[i]) {
+            // A reading the plate did not deliver has no load to show.
+            const double load = *reading.loads[i];
             entries.push_back({series_[i]->name().trimmed() + QLatin1Char(' ') +
-                                   chart_->locale().toString(*reading.loads[i], 'f', 3),
+                                   (std::isnan(load) ? QStringLiteral("---")
+                                                     : chart_->locale().toString(load, 'f', 3)),
                                series_[i]->pen().color()});
         }
     }

@@ -105,7 +105,7 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     // where no series has a point.
     std::optional<CursorReading> ReadingAt(QPointF position) const;
     // The read-out box's text: "Amostra N", then "<series title> <load>" for each series with
-    // a load, loads with three decimals in the number locale.
+    // a point there, loads with three decimals in the number locale, "---" for a missing one.
     QString ReadingText(const CursorReading& reading) const;
 
     // View changes behind the mouse gestures, in widget pixels.
