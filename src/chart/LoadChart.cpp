@@ -4,6 +4,8 @@
 #include <QChartView>
 #include <QEvent>
 #include <QGraphicsLayout>
+#include <QGraphicsScene>
+#include <QGraphicsTextItem>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
@@ -17,6 +19,7 @@
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -73,6 +76,29 @@ void StyleAxis(QValueAxis* axis) {
     axis->setLinePen(QPen(Qt::black, 1));
     axis->setGridLinePen(QPen(kSilver, 1, Qt::DotLine));
     axis->setMinorGridLineVisible(false);
+}
+
+// The load labels keep "#,##0.000" up to this many integer digits and switch to "0.000E+00"
+// beyond: a nonsensical calibration may make loads near 1e16, whose fixed form fills the window.
+constexpr double kFixedLabelLimit = 999999999999.9995;  // the first load shown with 13 digits
+
+// A label Qt made of a tick a hair below zero: a minus and nothing but zeros, "-0,000" or
+// "-0,000E+00". Gives the text without the minus, or nothing for any other label.
+std::optional<QString> WithoutNegativeZero(const QString& text, const QLocale& locale) {
+    if (!text.startsWith(locale.negativeSign())) {
+        return std::nullopt;
+    }
+    QString rest = text.mid(locale.negativeSign().size());
+    const qsizetype exponent = rest.indexOf(locale.exponential(), 0, Qt::CaseInsensitive);
+    const QString mantissa = exponent < 0 ? rest : rest.left(exponent);
+    bool digit = false;
+    for (const QChar c : mantissa) {
+        if (c.isDigit() && c != locale.zeroDigit().front()) {
+            return std::nullopt;
+        }
+        digit = digit || c.isDigit();
+    }
+    return digit ? std::optional(rest) : std::nullopt;
 }
 
 // Qt Charts collapses an empty range; show a unit around a single value instead.
@@ -409,6 +435,40 @@ void LoadChart::ApplyYRange(double low, double high) {
     const auto [shownLow, shownHigh] = Displayable(low, high);
     axisY_->setRange(shownLow, shownHigh);
     lines_->SetYRange(axisY_->min(), axisY_->max());
+    const QString format =
+        std::max(std::abs(axisY_->min()), std::abs(axisY_->max())) < kFixedLabelLimit
+            ? QStringLiteral("%.3f")
+            : QStringLiteral("%.3E");
+    if (axisY_->labelFormat() != format) {
+        axisY_->setLabelFormat(format);
+    }
+}
+
+// Qt writes each tick's value as it computed it, so a tick that should be zero but came out a
+// hair below reads "-0,000"; no load is a negative zero. Qt sets the label texts when it lays
+// the axes out, before they are painted: they are mended then, kept right-aligned to the axis
+// (left of the plot) or centred on their tick (below it).
+void LoadChart::MendNegativeZeroLabels() {
+    const QRectF plot = chart_->plotArea();
+    const QLocale locale = chart_->locale();
+    for (QGraphicsItem* item : view_->scene()->items()) {
+        auto* label = dynamic_cast<QGraphicsTextItem*>(item);
+        if (label == nullptr) {
+            continue;
+        }
+        const std::optional<QString> mended = WithoutNegativeZero(label->toPlainText(), locale);
+        if (!mended) {
+            continue;
+        }
+        const QRectF before = label->mapRectToScene(label->boundingRect());
+        label->setPlainText(*mended);
+        label->setTextWidth(-1.0);  // Qt's width was the longer text's
+        const QRectF after = label->mapRectToScene(label->boundingRect());
+        const double shift = before.right() <= chart_->mapToScene(plot.topLeft()).x()
+                                 ? before.right() - after.right()
+                                 : before.center().x() - after.center().x();
+        label->moveBy(shift, 0.0);
+    }
 }
 
 void LoadChart::ApplyXRange(double low, double high) {
@@ -603,6 +663,7 @@ bool LoadChart::eventFilter(QObject* watched, QEvent* event) {
         switch (event->type()) {
             case QEvent::Paint:
                 ReduceIfPending();
+                MendNegativeZeroLabels();
                 break;
             case QEvent::MouseMove:
                 hover_ = static_cast<QMouseEvent*>(event)->position();

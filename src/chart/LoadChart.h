@@ -97,7 +97,8 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     void RefreshLive();
     bool Live() const { return static_cast<bool>(liveLoads_); }
 
-    // Locale of the load axis labels ("#,##0.000" with its separators); the system's by default.
+    // Locale of the load axis labels ("#,##0.000" with its separators, "0.000E+00" once a
+    // bound has more than 12 integer digits, never a negative zero); the system's by default.
     void SetNumberLocale(const QLocale& locale);
 
     // The reading at a position in widget pixels: the sample nearest the x of its device pixel
@@ -146,6 +147,7 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     void UpdateCursor();
     std::vector<CursorLayer::Entry> ReadingEntries(const CursorReading& reading) const;
     void ApplyYRange(double low, double high);
+    void MendNegativeZeroLabels();
     void ApplyXRange(double low, double high);
     void FitX();
     void RequestReduce();

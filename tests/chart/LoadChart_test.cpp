@@ -718,15 +718,58 @@ QStringList SceneTexts(const LoadChart& chart) {
     return texts;
 }
 
-TEST(LoadChart, LoadLabelsUseTheLocaleGroupingAndThreeDecimals) {
+struct LabelCase {
+    std::string name;
+    double minimum;
+    double maximum;
+    QStringList shown;  // labels the load axis must show
+};
+
+class LoadLabels : public ::testing::TestWithParam<LabelCase> {};
+
+// "#,##0.000" in the locale's separators up to 12 integer digits, the exponent form beyond, and
+// never a negative zero, on the load axis or any other.
+TEST_P(LoadLabels, UseTheLocaleThreeDecimalsAndNoNegativeZero) {
+    const LabelCase& c = GetParam();
     ShownChart shown;
     shown.chart.SetNumberLocale(QLocale(QLocale::Portuguese, QLocale::Brazil));
-    shown.chart.SetLeftAxisMaximum(20000.0);
-    QApplication::processEvents();
+    shown.chart.SetLeftAxisMaximum(c.maximum);
+    shown.chart.SetLeftAxisMinimum(c.minimum);
+    shown.chart.grab();  // laid out and painted
     const QStringList texts = SceneTexts(shown.chart);
-    EXPECT_TRUE(texts.contains(QStringLiteral("20.000,000"))) << texts.join(" | ").toStdString();
-    EXPECT_TRUE(texts.contains(QStringLiteral("0,000"))) << texts.join(" | ").toStdString();
+    for (const QString& label : c.shown) {
+        EXPECT_TRUE(texts.contains(label))
+            << label.toStdString() << " not in " << texts.join(" | ").toStdString();
+    }
+    for (const QString& text : texts) {
+        EXPECT_FALSE(text.startsWith(QStringLiteral("-0,000"))) << text.toStdString();
+    }
+    // Mended or not, the load labels stay right-aligned to the axis.
+    std::vector<double> rightEdges;
+    for (QGraphicsItem* item : shown.chart.View()->scene()->items()) {
+        auto* label = dynamic_cast<QGraphicsTextItem*>(item);
+        if (label != nullptr && c.shown.contains(label->toPlainText())) {
+            rightEdges.push_back(label->mapRectToScene(label->boundingRect()).right());
+        }
+    }
+    ASSERT_FALSE(rightEdges.empty());
+    EXPECT_NEAR(*std::min_element(rightEdges.begin(), rightEdges.end()),
+                *std::max_element(rightEdges.begin(), rightEdges.end()), 1.0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LoadLabels,
+    ::testing::Values(
+        LabelCase{"Grouped", 0.0, 20000.0, {"20.000,000", "0,000"}},
+        LabelCase{"TwelveIntegerDigits",
+                  -999999999999.0,
+                  999999999999.0,
+                  {"999.999.999.999,000", "-999.999.999.999,000", "0,000"}},
+        LabelCase{"AbsurdLoads", -2e16, 2e16, {"2,000E+16", "-2,000E+16", "1,000E+16"}},
+        LabelCase{"AbsurdLoadOnOneSide", 0.0, 20000000070880000.0, {"2,000E+16"}},
+        LabelCase{"NegativeZero", -1e-19, 50.0, {"0,000", "50,000"}},
+        LabelCase{"TickAHairBelowZero", -1.0 - 1e-12, 3.0, {"0,000", "-1,000", "3,000"}}),
+    [](const ::testing::TestParamInfo<LabelCase>& param) { return param.param.name; });
 
 // Loads known to the last bit: plate 3 pulls (negative), and every load grows with the sample,
 // so a zoomed-out column draws only its first and last samples.

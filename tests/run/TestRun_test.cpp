@@ -599,6 +599,15 @@ TEST_F(StreamingTest, DamagedReportsAreSavedAsEmptyFieldsNotAsLoads) {
         EXPECT_EQ(Sample(r, 3), 0u) << r;
     }
     EXPECT_EQ(missing, 3);
+    // Read back, as " Abrir" and a recovery do, the journal gives them as missing loads.
+    StoredRun stored;
+    ASSERT_TRUE(ReadJournalRun(journals[0].path, stored, nullptr));
+    ASSERT_EQ(stored.loads.size(), 400u);
+    for (int r = 0; r < 400; ++r) {
+        const SampleRecord& loads = stored.loads[static_cast<std::size_t>(r)];
+        EXPECT_EQ(std::isnan(loads[0]), Sample(r, 1) == kMissingReading) << r;
+        EXPECT_EQ(loads[2], -8388.608) << r;
+    }
     std::vector<std::string> lines;
     std::istringstream file(testing::ReadFileBytes(path));
     for (std::string line; std::getline(file, line);) {
