@@ -427,6 +427,18 @@ TEST_P(ReducedPicture, EqualsThePictureOfEveryPoint) {
     // Every column's points are drawn at one x, and each segment covers both its end pixels:
     // the reduced lines paint exactly the pixels of all points.
     EXPECT_EQ(differing, 0) << differing << " of " << lines << " line pixels differ";
+    // Where every plate's load is missing the lines leave the plot empty: a gap, not a bridge.
+    for (const auto& [from, to] : GetParam().gaps) {
+        const int left = static_cast<int>(chart.Chart()->mapToPosition(QPointF(from + 1, 0)).x());
+        const int right = static_cast<int>(chart.Chart()->mapToPosition(QPointF(to - 2, 0)).x());
+        long painted = 0;
+        for (int x = std::max(left + 1, 0); x < std::min(right, full.width()); ++x) {
+            for (int y = 0; y < full.height(); ++y) {
+                painted += full.pixel(x, y) != empty.pixel(x, y) ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(painted, 0) << "samples " << from << " to " << to;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -484,6 +496,7 @@ struct LiveCase {
     std::size_t samples;
     std::size_t perRefresh;  // rows the run adds between two refreshes
     std::array<bool, 4> active;
+    Gaps gaps{};  // samples whose loads are missing on every plate
 };
 
 class LiveView : public ::testing::TestWithParam<LiveCase> {};
@@ -497,6 +510,11 @@ TEST_P(LiveView, EndsOnThePictureOfTheFinalChart) {
         const auto loads = NoisyRun(static_cast<int>(c.samples), 20u + static_cast<unsigned>(i));
         for (std::size_t r = 0; r < rows.size() && c.active[i]; ++r) {
             rows[r][i] = loads[r].y;
+        }
+        for (const auto& [from, to] : c.gaps) {
+            for (int n = from; n < to && c.active[i]; ++n) {
+                rows[static_cast<std::size_t>(n - 1)][i] = std::nan("");
+            }
         }
     }
     ShownChart live;
@@ -572,12 +590,18 @@ TEST_P(LiveView, EndsOnThePictureOfTheFinalChart) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LiveView,
-    ::testing::Values(LiveCase{"OnAStepOfTheSampleAxis", 5000, 60, {true, true, true, true}},
-                      LiveCase{"BetweenTwoSteps", 4321, 60, {true, false, true, false}},
-                      LiveCase{"FullRunInLargeBursts", 144000, 5000, {true, true, true, true}},
-                      LiveCase{"OnePlateOneRowAtATime", 2000, 1, {false, false, false, true}},
-                      LiveCase{"OneSample", 1, 60, {false, true, false, false}},
-                      LiveCase{"StoppedBeforeTheFirstSample", 0, 60, {true, true, false, false}}),
+    ::testing::Values(
+        LiveCase{"OnAStepOfTheSampleAxis", 5000, 60, {true, true, true, true}},
+        LiveCase{"BetweenTwoSteps", 4321, 60, {true, false, true, false}},
+        LiveCase{"FullRunInLargeBursts", 144000, 5000, {true, true, true, true}},
+        LiveCase{"OnePlateOneRowAtATime", 2000, 1, {false, false, false, true}},
+        LiveCase{"GapsReadAsTheyCome",
+                 5000,
+                 60,
+                 {true, true, false, true},
+                 {{1, 3}, {700, 701}, {1000, 1700}, {2001, 2059}, {2060, 2100}, {4990, 5001}}},
+        LiveCase{"OneSample", 1, 60, {false, true, false, false}},
+        LiveCase{"StoppedBeforeTheFirstSample", 0, 60, {true, true, false, false}}),
     [](const ::testing::TestParamInfo<LiveCase>& param) { return param.param.name; });
 
 // The first and last device pixel rows and columns whose centres lie inside the plot area.
