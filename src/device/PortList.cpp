@@ -27,6 +27,7 @@
 #include <map>
 
 #include "device/PortList.h"
+#include "settings/PrivateFolder.h"
 
 namespace kelvaro {
 
@@ -152,15 +153,8 @@ void AddSysfsGroup(const PortListRoots& roots, const StableNames& stable, const 
     }
 }
 
-// The user's own folder that nobody else can write in; not a link to one.
-bool TrustedFolder(const std::string& folder) {
-    struct stat st {};
-    return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
 void AddVirtualPorts(const std::string& folder, std::vector<std::string>& out) {
-    if (folder.empty() || !TrustedFolder(folder)) {
+    if (folder.empty() || !PrivateFolder(folder)) {
         return;
     }
     std::error_code ec;

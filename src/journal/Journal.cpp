@@ -30,8 +30,6 @@ constexpr auto kSyncInterval = std::chrono::milliseconds(750);
 // and how many may wait for a disk that does not take them before the journal gives up on it.
 constexpr std::size_t kPendingRoom = 4096;
 constexpr std::size_t kMaxPending = 1U << 20;
-// More records than any run makes: a bigger file is not a journal.
-constexpr std::uint64_t kMaxRecords = 1U << 24;
 
 std::string Stopped(const std::string& reason, const std::string& path) {
     return "O diário do teste parou: " + reason + " (" + path + ").";
@@ -69,19 +67,13 @@ std::string BaseName(std::chrono::system_clock::time_point start) {
 
 JournalWriter::~JournalWriter() {
     if (fd_ >= 0) {
-        {
-            const std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_one();
-        if (thread_.joinable()) {
-            thread_.join();
-        }
+        StopWriting();
         ::close(fd_);
     }
 }
 
-bool JournalWriter::Open(const std::string& folder, const JournalDescription& description) {
+bool JournalWriter::Open(const std::string& folder, const JournalDescription& description,
+                         const JournalLimits& limits) {
     if (!path_.empty() || Failed()) {
         return false;
     }
@@ -104,15 +96,28 @@ bool JournalWriter::Open(const std::string& folder, const JournalDescription& de
     opening.testNumber = 0;
     opening.state = JournalState::Open;
     opening.closedCount = 0;
-    const HeaderBytes header = EncodeHeader(opening);
+    opening.sequence = 1;  // checked with the first; the folder's next is taken below
     // A journal that could not be read back is not worth writing.
-    if (std::string damage = DecodeHeader(header.data(), header.size(), kHeaderSize, opening);
+    JournalDescription check;
+    if (std::string damage =
+            DecodeHeader(EncodeHeader(opening).data(), kHeaderSize, kHeaderSize, check);
         !damage.empty()) {
         return refuse(damage);
     }
     if (const int error = MakeFolder(folder); error != 0) {
         return refuse(SystemErrorText(error) + " (" + folder + ")");
     }
+    if (auto refusal = JournalFolderRefusal(folder)) {
+        Fail(*refusal);
+        return false;
+    }
+    // Two stations of one user may start runs at once: each takes the folder's next sequence
+    // and makes its file before the other looks. A file system without locks only loses that.
+    const UniqueFd folderLock(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    while (folderLock.Valid() && ::flock(folderLock.Get(), LOCK_EX) != 0 && errno == EINTR) {
+    }
+    opening.sequence = NextJournalSequence(folder);
+    const HeaderBytes header = EncodeHeader(opening);
     const std::string base = folder + "/" + BaseName(description.start);
     UniqueFd fd;
     std::string path;
@@ -147,7 +152,7 @@ bool JournalWriter::Open(const std::string& folder, const JournalDescription& de
         return refuse(SystemErrorText(e.code().value()));
     }
     fd.Release();
-    PruneJournals(folder);
+    PruneJournals(folder, limits);
     return true;
 }
 
@@ -173,9 +178,9 @@ void JournalWriter::Append(std::span<const JournalRecord> records) {
     }
 }
 
-bool JournalWriter::Close(std::int64_t testNumber) {
-    if (fd_ < 0) {
-        return false;
+void JournalWriter::StopWriting() {
+    if (!thread_.joinable()) {
+        return;
     }
     {
         const std::lock_guard lock(mutex_);
@@ -184,35 +189,43 @@ bool JournalWriter::Close(std::int64_t testNumber) {
     wake_.notify_one();
     thread_.join();
     // After a failure the file may end in a torn record; the count is of the whole ones.
-    std::uint64_t count = written_;
+    count_ = written_;
     struct stat info {};
     if (Failed() && ::fstat(fd_, &info) == 0) {
-        count = (static_cast<std::uint64_t>(info.st_size) - kHeaderSize) / kRecordSize;
+        count_ = (static_cast<std::uint64_t>(info.st_size) - kHeaderSize) / kRecordSize;
     }
+}
+
+void JournalWriter::Mark(JournalState state, std::int64_t testNumber) {
     const auto fields =
-        EncodeRewritten(testNumber, Failed() ? JournalState::Stopped : JournalState::Closed, count);
+        EncodeRewritten(testNumber, Failed() ? JournalState::Stopped : state, count_);
     int error = WriteAllAt(fd_, fields.data(), fields.size(), kRewrittenOffset);
     if (error == 0 && ::fdatasync(fd_) != 0) {
         error = errno;
     }
-    ::close(fd_);
-    fd_ = -1;
     if (error != 0) {
         Fail("O diário do teste não foi fechado: " + SystemErrorText(error) + " (" + path_ + ").");
     }
+}
+
+bool JournalWriter::AwaitAnswer() {
+    if (fd_ < 0) {
+        return false;
+    }
+    StopWriting();
+    Mark(JournalState::AwaitingSave, 0);
     return !Failed();
 }
 
-bool JournalWriter::SetTestNumber(std::int64_t testNumber) {
-    std::string error;
-    if (path_.empty()) {
+bool JournalWriter::Close(std::int64_t testNumber) {
+    if (fd_ < 0) {
         return false;
     }
-    if (!SetJournalTestNumber(path_, testNumber, &error)) {
-        Fail(error);
-        return false;
-    }
-    return true;
+    StopWriting();
+    Mark(JournalState::Closed, testNumber);
+    ::close(fd_);
+    fd_ = -1;
+    return !Failed();
 }
 
 std::optional<std::string> JournalWriter::TakeError() {
@@ -334,14 +347,18 @@ bool CloseJournal(const std::string& path, std::string* error) {
     if (!at.damage.empty()) {
         return at.Fail(at.damage);
     }
-    if (at.description.state != JournalState::Open) {
+    const JournalState state = at.description.state;
+    if (state != JournalState::Open && state != JournalState::AwaitingSave) {
         return true;
     }
     if (::flock(at.fd.Get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         return at.Fail("ele ainda está sendo gravado");
     }
-    const auto fields =
-        EncodeRewritten(at.description.testNumber, JournalState::Stopped, at.records);
+    // A run left at the save question holds every record; a crashed one, its first ones.
+    const auto fields = EncodeRewritten(
+        at.description.testNumber,
+        state == JournalState::AwaitingSave ? JournalState::Closed : JournalState::Stopped,
+        at.records);
     int e = WriteAllAt(at.fd.Get(), fields.data(), fields.size(), kRewrittenOffset);
     if (e == 0 && ::fdatasync(at.fd.Get()) != 0) {
         e = errno;
@@ -353,10 +370,6 @@ bool ReadJournal(const std::string& path, JournalContents& contents, std::string
     JournalAt at(path, O_RDONLY, "O diário " + path + " não pode ser lido: ", error);
     if (!at.damage.empty()) {
         return at.Fail(at.damage);
-    }
-    if (at.records > kMaxRecords) {
-        return at.Fail("tem " + std::to_string(at.records) +
-                       " amostras, mais do que um teste pode ter");
     }
     std::vector<unsigned char> bytes(at.records * kRecordSize);
     std::size_t got = 0;
@@ -370,10 +383,11 @@ bool ReadJournal(const std::string& path, JournalContents& contents, std::string
 }
 
 bool StartsAsJournal(const std::string& path) {
-    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd;
     std::array<unsigned char, 8> start{};
     std::size_t got = 0;
-    return fd.Valid() && ReadAllAt(fd.Get(), start.data(), start.size(), 0, got) == 0 &&
+    return OpenRegularFile(path, O_RDONLY, fd).empty() &&
+           ReadAllAt(fd.Get(), start.data(), start.size(), 0, got) == 0 &&
            StartsWithMagic(start.data(), got);
 }
 

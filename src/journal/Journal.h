@@ -2,33 +2,39 @@
 // state folder, with what is needed to draw and export the run again, so that a crash, a kill
 // or a power cut costs at most about one second of it and any recent run can be reopened.
 //
-// File format, version 1 (integers little-endian, doubles IEEE 754 binary64 little-endian):
+// File format, version 2 (integers little-endian, doubles IEEE 754 binary64 little-endian):
 //   a 4096-byte header, then one 16-byte record per sample.
 //   offset  bytes  header field
 //        0      8  magic "KELVJRNL"
-//        8      4  format version (1)
+//        8      4  format version (2; 1 is still read)
 //       12      4  header size: the records start here (4096)
 //       16      4  record size (16)
 //       20      4  plates per record (4)
-//       24      8  start of the run, milliseconds since 1970-01-01 00:00 UTC
-//       32      4  test frequency, samples per second
+//       24      8  start of the run, milliseconds since 1970-01-01 00:00 UTC (only shown)
+//       32      4  test frequency, samples per second: one of the seven rates
 //       36      4  active plates: bit 0 is plate 1 ... bit 3 is plate 4
 //       40      8  test number given when the run was saved, 0 until then  (rewritten)
-//       48      4  state: 0 open, 1 closed, 2 closed short of the run's end  (rewritten)
+//       48      4  state: 0 open, 1 closed, 2 closed short of the run's end,
+//                  3 stopped with the save question not answered yet  (rewritten)
 //       52      4  zero
-//       56      8  records in the file when it was closed, 0 while open  (rewritten)
+//       56      8  records in the file when it was stopped or closed, 0 while open  (rewritten)
 //       64     96  plates 1..4: sp, idc, t in force (three doubles each)
 //      160   1024  plates 1..4: port, 256 bytes each, UTF-8 padded with NUL bytes
 //     1184   1024  plates 1..4: unit, likewise
-//     2208   1888  zero
+//     2208      8  sequence: the folder's highest when the journal was made, plus one
+//     2216   1880  zero
 //   A record holds plates 1..4's raw readings, unsigned 32-bit each: the 24-bit counts as the
-//   plates sent them, and for an idle plate what the run stored for it.
+//   plates sent them, kMissingReading for a reading a plate did not deliver, and for an idle
+//   plate what the run stored for it.
+// Version 1 is the same without the sequence (zero bytes) and state 3; its records never hold
+// kMissingReading, and a raw 0 there is a reading like any other.
 // Why this shape: with fixed-size records the sample count is the record bytes divided by 16, a
 // record torn by a crash is the remainder (dropped on reading), and sample n is one seek away;
 // a 144000-sample run takes 2.3 MB. The fields that change after the start lie in the first
 // 512-byte sector, so their rewrite is one small write a disk makes whole or not at all; the
 // page-sized header keeps the records page-aligned and leaves room for 255-byte texts, and a
-// text that does not fit is refused at the start rather than kept cut.
+// text that does not fit is refused at the start rather than kept cut. Runs are ordered by
+// their sequence, which a clock set back cannot reverse; the start is only shown.
 #pragma once
 
 #include <array>
@@ -46,6 +52,9 @@
 namespace kelvaro {
 
 inline constexpr int kJournalPlates = 4;
+// The most samples a run takes (kMaxSamples of the sample store): a journal with more was not
+// written by the station.
+inline constexpr std::uint64_t kMaxJournalRecords = 144000;
 
 // One sample: plates 1..4's raw readings.
 using JournalRecord = std::array<std::uint32_t, kJournalPlates>;
@@ -55,10 +64,12 @@ using JournalRecord = std::array<std::uint32_t, kJournalPlates>;
 inline constexpr std::uint32_t kMissingReading = 0xFFFFFFFF;
 
 enum class JournalState : std::uint32_t {
-    Open = 0,     // being written, or its writer died (crash, kill, power cut)
-    Closed = 1,   // every record of the run is in the file
-    Stopped = 2,  // closed short of the run's end (a failed write, or a crashed run closed
-                  // later by CloseJournal): the file holds the run's first records only
+    Open = 0,          // being written, or its writer died (crash, kill, power cut)
+    Closed = 1,        // every record of the run is in the file
+    Stopped = 2,       // closed short of the run's end (a failed write, or a crashed run closed
+                       // later by CloseJournal): the file holds the run's first records only
+    AwaitingSave = 3,  // every record is in the file, but the save question was not answered:
+                       // a writer gone in this state died at the question (version 2)
 };
 
 struct JournalPlate {
@@ -77,6 +88,16 @@ struct JournalDescription {
     std::int64_t testNumber = 0;              // set by Close or SetJournalTestNumber
     JournalState state = JournalState::Open;  // set by Close
     std::uint64_t closedCount = 0;            // set by Close
+    std::uint32_t version = 0;                // as read back; the writer writes the newest
+    std::uint64_t sequence = 0;               // as read back (0 in version 1); set by Open
+};
+
+// Retention: how many runs and bytes the folder keeps, and the sequence from which journals are
+// kept whatever the limits (the runs made since the station started).
+struct JournalLimits {
+    std::size_t runs = 50;
+    std::uint64_t bytes = 500ULL * 1024 * 1024;
+    std::uint64_t keepFrom = UINT64_MAX;
 };
 
 // Writes one run's journal. Append never waits for the disk: it copies the records into memory
@@ -92,19 +113,25 @@ class JournalWriter {
     JournalWriter(const JournalWriter&) = delete;
     JournalWriter& operator=(const JournalWriter&) = delete;
 
-    // Creates the journal in `folder` (made, mode 0700, when missing), named after the start in
-    // local time, e.g. run-2026-12-08T05-40-12.kjr (-2, -3, ... when the name is taken), then
-    // prunes the folder's older journals (PruneJournals). Returns false when the journal
-    // could not be made (TakeError tells why); no file is left then. One Open per object.
-    bool Open(const std::string& folder, const JournalDescription& description);
+    // Creates the journal in `folder` (made, mode 0700, when missing; refused when it is not
+    // private, JournalFolderRefusal), named after the start in local time, e.g.
+    // run-2026-12-08T05-40-12.kjr (-2, -3, ... when the name is taken), with the folder's next
+    // sequence taken under a lock on the folder, then prunes the folder's older journals
+    // (PruneJournals with `limits`). Returns false when the journal could not be made
+    // (TakeError tells why); no file is left then. One Open per object.
+    bool Open(const std::string& folder, const JournalDescription& description,
+              const JournalLimits& limits = {});
     // Takes the next records of the run; cheap enough for every acquisition pass.
     void Append(std::span<const JournalRecord> records);
+    // Writes and syncs what is left, then marks the run stopped with its record count and its
+    // save question not answered (after a failure, stopped early): a station that dies at the
+    // question leaves the run to be offered at the next start. The journal stays held until
+    // Close. Waits for the disk. Returns true only when the journal holds the whole run.
+    bool AwaitAnswer();
     // Writes and syncs what is left, then marks the journal closed with its record count and
     // `testNumber` (0: not saved); after a failure, as stopped early with the records it kept.
     // Waits for the disk. Returns true only when the journal holds the whole run.
     bool Close(std::int64_t testNumber = 0);
-    // Records the test number of a save made after Close (or during the run).
-    bool SetTestNumber(std::int64_t testNumber);
 
     // The first failure's text for the operator, the first time it is asked for; then nothing.
     std::optional<std::string> TakeError();
@@ -116,6 +143,10 @@ class JournalWriter {
   private:
     void Run();
     void Sync();
+    // Ends the background thread, once, and counts the records the file holds.
+    void StopWriting();
+    // Rewrites the state, test number and count, and syncs them.
+    void Mark(JournalState state, std::int64_t testNumber);
     // Keeps the first failure's text (an empty one only stops) and stops journaling.
     void Fail(const std::string& text);
 
@@ -136,6 +167,7 @@ class JournalWriter {
     // The background thread's own (Close reads them after joining it).
     std::uint64_t written_ = 0;
     bool folderSynced_ = false;
+    std::uint64_t count_ = 0;  // the whole records, once StopWriting has run
 };
 
 // Sets the test number of a journal already closed (a run saved from the recent list). Returns
@@ -143,9 +175,9 @@ class JournalWriter {
 bool SetJournalTestNumber(const std::string& path, std::int64_t testNumber, std::string* error);
 
 // Closes a journal its writer left open (a crashed run, recovered or declined at the start):
-// it is marked stopped early with its whole records (a torn last one stays ignored). A journal
-// already closed is left as it is. Refused while a writer holds it. Returns false with `error` in
-// Portuguese when it cannot be done.
+// it is marked stopped early with its whole records (a torn last one stays ignored); one left
+// at the save question is marked closed. A journal already closed is left as it is. Refused while a
+// writer holds it. Returns false with `error` in Portuguese when it cannot be done.
 bool CloseJournal(const std::string& path, std::string* error);
 
 struct JournalContents {
@@ -153,16 +185,23 @@ struct JournalContents {
     std::vector<JournalRecord> records;  // a torn last record is left out
 };
 
-// Reads a journal back. A file that is not a whole journal header, or whose header holds
-// impossible values, gives false with `error` naming the file and what is wrong, in Portuguese.
+// Reads a journal back. A file that is not a regular file (never waited on), not a whole journal
+// header, whose header holds values a start-up would refuse, or whose size does not match its
+// record count, gives false with `error` naming the file and what is wrong, in Portuguese;
+// nothing is read whole before those checks.
 bool ReadJournal(const std::string& path, JournalContents& contents, std::string* error);
 
-// Whether the file at `path` begins with a journal's magic, damaged or not: what tells a journal
-// from another file the operator picks.
+// Whether the file at `path` is a regular file that begins with a journal's magic, damaged or
+// not: what tells a journal from another file the operator picks. Never waits on a FIFO.
 bool StartsAsJournal(const std::string& path);
 
 // ${XDG_STATE_HOME:-~/.local/state}/kelvaro
 std::string DefaultJournalFolder();
+
+// The operator's text when `folder` exists but is not the user's own or others may write in it
+// (or it is a link): no journal is then read or written there. None when it is private or
+// does not exist yet (the writer makes it private).
+std::optional<std::string> JournalFolderRefusal(const std::string& folder);
 
 struct JournalSummary {
     std::string path;
@@ -173,20 +212,20 @@ struct JournalSummary {
     std::string damage;  // why it cannot be read; empty when it can
 };
 
-// The folder's journals (*.kjr), newest start first; a damaged one is placed by its file time.
+// The folder's journals (*.kjr), newest first: version 2 by sequence, then version 1 by start,
+// then those that cannot be read, by name. Nothing from a folder that is not private.
 std::vector<JournalSummary> ListJournals(const std::string& folder);
 
-struct JournalLimits {
-    std::size_t runs = 50;
-    std::uint64_t bytes = 500ULL * 1024 * 1024;
-};
+// The sequence the folder's next journal takes: its highest plus one.
+std::uint64_t NextJournalSequence(const std::string& folder);
 
 // Removes journals, oldest first, until at most `limits.runs` remain holding at most
-// `limits.bytes`; a journal in use is never removed (it still counts).
+// `limits.bytes`; a journal in use, or of sequence `limits.keepFrom` or above, is never removed
+// (it still counts).
 void PruneJournals(const std::string& folder, const JournalLimits& limits = {});
 
-// The newest journal when it was left open by a writer that is gone (for recovery at start),
-// or when it cannot be read (its damage then tells why).
-std::optional<JournalSummary> FindUnclosedJournal(const std::string& folder);
+// For recovery at start: every readable journal whose writer is gone while the run was going
+// on or while its save question showed, newest first.
+std::vector<JournalSummary> FindUnclosedJournals(const std::string& folder);
 
 }  // namespace kelvaro

@@ -12,18 +12,23 @@
 #include <string_view>
 #include <tuple>
 
+#include "settings/StoredBounds.h"
+
 namespace kelvaro::journal {
 
 namespace {
 
 constexpr std::string_view kMagic = "KELVJRNL";
-constexpr std::uint32_t kVersion = 1;
 constexpr std::size_t kCalibrationOffset = 64;
 constexpr std::size_t kPortsOffset = 160;
 constexpr std::size_t kUnitsOffset = kPortsOffset + kJournalPlates * kTextBytes;
-// Where the fields of this version end.
-constexpr std::size_t kFieldsEnd = kUnitsOffset + kJournalPlates * kTextBytes;
-static_assert(kFieldsEnd <= kHeaderSize);
+constexpr std::size_t kSequenceOffset = kUnitsOffset + kJournalPlates * kTextBytes;
+// Where the fields of each version end.
+constexpr std::size_t kFieldsEnd1 = kSequenceOffset;
+constexpr std::size_t kFieldsEnd2 = kSequenceOffset + 8;
+static_assert(kFieldsEnd2 <= kHeaderSize);
+// A sequence no folder reaches, so the next one never wraps.
+constexpr std::uint64_t kMaxSequence = std::uint64_t{1} << 62;
 
 template <typename T>
 void Put(unsigned char* at, T value) {
@@ -53,7 +58,7 @@ std::string PlateWord(std::size_t index) {
 HeaderBytes EncodeHeader(const JournalDescription& description) {
     HeaderBytes bytes{};
     std::memcpy(bytes.data(), kMagic.data(), kMagic.size());
-    Put(&bytes[8], kVersion);
+    Put(&bytes[8], kJournalVersion);
     Put(&bytes[12], static_cast<std::uint32_t>(kHeaderSize));
     Put(&bytes[16], static_cast<std::uint32_t>(kRecordSize));
     Put(&bytes[20], static_cast<std::uint32_t>(kJournalPlates));
@@ -76,6 +81,7 @@ HeaderBytes EncodeHeader(const JournalDescription& description) {
                     std::min(plate.unit.size(), kTextBytes - 1));
     }
     Put(&bytes[36], active);
+    Put(&bytes[kSequenceOffset], description.sequence);
     const auto rewritten =
         EncodeRewritten(description.testNumber, description.state, description.closedCount);
     std::memcpy(&bytes[kRewrittenOffset], rewritten.data(), rewritten.size());
@@ -123,11 +129,11 @@ std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint
     if (!StartsWithMagic(bytes, size)) {
         return "não é um diário do Kelvaro";
     }
-    if (size < kFieldsEnd) {
+    const auto version = size >= 12 ? Get<std::uint32_t>(&bytes[8]) : 0;
+    if (size < (version >= 2 ? kFieldsEnd2 : kFieldsEnd1)) {
         return "o cabeçalho está incompleto (" + std::to_string(fileSize) + " bytes)";
     }
-    const auto version = Get<std::uint32_t>(&bytes[8]);
-    if (version != kVersion) {
+    if (version < 1 || version > kJournalVersion) {
         return "a versão " + std::to_string(version) + " do formato não é conhecida";
     }
     const auto headerSize = Get<std::uint32_t>(&bytes[12]);
@@ -141,10 +147,11 @@ std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint
                std::to_string(plates) + " placas é impossível";
     }
     JournalDescription d;
+    d.version = version;
     d.start = std::chrono::system_clock::time_point(
         std::chrono::milliseconds(Get<std::int64_t>(&bytes[24])));
     d.frequency = Get<std::int32_t>(&bytes[32]);
-    if (d.frequency <= 0) {
+    if (!KnownSamplingRate(d.frequency)) {
         return "a frequência (" + std::to_string(d.frequency) + ") é impossível";
     }
     const auto active = Get<std::uint32_t>(&bytes[36]);
@@ -156,11 +163,18 @@ std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint
         return "o número do teste (" + std::to_string(d.testNumber) + ") é impossível";
     }
     const auto state = Get<std::uint32_t>(&bytes[kRewrittenOffset + 8]);
-    if (state > static_cast<std::uint32_t>(JournalState::Stopped)) {
+    const auto lastState = version >= 2 ? JournalState::AwaitingSave : JournalState::Stopped;
+    if (state > static_cast<std::uint32_t>(lastState)) {
         return "a marca de fechamento (" + std::to_string(state) + ") é impossível";
     }
     d.state = static_cast<JournalState>(state);
     d.closedCount = Get<std::uint64_t>(&bytes[kRewrittenOffset + 16]);
+    if (version >= 2) {
+        d.sequence = Get<std::uint64_t>(&bytes[kSequenceOffset]);
+        if (d.sequence == 0 || d.sequence > kMaxSequence) {
+            return "o número de sequência (" + std::to_string(d.sequence) + ") é impossível";
+        }
+    }
     for (std::size_t i = 0; i < kJournalPlates; ++i) {
         JournalPlate& plate = d.plates[i];
         plate.active = (active & (1U << i)) != 0;
@@ -168,9 +182,10 @@ std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint
         plate.sp = Get<double>(calibration);
         plate.idc = Get<double>(calibration + 8);
         plate.t = Get<double>(calibration + 16);
-        // The run converts with these; an idle plate's are never used.
-        if (plate.active && (!std::isfinite(plate.sp) || !std::isfinite(plate.idc) ||
-                             !std::isfinite(plate.t) || plate.idc == 0)) {
+        // The run converts with these, so they pass a start-up's checks; an idle plate's are
+        // never used.
+        if (plate.active &&
+            (!UsableOffset(plate.sp) || !UsableIndex(plate.idc) || !UsableOffset(plate.t))) {
             return "a calibração da " + PlateWord(i) + " é impossível";
         }
         for (auto [offset, text, word] : {std::tuple{kPortsOffset, &plate.port, "porta"},
@@ -183,10 +198,20 @@ std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint
             text->assign(field, length);
         }
     }
+    // From the size alone, before anything is read: a run never holds more.
     const std::uint64_t records = (fileSize - headerSize) / kRecordSize;
+    if (records > kMaxJournalRecords) {
+        return "tem " + std::to_string(records) + " amostras, mais do que um teste pode ter";
+    }
     if (d.state != JournalState::Open && d.closedCount != records) {
         return "foi fechado com " + std::to_string(d.closedCount) + " amostras, mas tem " +
                std::to_string(records);
+    }
+    // Only a failed write or a crash leaves a torn record behind.
+    const std::uint64_t torn = (fileSize - headerSize) % kRecordSize;
+    if ((d.state == JournalState::Closed || d.state == JournalState::AwaitingSave) && torn != 0) {
+        return "foi fechado com " + std::to_string(d.closedCount) + " amostras, mas tem " +
+               std::to_string(torn) + " bytes a mais";
     }
     description = std::move(d);
     return {};
@@ -211,10 +236,29 @@ std::string ReadHeader(int fd, JournalDescription& description, std::uint64_t& r
     return damage;
 }
 
+std::string OpenRegularFile(const std::string& path, int flags, UniqueFd& fd) {
+    // Without O_NONBLOCK, opening a FIFO waits for a writer, and a device may wait for a line.
+    fd = UniqueFd(::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.Valid()) {
+        return SystemErrorText(errno);
+    }
+    struct stat info {};
+    if (::fstat(fd.Get(), &info) != 0) {
+        const int error = errno;
+        fd.Reset();
+        return SystemErrorText(error);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        fd.Reset();
+        return "não é um arquivo comum";
+    }
+    return {};
+}
+
 std::string OpenJournal(const std::string& path, int flags, UniqueFd& fd,
                         JournalDescription& description, std::uint64_t& recordCount) {
-    fd = UniqueFd(::open(path.c_str(), flags | O_CLOEXEC));
-    return fd.Valid() ? ReadHeader(fd.Get(), description, recordCount) : SystemErrorText(errno);
+    std::string damage = OpenRegularFile(path, flags, fd);
+    return damage.empty() ? ReadHeader(fd.Get(), description, recordCount) : damage;
 }
 
 int ReadAllAt(int fd, void* data, std::size_t size, std::uint64_t offset, std::size_t& got) {

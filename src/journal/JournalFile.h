@@ -21,6 +21,8 @@ inline constexpr std::size_t kTextBytes = 256;  // a port or unit field, NUL inc
 inline constexpr std::size_t kRewrittenOffset = 40;
 inline constexpr std::size_t kRewrittenSize = 24;
 inline constexpr const char* kExtension = ".kjr";
+// The version the writer writes; the reader takes it and every earlier one.
+inline constexpr std::uint32_t kJournalVersion = 2;
 
 class UniqueFd {
   public:
@@ -62,7 +64,11 @@ std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint
 // Reads and decodes the header of the file open as `fd`; `recordCount` is its whole records.
 // Returns "" or what is wrong, as DecodeHeader.
 std::string ReadHeader(int fd, JournalDescription& description, std::uint64_t& recordCount);
-// Opens the journal at `path` with `flags` into `fd` and reads its header, as ReadHeader.
+// Opens `path` with `flags` into `fd` without waiting (O_NONBLOCK) and keeps it only when it is a
+// regular file. Returns "" or what is wrong, in Portuguese.
+std::string OpenRegularFile(const std::string& path, int flags, UniqueFd& fd);
+// Opens the journal at `path` with `flags` into `fd` (OpenRegularFile) and reads its header, as
+// ReadHeader.
 std::string OpenJournal(const std::string& path, int flags, UniqueFd& fd,
                         JournalDescription& description, std::uint64_t& recordCount);
 

@@ -1,5 +1,5 @@
-// The journal folder: where it is, its journals newest first, their pruning, and the run a
-// crash left open.
+// The journal folder: where it is, whether it may be used, its journals newest first, their
+// pruning, and the runs a crash left open.
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -10,9 +10,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <tuple>
 
 #include "journal/Journal.h"
 #include "journal/JournalFile.h"
+#include "settings/PrivateFolder.h"
 
 namespace kelvaro {
 
@@ -31,38 +33,60 @@ std::string DefaultJournalFolder() {
     return std::string(home) + "/.local/state/kelvaro";
 }
 
+std::optional<std::string> JournalFolderRefusal(const std::string& folder) {
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0 || !(S_ISDIR(info.st_mode) || S_ISLNK(info.st_mode)) ||
+        PrivateFolder(folder)) {
+        return std::nullopt;  // missing, or no folder at all: making it tells why
+    }
+    return "A pasta dos diários " + folder +
+           " não é só sua: outro usuário é dono dela ou pode gravar nela.\rNenhum teste é "
+           "guardado nem recuperado dali enquanto ela não for só sua.";
+}
+
 std::vector<JournalSummary> ListJournals(const std::string& folder) {
     struct Found {
         JournalSummary summary;
-        std::int64_t newness;  // milliseconds since the epoch
+        // Version 2 by sequence above version 1 by start (ms) above the unreadable ones.
+        int rank = 0;
+        std::int64_t order = 0;
     };
     std::vector<Found> found;
+    if (!PrivateFolder(folder)) {
+        return {};  // anybody may have put anything there
+    }
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
         if (entry.path().extension() != kExtension || !entry.is_regular_file(error)) {
             continue;
         }
-        Found f{{}, 0};
+        Found f;
         JournalSummary& s = f.summary;
         s.path = entry.path().string();
-        const UniqueFd fd(::open(s.path.c_str(), O_RDONLY | O_CLOEXEC));
+        UniqueFd fd;
         struct stat info {};
-        if (!fd.Valid() || ::fstat(fd.Get(), &info) != 0) {
+        s.damage = OpenRegularFile(s.path, O_RDONLY, fd);
+        if (s.damage.empty() && ::fstat(fd.Get(), &info) != 0) {
             s.damage = SystemErrorText(errno);
-        } else {
+        } else if (s.damage.empty()) {
             s.fileBytes = static_cast<std::uint64_t>(info.st_size);
             s.damage = ReadHeader(fd.Get(), s.description, s.sampleCount);
             s.inUse = ::flock(fd.Get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-            f.newness = s.damage.empty() ? std::chrono::duration_cast<std::chrono::milliseconds>(
-                                               s.description.start.time_since_epoch())
-                                               .count()
-                                         : std::int64_t{info.st_mtim.tv_sec} * 1000 +
-                                               info.st_mtim.tv_nsec / 1000000;
+        }
+        if (s.damage.empty() && s.description.version >= 2) {
+            f.rank = 2;
+            f.order = static_cast<std::int64_t>(s.description.sequence);
+        } else if (s.damage.empty()) {
+            f.rank = 1;
+            f.order = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          s.description.start.time_since_epoch())
+                          .count();
         }
         found.push_back(std::move(f));
     }
     std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-        return a.newness != b.newness ? a.newness > b.newness : a.summary.path > b.summary.path;
+        return std::tie(a.rank, a.order, a.summary.path) >
+               std::tie(b.rank, b.order, b.summary.path);
     });
     std::vector<JournalSummary> list;
     list.reserve(found.size());
@@ -70,6 +94,14 @@ std::vector<JournalSummary> ListJournals(const std::string& folder) {
         list.push_back(std::move(f.summary));
     }
     return list;
+}
+
+std::uint64_t NextJournalSequence(const std::string& folder) {
+    std::uint64_t highest = 0;
+    for (const JournalSummary& s : ListJournals(folder)) {
+        highest = std::max(highest, s.description.sequence);
+    }
+    return highest + 1;
 }
 
 void PruneJournals(const std::string& folder, const JournalLimits& limits) {
@@ -81,24 +113,26 @@ void PruneJournals(const std::string& folder, const JournalLimits& limits) {
     }
     for (auto oldest = list.rbegin();
          oldest != list.rend() && (runs > limits.runs || bytes > limits.bytes); ++oldest) {
-        if (!oldest->inUse && ::unlink(oldest->path.c_str()) == 0) {
+        const bool kept = oldest->inUse || oldest->description.sequence >= limits.keepFrom;
+        if (!kept && ::unlink(oldest->path.c_str()) == 0) {
             --runs;
             bytes -= oldest->fileBytes;
         }
     }
 }
 
-std::optional<JournalSummary> FindUnclosedJournal(const std::string& folder) {
+std::vector<JournalSummary> FindUnclosedJournals(const std::string& folder) {
+    std::vector<JournalSummary> unclosed;
     for (JournalSummary& s : ListJournals(folder)) {
-        if (s.inUse) {
-            continue;  // its writer is alive
+        const JournalState state = s.description.state;
+        // A live writer's run goes on, and a damaged journal is no run to draw: it stays for
+        // the operator to look at.
+        if (!s.inUse && s.damage.empty() &&
+            (state == JournalState::Open || state == JournalState::AwaitingSave)) {
+            unclosed.push_back(std::move(s));
         }
-        if (!s.damage.empty() || s.description.state == JournalState::Open) {
-            return std::move(s);
-        }
-        return std::nullopt;
     }
-    return std::nullopt;
+    return unclosed;
 }
 
 }  // namespace kelvaro

@@ -22,7 +22,7 @@ struct RecentRun {
     std::string damage;      // why the journal cannot be read; empty when it can
 };
 
-// The journals of `folder`, newest first.
+// The journals of `folder`, newest first in the order the runs were made (ListJournals).
 std::vector<RecentRun> ListRecentRuns(const std::string& folder);
 
 // Reads a run back from a journal or a test file, told apart by their first bytes. A test file's

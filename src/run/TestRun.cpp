@@ -210,11 +210,27 @@ void TestRun::OpenJournal() {
         plate.t = calibration_[i].t;
         plate.unit = units_[i];
     }
-    if (state_.config.journalFolder.empty()) {
+    const std::string& folder = state_.config.journalFolder;
+    if (folder.empty()) {
         return;  // runs without a journal: nothing to write, nothing to tell
     }
+    if (JournalFolderRefusal(folder) && std::exchange(journalFolderTold_, true)) {
+        return;  // named already; the writer would refuse it again
+    }
+    JournalLimits limits;
+    limits.keepFrom = KeepJournalsFrom();
     journal_ = std::make_unique<JournalWriter>();
-    journal_->Open(state_.config.journalFolder, description);  // a failure waits for the stop
+    journal_->Open(folder, description, limits);  // a failure waits for the stop
+}
+
+// The journal and the store agree on the most samples a run takes.
+static_assert(kMaxJournalRecords == kMaxSamples);
+
+std::uint64_t TestRun::KeepJournalsFrom() {
+    if (!keepJournalsFrom_) {
+        keepJournalsFrom_ = NextJournalSequence(state_.config.journalFolder);
+    }
+    return *keepJournalsFrom_;
 }
 
 void TestRun::BeginLiveChart() {
@@ -229,9 +245,7 @@ void TestRun::FinishJournal(std::int64_t testNumber) {
     if (!journal_) {
         return;
     }
-    if (testNumber > 0) {
-        journal_->SetTestNumber(testNumber);
-    }
+    journal_->Close(std::max<std::int64_t>(testNumber, 0));
     if (const auto error = journal_->TakeError()) {
         ReportError(dialogs_, *error);
     }
@@ -447,7 +461,8 @@ void TestRun::Stop(StopReason reason) {
     holderWatch_.Stop();
     StopPlates();
     if (journal_) {
-        journal_->Close(0);
+        // Until the answer, a station that dies leaves the run to be offered at the next start.
+        journal_->AwaitAnswer();
     }
     if (std::exchange(live_, false)) {
         view_.LiveChart().EndLive();
@@ -543,25 +558,43 @@ std::optional<StoredRun> TestRun::OfferRecovery() {
     if (runState_ != RunState::Idle) {
         return std::nullopt;
     }
-    // A damaged journal is no run to draw; it stays for the operator to look at.
-    const auto unclosed = FindUnclosedJournal(state_.config.journalFolder);
-    if (!unclosed || !unclosed->damage.empty()) {
+    const std::string& folder = state_.config.journalFolder;
+    if (const auto refusal = JournalFolderRefusal(folder)) {
+        if (!std::exchange(journalFolderTold_, true)) {
+            ReportError(dialogs_, *refusal);
+        }
         return std::nullopt;
     }
+    // Before any run of this station takes a sequence.
+    KeepJournalsFrom();
+    std::optional<StoredRun> shown;
+    for (const JournalSummary& unclosed : FindUnclosedJournals(folder)) {
+        if (auto run = RecoverJournal(unclosed)) {
+            shown = std::move(run);
+        }
+    }
+    return shown;
+}
+
+std::optional<StoredRun> TestRun::RecoverJournal(const JournalSummary& unclosed) {
     StoredRun run;
     std::string error;
-    if (!ReadJournalRun(unclosed->path, run, &error)) {
+    if (!ReadJournalRun(unclosed.path, run, &error)) {
         ReportError(dialogs_, error);
         return std::nullopt;
     }
+    const std::string started = "O teste iniciado em " + LocalTimeText(unclosed.description.start);
     const bool recover =
         dialogs_.MessageBox(
-            "O teste iniciado em " + LocalTimeText(unclosed->description.start) +
-                " não foi encerrado: o programa parou durante o teste.\r" + "O diário guardou " +
-                std::to_string(run.loads.size()) + " amostras. Deseja recuperá-lo?",
+            (unclosed.description.state == JournalState::AwaitingSave
+                 ? started + " não foi salvo: o programa parou enquanto perguntava se devia "
+                             "salvá-lo.\r"
+                 : started + " não foi encerrado: o programa parou durante o teste.\r") +
+                "O diário guardou " + std::to_string(run.loads.size()) +
+                " amostras. Deseja recuperá-lo?",
             "Kelvaro - Recuperar", DialogButtons::YesNo, DialogIcon::Question) == DialogResult::Yes;
     // Closed either way, so it is offered once.
-    if (!CloseJournal(unclosed->path, &error)) {
+    if (!CloseJournal(unclosed.path, &error)) {
         ReportError(dialogs_, error);
         return std::nullopt;
     }

@@ -58,10 +58,12 @@ class TestRun {
     bool ReadCalibration();
     // Converts the raw readings with the calibration read at start-up and draws the loads.
     void DrawChart();
-    // At the station's start: the newest journal, when its run never ended (a crash, a kill, a
-    // power cut), is named with its sample count and offered for recovery, once; a recovered
-    // run is drawn and offered for saving as if it had just stopped, and given back (with the
-    // number it was saved as, if it was). Nothing while a run is on.
+    // At the station's start: every journal whose run never ended (a crash, a kill, a power
+    // cut) or whose save question was never answered is named with its sample count and offered
+    // for recovery, newest first, once; a recovered run is drawn and offered for saving as if
+    // it had just stopped. Gives back the last run recovered (with the number it was saved as,
+    // if it was). A journal folder others may write in is named instead, once. Nothing while a
+    // run is on.
     std::optional<StoredRun> OfferRecovery();
 
   private:
@@ -79,9 +81,13 @@ class TestRun {
     void OpenJournal();
     // Hands the live chart the loads converted so far.
     void BeginLiveChart();
-    // After the save question: the journal learns the saved test's number, and its failure, if
-    // any, is told once.
+    // After the save question: the journal is closed with the saved test's number, and its
+    // failure, if any, is told once.
     void FinishJournal(std::int64_t testNumber);
+    // Offers one run a dead station left in its journal; gives it back when recovered.
+    std::optional<StoredRun> RecoverJournal(const JournalSummary& unclosed);
+    // The journal folder's first sequence of this station's runs, which retention keeps.
+    std::uint64_t KeepJournalsFrom();
     // Ends a failed start-up step: label, buttons, then the error report.
     void FailStartUp(const std::string& message);
     // DTR low, Stop and close for every active plate's channel.
@@ -110,8 +116,10 @@ class TestRun {
     std::array<StreamWatch, kPlateCount> watch_{};
     std::array<bool, kPlateCount> lost_{};
     PortHolderWatch holderWatch_;
-    std::string holderMessage_;                   // told at the stop
-    std::unique_ptr<JournalWriter> journal_;      // the running or last run's
+    std::string holderMessage_;               // told at the stop
+    std::unique_ptr<JournalWriter> journal_;  // the running or last run's
+    std::optional<std::uint64_t> keepJournalsFrom_;
+    bool journalFolderTold_ = false;              // a folder that is not private is named once
     std::array<std::string, kPlateCount> units_;  // the plates' units when the run started
     std::chrono::system_clock::time_point runStart_;
     bool live_ = false;  // the live chart reads the loads

@@ -8,18 +8,6 @@
 
 namespace kelvaro {
 
-bool UsableOffset(double value) {
-    return std::isfinite(value) && std::fabs(value) <= kCalibrationLimit;
-}
-
-bool UsableIndex(double value) {
-    if (!UsableOffset(value)) {
-        return false;
-    }
-    const std::string stored = FormatNumber(value, NumberPattern::FourDecimals, '.');
-    return stored.find_first_not_of("-0.") != std::string::npos;
-}
-
 StationSettings::StationSettings(std::string path, char decimalSeparator)
     : store_(std::move(path)), decimalSeparator_(decimalSeparator) {}
 

@@ -248,7 +248,8 @@ TEST_F(FaultTest, ClosingTheWindowDuringARunStopsThePlatesAndOffersTheSave) {
 // The station as a child process (tests/e2e/StationChild.cpp) with its output read by line.
 class StationProcess {
   public:
-    StationProcess(const std::string& settingsPath, const std::string& programFolder) {
+    StationProcess(const std::string& settingsPath, const std::string& programFolder,
+                   const char* mode = nullptr) {
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0) {
             return;
@@ -257,7 +258,7 @@ class StationProcess {
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
         const char* argv[] = {KELVARO_STATION_CHILD, settingsPath.c_str(), programFolder.c_str(),
-                              nullptr};
+                              mode, nullptr};
         if (posix_spawn(&pid_, KELVARO_STATION_CHILD, &actions, nullptr,
                         const_cast<char* const*>(argv), environ) != 0) {
             pid_ = -1;
@@ -311,6 +312,7 @@ class StationProcess {
 struct SessionSignal {
     const char* name;
     int number;
+    bool atSaveQuestion = false;  // the run stopped, its save question showing
 };
 
 class SessionEnd : public FaultTest, public ::testing::WithParamInterface<SessionSignal> {};
@@ -353,22 +355,30 @@ INSTANTIATE_TEST_SUITE_P(Signals, SessionEnd,
 
 class DeathDuringARun : public FaultTest, public ::testing::WithParamInterface<SessionSignal> {};
 
-// The program killed (SIGKILL) or crashed (a segmentation fault, an abort) during a run: the next
-// start offers the run from its journal, and the recovered run holds every reading up to at most
-// a second before the death, in order, as the plates sent them.
+// The program killed (SIGKILL) or crashed (a segmentation fault, an abort) during a run, or
+// killed while "Deseja salvar o teste?" showed: the next start offers the run from its journal,
+// and the recovered run holds every reading up to at most a second before the death (all of
+// them at the question), in order, as the plates sent them.
 TEST_P(DeathDuringARun, IsRecoveredAtTheNextStart) {
     station.SeedReadyPlates(300);
     std::uint64_t sentAtKill = 0;
+    int keptAtKill = -1;  // the samples the run kept when its save question showed
     {
         // No core file: the crash is what is tested, not the dump.
         rlimit before{};
         getrlimit(RLIMIT_CORE, &before);
         const rlimit noCore{0, before.rlim_max};  // the hard limit kept, so it can be undone
         setrlimit(RLIMIT_CORE, &noCore);
-        StationProcess child(station.SettingsPath(), station.dir.File("bin"));
+        StationProcess child(station.SettingsPath(), station.dir.File("bin"),
+                             GetParam().atSaveQuestion ? "ask" : nullptr);
         setrlimit(RLIMIT_CORE, &before);
         ASSERT_EQ(child.Line(10000), std::optional<std::string>("running"));
-        ASSERT_TRUE(station.Plate(1).WaitForReports(600, 5000));
+        if (GetParam().atSaveQuestion) {
+            const std::string asking = child.Line(10000).value_or("");
+            ASSERT_EQ(std::sscanf(asking.c_str(), "asking %d", &keptAtKill), 1) << asking;
+        } else {
+            ASSERT_TRUE(station.Plate(1).WaitForReports(600, 5000));
+        }
         child.Signal(GetParam().number);
         sentAtKill = station.Plate(1).ReportsSent();
         const std::optional<int> status = child.Wait(10000);
@@ -380,12 +390,17 @@ TEST_P(DeathDuringARun, IsRecoveredAtTheNextStart) {
     window.OnShownAtStart();
     const std::vector<std::string> texts = station.dialogs.Texts();
     ASSERT_EQ(texts.size(), 2u);
-    EXPECT_NE(texts[0].find("não foi encerrado"), std::string::npos) << texts[0];
+    EXPECT_NE(texts[0].find(GetParam().atSaveQuestion ? "não foi salvo" : "não foi encerrado"),
+              std::string::npos)
+        << texts[0];
     EXPECT_EQ(texts[1], "Deseja salvar o teste?");
     ASSERT_TRUE(window.ShownRun().has_value());
     const std::vector<SampleRecord>& loads = window.ShownRun()->loads;
     const int samples = static_cast<int>(loads.size());
     EXPECT_GE(static_cast<std::uint64_t>(samples) + 300, sentAtKill);  // one second at 300 Hz
+    if (GetParam().atSaveQuestion) {
+        EXPECT_EQ(samples, keptAtKill);
+    }
     EXPECT_NE(texts[0].find(" " + std::to_string(samples) + " amostras"), std::string::npos);
     JournalContents journal;
     std::string error;
@@ -402,11 +417,12 @@ TEST_P(DeathDuringARun, IsRecoveredAtTheNextStart) {
               " Amostras: " + std::to_string(samples));
 }
 
-INSTANTIATE_TEST_SUITE_P(Deaths, DeathDuringARun,
-                         ::testing::Values(SessionSignal{"SIGKILL", SIGKILL},
-                                           SessionSignal{"SIGSEGV", SIGSEGV},
-                                           SessionSignal{"SIGABRT", SIGABRT}),
-                         [](const auto& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Deaths, DeathDuringARun,
+    ::testing::Values(SessionSignal{"SIGKILL", SIGKILL}, SessionSignal{"SIGSEGV", SIGSEGV},
+                      SessionSignal{"SIGABRT", SIGABRT},
+                      SessionSignal{"SIGKILLAtTheSaveQuestion", SIGKILL, true}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 struct Garble {
     const char* name;

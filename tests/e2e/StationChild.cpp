@@ -3,12 +3,17 @@
 // the program folder), the termination signals caught as the program catches them, and a test
 // started at once, the confirmation answered by scripted dialogs. It prints "running" once the run
 // is on and, after its event loop has ended, the samples the run kept and the questions it asked.
+// With "ask" (argument 3) it stops the run after a second and, at "Deseja salvar o teste?",
+// prints "asking" and the samples kept, then waits for ever for the answer.
+#include <unistd.h>
 #include <QApplication>
+
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "ScriptedDialogs.h"
 #include "app/MainWindow.h"
@@ -34,11 +39,26 @@ int main(int argc, char** argv) {
     kelvaro::TerminationSignals terminationSignals;
     window.EndSessionOn(terminationSignals);
     window.show();
-    QTimer::singleShot(0, &window, [&window] {
+    const bool ask = argc > 3 && std::string_view(argv[3]) == "ask";
+    if (ask) {
+        dialogs.onMessage = [&window](const kelvaro::testing::RecordedMessage& m) {
+            if (m.text == "Deseja salvar o teste?") {
+                std::printf("asking %d\n", window.Run().Samples().Count());
+                std::fflush(stdout);
+                for (;;) {
+                    pause();
+                }
+            }
+        };
+    }
+    QTimer::singleShot(0, &window, [&window, ask] {
         window.OnStartClicked();
         if (window.IdlePassRunning()) {
             std::printf("running\n");
             std::fflush(stdout);
+            if (ask) {
+                QTimer::singleShot(1000, &window, [&window] { window.OnStartClicked(); });
+            }
         }
     });
     const int code = QApplication::exec();

@@ -1,8 +1,10 @@
 // The run journal against what it exists for: a run killed mid-way, a damaged file, a full disk,
 // a folder that would only grow; and the round trip of what a run needs to be drawn again.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <limits>
 #include <map>
 #include <sstream>
@@ -72,6 +75,42 @@ std::size_t CounterMismatches(const std::vector<JournalRecord>& records) {
 
 std::int64_t Milliseconds(SystemClock::time_point t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+}
+
+constexpr auto kFiveYears = std::chrono::hours(24 * 365 * 5);
+
+// Gives a journal a name and a file time of 2028 (the `n`-th minute past 10:00 on 1 June), as
+// a station whose clock was ahead would have left it, so neither can order it before today's
+// runs; returns its new path.
+std::string DateIn2028(const std::string& path, int n) {
+    char name[64];
+    std::snprintf(name, sizeof name, "run-2028-06-01T10-%02d-00.kjr", n);
+    const std::string moved = (std::filesystem::path(path).parent_path() / name).string();
+    std::filesystem::rename(path, moved);
+    const timespec when{1843466400 + 60 * n, 0};
+    const timespec times[2]{when, when};
+    EXPECT_EQ(utimensat(AT_FDCWD, moved.c_str(), times, 0), 0);
+    return moved;
+}
+
+enum class Ending { Closed, Crashed, AtSaveQuestion };
+
+// A run of `records` counter records on plates 1 and 2, ended as `ending` says (a crash: its
+// writer gone without a word).
+std::string WriteRun(const std::string& folder, SystemClock::time_point start, std::size_t records,
+                     Ending ending, const JournalLimits& limits = {}) {
+    JournalWriter writer;
+    EXPECT_TRUE(writer.Open(folder, Describe(0b0011, start), limits));
+    for (std::uint64_t k = 0; k < records; ++k) {
+        const JournalRecord r = Counter(k);
+        writer.Append({&r, 1});
+    }
+    if (ending == Ending::Closed) {
+        EXPECT_TRUE(writer.Close(0));
+    } else if (ending == Ending::AtSaveQuestion) {
+        EXPECT_TRUE(writer.AwaitAnswer());
+    }
+    return writer.Path();
 }
 
 // Runs `body` in a child process that ends with its return value.
@@ -131,7 +170,7 @@ TEST_P(JournalRoundTrip, ReadsBackWhatWasWritten) {
         ASSERT_TRUE(SetJournalTestNumber(writer.Path(), c.laterNumber, &error)) << error;
     }
     EXPECT_FALSE(writer.TakeError().has_value());
-    EXPECT_FALSE(FindUnclosedJournal(folder).has_value());
+    EXPECT_TRUE(FindUnclosedJournals(folder).empty());
 
     JournalContents back;
     std::string error;
@@ -218,7 +257,7 @@ TEST(JournalKill, KilledRunKeepsEverySampleUpToOneSecondBeforeTheKill) {
     EXPECT_LE(longestLag, 600U * 3 / 2) << "records a power cut would have lost at worst";
     EXPECT_GT(progress->durable.load(), 0U);
     // While the writer lives its journal is in use, not a crashed run, and stays open.
-    EXPECT_FALSE(FindUnclosedJournal(folder).has_value());
+    EXPECT_TRUE(FindUnclosedJournals(folder).empty());
     std::string error;
     const auto live = ListJournals(folder);
     ASSERT_EQ(live.size(), 1U);
@@ -231,8 +270,9 @@ TEST(JournalKill, KilledRunKeepsEverySampleUpToOneSecondBeforeTheKill) {
     const std::uint64_t atKill = progress->appended.load();
     munmap(shared, sizeof(Progress));
 
-    const auto unclosed = FindUnclosedJournal(folder);
-    ASSERT_TRUE(unclosed.has_value());
+    const auto found = FindUnclosedJournals(folder);
+    ASSERT_EQ(found.size(), 1U);
+    const JournalSummary* unclosed = &found[0];
     EXPECT_EQ(unclosed->damage, "");
     EXPECT_EQ(unclosed->description.state, JournalState::Open);
     JournalContents back;
@@ -245,7 +285,7 @@ TEST(JournalKill, KilledRunKeepsEverySampleUpToOneSecondBeforeTheKill) {
 
     // Recovered or declined, it is closed with what it holds and not offered again.
     ASSERT_TRUE(CloseJournal(unclosed->path, &error)) << error;
-    EXPECT_FALSE(FindUnclosedJournal(folder).has_value());
+    EXPECT_TRUE(FindUnclosedJournals(folder).empty());
     JournalContents closed;
     ASSERT_TRUE(ReadJournal(unclosed->path, closed, &error)) << error;
     EXPECT_EQ(closed.description.state, JournalState::Stopped);
@@ -257,6 +297,7 @@ struct DamageCase {
     std::function<void(std::string&)> damage;
     const char* expected;  // in the message; "" when the journal still reads
     std::size_t records = 0;
+    std::uint64_t sparseSize = 0;  // the file made this long without writing it
 };
 
 void PutU32(std::string& bytes, std::size_t at, std::uint32_t v) {
@@ -285,6 +326,9 @@ TEST_P(JournalDamage, IsRefusedNamingTheFileAndTheFault) {
     std::string bytes = ReadFileBytes(writer.Path());
     GetParam().damage(bytes);
     WriteFileBytes(writer.Path(), bytes);
+    if (GetParam().sparseSize > 0) {
+        ASSERT_EQ(truncate(writer.Path().c_str(), static_cast<off_t>(GetParam().sparseSize)), 0);
+    }
 
     JournalContents back;
     std::string error;
@@ -311,8 +355,8 @@ INSTANTIATE_TEST_SUITE_P(
         DamageCase{"Empty", [](std::string& b) { b.clear(); }, "não é um diário do Kelvaro"},
         DamageCase{"HeaderCutShort", [](std::string& b) { b.resize(1000); },
                    "o cabeçalho está incompleto (1000 bytes)"},
-        DamageCase{"UnknownVersion", [](std::string& b) { PutU32(b, 8, 2); },
-                   "a versão 2 do formato não é conhecida"},
+        DamageCase{"UnknownVersion", [](std::string& b) { PutU32(b, 8, 3); },
+                   "a versão 3 do formato não é conhecida"},
         DamageCase{"HeaderSize", [](std::string& b) { PutU32(b, 12, 100); },
                    "o tamanho do cabeçalho (100) é impossível"},
         DamageCase{"RecordSize", [](std::string& b) { PutU32(b, 16, 8); },
@@ -348,7 +392,29 @@ INSTANTIATE_TEST_SUITE_P(
                    "", 10},
         // An idle plate's calibration is never used: it is no damage.
         DamageCase{"ZeroIndexOfAnIdlePlate", [](std::string& b) { PutU64(b, 64 + 72 + 8, 0); }, "",
-                   10}),
+                   10},
+        // Crafted values pass the checks a start-up applies, before anything is read whole.
+        DamageCase{"FrequencyNotOneOfTheRates", [](std::string& b) { PutU32(b, 32, 2147483647); },
+                   "a frequência (2147483647) é impossível"},
+        DamageCase{"IndexBelowWhatFourDecimalsHold",
+                   [](std::string& b) { PutU64(b, 64 + 8, std::bit_cast<std::uint64_t>(1e-310)); },
+                   "a calibração da Placa 1 é impossível"},
+        DamageCase{"MoreRecordsThanARunHolds",
+                   [](std::string& b) {
+                       PutU32(b, 48, 0);
+                       PutU64(b, 56, 0);
+                       b.resize(4096 + 200000 * 16);
+                   },
+                   "tem 200000 amostras, mais do que um teste pode ter"},
+        DamageCase{"SparseFileOf2To24Records",
+                   [](std::string& b) {
+                       PutU32(b, 48, 0);
+                       PutU64(b, 56, 0);
+                   },
+                   "tem 16777216 amostras, mais do que um teste pode ter", 0,
+                   4096 + (std::uint64_t{1} << 24) * 16},
+        DamageCase{"ClosedWithATornRecord", [](std::string& b) { b.append(7, '\x01'); },
+                   "foi fechado com 10 amostras, mas tem 7 bytes a mais"}),
     [](const auto& param) { return std::string(param.param.name); });
 
 struct RetentionCase {
@@ -400,8 +466,180 @@ INSTANTIATE_TEST_SUITE_P(
         RetentionCase{
             "ByTheNewestSize", {0, 0, 0, 0, 1000}, {50, 3 * kEmptyJournal + 16000}, -1, {4, 3, 2}},
         RetentionCase{"WithinBothLimits", {5, 5, 5}, {3, 3 * (kEmptyJournal + 80)}, -1, {2, 1, 0}},
-        RetentionCase{"OldestStillBeingWritten", {0, 0, 0, 0}, {2, 1U << 30}, 0, {3, 0}}),
+        RetentionCase{"OldestStillBeingWritten", {0, 0, 0, 0}, {2, 1U << 30}, 0, {3, 0}},
+        // Journals 2 and 3 were made since the station started (sequence 3 on).
+        RetentionCase{"RunsSinceTheStationStarted", {0, 0, 0, 0}, {1, 1U << 30, 3}, -1, {3, 2}}),
     [](const auto& param) { return std::string(param.param.name); });
+
+// 50 closed runs made while the clock was five years ahead (names and file times of 2028), then
+// the clock set right and two runs answered "Não": both of today's runs stay, listed first.
+TEST(JournalRetentionByClock, RunsFromAClockAheadNeverPushOutTodaysRuns) {
+    TempDir dir;
+    const std::string folder = dir.File("kelvaro");
+    for (int n = 0; n < 50; ++n) {
+        DateIn2028(WriteRun(folder, SystemClock::now() + kFiveYears + std::chrono::minutes(n), 0,
+                            Ending::Closed),
+                   n);
+    }
+    JournalLimits sinceStart;
+    sinceStart.keepFrom = NextJournalSequence(folder);  // the station starts
+    const std::string first = WriteRun(folder, SystemClock::now(), 5, Ending::Closed, sinceStart);
+    const std::string second = WriteRun(folder, SystemClock::now(), 5, Ending::Closed, sinceStart);
+    const auto list = ListJournals(folder);
+    ASSERT_EQ(list.size(), 50U);
+    EXPECT_EQ(list[0].path, second);
+    EXPECT_EQ(list[1].path, first);
+    EXPECT_EQ(list[0].description.sequence, 52U);
+    EXPECT_EQ(list[49].description.sequence, 3U);  // the two oldest of 2028 went
+}
+
+enum class Beside { ClosedRun, DamagedFile, NewerVersion, CrashedRun };
+
+struct LookupCase {
+    const char* name;
+    Beside beside;  // made before today's run while the clock was five years ahead
+    Ending today;   // how today's run of 600 records ended
+};
+
+class JournalRecoveryLookup : public ::testing::TestWithParam<LookupCase> {};
+
+TEST_P(JournalRecoveryLookup, OffersEveryRunADeadStationLeftWhateverLiesBeside) {
+    const LookupCase& c = GetParam();
+    TempDir dir;
+    const std::string folder = dir.File("kelvaro");
+    const std::string other =
+        WriteRun(folder, SystemClock::now() + kFiveYears, 10,
+                 c.beside == Beside::CrashedRun ? Ending::Crashed : Ending::Closed);
+    std::string bytes = ReadFileBytes(other);
+    PutU32(bytes, 8, c.beside == Beside::NewerVersion ? 3 : 2);
+    WriteFileBytes(other, c.beside == Beside::DamagedFile ? "KELVJRNL" : bytes);
+    DateIn2028(other, 0);
+    const std::string today = WriteRun(folder, SystemClock::now(), 600, c.today);
+    const auto found = FindUnclosedJournals(folder);
+    ASSERT_EQ(found.size(), c.beside == Beside::CrashedRun ? 2U : 1U);
+    EXPECT_EQ(found[0].path, today);
+    EXPECT_EQ(found[0].sampleCount, 600U);
+    EXPECT_EQ(ListJournals(folder).at(0).path, today);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, JournalRecoveryLookup,
+    ::testing::Values(
+        LookupCase{"BesideAClosedRunFiveYearsAhead", Beside::ClosedRun, Ending::Crashed},
+        LookupCase{"BesideADamagedJournal", Beside::DamagedFile, Ending::Crashed},
+        LookupCase{"BesideANewerVersion", Beside::NewerVersion, Ending::Crashed},
+        LookupCase{"BesideAnotherCrashedRun", Beside::CrashedRun, Ending::Crashed},
+        // Killed while "Deseja salvar o teste?" showed: as a run killed mid-way.
+        LookupCase{"DeadAtTheSaveQuestion", Beside::ClosedRun, Ending::AtSaveQuestion}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// What the version-1 writer left (tests/journal/data: plates 1 and 3 at 300 Hz, a run saved as
+// test 7 and a crashed one) is recovered, listed and read as it was written, below any
+// version-2 run whatever its start.
+TEST(JournalVersion1, IsRecoveredListedAndReadAsItsWriterLeftIt) {
+    TempDir dir;
+    const std::string folder = dir.File("kelvaro");
+    const std::string closed = folder + "/version1-closed.kjr";
+    const std::string crashed = folder + "/version1-crashed.kjr";
+    const std::string later =
+        WriteRun(folder, kStart - std::chrono::hours(24 * 365), 0, Ending::Closed);
+    std::filesystem::copy_file(KELVARO_JOURNAL_DATA "/version1-closed.kjr", closed);
+    std::filesystem::copy_file(KELVARO_JOURNAL_DATA "/version1-crashed.kjr", crashed);
+
+    const auto list = ListJournals(folder);
+    ASSERT_EQ(list.size(), 3U);
+    EXPECT_EQ(list[0].path, later);
+    EXPECT_EQ(list[1].path, crashed);  // started five minutes after the other
+    EXPECT_EQ(list[2].path, closed);
+    EXPECT_EQ(NextJournalSequence(folder), 2U);
+
+    JournalContents back;
+    std::string error;
+    ASSERT_TRUE(ReadJournal(closed, back, &error)) << error;
+    const JournalDescription& d = back.description;
+    EXPECT_EQ(d.version, 1U);
+    EXPECT_EQ(d.testNumber, 7);
+    EXPECT_EQ(d.plates[2].idc, -250.25);
+    ASSERT_EQ(back.records.size(), 300U);
+    for (std::uint32_t k = 0; k < 300; ++k) {
+        // Record 0 holds plate 1's genuine raw 0.
+        ASSERT_EQ(back.records[k], (JournalRecord{k * 1000, 0, 0xFFFFFF - k * 7, 0})) << k;
+    }
+
+    const auto found = FindUnclosedJournals(folder);
+    ASSERT_EQ(found.size(), 1U);
+    EXPECT_EQ(found[0].path, crashed);
+    EXPECT_EQ(found[0].sampleCount, 200U);
+    ASSERT_TRUE(CloseJournal(crashed, &error)) << error;
+    EXPECT_TRUE(FindUnclosedJournals(folder).empty());
+}
+
+// Opening a journal never waits: a FIFO where a journal is looked for (which would wait for a
+// writer) is refused at once as no regular file.
+TEST(JournalNotAFile, AFifoIsRefusedWithoutWaiting) {
+    TempDir dir;
+    const std::string path = dir.File("run.kjr");
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    auto tried = std::async(std::launch::async, [&] {
+        JournalContents back;
+        std::string read;
+        std::string closed;
+        const bool any = ReadJournal(path, back, &read) || StartsAsJournal(path) ||
+                         CloseJournal(path, &closed) || SetJournalTestNumber(path, 3, &closed);
+        return std::pair{any, read};
+    });
+    bool waited = false;
+    while (tried.wait_for(std::chrono::seconds(waited ? 0 : 10)) != std::future_status::ready) {
+        waited = true;  // let it go: a writer opening the FIFO releases a reader stuck in open
+        close(open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(waited) << "an open waited on the FIFO";
+    const auto [any, read] = tried.get();
+    EXPECT_FALSE(any);
+    EXPECT_EQ(read, "O diário " + path + " não pode ser lido: não é um arquivo comum.");
+}
+
+struct TrustCase {
+    const char* name;
+    // Spoils the folder; false when this machine cannot (only root can give a folder away).
+    std::function<bool(const std::string& folder)> spoil;
+};
+
+class JournalFolderTrust : public ::testing::TestWithParam<TrustCase> {};
+
+// A journal folder another user owns or may write in: a journal planted there is not offered,
+// nothing is listed, and no journal is made there.
+TEST_P(JournalFolderTrust, NothingIsReadOrWrittenInAFolderOthersControl) {
+    TempDir dir;
+    const std::string folder = dir.File("kelvaro");
+    WriteRun(folder, SystemClock::now(), 600, Ending::Crashed);
+    if (!GetParam().spoil(folder)) {
+        GTEST_SKIP() << "giving a folder to another user needs root";
+    }
+    EXPECT_TRUE(ListJournals(folder).empty());
+    EXPECT_TRUE(FindUnclosedJournals(folder).empty());
+    const auto refusal = JournalFolderRefusal(folder);
+    ASSERT_TRUE(refusal.has_value());
+    EXPECT_THAT(*refusal, ::testing::StartsWith("A pasta dos diários " + folder + " não é só sua"));
+    JournalWriter writer;
+    EXPECT_FALSE(writer.Open(folder, Describe(0b0001)));
+    EXPECT_EQ(writer.TakeError(), refusal);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, JournalFolderTrust,
+                         ::testing::Values(TrustCase{"WritableByAll",
+                                                     [](const std::string& folder) {
+                                                         return chmod(folder.c_str(), 0777) == 0;
+                                                     }},
+                                           TrustCase{"OwnedByAnotherUser",
+                                                     [](const std::string& folder) {
+                                                         return geteuid() == 0 &&
+                                                                chown(folder.c_str(), 4242, 4242) ==
+                                                                    0;
+                                                     }}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 // Files may grow only to one second of records and half a record in the child, so the journal's
 // write fails with EFBIG as on a full disk.

@@ -4,6 +4,7 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -501,6 +502,35 @@ TEST_F(TestRunTest, AnUnclosedJournalIsOfferedOnceAndRecoveredAsARunJustStopped)
 
     EXPECT_FALSE(run.OfferRecovery().has_value());  // closed now: not offered again
     EXPECT_EQ(dialogs.messages.size(), 3u);
+}
+
+// A journal folder others may write in: a crashed run planted there is not offered, the operator
+// is told once at the start, and the next run makes no journal there and says nothing more.
+TEST_F(StreamingTest, AJournalFolderOthersMayWriteInIsNamedOnceAndNeverUsed) {
+    {
+        JournalDescription planted;
+        planted.start = std::chrono::system_clock::now();
+        planted.frequency = 600;
+        planted.plates[0] = {true, "/dev/ttyUSB0", 0, 1, 0, "kgf"};
+        JournalWriter writer;  // gone without Close, as in a kill
+        ASSERT_TRUE(writer.Open(state.config.journalFolder, planted));
+    }
+    ASSERT_EQ(chmod(state.config.journalFolder.c_str(), 0777), 0);
+    EXPECT_FALSE(run.OfferRecovery().has_value());
+    const std::string told = "A pasta dos diários " + state.config.journalFolder + " não é só sua";
+    ASSERT_EQ(dialogs.Texts().size(), 1u);
+    EXPECT_TRUE(dialogs.Texts()[0].starts_with(told)) << dialogs.Texts()[0];
+
+    dialogs.messages.clear();
+    StartCounters({1});
+    view.escapeAtCheck = view.escapeChecks + 60;
+    RunPasses(100);
+    EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{"Clique em OK para Inicar o Teste!",
+                                                         "Deseja salvar o teste?"}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(state.config.journalFolder), {}),
+              1);
+    ASSERT_TRUE(view.finished.has_value());
+    EXPECT_FALSE(view.finished->fromJournal);
 }
 
 // A station that died during a run (a crash, a kill) let go of its port without a Stop: the
