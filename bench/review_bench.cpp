@@ -1,7 +1,8 @@
-// Review benchmark: reading a saved 144000-sample test file back (the file read whole, every
-// heading line and row checked, the loads converted), and the parsing alone on bytes already in
-// memory; then the time to the first picture of a run opened again, from a test file and from a
-// 144000-sample journal: the run read back and converted, its series handed to the chart and
+// Review benchmark: a file of about 239 MB (8 million rows) that is damaged at line 11, from the
+// open to its refusal, with the memory that took; reading a saved 144000-sample test file back
+// (every heading line and row checked, the loads converted), and the parsing alone on bytes
+// already in memory; then the time to the first picture of a run opened again, from a test file and
+// from a 144000-sample journal: the run read back and converted, its series handed to the chart and
 // the chart painted once, as the main window's " Abrir" does. The files are in the page cache
 // after the first round; what a cold disk adds is the disk's own reading of about 8 MB (the
 // test file) or 2.3 MB (the journal).
@@ -13,9 +14,11 @@
 
 #include <QApplication>
 #include <QPixmap>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
@@ -23,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "app/MainWindow.h"
 #include "chart/LoadChart.h"
 #include "journal/Journal.h"
 #include "review/RunReview.h"
@@ -123,6 +127,93 @@ bool WriteJournal(const std::string& folder, std::string& path) {
     return writer.Close(0);
 }
 
+// A heading, a tenth line that is not the blank line it must be, then `rows` good rows: what an
+// export damaged early looks like.
+bool WriteDamagedEarly(const std::string& path, std::size_t rows) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        std::perror(path.c_str());
+        return false;
+    }
+    std::string text =
+        "Avalia\xE7\xE3o;7;\r\nFrequ\xEAncia;600;\r\n;\r\nPlaca 1;COM3;\r\nPlaca 2;COM4;\r\n"
+        "Placa 3;;\r\nPlaca 4;;\r\n;\r\nAm Geral;Am1: kgf;Am2: kgf;Am3: un.;Am4: un.;\r\n;\r\n"
+        "x;1,000;2,000;3,000;4,000;\r\n";
+    for (std::size_t n = 2; n <= rows; ++n) {
+        text += std::to_string(n) + ";12,345;-0,020;0,000;;\r\n";
+        if (text.size() > (1 << 20)) {
+            std::fwrite(text.data(), 1, text.size(), file);
+            text.clear();
+        }
+    }
+    std::fwrite(text.data(), 1, text.size(), file);
+    return std::fclose(file) == 0;
+}
+
+long PeakKilobytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Answers every message at once, keeping the last text.
+class QuietDialogs : public Dialogs {
+  public:
+    DialogResult MessageBox(const std::string& text, const std::string& /*title*/,
+                            DialogButtons /*buttons*/, DialogIcon /*icon*/) override {
+        last = text;
+        return DialogResult::Ok;
+    }
+    std::string InputBox(const std::string& /*title*/, const std::string& /*prompt*/,
+                         const std::string& initialText, bool* cancelled) override {
+        *cancelled = true;
+        return initialText;
+    }
+    std::optional<std::string> SaveFile(const SaveFileRequest& /*request*/) override { return {}; }
+    bool OpenWithAssociatedApplication(const std::string& /*path*/) override { return false; }
+    std::string last;
+};
+
+class PathChooser : public RunChooser {
+  public:
+    explicit PathChooser(std::string path) : path_(std::move(path)) {}
+    std::optional<std::string> Choose(const std::vector<RecentRun>& /*recent*/) override {
+        return path_;
+    }
+
+  private:
+    std::string path_;
+};
+
+// The main window's longest stall while " Abrir" opens `path`, from the click until the chart is
+// painted: the longest gap between the ticks of a 1 ms timer on the window's thread.
+double LongestStallOpening(MainWindow& window, const std::string& path) {
+    window.SetRunChooser(std::make_unique<PathChooser>(path));
+    auto last = Clock::now();
+    Clock::duration longest{};
+    QTimer ticker;
+    ticker.setInterval(1);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const auto now = Clock::now();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    bool opened = false;
+    QTimer::singleShot(0, &window, [&] {
+        window.OnOpenClicked();
+        opened = true;
+    });
+    ticker.start();
+    while (!opened) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    // The chart is painted once the window's events go on.
+    for (const auto end = Clock::now() + std::chrono::milliseconds(200); Clock::now() < end;) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return std::chrono::duration<double>(longest).count();
+}
+
 // Opening a run again up to its first picture: read and convert, draw, paint.
 Times FirstPicture(const std::string& path, LoadChart& chart, std::size_t& samples) {
     Times t;
@@ -160,6 +251,24 @@ int main(int argc, char** argv) {
     if (!own && !WriteSample(path, kTestFileMaxSamples)) {
         return 1;
     }
+
+    // First, while the process's peak memory is still its start-up's.
+    const std::string damaged =
+        (std::filesystem::temp_directory_path() / "kelvaro_review_bench_damaged.csv").string();
+    if (!WriteDamagedEarly(damaged, 8000000)) {
+        return 1;
+    }
+    const long peakBefore = PeakKilobytes();
+    std::string refusal;
+    const auto refusalStart = Clock::now();
+    {
+        TestFileContent content;
+        ReadTestFile(damaged, content, &refusal);
+    }
+    const double refusalSeconds =
+        std::chrono::duration<double>(Clock::now() - refusalStart).count();
+    const long peakGrowth = PeakKilobytes() - peakBefore;
+    const auto damagedBytes = std::filesystem::file_size(damaged);
 
     Times read;
     std::size_t samples = 0;
@@ -215,6 +324,30 @@ int main(int argc, char** argv) {
         journalFirst = FirstPicture(journal, chart, journalSamples);
     }
     std::filesystem::remove_all(folder);
+
+    // The window itself: a station of its own in a temporary folder, its chart at the first size.
+    const std::filesystem::path stationFolder =
+        std::filesystem::temp_directory_path() / "kelvaro_review_bench_station";
+    std::filesystem::remove_all(stationFolder);
+    double fileStall = 0;
+    double damagedStall = 0;
+    std::string damagedTold;
+    {
+        QuietDialogs dialogs;
+        MainWindow window(dialogs,
+                          MainWindowOptions{(stationFolder / "Tovamu.Kelvaro.ini").string(),
+                                            QString::fromStdString(stationFolder.string()), false,
+                                            (stationFolder / "journal").string()});
+        window.show();
+        QApplication::processEvents();
+        for (int round = 0; round < kRounds; ++round) {
+            fileStall = std::max(fileStall, LongestStallOpening(window, path));
+            damagedStall = std::max(damagedStall, LongestStallOpening(window, damaged));
+        }
+        damagedTold = dialogs.last;
+    }
+    std::filesystem::remove_all(stationFolder);
+    std::filesystem::remove(damaged);
     if (!own) {
         std::filesystem::remove(path);
     }
@@ -225,6 +358,15 @@ int main(int argc, char** argv) {
     const double megabytes = static_cast<double>(bytes.size()) / 1e6;
     std::printf("review: %s, %zu bytes, %zu samples read, %d rounds\n", path.c_str(), bytes.size(),
                 samples, kRounds);
+    std::printf(
+        "damaged at line 11, %ju bytes: refused after %.1f ms wall, peak memory grew %.1f MB "
+        "(\"%.60s\")\n",
+        static_cast<std::uintmax_t>(damagedBytes), refusalSeconds * 1e3,
+        static_cast<double>(peakGrowth) / 1024.0, refusal.c_str());
+    std::printf(
+        "the window's longest stall in \" Abrir\" (%d rounds): %.1f ms for the %zu-sample file, "
+        "%.1f ms for the damaged one (\"%.40s\")\n",
+        kRounds, fileStall * 1e3, samples, damagedStall * 1e3, damagedTold.c_str());
     Print("read the file (open, read, check, convert)", read, megabytes);
     Print("parse alone (bytes in memory)", parse, megabytes);
     std::printf(

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QKeySequence>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <string_view>
+#include <thread>
 
 #include "app/EscapeKey.h"
 #include "app/ExportFolder.h"
@@ -263,11 +265,30 @@ void MainWindow::OnOpenClicked() {
     }
     StoredRun run;
     std::string error;
-    if (!ReadStoredRun(*path, run, &error)) {
+    if (!ReadStoredRunAside(*path, run, error)) {
         ReportError(dialogs_, error);
         return;
     }
     ShowStoredRun(std::move(run));
+}
+
+bool MainWindow::ReadStoredRunAside(const std::string& path, StoredRun& run, std::string& error) {
+    const bool startEnabled = startButton->isEnabled();
+    startButton->setEnabled(false);
+    EnableButtons(false);
+    bool read = false;
+    QEventLoop waiting;
+    std::jthread reader([&] {
+        read = ReadStoredRun(path, run, &error);
+        QMetaObject::invokeMethod(&waiting, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    waiting.exec();
+    // The loop ends early only when the station is leaving; the read still ends by itself, as
+    // it never waits on anything but a regular file.
+    reader.join();
+    startButton->setEnabled(startEnabled);
+    EnableButtons(true);
+    return read;
 }
 
 void MainWindow::DescribeOpenedRun() {

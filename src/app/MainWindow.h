@@ -150,6 +150,9 @@ class MainWindow : public QWidget, public TestRunView {
   private:
     void BuildLayout();
     void ShowStoredRun(StoredRun run);
+    // ReadStoredRun on a thread of its own, the window serving its events meanwhile with its
+    // buttons off, so that no file and no disk stalls it; returns when the read is done.
+    bool ReadStoredRunAside(const std::string& path, StoredRun& run, std::string& error);
     // The status line of a run opened again: its samples and which run it is.
     void DescribeOpenedRun();
 

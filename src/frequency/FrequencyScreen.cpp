@@ -50,11 +50,6 @@ static_assert(
     }(),
     "the options are the sampling rates a plate accepts");
 
-void ReportUnsavedSettings(Dialogs& dialogs, const std::string& reason) {
-    dialogs.MessageBox("Não foi possível gravar as configurações: " + reason, kApplicationTitle,
-                       DialogButtons::Ok, DialogIcon::Error);
-}
-
 }  // namespace
 
 FrequencyScreen::FrequencyScreen(StationState& state, Dialogs& dialogs, QWidget* mainWindow)
@@ -142,9 +137,10 @@ void FrequencyScreen::OnClosing() {
         settings.SetRateOptionTicked(static_cast<int>(i) + 1, options_[i]->isChecked());
     }
     settings.SetTestFrequency(selectedFrequency_);
-    std::string reason;
-    if (!settings.Close(&reason)) {
-        ReportUnsavedSettings(dialogs_, reason);
+    std::string error;
+    if (!settings.Close(&error)) {
+        // The store's text names what failed and where, its lead included.
+        ReportError(dialogs_, error);
     }
 }
 

@@ -3,10 +3,6 @@
 // it; a file it accepts is written again by the export with the same bytes.
 #include "review/TestFileReader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -15,15 +11,18 @@
 #include <system_error>
 #include <utility>
 
+#include "settings/RegularFile.h"
 #include "settings/SystemErrorText.h"
 
 namespace kelvaro {
 
 namespace {
 
-// No test file comes near this (144000 rows of ordinary loads take about 12 MB); a bigger file
-// is refused before it is read into memory.
-constexpr std::size_t kMaxFileBytes = 256 * 1024 * 1024;
+// A file is read a slice at a time and held only from the start of the record being read, so a
+// huge file damaged early is refused by its line as soon as that is read. A record is held whole
+// up to this size, more than a whole run's file (144000 rows of ordinary loads take about 12 MB).
+constexpr std::size_t kSliceBytes = 256 * 1024;
+constexpr std::size_t kMaxRecordBytes = 16 * 1024 * 1024;
 
 // Windows-1252 bytes 0x80..0x9F and the characters they stand for (0 = no character).
 constexpr std::array<char16_t, 32> kHighControls{
@@ -215,7 +214,12 @@ bool SplitFields(std::string_view record, std::vector<std::string>& fields) {
 
 class Parser {
   public:
-    Parser(std::string_view bytes, const std::string& name) : bytes_(bytes), name_(name) {}
+    // All the bytes at once.
+    Parser(std::string_view bytes, const std::string& name)
+        : bytes_(bytes), name_(name), expectedSize_(bytes.size()), atEnd_(true) {}
+    // The file's bytes, read as they are needed.
+    Parser(const RegularFile& file, const std::string& name)
+        : file_(&file), name_(name), expectedSize_(file.Size()) {}
 
     bool Parse(TestFileContent& out) {
         std::vector<std::string> fields;
@@ -224,9 +228,11 @@ class Parser {
                 return false;
             }
         }
-        out.loads.reserve(std::min(kTestFileMaxSamples, (bytes_.size() - pos_) / 32 + 1));
+        const std::uint64_t left = expectedSize_ - std::min(expectedSize_, Offset());
+        out.loads.reserve(
+            static_cast<std::size_t>(std::min<std::uint64_t>(kTestFileMaxSamples, left / 32 + 1)));
         std::string_view record;
-        while (pos_ < bytes_.size()) {
+        while (Have(0)) {
             if (out.loads.size() == kTestFileMaxSamples) {
                 return Fail(line_, "mais de " + std::to_string(kTestFileMaxSamples) +
                                        " amostras, o máximo de um teste");
@@ -235,7 +241,7 @@ class Parser {
                 return false;
             }
         }
-        return true;
+        return !failed_;
     }
 
     const std::string& Error() const { return error_; }
@@ -244,6 +250,45 @@ class Parser {
     bool Fail(int line, const std::string& what) {
         error_ = "Linha " + std::to_string(line) + ": " + what + " (arquivo " + name_ + ").";
         return false;
+    }
+
+    // Where pos_ is in the file.
+    std::uint64_t Offset() const { return consumed_ + pos_; }
+
+    // Reads the next slice after what is held, dropping what was read before the current
+    // record. False at the end of the file or when the read fails (failed_).
+    bool Fill() {
+        if (file_ == nullptr || atEnd_ || failed_) {
+            return false;
+        }
+        buffer_.erase(0, pos_);
+        consumed_ += pos_;
+        pos_ = 0;
+        const std::size_t held = buffer_.size();
+        buffer_.resize(held + kSliceBytes);
+        const long n = file_->Read(buffer_.data() + held, kSliceBytes);
+        buffer_.resize(held + static_cast<std::size_t>(std::max(n, 0L)));
+        bytes_ = buffer_;
+        if (n < 0) {
+            failed_ = true;
+            error_ = "O arquivo " + name_ +
+                     " não pode ser lido: " + SystemErrorText(static_cast<int>(-n)) + ".";
+        }
+        atEnd_ = n <= 0;
+        return n > 0;
+    }
+
+    // Whether the byte `ahead` bytes past pos_ is there, reading on as far as it takes.
+    bool Have(std::size_t ahead) { return pos_ + ahead < bytes_.size() || ReadOn(ahead); }
+
+    // Have's slow path, kept out of the row loop.
+    [[gnu::noinline]] bool ReadOn(std::size_t ahead) {
+        while (pos_ + ahead >= bytes_.size()) {
+            if (!Fill()) {
+                return false;
+            }
+        }
+        return true;
     }
 
     // Refuses the current record for its first byte the export cannot have written; true when
@@ -258,29 +303,55 @@ class Parser {
         return Fail(recordLine_ + static_cast<int>(breaks), fault);
     }
 
+    bool TooLong() {
+        return Fail(recordLine_, "a linha tem mais de " +
+                                     std::to_string(kMaxRecordBytes / (1024 * 1024)) +
+                                     " MB, bem mais do que um teste");
+    }
+
     // The next record without its CR LF. `quoted`: a CR LF inside quotes belongs to the record
     // (a port or unit holding one), as the export quotes it.
     bool NextRecord(bool quoted, std::string_view& record) {
         recordLine_ = line_;
-        if (pos_ == bytes_.size()) {
-            return Fail(line_, pos_ == 0 ? "o arquivo está vazio"
-                                         : "o arquivo termina antes do fim do cabeçalho");
+        if (!Have(0)) {
+            return !failed_ &&
+                   Fail(line_, Offset() == 0 ? "o arquivo está vazio"
+                                             : "o arquivo termina antes do fim do cabeçalho");
         }
-        std::size_t end = pos_;
+        // How far past pos_ the line feed that ends the record is, or the end of the file.
+        std::size_t length = 0;
         int breaks = 0;
         bool inQuotes = false;
         if (quoted) {
-            for (; end < bytes_.size() && (inQuotes || bytes_[end] != '\n'); ++end) {
-                inQuotes ^= bytes_[end] == '"';
-                breaks += static_cast<int>(bytes_[end] == '\n');
+            for (; Have(length) && (inQuotes || bytes_[pos_ + length] != '\n'); ++length) {
+                inQuotes ^= bytes_[pos_ + length] == '"';
+                breaks += static_cast<int>(bytes_[pos_ + length] == '\n');
+                if (length == kMaxRecordBytes) {
+                    return TooLong();
+                }
             }
         } else {
-            end = std::min(bytes_.find('\n', pos_), bytes_.size());
+            std::size_t end = bytes_.find('\n', pos_);
+            while (end == std::string_view::npos) {
+                length = bytes_.size() - pos_;
+                if (length > kMaxRecordBytes) {
+                    return TooLong();
+                }
+                if (!Fill()) {
+                    break;
+                }
+                end = bytes_.find('\n', pos_ + length);
+            }
+            if (end != std::string_view::npos) {
+                length = end - pos_;
+            }
         }
-        if (end == bytes_.size()) {
-            return Fail(recordLine_, inQuotes ? "aspas abertas até o fim do arquivo"
+        if (pos_ + length == bytes_.size()) {
+            return !failed_ &&
+                   Fail(recordLine_, inQuotes ? "aspas abertas até o fim do arquivo"
                                               : "a linha está incompleta, sem o fim de linha");
         }
+        const std::size_t end = pos_ + length;
         if (end == pos_ || bytes_[end - 1] != '\r') {
             return Fail(recordLine_ + breaks, "a linha termina sem CR");
         }
@@ -391,77 +462,19 @@ class Parser {
         return true;
     }
 
-    std::string_view bytes_;
+    const RegularFile* file_ = nullptr;
+    std::string buffer_;      // what is held of the file
+    std::string_view bytes_;  // the bytes held: all of them, or buffer_
     const std::string& name_;
+    std::uint64_t expectedSize_;
+    std::uint64_t consumed_ = 0;  // bytes of the file before bytes_
+    bool atEnd_ = false;
+    bool failed_ = false;
     std::size_t pos_ = 0;
     int line_ = 1;        // of the byte at pos_
     int recordLine_ = 1;  // where the record last read starts
     std::string error_;
 };
-
-// Closes the descriptor it holds.
-class ReadDescriptor {
-  public:
-    explicit ReadDescriptor(const std::string& path)
-        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {}
-    ~ReadDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    ReadDescriptor(const ReadDescriptor&) = delete;
-    ReadDescriptor& operator=(const ReadDescriptor&) = delete;
-    int Get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
-// The whole file, or the reason it cannot be read.
-std::string ReadBytes(const std::string& path, std::string& bytes) {
-    const ReadDescriptor fd(path);
-    struct stat info {};
-    if (fd.Get() < 0 || ::fstat(fd.Get(), &info) != 0) {
-        return SystemErrorText(errno);
-    }
-    if (S_ISDIR(info.st_mode)) {
-        return SystemErrorText(EISDIR);
-    }
-    if (!S_ISREG(info.st_mode)) {
-        return "não é um arquivo comum";
-    }
-    const auto tooBig = [] {
-        return "tem mais de " + std::to_string(kMaxFileBytes / (1024 * 1024)) +
-               " MB, bem mais do que um teste";
-    };
-    if (static_cast<std::uint64_t>(info.st_size) > kMaxFileBytes) {
-        return tooBig();
-    }
-    // Read to the end, whatever the size was: the file may still be growing.
-    bytes.resize(static_cast<std::size_t>(info.st_size) + 1);
-    std::size_t size = 0;
-    for (;;) {
-        if (size == bytes.size()) {
-            if (size > kMaxFileBytes) {
-                return tooBig();
-            }
-            bytes.resize(size * 2);
-        }
-        const ssize_t n = ::read(fd.Get(), bytes.data() + size, bytes.size() - size);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return SystemErrorText(errno);
-        }
-        if (n == 0) {
-            break;
-        }
-        size += static_cast<std::size_t>(n);
-    }
-    bytes.resize(size);
-    return {};
-}
 
 }  // namespace
 
@@ -480,14 +493,24 @@ bool ParseTestFile(std::string_view bytes, const std::string& name, TestFileCont
 }
 
 bool ReadTestFile(const std::string& path, TestFileContent& content, std::string* error) {
-    std::string bytes;
-    if (const std::string reason = ReadBytes(path, bytes); !reason.empty()) {
+    const RegularFile file(path);
+    if (file.Error() != 0) {
         if (error) {
-            *error = "O arquivo " + path + " não pode ser lido: " + reason + ".";
+            *error =
+                "O arquivo " + path + " não pode ser lido: " + SystemErrorText(file.Error()) + ".";
         }
         return false;
     }
-    return ParseTestFile(bytes, path, content, error);
+    Parser parser(file, path);
+    TestFileContent read;
+    if (!parser.Parse(read)) {
+        if (error) {
+            *error = parser.Error();
+        }
+        return false;
+    }
+    content = std::move(read);
+    return true;
 }
 
 }  // namespace kelvaro

@@ -28,9 +28,11 @@ struct TestFileContent {
     std::vector<std::array<double, kTestFilePlates>> loads;
 };
 
-// Reads the file at `path`. On refusal returns false and leaves `content` as it was, with
-// `error` set to a Portuguese text: "Linha 12: <what is wrong> (arquivo <path>)." for the
-// content, or "O arquivo <path> não pode ser lido: <reason>." when it cannot be read at all.
+// Reads the file at `path` as a stream: it stops at the first line that is wrong, after at most
+// one run's rows, and holds no more of the file than the line it reads. On refusal returns false
+// and leaves `content` as it was, with `error` set to a Portuguese text: "Linha 12: <what is
+// wrong> (arquivo <path>)." for the content, or "O arquivo <path> não pode ser lido: <reason>."
+// when it cannot be read at all, at once for a FIFO, socket or device ("não é um arquivo comum").
 bool ReadTestFile(const std::string& path, TestFileContent& content, std::string* error);
 
 // The same on bytes already read; `name` is how the file is named in the message.

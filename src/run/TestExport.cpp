@@ -22,6 +22,7 @@
 #include "device/SerialChannel.h"
 #include "run/StoredRun.h"
 #include "settings/NumberText.h"
+#include "settings/RegularFile.h"
 #include "station/StationSettings.h"
 
 namespace kelvaro {
@@ -119,6 +120,8 @@ std::string ReasonText(int error) {
         case EBUSY:
         case ETXTBSY:
             return "O arquivo está em uso";
+        case kNotARegularFile:
+            return "Não é um arquivo comum";
         default:
             return std::string("Erro ") + std::to_string(error) + " (" + std::strerror(error) + ")";
     }
@@ -589,6 +592,13 @@ bool WriteTestFile(const std::string& path, const TestFileHeading& heading,
         }
         return false;
     };
+    // The rename would put the file in the place of a FIFO, socket or device standing at the
+    // name (or named by a link there), which another program may be using: that is refused.
+    // stat() opens nothing, so nothing there is waited on.
+    if (struct stat target{}; ::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode) &&
+                              !S_ISDIR(target.st_mode)) {
+        return fail(kNotARegularFile);
+    }
     TemporaryFile file(path);
     if (!file.Ok()) {
         return fail(file.Error());

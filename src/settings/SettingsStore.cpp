@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "settings/RegularFile.h"
 #include "settings/SystemErrorText.h"
 
 namespace kelvaro {
@@ -189,17 +190,8 @@ std::string Unescape(std::string_view text) {
     return out;
 }
 
-// Load's error for a store path that names a FIFO, a device or anything else that is not a
-// regular file: it is unreadable, never waited on.
-constexpr int kNotARegularFile = -1;
-
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
-}
-
-// A readable reason for a Load or save failure.
-std::string ErrnoText(int error) {
-    return error == kNotARegularFile ? "não é um arquivo comum" : SystemErrorText(error);
 }
 
 // Writes all of `bytes` to `fd`, retrying short writes and EINTR. Returns 0 or the errno.
@@ -299,9 +291,18 @@ void RemoveStaleTemporaries(const std::string& path) {
 class FileLock {
   public:
     FileLock(const std::string& lockPath, int waitMs) {
-        fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        // Never waited on either: a device or FIFO at the lock's name is no lock.
+        fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
         if (fd_ < 0) {
             error_ = errno;
+            return;
+        }
+        struct stat info {};
+        const bool known = ::fstat(fd_, &info) == 0;
+        if (!known || !S_ISREG(info.st_mode)) {
+            error_ = known ? kNotARegularFile : errno;
+            ::close(fd_);
+            fd_ = -1;
             return;
         }
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
@@ -336,45 +337,26 @@ class FileLock {
 };
 
 // Reads at most `limit` + 1 bytes of the file. Returns 0 or the errno (ENOENT for a missing
-// file, kNotARegularFile for anything but a regular file).
+// file, kNotARegularFile for anything but a regular file: a FIFO in the file's place is never
+// waited on, before any window is shown).
 int ReadFileLimited(const std::string& path, std::size_t limit, std::string& bytes) {
     bytes.clear();
-    // Without O_NONBLOCK a FIFO in the file's place would hold the station in open() until
-    // some writer came, before any window is shown.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return errno;
-    }
-    struct stat info {};
-    int error = 0;
-    if (::fstat(fd, &info) != 0) {
-        error = errno;
-    } else if (S_ISDIR(info.st_mode)) {
-        error = EISDIR;
-    } else if (!S_ISREG(info.st_mode)) {
-        error = kNotARegularFile;
-    }
-    if (error != 0) {
-        ::close(fd);
-        return error;
+    const RegularFile file(path);
+    if (file.Error() != 0) {
+        return file.Error();
     }
     char buffer[65536];
     while (bytes.size() <= limit) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const long n = file.Read(buffer, sizeof buffer);
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            error = errno;
-            break;
+            return static_cast<int>(-n);
         }
         if (n == 0) {
             break;
         }
         bytes.append(buffer, static_cast<std::size_t>(n));
     }
-    ::close(fd);
-    return error;
+    return 0;
 }
 
 }  // namespace
@@ -618,7 +600,7 @@ bool SettingsStore::Save(std::string* error) {
     const auto fail = [&](const std::string& what, int code) {
         if (error != nullptr) {
             *error = "Não foi possível gravar as configurações em \"" + path_ + "\" (" + what +
-                     "): " + ErrnoText(code);
+                     "): " + SystemErrorText(code);
         }
         return false;
     };

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "settings/RegularFile.h"
+
 namespace kelvaro {
 
 std::string SystemErrorText(int error) {
@@ -34,6 +36,8 @@ std::string SystemErrorText(int error) {
             return "nome de arquivo longo demais";
         case EWOULDBLOCK:
             return "o arquivo está bloqueado por outro processo";
+        case kNotARegularFile:
+            return "não é um arquivo comum";
         default:
             return "erro do sistema " + std::to_string(error) + " (" + std::strerror(error) + ")";
     }

@@ -6,8 +6,8 @@
 
 namespace kelvaro {
 
-// "disco cheio", "permissão negada", ...; an error without words of its own gives its number
-// and the C library's text.
+// "disco cheio", "permissão negada", "não é um arquivo comum" (kNotARegularFile), ...; an error
+// without words of its own gives its number and the C library's text.
 std::string SystemErrorText(int error);
 
 }  // namespace kelvaro

@@ -233,10 +233,10 @@ TEST_F(FrequencyScreenTest, AFailedSaveIsReportedToTheOperator) {
     Close(CloseBy::BackButton);
 
     ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.Last().text.rfind("Não foi possível gravar as configurações: ", 0), 0u)
-        << dialogs.Last().text;
-    EXPECT_GT(dialogs.Last().text.size(),
-              std::string("Não foi possível gravar as configurações: ").size());
+    EXPECT_EQ(dialogs.Last().text, "Não foi possível gravar as configurações em \"" +
+                                       state.config.settingsPath +
+                                       "\" (criar a pasta): um componente do caminho não é uma "
+                                       "pasta.");
     EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);
     EXPECT_EQ(dialogs.Last().buttons, DialogButtons::Ok);
     EXPECT_TRUE(mainWindow.isVisible());

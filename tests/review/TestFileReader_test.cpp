@@ -3,6 +3,8 @@
 #include "review/TestFileReader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <limits>
@@ -11,6 +13,7 @@
 
 #include "CaseNames.h"
 #include "TempDir.h"
+#include "review/RunReview.h"
 #include "run/TestExport.h"
 
 namespace kelvaro {
@@ -18,6 +21,7 @@ namespace {
 
 using testing::PrintTo;
 
+using kelvaro::testing::MakeSocketFile;
 using kelvaro::testing::ReadFileBytes;
 using kelvaro::testing::TempDir;
 using kelvaro::testing::WriteFileBytes;
@@ -252,22 +256,89 @@ TEST_P(TestFileRefusal, IsToldByLineAndLeavesWhatWasReadBefore) {
     EXPECT_EQ(error, GetParam().message + " (arquivo t.csv).");
     EXPECT_EQ(content.testNumber, 99);
     EXPECT_EQ(content.loads.size(), 2u);
+
+    // The same from a file, read a slice at a time.
+    TempDir dir;
+    WriteFileBytes(dir.File("t.csv"), GetParam().bytes);
+    EXPECT_FALSE(ReadTestFile(dir.File("t.csv"), content, &error));
+    EXPECT_EQ(error, GetParam().message + " (arquivo " + dir.File("t.csv") + ").");
+    EXPECT_EQ(content.loads.size(), 2u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, TestFileRefusal, ::testing::ValuesIn(Refusals()),
                          [](const auto& param) { return std::string(param.param.name); });
 
-TEST(TestFileReader, FileThatCannotBeReadIsToldWithTheReason) {
+// A file far beyond any run, damaged early or holding more samples than a run, is refused by
+// its line: its tail is a gigabyte hole, which a size check would refuse as a whole.
+struct HugeFile {
+    const char* name;
+    std::string start;
+    std::string message;  // without " (arquivo <path>)."
+};
+
+class HugeTestFile : public ::testing::TestWithParam<HugeFile> {};
+
+TEST_P(HugeTestFile, IsRefusedByItsLine) {
     TempDir dir;
+    const std::string path = dir.File("t.csv");
+    WriteFileBytes(path, GetParam().start);
+    ASSERT_EQ(truncate(path.c_str(), off_t{1} << 30), 0);
     TestFileContent content;
     std::string error;
-    EXPECT_FALSE(ReadTestFile(dir.File("missing.csv"), content, &error));
-    EXPECT_EQ(error, "O arquivo " + dir.File("missing.csv") +
-                         " não pode ser lido: pasta ou arquivo inexistente.");
-    EXPECT_FALSE(ReadTestFile(dir.Path().string(), content, &error));
-    EXPECT_EQ(error,
-              "O arquivo " + dir.Path().string() + " não pode ser lido: o caminho é uma pasta.");
+    EXPECT_FALSE(ReadTestFile(path, content, &error));
+    EXPECT_EQ(error, GetParam().message + " (arquivo " + path + ").");
+    EXPECT_TRUE(content.loads.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HugeTestFile,
+    ::testing::Values(HugeFile{"DamagedAtLine11", kHeading + "x" + kRows.substr(1),
+                               "Linha 11: esperada a amostra 1, encontrado \"x\""},
+                      HugeFile{"MoreSamplesThanARun", kHeading + ManyRows(kTestFileMaxSamples + 1),
+                               "Linha 144011: mais de 144000 amostras, o máximo de um teste"},
+                      HugeFile{"LineLongerThanAWholeRun", kHeading + "1;",
+                               "Linha 11: a linha tem mais de 16 MB, bem mais do que um teste"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+struct Unreadable {
+    const char* name;
+    std::string path;  // in the test's folder, which holds a FIFO and a socket, unless absolute
+    std::string reason;
+};
+
+class UnreadableTestFile : public ::testing::TestWithParam<Unreadable> {};
+
+// Read as a test file or as any run picked in " Abrir", what is not a regular file is refused
+// at once, never waited on. A FIFO without a writer would hold a blocking open() for ever: the
+// alarm ends the test then, as a failure.
+TEST_P(UnreadableTestFile, IsToldWithTheReasonAtOnce) {
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.File("fifo.csv").c_str(), 0600), 0);
+    ASSERT_TRUE(MakeSocketFile(dir.File("socket.csv")));
+    const std::string path =
+        GetParam().path.starts_with('/') ? GetParam().path : dir.File(GetParam().path);
+    const std::string expected =
+        "O arquivo " + path + " não pode ser lido: " + GetParam().reason + ".";
+    alarm(60);
+    TestFileContent content;
+    std::string error;
+    EXPECT_FALSE(ReadTestFile(path, content, &error));
+    EXPECT_EQ(error, expected);
+    StoredRun run;
+    EXPECT_FALSE(ReadStoredRun(path, run, &error));
+    EXPECT_EQ(error, expected);
+    alarm(0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, UnreadableTestFile,
+    ::testing::Values(Unreadable{"Missing", "missing.csv", "pasta ou arquivo inexistente"},
+                      Unreadable{"Folder", "", "o caminho é uma pasta"},
+                      Unreadable{"FifoWithoutAWriter", "fifo.csv", "não é um arquivo comum"},
+                      Unreadable{"Socket", "socket.csv", "não é um arquivo comum"},
+                      Unreadable{"NullDevice", "/dev/null", "não é um arquivo comum"},
+                      Unreadable{"ZeroDevice", "/dev/zero", "não é um arquivo comum"}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 // Random damage to a valid file never crashes the reader: it reads the file or names a line
 // the file has.

@@ -179,12 +179,20 @@ TEST_F(ExportTest, NonIntegerTestNumberIsReportedAndKept) {
     }
 }
 
+// A FIFO, socket or device at the chosen name (a link to one too) may be another program's: the
+// rename would put the test in its place.
 TEST_F(ExportTest, UnwritablePlacesAreReportedWithTheReason) {
     kelvaro::testing::WriteFileBytes(dir.File("plain"), "x");
+    ASSERT_EQ(mkfifo(dir.File("fifo.csv").c_str(), 0600), 0);
+    ASSERT_TRUE(kelvaro::testing::MakeSocketFile(dir.File("socket.csv")));
+    std::filesystem::create_symlink("/dev/null", dir.File("device.csv"));
     const std::vector<std::pair<std::string, std::string>> cases{
         {dir.File("plain") + "/Kelvaro_1.csv", "Um componente do caminho não é uma pasta"},
         {dir.File("missing") + "/Kelvaro_2.csv", "A pasta não existe"},
-        {dir.Path().string(), "O nome indica uma pasta"}};
+        {dir.Path().string(), "O nome indica uma pasta"},
+        {dir.File("fifo.csv"), "Não é um arquivo comum"},
+        {dir.File("socket.csv"), "Não é um arquivo comum"},
+        {dir.File("device.csv"), "Não é um arquivo comum"}};
     for (const auto& [path, reason] : cases) {
         dialogs.answers = {DialogResult::Yes};
         dialogs.saveFiles = {path};
@@ -194,7 +202,11 @@ TEST_F(ExportTest, UnwritablePlacesAreReportedWithTheReason) {
                   "Não foi possível gravar o arquivo " + path + ": " + reason + ".");
         EXPECT_TRUE(dialogs.openedFiles.empty());
     }
-    EXPECT_EQ(FilesInFolder(), std::vector<std::string>{"plain"});
+    EXPECT_EQ(FilesInFolder(),
+              (std::vector<std::string>{"device.csv", "fifo.csv", "plain", "socket.csv"}));
+    EXPECT_TRUE(std::filesystem::is_fifo(dir.File("fifo.csv")));
+    EXPECT_TRUE(std::filesystem::is_socket(dir.File("socket.csv")));
+    EXPECT_TRUE(std::filesystem::is_character_file(dir.File("device.csv")));
     EXPECT_EQ(progress.shows, progress.closes);
 }
 

@@ -259,6 +259,7 @@ struct UnreadableCase {
     const char* name;
     std::function<void(const std::string& path)> make;
     std::function<bool(const std::filesystem::path& path)> stillThere;
+    std::string reason;  // how the save failure ends
 };
 
 class UnreadableStore : public SettingsFilesTest,
@@ -301,6 +302,8 @@ TEST_P(UnreadableStore, ReadsDefaultsAtOnceAndIsNotOverwritten) {
     close(pipeFds[0]);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_NE(error.find("Tovamu.Kelvaro.ini"), std::string::npos) << error;
+    EXPECT_TRUE(error.ends_with(GetParam().reason)) << error;
+    EXPECT_TRUE(error.ends_with(GetParam().reason)) << error;
     EXPECT_TRUE(GetParam().stillThere(StoreFile()));
     EXPECT_EQ(TemporaryFiles(dir_.Path()), 0u);
 }
@@ -310,10 +313,18 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         UnreadableCase{
             "Folder", [](const std::string& path) { std::filesystem::create_directory(path); },
-            [](const std::filesystem::path& path) { return std::filesystem::is_directory(path); }},
+            [](const std::filesystem::path& path) { return std::filesystem::is_directory(path); },
+            "(ler o arquivo atual): o caminho é uma pasta"},
         UnreadableCase{
             "Fifo", [](const std::string& path) { mkfifo(path.c_str(), 0600); },
-            [](const std::filesystem::path& path) { return std::filesystem::is_fifo(path); }}),
+            [](const std::filesystem::path& path) { return std::filesystem::is_fifo(path); },
+            "(ler o arquivo atual): não é um arquivo comum"},
+        UnreadableCase{"FifoAtTheLock",
+                       [](const std::string& path) { mkfifo((path + ".lock").c_str(), 0600); },
+                       [](const std::filesystem::path& path) {
+                           return std::filesystem::is_fifo(path.string() + ".lock");
+                       },
+                       "(bloquear o arquivo): não é um arquivo comum"}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(SettingsFilesTest, ALockHeldTooLongFailsTheSave) {

@@ -22,5 +22,7 @@ class TempDir {
 // Reads a whole file as bytes ("" when missing).
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+// Binds a unix socket at `path` and closes it; the socket stays in the folder. False on failure.
+bool MakeSocketFile(const std::string& path);
 
 }  // namespace kelvaro::testing
