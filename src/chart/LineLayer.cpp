@@ -128,13 +128,11 @@ QPolygonF LineLayer::Mapped(std::size_t series) const {
     for (const ChartPoint& p : points) {
         const double column =
             std::clamp(pixels_.left() + columns_.Any(p.x), -kFarPixels, kFarPixels);
+        // A missing load stays, its row NaN (clamp keeps a NaN), as the gap it makes in the line.
+        const double row = std::clamp(pixels_.top() + rows.Any(-p.y), -kFarPixels, kFarPixels);
         if (std::isnan(column)) {
             continue;
         }
-        // A missing load stays, with a NaN y, as the gap it makes in the line.
-        const double row =
-            std::isnan(p.y) ? p.y
-                            : std::clamp(pixels_.top() + rows.Any(-p.y), -kFarPixels, kFarPixels);
         mapped.append(QPointF(column / pixelRatio_, row / pixelRatio_));
     }
     return mapped;
@@ -179,20 +177,18 @@ void LineLayer::paint(QPainter* painter, const QStyleOptionGraphicsItem* option,
         const qsizetype last = std::min<qsizetype>(to - mapped.begin(), mapped.size() - 1);
         // A gap (a missing load, y NaN) breaks the line: no segment reaches across it, and a
         // sample alone between gaps, or alone in the series, is a dot.
-        const auto missing = [&](qsizetype k) {
-            return k < 0 || k >= mapped.size() || std::isnan(mapped[k].y());
-        };
         QList<QLineF> segments;
         segments.reserve(std::max<qsizetype>(last - first, 0));
-        for (qsizetype k = first + 1; k <= last; ++k) {
-            if (!missing(k - 1) && !missing(k)) {
-                segments.append(QLineF(mapped[k - 1], mapped[k]));
-            }
-        }
+        bool previousMissing = first == 0 || std::isnan(mapped[first - 1].y());
         for (qsizetype k = first; k <= last; ++k) {
-            if (!missing(k) && missing(k - 1) && missing(k + 1)) {
+            const bool here = !std::isnan(mapped[k].y());
+            if (here && !previousMissing && k > first) {
+                segments.append(QLineF(mapped[k - 1], mapped[k]));
+            } else if (here && previousMissing &&
+                       (k + 1 == mapped.size() || std::isnan(mapped[k + 1].y()))) {
                 painter->drawPoint(mapped[k]);
             }
+            previousMissing = !here;
         }
         painter->drawLines(segments);
     }

@@ -318,10 +318,12 @@ void LoadChart::SetLeftAxisMinimum(double value) {
 }
 
 void LoadChart::SetSeriesTitle(int series, const std::string& title) {
+    labelsLaidOut_ = false;
     series_[Index(series)]->setName(QString::fromStdString(title));
 }
 
 void LoadChart::SetSeriesInLegend(int series, bool listed) {
+    labelsLaidOut_ = false;
     const std::size_t i = Index(series);
     bool changed = false;
     for (QLegendMarker* marker : chart_->legend()->markers(series_[i])) {
@@ -336,6 +338,7 @@ void LoadChart::SetSeriesInLegend(int series, bool listed) {
 }
 
 void LoadChart::SetLegendVisible(bool visible) {
+    labelsLaidOut_ = false;
     chart_->legend()->setVisible(visible);
 }
 
@@ -407,6 +410,7 @@ void LoadChart::LeaveLive() {
 }
 
 void LoadChart::SetNumberLocale(const QLocale& locale) {
+    labelsLaidOut_ = false;
     chart_->setLocale(locale);
 }
 
@@ -430,6 +434,7 @@ void LoadChart::SetReduction(bool on) {
 }
 
 void LoadChart::ApplyYRange(double low, double high) {
+    labelsLaidOut_ = false;
     viewY0_ = low;
     viewY1_ = high;
     const auto [shownLow, shownHigh] = Displayable(low, high);
@@ -447,8 +452,17 @@ void LoadChart::ApplyYRange(double low, double high) {
 // Qt writes each tick's value as it computed it, so a tick that should be zero but came out a
 // hair below reads "-0,000"; no load is a negative zero. Qt sets the label texts when it lays
 // the axes out, before they are painted: they are mended then, kept right-aligned to the axis
-// (left of the plot) or centred on their tick (below it).
+// (left of the plot) or centred on their tick (below it). Only after a change that lays the
+// labels out again: looking at every label on every paint would cost the live chart's
+// refreshes a tenth more.
 void LoadChart::MendNegativeZeroLabels() {
+    if (labelsLaidOut_) {
+        return;
+    }
+    if (QGraphicsLayout* layout = chart_->layout()) {
+        layout->activate();
+    }
+    labelsLaidOut_ = true;
     const QRectF plot = chart_->plotArea();
     const QLocale locale = chart_->locale();
     for (QGraphicsItem* item : view_->scene()->items()) {
@@ -479,6 +493,7 @@ void LoadChart::ApplyXRange(double low, double high) {
         return;
     }
     SetSampleRange(axisX_, shownLow, shownHigh);
+    labelsLaidOut_ = false;
     RequestReduce();
 }
 
@@ -629,6 +644,7 @@ void LoadChart::PanBy(QPointF pixels) {
 // The bins follow the plot area's device pixel columns; a move without a change of width (the
 // load labels growing a digit) shifts them too.
 void LoadChart::OnPlotAreaChanged() {
+    labelsLaidOut_ = false;
     lines_->SetPlotArea(chart_->plotArea(), view_->devicePixelRatioF());
     cursor_->SetPlotArea(chart_->plotArea(), view_->devicePixelRatioF());
     RequestReduce();
@@ -664,6 +680,10 @@ bool LoadChart::eventFilter(QObject* watched, QEvent* event) {
             case QEvent::Paint:
                 ReduceIfPending();
                 MendNegativeZeroLabels();
+                break;
+            case QEvent::Resize:
+            case QEvent::Show:
+                labelsLaidOut_ = false;
                 break;
             case QEvent::MouseMove:
                 hover_ = static_cast<QMouseEvent*>(event)->position();

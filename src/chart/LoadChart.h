@@ -175,6 +175,8 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     double viewY1_ = 10.0;
     bool reducePending_ = false;
     bool reduction_ = true;
+    // The axis labels have been looked at since Qt last laid them out.
+    bool labelsLaidOut_ = false;
     // The live view: how it reads the run, what it has read, and the reduction it keeps.
     LoadsSoFar liveLoads_;
     std::array<bool, kSeriesCount> liveActive_{};
