@@ -87,15 +87,16 @@ std::optional<int> SamplesArgument(int argc, char** argv) {
 FrameCheck CheckFrames(const SampleStore& samples, std::array<bool, kPlateCount> plates,
                        int records) {
     FrameCheck check;
-    const std::span<const SampleRecord> raw = samples.Raw();
+    const std::span<const RawRecord> raw = samples.Raw();
     const int end = records < 0 ? samples.Count() : std::min(records, samples.Count());
     for (std::size_t p = 0; p < kPlateCount; ++p) {
         if (!plates[p]) {
             continue;
         }
         for (int k = 1; k < end; ++k) {
-            const double step =
-                raw[static_cast<std::size_t>(k)][p] - raw[static_cast<std::size_t>(k - 1)][p];
+            // A missing reading (kMissingReading) counts as far out of step.
+            const double step = static_cast<double>(raw[static_cast<std::size_t>(k)][p]) -
+                                static_cast<double>(raw[static_cast<std::size_t>(k - 1)][p]);
             if (step > 1) {
                 check.lost += static_cast<std::uint64_t>(step - 1);
             } else if (step < 1) {

@@ -5,9 +5,13 @@
 //        replay_export RECORDING OUT.csv OUT-chart.txt        converts, draws and saves it
 //
 // A recording is text: "key=value" settings lines (check1, Porta1, sp1, idc1, t1, u1 ... Teste,
-// Frequencia), a line "samples", then one line per sample of four raw readings in counts.
+// Frequencia), a line "samples", then one line per sample of four raw readings: 24-bit counts as
+// a plate sends them, or "-" for a reading the plate did not deliver.
 #include <QCoreApplication>
 #include <QTimer>
+#include <algorithm>
+#include <array>
+#include <charconv>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -101,19 +105,26 @@ int Generate(const std::string& path, int samples, unsigned seed) {
            "Porta1=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\n"
            "Porta2=/dev/ttyUSB1\nPorta3=/dev/ttyUSB2\nPorta4=/dev/ttyS0\n"
            "sp1=8388123,5\nidc1=104,8576\nt1=0\nu1=kgf\n"
-           "sp2=-1520\nidc2=-12,3456\nt2=2,75\nu2=N\n"
+           "sp2=1520\nidc2=-12,3456\nt2=2,75\nu2=N\n"
            "sp3=0\nidc3=1\nt3=0\nu3=un.\n"
            "sp4=0,0001\nidc4=0,0007\nt4=-1500,125\nu4=lbf; \"x\"\n"
            "Teste=41\nFrequencia=600\nsamples\n";
     std::mt19937 random(seed);
     std::normal_distribution<double> noise(0.0, 40.0);
+    // Plate 4 sits at the bottom of its range half the time (genuine zeros) and misses one
+    // reading in 1000, as a damaged report would.
     for (int s = 0; s < samples; ++s) {
         const double step = (s / 3000) % 2 ? 52000.0 : 0.0;
         const long long r1 = std::llround(8388123 + step + noise(random));
-        const long long r2 = std::llround(-1520 - step / 7 + noise(random));
-        const long long r3 = std::llround(noise(random));
-        const long long r4 = std::llround(std::sin(s / 500.0) * 1e6 + noise(random));
-        out << r1 << ' ' << r2 << ' ' << r3 << ' ' << r4 << '\n';
+        const long long r2 = std::llround(1520 + step / 7 + noise(random));
+        const long long r3 = std::llround(std::fabs(noise(random)));
+        const long long r4 = std::max(0LL, std::llround(std::sin(s / 500.0) * 1e6 + noise(random)));
+        out << r1 << ' ' << r2 << ' ' << r3 << ' ';
+        if (s % 1000 == 999) {
+            out << "-\n";
+        } else {
+            out << r4 << '\n';
+        }
     }
     return out.good() ? 0 : 1;
 }
@@ -158,9 +169,24 @@ int Replay(const std::string& recording, const std::string& csv, const std::stri
     ReplayView view;
     TestRun run(state, dialogs, progress, view, folder);
     SampleStore& samples = run.Samples();
-    SampleRecord record{};
-    while (!samples.Full() && in >> record[0] >> record[1] >> record[2] >> record[3]) {
-        samples.Append() = record;
+    std::array<std::string, kPlateCount> fields;
+    while (!samples.Full() && in >> fields[0] >> fields[1] >> fields[2] >> fields[3]) {
+        RawRecord& record = samples.Append();
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (fields[i] == "-") {
+                continue;  // missing
+            }
+            const std::string& field = fields[i];
+            std::uint32_t count = 0;
+            const auto [end, error] =
+                std::from_chars(field.data(), field.data() + field.size(), count);
+            if (error != std::errc() || end != field.data() + field.size() || count > 0xFFFFFF) {
+                std::fprintf(stderr, "%s: %s is not a 24-bit reading\n", recording.c_str(),
+                             fields[i].c_str());
+                return 1;
+            }
+            record[i] = count;
+        }
     }
     const int count = samples.Count();
     if (!run.ReadCalibration()) {

@@ -128,8 +128,9 @@ QPolygonF LineLayer::Mapped(std::size_t series) const {
     for (const ChartPoint& p : points) {
         const double column =
             std::clamp(pixels_.left() + columns_.Any(p.x), -kFarPixels, kFarPixels);
+        // A missing load stays, its row NaN (clamp keeps a NaN), as the gap it makes in the line.
         const double row = std::clamp(pixels_.top() + rows.Any(-p.y), -kFarPixels, kFarPixels);
-        if (std::isnan(row) || std::isnan(column)) {
+        if (std::isnan(column)) {
             continue;
         }
         mapped.append(QPointF(column / pixelRatio_, row / pixelRatio_));
@@ -167,11 +168,6 @@ void LineLayer::paint(QPainter* painter, const QStyleOptionGraphicsItem* option,
         QPen pen(colours_[i], 1, Qt::SolidLine, Qt::SquareCap);
         pen.setCosmetic(true);
         painter->setPen(pen);
-        // A run of one sample is a dot: a segment needs two ends.
-        if (mapped.size() == 1) {
-            painter->drawPoint(mapped.front());
-            continue;
-        }
         const auto byX = [](const QPointF& p, double x) { return p.x() < x; };
         // The last point left of the exposed columns and the first right of them end the
         // segments that cross into them.
@@ -179,10 +175,20 @@ void LineLayer::paint(QPainter* painter, const QStyleOptionGraphicsItem* option,
         const auto to = std::lower_bound(from, mapped.end(), exposed.right(), byX);
         const qsizetype first = std::max<qsizetype>(from - mapped.begin() - 1, 0);
         const qsizetype last = std::min<qsizetype>(to - mapped.begin(), mapped.size() - 1);
+        // A gap (a missing load, y NaN) breaks the line: no segment reaches across it, and a
+        // sample alone between gaps, or alone in the series, is a dot.
         QList<QLineF> segments;
         segments.reserve(std::max<qsizetype>(last - first, 0));
-        for (qsizetype k = first + 1; k <= last; ++k) {
-            segments.append(QLineF(mapped[k - 1], mapped[k]));
+        bool previousMissing = first == 0 || std::isnan(mapped[first - 1].y());
+        for (qsizetype k = first; k <= last; ++k) {
+            const bool here = !std::isnan(mapped[k].y());
+            if (here && !previousMissing && k > first) {
+                segments.append(QLineF(mapped[k - 1], mapped[k]));
+            } else if (here && previousMissing &&
+                       (k + 1 == mapped.size() || std::isnan(mapped[k + 1].y()))) {
+                painter->drawPoint(mapped[k]);
+            }
+            previousMissing = !here;
         }
         painter->drawLines(segments);
     }

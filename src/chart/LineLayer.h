@@ -42,7 +42,7 @@ class LineLayer : public QGraphicsItem {
     // Where a series' points land, in the parent's coordinates: x on the left edge of their
     // pixel column, y on the top edge of their pixel row. Loads of [low, high] land on the
     // plot's rows, high on the first and low on the last; samples of the visible range on its
-    // columns.
+    // columns. A missing load (y NaN) keeps its place with a NaN y: the line's gap.
     QPolygonF Mapped(std::size_t series) const;
 
     QRectF boundingRect() const override { return area_; }

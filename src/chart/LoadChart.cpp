@@ -4,6 +4,8 @@
 #include <QChartView>
 #include <QEvent>
 #include <QGraphicsLayout>
+#include <QGraphicsScene>
+#include <QGraphicsTextItem>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
@@ -17,6 +19,7 @@
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -73,6 +76,29 @@ void StyleAxis(QValueAxis* axis) {
     axis->setLinePen(QPen(Qt::black, 1));
     axis->setGridLinePen(QPen(kSilver, 1, Qt::DotLine));
     axis->setMinorGridLineVisible(false);
+}
+
+// The load labels keep "#,##0.000" up to this many integer digits and switch to "0.000E+00"
+// beyond: a nonsensical calibration may make loads near 1e16, whose fixed form fills the window.
+constexpr double kFixedLabelLimit = 999999999999.9995;  // the first load shown with 13 digits
+
+// A label Qt made of a tick a hair below zero: a minus and nothing but zeros, "-0,000" or
+// "-0,000E+00". Gives the text without the minus, or nothing for any other label.
+std::optional<QString> WithoutNegativeZero(const QString& text, const QLocale& locale) {
+    if (!text.startsWith(locale.negativeSign())) {
+        return std::nullopt;
+    }
+    QString rest = text.mid(locale.negativeSign().size());
+    const qsizetype exponent = rest.indexOf(locale.exponential(), 0, Qt::CaseInsensitive);
+    const QString mantissa = exponent < 0 ? rest : rest.left(exponent);
+    bool digit = false;
+    for (const QChar c : mantissa) {
+        if (c.isDigit() && c != locale.zeroDigit().front()) {
+            return std::nullopt;
+        }
+        digit = digit || c.isDigit();
+    }
+    return digit ? std::optional(rest) : std::nullopt;
 }
 
 // Qt Charts collapses an empty range; show a unit around a single value instead.
@@ -292,10 +318,12 @@ void LoadChart::SetLeftAxisMinimum(double value) {
 }
 
 void LoadChart::SetSeriesTitle(int series, const std::string& title) {
+    labelsLaidOut_ = false;
     series_[Index(series)]->setName(QString::fromStdString(title));
 }
 
 void LoadChart::SetSeriesInLegend(int series, bool listed) {
+    labelsLaidOut_ = false;
     const std::size_t i = Index(series);
     bool changed = false;
     for (QLegendMarker* marker : chart_->legend()->markers(series_[i])) {
@@ -310,6 +338,7 @@ void LoadChart::SetSeriesInLegend(int series, bool listed) {
 }
 
 void LoadChart::SetLegendVisible(bool visible) {
+    labelsLaidOut_ = false;
     chart_->legend()->setVisible(visible);
 }
 
@@ -381,6 +410,7 @@ void LoadChart::LeaveLive() {
 }
 
 void LoadChart::SetNumberLocale(const QLocale& locale) {
+    labelsLaidOut_ = false;
     chart_->setLocale(locale);
 }
 
@@ -404,11 +434,55 @@ void LoadChart::SetReduction(bool on) {
 }
 
 void LoadChart::ApplyYRange(double low, double high) {
+    labelsLaidOut_ = false;
     viewY0_ = low;
     viewY1_ = high;
     const auto [shownLow, shownHigh] = Displayable(low, high);
     axisY_->setRange(shownLow, shownHigh);
     lines_->SetYRange(axisY_->min(), axisY_->max());
+    const QString format =
+        std::max(std::abs(axisY_->min()), std::abs(axisY_->max())) < kFixedLabelLimit
+            ? QStringLiteral("%.3f")
+            : QStringLiteral("%.3E");
+    if (axisY_->labelFormat() != format) {
+        axisY_->setLabelFormat(format);
+    }
+}
+
+// Qt writes each tick's value as it computed it, so a tick that should be zero but came out a
+// hair below reads "-0,000"; no load is a negative zero. Qt sets the label texts when it lays
+// the axes out, before they are painted: they are mended then, kept right-aligned to the axis
+// (left of the plot) or centred on their tick (below it). Only after a change that lays the
+// labels out again: looking at every label on every paint would cost the live chart's
+// refreshes a tenth more.
+void LoadChart::MendNegativeZeroLabels() {
+    if (labelsLaidOut_) {
+        return;
+    }
+    if (QGraphicsLayout* layout = chart_->layout()) {
+        layout->activate();
+    }
+    labelsLaidOut_ = true;
+    const QRectF plot = chart_->plotArea();
+    const QLocale locale = chart_->locale();
+    for (QGraphicsItem* item : view_->scene()->items()) {
+        auto* label = dynamic_cast<QGraphicsTextItem*>(item);
+        if (label == nullptr) {
+            continue;
+        }
+        const std::optional<QString> mended = WithoutNegativeZero(label->toPlainText(), locale);
+        if (!mended) {
+            continue;
+        }
+        const QRectF before = label->mapRectToScene(label->boundingRect());
+        label->setPlainText(*mended);
+        label->setTextWidth(-1.0);  // Qt's width was the longer text's
+        const QRectF after = label->mapRectToScene(label->boundingRect());
+        const double shift = before.right() <= chart_->mapToScene(plot.topLeft()).x()
+                                 ? before.right() - after.right()
+                                 : before.center().x() - after.center().x();
+        label->moveBy(shift, 0.0);
+    }
 }
 
 void LoadChart::ApplyXRange(double low, double high) {
@@ -419,6 +493,7 @@ void LoadChart::ApplyXRange(double low, double high) {
         return;
     }
     SetSampleRange(axisX_, shownLow, shownHigh);
+    labelsLaidOut_ = false;
     RequestReduce();
 }
 
@@ -515,8 +590,11 @@ std::vector<CursorLayer::Entry> LoadChart::ReadingEntries(const CursorReading& r
     std::vector<CursorLayer::Entry> entries{{QStringLiteral("Amostra %1").arg(reading.sample), {}}};
     for (std::size_t i = 0; i < reading.loads.size(); ++i) {
         if (reading.loads[i]) {
+            // A reading the plate did not deliver has no load to show.
+            const double load = *reading.loads[i];
             entries.push_back({series_[i]->name().trimmed() + QLatin1Char(' ') +
-                                   chart_->locale().toString(*reading.loads[i], 'f', 3),
+                                   (std::isnan(load) ? QStringLiteral("---")
+                                                     : chart_->locale().toString(load, 'f', 3)),
                                series_[i]->pen().color()});
         }
     }
@@ -566,6 +644,7 @@ void LoadChart::PanBy(QPointF pixels) {
 // The bins follow the plot area's device pixel columns; a move without a change of width (the
 // load labels growing a digit) shifts them too.
 void LoadChart::OnPlotAreaChanged() {
+    labelsLaidOut_ = false;
     lines_->SetPlotArea(chart_->plotArea(), view_->devicePixelRatioF());
     cursor_->SetPlotArea(chart_->plotArea(), view_->devicePixelRatioF());
     RequestReduce();
@@ -600,6 +679,11 @@ bool LoadChart::eventFilter(QObject* watched, QEvent* event) {
         switch (event->type()) {
             case QEvent::Paint:
                 ReduceIfPending();
+                MendNegativeZeroLabels();
+                break;
+            case QEvent::Resize:
+            case QEvent::Show:
+                labelsLaidOut_ = false;
                 break;
             case QEvent::MouseMove:
                 hover_ = static_cast<QMouseEvent*>(event)->position();

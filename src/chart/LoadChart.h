@@ -97,7 +97,8 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     void RefreshLive();
     bool Live() const { return static_cast<bool>(liveLoads_); }
 
-    // Locale of the load axis labels ("#,##0.000" with its separators); the system's by default.
+    // Locale of the load axis labels ("#,##0.000" with its separators, "0.000E+00" once a
+    // bound has more than 12 integer digits, never a negative zero); the system's by default.
     void SetNumberLocale(const QLocale& locale);
 
     // The reading at a position in widget pixels: the sample nearest the x of its device pixel
@@ -105,7 +106,7 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     // where no series has a point.
     std::optional<CursorReading> ReadingAt(QPointF position) const;
     // The read-out box's text: "Amostra N", then "<series title> <load>" for each series with
-    // a load, loads with three decimals in the number locale.
+    // a point there, loads with three decimals in the number locale, "---" for a missing one.
     QString ReadingText(const CursorReading& reading) const;
 
     // View changes behind the mouse gestures, in widget pixels.
@@ -146,6 +147,7 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     void UpdateCursor();
     std::vector<CursorLayer::Entry> ReadingEntries(const CursorReading& reading) const;
     void ApplyYRange(double low, double high);
+    void MendNegativeZeroLabels();
     void ApplyXRange(double low, double high);
     void FitX();
     void RequestReduce();
@@ -173,6 +175,8 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     double viewY1_ = 10.0;
     bool reducePending_ = false;
     bool reduction_ = true;
+    // The axis labels have been looked at since Qt last laid them out.
+    bool labelsLaidOut_ = false;
     // The live view: how it reads the run, what it has read, and the reduction it keeps.
     LoadsSoFar liveLoads_;
     std::array<bool, kSeriesCount> liveActive_{};

@@ -40,17 +40,25 @@ std::size_t ColumnEnd(std::span<const ChartPoint> points, std::size_t from, std:
     return below + 1 + static_cast<std::size_t>(it - rest.begin());
 }
 
-// Indices of the first lowest and the first highest y of [from, to). Values first, with four
-// independent running extremes so the loop is not one long chain of dependent compares; then
-// the first point holding each, found while the column is still in the cache. A NaN is never an
-// extreme (unless it comes first), as with a plain scan.
-std::pair<std::size_t, std::size_t> Extremes(std::span<const ChartPoint> points, std::size_t from,
-                                             std::size_t to) {
+struct ColumnExtremes {
+    std::size_t lowest;
+    std::size_t highest;
+    bool missing;  // some y of the range is NaN: the line has a gap there
+};
+
+// Indices of the first lowest and the first highest y of [from, to), and whether a y is missing.
+// Values first, with four independent running extremes so the loop is not one long chain of
+// dependent compares; then the first point holding each, found while the column is still in the
+// cache. A NaN is never an extreme (unless it comes first), as with a plain scan.
+ColumnExtremes Extremes(std::span<const ChartPoint> points, std::size_t from, std::size_t to) {
     // Named locals, not an array: an indexed array lives in memory and every compare waits
     // for the store before it.
     const double start = points[from].y;
     double low0 = start, low1 = start, low2 = start, low3 = start;
     double high0 = start, high1 = start, high2 = start, high3 = start;
+    // Two points to a compare (unordered: either is NaN), or-ed rather than branched on, so
+    // looking for gaps costs the scan about a tenth.
+    bool missing0 = std::isnan(start), missing1 = false;
     auto lower = [](double y, double low) { return y < low ? y : low; };
     auto higher = [](double y, double high) { return y > high ? y : high; };
     std::size_t i = from + 1;
@@ -63,10 +71,13 @@ std::pair<std::size_t, std::size_t> Extremes(std::span<const ChartPoint> points,
         high1 = higher(points[i + 1].y, high1);
         high2 = higher(points[i + 2].y, high2);
         high3 = higher(points[i + 3].y, high3);
+        missing0 |= std::isunordered(points[i].y, points[i + 1].y);
+        missing1 |= std::isunordered(points[i + 2].y, points[i + 3].y);
     }
     for (; i < to; ++i) {
         low0 = lower(points[i].y, low0);
         high0 = higher(points[i].y, high0);
+        missing0 |= std::isnan(points[i].y);
     }
     const double lowest = lower(lower(low1, low0), lower(low3, low2));
     const double highest = higher(higher(high1, high0), higher(high3, high2));
@@ -78,7 +89,34 @@ std::pair<std::size_t, std::size_t> Extremes(std::span<const ChartPoint> points,
         }
         return from;  // NaN first: nothing compares equal
     };
-    return {firstHolding(lowest), firstHolding(highest)};
+    return {firstHolding(lowest), firstHolding(highest), missing0 || missing1};
+}
+
+// A column with missing loads: the line breaks at each gap, so each stretch between gaps keeps
+// its own first, last, lowest and highest point (merged, the column would join stretches the
+// gap keeps apart), and each gap keeps its first point as the break. The points on both sides
+// of every gap are then kept, wherever the gap lies against the columns.
+void EmitColumnWithGaps(std::span<const ChartPoint> points, std::size_t from, std::size_t to,
+                        std::vector<ChartPoint>& out) {
+    std::size_t i = from;
+    while (i < to) {
+        if (std::isnan(points[i].y)) {
+            if (out.empty() || !std::isnan(out.back().y)) {
+                out.push_back(points[i]);
+            }
+            while (i < to && std::isnan(points[i].y)) {
+                ++i;
+            }
+            continue;
+        }
+        std::size_t end = i + 1;
+        while (end < to && !std::isnan(points[end].y)) {
+            ++end;
+        }
+        const ColumnExtremes stretch = Extremes(points, i, end);
+        EmitColumn(points, i, end - 1, stretch.lowest, stretch.highest, out);
+        i = end;
+    }
 }
 
 }  // namespace
@@ -117,8 +155,12 @@ std::pair<std::size_t, std::size_t> ReduceColumns(std::span<const ChartPoint> po
         const double next = column + 1 < bins.Count() ? bins.Start(column + 1)
                                                       : std::numeric_limits<double>::infinity();
         const std::size_t stop = ColumnEnd(points, i, to, next);
-        const auto [lowest, highest] = Extremes(points, i, stop);
-        EmitColumn(points, i, stop - 1, lowest, highest, out);
+        const ColumnExtremes found = Extremes(points, i, stop);
+        if (found.missing) {
+            EmitColumnWithGaps(points, i, stop, out);
+        } else {
+            EmitColumn(points, i, stop - 1, found.lowest, found.highest, out);
+        }
         i = stop;
     }
     return last;

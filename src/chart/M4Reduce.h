@@ -61,8 +61,11 @@ class PixelColumns {
 // Reduces `points` (x ascending) for the visible range [x0, x1] drawn `width` pixels wide.
 // Column of a point: PixelColumns(x0, x1, width).Inside(x). Per column the first, last, lowest
 // and highest point are kept in x order, each once. The last point before x0 and the first
-// point after x1 are kept too, so lines enter and leave the view at the right slope. The result
-// holds at most 4 * width + 2 points.
+// point after x1 are kept too, so lines enter and leave the view at the right slope. A point
+// whose y is NaN is a missing load, where the line has a gap: in a column with gaps, each
+// stretch between them is reduced on its own and each gap keeps its first point, so the
+// points on both sides of every gap stay. Without gaps the result holds at most 4 * width + 2
+// points; each gap in view adds at most five.
 std::vector<ChartPoint> M4Reduce(std::span<const ChartPoint> points, double x0, double x1,
                                  int width);
 

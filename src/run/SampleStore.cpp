@@ -2,20 +2,22 @@
 
 namespace kelvaro {
 
-SampleStore::SampleStore() : raw_(std::make_unique<Table>()), loads_(std::make_unique<Table>()) {}
+SampleStore::SampleStore()
+    : raw_(std::make_unique<std::array<RawRecord, kMaxSamples>>()),
+      loads_(std::make_unique<std::array<SampleRecord, kMaxSamples>>()) {}
 
 void SampleStore::Clear() {
     count_ = 0;
     loadCount_ = 0;
 }
 
-SampleRecord& SampleStore::Append() {
-    SampleRecord& record = (*raw_)[static_cast<std::size_t>(count_++)];
-    record = {};
+RawRecord& SampleStore::Append() {
+    RawRecord& record = (*raw_)[static_cast<std::size_t>(count_++)];
+    record.fill(kMissingReading);
     return record;
 }
 
-std::span<const SampleRecord> SampleStore::Raw() const {
+std::span<const RawRecord> SampleStore::Raw() const {
     return {raw_->data(), static_cast<std::size_t>(count_)};
 }
 

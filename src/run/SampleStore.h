@@ -4,16 +4,26 @@
 #pragma once
 
 #include <array>
+#include <cmath>
+#include <cstdint>
+#include <limits>
 #include <memory>
 #include <span>
 
+#include "journal/Journal.h"
 #include "station/StationState.h"
 
 namespace kelvaro {
 
 inline constexpr int kMaxSamples = 144000;
 
-// One sample: a value per plate, plate 1 first.
+static_assert(kJournalPlates == kPlateCount, "a raw record is what the journal keeps");
+
+// One sample's raw readings, plate 1 first: the plates' 24-bit counts, kMissingReading where a
+// plate delivered none. The journal keeps the very same records.
+using RawRecord = JournalRecord;
+
+// One sample's loads, plate 1 first; NaN where the reading is missing.
 using SampleRecord = std::array<double, kPlateCount>;
 
 // Zero offset, calibration index and tare of one plate: load = ((raw - sp) / idc) - t.
@@ -24,14 +34,17 @@ struct LoadConversion {
 };
 
 // One raw record as loads: an active plate's reading converted with its calibration, an idle
-// plate's copied as read.
-inline SampleRecord ConvertRecord(const SampleRecord& raw,
+// plate's copied as read; a missing reading is a missing load (NaN), never a number.
+inline SampleRecord ConvertRecord(const RawRecord& raw,
                                   const std::array<LoadConversion, kPlateCount>& calibration,
                                   const std::array<bool, kPlateCount>& active) {
     SampleRecord load;
     for (std::size_t i = 0; i < raw.size(); ++i) {
         const LoadConversion& c = calibration[i];
-        load[i] = active[i] ? ((raw[i] - c.sp) / c.idc) - c.t : raw[i];
+        const auto reading = static_cast<double>(raw[i]);
+        load[i] = raw[i] == kMissingReading ? std::numeric_limits<double>::quiet_NaN()
+                  : active[i]               ? ((reading - c.sp) / c.idc) - c.t
+                                            : reading;
     }
     return load;
 }
@@ -44,10 +57,10 @@ class SampleStore {
     bool Full() const { return count_ >= kMaxSamples; }
     // Forgets the samples and their loads.
     void Clear();
-    // The next record, all zeros: a plate that sends no report for it keeps its 0. The store
-    // must not be full.
-    SampleRecord& Append();
-    std::span<const SampleRecord> Raw() const;
+    // The next record, every reading missing: only a report a plate delivers for it fills its
+    // field. The store must not be full.
+    RawRecord& Append();
+    std::span<const RawRecord> Raw() const;
     // Extends the load table to every raw reading: an active plate's column converted with its
     // calibration, an idle plate's column copied as read. Only the rows taken since the last
     // call are converted, so every call until the next Clear must pass the same calibration.
@@ -57,9 +70,8 @@ class SampleStore {
     std::span<const SampleRecord> Loads() const;
 
   private:
-    using Table = std::array<SampleRecord, kMaxSamples>;
-    std::unique_ptr<Table> raw_;
-    std::unique_ptr<Table> loads_;
+    std::unique_ptr<std::array<RawRecord, kMaxSamples>> raw_;
+    std::unique_ptr<std::array<SampleRecord, kMaxSamples>> loads_;
     int count_ = 0;
     int loadCount_ = 0;
 };

@@ -31,10 +31,7 @@ bool ReadJournalRun(const std::string& path, StoredRun& run, std::string* error)
     const std::size_t count = std::min(journal.records.size(), std::size_t{kMaxSamples});
     read.loads.reserve(count);
     for (std::size_t s = 0; s < count; ++s) {
-        const JournalRecord& record = journal.records[s];
-        SampleRecord raw{};
-        std::copy(record.begin(), record.end(), raw.begin());
-        read.loads.push_back(ConvertRecord(raw, calibration, read.active));
+        read.loads.push_back(ConvertRecord(journal.records[s], calibration, read.active));
     }
     run = std::move(read);
     return true;

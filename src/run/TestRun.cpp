@@ -343,7 +343,9 @@ void TestRun::ReadSamples() {
 }
 
 std::optional<StopReason> TestRun::TakeSamples() {
-    SampleRecord& record = samples_.Append();
+    // Every reading starts missing: a plate that delivers no valid report for this sample
+    // (silent, lost, or a damaged report) leaves it so, never as a load.
+    RawRecord& record = samples_.Append();
     // Painted by the event loop between passes; a forced repaint here would cost the pass.
     view_.SetStatusText(" Amostras: " + std::to_string(samples_.Count()), false);
 
@@ -354,6 +356,8 @@ std::optional<StopReason> TestRun::TakeSamples() {
             ChannelSlot& slot = state_.links.channels[i];
             state_.links.configured[i] = SlotConnected(slot);
             waiting[i] = state_.links.configured[i] ? slot.get() : nullptr;
+        } else {
+            record[i] = 0;  // an idle plate's column holds zeros
         }
     }
     const auto passStart = Clock::now();
@@ -373,7 +377,7 @@ std::optional<StopReason> TestRun::TakeSamples() {
             const StreamTakeResult take = TakeStreamedReport(channel, frame, kSampleReplySize);
             switch (take.outcome) {
                 case StreamTake::Report:
-                    record[i] = static_cast<double>(DecodeReading(frame));
+                    record[i] = DecodeReading(frame);
                     watch_[i] = StreamWatch{now, 0};
                     break;
                 case StreamTake::Damaged:
@@ -420,11 +424,7 @@ std::optional<StopReason> TestRun::TakeSamples() {
     }
 
     if (journal_) {
-        JournalRecord raw{};
-        for (std::size_t i = 0; i < raw.size(); ++i) {
-            raw[i] = static_cast<std::uint32_t>(record[i]);
-        }
-        journal_->Append({&raw, 1});
+        journal_->Append({&record, 1});
     }
 
     const auto end = Clock::now();

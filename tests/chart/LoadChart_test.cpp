@@ -320,10 +320,19 @@ std::vector<ChartPoint> NoisyRun(int count, unsigned seed) {
     return points;
 }
 
+// Samples [from, to) whose loads are missing.
+using Gaps = std::vector<std::pair<int, int>>;
+
 // Four plates of 144000 noisy samples, drawn with their legend over a load axis holding them.
-void DrawNoisyRuns(LoadChart& chart, unsigned seed) {
+void DrawNoisyRuns(LoadChart& chart, unsigned seed, const Gaps& gaps = {}) {
     for (int s = 1; s <= 4; ++s) {
-        chart.SetSeriesPoints(s, NoisyRun(144000, seed + static_cast<unsigned>(s)));
+        std::vector<ChartPoint> points = NoisyRun(144000, seed + static_cast<unsigned>(s));
+        for (const auto& [from, to] : gaps) {
+            for (int n = from; n < to; ++n) {
+                points[static_cast<std::size_t>(n - 1)].y = std::nan("");
+            }
+        }
+        chart.SetSeriesPoints(s, std::move(points));
     }
     chart.SetLegendVisible(true);
     chart.SetLeftAxisMaximum(800.0);
@@ -361,23 +370,34 @@ std::pair<long, long> LineAndDifferingPixels(const QImage& a, const QImage& b,
 
 enum class ViewChange { None, ZoomIn, ZoomInAndPan, LoadZoom };
 
-void PrintTo(ViewChange change, std::ostream* out) {
-    static constexpr const char* kNames[] = {"None", "ZoomIn", "ZoomInAndPan", "LoadZoom"};
-    *out << kNames[static_cast<int>(change)];
+struct PictureCase {
+    std::string name;
+    ViewChange view;
+    Gaps gaps;
+};
+
+// Gaps of `length` samples every `period` over [from, to): they fall on every position against
+// the columns' boundaries.
+Gaps ShortGaps(int from, int to, int period, int length) {
+    Gaps gaps;
+    for (int n = from; n < to; n += period) {
+        gaps.emplace_back(n, n + length);
+    }
+    return gaps;
 }
 
-class ReducedPicture : public ::testing::TestWithParam<ViewChange> {};
+class ReducedPicture : public ::testing::TestWithParam<PictureCase> {};
 
 // The reduction is only worth having if nobody can see it: drawn by the same code, the reduced
-// points must give the picture of every point.
+// points must give the picture of every point, gaps (missing loads) included.
 TEST_P(ReducedPicture, EqualsThePictureOfEveryPoint) {
     ShownChart shown;
     LoadChart& chart = shown.chart;
-    DrawNoisyRuns(chart, 10u);
+    DrawNoisyRuns(chart, 10u, GetParam().gaps);
     QApplication::processEvents();
     const QRectF area = chart.Chart()->plotArea();
     const QPointF third(area.left() + area.width() / 3.0, area.center().y());
-    switch (GetParam()) {
+    switch (GetParam().view) {
         case ViewChange::None:
             break;
         case ViewChange::ZoomIn:
@@ -407,11 +427,36 @@ TEST_P(ReducedPicture, EqualsThePictureOfEveryPoint) {
     // Every column's points are drawn at one x, and each segment covers both its end pixels:
     // the reduced lines paint exactly the pixels of all points.
     EXPECT_EQ(differing, 0) << differing << " of " << lines << " line pixels differ";
+    // Where every plate's load is missing the lines leave the plot empty: a gap, not a bridge.
+    for (const auto& [from, to] : GetParam().gaps) {
+        const int left = static_cast<int>(chart.Chart()->mapToPosition(QPointF(from + 1, 0)).x());
+        const int right = static_cast<int>(chart.Chart()->mapToPosition(QPointF(to - 2, 0)).x());
+        long painted = 0;
+        for (int x = std::max(left + 1, 0); x < std::min(right, full.width()); ++x) {
+            for (int y = 0; y < full.height(); ++y) {
+                painted += full.pixel(x, y) != empty.pixel(x, y) ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(painted, 0) << "samples " << from << " to " << to;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Views, ReducedPicture,
-                         ::testing::Values(ViewChange::None, ViewChange::ZoomIn,
-                                           ViewChange::ZoomInAndPan, ViewChange::LoadZoom));
+INSTANTIATE_TEST_SUITE_P(
+    Views, ReducedPicture,
+    ::testing::Values(
+        PictureCase{"None", ViewChange::None, {}}, PictureCase{"ZoomIn", ViewChange::ZoomIn, {}},
+        PictureCase{"ZoomInAndPan", ViewChange::ZoomInAndPan, {}},
+        PictureCase{"LoadZoom", ViewChange::LoadZoom, {}},
+        // Zoomed in, a column holds about 8 samples: one missing sample is a visible gap.
+        PictureCase{"SingleMissingSample", ViewChange::ZoomIn, {{48001, 48002}}},
+        PictureCase{"SampleAloneBetweenGaps", ViewChange::ZoomIn, {{47990, 47995}, {47996, 48003}}},
+        PictureCase{"GapsAcrossColumnBoundaries", ViewChange::ZoomIn,
+                    ShortGaps(45000, 53000, 37, 5)},
+        PictureCase{"GapsPanned", ViewChange::ZoomInAndPan, ShortGaps(30000, 70000, 101, 13)},
+        PictureCase{"LongGap", ViewChange::None, {{30000, 60000}}},
+        PictureCase{"GapsAtTheStartAndTheEnd", ViewChange::None, {{1, 2001}, {143000, 144001}}},
+        PictureCase{"ManyShortGaps", ViewChange::None, ShortGaps(1, 144000, 211, 3)}),
+    [](const ::testing::TestParamInfo<PictureCase>& param) { return param.param.name; });
 
 // The run's drawing at the stop: every series cleared, the active plates' loads set, then the
 // load axis from zero and every value of the table, an idle plate's too.
@@ -451,6 +496,7 @@ struct LiveCase {
     std::size_t samples;
     std::size_t perRefresh;  // rows the run adds between two refreshes
     std::array<bool, 4> active;
+    Gaps gaps{};  // samples whose loads are missing on every plate
 };
 
 class LiveView : public ::testing::TestWithParam<LiveCase> {};
@@ -464,6 +510,11 @@ TEST_P(LiveView, EndsOnThePictureOfTheFinalChart) {
         const auto loads = NoisyRun(static_cast<int>(c.samples), 20u + static_cast<unsigned>(i));
         for (std::size_t r = 0; r < rows.size() && c.active[i]; ++r) {
             rows[r][i] = loads[r].y;
+        }
+        for (const auto& [from, to] : c.gaps) {
+            for (int n = from; n < to && c.active[i]; ++n) {
+                rows[static_cast<std::size_t>(n - 1)][i] = std::nan("");
+            }
         }
     }
     ShownChart live;
@@ -539,12 +590,18 @@ TEST_P(LiveView, EndsOnThePictureOfTheFinalChart) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LiveView,
-    ::testing::Values(LiveCase{"OnAStepOfTheSampleAxis", 5000, 60, {true, true, true, true}},
-                      LiveCase{"BetweenTwoSteps", 4321, 60, {true, false, true, false}},
-                      LiveCase{"FullRunInLargeBursts", 144000, 5000, {true, true, true, true}},
-                      LiveCase{"OnePlateOneRowAtATime", 2000, 1, {false, false, false, true}},
-                      LiveCase{"OneSample", 1, 60, {false, true, false, false}},
-                      LiveCase{"StoppedBeforeTheFirstSample", 0, 60, {true, true, false, false}}),
+    ::testing::Values(
+        LiveCase{"OnAStepOfTheSampleAxis", 5000, 60, {true, true, true, true}},
+        LiveCase{"BetweenTwoSteps", 4321, 60, {true, false, true, false}},
+        LiveCase{"FullRunInLargeBursts", 144000, 5000, {true, true, true, true}},
+        LiveCase{"OnePlateOneRowAtATime", 2000, 1, {false, false, false, true}},
+        LiveCase{"GapsReadAsTheyCome",
+                 5000,
+                 60,
+                 {true, true, false, true},
+                 {{1, 3}, {700, 701}, {1000, 1700}, {2001, 2059}, {2060, 2100}, {4990, 5001}}},
+        LiveCase{"OneSample", 1, 60, {false, true, false, false}},
+        LiveCase{"StoppedBeforeTheFirstSample", 0, 60, {true, true, false, false}}),
     [](const ::testing::TestParamInfo<LiveCase>& param) { return param.param.name; });
 
 // The first and last device pixel rows and columns whose centres lie inside the plot area.
@@ -685,19 +742,65 @@ QStringList SceneTexts(const LoadChart& chart) {
     return texts;
 }
 
-TEST(LoadChart, LoadLabelsUseTheLocaleGroupingAndThreeDecimals) {
+struct LabelCase {
+    std::string name;
+    double minimum;
+    double maximum;
+    QStringList shown;  // labels the load axis must show
+};
+
+class LoadLabels : public ::testing::TestWithParam<LabelCase> {};
+
+// "#,##0.000" in the locale's separators up to 12 integer digits, the exponent form beyond, and
+// never a negative zero, on the load axis or any other.
+TEST_P(LoadLabels, UseTheLocaleThreeDecimalsAndNoNegativeZero) {
+    const LabelCase& c = GetParam();
     ShownChart shown;
     shown.chart.SetNumberLocale(QLocale(QLocale::Portuguese, QLocale::Brazil));
-    shown.chart.SetLeftAxisMaximum(20000.0);
-    QApplication::processEvents();
+    shown.chart.SetLeftAxisMaximum(c.maximum);
+    shown.chart.SetLeftAxisMinimum(c.minimum);
+    shown.chart.grab();  // laid out and painted
     const QStringList texts = SceneTexts(shown.chart);
-    EXPECT_TRUE(texts.contains(QStringLiteral("20.000,000"))) << texts.join(" | ").toStdString();
-    EXPECT_TRUE(texts.contains(QStringLiteral("0,000"))) << texts.join(" | ").toStdString();
+    for (const QString& label : c.shown) {
+        EXPECT_TRUE(texts.contains(label))
+            << label.toStdString() << " not in " << texts.join(" | ").toStdString();
+    }
+    for (const QString& text : texts) {
+        EXPECT_FALSE(text.startsWith(QStringLiteral("-0,000"))) << text.toStdString();
+    }
+    // Mended or not, the load labels stay right-aligned to the axis.
+    std::vector<double> rightEdges;
+    for (QGraphicsItem* item : shown.chart.View()->scene()->items()) {
+        auto* label = dynamic_cast<QGraphicsTextItem*>(item);
+        if (label != nullptr && c.shown.contains(label->toPlainText())) {
+            rightEdges.push_back(label->mapRectToScene(label->boundingRect()).right());
+        }
+    }
+    ASSERT_FALSE(rightEdges.empty());
+    EXPECT_NEAR(*std::min_element(rightEdges.begin(), rightEdges.end()),
+                *std::max_element(rightEdges.begin(), rightEdges.end()), 1.0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LoadLabels,
+    ::testing::Values(
+        LabelCase{"Grouped", 0.0, 20000.0, {"20.000,000", "0,000"}},
+        LabelCase{"TwelveIntegerDigits",
+                  -999999999999.0,
+                  999999999999.0,
+                  {"999.999.999.999,000", "-999.999.999.999,000", "0,000"}},
+        LabelCase{"AbsurdLoads", -2e16, 2e16, {"2,000E+16", "-2,000E+16", "1,000E+16"}},
+        LabelCase{"AbsurdLoadOnOneSide", 0.0, 20000000070880000.0, {"2,000E+16"}},
+        LabelCase{"NegativeZero", -1e-19, 50.0, {"0,000", "50,000"}},
+        LabelCase{"TickAHairBelowZero", -1.0 - 1e-12, 3.0, {"0,000", "-1,000", "3,000"}}),
+    [](const ::testing::TestParamInfo<LabelCase>& param) { return param.param.name; });
 
 // Loads known to the last bit: plate 3 pulls (negative), and every load grows with the sample,
 // so a zoomed-out column draws only its first and last samples.
 double RampLoad(int series, long long sample) {
+    if (series == 2 && sample == 151) {
+        return std::nan("");  // a reading plate 2 did not deliver
+    }
     return (series == 3 ? -1.0 : 1.0) * (series * 1000.0 + static_cast<double>(sample) / 8.0);
 }
 
@@ -789,7 +892,11 @@ TEST_P(CursorReadout, ReadsTheStoredLoadsOfTheSampleDrawnUnderTheMouse) {
     for (int s = 1; s <= 4; ++s) {
         const auto i = static_cast<std::size_t>(s - 1);
         if (sample <= c.lengths[i]) {
-            EXPECT_EQ(reading->loads[i], RampLoad(s, sample)) << "series " << s;
+            const double load = RampLoad(s, sample);
+            ASSERT_TRUE(reading->loads[i].has_value()) << "series " << s;
+            EXPECT_TRUE(*reading->loads[i] == load ||
+                        (std::isnan(load) && std::isnan(*reading->loads[i])))
+                << "series " << s << ": " << *reading->loads[i];
         } else {
             EXPECT_FALSE(reading->loads[i].has_value()) << "series " << s;
         }
@@ -842,6 +949,10 @@ INSTANTIATE_TEST_SUITE_P(
                    true,
                    true,
                    "Amostra 151\nPlaca 1: 1.018,875\nPlaca 3: -3.018,875"},
+        CursorCase{"MissingLoadShowsDashes", kShortRun, CursorView::Whole, Pointer::AtSample, 0.5,
+                   true, true,
+                   "Amostra 151\nPlaca 1: 1.018,875\nPlaca 2: ---\nPlaca 3: -3.018,875\n"
+                   "Placa 4: 4.018,875"},
         CursorCase{"PastTheEndOfAShorterSeries",
                    {300, 300, 120, 300},
                    CursorView::Whole,

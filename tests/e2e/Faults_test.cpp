@@ -104,17 +104,17 @@ struct LostPlate {
 
 class PlateLostDuringARun : public FaultTest, public ::testing::WithParamInterface<LostPlate> {
   protected:
-    // The plate's readings run on without a gap or a repeat, then stay empty to the end.
+    // The plate's readings run on without a gap or a repeat, then stay missing to the end.
     ::testing::AssertionResult ConsecutiveThenEmpty(int plate, int n, int from) const {
         int z = 1;
-        while (z < n && station.Sample(z, plate) != 0) {
+        while (z < n && station.Sample(z, plate) != kMissingReading) {
             ++z;
         }
         if (z < from) {
             return ::testing::AssertionFailure() << "plate " << plate << " empty at " << z;
         }
         for (int r = z; r < n; ++r) {
-            if (station.Sample(r, plate) != 0) {
+            if (station.Sample(r, plate) != kMissingReading) {
                 return ::testing::AssertionFailure() << "plate " << plate << " record " << r;
             }
         }
@@ -173,7 +173,20 @@ TEST_P(PlateLostDuringARun, StopsItNamesThePlateAndKeepsEverySample) {
             << plate;
     }
     const std::string saved = ReadFileBytes(path);
-    EXPECT_EQ(testing::Lines(saved).size(), 10u + static_cast<std::size_t>(n));
+    const std::vector<std::string> lines = testing::Lines(saved);
+    ASSERT_EQ(lines.size(), 10u + static_cast<std::size_t>(n));
+    // A reading not delivered is saved as an empty field, and only such a reading.
+    for (int r = 0; r < n; ++r) {
+        const std::vector<std::string> fields =
+            testing::Fields(lines[10 + static_cast<std::size_t>(r)]);
+        ASSERT_GE(fields.size(), 5u) << lines[10 + static_cast<std::size_t>(r)];
+        for (int plate = 1; plate <= kPlateCount; ++plate) {
+            ASSERT_EQ(fields[static_cast<std::size_t>(plate)].empty(),
+                      station.Sample(r, plate) == kMissingReading)
+                << "record " << r << " plate " << plate << ": "
+                << lines[10 + static_cast<std::size_t>(r)];
+        }
+    }
 
     // The next start-up fails on the first of them (to connect, identify or configure, as
     // the fault allows), and the saved test stays as it was.
@@ -428,24 +441,32 @@ TEST_P(GarbledStream, CostsOneReadingOfOnePlate) {
     ASSERT_GE(station.RunUntil(100), 100);
     station.Plate(3).Inject(GetParam().fault);
     station.RunUntil(300);
-    window.OnStartClicked();  // " Parar"; the save is declined
-    station.FinishStartUp();
+    station.dialogs.answers = {DialogResult::Yes};
+    const std::string path = window.ExportFolder().toStdString() + "/Kelvaro_1.csv";
+    station.dialogs.saveFiles = {path};
+    window.OnStartClicked();  // " Parar", and the save
     const int n = window.Run().Samples().Count();
     ASSERT_GE(n, 300);
 
     ExpectIdleAndUsable(window);
     EXPECT_EQ(
         station.dialogs.Texts(),
-        (std::vector<std::string>{"Clique em OK para Inicar o Teste!", "Deseja salvar o teste?"}));
+        (std::vector<std::string>{"Clique em OK para Inicar o Teste!", "Deseja salvar o teste?",
+                                  "O exportação para o Excel foi concluída com sucesso"}));
     for (int plate : {1, 2, 4}) {
         EXPECT_TRUE(Consecutive(plate, 0, n));
     }
+    // The damaged report's reading is missing, saved as an empty field, not as a load of 0.
+    const std::vector<std::string> lines = testing::Lines(ReadFileBytes(path));
+    ASSERT_EQ(lines.size(), 10u + static_cast<std::size_t>(n));
     int emptyRecords = 0;
     double lost = 0;
     double previous = -1;
     for (int r = 0; r < n; ++r) {
         const double reading = station.Sample(r, 3);
-        if (r > 0 && reading == 0) {
+        const std::string& line = lines[10 + static_cast<std::size_t>(r)];
+        EXPECT_EQ(testing::Fields(line).at(3).empty(), reading == kMissingReading) << line;
+        if (reading == kMissingReading) {
             ++emptyRecords;
             continue;
         }
@@ -597,7 +618,17 @@ TEST_F(FaultTest, ProgramOpeningAPlatesPortDuringARunStopsItAndIsNamed) {
         EXPECT_TRUE(Consecutive(plate, 0, n));
     }
     EXPECT_TRUE(Consecutive(2, 0, 100));  // before the program came
-    EXPECT_EQ(testing::Lines(ReadFileBytes(path)).size(), 10u + static_cast<std::size_t>(n));
+    // The readings the program took are missing, saved as empty fields, not as loads of 0.
+    const std::vector<std::string> lines = testing::Lines(ReadFileBytes(path));
+    ASSERT_EQ(lines.size(), 10u + static_cast<std::size_t>(n));
+    int missing = 0;
+    for (int r = 0; r < n; ++r) {
+        const std::string& line = lines[10 + static_cast<std::size_t>(r)];
+        missing += station.Sample(r, 2) == kMissingReading ? 1 : 0;
+        EXPECT_EQ(testing::Fields(line).at(2).empty(), station.Sample(r, 2) == kMissingReading)
+            << line;
+    }
+    EXPECT_GT(missing, 0);
 }
 
 // --- Ports --------------------------------------------------------------------------------

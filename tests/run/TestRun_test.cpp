@@ -9,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <thread>
 #include <utility>
@@ -33,6 +35,7 @@ using testing::PrintTo;
 
 using testing::FakeView;
 using Setting = std::pair<std::string, std::string>;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 std::uint64_t RequestCount(const sim::VirtualPlate& plate) {
     std::uint64_t total = 0;
@@ -83,8 +86,9 @@ class TestRunTest : public ::testing::Test {
         }
         return passes;
     }
-    // A plate's reading as acquired, and its load after the stop.
-    double Sample(int record, int plate) const {
+    // A plate's reading as acquired (kMissingReading when it delivered none), and its load after
+    // the stop.
+    std::uint32_t Sample(int record, int plate) const {
         return run.Samples()
             .Raw()[static_cast<std::size_t>(record)][static_cast<std::size_t>(plate - 1)];
     }
@@ -647,12 +651,73 @@ TEST_F(StreamingTest, DroppedByteCostsExactlyOneSample) {
             breaks.push_back(record);
         }
     }
-    // One zero where the damaged frame was; both neighbours intact, one reading skipped.
+    // One missing reading where the damaged frame was, no load made of it; both neighbours
+    // intact, one reading skipped.
     ASSERT_EQ(breaks.size(), 2u);
     const auto z = static_cast<int>(breaks[0]);
     EXPECT_EQ(breaks[1], z + 1);
-    EXPECT_EQ(Sample(z, 1), 0.0);
+    EXPECT_EQ(Sample(z, 1), kMissingReading);
     EXPECT_EQ(Sample(z + 1, 1), Sample(z - 1, 1) + 2);
+    run.DrawChart();
+    EXPECT_TRUE(std::isnan(Load(z, 1)));
+}
+
+// Plates zeroed at mid-scale carrying 50 units; three damaged reports on plate 1. Each costs
+// plate 1 that sample only, kept missing in the journal and saved as an empty field, never as
+// the load a reading of 0 would make there (-8388,608). Plate 3, at the bottom of its range,
+// reads a genuine 0, which stays a load.
+TEST_F(StreamingTest, DamagedReportsAreSavedAsEmptyFieldsNotAsLoads) {
+    sim::PlateOptions carrying;  // zero at 8388608 counts, 1000 counts a unit
+    carrying.load = 50.0;
+    sim::PlateOptions bottom;
+    bottom.zeroCounts = 0.0;
+    Plate(1, carrying);
+    Plate(2, carrying);
+    Plate(3, bottom);
+    for (const std::string n : {"1", "2", "3"}) {
+        Settings({{"FrequenciaP" + n, "600"}, {"sp" + n, "8388608"}, {"idc" + n, "1000"}});
+    }
+    Settings({{"Frequencia", "600"}, {"Teste", "0"}});
+    const std::string path = dir.File("run.csv");
+    dialogs.answers = {DialogResult::Ok, DialogResult::Yes};
+    dialogs.saveFiles = {path};
+    ClickStart();
+    ASSERT_TRUE(view.idle) << dialogs.Last().text;
+    view.escapeAtCheck = 400;
+    RunPasses(100);
+    for (const sim::Fault fault :
+         {sim::Fault{sim::FaultKind::BadChecksum}, sim::Fault{sim::FaultKind::BadChecksum},
+          sim::Fault{sim::FaultKind::DropByte, 1, 3}}) {
+        plates[0]->Inject(fault);
+        RunPasses(80);
+    }
+    RunPasses(1000);
+    ASSERT_EQ(run.Samples().Count(), 400);
+
+    // Missing in the journal too, and read back (" Abrir", a recovery) as missing loads.
+    const std::vector<JournalSummary> journals = ListJournals(state.config.journalFolder);
+    ASSERT_EQ(journals.size(), 1u);
+    StoredRun stored;
+    ASSERT_TRUE(ReadJournalRun(journals[0].path, stored, nullptr));
+    ASSERT_EQ(stored.loads.size(), 400u);
+    int missing = 0;
+    for (int r = 0; r < 400; ++r) {
+        missing += Sample(r, 1) == kMissingReading ? 1 : 0;
+        EXPECT_EQ(std::isnan(stored.loads[static_cast<std::size_t>(r)][0]),
+                  Sample(r, 1) == kMissingReading)
+            << r;
+    }
+    EXPECT_EQ(missing, 3);
+    const std::string saved = testing::ReadFileBytes(path);
+    const auto rows = [&](const std::string& row) {
+        std::size_t count = 0;
+        for (auto at = saved.find(row); at != std::string::npos; at = saved.find(row, at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    EXPECT_EQ(rows(";;50,000;-8388,608;0,000;\r\n"), 3u);
+    EXPECT_EQ(rows(";50,000;50,000;-8388,608;0,000;\r\n"), 397u);
 }
 
 // Conversion and drawing, straight on the sample store: the loads are drawn, the readings stay.
@@ -660,7 +725,7 @@ struct DrawingCase {
     const char* name;
     std::vector<Setting> settings;
     std::array<bool, 4> active;
-    std::vector<SampleRecord> raw;
+    std::vector<RawRecord> raw;
     std::vector<SampleRecord> converted;
     double axisMax;
     double axisMin;
@@ -672,7 +737,7 @@ TEST_P(DrawingTest, ConvertsAndSpansZero) {
     const DrawingCase& c = GetParam();
     Settings(c.settings);
     state.config.plateActive = c.active;
-    for (const SampleRecord& record : c.raw) {
+    for (const RawRecord& record : c.raw) {
         run.Samples().Append() = record;
     }
 
@@ -681,7 +746,12 @@ TEST_P(DrawingTest, ConvertsAndSpansZero) {
     EXPECT_TRUE(dialogs.messages.empty());
     ASSERT_EQ(run.Samples().Loads().size(), c.converted.size());
     for (std::size_t r = 0; r < c.converted.size(); ++r) {
-        EXPECT_EQ(run.Samples().Loads()[r], c.converted[r]) << "record " << r;
+        for (std::size_t p = 0; p < 4; ++p) {
+            const double load = run.Samples().Loads()[r][p];
+            const double expected = c.converted[r][p];
+            EXPECT_TRUE(load == expected || (std::isnan(load) && std::isnan(expected)))
+                << "record " << r << " plate " << p + 1 << ": " << load;
+        }
         EXPECT_EQ(run.Samples().Raw()[r], c.raw[r]) << "record " << r;
     }
     EXPECT_EQ(view.chart.axisMax, c.axisMax);
@@ -695,27 +765,38 @@ TEST_P(DrawingTest, ConvertsAndSpansZero) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DrawingTest,
-    ::testing::Values(DrawingCase{"positive",
-                                  {{"sp1", "1000"}, {"idc1", "2"}, {"t1", "5"}},
-                                  {true, false, false, false},
-                                  {{3000, 0, 0, 0}, {1010, 0, 0, 0}},
-                                  {{995, 0, 0, 0}, {0, 0, 0, 0}},
-                                  995,
-                                  0},
-                      DrawingCase{"negative",
-                                  {{"sp2", "5000"}, {"idc2", "0,5"}, {"sp3", "100"}},
-                                  {false, true, true, false},
-                                  {{0, 4000, 50, 0}, {0, 3000, 99, 0}},
-                                  {{0, -2000, -50, 0}, {0, -4000, -1, 0}},
-                                  0,
-                                  -4000},
-                      DrawingCase{"zero index of an idle plate is not used",
-                                  {{"idc4", "0"}, {"t1", "-1,5"}},
-                                  {true, false, false, false},
-                                  {{1, 0, 0, 0}},
-                                  {{2.5, 0, 0, 0}},
-                                  2.5,
-                                  0}),
+    ::testing::Values(
+        DrawingCase{"positive",
+                    {{"sp1", "1000"}, {"idc1", "2"}, {"t1", "5"}},
+                    {true, false, false, false},
+                    {{3000, 0, 0, 0}, {1010, 0, 0, 0}},
+                    {{995, 0, 0, 0}, {0, 0, 0, 0}},
+                    995,
+                    0},
+        DrawingCase{"negative",
+                    {{"sp2", "5000"}, {"idc2", "0,5"}, {"sp3", "100"}},
+                    {false, true, true, false},
+                    {{0, 4000, 50, 0}, {0, 3000, 99, 0}},
+                    {{0, -2000, -50, 0}, {0, -4000, -1, 0}},
+                    0,
+                    -4000},
+        // A reading not delivered is no load, not even for the axis; a raw 0
+        // (the bottom of the range) is a reading like any other.
+        DrawingCase{
+            "missing reading",
+            {{"sp1", "8388608"}, {"idc1", "1000"}, {"sp2", "8388608"}, {"idc2", "1000"}},
+            {true, true, false, false},
+            {{8438608, 8438608, 0, 0}, {kMissingReading, 8438608, 0, 0}, {8438608, 0, 0, 0}},
+            {{50, 50, 0, 0}, {kNaN, 50, 0, 0}, {50, -8388.608, 0, 0}},
+            50,
+            -8388.608},
+        DrawingCase{"zero index of an idle plate is not used",
+                    {{"idc4", "0"}, {"t1", "-1,5"}},
+                    {true, false, false, false},
+                    {{1, 0, 0, 0}},
+                    {{2.5, 0, 0, 0}},
+                    2.5,
+                    0}),
     [](const auto& param) {
         std::string name = param.param.name;
         std::replace(name.begin(), name.end(), ' ', '_');
