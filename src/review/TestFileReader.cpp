@@ -476,11 +476,8 @@ class Parser {
     std::string error_;
 };
 
-}  // namespace
-
-bool ParseTestFile(std::string_view bytes, const std::string& name, TestFileContent& content,
-                   std::string* error) {
-    Parser parser(bytes, name);
+// `content` is left as it was unless the whole file reads.
+bool ParseInto(Parser& parser, TestFileContent& content, std::string* error) {
     TestFileContent read;
     if (!parser.Parse(read)) {
         if (error) {
@@ -490,6 +487,14 @@ bool ParseTestFile(std::string_view bytes, const std::string& name, TestFileCont
     }
     content = std::move(read);
     return true;
+}
+
+}  // namespace
+
+bool ParseTestFile(std::string_view bytes, const std::string& name, TestFileContent& content,
+                   std::string* error) {
+    Parser parser(bytes, name);
+    return ParseInto(parser, content, error);
 }
 
 bool ReadTestFile(const std::string& path, TestFileContent& content, std::string* error) {
@@ -502,15 +507,7 @@ bool ReadTestFile(const std::string& path, TestFileContent& content, std::string
         return false;
     }
     Parser parser(file, path);
-    TestFileContent read;
-    if (!parser.Parse(read)) {
-        if (error) {
-            *error = parser.Error();
-        }
-        return false;
-    }
-    content = std::move(read);
-    return true;
+    return ParseInto(parser, content, error);
 }
 
 }  // namespace kelvaro
