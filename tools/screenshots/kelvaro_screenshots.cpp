@@ -482,6 +482,10 @@ int main(int argc, char** argv) {
         box->button(QMessageBox::Ok)->click();
     });
     window.startButton->click();
+    // The start-up goes on in timer steps after the click; the plate stays silent until it ends.
+    if (!WaitUntil([&] { return !window.Run().IsStartingUp() && driver.AllHandled(); }, 20000)) {
+        driver.Fail("the failed start-up did not end");
+    }
     plates.at(2)->ClearFaults();
 
     // One plate standing still, the only one ticked: its load is the axis maximum, so its flat
