@@ -25,11 +25,12 @@ TEST(RecentRunsDialog, ListsEveryJournalInTheOperatorsWordsAndOpensTheLinePicked
     std::vector<std::string> paths;
     // The first run made while the clock was five years ahead: the list follows the order the
     // runs were made in, never the clock.
-    for (const auto& [hours, testNumber, active] :
-         {std::tuple{24 * 365 * 5, std::int64_t{12}, std::array<bool, 4>{true, true, true, true}},
-          std::tuple{0, std::int64_t{0}, std::array<bool, 4>{false, true, false, true}}}) {
+    for (const auto& [minutes, testNumber, active] :
+         {std::tuple{60 * 24 * 365 * 5, std::int64_t{12},
+                     std::array<bool, 4>{true, true, true, true}},
+          std::tuple{5, std::int64_t{0}, std::array<bool, 4>{false, true, false, true}}}) {
         JournalDescription description;
-        description.start = std::chrono::system_clock::now() + std::chrono::hours(hours);
+        description.start = std::chrono::system_clock::now() + std::chrono::minutes(minutes);
         description.frequency = 600;
         for (std::size_t i = 0; i < active.size(); ++i) {
             description.plates[i].active = active[i];
@@ -46,10 +47,12 @@ TEST(RecentRunsDialog, ListsEveryJournalInTheOperatorsWordsAndOpensTheLinePicked
     testing::WriteFileBytes(damaged, "not a journal");
     std::filesystem::last_write_time(
         damaged, std::filesystem::file_time_type::clock::now() + std::chrono::hours(24 * 365));
+    // The first format's journal (tests/journal/data: plates 1 and 3 at 300 Hz, test 7).
+    std::filesystem::copy_file(KELVARO_JOURNAL_DATA "/version1-closed.kjr", folder + "/v1.kjr");
 
     RecentRunsDialog dialog(ListRecentRuns(folder), QString());
-    ASSERT_EQ(dialog.table->rowCount(), 3);
-    // Newest first: the unsaved run on plates 2 and 4, then test 12, then the damaged file.
+    ASSERT_EQ(dialog.table->rowCount(), 4);
+    // Newest first: the unsaved run on plates 2 and 4, test 12, test 7, then the damaged file.
     EXPECT_EQ(Cell(dialog, 0, 2), "não salvo");
     EXPECT_EQ(Cell(dialog, 0, 3), "3");
     EXPECT_EQ(Cell(dialog, 0, 4), "2, 4");
@@ -57,8 +60,9 @@ TEST(RecentRunsDialog, ListsEveryJournalInTheOperatorsWordsAndOpensTheLinePicked
     EXPECT_EQ(Cell(dialog, 1, 4), "1, 2, 3, 4");
     EXPECT_EQ(Cell(dialog, 1, 0).size(), 10u);  // dd/mm/yyyy
     EXPECT_EQ(Cell(dialog, 1, 1).size(), 8u);   // hh:mm:ss
-    EXPECT_EQ(Cell(dialog, 2, 4), "diário danificado");
-    EXPECT_FALSE(dialog.table->item(2, 4)->toolTip().isEmpty());
+    EXPECT_EQ(Cell(dialog, 2, 2) + " " + Cell(dialog, 2, 4), "7 1, 3");
+    EXPECT_EQ(Cell(dialog, 3, 4), "diário danificado");
+    EXPECT_FALSE(dialog.table->item(3, 4)->toolTip().isEmpty());
 
     EXPECT_TRUE(dialog.openButton->isEnabled());  // the newest is picked to begin with
     dialog.table->selectRow(1);
@@ -69,35 +73,15 @@ TEST(RecentRunsDialog, ListsEveryJournalInTheOperatorsWordsAndOpensTheLinePicked
     RecentRunsDialog cancelled(ListRecentRuns(folder), QString());
     cancelled.cancelButton->click();
     EXPECT_EQ(cancelled.Chosen(), std::nullopt);
-}
-
-// The journals today's station writes stay listed and open with their loads after any change of
-// the format (tests/journal/data: plates 1 and 3 at 300 Hz, a run saved as test 7 and a crashed
-// one); plate 1's first reading is a genuine raw 0.
-TEST(RecentRunsDialog, ListsAndOpensTheJournalsOfTheFirstFormat) {
-    testing::TempDir dir;
-    const std::string folder = dir.File("journal");
-    ASSERT_TRUE(std::filesystem::create_directory(folder));
-    std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
-    for (const char* name : {"version1-closed.kjr", "version1-crashed.kjr"}) {
-        std::filesystem::copy_file(std::string(KELVARO_JOURNAL_DATA "/") + name,
-                                   folder + "/" + name);
-    }
-    const std::vector<RecentRun> recent = ListRecentRuns(folder);
-    ASSERT_EQ(recent.size(), 2u);
-    EXPECT_EQ(recent[1].testNumber, "7");
-    EXPECT_EQ(recent[1].plates, "1, 3");
-
+    // Opened with its loads, plate 1's first a genuine raw 0.
     StoredRun run;
     std::string error;
-    ASSERT_TRUE(ReadStoredRun(recent[1].path, run, &error)) << error;
-    EXPECT_EQ(run.heading.frequency, 300);
+    ASSERT_TRUE(ReadStoredRun(folder + "/v1.kjr", run, &error)) << error;
     ASSERT_EQ(run.loads.size(), 300u);
-    for (std::size_t k = 0; k < run.loads.size(); ++k) {
-        const double raw1 = static_cast<double>(k * 1000);
-        const double raw3 = static_cast<double>(0xFFFFFF - k * 7);
-        ASSERT_DOUBLE_EQ(run.loads[k][0], (raw1 - 8388608) / 1000.5 - 2.5) << k;
-        ASSERT_DOUBLE_EQ(run.loads[k][2], (raw3 - 100) / -250.25) << k;
+    for (int k = 0; k < 300; ++k) {
+        const auto& loads = run.loads[static_cast<std::size_t>(k)];
+        ASSERT_DOUBLE_EQ(loads[0], (k * 1000.0 - 8388608) / 1000.5 - 2.5) << k;
+        ASSERT_DOUBLE_EQ(loads[2], (0xFFFFFF - k * 7.0 - 100) / -250.25) << k;
     }
 }
 
