@@ -46,7 +46,7 @@ inline constexpr int kReplyPollMs = 10;
 class PlateFinderView {
   public:
     virtual ~PlateFinderView() = default;
-    // Shows the text and paints it before returning: the pass may block for seconds after.
+    // Shows the text and paints it before returning.
     virtual void ShowSearchStatusNow(const std::string& text) = 0;
     virtual void ShowHint(const std::string& text) = 0;
     virtual void ShowPlateStatus(int plate, const std::string& text) = 0;
