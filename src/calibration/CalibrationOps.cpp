@@ -116,28 +116,96 @@ void CalibrationOps::Activate(const std::array<bool, kPlateCount>& ticked) {
     // Cleared before the loop: the screen is activated again when a failure message below
     // closes, and that activation must not open the channels a second time.
     firstActivation_ = false;
+    if (look_) {
+        look_.reset();  // a reopening's look: this one covers its plate too if it is ticked
+        lookingFor_ = {};
+    }
     for (int plate = 1; plate <= kPlateCount; ++plate) {
-        if (!ticked.at(Index(plate))) {
+        // A tick may be reading this plate: its exchange goes with the channel it was made on.
+        if (ticked.at(Index(plate))) {
+            reading_.at(Index(plate)).reset();
+        }
+    }
+    LookAside(ticked, true);
+}
+
+void CalibrationOps::SetHolderLook(std::string procRoot, std::function<void()> beforeLook) {
+    procRoot_ = std::move(procRoot);
+    beforeLook_ = std::move(beforeLook);
+}
+
+void CalibrationOps::LookAside(const std::array<bool, kPlateCount>& plates, bool tell) {
+    std::vector<std::string> paths;
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        if (plates.at(Index(plate))) {
+            paths.push_back(SerialChannel::DevicePath(Port(plate)));
+        }
+    }
+    if (paths.empty()) {
+        return;
+    }
+    // The look walks every descriptor on the machine (seconds with a hundred thousand of
+    // them): it runs on its own thread, and the reading step polls it.
+    lookingFor_ = plates;
+    lookTells_ = tell;
+    look_ = std::make_unique<PortHolderLook>(std::move(paths), procRoot_, beforeLook_);
+    view_.ScheduleReadingStep(kReadingPollMs);
+}
+
+void CalibrationOps::TakeLook() {
+    if (!look_ || !look_->Done()) {
+        return;
+    }
+    const std::vector<bool> held = look_->Held();
+    look_.reset();
+    const std::array<bool, kPlateCount> plates = std::exchange(lookingFor_, {});
+    std::vector<int> failed;
+    std::size_t path = 0;
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        if (!plates.at(Index(plate))) {
             continue;
         }
-        // A tick during an earlier plate's failure message may be reading this plate: its
-        // exchange goes with the channel it was made on.
-        reading_.at(Index(plate)).reset();
-        if (!OpenPlateChannel(state_.links.Slot(plate), Port(plate), kReceiveQueue)) {
-            Message("Falha ao Conectar a " + PlateText(plate) + ", favor verificar a Comunicação.",
-                    PlateTitle(plate, "Comunicação"), DialogIcon::Information);
+        const bool free = !held.at(path++);
+        // An operation preparing the plate meanwhile has its channel: it is left alone.
+        if (preparation_ && preparation_->plate == plate) {
+            continue;
         }
+        ChannelSlot& slot = state_.links.Slot(plate);
+        // A port another program holds gets a channel that is not connected, as a failed
+        // opening leaves: the slot keeps it, so it is not retried until the screen opens again.
+        bool opened = false;
+        if (free) {
+            opened = OpenPlateChannel(slot, Port(plate), kReceiveQueue, SerialOs::System(),
+                                      HolderLook::DoneBefore)
+                         .Ok();
+        } else {
+            slot.reset();
+            slot = std::make_unique<SerialChannel>(Port(plate));
+        }
+        if (opened && !lookTells_) {
+            LineReset(*slot);  // the reopening of a lost channel: reading starts next tick
+        }
+        if (!opened && lookTells_) {
+            failed.push_back(plate);
+        }
+    }
+    // Told after every port is opened: a message runs events, and its ticks find no look.
+    for (int plate : failed) {
+        Message("Falha ao Conectar a " + PlateText(plate) + ", favor verificar a Comunicação.",
+                PlateTitle(plate, "Comunicação"), DialogIcon::Information);
     }
 }
 
 bool CalibrationOps::AskReading(int plate) {
     ChannelSlot& slot = state_.links.Slot(plate);
     if (!slot) {
-        // Reading starts with the next tick; the slot keeps the channel even when the
-        // opening failed, so it is not retried until the screen is opened again.
-        CloseChannel(slot);
-        if (OpenPlateChannel(slot, Port(plate), kReceiveQueue)) {
-            LineReset(*slot);
+        // Reading starts with a tick after the look and the opening; the slot keeps the
+        // channel even when the opening failed, so it is not retried until the screen is
+        // opened again. A plate waits for a look already under way to end first.
+        if (!look_) {
+            std::array<bool, kPlateCount> plates{};
+            plates.at(Index(plate)) = true;
+            LookAside(plates, false);
         }
         return false;
     }
@@ -150,13 +218,15 @@ bool CalibrationOps::AskReading(int plate) {
 }
 
 void CalibrationOps::ReadingTick(const std::array<bool, kPlateCount>& ticked) {
+    TakeLook();
     for (const auto& exchange : reading_) {
         if (exchange) {
             return;  // a silent plate's time-out has not passed yet
         }
     }
     for (int plate = 1; plate <= kPlateCount; ++plate) {
-        if (!ticked.at(Index(plate))) {
+        // A plate whose port is still being looked at shows what it showed.
+        if (!ticked.at(Index(plate)) || lookingFor_.at(Index(plate))) {
             continue;
         }
         if (!AskReading(plate)) {
@@ -168,7 +238,8 @@ void CalibrationOps::ReadingTick(const std::array<bool, kPlateCount>& ticked) {
 }
 
 void CalibrationOps::ContinueReading() {
-    bool waiting = false;
+    TakeLook();
+    bool waiting = look_ != nullptr;
     for (int plate = 1; plate <= kPlateCount; ++plate) {
         auto& exchange = reading_.at(Index(plate));
         if (!exchange) {
@@ -215,6 +286,8 @@ void CalibrationOps::ShowReading(int plate, std::optional<double> raw) {
 void CalibrationOps::Close(const std::array<PlateClosingState, kPlateCount>& plates) {
     closing_ = true;
     preparation_.reset();
+    look_.reset();
+    lookingFor_ = {};
     CancelReading();
     Store([&](StationSettings& settings) { WriteClosingSettings(settings, plates); });
     for (int plate = 1; plate <= kPlateCount; ++plate) {

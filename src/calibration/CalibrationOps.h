@@ -16,6 +16,7 @@
 #include "calibration/CalibrationView.h"
 #include "device/PendingExchange.h"
 #include "device/PlateBringUp.h"
+#include "device/PortHolders.h"
 #include "device/SerialChannel.h"
 #include "station/Dialogs.h"
 #include "station/ProgressView.h"
@@ -71,7 +72,8 @@ class CalibrationOps {
     // Opening: reads the screen's settings (testFrequency is reloaded), keeps the ports,
     // calibration values and tares applied, and returns everything the controls show.
     CalibrationScreenSettings Open();
-    // First activation of the run only: opens the channels of the ticked plates.
+    // First activation of the run only: opens the channels of the ticked plates once a look for
+    // other programs holding their ports (on a thread, polled by ContinueReading) has ended.
     void Activate(const std::array<bool, kPlateCount>& ticked);
     // One reading tick over the ticked plates: every plate is asked at once, and each one's
     // fields show its answer when it comes (ContinueReading) or the failure at its time-out.
@@ -95,6 +97,10 @@ class CalibrationOps {
     const PlateCalibration& Values(int plate) const { return values_.at(Index(plate)); }
     const std::string& Port(int plate) const { return ports_.at(Index(plate)); }
 
+    // Where the look for other programs holding the plates' ports walks (/proc, or a fake
+    // tree), and what runs on the looking thread first (tests record the thread and hold it).
+    void SetHolderLook(std::string procRoot, std::function<void()> beforeLook);
+
   private:
     static std::size_t Index(int plate) { return static_cast<std::size_t>(plate - 1); }
     PlateCalibration& ValuesOf(int plate) { return values_.at(Index(plate)); }
@@ -102,6 +108,11 @@ class CalibrationOps {
     // Prepares the plate's channel for the live reading and asks it; false when the tick has
     // already failed for the plate.
     bool AskReading(int plate);
+    // Looks for other programs holding the plates' ports on a thread of its own; the ports are
+    // opened once it has ended (TakeLook). `tell`: a port that cannot be opened is told.
+    void LookAside(const std::array<bool, kPlateCount>& plates, bool tell);
+    // Opens the looked-at plates' ports once the look has ended; nothing before.
+    void TakeLook();
     void ShowReading(int plate, std::optional<double> raw);
     // The live reading's exchanges are dropped: an operation is about to use the channels.
     void CancelReading();
@@ -136,6 +147,11 @@ class CalibrationOps {
         std::shared_ptr<void> pause;
     };
     std::unique_ptr<Preparation> preparation_;
+    std::unique_ptr<PortHolderLook> look_;
+    std::array<bool, kPlateCount> lookingFor_{};  // the plates whose port the look is for
+    bool lookTells_ = false;
+    std::string procRoot_ = "/proc";
+    std::function<void()> beforeLook_;
     bool closing_ = false;
 };
 

@@ -242,6 +242,26 @@ std::string HolderText(const PortHolder& holder) {
     return holder.program.empty() ? process : holder.program + " (" + process + ")";
 }
 
+PortHolderLook::PortHolderLook(std::vector<std::string> devicePaths, std::string procRoot,
+                               std::function<void()> beforeLook)
+    : held_(devicePaths.size(), false) {
+    thread_ = std::thread([this, paths = std::move(devicePaths), root = std::move(procRoot),
+                           hook = std::move(beforeLook)] {
+        if (hook) {
+            hook();
+        }
+        for (const PortHolder& holder : FindPortHolders(paths, root, &cancel_)) {
+            held_.at(holder.port) = true;
+        }
+        done_.store(true, std::memory_order_release);
+    });
+}
+
+PortHolderLook::~PortHolderLook() {
+    cancel_ = true;
+    thread_.join();
+}
+
 PortHolderWatch::PortHolderWatch(std::chrono::milliseconds interval, std::string procRoot)
     : interval_(interval), procRoot_(std::move(procRoot)) {}
 

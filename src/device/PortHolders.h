@@ -36,6 +36,30 @@ std::optional<PortHolder> FindPortHolder(const std::string& devicePath,
 // The operator's words for a holder: "cat (processo 4242)".
 std::string HolderText(const PortHolder& holder);
 
+// One look for other holders of a list of ports, begun at once on a thread of its own: a
+// screen polls it from its timer and then opens only the ports found free, without looking
+// again. Dropping it cuts a look in progress short and waits for its thread to see that.
+class PortHolderLook {
+  public:
+    // `beforeLook` runs on the looking thread first (tests record the thread and hold it).
+    explicit PortHolderLook(std::vector<std::string> devicePaths, std::string procRoot = "/proc",
+                            std::function<void()> beforeLook = {});
+    ~PortHolderLook();
+    PortHolderLook(const PortHolderLook&) = delete;
+    PortHolderLook& operator=(const PortHolderLook&) = delete;
+
+    // True once the look has ended. Never waits.
+    bool Done() const { return done_.load(std::memory_order_acquire); }
+    // Once Done: per path given, whether another program holds it.
+    const std::vector<bool>& Held() const { return held_; }
+
+  private:
+    std::atomic<bool> cancel_{false};
+    std::atomic<bool> done_{false};
+    std::vector<bool> held_;  // written by the looking thread before done_
+    std::thread thread_;
+};
+
 // Looks again, once per interval, whether a program has opened one of the watched ports. The
 // look walks every descriptor on the machine (seconds with a hundred thousand of them), so it
 // runs on a thread of the watch's own; the acquisition pass and the start-up only read the

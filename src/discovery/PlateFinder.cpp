@@ -91,6 +91,13 @@ void PlateFinder::Step() {
         case Phase::Idle:
         case Phase::Storing:
             return;
+        case Phase::Looking:
+            if (!look_->Done()) {
+                view_.ScheduleStep(kReplyPollMs);
+                return;
+            }
+            OpenProbes();
+            return;
         case Phase::ProbeLineLow:
             for (Probe& probe : probes_) {
                 PurgeChannel(probe.slot);
@@ -143,6 +150,8 @@ void PlateFinder::Abort() {
     for (auto& check : checks_) {
         check.reset();
     }
+    look_.reset();
+    candidates_.clear();
     ReleaseProbes();
     taken_.clear();
     searching_ = false;
@@ -153,24 +162,56 @@ bool PlateFinder::StillWaiting(std::optional<PendingExchange>& exchange) {
     return exchange && exchange->Poll() == PendingExchange::State::Waiting;
 }
 
+void PlateFinder::SetHolderLook(std::string procRoot, std::function<void()> beforeLook) {
+    procRoot_ = std::move(procRoot);
+    beforeLook_ = std::move(beforeLook);
+}
+
 void PlateFinder::StartScan() {
     searching_ = true;
     probes_.clear();
+    candidates_.clear();
     if (AnyTicked() && !portNames_.empty() && !AllFound()) {
         for (const std::string& port : portNames_) {
-            if (HeldByFoundPlate(port)) {
-                continue;
+            if (!HeldByFoundPlate(port)) {
+                candidates_.push_back(port);
             }
-            Probe probe{port, nullptr, std::nullopt};
-            // A port another program holds fails here on its exclusive lock: skipped, tried
-            // again next scan.
-            if (!OpenPlateChannel(probe.slot, port, kFinderQueueSize, os_)) {
-                continue;
-            }
-            probe.slot->SetDTR(false);
-            probes_.push_back(std::move(probe));
         }
     }
+    if (candidates_.empty()) {
+        FinishScan();
+        return;
+    }
+    // The look walks every descriptor on the machine (seconds with a hundred thousand of
+    // them): one look for all the ports, on its own thread, while the window goes on.
+    std::vector<std::string> paths;
+    paths.reserve(candidates_.size());
+    for (const std::string& port : candidates_) {
+        paths.push_back(SerialChannel::DevicePath(port));
+    }
+    look_ = std::make_unique<PortHolderLook>(std::move(paths), procRoot_, beforeLook_);
+    phase_ = Phase::Looking;
+    view_.ScheduleStep(kReplyPollMs);
+}
+
+void PlateFinder::OpenProbes() {
+    const std::vector<bool> held = look_->Held();
+    look_.reset();
+    for (std::size_t i = 0; i < candidates_.size(); ++i) {
+        // A port another program holds is skipped (it fails here on its exclusive lock too)
+        // and tried again next scan.
+        if (held[i]) {
+            continue;
+        }
+        Probe probe{candidates_[i], nullptr, std::nullopt};
+        if (!OpenPlateChannel(probe.slot, probe.port, kFinderQueueSize, os_,
+                              HolderLook::DoneBefore)) {
+            continue;
+        }
+        probe.slot->SetDTR(false);
+        probes_.push_back(std::move(probe));
+    }
+    candidates_.clear();
     if (probes_.empty()) {
         FinishScan();
         return;
@@ -205,7 +246,9 @@ void PlateFinder::TakeAnsweringPorts() {
         const auto notFound =
             std::find(state_.links.found.begin(), state_.links.found.end(), false);
         const int plate = static_cast<int>(notFound - state_.links.found.begin()) + 1;
-        if (!OpenPlateChannel(state_.links.Slot(plate), probe.port, kFinderQueueSize, os_)) {
+        // The probe held the port until just now: the look before it stands.
+        if (!OpenPlateChannel(state_.links.Slot(plate), probe.port, kFinderQueueSize, os_,
+                              HolderLook::DoneBefore)) {
             continue;
         }
         state_.config.platePort[plate - 1] = probe.port;

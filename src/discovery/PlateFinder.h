@@ -6,12 +6,15 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "device/PendingExchange.h"
+#include "device/PortHolders.h"
 #include "device/SerialChannel.h"
 #include "station/Dialogs.h"
 #include "station/StationState.h"
@@ -35,14 +38,15 @@ inline constexpr int kFinderQueueSize = 8192;
 inline constexpr int kProbeSettleMs = 200;
 // Wait after opening a found port for its plate, before the purge.
 inline constexpr int kTakeSettleMs = 100;
-// How often a pass looks for the replies of the plates it asked.
+// How often a pass looks for the replies of the plates it asked, and for the end of its look
+// for other programs holding the ports.
 inline constexpr int kReplyPollMs = 10;
 
 // What the refresh pass needs of its screen. Plate numbers are 1..4.
 class PlateFinderView {
   public:
     virtual ~PlateFinderView() = default;
-    // Shows the text and paints it before returning: the pass may block for seconds after.
+    // Shows the text and paints it before returning.
     virtual void ShowSearchStatusNow(const std::string& text) = 0;
     virtual void ShowHint(const std::string& text) = 0;
     virtual void ShowPlateStatus(int plate, const std::string& text) = 0;
@@ -81,8 +85,21 @@ class PlateFinder {
     // The list order of the port names: ascending, ignoring ASCII letter case.
     static void SortPortNames(std::vector<std::string>& names);
 
+    // Where the look for other programs holding the ports walks (/proc, or a fake tree), and
+    // what runs on the looking thread first (tests record the thread and hold it).
+    void SetHolderLook(std::string procRoot, std::function<void()> beforeLook);
+
   private:
-    enum class Phase { Idle, ProbeLineLow, ProbePurged, ProbeReplies, TakeSettle, Storing, Checks };
+    enum class Phase {
+        Idle,
+        Looking,
+        ProbeLineLow,
+        ProbePurged,
+        ProbeReplies,
+        TakeSettle,
+        Storing,
+        Checks
+    };
     struct Probe {
         std::string port;
         ChannelSlot slot;
@@ -92,6 +109,8 @@ class PlateFinder {
     // The scan: every port that no found plate holds is probed at once, and each answering
     // plate of an accepted model goes to the lowest plate number not yet found.
     void StartScan();
+    // Once the look has ended: opens the candidate ports no other program holds.
+    void OpenProbes();
     void AskProbes();
     void TakeAnsweringPorts();
     void FinishScan();
@@ -115,6 +134,11 @@ class PlateFinder {
     SerialOs& os_;
     Phase phase_ = Phase::Idle;
     std::vector<Probe> probes_;
+    // The ports the scan may probe, and the look (on its own thread) for their other holders.
+    std::vector<std::string> candidates_;
+    std::unique_ptr<PortHolderLook> look_;
+    std::string procRoot_ = "/proc";
+    std::function<void()> beforeLook_;
     std::vector<int> taken_;
     std::array<std::optional<PendingExchange>, kPlateCount> checks_;
     std::array<std::uint8_t, kPlateCount> failureCounts_{};

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <memory>
 #include <thread>
@@ -13,6 +14,7 @@
 
 #include "CalibrationFakes.h"
 #include "CaseNames.h"
+#include "PortHoldingProgram.h"
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
 #include "device/ChannelSlot.h"
@@ -86,6 +88,15 @@ class CalibrationOpsTest : public ::testing::Test {
         while (view.scheduled) {
             std::this_thread::sleep_for(std::chrono::milliseconds(*view.scheduled));
             view.scheduled.reset();
+            ops->ContinueReading();
+        }
+    }
+
+    // The reading steps asked for, run as the screen's timer would.
+    void Settle() {
+        while (view.scheduled) {
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(*std::exchange(view.scheduled, {})));
             ops->ContinueReading();
         }
     }
@@ -628,6 +639,7 @@ TEST_F(CalibrationOpsTest, FirstActivationOpensTickedPlatesOnlyOnce) {
     Ops();
 
     ops->Activate({true, true, false, false});
+    Settle();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.Last().text, "Falha ao Conectar a Placa 2, favor verificar a Comunicação.");
     EXPECT_EQ(dialogs.Last().title, "Placa 2 - Comunicação");
@@ -640,9 +652,47 @@ TEST_F(CalibrationOpsTest, FirstActivationOpensTickedPlatesOnlyOnce) {
     EXPECT_TRUE(state.links.Slot(1) == nullptr);
 }
 
+// The look for other programs holding the ports runs on a thread of its own: the ticks and
+// steps return while it is held, showing nothing for its plates; a port a program holds
+// without a lock is then told as one that cannot be opened.
+TEST_F(CalibrationOpsTest, FirstActivationLooksForHoldersOffTheCallingThread) {
+    AddPlate(1, {5000});
+    const auto holder = testing::PortHoldingProgram::Start(AddPlate(2, {5000}).DevicePath());
+    ASSERT_TRUE(holder);
+    Ops();
+    const std::thread::id caller = std::this_thread::get_id();
+    std::promise<void> gate;
+    const std::shared_future<void> released = gate.get_future().share();
+    std::promise<std::thread::id> looker;
+    ops->SetHolderLook("/proc", [&] {
+        looker.set_value(std::this_thread::get_id());
+        if (std::this_thread::get_id() != caller) {
+            released.wait();
+        }
+    });
+
+    ops->Activate({true, true, false, false});
+    EXPECT_NE(looker.get_future().get(), caller);
+    for (int i = 0; i < 20; ++i) {
+        ops->ReadingTick({true, true, false, false});
+        ASSERT_EQ(std::exchange(view.scheduled, {}), kReadingPollMs);
+        ops->ContinueReading();
+    }
+    EXPECT_EQ(view.showCount, (std::array<int, 4>{0, 0, 0, 0}));
+    EXPECT_TRUE(state.links.Slot(1) == nullptr);
+
+    gate.set_value();
+    Settle();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.Last().text, "Falha ao Conectar a Placa 2, favor verificar a Comunicação.");
+    EXPECT_TRUE(SlotConnected(state.links.Slot(1)));
+    EXPECT_FALSE(SlotConnected(state.links.Slot(2)));
+}
+
 TEST_F(CalibrationOpsTest, ClosingStoresTheFieldsAsTypedAndClosesEveryChannel) {
     AddPlate(1, {5000});
     Ops().Activate({true, false, false, false});
+    Settle();
 
     ops->Close({{{true, "75", "N"}, {false, "", "kgf"}, {true, "1,5", "lbf"}, {false, "50", ""}}});
 

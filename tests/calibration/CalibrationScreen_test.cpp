@@ -20,6 +20,7 @@
 #include "LayoutChecks.h"
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
+#include "device/ChannelSlot.h"
 #include "device/SerialChannel.h"
 #include "plate-sim/VirtualPlate.h"
 #include "settings/SettingsStore.h"
@@ -202,9 +203,13 @@ TEST_F(CalibrationScreenTest, LiveReadingShowsRawAndConvertedLoad) {
                 {"check2", "1"}};
     auto& s = Open();
 
-    s.OnReadingTick();  // opens the channels
-    s.OnReadingTick();
+    s.OnReadingTick();  // looks for other holders of the ports, then opens them
     QElapsedTimer waited;
+    waited.start();
+    while (!SlotConnected(state.links.Slot(1)) && waited.elapsed() < 10000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    s.OnReadingTick();
     waited.start();
     while (s.Plate(1).readingField->text() != QStringLiteral("5000") && waited.elapsed() < 2000) {
         QApplication::processEvents(QEventLoop::AllEvents, 10);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <numeric>
@@ -362,6 +363,34 @@ INSTANTIATE_TEST_SUITE_P(
                                  }},
                       HolderCase{"ByAProgramWithoutALock", testing::PortHoldingProgram::Start}),
     [](const auto& param) { return std::string(param.param.name); });
+
+// The look for other programs holding the ports runs on a thread of its own: the refresh and
+// every step return while it is held, and no port is touched before it ends.
+TEST_F(PlateFinderTest, LooksForHoldersOffTheCallingThreadAndStepsOnMeanwhile) {
+    const std::string port = AddPlate("COM4");
+    const std::thread::id caller = std::this_thread::get_id();
+    std::promise<void> gate;
+    const std::shared_future<void> released = gate.get_future().share();
+    std::promise<std::thread::id> looker;
+    finder.SetHolderLook("/proc", [&] {
+        looker.set_value(std::this_thread::get_id());
+        if (std::this_thread::get_id() != caller) {
+            released.wait();
+        }
+    });
+    view.ticked = {true, false, false, false};
+    finder.Refresh();
+    EXPECT_NE(looker.get_future().get(), caller);
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(view.scheduled, kReplyPollMs);
+        view.scheduled.reset();
+        finder.Step();
+    }
+    EXPECT_EQ(std::count(log.begin(), log.end(), "open " + port), 0);
+    gate.set_value();
+    RunPass();
+    EXPECT_EQ(view.plateStatus[0], Found(port));
+}
 
 // A tick that arrives while a scan waits does nothing but blink.
 TEST_F(PlateFinderTest, TickDuringAScanOnlyBlinks) {
