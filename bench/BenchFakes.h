@@ -12,7 +12,9 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "station/ChartSink.h"
 #include "station/Dialogs.h"
 #include "station/LiveChartSink.h"
 #include "station/ProgressView.h"
@@ -44,6 +46,18 @@ class BenchDialogs : public Dialogs {
     }
     std::optional<std::string> SaveFile(const SaveFileRequest&) override { return std::nullopt; }
     bool OpenWithAssociatedApplication(const std::string&) override { return false; }
+};
+
+// A chart that draws nothing: the benches time the station, not the painting.
+class NullChart : public ChartSink {
+  public:
+    void ClearSeries(int) override {}
+    void SetSeriesPoints(int, std::vector<ChartPoint>) override {}
+    void SetLeftAxisMaximum(double) override {}
+    void SetLeftAxisMinimum(double) override {}
+    void SetSeriesTitle(int, const std::string&) override {}
+    void SetSeriesInLegend(int, bool) override {}
+    void SetLegendVisible(bool) override {}
 };
 
 class NullProgress : public ProgressView {

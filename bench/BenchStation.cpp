@@ -27,17 +27,6 @@ std::chrono::nanoseconds ThreadCpu() {
 
 }  // namespace
 
-class NullChart : public ChartSink {
-  public:
-    void ClearSeries(int) override {}
-    void SetSeriesPoints(int, std::vector<ChartPoint>) override {}
-    void SetLeftAxisMaximum(double) override {}
-    void SetLeftAxisMinimum(double) override {}
-    void SetSeriesTitle(int, const std::string&) override {}
-    void SetSeriesInLegend(int, bool) override {}
-    void SetLegendVisible(bool) override {}
-};
-
 // The idle pass is the timer; Escape is "held" once the wanted sample count is reached.
 class BenchView : public TestRunView {
   public:

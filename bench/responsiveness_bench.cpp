@@ -47,6 +47,7 @@ namespace kelvaro {
 namespace {
 
 using bench::BenchDialogs;
+using bench::NullChart;
 using bench::NullProgress;
 
 struct Stall {
@@ -167,16 +168,6 @@ class RunView : public TestRunView {
     double longestPassMs = 0;
 
   private:
-    class NullChart : public ChartSink {
-      public:
-        void ClearSeries(int) override {}
-        void SetSeriesPoints(int, std::vector<ChartPoint>) override {}
-        void SetLeftAxisMaximum(double) override {}
-        void SetLeftAxisMinimum(double) override {}
-        void SetSeriesTitle(int, const std::string&) override {}
-        void SetSeriesInLegend(int, bool) override {}
-        void SetLegendVisible(bool) override {}
-    };
     QTimer idle_;
     QTimer startUp_;
     NullChart chart_;
