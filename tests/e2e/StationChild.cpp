@@ -7,13 +7,11 @@
 // prints "asking" and the samples kept, then waits for ever for the answer.
 #include <unistd.h>
 #include <QApplication>
-
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <string_view>
 
 #include "ScriptedDialogs.h"
 #include "app/MainWindow.h"
@@ -39,7 +37,7 @@ int main(int argc, char** argv) {
     kelvaro::TerminationSignals terminationSignals;
     window.EndSessionOn(terminationSignals);
     window.show();
-    const bool ask = argc > 3 && std::string_view(argv[3]) == "ask";
+    const bool ask = argc > 3 && std::string(argv[3]) == "ask";
     if (ask) {
         dialogs.onMessage = [&window](const kelvaro::testing::RecordedMessage& m) {
             if (m.text == "Deseja salvar o teste?") {

@@ -218,12 +218,8 @@ TEST(KelvaroPlates, AStoppedProgramCatchesUpOnEveryReportInOrder) {
 
     std::vector<std::uint8_t> bytes(64 * 1024);
     std::size_t received = 0;
-    while (received < bytes.size()) {
-        const std::size_t n =
-            slot->ReadBytes(bytes.data() + received, bytes.size() - received, 200);
-        if (n == 0) {
-            break;
-        }
+    while (const std::size_t n =
+               slot->ReadBytes(bytes.data() + received, bytes.size() - received, 200)) {
         received += n;
     }
     ASSERT_EQ(received % kSampleReplySize, 0u);

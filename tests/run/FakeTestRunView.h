@@ -5,6 +5,7 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -108,17 +109,15 @@ class FakeView : public TestRunView {
     void RunFinished(StoredRun run) override { finished = std::move(run); }
 
     std::optional<StoredRun> finished;
-    // The start-up's next step, as the window's timer would run it: its delay, none when no
-    // step is due.
-    std::optional<int> stepDue;
+    std::optional<int> stepDue;  // the delay of the start-up's next step, when one is due
     int startUpSteps = 0;
 
-    // Runs the start-up's steps as the window's timer would, until it has begun the run or
-    // given up (a generous deadline stands for a start-up that never ends).
+    // Runs the start-up's steps as the window's timer would, until it has begun the run or given
+    // up, or `until` holds (a generous deadline stands for a start-up that never ends).
     template <typename Run>
-    void FinishStartUp(Run& run) {
+    void FinishStartUp(Run& run, const std::function<bool()>& until = {}) {
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (stepDue && std::chrono::steady_clock::now() < giveUp) {
+        while (stepDue && !(until && until()) && std::chrono::steady_clock::now() < giveUp) {
             std::this_thread::sleep_for(std::chrono::milliseconds(*std::exchange(stepDue, {})));
             ++startUpSteps;
             run.ContinueStartUp();
