@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/TestExport.h"
 #include "device/SerialChannel.h"
-#include "run/TestExport.h"
 
 namespace {
 
@@ -138,7 +138,7 @@ void PrintFigures(const char* what, double (*pick)(const std::vector<double>&),
 
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    std::vector<SampleRecord> loads(kMaxSamples);
+    std::vector<LoadRecord> loads(kMaxSamples);
     std::mt19937 random(42);
     std::uniform_real_distribution<double> load(-50.0, 1500.0);
     for (auto& record : loads) {
@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
     const std::filesystem::path folder = std::filesystem::temp_directory_path();
     const std::string exportPath = (folder / "kelvaro_export_bench.csv").string();
     const std::string rawPath = (folder / "kelvaro_export_bench_raw.csv").string();
-    const std::span<const SampleRecord> samples(loads);
+    const std::span<const LoadRecord> samples(loads);
 
     Times exportTimes;
     Times rawSyncTimes;

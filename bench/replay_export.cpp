@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "BenchFakes.h"
+#include "archive/TestExport.h"
 #include "device/SerialChannel.h"
-#include "run/TestExport.h"
 #include "run/TestRun.h"
 #include "settings/SettingsStore.h"
 #include "station/StationState.h"

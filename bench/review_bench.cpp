@@ -27,11 +27,11 @@
 #include <vector>
 
 #include "app/MainWindow.h"
+#include "archive/TestExport.h"
+#include "archive/TestFileReader.h"
 #include "chart/LoadChart.h"
 #include "journal/Journal.h"
 #include "review/RunReview.h"
-#include "review/TestFileReader.h"
-#include "run/TestExport.h"
 
 namespace {
 
@@ -81,7 +81,7 @@ void Print(const char* what, const Times& t, double megabytes) {
 bool WriteSample(const std::string& path, std::size_t count) {
     std::mt19937 random(42);
     std::uniform_real_distribution<double> load(-50.0, 1500.0);
-    std::vector<SampleRecord> loads(count);
+    std::vector<LoadRecord> loads(count);
     for (auto& sample : loads) {
         for (double& v : sample) {
             v = random() % 1000 == 0 ? std::numeric_limits<double>::quiet_NaN() : load(random);

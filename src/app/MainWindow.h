@@ -11,9 +11,9 @@
 #include <optional>
 #include <string>
 
+#include "archive/StoredRun.h"
 #include "journal/Journal.h"
 #include "review/RunReview.h"
-#include "run/StoredRun.h"
 #include "run/TestRunView.h"
 #include "station/Dialogs.h"
 #include "station/StationState.h"

@@ -278,7 +278,7 @@ void CalibrationOps::ShowReading(int plate, std::optional<double> raw) {
     display.index = Format3(v.index);
     // The failure value is no reading, and an index of 0 (only an edited store holds one)
     // converts nothing: neither gives a load.
-    const double load = raw ? ConvertedLoad(*raw, v) : 0.0;
+    const double load = raw ? v.Load(*raw) : 0.0;
     display.load = !raw || v.index == 0.0 || !std::isfinite(load) ? kNoLoad : Format3(load);
     view_.ShowReading(plate, display);
 }
@@ -587,8 +587,7 @@ void CalibrationOps::CalibrateWith(int plate, const std::string& title, const st
 
     PlateCalibration& v = ValuesOf(plate);
     v.zeroOffset = *zeroAverage;
-    v.loadedAverage = *loadedAverage;
-    double difference = v.loadedAverage - v.zeroOffset;
+    double difference = *loadedAverage - v.zeroOffset;
     if (difference == 0.0) {
         difference = 1.0;
     }
@@ -596,7 +595,7 @@ void CalibrationOps::CalibrateWith(int plate, const std::string& title, const st
     Store([&](StationSettings& settings) {
         settings.SetCalibratedLoad(plate, load);
         settings.SetZeroOffset(plate, v.zeroOffset);
-        settings.SetLoadedAverage(plate, v.loadedAverage);
+        settings.SetLoadedAverage(plate, *loadedAverage);
         settings.SetCalibrationIndex(plate, v.index);
         settings.SetCalibrationFrequency(plate, state_.config.testFrequency);
     });

@@ -2,10 +2,6 @@
 
 namespace kelvaro {
 
-double ConvertedLoad(double raw, const PlateCalibration& values) {
-    return (raw - values.zeroOffset) / values.index - values.tare;
-}
-
 CalibrationScreenSettings ReadCalibrationSettings(const StationSettings& settings) {
     CalibrationScreenSettings s;
     s.frequency = settings.TestFrequency();

@@ -1,25 +1,16 @@
 // The calibration screen's settings: what it reads when it opens, what it writes when it
-// closes, and the per-plate calibration values with the conversion of a raw reading.
+// closes, and the per-plate calibration values.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
 
+#include "plate/Plate.h"
 #include "station/StationSettings.h"
 #include "station/StationState.h"
 
 namespace kelvaro {
-
-// A plate's calibration values. A raw reading r converts to (r - zeroOffset) / index - tare.
-struct PlateCalibration {
-    double zeroOffset = 0.0;     // raw counts with no load
-    double index = 1.0;          // raw counts per load unit
-    double tare = 0.0;           // load units
-    double loadedAverage = 0.0;  // raw counts under the known load at the last calibration
-};
-
-double ConvertedLoad(double raw, const PlateCalibration& values);
 
 struct PlateScreenSettings {
     bool active = false;

@@ -49,19 +49,17 @@
 #include <thread>
 #include <vector>
 
+#include "plate/Plate.h"
+
 namespace kelvaro {
 
-inline constexpr int kJournalPlates = 4;
+inline constexpr int kJournalPlates = kPlateCount;
 // The most samples a run takes (kMaxSamples of the sample store): a journal with more was not
 // written by the station.
 inline constexpr std::uint64_t kMaxJournalRecords = 144000;
 
 // One sample: plates 1..4's raw readings.
 using JournalRecord = std::array<std::uint32_t, kJournalPlates>;
-
-// A reading a plate did not deliver (silent, lost, or a damaged report). The plates' counts have
-// 24 bits, so no reading can take this value; a genuine 0 stays a reading.
-inline constexpr std::uint32_t kMissingReading = 0xFFFFFFFF;
 
 enum class JournalState : std::uint32_t {
     Open = 0,          // being written, or its writer died (crash, kill, power cut)

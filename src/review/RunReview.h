@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "run/StoredRun.h"
+#include "archive/StoredRun.h"
 
 namespace kelvaro {
 
@@ -24,12 +24,6 @@ struct RecentRun {
 
 // The journals of `folder`, newest first in the order the runs were made (ListJournals).
 std::vector<RecentRun> ListRecentRuns(const std::string& folder);
-
-// Reads a run back from a journal or a test file, told apart by their first bytes. A test file's
-// plates are those with a load other than zero. Returns false with `error` in Portuguese, naming
-// the file (and the line of a test file), when it is neither or is damaged; `run` is then
-// unchanged.
-bool ReadStoredRun(const std::string& path, StoredRun& run, std::string* error);
 
 // Where the operator picks a run to look at again: a recent one, or a saved test file.
 class RunChooser {

@@ -4,7 +4,7 @@ namespace kelvaro {
 
 SampleStore::SampleStore()
     : raw_(std::make_unique<std::array<RawRecord, kMaxSamples>>()),
-      loads_(std::make_unique<std::array<SampleRecord, kMaxSamples>>()) {}
+      loads_(std::make_unique<std::array<LoadRecord, kMaxSamples>>()) {}
 
 void SampleStore::Clear() {
     count_ = 0;
@@ -29,7 +29,7 @@ void SampleStore::Convert(const std::array<LoadConversion, kPlateCount>& calibra
     loadCount_ = count_;
 }
 
-std::span<const SampleRecord> SampleStore::Loads() const {
+std::span<const LoadRecord> SampleStore::Loads() const {
     return {loads_->data(), static_cast<std::size_t>(loadCount_)};
 }
 

@@ -10,21 +10,10 @@
 #include <memory>
 #include <span>
 
-#include "journal/Journal.h"
+#include "plate/Plate.h"
 #include "station/StationState.h"
 
 namespace kelvaro {
-
-inline constexpr int kMaxSamples = 144000;
-
-static_assert(kJournalPlates == kPlateCount, "a raw record is what the journal keeps");
-
-// One sample's raw readings, plate 1 first: the plates' 24-bit counts, kMissingReading where a
-// plate delivered none. The journal keeps the very same records.
-using RawRecord = JournalRecord;
-
-// One sample's loads, plate 1 first; NaN where the reading is missing.
-using SampleRecord = std::array<double, kPlateCount>;
 
 // Zero offset, calibration index and tare of one plate: load = ((raw - sp) / idc) - t.
 struct LoadConversion {
@@ -35,10 +24,10 @@ struct LoadConversion {
 
 // One raw record as loads: an active plate's reading converted with its calibration, an idle
 // plate's copied as read; a missing reading is a missing load (NaN), never a number.
-inline SampleRecord ConvertRecord(const RawRecord& raw,
-                                  const std::array<LoadConversion, kPlateCount>& calibration,
-                                  const std::array<bool, kPlateCount>& active) {
-    SampleRecord load;
+inline LoadRecord ConvertRecord(const RawRecord& raw,
+                                const std::array<LoadConversion, kPlateCount>& calibration,
+                                const std::array<bool, kPlateCount>& active) {
+    LoadRecord load;
     for (std::size_t i = 0; i < raw.size(); ++i) {
         const LoadConversion& c = calibration[i];
         const auto reading = static_cast<double>(raw[i]);
@@ -67,11 +56,11 @@ class SampleStore {
     void Convert(const std::array<LoadConversion, kPlateCount>& calibration,
                  const std::array<bool, kPlateCount>& active);
     // The loads converted so far.
-    std::span<const SampleRecord> Loads() const;
+    std::span<const LoadRecord> Loads() const;
 
   private:
     std::unique_ptr<std::array<RawRecord, kMaxSamples>> raw_;
-    std::unique_ptr<std::array<SampleRecord, kMaxSamples>> loads_;
+    std::unique_ptr<std::array<LoadRecord, kMaxSamples>> loads_;
     int count_ = 0;
     int loadCount_ = 0;
 };

@@ -8,14 +8,14 @@
 #include <utility>
 #include <vector>
 
+#include "archive/StoredRun.h"
+#include "archive/TestExport.h"
 #include "device/ChannelSlot.h"
 #include "device/Frame.h"
 #include "device/Link.h"
 #include "device/PlateBringUp.h"
 #include "device/PlateCommands.h"
 #include "device/SerialChannel.h"
-#include "run/StoredRun.h"
-#include "run/TestExport.h"
 #include "station/StationSettings.h"
 
 namespace kelvaro {

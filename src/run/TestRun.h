@@ -8,11 +8,11 @@
 #include <optional>
 #include <string>
 
+#include "archive/StoredRun.h"
 #include "device/PlateBringUp.h"
 #include "device/PortHolders.h"
 #include "journal/Journal.h"
 #include "run/SampleStore.h"
-#include "run/StoredRun.h"
 #include "run/TestRunView.h"
 #include "station/Dialogs.h"
 #include "station/ProgressView.h"

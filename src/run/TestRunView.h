@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "run/StoredRun.h"
+#include "archive/StoredRun.h"
 #include "station/ChartSink.h"
 #include "station/LiveChartSink.h"
 

@@ -8,10 +8,9 @@
 
 #include "device/PortList.h"
 #include "device/SerialChannel.h"
+#include "plate/Plate.h"
 
 namespace kelvaro {
-
-inline constexpr int kPlateCount = 4;
 
 // Plate-indexed arrays use index plate-1.
 

@@ -55,10 +55,9 @@ TEST(CalibrationSettings, StoredValuesReachTheirPlate) {
 }
 
 TEST(CalibrationSettings, ConversionOrder) {
-    PlateCalibration v{1000.0, 200.0, 10.0, 0.0};
-    EXPECT_EQ(ConvertedLoad(3000.0, v), 0.0);
-    EXPECT_EQ(ConvertedLoad(16000000.0, {0.0, 1.0, 0.0, 0.0}), 16000000.0);
-    EXPECT_EQ(ConvertedLoad(900.0, {1000.0, -50.0, 0.0, 0.0}), 2.0);
+    EXPECT_EQ((PlateCalibration{1000.0, 200.0, 10.0}.Load(3000.0)), 0.0);
+    EXPECT_EQ((PlateCalibration{0.0, 1.0, 0.0}.Load(16000000.0)), 16000000.0);
+    EXPECT_EQ((PlateCalibration{1000.0, -50.0, 0.0}.Load(900.0)), 2.0);
 }
 
 }  // namespace

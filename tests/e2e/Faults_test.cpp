@@ -405,7 +405,7 @@ TEST_P(DeathDuringARun, IsRecoveredAtTheNextStart) {
     EXPECT_NE(texts[0].find(told), std::string::npos) << texts[0];
     EXPECT_EQ(texts[1], "Deseja salvar o teste?");
     ASSERT_TRUE(window.ShownRun().has_value());
-    const std::vector<SampleRecord>& loads = window.ShownRun()->loads;
+    const std::vector<LoadRecord>& loads = window.ShownRun()->loads;
     const int samples = static_cast<int>(loads.size());
     EXPECT_GE(static_cast<std::uint64_t>(samples) + 300, sentAtKill);  // one second at 300 Hz
     EXPECT_TRUE(!GetParam().atSaveQuestion || samples == keptAtKill) << keptAtKill;

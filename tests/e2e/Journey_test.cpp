@@ -22,6 +22,7 @@
 
 #include "Station.h"
 #include "app/ProgressWindow.h"
+#include "archive/TestExport.h"
 #include "calibration/CalibrationScreen.h"
 #include "chart/LoadChart.h"
 #include "device/PlateCommands.h"
@@ -29,7 +30,6 @@
 #include "frequency/FrequencyScreen.h"
 #include "journal/Journal.h"
 #include "review/RunReview.h"
-#include "run/TestExport.h"
 #include "run/TestRun.h"
 #include "ui/PictureButton.h"
 

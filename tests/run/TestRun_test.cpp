@@ -152,7 +152,7 @@ TEST_F(TestRunTest, OnlyActivePlatesStartInOrderAndAStopClosesThem) {
     run.ReadSamples();
     ASSERT_TRUE(view.liveChart.loadsSoFar);
     EXPECT_EQ(view.liveChart.loadsSoFar().size(), 2u);
-    EXPECT_EQ(view.liveChart.loadsSoFar()[1], (SampleRecord{995.0, 0.0, 8388608.0, 0.0}));
+    EXPECT_EQ(view.liveChart.loadsSoFar()[1], (LoadRecord{995.0, 0.0, 8388608.0, 0.0}));
     view.escapeAtCheck = 5;
     EXPECT_EQ(RunPasses(100), 3);
     EXPECT_EQ(view.liveChart.calls, (std::vector<std::string>{"begin", "end"}));
@@ -512,7 +512,7 @@ TEST_F(TestRunTest, AnUnclosedJournalIsOfferedOnceAndRecoveredAsARunJustStopped)
     ASSERT_TRUE(recovered.has_value());
     EXPECT_EQ(recovered->heading.testNumber, 1);
     ASSERT_EQ(recovered->loads.size(), 2u);
-    EXPECT_EQ(recovered->loads[1], (SampleRecord{1000.0, 0.0, 8.0, 0.0}));
+    EXPECT_EQ(recovered->loads[1], (LoadRecord{1000.0, 0.0, 8.0, 0.0}));
     EXPECT_EQ(view.chart.inLegend, (std::array<bool, 4>{true, false, true, false}));
     std::ifstream file(dir.File("Kelvaro_1.csv"), std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(file), {}};
@@ -640,7 +640,7 @@ struct DrawingCase {
     std::vector<Setting> settings;
     std::array<bool, 4> active;
     std::vector<RawRecord> raw;
-    std::vector<SampleRecord> converted;
+    std::vector<LoadRecord> converted;
     double axisMax;
     double axisMin;
 };

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "run/SampleStore.h"
+#include "plate/Plate.h"
 #include "station/Dialogs.h"
 #include "station/ProgressView.h"
 #include "station/StationState.h"
@@ -43,16 +43,15 @@ struct TestFileHeading {
 // on failure no partial file is left and an earlier file of that name is untouched. Returns
 // true, or false with `error` set to a Portuguese text naming the file and the reason.
 bool WriteTestFile(const std::string& path, const TestFileHeading& heading,
-                   std::span<const SampleRecord> samples, char decimalSeparator,
+                   std::span<const LoadRecord> samples, char decimalSeparator,
                    ProgressView& progress, std::string* error);
 
 // Asks whether the test's loads are to be saved, takes the next test number from the settings,
 // lets the operator choose the file, writes it and hands it to the desktop to be opened. A
 // number the settings cannot keep is told once (until a save succeeds) and counted on from in
 // this run. Gives the number of the saved test, or 0 when nothing was saved.
-std::int64_t ExportTestRun(StationState& state, std::span<const SampleRecord> loads,
-                           Dialogs& dialogs, ProgressView& progress,
-                           const std::string& exportFolder);
+std::int64_t ExportTestRun(StationState& state, std::span<const LoadRecord> loads, Dialogs& dialogs,
+                           ProgressView& progress, const std::string& exportFolder);
 
 struct StoredRun;
 enum class SaveQuestion { Ask, DontAsk };

@@ -1,6 +1,6 @@
 // Test files read back: whatever the export wrote reads and is written again to the same bytes;
 // a file that is not one, or is damaged, is refused by line and leaves what was read before.
-#include "review/TestFileReader.h"
+#include "archive/TestFileReader.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,8 +13,8 @@
 
 #include "CaseNames.h"
 #include "TempDir.h"
+#include "archive/TestExport.h"
 #include "review/RunReview.h"
-#include "run/TestExport.h"
 
 namespace kelvaro {
 namespace {
@@ -42,7 +42,7 @@ class NoProgress : public ProgressView {
 };
 
 std::string Export(const std::string& path, const TestFileHeading& heading,
-                   std::span<const SampleRecord> loads, char separator) {
+                   std::span<const LoadRecord> loads, char separator) {
     NoProgress progress;
     std::string error;
     EXPECT_TRUE(WriteTestFile(path, heading, loads, separator, progress, &error)) << error;
@@ -50,10 +50,10 @@ std::string Export(const std::string& path, const TestFileHeading& heading,
 }
 
 // Loads as plates give them, now and then one that is not a number.
-std::vector<SampleRecord> RandomLoads(std::size_t count) {
+std::vector<LoadRecord> RandomLoads(std::size_t count) {
     std::mt19937_64 random(count);
     std::uniform_real_distribution<double> load(-5000, 5000);
-    std::vector<SampleRecord> loads(count);
+    std::vector<LoadRecord> loads(count);
     for (auto& sample : loads) {
         for (double& value : sample) {
             value = random() % 1000 == 0 ? kNaN : load(random);
@@ -65,7 +65,7 @@ std::vector<SampleRecord> RandomLoads(std::size_t count) {
 struct RoundTrip {
     const char* name;
     TestFileHeading heading;
-    std::vector<SampleRecord> loads;
+    std::vector<LoadRecord> loads;
     char separator;
 };
 
@@ -121,7 +121,7 @@ TEST_P(TestFileRoundTrip, ReadsWhatTheExportWroteAndWritesTheSameBytesAgain) {
         EXPECT_EQ(ToWindows1252(read.ports[p]), ToWindows1252(c.heading.ports[p]));
         EXPECT_EQ(ToWindows1252(read.units[p]), ToWindows1252(c.heading.units[p]));
     }
-    const bool anyLoad = std::any_of(c.loads.begin(), c.loads.end(), [](const SampleRecord& s) {
+    const bool anyLoad = std::any_of(c.loads.begin(), c.loads.end(), [](const LoadRecord& s) {
         return std::any_of(s.begin(), s.end(), [](double v) { return std::isfinite(v); });
     });
     EXPECT_EQ(read.decimalSeparator, anyLoad ? std::optional(c.separator) : std::nullopt);

@@ -1,6 +1,6 @@
 // The test export: the file byte for byte, numbering in the settings, failures that must leave
 // earlier files intact, CSV quoting, the code page and the fast number formatting.
-#include "run/TestExport.h"
+#include "archive/TestExport.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -64,7 +64,7 @@ class ExportTest : public ::testing::Test {
 
     kelvaro::testing::TempDir dir;
     StationState state;
-    std::vector<SampleRecord> loads;
+    std::vector<LoadRecord> loads;
     kelvaro::testing::ScriptedDialogs dialogs;
     kelvaro::testing::FakeProgress progress;
 };
@@ -425,7 +425,7 @@ TEST(ThreeDecimals, AgreesNextToTiesAndPathLimits) {
 // by one, including the row numbers where their length changes.
 TEST(ThreeDecimals, RowsOfALongTestMatchTheirFieldsOneByOne) {
     kelvaro::testing::TempDir dir;
-    std::vector<SampleRecord> samples(100002);
+    std::vector<LoadRecord> samples(100002);
     std::mt19937_64 random(5);
     std::uniform_real_distribution<double> load(-99.0, 120000.0);
     for (auto& record : samples) {

@@ -1,4 +1,4 @@
-#include "run/TestExport.h"
+#include "archive/TestExport.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "archive/StoredRun.h"
 #include "device/SerialChannel.h"
-#include "run/StoredRun.h"
 #include "settings/NumberText.h"
 #include "settings/RegularFile.h"
 #include "station/StationSettings.h"
@@ -584,7 +584,7 @@ void AppendThreeDecimals(std::string& out, double value, char decimalSeparator) 
 }
 
 bool WriteTestFile(const std::string& path, const TestFileHeading& heading,
-                   std::span<const SampleRecord> samples, char decimalSeparator,
+                   std::span<const LoadRecord> samples, char decimalSeparator,
                    ProgressView& progress, std::string* error) {
     const auto fail = [&](int code) {
         if (error) {
@@ -717,7 +717,7 @@ bool TakeNextTestNumber(StationState& state, Dialogs& dialogs, TestFileHeading& 
 }
 
 // The save dialog, the file and the desktop's opening of it. Gives the test's number, or 0.
-std::int64_t SaveTest(const TestFileHeading& heading, std::span<const SampleRecord> loads,
+std::int64_t SaveTest(const TestFileHeading& heading, std::span<const LoadRecord> loads,
                       char decimalSeparator, Dialogs& dialogs, ProgressView& progress,
                       const std::string& exportFolder) {
     SaveFileRequest request;
@@ -751,9 +751,8 @@ bool AskToSave(Dialogs& dialogs) {
 
 }  // namespace
 
-std::int64_t ExportTestRun(StationState& state, std::span<const SampleRecord> loads,
-                           Dialogs& dialogs, ProgressView& progress,
-                           const std::string& exportFolder) {
+std::int64_t ExportTestRun(StationState& state, std::span<const LoadRecord> loads, Dialogs& dialogs,
+                           ProgressView& progress, const std::string& exportFolder) {
     if (!AskToSave(dialogs)) {
         return 0;
     }

@@ -1,7 +1,7 @@
 // Test files read back. The reader takes exactly what the export writes (ten heading lines, then
 // "n;load;load;load;load;" rows, CR LF, Windows-1252) and names the first line that departs from
 // it; a file it accepts is written again by the export with the same bytes.
-#include "review/TestFileReader.h"
+#include "archive/TestFileReader.h"
 
 #include <algorithm>
 #include <cerrno>

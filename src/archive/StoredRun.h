@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "run/SampleStore.h"
-#include "run/TestExport.h"
+#include "archive/TestExport.h"
+#include "plate/Plate.h"
 #include "station/ChartSink.h"
 
 namespace kelvaro {
@@ -22,7 +22,7 @@ struct StoredRun {
     // testNumber is 0 for a run never saved: its save takes the next number.
     TestFileHeading heading;
     std::array<bool, kPlateCount> active{};
-    std::vector<SampleRecord> loads;
+    std::vector<LoadRecord> loads;
     // The separator the file was written with; none for the station's own.
     std::optional<char> decimalSeparator;
 };
@@ -31,13 +31,19 @@ struct StoredRun {
 // false with `error` in Portuguese when the journal cannot be read; `run` is then unchanged.
 bool ReadJournalRun(const std::string& path, StoredRun& run, std::string* error);
 
+// Reads a run back from a journal or a test file, told apart by their first bytes. A test file's
+// plates are those with a load other than zero. Returns false with `error` in Portuguese, naming
+// the file (and the line of a test file), when it is neither or is damaged; `run` is then
+// unchanged.
+bool ReadStoredRun(const std::string& path, StoredRun& run, std::string* error);
+
 // A moment in local time as the operator reads it, by default 08/12/2026 05:40:12.
 std::string LocalTimeText(std::chrono::system_clock::time_point when,
                           const char* format = "%d/%m/%Y %H:%M:%S");
 
 // Draws a run's loads as the chart after a stop: the active plates' series, the legend, and the
 // load axis from zero to every column's extremes, an idle plate's too.
-void DrawRunLoads(ChartSink& chart, std::span<const SampleRecord> loads,
+void DrawRunLoads(ChartSink& chart, std::span<const LoadRecord> loads,
                   const std::array<bool, kPlateCount>& active);
 
 }  // namespace kelvaro
