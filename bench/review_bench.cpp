@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "app/MainWindow.h"
-#include "archive/TestExport.h"
+#include "archive/TestFileWriter.h"
 #include "archive/TestFileReader.h"
 #include "chart/LoadChart.h"
 #include "journal/Journal.h"
