@@ -146,8 +146,10 @@ std::unique_ptr<BenchStation> BenchStation::Create(const std::string& folderName
     station->progress_ = std::make_unique<NullProgress>();
     station->view_ = std::make_unique<BenchView>(*station->idle_, samples);
     // One state and one test run for every test, as the main window keeps them.
-    station->run_ = std::make_unique<TestRun>(state, *station->dialogs_, *station->progress_,
-                                              *station->view_, station->folder_.path);
+    station->archive_ = std::make_unique<RunArchive>(state, *station->dialogs_, *station->progress_,
+                                                     station->folder_.path);
+    station->run_ =
+        std::make_unique<TestRun>(state, *station->dialogs_, *station->view_, *station->archive_);
     station->view_->store = &station->run_->Samples();
     station->view_->run = station->run_.get();
     station->UseJournal(true);

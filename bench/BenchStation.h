@@ -22,6 +22,7 @@ class QTimer;
 
 namespace kelvaro {
 
+class RunArchive;
 class TestRun;
 namespace sim {
 class VirtualPlate;
@@ -110,6 +111,7 @@ class BenchStation {
     std::unique_ptr<BenchDialogs> dialogs_;
     std::unique_ptr<NullProgress> progress_;
     std::unique_ptr<BenchView> view_;
+    std::unique_ptr<RunArchive> archive_;
     std::unique_ptr<TestRun> run_;
 };
 

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/TestExport.h"
+#include "archive/TestFileWriter.h"
 #include "device/SerialChannel.h"
 
 namespace {

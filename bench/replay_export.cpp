@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "BenchFakes.h"
-#include "archive/TestExport.h"
+#include "archive/RunArchive.h"
 #include "device/SerialChannel.h"
 #include "run/TestRun.h"
 #include "settings/SettingsStore.h"
@@ -167,7 +167,8 @@ int Replay(const std::string& recording, const std::string& csv, const std::stri
     ReplayDialogs dialogs(csv);
     bench::NullProgress progress;
     ReplayView view;
-    TestRun run(state, dialogs, progress, view, folder);
+    RunArchive archive(state, dialogs, progress, folder);
+    TestRun run(state, dialogs, view, archive);
     SampleStore& samples = run.Samples();
     std::array<std::string, kPlateCount> fields;
     while (!samples.Full() && in >> fields[0] >> fields[1] >> fields[2] >> fields[3]) {
@@ -193,7 +194,9 @@ int Replay(const std::string& recording, const std::string& csv, const std::stri
         return 1;
     }
     run.DrawChart();
-    ExportTestRun(state, samples.Loads(), dialogs, progress, folder);
+    StoredRun replayed;
+    replayed.loads.assign(samples.Loads().begin(), samples.Loads().end());
+    archive.SaveStoppedRun(std::move(replayed), nullptr);
     std::ofstream(chartText, std::ios::binary) << view.chart.text;
     std::filesystem::remove_all(folder);
     std::printf("replayed %d samples into %s and %s\n", count, csv.c_str(), chartText.c_str());

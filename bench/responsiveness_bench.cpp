@@ -294,7 +294,8 @@ int MachineWithManyDescriptors(const std::filesystem::path& dir, int descriptors
         store.Close();
     }
     RunView view;
-    TestRun run(state, dialogs, progress, view, (dir / "Exportados").string());
+    RunArchive archive(state, dialogs, progress, (dir / "Exportados").string());
+    TestRun run(state, dialogs, view, archive);
     view.run = &run;
 
     const double blockingStartUpMs = BlockingStartUp(ports);

@@ -27,8 +27,8 @@
 #include <vector>
 
 #include "app/MainWindow.h"
-#include "archive/TestExport.h"
 #include "archive/TestFileReader.h"
+#include "archive/TestFileWriter.h"
 #include "chart/LoadChart.h"
 #include "journal/Journal.h"
 #include "review/RunReview.h"

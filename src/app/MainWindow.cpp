@@ -205,8 +205,9 @@ void MainWindow::OnCreated() {
 
     progressWindow_ = std::make_unique<ProgressWindow>();
     // The save dialog (SalvarD) opens in the export folder.
-    testRun_ = std::make_unique<TestRun>(state_, dialogs_, *progressWindow_, *this,
-                                         exportFolder_.toStdString());
+    archive_ = std::make_unique<RunArchive>(state_, dialogs_, *progressWindow_,
+                                            exportFolder_.toStdString());
+    testRun_ = std::make_unique<TestRun>(state_, dialogs_, *this, *archive_);
     runChooser_ = std::make_unique<RecentRunsChooser>(this, exportFolder_);
 }
 
@@ -233,6 +234,7 @@ void MainWindow::OnDestroyed() {
     // Nothing may keep the exit from completing.
     try {
         testRun_.reset();
+        archive_.reset();
         progressWindow_.reset();
     } catch (...) {
     }
@@ -275,32 +277,26 @@ void MainWindow::OnOpenClicked() {
     if (!path) {
         return;
     }
-    StoredRun run;
-    std::string error;
-    if (!ReadStoredRunAside(*path, run, error)) {
-        ReportError(dialogs_, error);
-        return;
+    if (auto run = archive_->Open(*path, *this)) {
+        ShowStoredRun(std::move(*run));
     }
-    ShowStoredRun(std::move(run));
 }
 
-bool MainWindow::ReadStoredRunAside(const std::string& path, StoredRun& run, std::string& error) {
+void MainWindow::RunAside(const std::function<void()>& work) {
     const bool startEnabled = startButton->isEnabled();
     startButton->setEnabled(false);
     EnableButtons(false);
-    bool read = false;
     QEventLoop waiting;
     std::jthread reader([&] {
-        read = ReadStoredRun(path, run, &error);
+        work();
         QMetaObject::invokeMethod(&waiting, &QEventLoop::quit, Qt::QueuedConnection);
     });
     waiting.exec();
-    // The loop ends early only when the station is leaving; the read still ends by itself, as
-    // it never waits on anything but a regular file.
+    // The loop ends early only when the station is leaving; the work still ends by itself, as
+    // the archive's reads never wait on anything but a regular file.
     reader.join();
     startButton->setEnabled(startEnabled);
     EnableButtons(true);
-    return read;
 }
 
 void MainWindow::DescribeOpenedRun() {
@@ -334,25 +330,17 @@ void MainWindow::OnSaveClicked() {
     if (!shownRun_ || testRun_->IsRunning()) {
         return;
     }
-    const std::int64_t testNumber =
-        ExportStoredRun(state_, *shownRun_, dialogs_, *progressWindow_, exportFolder_.toStdString(),
-                        SaveQuestion::DontAsk);
-    if (testNumber <= 0 || shownRun_->heading.testNumber > 0) {
-        return;
-    }
-    // Saved for the first time: later saves keep the number, and the recent list shows it.
-    shownRun_->heading.testNumber = testNumber;
-    std::string error;
-    if (shownRun_->fromJournal && !SetJournalTestNumber(shownRun_->path, testNumber, &error)) {
-        ReportError(dialogs_, error);
-    }
-    if (shownRunOpened_) {
+    // A number given now changes how an opened run is named.
+    if (archive_->SaveAgain(*shownRun_) && shownRunOpened_) {
         DescribeOpenedRun();
     }
 }
 
 void MainWindow::OnShownAtStart() {
-    if (auto recovered = testRun_->OfferRecovery()) {
+    if (testRun_->IsRunning() || testRun_->IsStartingUp()) {
+        return;
+    }
+    if (auto recovered = archive_->OfferRecovery(*this)) {
         RunFinished(std::move(*recovered));
     }
 }

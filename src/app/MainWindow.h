@@ -1,17 +1,18 @@
 // The main window: the station's start screen with the test's start/stop button, the buttons
 // that open the secondary screens, the sample counter, the result chart, and the opening and
 // saving again of an earlier run. It owns the state
-// the whole run shares, the progress window and the test run.
+// the whole run shares, the progress window, the archive of runs and the test run.
 #pragma once
 
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "archive/StoredRun.h"
+#include "archive/RunArchive.h"
 #include "journal/Journal.h"
 #include "review/RunReview.h"
 #include "run/TestRunView.h"
@@ -69,7 +70,7 @@ inline constexpr const char* kDemonstrationSuffix = " (demonstração)";
 // nothing or "0". `environmentValue` is that variable's value, or null when it is not set.
 bool StartedForVirtualPlates(const QStringList& arguments, const char* environmentValue);
 
-class MainWindow : public QWidget, public TestRunView {
+class MainWindow : public QWidget, public TestRunView, public ArchiveView {
     Q_OBJECT
   public:
     MainWindow(Dialogs& dialogs, MainWindowOptions options, QWidget* parent = nullptr);
@@ -88,7 +89,7 @@ class MainWindow : public QWidget, public TestRunView {
     void OnOpenClicked();
     // Saves the run on the chart that was read back (opened or recovered) as a test file again.
     void OnSaveClicked();
-    // Offers the run a crash left in its journal (TestRun::OfferRecovery).
+    // Offers the run a crash left in its journal (RunArchive::OfferRecovery).
     void OnShownAtStart();
 
     // The desktop session is ending (logout, shutdown, the terminal closed) and nobody is left
@@ -99,7 +100,7 @@ class MainWindow : public QWidget, public TestRunView {
     // Calls EndSession whenever `source` reports a termination signal.
     void EndSessionOn(TerminationSignals& source);
 
-    // TestRunView.
+    // TestRunView and ArchiveView.
     void SetStatusText(const std::string& text, bool repaintNow) override;
     void SetStartButtonCaption(const std::string& caption) override;
     void EnableButtons(bool enabled) override;
@@ -110,6 +111,8 @@ class MainWindow : public QWidget, public TestRunView {
     ChartSink& Chart() override;
     LiveChartSink& LiveChart() override;
     void RunFinished(StoredRun run) override;
+    // ArchiveView: `work` on a thread of its own, the start button and the others off meanwhile.
+    void RunAside(const std::function<void()>& work) override;
 
     // Where OnOpenClicked lets the operator pick; the recent-runs dialog unless replaced.
     void SetRunChooser(std::unique_ptr<RunChooser> chooser) { runChooser_ = std::move(chooser); }
@@ -119,6 +122,7 @@ class MainWindow : public QWidget, public TestRunView {
     StationState& State() { return state_; }
     ProgressWindow& Progress() { return *progressWindow_; }
     TestRun& Run() { return *testRun_; }
+    RunArchive& Archive() { return *archive_; }
     // The save dialog's initial folder (SalvarD).
     const QString& ExportFolder() const { return exportFolder_; }
     bool IdlePassRunning() const;
@@ -151,9 +155,6 @@ class MainWindow : public QWidget, public TestRunView {
   private:
     void BuildLayout();
     void ShowStoredRun(StoredRun run);
-    // ReadStoredRun on a thread of its own, the window serving its events meanwhile with its
-    // buttons off, so that no file and no disk stalls it; returns when the read is done.
-    bool ReadStoredRunAside(const std::string& path, StoredRun& run, std::string& error);
     // The status line of a run opened again: its samples and which run it is.
     void DescribeOpenedRun();
 
@@ -162,6 +163,7 @@ class MainWindow : public QWidget, public TestRunView {
     StationState state_;
     QString exportFolder_;
     std::unique_ptr<ProgressWindow> progressWindow_;
+    std::unique_ptr<RunArchive> archive_;
     std::unique_ptr<TestRun> testRun_;
     EscapeKeyMonitor* escapeKey_ = nullptr;
     QTimer* idleTimer_ = nullptr;

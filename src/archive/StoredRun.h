@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/TestExport.h"
+#include "archive/TestFileWriter.h"
 #include "plate/Plate.h"
 #include "station/ChartSink.h"
 

@@ -8,8 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "archive/StoredRun.h"
-#include "archive/TestExport.h"
 #include "device/ChannelSlot.h"
 #include "device/Frame.h"
 #include "device/Link.h"
@@ -61,13 +59,8 @@ constexpr auto kHolderAnswerWait = std::chrono::milliseconds(100);
 
 }  // namespace
 
-TestRun::TestRun(StationState& state, Dialogs& dialogs, ProgressView& progress, TestRunView& view,
-                 std::string exportFolder)
-    : state_(state),
-      dialogs_(dialogs),
-      progress_(progress),
-      view_(view),
-      exportFolder_(std::move(exportFolder)) {}
+TestRun::TestRun(StationState& state, Dialogs& dialogs, TestRunView& view, RunArchive& archive)
+    : state_(state), dialogs_(dialogs), view_(view), archive_(archive) {}
 
 void TestRun::OnStartClicked() {
     switch (runState_) {
@@ -288,11 +281,11 @@ void TestRun::OpenJournal() {
     if (folder.empty()) {
         return;  // runs without a journal: nothing to write, nothing to tell
     }
-    if (JournalFolderRefusal(folder) && std::exchange(journalFolderTold_, true)) {
+    if (JournalFolderRefusal(folder) && archive_.JournalFolderNamedAlready()) {
         return;  // named already; the writer would refuse it again
     }
     JournalLimits limits;
-    limits.keepFrom = KeepJournalsFrom();
+    limits.keepFrom = archive_.KeepJournalsFrom();
     journal_ = std::make_unique<JournalWriter>();
     journal_->Open(folder, description, limits);  // a failure waits for the stop
 }
@@ -300,30 +293,12 @@ void TestRun::OpenJournal() {
 // The journal and the store agree on the most samples a run takes.
 static_assert(kMaxJournalRecords == kMaxSamples);
 
-std::uint64_t TestRun::KeepJournalsFrom() {
-    if (!keepJournalsFrom_) {
-        keepJournalsFrom_ = NextJournalSequence(state_.config.journalFolder);
-    }
-    return *keepJournalsFrom_;
-}
-
 void TestRun::BeginLiveChart() {
     live_ = true;
     view_.LiveChart().BeginLive(state_.config.plateActive, [this] {
         samples_.Convert(calibration_, state_.config.plateActive);
         return samples_.Loads();
     });
-}
-
-void TestRun::FinishJournal(std::int64_t testNumber) {
-    if (!journal_) {
-        return;
-    }
-    journal_->Close(std::max<std::int64_t>(testNumber, 0));
-    if (const auto error = journal_->TakeError()) {
-        ReportError(dialogs_, *error);
-    }
-    journal_.reset();
 }
 
 void TestRun::StartPlates() {
@@ -567,11 +542,9 @@ void TestRun::Stop(StopReason reason) {
     }
     // Whatever ended the run, every plate the last pass lost is named.
     ReportLostPlates();
-    const std::int64_t testNumber =
-        ExportTestRun(state_, samples_.Loads(), dialogs_, progress_, exportFolder_);
-    // The run as it can be saved again later, whatever the answer was.
+    // The run as it can be saved again later, whatever the answer is.
     StoredRun finished;
-    finished.heading = {testNumber, state_.config.testFrequency, state_.config.platePort, units_};
+    finished.heading = {0, state_.config.testFrequency, state_.config.platePort, units_};
     finished.active = state_.config.plateActive;
     finished.loads.assign(samples_.Loads().begin(), samples_.Loads().end());
     finished.start = runStart_;
@@ -579,8 +552,7 @@ void TestRun::Stop(StopReason reason) {
         finished.path = journal_->Path();
         finished.fromJournal = true;
     }
-    FinishJournal(testNumber);
-    view_.RunFinished(std::move(finished));
+    view_.RunFinished(archive_.SaveStoppedRun(std::move(finished), std::move(journal_)));
 }
 
 void TestRun::ReportLostPlates() {
@@ -644,66 +616,6 @@ bool TestRun::ReadCalibration() {
     }
     calibration_ = read;
     return true;
-}
-
-std::optional<StoredRun> TestRun::OfferRecovery() {
-    if (runState_ != RunState::Idle) {
-        return std::nullopt;
-    }
-    const std::string& folder = state_.config.journalFolder;
-    if (const auto refusal = JournalFolderRefusal(folder)) {
-        if (!std::exchange(journalFolderTold_, true)) {
-            ReportError(dialogs_, *refusal);
-        }
-        return std::nullopt;
-    }
-    // Before any run of this station takes a sequence.
-    KeepJournalsFrom();
-    std::optional<StoredRun> shown;
-    for (const JournalSummary& unclosed : FindUnclosedJournals(folder)) {
-        if (auto run = RecoverJournal(unclosed)) {
-            shown = std::move(run);
-        }
-    }
-    return shown;
-}
-
-std::optional<StoredRun> TestRun::RecoverJournal(const JournalSummary& unclosed) {
-    StoredRun run;
-    std::string error;
-    if (!ReadJournalRun(unclosed.path, run, &error)) {
-        ReportError(dialogs_, error);
-        return std::nullopt;
-    }
-    const std::string started = "O teste iniciado em " + LocalTimeText(unclosed.description.start);
-    const bool recover =
-        dialogs_.MessageBox(
-            (unclosed.description.state == JournalState::AwaitingSave
-                 ? started + " não foi salvo: o programa parou enquanto perguntava se devia "
-                             "salvá-lo.\r"
-                 : started + " não foi encerrado: o programa parou durante o teste.\r") +
-                "O diário guardou " + std::to_string(run.loads.size()) +
-                " amostras. Deseja recuperá-lo?",
-            "Kelvaro - Recuperar", DialogButtons::YesNo, DialogIcon::Question) == DialogResult::Yes;
-    // Closed either way, so it is offered once.
-    if (!CloseJournal(unclosed.path, &error)) {
-        ReportError(dialogs_, error);
-        return std::nullopt;
-    }
-    if (!recover) {
-        return std::nullopt;
-    }
-    view_.SetStatusText(" Amostras: " + std::to_string(run.loads.size()), false);
-    DrawRunLoads(view_.Chart(), run.loads, run.active);
-    const std::int64_t testNumber =
-        ExportStoredRun(state_, run, dialogs_, progress_, exportFolder_, SaveQuestion::Ask);
-    if (testNumber > 0) {
-        run.heading.testNumber = testNumber;
-        if (!SetJournalTestNumber(run.path, testNumber, &error)) {
-            ReportError(dialogs_, error);
-        }
-    }
-    return run;
 }
 
 void TestRun::DrawChart() {

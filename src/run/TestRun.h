@@ -1,5 +1,6 @@
 // The test run: bringing the selected plates on line, the idle acquisition pass with its journal
-// and live chart, the stop, conversion of raw readings into loads, drawing, and the export.
+// and live chart, the stop, conversion of raw readings into loads and drawing; the stopped run
+// goes to the archive to be saved.
 #pragma once
 
 #include <array>
@@ -8,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "archive/StoredRun.h"
+#include "archive/RunArchive.h"
 #include "device/PlateBringUp.h"
 #include "device/PortHolders.h"
 #include "journal/Journal.h"
@@ -36,8 +37,7 @@ enum class StopReason {
 
 class TestRun {
   public:
-    TestRun(StationState& state, Dialogs& dialogs, ProgressView& progress, TestRunView& view,
-            std::string exportFolder);
+    TestRun(StationState& state, Dialogs& dialogs, TestRunView& view, RunArchive& archive);
 
     // The start/stop button: starts a run when none is on, stops the one that is; nothing while
     // a start-up goes on.
@@ -67,13 +67,6 @@ class TestRun {
     bool ReadCalibration();
     // Converts the raw readings with the calibration read at start-up and draws the loads.
     void DrawChart();
-    // At the station's start: every journal whose run never ended (a crash, a kill, a power
-    // cut) or whose save question was never answered is named with its sample count and offered
-    // for recovery, newest first, once; a recovered run is drawn and offered for saving as if
-    // it had just stopped. Gives back the last run recovered (with the number it was saved as,
-    // if it was). A journal folder others may write in is named instead, once. Nothing while a
-    // run is on.
-    std::optional<StoredRun> OfferRecovery();
 
   private:
     void StartRun();
@@ -97,13 +90,6 @@ class TestRun {
     void OpenJournal();
     // Hands the live chart the loads converted so far.
     void BeginLiveChart();
-    // After the save question: the journal is closed with the saved test's number, and its
-    // failure, if any, is told once.
-    void FinishJournal(std::int64_t testNumber);
-    // Offers one run a dead station left in its journal; gives it back when recovered.
-    std::optional<StoredRun> RecoverJournal(const JournalSummary& unclosed);
-    // The journal folder's first sequence of this station's runs, which retention keeps.
-    std::uint64_t KeepJournalsFrom();
     // Ends a failed start-up step: label, buttons, then the error report.
     void FailStartUp(const std::string& message);
     // DTR low, Stop and close for every active plate's channel.
@@ -131,9 +117,8 @@ class TestRun {
 
     StationState& state_;
     Dialogs& dialogs_;
-    ProgressView& progress_;
     TestRunView& view_;
-    std::string exportFolder_;
+    RunArchive& archive_;
     SampleStore samples_;
     std::array<LoadConversion, kPlateCount> calibration_{};
     RunState runState_ = RunState::Idle;
@@ -148,9 +133,7 @@ class TestRun {
     std::chrono::steady_clock::time_point lossSeen_;
     std::chrono::steady_clock::time_point lastPassEnd_;  // when the last pass ended
     std::unique_ptr<JournalWriter> journal_;             // the running or last run's
-    std::optional<std::uint64_t> keepJournalsFrom_;
-    bool journalFolderTold_ = false;              // a folder that is not private is named once
-    std::array<std::string, kPlateCount> units_;  // the plates' units when the run started
+    std::array<std::string, kPlateCount> units_;         // the plates' units when the run started
     std::chrono::system_clock::time_point runStart_;
     bool live_ = false;  // the live chart reads the loads
 };

@@ -1,6 +1,7 @@
 // The test export: the file byte for byte, numbering in the settings, failures that must leave
 // earlier files intact, CSV quoting, the code page and the fast number formatting.
-#include "archive/TestExport.h"
+#include "archive/RunArchive.h"
+#include "archive/TestFileWriter.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -17,8 +18,8 @@
 #include <random>
 
 #include "CaseNames.h"
-#include "FakeTestRunView.h"
 #include "ScriptedDialogs.h"
+#include "StationFakes.h"
 #include "TempDir.h"
 #include "device/SerialChannel.h"
 #include "settings/NumberText.h"
@@ -49,7 +50,11 @@ class ExportTest : public ::testing::Test {
         }
         return store.ReadString(kSettingsSection, key, "");
     }
-    void Export() { ExportTestRun(state, loads, dialogs, progress, dir.Path().string()); }
+    void Export() {
+        StoredRun stopped;
+        stopped.loads = loads;
+        archive.SaveStoppedRun(std::move(stopped), nullptr);
+    }
     std::vector<std::string> FilesInFolder() {
         std::vector<std::string> names;
         for (const auto& e : std::filesystem::directory_iterator(dir.Path())) {
@@ -67,6 +72,7 @@ class ExportTest : public ::testing::Test {
     std::vector<LoadRecord> loads;
     kelvaro::testing::ScriptedDialogs dialogs;
     kelvaro::testing::FakeProgress progress;
+    RunArchive archive{state, dialogs, progress, dir.Path().string()};
 };
 
 TEST_F(ExportTest, WritesTheTestByteForByteInWindows1252) {

@@ -13,7 +13,7 @@
 
 #include "CaseNames.h"
 #include "TempDir.h"
-#include "archive/TestExport.h"
+#include "archive/TestFileWriter.h"
 #include "review/RunReview.h"
 
 namespace kelvaro {

@@ -22,7 +22,7 @@
 
 #include "Station.h"
 #include "app/ProgressWindow.h"
-#include "archive/TestExport.h"
+#include "archive/RunArchive.h"
 #include "calibration/CalibrationScreen.h"
 #include "chart/LoadChart.h"
 #include "device/PlateCommands.h"
@@ -317,9 +317,10 @@ TEST(Journey, ARunNotSavedIsReopenedFromTheRecentListAndSavedAsAtTheStop) {
     const std::string atTheStop = window.ExportFolder().toStdString() + "/sim.csv";
     dialogs.answers = {DialogResult::Yes};
     dialogs.saveFiles = {atTheStop};
-    ASSERT_EQ(ExportTestRun(window.State(), window.Run().Samples().Loads(), dialogs,
-                            window.Progress(), window.ExportFolder().toStdString()),
-              7);
+    StoredRun stopped;
+    stopped.loads.assign(window.Run().Samples().Loads().begin(),
+                         window.Run().Samples().Loads().end());
+    ASSERT_EQ(window.Archive().SaveStoppedRun(std::move(stopped), nullptr).heading.testNumber, 7);
     station.Seed({{"Teste", "6"}});
 
     picks.picks.emplace_back([](const std::vector<RecentRun>& recent) { return recent[0].path; });

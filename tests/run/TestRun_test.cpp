@@ -100,7 +100,8 @@ class TestRunTest : public ::testing::Test {
     kelvaro::testing::ScriptedDialogs dialogs;
     FakeView view;
     kelvaro::testing::FakeProgress progress;
-    TestRun run{state, dialogs, progress, view, dir.File("Exportados")};
+    RunArchive archive{state, dialogs, progress, dir.File("Exportados")};
+    TestRun run{state, dialogs, view, archive};
 };
 
 TEST_F(TestRunTest, OnlyActivePlatesStartInOrderAndAStopClosesThem) {
@@ -481,57 +482,6 @@ INSTANTIATE_TEST_SUITE_P(
                                    "O diário do teste parou: arquivo grande demais ("}),
     [](const auto& param) { return std::string(param.param.name); });
 
-// A run whose station died is offered at the next start, once, and recovered as if it had just
-// stopped: drawn with the calibration and saved with the units it ran with, whatever the
-// settings say now, then the usual save question.
-TEST_F(TestRunTest, AnUnclosedJournalIsOfferedOnceAndRecoveredAsARunJustStopped) {
-    JournalDescription crashed;
-    crashed.start = std::chrono::system_clock::now();
-    crashed.frequency = 600;
-    crashed.plates[0] = {true, "/dev/ttyUSB0", 1000, 2, 5, "kgf"};
-    crashed.plates[1].unit = "un.";
-    crashed.plates[2] = {true, "/dev/ttyUSB2", 0, 1, 0, "kgf"};
-    crashed.plates[3].unit = "un.";
-    {
-        JournalWriter writer;  // gone without Close, as in a kill
-        ASSERT_TRUE(writer.Open(state.config.journalFolder, crashed));
-        const std::vector<JournalRecord> records{{3000, 0, 7, 0}, {3010, 0, 8, 0}};
-        writer.Append(records);
-    }
-    Settings({{"u1", "N"}, {"Frequencia", "50"}});
-    dialogs.answers = {DialogResult::Yes, DialogResult::Yes};
-    dialogs.saveFiles = {dir.File("Kelvaro_1.csv")};
-
-    const std::optional<StoredRun> recovered = run.OfferRecovery();
-    const std::vector<std::string> texts = dialogs.Texts();
-    ASSERT_EQ(texts.size(), 3u);
-    EXPECT_NE(texts[0].find("não foi encerrado"), std::string::npos) << texts[0];
-    EXPECT_NE(texts[0].find("O diário guardou 2 amostras. Deseja recuperá-lo?"), std::string::npos)
-        << texts[0];
-    EXPECT_EQ(texts[1], "Deseja salvar o teste?");
-    ASSERT_TRUE(recovered.has_value());
-    EXPECT_EQ(recovered->heading.testNumber, 1);
-    ASSERT_EQ(recovered->loads.size(), 2u);
-    EXPECT_EQ(recovered->loads[1], (LoadRecord{1000.0, 0.0, 8.0, 0.0}));
-    EXPECT_EQ(view.chart.inLegend, (std::array<bool, 4>{true, false, true, false}));
-    std::ifstream file(dir.File("Kelvaro_1.csv"), std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(file), {}};
-    EXPECT_EQ(bytes.substr(0, bytes.find("\r\n2;") + 2),
-              "Avalia\xE7\xE3o;1;\r\nFrequ\xEAncia;600;\r\n;\r\nPlaca 1;/dev/ttyUSB0;\r\nPlaca "
-              "2;;\r\nPlaca 3;/dev/ttyUSB2;\r\nPlaca 4;;\r\n;\r\nAm Geral;Am1: kgf;Am2: un.;Am3: "
-              "kgf;Am4: un.;\r\n;\r\n1;995,000;0,000;7,000;0,000;\r\n");
-    // The run did not become the station's: the next test starts from the settings.
-    EXPECT_EQ(state.config.testFrequency, 50);
-    EXPECT_EQ(state.config.plateActive, (std::array<bool, 4>{}));
-    const std::vector<JournalSummary> journals = ListJournals(state.config.journalFolder);
-    ASSERT_EQ(journals.size(), 1u);
-    EXPECT_EQ(journals[0].description.state, JournalState::Stopped);
-    EXPECT_EQ(journals[0].description.testNumber, 1);
-
-    EXPECT_FALSE(run.OfferRecovery().has_value());  // closed now: not offered again
-    EXPECT_EQ(dialogs.messages.size(), 3u);
-}
-
 // A journal folder others may write in: a crashed run planted there is not offered, the operator
 // is told once at the start, and the next run makes no journal there and says nothing more.
 TEST_F(StreamingTest, AJournalFolderOthersMayWriteInIsNamedOnceAndNeverUsed) {
@@ -541,7 +491,7 @@ TEST_F(StreamingTest, AJournalFolderOthersMayWriteInIsNamedOnceAndNeverUsed) {
     planted.plates[0] = {true, "/dev/ttyUSB0", 0, 1, 0, "kgf"};
     ASSERT_TRUE(JournalWriter().Open(state.config.journalFolder, planted));  // gone as in a kill
     ASSERT_EQ(chmod(state.config.journalFolder.c_str(), 0777), 0);
-    EXPECT_FALSE(run.OfferRecovery().has_value());
+    EXPECT_FALSE(archive.OfferRecovery(view).has_value());
     EXPECT_THAT(dialogs.Texts(),
                 ::testing::ElementsAre(::testing::StartsWith(
                     "A pasta dos diários " + state.config.journalFolder + " não é só sua")));

@@ -1,4 +1,4 @@
-#include "archive/TestExport.h"
+#include "archive/TestFileWriter.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,17 +13,12 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <limits>
-#include <optional>
 #include <system_error>
 #include <utility>
 #include <vector>
 
-#include "archive/StoredRun.h"
-#include "device/SerialChannel.h"
 #include "settings/NumberText.h"
 #include "settings/RegularFile.h"
-#include "station/StationSettings.h"
 
 namespace kelvaro {
 
@@ -302,21 +297,6 @@ void AppendInteger(std::string& out, std::int64_t value) {
     std::array<char, 24> buffer{};
     const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
     out.append(buffer.data(), result.ptr);
-}
-
-// A whole number as Teste holds it: optional sign and decimal digits, in 64-bit range, so a
-// count that has gone past 2147483647 still reads.
-std::optional<std::int64_t> ParseTestNumber(std::string_view text) {
-    std::int64_t value = 0;
-    const char* first = text.data();
-    if (!text.empty() && text.front() == '+') {
-        ++first;
-    }
-    const auto result = std::from_chars(first, text.data() + text.size(), value);
-    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
 }
 
 // "000;".."999;": the thousandths of a value and the end of its field.
@@ -670,115 +650,6 @@ bool WriteTestFile(const std::string& path, const TestFileHeading& heading,
         return fail(file.Error());
     }
     return true;
-}
-
-namespace {
-
-// The heading of a run never saved: the next test number, counted in the settings, and the
-// units `units` gives, or the settings' when none. Gives false after telling the operator why
-// no number could be taken.
-bool TakeNextTestNumber(StationState& state, Dialogs& dialogs, TestFileHeading& heading,
-                        const std::array<std::string, kPlateCount>* units) {
-    StationSettings settings(state.config.settingsPath, state.config.decimalSeparator);
-    const std::string text = settings.LastTestNumberText();
-    const auto last = ParseTestNumber(text);
-    if (!last) {
-        settings.Close();
-        ReportError(dialogs, "'" + text + "' não é um valor inteiro válido");
-        return false;
-    }
-    // After the largest number the store can read back the count starts again at 1: the
-    // number written must always be one the next export can read.
-    const std::int64_t previous = std::max(*last, state.unstoredTestNumber);
-    heading.testNumber = previous == std::numeric_limits<std::int64_t>::max() ? 1 : previous + 1;
-    settings.SetLastTestNumber(heading.testNumber);
-    for (int p = 1; p <= kPlateCount; ++p) {
-        const auto i = static_cast<std::size_t>(p - 1);
-        heading.units[i] = units != nullptr ? (*units)[i] : settings.Unit(p, "un.");
-    }
-    // A store that cannot be saved must not cost the operator the test: the export goes
-    // on. Later exports of this run count on from the number, but after a restart it may
-    // be proposed again, which the operator is told.
-    std::string error;
-    if (settings.Close(&error)) {
-        state.unstoredTestNumber = 0;
-        state.unstoredTestNumberTold = false;
-    } else {
-        state.unstoredTestNumber = heading.testNumber;
-        if (!std::exchange(state.unstoredTestNumberTold, true)) {
-            dialogs.MessageBox(error + ".\rO teste " + std::to_string(heading.testNumber) +
-                                   " será salvo, mas seu número não ficou guardado: depois "
-                                   "que o programa for reaberto, outro teste pode receber o "
-                                   "mesmo número.",
-                               "Kelvaro - Salvar", DialogButtons::Ok, DialogIcon::Warning);
-        }
-    }
-    return true;
-}
-
-// The save dialog, the file and the desktop's opening of it. Gives the test's number, or 0.
-std::int64_t SaveTest(const TestFileHeading& heading, std::span<const LoadRecord> loads,
-                      char decimalSeparator, Dialogs& dialogs, ProgressView& progress,
-                      const std::string& exportFolder) {
-    SaveFileRequest request;
-    request.fileName = "Kelvaro_" + std::to_string(heading.testNumber);
-    request.defaultExtension = ".csv";
-    request.filter = "Arquivos do Microsoft Excel (*.csv)|*.csv";
-    request.initialFolder = exportFolder;
-    const auto path = dialogs.SaveFile(request);
-    if (!path) {
-        return 0;
-    }
-
-    std::string error;
-    if (!WriteTestFile(*path, heading, loads, decimalSeparator, progress, &error)) {
-        ReportError(dialogs, error);
-        return 0;
-    }
-    dialogs.MessageBox("O exportação para o Excel foi concluída com sucesso", "Kelvaro",
-                       DialogButtons::Ok, DialogIcon::Information);
-    std::error_code ec;
-    if (std::filesystem::exists(*path, ec)) {
-        dialogs.OpenWithAssociatedApplication(*path);  // a desktop that cannot open it is no error
-    }
-    return heading.testNumber;
-}
-
-bool AskToSave(Dialogs& dialogs) {
-    return dialogs.MessageBox("Deseja salvar o teste?", "Kelvaro - Salvar", DialogButtons::YesNo,
-                              DialogIcon::Question) == DialogResult::Yes;
-}
-
-}  // namespace
-
-std::int64_t ExportTestRun(StationState& state, std::span<const LoadRecord> loads, Dialogs& dialogs,
-                           ProgressView& progress, const std::string& exportFolder) {
-    if (!AskToSave(dialogs)) {
-        return 0;
-    }
-    TestFileHeading heading;
-    if (!TakeNextTestNumber(state, dialogs, heading, nullptr)) {
-        return 0;
-    }
-    heading.frequency = state.config.testFrequency;
-    heading.ports = state.config.platePort;
-    return SaveTest(heading, loads, state.config.decimalSeparator, dialogs, progress, exportFolder);
-}
-
-std::int64_t ExportStoredRun(StationState& state, const StoredRun& run, Dialogs& dialogs,
-                             ProgressView& progress, const std::string& exportFolder,
-                             SaveQuestion question) {
-    if (question == SaveQuestion::Ask && !AskToSave(dialogs)) {
-        return 0;
-    }
-    TestFileHeading heading = run.heading;
-    if (heading.testNumber <= 0 &&
-        !TakeNextTestNumber(state, dialogs, heading, &run.heading.units)) {
-        return 0;
-    }
-    return SaveTest(heading, run.loads,
-                    run.decimalSeparator.value_or(state.config.decimalSeparator), dialogs, progress,
-                    exportFolder);
 }
 
 }  // namespace kelvaro

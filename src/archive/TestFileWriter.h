@@ -1,5 +1,5 @@
-// The export of a finished test as a semicolon-separated Windows-1252 file for a spreadsheet,
-// with its numbering, save dialog and progress window; the file writer works on its own too.
+// The test file: a finished test as a semicolon-separated Windows-1252 file for a spreadsheet,
+// written whole or not at all. Its reader is TestFileReader; the saving of a run is RunArchive.
 #pragma once
 
 #include <array>
@@ -9,9 +9,7 @@
 #include <string_view>
 
 #include "plate/Plate.h"
-#include "station/Dialogs.h"
 #include "station/ProgressView.h"
-#include "station/StationState.h"
 
 namespace kelvaro {
 
@@ -45,22 +43,5 @@ struct TestFileHeading {
 bool WriteTestFile(const std::string& path, const TestFileHeading& heading,
                    std::span<const LoadRecord> samples, char decimalSeparator,
                    ProgressView& progress, std::string* error);
-
-// Asks whether the test's loads are to be saved, takes the next test number from the settings,
-// lets the operator choose the file, writes it and hands it to the desktop to be opened. A
-// number the settings cannot keep is told once (until a save succeeds) and counted on from in
-// this run. Gives the number of the saved test, or 0 when nothing was saved.
-std::int64_t ExportTestRun(StationState& state, std::span<const LoadRecord> loads, Dialogs& dialogs,
-                           ProgressView& progress, const std::string& exportFolder);
-
-struct StoredRun;
-enum class SaveQuestion { Ask, DontAsk };
-// The same for a run read back: asked "Deseja salvar o teste?" first or not, then saved with its
-// own heading and decimal separator, so the file has the bytes its first export had or would
-// have had. A run never saved takes the next test number, with its own units. Gives the number
-// of the saved test, or 0 when nothing was saved.
-std::int64_t ExportStoredRun(StationState& state, const StoredRun& run, Dialogs& dialogs,
-                             ProgressView& progress, const std::string& exportFolder,
-                             SaveQuestion question);
 
 }  // namespace kelvaro
