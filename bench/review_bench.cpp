@@ -110,10 +110,10 @@ bool WriteJournal(const std::string& folder, std::string& path) {
                                  "kgf"};
     }
     std::mt19937 random(7);
-    std::uniform_int_distribution<std::uint32_t> count(7950000, 9500000);
-    std::vector<JournalRecord> records(kTestFileMaxSamples);
-    for (JournalRecord& record : records) {
-        for (std::uint32_t& v : record) {
+    std::uniform_int_distribution<RawReading> count(7950000, 9500000);
+    std::vector<RawRecord> records(kMaxSamples);
+    for (RawRecord& record : records) {
+        for (RawReading& v : record) {
             v = count(random);
         }
     }
@@ -248,7 +248,7 @@ int main(int argc, char** argv) {
     const std::string path =
         own ? argv[1]
             : (std::filesystem::temp_directory_path() / "kelvaro_review_bench.csv").string();
-    if (!own && !WriteSample(path, kTestFileMaxSamples)) {
+    if (!own && !WriteSample(path, kMaxSamples)) {
         return 1;
     }
 
