@@ -308,7 +308,7 @@ int main(int argc, char** argv) {
         parse.wall.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
         parse.cpu.push_back(CpuSeconds() - cpu0);
     }
-    LoadChart chart;
+    LoadChart chart(kPlateCount);
     chart.resize(1052, 560);  // the main window's chart at its first size
     chart.show();
     QApplication::processEvents();
