@@ -106,8 +106,8 @@ bool WriteJournal(const std::string& folder, std::string& path) {
     description.start = std::chrono::system_clock::now();
     description.frequency = 600;
     for (std::size_t i = 0; i < description.plates.size(); ++i) {
-        description.plates[i] = {true, "/dev/ttyUSB" + std::to_string(i), 8000000.0, 1000.0, 0.0,
-                                 "kgf"};
+        description.plates[i] = {
+            true, "/dev/ttyUSB" + std::to_string(i), {8000000.0, 1000.0, 0.0}, "kgf"};
     }
     std::mt19937 random(7);
     std::uniform_int_distribution<RawReading> count(7950000, 9500000);
