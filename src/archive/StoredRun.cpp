@@ -33,8 +33,8 @@ bool ReadTestFileRun(const std::string& path, StoredRun& run, std::string* error
     return true;
 }
 
-// The chart's series that draws a plate (0 for plate 1): the plates are its first series, in
-// order.
+// The chart series that draws a plate, given by its index (0 is plate 1): the plates are the
+// chart's first series, in order.
 int PlateSeries(std::size_t plate) {
     return static_cast<int>(plate) + 1;
 }
