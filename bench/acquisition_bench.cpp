@@ -400,7 +400,7 @@ int main(int argc, char** argv) {
     }
 
     // The final chart is drawn on the same shown chart in both runs, as in the main window.
-    LoadChart chart;
+    LoadChart chart(kPlateCount);
     chart.resize(kChartWidth, kChartHeight);
     chart.show();
     QApplication::processEvents();

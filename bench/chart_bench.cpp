@@ -17,6 +17,7 @@
 #include <ctime>
 #include <random>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -28,6 +29,7 @@
 namespace {
 
 using kelvaro::ChartPoint;
+using kelvaro::kPlateCount;
 using kelvaro::LoadChart;
 using kelvaro::bench::PaintCounter;
 using Clock = std::chrono::steady_clock;
@@ -95,7 +97,8 @@ Extremes FindExtremes(const Run& run) {
     return e;
 }
 
-// The app's drawing sequence: the series, then the axis from the running extremes.
+// The app's drawing sequence: the series, then the axis from the running extremes, then the
+// plates' titles.
 void Load(LoadChart& chart, Run run, Extremes extremes) {
     const double high = extremes.high;
     const double low = extremes.low;
@@ -105,6 +108,9 @@ void Load(LoadChart& chart, Run run, Extremes extremes) {
     chart.SetLegendVisible(true);
     chart.SetLeftAxisMaximum(high);
     chart.SetLeftAxisMinimum(low);
+    for (int s = 1; s <= 4; ++s) {
+        chart.SetSeriesTitle(s, "Placa " + std::to_string(s) + ": ");
+    }
 }
 
 double Percent(long part, long whole) {
@@ -119,7 +125,7 @@ double Milliseconds(Clock::duration d) {
 double LoadAndDrawMs(const Run& run) {
     std::vector<double> times;
     for (int r = 0; r < kRepeats; ++r) {
-        LoadChart chart;
+        LoadChart chart(kPlateCount);
         chart.resize(kWidth, kHeight);
         chart.show();
         QApplication::processEvents();
@@ -179,7 +185,7 @@ int LiveBench(bool climbing) {
             rows[r][p] = climbing ? static_cast<double>(r + 100 * p) : run[p][r].y;
         }
     }
-    LoadChart chart;
+    LoadChart chart(kPlateCount);
     chart.resize(kWidth, kHeight);
     chart.show();
     QApplication::processEvents();
@@ -242,7 +248,7 @@ int LiveBench(bool climbing) {
 // the line and box for repaint) and then the repaint of those places, against a repaint of the
 // whole chart.
 void CursorBench(const Run& run) {
-    LoadChart chart;
+    LoadChart chart(kPlateCount);
     chart.resize(kWidth, kHeight);
     chart.show();
     QApplication::processEvents();
@@ -302,7 +308,7 @@ int main(int argc, char** argv) {
     const double shortMs = LoadAndDrawMs(shortRun);
 
     // Same chart, same layout: the reduced picture, then every point handed to Qt directly.
-    LoadChart chart;
+    LoadChart chart(kPlateCount);
     chart.resize(kWidth, kHeight);
     chart.show();
     QApplication::processEvents();

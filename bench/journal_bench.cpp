@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
         const auto before = Clock::now();
         lateMost = std::max(lateMost, before - due);
         const auto v = static_cast<std::uint32_t>(k % (1U << 24));
-        const kelvaro::JournalRecord record{v, v, v, v};
+        const kelvaro::RawRecord record{v, v, v, v};
         writer.Append({&record, 1});
         costs.push_back(Clock::now() - before);
     }

@@ -178,7 +178,7 @@ int Replay(const std::string& recording, const std::string& csv, const std::stri
                 continue;  // missing
             }
             const std::string& field = fields[i];
-            std::uint32_t count = 0;
+            RawReading count = 0;
             const auto [end, error] =
                 std::from_chars(field.data(), field.data() + field.size(), count);
             if (error != std::errc() || end != field.data() + field.size() || count > 0xFFFFFF) {

@@ -106,14 +106,14 @@ bool WriteJournal(const std::string& folder, std::string& path) {
     description.start = std::chrono::system_clock::now();
     description.frequency = 600;
     for (std::size_t i = 0; i < description.plates.size(); ++i) {
-        description.plates[i] = {true, "/dev/ttyUSB" + std::to_string(i), 8000000.0, 1000.0, 0.0,
-                                 "kgf"};
+        description.plates[i] = {
+            true, "/dev/ttyUSB" + std::to_string(i), {8000000.0, 1000.0, 0.0}, "kgf"};
     }
     std::mt19937 random(7);
-    std::uniform_int_distribution<std::uint32_t> count(7950000, 9500000);
-    std::vector<JournalRecord> records(kTestFileMaxSamples);
-    for (JournalRecord& record : records) {
-        for (std::uint32_t& v : record) {
+    std::uniform_int_distribution<RawReading> count(7950000, 9500000);
+    std::vector<RawRecord> records(kMaxSamples);
+    for (RawRecord& record : records) {
+        for (RawReading& v : record) {
             v = count(random);
         }
     }
@@ -248,7 +248,7 @@ int main(int argc, char** argv) {
     const std::string path =
         own ? argv[1]
             : (std::filesystem::temp_directory_path() / "kelvaro_review_bench.csv").string();
-    if (!own && !WriteSample(path, kTestFileMaxSamples)) {
+    if (!own && !WriteSample(path, kMaxSamples)) {
         return 1;
     }
 
@@ -308,7 +308,7 @@ int main(int argc, char** argv) {
         parse.wall.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
         parse.cpu.push_back(CpuSeconds() - cpu0);
     }
-    LoadChart chart;
+    LoadChart chart(kPlateCount);
     chart.resize(1052, 560);  // the main window's chart at its first size
     chart.show();
     QApplication::processEvents();

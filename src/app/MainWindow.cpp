@@ -134,7 +134,8 @@ void MainWindow::BuildLayout() {
     centre->addWidget(sampleCountLabel);
     lowerGap = Gap(centrePanel);
     centre->addWidget(lowerGap);
-    loadChart = new LoadChart(centrePanel);
+    // A series for each plate: the runs draw plate p as series p.
+    loadChart = new LoadChart(kPlateCount, centrePanel);
     centre->addWidget(loadChart, 1);
 
     bottomBand = new BottomBand(this);

@@ -22,18 +22,21 @@ bool ReadTestFileRun(const std::string& path, StoredRun& run, std::string* error
     read.heading.ports = content.ports;
     read.heading.units = content.units;
     read.decimalSeparator = content.decimalSeparator;
-    read.loads.reserve(content.loads.size());
-    for (const auto& row : content.loads) {
-        LoadRecord loads{};
-        for (std::size_t i = 0; i < loads.size(); ++i) {
-            loads[i] = row[i];
-            // The file does not say which plates ran; an idle plate's column holds zeros.
+    // The file does not say which plates ran; an idle plate's column holds zeros.
+    for (const LoadRecord& row : content.loads) {
+        for (std::size_t i = 0; i < row.size(); ++i) {
             read.active[i] = read.active[i] || row[i] != 0.0;
         }
-        read.loads.push_back(loads);
     }
+    read.loads = std::move(content.loads);
     run = std::move(read);
     return true;
+}
+
+// The chart series that draws a plate, given by its index (0 is plate 1): the plates are the
+// chart's first series, in order.
+int PlateSeries(std::size_t plate) {
+    return static_cast<int>(plate) + 1;
 }
 
 }  // namespace
@@ -56,7 +59,7 @@ bool ReadJournalRun(const std::string& path, StoredRun& run, std::string* error)
         read.active[i] = plate.active;
         read.heading.ports[i] = plate.port;
         read.heading.units[i] = plate.unit;
-        calibration[i] = PlateCalibration{plate.sp, plate.idc, plate.t};
+        calibration[i] = plate.calibration;
     }
     // A run keeps at most kMaxSamples; a longer journal was not written by the station.
     const std::size_t count = std::min(journal.records.size(), std::size_t{kMaxSamples});
@@ -76,10 +79,9 @@ std::string LocalTimeText(std::chrono::system_clock::time_point when, const char
     return std::string(text, std::strftime(text, sizeof text, format, &local));
 }
 
-void DrawRunLoads(ChartSink& chart, std::span<const LoadRecord> loads,
-                  const std::array<bool, kPlateCount>& active) {
-    for (int p = 1; p <= kPlateCount; ++p) {
-        chart.ClearSeries(p);
+void DrawRunLoads(ChartSink& chart, std::span<const LoadRecord> loads, const ActivePlates& active) {
+    for (std::size_t i = 0; i < kPlateCount; ++i) {
+        chart.ClearSeries(PlateSeries(i));
     }
     std::array<std::vector<ChartPoint>, kPlateCount> points;
     for (std::size_t i = 0; i < points.size(); ++i) {
@@ -103,20 +105,19 @@ void DrawRunLoads(ChartSink& chart, std::span<const LoadRecord> loads,
             }
         }
     }
-    for (int p = 1; p <= kPlateCount; ++p) {
-        const auto i = static_cast<std::size_t>(p - 1);
+    for (std::size_t i = 0; i < kPlateCount; ++i) {
         if (active[i]) {
-            chart.SetSeriesPoints(p, std::move(points[i]));
+            chart.SetSeriesPoints(PlateSeries(i), std::move(points[i]));
         }
     }
     chart.SetLegendVisible(true);
     chart.SetLeftAxisMaximum(maximum);
     chart.SetLeftAxisMinimum(minimum);
-    for (int p = 1; p <= kPlateCount; ++p) {
-        chart.SetSeriesTitle(p, "Placa " + std::to_string(p) + ": ");
+    for (std::size_t i = 0; i < kPlateCount; ++i) {
+        chart.SetSeriesTitle(PlateSeries(i), "Placa " + std::to_string(i + 1) + ": ");
     }
-    for (int p = 1; p <= kPlateCount; ++p) {
-        chart.SetSeriesInLegend(p, active[static_cast<std::size_t>(p - 1)]);
+    for (std::size_t i = 0; i < kPlateCount; ++i) {
+        chart.SetSeriesInLegend(PlateSeries(i), active[i]);
     }
 }
 

@@ -21,7 +21,7 @@ struct StoredRun {
     std::chrono::system_clock::time_point start;  // a journal's run only
     // testNumber is 0 for a run never saved: its save takes the next number.
     TestFileHeading heading;
-    std::array<bool, kPlateCount> active{};
+    ActivePlates active{};
     std::vector<LoadRecord> loads;
     // The separator the file was written with; none for the station's own.
     std::optional<char> decimalSeparator;
@@ -43,7 +43,6 @@ std::string LocalTimeText(std::chrono::system_clock::time_point when,
 
 // Draws a run's loads as the chart after a stop: the active plates' series, the legend, and the
 // load axis from zero to every column's extremes, an idle plate's too.
-void DrawRunLoads(ChartSink& chart, std::span<const LoadRecord> loads,
-                  const std::array<bool, kPlateCount>& active);
+void DrawRunLoads(ChartSink& chart, std::span<const LoadRecord> loads, const ActivePlates& active);
 
 }  // namespace kelvaro

@@ -230,11 +230,11 @@ class Parser {
         }
         const std::uint64_t left = expectedSize_ - std::min(expectedSize_, Offset());
         out.loads.reserve(
-            static_cast<std::size_t>(std::min<std::uint64_t>(kTestFileMaxSamples, left / 32 + 1)));
+            static_cast<std::size_t>(std::min<std::uint64_t>(kMaxSamples, left / 32 + 1)));
         std::string_view record;
         while (Have(0)) {
-            if (out.loads.size() == kTestFileMaxSamples) {
-                return Fail(line_, "mais de " + std::to_string(kTestFileMaxSamples) +
+            if (out.loads.size() == kMaxSamples) {
+                return Fail(line_, "mais de " + std::to_string(kMaxSamples) +
                                        " amostras, o máximo de um teste");
             }
             if (!NextRecord(false, record) || !Row(record, out)) {
@@ -375,10 +375,10 @@ class Parser {
             ok = ParseInteger(fields[1], out.testNumber);
         } else if (ok && k == 1) {
             ok = ParseInteger(fields[1], out.frequency);
-        } else if (ok && k >= kFirstPortLine && k < kFirstPortLine + kTestFilePlates) {
+        } else if (ok && k >= kFirstPortLine && k < kFirstPortLine + kPlateCount) {
             out.ports[k - kFirstPortLine] = FromWindows1252(fields[1]);
         } else if (ok && k == kUnitsLine) {
-            for (std::size_t p = 1; ok && p <= kTestFilePlates; ++p) {
+            for (std::size_t p = 1; ok && p <= kPlateCount; ++p) {
                 const std::string column = "Am" + std::to_string(p) + ": ";
                 ok = fields[p].starts_with(column);
                 out.units[p - 1] = FromWindows1252(
@@ -398,7 +398,7 @@ class Parser {
         }
         const auto ends = std::count(record.begin(), record.end(), ';');
         const bool closed = record.back() == ';';
-        if (!closed && ends == kTestFilePlates) {
+        if (!closed && ends == kPlateCount) {
             return Fail(recordLine_, "a linha não termina com \";\"");
         }
         return Fail(recordLine_,
@@ -430,8 +430,8 @@ class Parser {
                    Fail(recordLine_, "esperada a amostra " + std::to_string(expected) +
                                          ", encontrado " + Shown(field));
         }
-        std::array<double, kTestFilePlates> loads{};
-        for (int plate = 1; plate <= kTestFilePlates; ++plate) {
+        LoadRecord loads{};
+        for (int plate = 1; plate <= kPlateCount; ++plate) {
             if (!next()) {
                 return FieldCountFault(record);
             }

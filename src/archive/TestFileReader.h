@@ -9,23 +9,21 @@
 #include <string_view>
 #include <vector>
 
-namespace kelvaro {
+#include "plate/Plate.h"
 
-inline constexpr int kTestFilePlates = 4;
-// The most samples a run keeps, and so the most a test file can hold.
-inline constexpr std::size_t kTestFileMaxSamples = 144000;
+namespace kelvaro {
 
 // A test file's content, in the form the export writer takes it. Texts are UTF-8.
 struct TestFileContent {
     std::int64_t testNumber = 0;
     std::int32_t frequency = 0;
-    std::array<std::string, kTestFilePlates> ports;
-    std::array<std::string, kTestFilePlates> units;  // without the "Am1: " the column adds
+    std::array<std::string, kPlateCount> ports;
+    std::array<std::string, kPlateCount> units;  // without the "Am1: " the column adds
     // ',' or '.', as the rows were written; none when no row holds a load.
     std::optional<char> decimalSeparator;
-    // Plates 1..4's loads of sample k + 1 (the numbers were checked to run 1, 2, 3...); NaN
-    // where the field is empty (a load that was not a number).
-    std::vector<std::array<double, kTestFilePlates>> loads;
+    // Plates 1..4's loads of sample k + 1 (the numbers were checked to run 1, 2, 3...), at most
+    // kMaxSamples of them; NaN where the field is empty (a load that was not a number).
+    std::vector<LoadRecord> loads;
 };
 
 // Reads the file at `path` as a stream: it stops at the first line that is wrong, after at most

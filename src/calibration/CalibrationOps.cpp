@@ -250,7 +250,7 @@ void CalibrationOps::ContinueReading() {
             waiting = true;
             continue;
         }
-        std::optional<double> raw;
+        std::optional<RawReading> raw;
         if (outcome == PendingExchange::State::Valid) {
             raw = DecodeReading(exchange->Reply());
         }
@@ -268,7 +268,7 @@ void CalibrationOps::CancelReading() {
     }
 }
 
-void CalibrationOps::ShowReading(int plate, std::optional<double> raw) {
+void CalibrationOps::ShowReading(int plate, std::optional<RawReading> raw) {
     const PlateCalibration& v = Values(plate);
     ReadingDisplay display;
     display.failed = !raw;
@@ -416,9 +416,9 @@ std::optional<double> CalibrationOps::AveragedSampling(int plate, const Sampling
                 }
                 continue;
             }
-            const double value = outcome == PendingExchange::State::Valid
-                                     ? static_cast<double>(DecodeReading(reading->Reply()))
-                                     : kFailedReading;
+            const RawReading value = outcome == PendingExchange::State::Valid
+                                         ? DecodeReading(reading->Reply())
+                                         : kFailedReading;
             reading.reset();
             if (value >= kFailedReading) {
                 failed = true;
@@ -519,7 +519,8 @@ void CalibrationOps::ToggleTare(int plate) {
         }
         PlateCalibration& tared = ValuesOf(plate);
         bool& tareOn = tareApplied_.at(Index(plate));
-        tared.tare = (*average - tared.zeroOffset) / tared.index;
+        // The tare is the load the plate bears now, as read without one.
+        tared.tare = PlateCalibration{tared.zeroOffset, tared.index, 0.0}.Load(*average);
         tareOn = true;
         view_.SetTareText(plate, Format3(tared.tare));
         view_.SetTareCaption(plate, TareButtonCaption(tareOn));

@@ -25,7 +25,7 @@
 namespace kelvaro {
 
 // The value a read that failed stands for; any reading at or above it ends a measurement.
-inline constexpr double kFailedReading = 16000000.0;
+inline constexpr RawReading kFailedReading = 16000000;
 // What the load field shows when there is no load to show: the reading failed, or the
 // calibration index cannot convert it.
 inline constexpr const char* kNoLoad = "---";
@@ -113,7 +113,7 @@ class CalibrationOps {
     void LookAside(const std::array<bool, kPlateCount>& plates, bool tell);
     // Opens the looked-at plates' ports once the look has ended; nothing before.
     void TakeLook();
-    void ShowReading(int plate, std::optional<double> raw);
+    void ShowReading(int plate, std::optional<RawReading> raw);
     // The live reading's exchanges are dropped: an operation is about to use the channels.
     void CancelReading();
     bool FrequencyUsable(const std::string& title);

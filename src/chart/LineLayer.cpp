@@ -30,7 +30,8 @@ QRect PlotPixels(const QRectF& area, double pixelRatio) {
     return {left, top, std::max(right - left, 0), std::max(bottom - top, 0)};
 }
 
-LineLayer::LineLayer(QGraphicsItem* parent) : QGraphicsItem(parent) {
+LineLayer::LineLayer(QGraphicsItem* parent, std::size_t seriesCount)
+    : QGraphicsItem(parent), colours_(seriesCount), points_(seriesCount) {
     setAcceptedMouseButtons(Qt::NoButton);
     setAcceptHoverEvents(false);
     setFlag(ItemHasNoContents, false);
@@ -160,7 +161,7 @@ void LineLayer::paint(QPainter* painter, const QStyleOptionGraphicsItem* option,
                       pixels_.width() / pixelRatio_, pixels_.height() / pixelRatio_);
     painter->setClipRect(clip, Qt::IntersectClip);
     painter->setBrush(Qt::NoBrush);
-    for (std::size_t i = 0; i < kSeriesCount; ++i) {
+    for (std::size_t i = 0; i < points_.size(); ++i) {
         const QPolygonF mapped = Mapped(i);
         if (mapped.isEmpty()) {
             continue;

@@ -8,7 +8,6 @@
 #include <QPolygonF>
 #include <QRect>
 #include <QRectF>
-#include <array>
 #include <cstddef>
 #include <vector>
 
@@ -23,9 +22,8 @@ QRect PlotPixels(const QRectF& area, double pixelRatio);
 
 class LineLayer : public QGraphicsItem {
   public:
-    static constexpr std::size_t kSeriesCount = 4;
-
-    explicit LineLayer(QGraphicsItem* parent);
+    // Lines for `seriesCount` series, numbered from 0, without colour or points until set.
+    LineLayer(QGraphicsItem* parent, std::size_t seriesCount);
 
     // Drawn with the pen's colour, one device pixel wide, aliased.
     void SetColour(std::size_t series, const QColor& colour);
@@ -55,8 +53,8 @@ class LineLayer : public QGraphicsItem {
     double yLow_ = 0.0;
     double yHigh_ = 1.0;
     PixelColumns columns_{0.0, 1.0, 1};
-    std::array<QColor, kSeriesCount> colours_{};
-    std::array<std::vector<ChartPoint>, kSeriesCount> points_;
+    std::vector<QColor> colours_;
+    std::vector<std::vector<ChartPoint>> points_;
 };
 
 }  // namespace kelvaro

@@ -40,6 +40,8 @@ constexpr double kLinesZ = 4.0;
 constexpr double kCursorZ = 4.5;
 // About ten refreshes a second: the run looks continuous and a refresh stays a small part of it.
 constexpr int kLiveRefreshMs = 100;
+// The series' colours in turn; a chart of more series starts over.
+const std::array<QColor, 4> kSeriesColours{Qt::red, Qt::green, Qt::black, Qt::blue};
 
 // A round step (1, 2 or 5 times a power of ten) giving about four to ten ticks on whole sample
 // numbers whatever the zoom, so no label repeats a rounded number.
@@ -197,7 +199,11 @@ class LoadChartView : public QChartView {
     QPointF lastDrag_;
 };
 
-LoadChart::LoadChart(QWidget* parent) : QWidget(parent) {
+LoadChart::LoadChart(int seriesCount, QWidget* parent)
+    : QWidget(parent),
+      series_(static_cast<std::size_t>(std::max(seriesCount, 1))),
+      points_(series_.size()),
+      growing_(series_.size()) {
     // The view owns the chart; the chart owns axes and series.
     chart_ = new QChart();
     chart_->setAnimationOptions(QChart::NoAnimation);
@@ -230,20 +236,19 @@ LoadChart::LoadChart(QWidget* parent) : QWidget(parent) {
     chart_->addAxis(axisX_, Qt::AlignBottom);
     chart_->addAxis(axisY_, Qt::AlignLeft);
 
-    static const std::array<QColor, kSeriesCount> kColours{Qt::red, Qt::green, Qt::black, Qt::blue};
     // Owned by the chart; above the grid and axis lines, where Qt Charts puts its series.
-    lines_ = new LineLayer(chart_);
+    lines_ = new LineLayer(chart_, series_.size());
     lines_->setZValue(kLinesZ);
     for (std::size_t i = 0; i < series_.size(); ++i) {
+        const QColor& colour = kSeriesColours[i % kSeriesColours.size()];
         auto* line = new QLineSeries(chart_);
-        line->setName(QStringLiteral("Placa %1: ").arg(i + 1));
-        line->setPen(QPen(kColours[i], 1));
+        line->setPen(QPen(colour, 1));
         line->setPointsVisible(false);
         chart_->addSeries(line);
         line->attachAxis(axisX_);
         line->attachAxis(axisY_);
         series_[i] = line;
-        lines_->SetColour(i, kColours[i]);
+        lines_->SetColour(i, colour);
     }
 
     cursor_ = new CursorLayer(chart_);
@@ -272,9 +277,10 @@ LoadChart::LoadChart(QWidget* parent) : QWidget(parent) {
 LoadChart::~LoadChart() = default;
 
 std::size_t LoadChart::Index(int series) const {
-    if (series < 1 || series > kSeriesCount) {
+    if (series < 1 || series > SeriesCount()) {
         throw std::out_of_range("LoadChart: no series " + std::to_string(series) +
-                                " (series are numbered 1 to 4)");
+                                " (series are numbered 1 to " + std::to_string(SeriesCount()) +
+                                ")");
     }
     return static_cast<std::size_t>(series - 1);
 }
@@ -342,10 +348,12 @@ void LoadChart::SetLegendVisible(bool visible) {
     chart_->legend()->setVisible(visible);
 }
 
-void LoadChart::BeginLive(const std::array<bool, 4>& active, LoadsSoFar loadsSoFar) {
+void LoadChart::BeginLive(const ActivePlates& active, LoadsSoFar loadsSoFar) {
     LeaveLive();
     liveLoads_ = std::move(loadsSoFar);
-    liveActive_ = active;
+    for (std::size_t i = 0; i < liveActive_.size(); ++i) {
+        liveActive_[i] = active[i] && i < series_.size();
+    }
     liveRows_ = 0;
     liveLow_ = 0.0;
     liveHigh_ = 0.0;
@@ -365,7 +373,7 @@ void LoadChart::RefreshLive() {
     const double axisEnd = LiveSampleAxisEnd(std::max(liveRows_, rows.size()));
     // Room for the whole axis: the series move in memory only when the axis steps up, where
     // the columns are binned again anyway, instead of at every doubling of their own.
-    for (std::size_t i = 0; i < points_.size(); ++i) {
+    for (std::size_t i = 0; i < liveActive_.size(); ++i) {
         if (liveActive_[i] && static_cast<double>(points_[i].capacity()) < axisEnd) {
             points_[i].reserve(static_cast<std::size_t>(axisEnd));
         }
@@ -573,6 +581,7 @@ std::optional<CursorReading> LoadChart::ReadingAt(QPointF position) const {
     }
     CursorReading reading;
     reading.sample = static_cast<long long>(sample);
+    reading.loads.resize(points_.size());
     bool any = false;
     for (std::size_t i = 0; i < points_.size(); ++i) {
         const std::vector<ChartPoint>& points = points_[i];
@@ -650,7 +659,7 @@ void LoadChart::OnPlotAreaChanged() {
     RequestReduce();
 }
 
-// Loading a run sets four series and two axis limits in a row, and a zoom may come as a burst
+// Loading a run sets its series and two axis limits in a row, and a zoom may come as a burst
 // of wheel events: reduce once, when control returns to the event loop or before the next
 // paint, whichever comes first.
 void LoadChart::RequestReduce() {

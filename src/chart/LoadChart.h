@@ -1,6 +1,6 @@
-// The main window's load chart: four plate series over the sample number, drawn from every
-// stored point through a per-pixel-column reduction so long runs stay fast to draw and inspect,
-// and drawn live while a run goes on.
+// The main window's load chart: series of loads over the sample number, as many as it is made
+// with, drawn from every stored point through a per-pixel-column reduction so long runs stay
+// fast to draw and inspect, and drawn live while a run goes on.
 #pragma once
 
 #include <QLocale>
@@ -35,7 +35,7 @@ namespace kelvaro {
 //   moving over the plot  shows the cursor line and read-out (below), gone when it leaves.
 // The chart keeps every point it is given; only the reduced points of the visible range are
 // drawn, recomputed (once per event-loop turn, or before the next paint) on data changes,
-// resize, zoom and pan. Qt Charts draws the axes, grid and legend; its four line series stay
+// resize, zoom and pan. Qt Charts draws the axes, grid and legend; its line series stay
 // empty (they carry the legend entries) and the lines are drawn by a LineLayer over the plot
 // area, aliased and one device pixel wide so the reduced picture matches the full one. Qt
 // Charts sizes legend swatches from the legend font and offers no width setting: the swatch is
@@ -61,7 +61,7 @@ class LineLayer;
 // for a series without a point there.
 struct CursorReading {
     long long sample = 0;
-    std::array<std::optional<double>, 4> loads{};
+    std::vector<std::optional<double>> loads;  // series 1 first
 };
 
 // The end of the sample axis while a run of `samples` is drawn live: the first of 1000, 2000,
@@ -75,12 +75,15 @@ double LiveLoadAxisEnd(double load);
 class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     Q_OBJECT
   public:
-    static constexpr int kSeriesCount = 4;
-
-    explicit LoadChart(QWidget* parent = nullptr);
+    // A chart of `seriesCount` series (at least one), numbered from 1 and coloured in turn red,
+    // green, black and blue; their titles are empty until set.
+    explicit LoadChart(int seriesCount, QWidget* parent = nullptr);
     ~LoadChart() override;
 
-    // ChartSink. Series numbers outside 1..4 throw std::out_of_range and change nothing.
+    int SeriesCount() const { return static_cast<int>(series_.size()); }
+
+    // ChartSink. Series numbers outside 1..SeriesCount() throw std::out_of_range and change
+    // nothing.
     void ClearSeries(int series) override;
     void SetSeriesPoints(int series, std::vector<ChartPoint> points) override;
     void SetLeftAxisMaximum(double value) override;
@@ -89,9 +92,11 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     void SetSeriesInLegend(int series, bool listed) override;
     void SetLegendVisible(bool visible) override;
 
-    // LiveChartSink. EndLive leaves the view of the whole run: the sample axis from the first
-    // sample to the last, the load axis as the live view had it (also what ResetView returns to).
-    void BeginLive(const std::array<bool, 4>& active, LoadsSoFar loadsSoFar) override;
+    // LiveChartSink: a row's plates are the first series; a plate beyond them is not drawn, but
+    // its loads still reach the load axis. EndLive leaves the view of the whole run: the sample
+    // axis from the first sample to the last, the load axis as the live view had it (also what
+    // ResetView returns to).
+    void BeginLive(const ActivePlates& active, LoadsSoFar loadsSoFar) override;
     void EndLive() override;
     // Reads the rows added since the last refresh and draws them; the live timer's call.
     void RefreshLive();
@@ -164,8 +169,8 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     CursorLayer* cursor_ = nullptr;
     // Where the mouse is over the chart, while it is.
     std::optional<QPointF> hover_;
-    std::array<QLineSeries*, kSeriesCount> series_{};
-    std::array<std::vector<ChartPoint>, kSeriesCount> points_;
+    std::vector<QLineSeries*> series_;
+    std::vector<std::vector<ChartPoint>> points_;
     // The load range set by the program; the view may zoom away from it.
     double axisMinimum_ = 0.0;
     double axisMaximum_ = 10.0;
@@ -179,11 +184,11 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     bool labelsLaidOut_ = false;
     // The live view: how it reads the run, what it has read, and the reduction it keeps.
     LoadsSoFar liveLoads_;
-    std::array<bool, kSeriesCount> liveActive_{};
+    ActivePlates liveActive_{};  // the row's plates drawn: active ones with a series
     std::size_t liveRows_ = 0;
     double liveLow_ = 0.0;
     double liveHigh_ = 0.0;
-    std::array<GrowingReduction, kSeriesCount> growing_;
+    std::vector<GrowingReduction> growing_;
     QTimer* liveTimer_ = nullptr;
 };
 

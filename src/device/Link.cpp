@@ -27,9 +27,9 @@ bool HuntCandidateValid(const std::uint8_t* bytes, std::size_t size) {
 
 }  // namespace
 
-std::uint32_t DecodeReading(const DeviceFrame& frame) {
-    return (std::uint32_t{frame.Data(0)} << 16) | (std::uint32_t{frame.Data(1)} << 8) |
-           std::uint32_t{frame.Data(2)};
+RawReading DecodeReading(const DeviceFrame& frame) {
+    return (RawReading{frame.Data(0)} << 16) | (RawReading{frame.Data(1)} << 8) |
+           RawReading{frame.Data(2)};
 }
 
 LinkStatus SendRequest(SerialChannel& channel, std::span<const std::uint8_t> request) {

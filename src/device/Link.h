@@ -8,6 +8,7 @@
 #include "device/Frame.h"
 #include "device/LinkError.h"
 #include "device/SerialChannel.h"
+#include "plate/Plate.h"
 
 namespace kelvaro {
 
@@ -50,6 +51,6 @@ StreamTakeResult TakeStreamedReport(SerialChannel& channel, DeviceFrame& frame, 
 LinkResult<DeviceFrame> ReceiveStreamedReply(SerialChannel& channel, std::size_t size,
                                              int timeoutMs);
 // Data bytes 0..2, most significant first.
-std::uint32_t DecodeReading(const DeviceFrame& frame);
+RawReading DecodeReading(const DeviceFrame& frame);
 
 }  // namespace kelvaro

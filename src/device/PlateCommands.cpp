@@ -64,8 +64,8 @@ LinkResult<std::uint8_t> IdentifyPlate(SerialChannel& channel, int timeoutMs) {
                                     [](const DeviceFrame& reply) { return reply.Data(0); });
 }
 
-LinkResult<std::uint32_t> ReadPlateSample(SerialChannel& channel) {
-    return ReplyValue<std::uint32_t>(Transact(channel, kReadSample), DecodeReading);
+LinkResult<RawReading> ReadPlateSample(SerialChannel& channel) {
+    return ReplyValue<RawReading>(Transact(channel, kReadSample), DecodeReading);
 }
 
 LinkStatus StartPlateStream(SerialChannel& channel) {

@@ -54,7 +54,7 @@ LinkStatus ConfigurePlate(SerialChannel& channel, std::int32_t frequency, std::u
 // Identify; the value is the plate's model code (data byte 0).
 LinkResult<std::uint8_t> IdentifyPlate(SerialChannel& channel, int timeoutMs = kReplyTimeoutMs);
 // ReadSample (a reply of any function); the value is the reading.
-LinkResult<std::uint32_t> ReadPlateSample(SerialChannel& channel);
+LinkResult<RawReading> ReadPlateSample(SerialChannel& channel);
 LinkStatus StartPlateStream(SerialChannel& channel);
 // Stop has no reply, and its loss goes unnoticed: the callers have put DTR low.
 void SendStop(SerialChannel& channel);

@@ -156,7 +156,7 @@ bool JournalWriter::Open(const std::string& folder, const JournalDescription& de
     return true;
 }
 
-void JournalWriter::Append(std::span<const JournalRecord> records) {
+void JournalWriter::Append(std::span<const RawRecord> records) {
     if (fd_ < 0 || Failed()) {
         return;
     }
@@ -245,7 +245,7 @@ void JournalWriter::Fail(const std::string& text) {
 }
 
 void JournalWriter::Run() {
-    std::vector<JournalRecord> batch;
+    std::vector<RawRecord> batch;
     batch.reserve(kPendingRoom);
     std::vector<unsigned char> bytes;
     auto lastSync = Clock::now();

@@ -18,7 +18,7 @@
 //                  3 stopped with the save question not answered yet  (rewritten)
 //       52      4  zero
 //       56      8  records in the file when it was stopped or closed, 0 while open  (rewritten)
-//       64     96  plates 1..4: sp, idc, t in force (three doubles each)
+//       64     96  plates 1..4: zero offset, index, tare in force (three doubles each)
 //      160   1024  plates 1..4: port, 256 bytes each, UTF-8 padded with NUL bytes
 //     1184   1024  plates 1..4: unit, likewise
 //     2208      8  sequence: the folder's highest when the journal was made, plus one
@@ -53,13 +53,9 @@
 
 namespace kelvaro {
 
-inline constexpr int kJournalPlates = kPlateCount;
-// The most samples a run takes (kMaxSamples of the sample store): a journal with more was not
-// written by the station.
-inline constexpr std::uint64_t kMaxJournalRecords = 144000;
-
-// One sample: plates 1..4's raw readings.
-using JournalRecord = std::array<std::uint32_t, kJournalPlates>;
+// The most records a journal holds, a run's most samples: a journal with more was not written
+// by the station.
+inline constexpr std::uint64_t kMaxJournalRecords = kMaxSamples;
 
 enum class JournalState : std::uint32_t {
     Open = 0,          // being written, or its writer died (crash, kill, power cut)
@@ -73,16 +69,14 @@ enum class JournalState : std::uint32_t {
 struct JournalPlate {
     bool active = false;
     std::string port;
-    double sp = 0;
-    double idc = 1;
-    double t = 0;
+    PlateCalibration calibration;  // what the run converts the plate's readings with
     std::string unit;
 };
 
 struct JournalDescription {
     std::chrono::system_clock::time_point start;  // kept to the millisecond
     std::int32_t frequency = 0;
-    std::array<JournalPlate, kJournalPlates> plates;
+    std::array<JournalPlate, kPlateCount> plates;
     std::int64_t testNumber = 0;              // set by Close or SetJournalTestNumber
     JournalState state = JournalState::Open;  // set by Close
     std::uint64_t closedCount = 0;            // set by Close
@@ -120,7 +114,7 @@ class JournalWriter {
     bool Open(const std::string& folder, const JournalDescription& description,
               const JournalLimits& limits = {});
     // Takes the next records of the run; cheap enough for every acquisition pass.
-    void Append(std::span<const JournalRecord> records);
+    void Append(std::span<const RawRecord> records);
     // Writes and syncs what is left, then marks the run stopped with its record count and its
     // save question not answered (after a failure, stopped early): a station that dies at the
     // question leaves the run to be offered at the next start. The journal stays held until
@@ -157,7 +151,7 @@ class JournalWriter {
 
     std::mutex mutex_;  // guards the members below; never held across a system call
     std::condition_variable wake_;
-    std::vector<JournalRecord> pending_;
+    std::vector<RawRecord> pending_;
     bool stop_ = false;
     std::optional<std::string> error_;
     bool errorTaken_ = false;
@@ -180,7 +174,7 @@ bool CloseJournal(const std::string& path, std::string* error);
 
 struct JournalContents {
     JournalDescription description;
-    std::vector<JournalRecord> records;  // a torn last record is left out
+    std::vector<RawRecord> records;  // a torn last record is left out
 };
 
 // Reads a journal back. A file that is not a regular file (never waited on), not a whole journal

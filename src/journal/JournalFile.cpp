@@ -21,8 +21,8 @@ namespace {
 constexpr std::string_view kMagic = "KELVJRNL";
 constexpr std::size_t kCalibrationOffset = 64;
 constexpr std::size_t kPortsOffset = 160;
-constexpr std::size_t kUnitsOffset = kPortsOffset + kJournalPlates * kTextBytes;
-constexpr std::size_t kSequenceOffset = kUnitsOffset + kJournalPlates * kTextBytes;
+constexpr std::size_t kUnitsOffset = kPortsOffset + kPlateCount * kTextBytes;
+constexpr std::size_t kSequenceOffset = kUnitsOffset + kPlateCount * kTextBytes;
 // Where the fields of each version end.
 constexpr std::size_t kFieldsEnd1 = kSequenceOffset;
 constexpr std::size_t kFieldsEnd2 = kSequenceOffset + 8;
@@ -61,19 +61,19 @@ HeaderBytes EncodeHeader(const JournalDescription& description) {
     Put(&bytes[8], kJournalVersion);
     Put(&bytes[12], static_cast<std::uint32_t>(kHeaderSize));
     Put(&bytes[16], static_cast<std::uint32_t>(kRecordSize));
-    Put(&bytes[20], static_cast<std::uint32_t>(kJournalPlates));
+    Put(&bytes[20], static_cast<std::uint32_t>(kPlateCount));
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(description.start.time_since_epoch());
     Put(&bytes[24], static_cast<std::int64_t>(ms.count()));
     Put(&bytes[32], description.frequency);
     std::uint32_t active = 0;
-    for (std::size_t i = 0; i < kJournalPlates; ++i) {
+    for (std::size_t i = 0; i < kPlateCount; ++i) {
         const JournalPlate& plate = description.plates[i];
         active |= plate.active ? 1U << i : 0U;
         unsigned char* calibration = &bytes[kCalibrationOffset + i * 24];
-        Put(calibration, plate.sp);
-        Put(calibration + 8, plate.idc);
-        Put(calibration + 16, plate.t);
+        Put(calibration, plate.calibration.zeroOffset);
+        Put(calibration + 8, plate.calibration.index);
+        Put(calibration + 16, plate.calibration.tare);
         // Open has refused texts that do not fit with their NUL.
         std::memcpy(&bytes[kPortsOffset + i * kTextBytes], plate.port.data(),
                     std::min(plate.port.size(), kTextBytes - 1));
@@ -98,24 +98,23 @@ std::array<unsigned char, kRewrittenSize> EncodeRewritten(std::int64_t testNumbe
     return bytes;
 }
 
-void EncodeRecords(std::span<const JournalRecord> records, std::vector<unsigned char>& bytes) {
+void EncodeRecords(std::span<const RawRecord> records, std::vector<unsigned char>& bytes) {
     bytes.resize(records.size() * kRecordSize);
     unsigned char* at = bytes.data();
-    for (const JournalRecord& record : records) {
-        for (const std::uint32_t reading : record) {
+    for (const RawRecord& record : records) {
+        for (const RawReading reading : record) {
             Put(at, reading);
-            at += 4;
+            at += sizeof reading;
         }
     }
 }
 
-void DecodeRecords(const unsigned char* bytes, std::size_t count,
-                   std::vector<JournalRecord>& records) {
+void DecodeRecords(const unsigned char* bytes, std::size_t count, std::vector<RawRecord>& records) {
     records.resize(count);
-    for (JournalRecord& record : records) {
-        for (std::uint32_t& reading : record) {
-            reading = Get<std::uint32_t>(bytes);
-            bytes += 4;
+    for (RawRecord& record : records) {
+        for (RawReading& reading : record) {
+            reading = Get<RawReading>(bytes);
+            bytes += sizeof reading;
         }
     }
 }
@@ -142,7 +141,7 @@ std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint
     }
     const auto recordSize = Get<std::uint32_t>(&bytes[16]);
     const auto plates = Get<std::uint32_t>(&bytes[20]);
-    if (recordSize != kRecordSize || plates != kJournalPlates) {
+    if (recordSize != kRecordSize || plates != kPlateCount) {
         return "o registro de " + std::to_string(recordSize) + " bytes e " +
                std::to_string(plates) + " placas é impossível";
     }
@@ -155,7 +154,7 @@ std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint
         return "a frequência (" + std::to_string(d.frequency) + ") é impossível";
     }
     const auto active = Get<std::uint32_t>(&bytes[36]);
-    if (active >= 1U << kJournalPlates) {
+    if (active >= 1U << kPlateCount) {
         return "a marca de placas ativas (" + std::to_string(active) + ") é impossível";
     }
     d.testNumber = Get<std::int64_t>(&bytes[kRewrittenOffset]);
@@ -175,17 +174,18 @@ std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint
             return "o número de sequência (" + std::to_string(d.sequence) + ") é impossível";
         }
     }
-    for (std::size_t i = 0; i < kJournalPlates; ++i) {
+    for (std::size_t i = 0; i < kPlateCount; ++i) {
         JournalPlate& plate = d.plates[i];
         plate.active = (active & (1U << i)) != 0;
         const unsigned char* calibration = &bytes[kCalibrationOffset + i * 24];
-        plate.sp = Get<double>(calibration);
-        plate.idc = Get<double>(calibration + 8);
-        plate.t = Get<double>(calibration + 16);
+        PlateCalibration& c = plate.calibration;
+        c.zeroOffset = Get<double>(calibration);
+        c.index = Get<double>(calibration + 8);
+        c.tare = Get<double>(calibration + 16);
         // The run converts with these, so they pass a start-up's checks; an idle plate's are
         // never used.
         if (plate.active &&
-            (!UsableOffset(plate.sp) || !UsableIndex(plate.idc) || !UsableOffset(plate.t))) {
+            (!UsableOffset(c.zeroOffset) || !UsableIndex(c.index) || !UsableOffset(c.tare))) {
             return "a calibração da " + PlateWord(i) + " é impossível";
         }
         for (auto [offset, text, word] : {std::tuple{kPortsOffset, &plate.port, "porta"},

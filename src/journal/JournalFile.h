@@ -54,9 +54,8 @@ std::array<unsigned char, kRewrittenSize> EncodeRewritten(std::int64_t testNumbe
                                                           JournalState state,
                                                           std::uint64_t closedCount);
 // Records as the file holds them, and back.
-void EncodeRecords(std::span<const JournalRecord> records, std::vector<unsigned char>& bytes);
-void DecodeRecords(const unsigned char* bytes, std::size_t count,
-                   std::vector<JournalRecord>& records);
+void EncodeRecords(std::span<const RawRecord> records, std::vector<unsigned char>& bytes);
+void DecodeRecords(const unsigned char* bytes, std::size_t count, std::vector<RawRecord>& records);
 // Decodes `size` bytes read from the start of a file `fileSize` bytes long. Returns "" or what
 // is wrong with it, in Portuguese.
 std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint64_t fileSize,

@@ -21,8 +21,7 @@ std::span<const RawRecord> SampleStore::Raw() const {
     return {raw_->data(), static_cast<std::size_t>(count_)};
 }
 
-void SampleStore::Convert(const std::array<LoadConversion, kPlateCount>& calibration,
-                          const std::array<bool, kPlateCount>& active) {
+void SampleStore::Convert(const PlateCalibrations& calibration, const ActivePlates& active) {
     for (auto s = static_cast<std::size_t>(loadCount_); s < static_cast<std::size_t>(count_); ++s) {
         (*loads_)[s] = ConvertRecord((*raw_)[s], calibration, active);
     }

@@ -4,39 +4,12 @@
 #pragma once
 
 #include <array>
-#include <cmath>
-#include <cstdint>
-#include <limits>
 #include <memory>
 #include <span>
 
 #include "plate/Plate.h"
-#include "station/StationState.h"
 
 namespace kelvaro {
-
-// Zero offset, calibration index and tare of one plate: load = ((raw - sp) / idc) - t.
-struct LoadConversion {
-    double sp = 0;
-    double idc = 1;
-    double t = 0;
-};
-
-// One raw record as loads: an active plate's reading converted with its calibration, an idle
-// plate's copied as read; a missing reading is a missing load (NaN), never a number.
-inline LoadRecord ConvertRecord(const RawRecord& raw,
-                                const std::array<LoadConversion, kPlateCount>& calibration,
-                                const std::array<bool, kPlateCount>& active) {
-    LoadRecord load;
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-        const LoadConversion& c = calibration[i];
-        const auto reading = static_cast<double>(raw[i]);
-        load[i] = raw[i] == kMissingReading ? std::numeric_limits<double>::quiet_NaN()
-                  : active[i]               ? ((reading - c.sp) / c.idc) - c.t
-                                            : reading;
-    }
-    return load;
-}
 
 class SampleStore {
   public:
@@ -53,8 +26,7 @@ class SampleStore {
     // Extends the load table to every raw reading: an active plate's column converted with its
     // calibration, an idle plate's column copied as read. Only the rows taken since the last
     // call are converted, so every call until the next Clear must pass the same calibration.
-    void Convert(const std::array<LoadConversion, kPlateCount>& calibration,
-                 const std::array<bool, kPlateCount>& active);
+    void Convert(const PlateCalibrations& calibration, const ActivePlates& active);
     // The loads converted so far.
     std::span<const LoadRecord> Loads() const;
 

@@ -272,9 +272,7 @@ void TestRun::OpenJournal() {
         JournalPlate& plate = description.plates[i];
         plate.active = state_.config.plateActive[i];
         plate.port = state_.config.platePort[i];
-        plate.sp = calibration_[i].sp;
-        plate.idc = calibration_[i].idc;
-        plate.t = calibration_[i].t;
+        plate.calibration = calibration_[i];
         plate.unit = units_[i];
     }
     const std::string& folder = state_.config.journalFolder;
@@ -573,7 +571,7 @@ void TestRun::ReportLostPlates() {
 bool TestRun::ReadCalibration() {
     struct Value {
         StoredNumber (StationSettings::*read)(int plate) const;
-        double LoadConversion::*field;
+        double PlateCalibration::*field;
         bool (*usable)(double);
         // The operator's words for the value, and how to set it again.
         const char* what;
@@ -581,14 +579,14 @@ bool TestRun::ReadCalibration() {
         const char* redo;
     };
     static constexpr std::array<Value, 3> kValues{{
-        {&StationSettings::ZeroOffset, &LoadConversion::sp, UsableOffset, "O Zero", ") é inválido!",
-         "Zere novamente a Placa "},
-        {&StationSettings::CalibrationIndex, &LoadConversion::idc, UsableIndex,
+        {&StationSettings::ZeroOffset, &PlateCalibration::zeroOffset, UsableOffset, "O Zero",
+         ") é inválido!", "Zere novamente a Placa "},
+        {&StationSettings::CalibrationIndex, &PlateCalibration::index, UsableIndex,
          "O Índice de Calibração", ") é inválido!", "Calibre novamente a Placa "},
-        {&StationSettings::Tare, &LoadConversion::t, UsableOffset, "A Tara", ") é inválida!",
+        {&StationSettings::Tare, &PlateCalibration::tare, UsableOffset, "A Tara", ") é inválida!",
          "Refaça a Tara da Placa "},
     }};
-    std::array<LoadConversion, kPlateCount> read{};
+    PlateCalibrations read{};
     std::optional<std::string> refusal;
     {
         StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);

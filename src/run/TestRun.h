@@ -120,7 +120,7 @@ class TestRun {
     TestRunView& view_;
     RunArchive& archive_;
     SampleStore samples_;
-    std::array<LoadConversion, kPlateCount> calibration_{};
+    PlateCalibrations calibration_{};
     RunState runState_ = RunState::Idle;
     std::array<StreamWatch, kPlateCount> watch_{};
     std::array<bool, kPlateCount> lost_{};

@@ -1,5 +1,5 @@
-// The chart operations the test run needs: four series of (sample number, load) points, a
-// manually ranged left axis and a legend. The chart component implements it on screen.
+// The chart operations the test run needs: series of (sample number, load) points, a manually
+// ranged left axis and a legend. The chart component implements it on screen.
 #pragma once
 
 #include <string>
@@ -15,7 +15,7 @@ struct ChartPoint {
 class ChartSink {
   public:
     virtual ~ChartSink() = default;
-    // Series are numbered 1..4 (plate order).
+    // Series are numbered from 1; what each one draws is the caller's choice.
     virtual void ClearSeries(int series) = 0;
     // Replaces a series' points in one go (x ascending).
     virtual void SetSeriesPoints(int series, std::vector<ChartPoint> points) = 0;

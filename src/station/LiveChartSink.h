@@ -2,14 +2,16 @@
 // its own pace (about ten times a second), so the acquisition pass does no drawing work.
 #pragma once
 
-#include <array>
 #include <functional>
 #include <span>
 
+#include "plate/Plate.h"
+
 namespace kelvaro {
 
-// The loads of one sample, plate 1 first: the same row as the run's sample record.
-using PlateLoads = std::array<double, 4>;
+// The loads of one sample, plate 1 first: the same row as the run's sample record. The chart
+// draws a row's plates as its first series, in order.
+using PlateLoads = LoadRecord;
 
 class LiveChartSink {
   public:
@@ -20,7 +22,7 @@ class LiveChartSink {
     virtual ~LiveChartSink() = default;
     // Starts drawing a run from an empty chart; only the active plates' series are drawn.
     // `loadsSoFar` is called on the caller's thread until EndLive.
-    virtual void BeginLive(const std::array<bool, 4>& active, LoadsSoFar loadsSoFar) = 0;
+    virtual void BeginLive(const ActivePlates& active, LoadsSoFar loadsSoFar) = 0;
     // Draws the rows not read yet and stops reading: the picture is then the one the final
     // chart's calls draw of the same loads.
     virtual void EndLive() = 0;

@@ -45,7 +45,7 @@ struct StationConfig {
     PortListRoots portRoots;
 
     std::array<std::string, kPlateCount> platePort;
-    std::array<bool, kPlateCount> plateActive{};
+    ActivePlates plateActive{};
     std::array<std::int32_t, kPlateCount> calibrationFrequency{50, 50, 50, 50};
     std::int32_t testFrequency = 50;
 };

@@ -58,14 +58,14 @@ TEST_F(RunArchiveTest, AnUnclosedJournalIsOfferedOnceAndRecoveredAsARunJustStopp
     JournalDescription crashed;
     crashed.start = std::chrono::system_clock::now();
     crashed.frequency = 600;
-    crashed.plates[0] = {true, "/dev/ttyUSB0", 1000, 2, 5, "kgf"};
+    crashed.plates[0] = {true, "/dev/ttyUSB0", {1000, 2, 5}, "kgf"};
     crashed.plates[1].unit = "un.";
-    crashed.plates[2] = {true, "/dev/ttyUSB2", 0, 1, 0, "kgf"};
+    crashed.plates[2] = {true, "/dev/ttyUSB2", {0, 1, 0}, "kgf"};
     crashed.plates[3].unit = "un.";
     {
         JournalWriter writer;  // gone without Close, as in a kill
         ASSERT_TRUE(writer.Open(state.config.journalFolder, crashed));
-        const std::vector<JournalRecord> records{{3000, 0, 7, 0}, {3010, 0, 8, 0}};
+        const std::vector<RawRecord> records{{3000, 0, 7, 0}, {3010, 0, 8, 0}};
         writer.Append(records);
     }
     Settings({{"u1", "N"}, {"Frequencia", "50"}});
@@ -106,9 +106,9 @@ TEST_F(RunArchiveTest, AnUnclosedJournalIsOfferedOnceAndRecoveredAsARunJustStopp
 StoredRun JournalRun(JournalWriter& writer, const std::string& folder) {
     JournalDescription description;
     description.frequency = 600;
-    description.plates[0] = {true, "/dev/ttyUSB0", 0, 1, 0, "kgf"};
+    description.plates[0] = {true, "/dev/ttyUSB0", {0, 1, 0}, "kgf"};
     EXPECT_TRUE(writer.Open(folder, description));
-    const std::vector<JournalRecord> records{{3000, 0, 0, 0}, {3010, 0, 0, 0}};
+    const std::vector<RawRecord> records{{3000, 0, 0, 0}, {3010, 0, 0, 0}};
     writer.Append(records);
     StoredRun run;
     run.path = writer.Path();

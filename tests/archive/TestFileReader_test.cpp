@@ -26,9 +26,6 @@ using kelvaro::testing::ReadFileBytes;
 using kelvaro::testing::TempDir;
 using kelvaro::testing::WriteFileBytes;
 
-static_assert(kTestFilePlates == kPlateCount);
-static_assert(kTestFileMaxSamples == kMaxSamples);
-
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
@@ -116,7 +113,7 @@ TEST_P(TestFileRoundTrip, ReadsWhatTheExportWroteAndWritesTheSameBytesAgain) {
     ASSERT_TRUE(ReadTestFile(dir.File("a.csv"), read, &error)) << error;
     EXPECT_EQ(read.testNumber, c.heading.testNumber);
     EXPECT_EQ(read.frequency, c.heading.frequency);
-    for (std::size_t p = 0; p < kTestFilePlates; ++p) {
+    for (std::size_t p = 0; p < kPlateCount; ++p) {
         // The texts the file holds: a character beyond the code page was already "?" there.
         EXPECT_EQ(ToWindows1252(read.ports[p]), ToWindows1252(c.heading.ports[p]));
         EXPECT_EQ(ToWindows1252(read.units[p]), ToWindows1252(c.heading.units[p]));
@@ -128,7 +125,7 @@ TEST_P(TestFileRoundTrip, ReadsWhatTheExportWroteAndWritesTheSameBytesAgain) {
     ASSERT_EQ(read.loads.size(), c.loads.size());
     std::size_t wrong = 0;
     for (std::size_t i = 0; i < c.loads.size(); ++i) {
-        for (std::size_t p = 0; p < kTestFilePlates; ++p) {
+        for (std::size_t p = 0; p < kPlateCount; ++p) {
             const double written = c.loads[i][p];
             const double got = read.loads[i][p];
             const bool same = std::isfinite(written)
@@ -241,7 +238,7 @@ std::vector<Refusal> Refusals() {
         {"LinesCountedInsideQuotes",
          Replaced(Replaced(file, "Am2: kgf", "\"Am2: k\r\ng\r\nf\""), "2;12,351", "4;12,351"),
          "Linha 14: esperada a amostra 2, encontrado \"4\""},
-        {"MoreSamplesThanARun", kHeading + ManyRows(kTestFileMaxSamples + 1),
+        {"MoreSamplesThanARun", kHeading + ManyRows(kMaxSamples + 1),
          "Linha 144011: mais de 144000 amostras, o máximo de um teste"},
         {"HugeFileDamagedAtLine11", kHeading + "x" + kRows.substr(1),
          "Linha 11: esperada a amostra 1, encontrado \"x\"", true},

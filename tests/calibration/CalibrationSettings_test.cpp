@@ -54,11 +54,5 @@ TEST(CalibrationSettings, StoredValuesReachTheirPlate) {
     EXPECT_TRUE(s.plates[2].tareApplied);
 }
 
-TEST(CalibrationSettings, ConversionOrder) {
-    EXPECT_EQ((PlateCalibration{1000.0, 200.0, 10.0}.Load(3000.0)), 0.0);
-    EXPECT_EQ((PlateCalibration{0.0, 1.0, 0.0}.Load(16000000.0)), 16000000.0);
-    EXPECT_EQ((PlateCalibration{1000.0, -50.0, 0.0}.Load(900.0)), 2.0);
-}
-
 }  // namespace
 }  // namespace kelvaro

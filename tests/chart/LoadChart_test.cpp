@@ -39,6 +39,9 @@ namespace {
 
 using testing::PrintTo;
 
+// The station's chart: a series for each plate.
+constexpr int kSeries = 4;
+
 std::vector<ChartPoint> Samples(int count, double step = 1.0) {
     std::vector<ChartPoint> points;
     points.reserve(static_cast<std::size_t>(count));
@@ -48,9 +51,13 @@ std::vector<ChartPoint> Samples(int count, double step = 1.0) {
     return points;
 }
 
-// A shown chart of a known size, laid out so the plot area is real.
+// A shown chart of a known size, laid out so the plot area is real, its series titled as the
+// station titles them.
 struct ShownChart {
     ShownChart() {
+        for (int s = 1; s <= kSeries; ++s) {
+            chart.SetSeriesTitle(s, "Placa " + std::to_string(s) + ": ");
+        }
         chart.resize(1000, 600);
         chart.show();
         QApplication::processEvents();
@@ -59,7 +66,7 @@ struct ShownChart {
         return static_cast<int>(
             std::ceil(chart.Chart()->plotArea().width() * chart.View()->devicePixelRatioF()));
     }
-    LoadChart chart;
+    LoadChart chart{kSeries};
 };
 
 struct AxisStep {
@@ -76,7 +83,7 @@ struct AxisCase {
 class LeftAxisRule : public ::testing::TestWithParam<AxisCase> {};
 
 TEST_P(LeftAxisRule, RefusesAMaximumBelowTheMinimumAndAMinimumAboveTheMaximum) {
-    LoadChart chart;
+    LoadChart chart{kSeries};
     for (const AxisStep& step : GetParam().steps) {
         if (step.maximum) {
             chart.SetLeftAxisMaximum(step.value);
@@ -111,13 +118,13 @@ INSTANTIATE_TEST_SUITE_P(
                           -8.0}),
     [](const ::testing::TestParamInfo<AxisCase>& param) { return param.param.name; });
 
-TEST(LoadChart, SeriesStartHiddenFromLegendWithTheirPlateColours) {
-    LoadChart chart;
+TEST(LoadChart, SeriesStartHiddenFromLegendWithTheirColours) {
+    LoadChart chart{kSeries};
     const QColor expected[] = {Qt::red, Qt::green, Qt::black, Qt::blue};
     for (int s = 1; s <= 4; ++s) {
         EXPECT_EQ(chart.Series(s)->pen().color(), expected[s - 1]) << s;
         EXPECT_FALSE(chart.Series(s)->pointsVisible()) << s;
-        EXPECT_EQ(chart.Series(s)->name(), QStringLiteral("Placa %1: ").arg(s));
+        EXPECT_EQ(chart.Series(s)->name(), QString()) << s;  // the caller names them
     }
     EXPECT_FALSE(chart.Chart()->legend()->isVisible());
     EXPECT_EQ(chart.Chart()->legend()->alignment(), Qt::AlignBottom);
@@ -203,7 +210,7 @@ TEST(LoadChart, ShortRunsAreDrawnUnreduced) {
 }
 
 TEST(LoadChart, UnorderedPointsAreOrderedNotLost) {
-    LoadChart chart;
+    LoadChart chart{kSeries};
     chart.SetSeriesPoints(1, {{3.0, 1.0}, {1.0, 2.0}, {2.0, 3.0}});
     ASSERT_EQ(chart.Points(1).size(), 3u);
     EXPECT_EQ(chart.Points(1)[0].x, 1.0);
@@ -211,7 +218,7 @@ TEST(LoadChart, UnorderedPointsAreOrderedNotLost) {
 }
 
 TEST(LoadChart, BadSeriesNumberIsRefusedClearly) {
-    LoadChart chart;
+    LoadChart chart{kSeries};
     chart.SetSeriesPoints(1, Samples(10));
     for (int bad : {0, 5, -1}) {
         EXPECT_THROW(chart.SetSeriesPoints(bad, Samples(3)), std::out_of_range) << bad;
@@ -220,6 +227,23 @@ TEST(LoadChart, BadSeriesNumberIsRefusedClearly) {
         EXPECT_THROW(chart.SetSeriesTitle(bad, "x"), std::out_of_range) << bad;
     }
     EXPECT_EQ(chart.Points(1).size(), 10u);
+}
+
+// The series are the chart's own, as many as it is made with, whatever a run's plates are.
+TEST(LoadChart, HasTheSeriesItIsMadeWith) {
+    LoadChart wide{6};
+    EXPECT_EQ(wide.SeriesCount(), 6);
+    EXPECT_EQ(wide.Series(5)->pen().color(), QColor(Qt::red));
+    wide.SetSeriesPoints(6, Samples(10));
+    EXPECT_EQ(wide.Points(6).size(), 10u);
+    EXPECT_THROW(wide.ClearSeries(7), std::out_of_range);
+    // Live, a run's first plates are the series; the others still reach the load axis.
+    LoadChart narrow{2};
+    const std::vector<PlateLoads> rows{{1.0, 2.0, 3.0, -40.0}};
+    narrow.BeginLive({true, true, true, true}, [&] { return std::span<const PlateLoads>(rows); });
+    narrow.EndLive();
+    EXPECT_EQ(narrow.Points(2).size(), 1u);
+    EXPECT_EQ(narrow.LeftAxisMinimum(), -40.0);
 }
 
 TEST(LoadChart, ZoomPanAndResetRecomputeTheVisibleReduction) {
@@ -639,7 +663,7 @@ class LinesOnTheAxisBounds : public ::testing::TestWithParam<EdgeCase> {};
 // own colour, as must the first and the last sample on the left and right edges.
 TEST_P(LinesOnTheAxisBounds, PaintTheSeriesColourOnTheEdgeRowsAndColumns) {
     const EdgeCase& c = GetParam();
-    LoadChart chart;
+    LoadChart chart{kSeries};
     chart.resize(c.size);
     chart.show();
     std::vector<ChartPoint> points;

@@ -414,7 +414,7 @@ TEST_P(DeathDuringARun, IsRecoveredAtTheNextStart) {
     std::string error;
     ASSERT_TRUE(ReadJournal(window.ShownRun()->path, journal, &error)) << error;
     ASSERT_EQ(journal.records.size(), loads.size());
-    for (std::size_t plate = 0; plate < kJournalPlates; ++plate) {
+    for (std::size_t plate = 0; plate < kPlateCount; ++plate) {
         for (std::size_t record = 1; record < journal.records.size(); ++record) {
             ASSERT_EQ(journal.records[record][plate], journal.records[record - 1][plate] + 1)
                 << "plate " << plate + 1 << " record " << record;
@@ -1024,7 +1024,7 @@ TEST_F(FaultTest, StoreWrittenInTheOtherLocaleConvertsAndSavesTheRun) {
         {"t3", written("-2#250")}};
     station.SeedReadyPlates(300);
     station.Seed(calibration);
-    const std::array<std::uint32_t, kPlateCount> raw{3000, 8388708, 10, 5};
+    const RawRecord raw{3000, 8388708, 10, 5};
     for (int plate = 1; plate <= kPlateCount; ++plate) {
         station.Plate(plate).SetShape(sim::LoadShape::Script);
         station.Plate(plate).SetReadings({raw[static_cast<std::size_t>(plate - 1)]});

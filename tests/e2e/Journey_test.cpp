@@ -265,9 +265,9 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
         EXPECT_TRUE(plate.active) << p;
         EXPECT_EQ(plate.port, station.Port(static_cast<int>(p + 1))) << p;
         EXPECT_EQ(plate.unit, "kgf") << p;
-        EXPECT_EQ(plate.sp, calibration[p].sp) << p;
-        EXPECT_EQ(plate.idc, calibration[p].idc) << p;
-        EXPECT_EQ(plate.t, calibration[p].t) << p;
+        EXPECT_EQ(plate.calibration.zeroOffset, calibration[p].sp) << p;
+        EXPECT_EQ(plate.calibration.index, calibration[p].idc) << p;
+        EXPECT_EQ(plate.calibration.tare, calibration[p].t) << p;
     }
 }
 

@@ -50,22 +50,22 @@ JournalDescription Describe(std::uint32_t active, SystemClock::time_point start 
         p.active = (active & (1U << i)) != 0;
         p.port = "/dev/ttyUSB" + std::to_string(i);
         p.unit = i == 1 ? "kgf" : "N";
-        p.sp = 8388608.5 + static_cast<double>(i);
-        p.idc = 1000.25 * static_cast<double>(i + 1);
-        p.t = -0.125 * static_cast<double>(i);
+        p.calibration.zeroOffset = 8388608.5 + static_cast<double>(i);
+        p.calibration.index = 1000.25 * static_cast<double>(i + 1);
+        p.calibration.tare = -0.125 * static_cast<double>(i);
     }
     return d;
 }
 
 // The plates in counter mode: report k of every plate carries k, modulo 2^24.
-JournalRecord Counter(std::uint64_t k) {
+RawRecord Counter(std::uint64_t k) {
     const auto v = static_cast<std::uint32_t>(k % (1U << 24));
     return {v, v, v, v};
 }
 
 // Counts the records that differ from the counter's, so one bad record fails without
 // printing thousands.
-std::size_t CounterMismatches(const std::vector<JournalRecord>& records) {
+std::size_t CounterMismatches(const std::vector<RawRecord>& records) {
     std::size_t bad = 0;
     for (std::size_t k = 0; k < records.size(); ++k) {
         bad += records[k] != Counter(k);
@@ -97,7 +97,7 @@ std::string WriteRun(const std::string& folder, SystemClock::time_point start, s
                      Ending ending) {
     JournalWriter writer;
     EXPECT_TRUE(writer.Open(folder, Describe(0b0011, start)));
-    writer.Append(std::vector<JournalRecord>(records));
+    writer.Append(std::vector<RawRecord>(records));
     EXPECT_TRUE(ending == Ending::Crashed ||
                 (ending == Ending::Closed ? writer.Close(0) : writer.AwaitAnswer()));
     return writer.Path();
@@ -147,10 +147,10 @@ TEST_P(JournalRoundTrip, ReadsBackWhatWasWritten) {
     }
     ASSERT_TRUE(writer.Open(folder, d));
     EXPECT_EQ(std::filesystem::path(writer.Path()).parent_path(), folder);
-    std::vector<JournalRecord> written;
+    std::vector<RawRecord> written;
     for (std::uint32_t k = 0; k < c.records; ++k) {
         // Each plate's field distinct, and an idle one as the run left it.
-        const JournalRecord r{k, 0xFFFFFFU - k, c.active & 4 ? k * 7 : 0, 0x800000U + k};
+        const RawRecord r{k, 0xFFFFFFU - k, c.active & 4 ? k * 7 : 0, 0x800000U + k};
         writer.Append({&r, 1});
         written.push_back(r);
     }
@@ -176,10 +176,12 @@ TEST_P(JournalRoundTrip, ReadsBackWhatWasWritten) {
         EXPECT_EQ(b.plates[i].active, d.plates[i].active);
         EXPECT_EQ(b.plates[i].port, d.plates[i].port);
         EXPECT_EQ(b.plates[i].unit, d.plates[i].unit);
-        EXPECT_EQ(std::bit_cast<std::uint64_t>(b.plates[i].sp),
-                  std::bit_cast<std::uint64_t>(d.plates[i].sp));
-        EXPECT_EQ(b.plates[i].idc, d.plates[i].idc);
-        EXPECT_EQ(b.plates[i].t, d.plates[i].t);
+        const PlateCalibration& kept = b.plates[i].calibration;
+        const PlateCalibration& given = d.plates[i].calibration;
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(kept.zeroOffset),
+                  std::bit_cast<std::uint64_t>(given.zeroOffset));
+        EXPECT_EQ(kept.index, given.index);
+        EXPECT_EQ(kept.tare, given.tare);
     }
     EXPECT_EQ(back.records, written);
     const auto list = ListJournals(folder);
@@ -228,7 +230,7 @@ TEST(JournalKill, KilledRunKeepsEverySampleUpToOneSecondBeforeTheKill) {
         const auto start = std::chrono::steady_clock::now();
         for (std::uint64_t k = 0; k < 600 * 60; ++k) {
             std::this_thread::sleep_until(start + std::chrono::microseconds(k * 1000000 / 600));
-            const JournalRecord r = Counter(k);
+            const RawRecord r = Counter(k);
             writer.Append({&r, 1});
             progress->durable.store(writer.DurableRecords());
             progress->appended.store(k + 1);
@@ -308,7 +310,7 @@ TEST_P(JournalDamage, IsRefusedNamingTheFileAndTheFault) {
     JournalWriter writer;
     ASSERT_TRUE(writer.Open(dir.File("kelvaro"), Describe(0b0011)));
     for (std::uint64_t k = 0; k < 10; ++k) {
-        const JournalRecord r = Counter(k);
+        const RawRecord r = Counter(k);
         writer.Append({&r, 1});
     }
     ASSERT_TRUE(writer.Close(4));
@@ -415,7 +417,7 @@ TEST_P(JournalRetention, RemovesTheOldestFirstButNeverOneInUse) {
         JournalDescription d =
             Describe(0b0001, kStart + kFiveYears * (j < c.ahead) + std::chrono::minutes(j));
         ASSERT_TRUE(writers.back()->Open(folder, d));
-        std::vector<JournalRecord> records(c.records[j]);
+        std::vector<RawRecord> records(c.records[j]);
         writers.back()->Append(records);
         if (static_cast<int>(j) != c.inUse) {
             ASSERT_TRUE(writers.back()->Close(static_cast<std::int64_t>(j) + 1));
@@ -557,7 +559,7 @@ TEST(JournalFullDisk, StopsWithOneErrorAndAppendStaysCheap) {
             return 5;
         }
         for (std::uint64_t k = 0; k < 1200; ++k) {
-            const JournalRecord r = Counter(k);
+            const RawRecord r = Counter(k);
             writer.Append({&r, 1});
         }
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -567,7 +569,7 @@ TEST(JournalFullDisk, StopsWithOneErrorAndAppendStaysCheap) {
         // A second of passes once the journal has stopped.
         std::vector<std::int64_t> costs;
         for (std::uint64_t k = 1200; k < 1800; ++k) {
-            const JournalRecord r = Counter(k);
+            const RawRecord r = Counter(k);
             const auto before = std::chrono::steady_clock::now();
             writer.Append({&r, 1});
             costs.push_back((std::chrono::steady_clock::now() - before).count());

@@ -37,7 +37,7 @@ TEST(RecentRunsDialog, ListsEveryJournalInTheOperatorsWordsAndOpensTheLinePicked
         }
         JournalWriter writer;
         ASSERT_TRUE(writer.Open(folder, description));
-        const std::vector<JournalRecord> records(3, JournalRecord{1, 2, 3, 4});
+        const std::vector<RawRecord> records(3, RawRecord{1, 2, 3, 4});
         writer.Append(records);
         ASSERT_TRUE(writer.Close(testNumber));
         paths.push_back(writer.Path());

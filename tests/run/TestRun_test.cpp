@@ -488,7 +488,7 @@ TEST_F(StreamingTest, AJournalFolderOthersMayWriteInIsNamedOnceAndNeverUsed) {
     JournalDescription planted;
     planted.start = std::chrono::system_clock::now();
     planted.frequency = 600;
-    planted.plates[0] = {true, "/dev/ttyUSB0", 0, 1, 0, "kgf"};
+    planted.plates[0] = {true, "/dev/ttyUSB0", {0, 1, 0}, "kgf"};
     ASSERT_TRUE(JournalWriter().Open(state.config.journalFolder, planted));  // gone as in a kill
     ASSERT_EQ(chmod(state.config.journalFolder.c_str(), 0777), 0);
     EXPECT_FALSE(archive.OfferRecovery(view).has_value());
