@@ -32,7 +32,7 @@ class BenchView : public TestRunView {
   public:
     BenchView(QTimer& timer, int samples) : timer_(timer), samples_(samples) {}
     void SetStatusText(const std::string&, bool) override {}
-    void SetStartButtonCaption(const std::string&) override {}
+    void ShowRunState(RunState) override {}
     void EnableButtons(bool) override {}
     void StartIdlePass() override { timer_.start(); }
     void StopIdlePass() override { timer_.stop(); }

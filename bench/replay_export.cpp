@@ -85,7 +85,7 @@ class TextChart : public ChartSink {
 class ReplayView : public TestRunView {
   public:
     void SetStatusText(const std::string&, bool) override {}
-    void SetStartButtonCaption(const std::string&) override {}
+    void ShowRunState(RunState) override {}
     void EnableButtons(bool) override {}
     void StartIdlePass() override {}
     void StopIdlePass() override {}
@@ -172,7 +172,8 @@ int Replay(const std::string& recording, const std::string& csv, const std::stri
     SampleStore& samples = run.Samples();
     std::array<std::string, kPlateCount> fields;
     while (!samples.Full() && in >> fields[0] >> fields[1] >> fields[2] >> fields[3]) {
-        RawRecord& record = samples.Append();
+        RawRecord record;
+        record.fill(kMissingReading);
         for (std::size_t i = 0; i < fields.size(); ++i) {
             if (fields[i] == "-") {
                 continue;  // missing
@@ -188,6 +189,7 @@ int Replay(const std::string& recording, const std::string& csv, const std::stri
             }
             record[i] = count;
         }
+        samples.Append(record);
     }
     const int count = samples.Count();
     if (!run.ReadCalibration()) {

@@ -154,7 +154,7 @@ class RunView : public TestRunView {
         QObject::connect(&startUp_, &QTimer::timeout, [this] { run->ContinueStartUp(); });
     }
     void SetStatusText(const std::string&, bool) override {}
-    void SetStartButtonCaption(const std::string&) override {}
+    void ShowRunState(RunState) override {}
     void EnableButtons(bool) override {}
     void StartIdlePass() override { idle_.start(); }
     void StopIdlePass() override { idle_.stop(); }
@@ -243,7 +243,7 @@ bool SearchWithManyDescriptors(const std::filesystem::path& dir,
     CommunicationScreen screen(state, dialogs, nullptr);
     screen.show();
     const auto allFound = [&] {
-        return std::all_of(state.links.found.begin(), state.links.found.end(),
+        return std::all_of(state.located.begin(), state.located.end(),
                            [](bool found) { return found; });
     };
     const Stall search = RunEvents(allFound, 60000);
@@ -392,7 +392,7 @@ int Run(int descriptors) {
         CommunicationScreen screen(state, dialogs, nullptr);
         screen.show();
         const auto allFound = [&] {
-            return std::all_of(state.links.found.begin(), state.links.found.end(),
+            return std::all_of(state.located.begin(), state.located.end(),
                                [](bool found) { return found; });
         };
         const Stall search = RunEvents(allFound, 15000);

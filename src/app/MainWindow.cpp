@@ -371,11 +371,10 @@ void MainWindow::SetStatusText(const std::string& text, bool repaintNow) {
     }
 }
 
-void MainWindow::SetStartButtonCaption(const std::string& caption) {
-    const QString text = QString::fromStdString(caption);
-    startButton->setText(text);
-    startButton->SetPicture(text == QStringLiteral(" Parar") ? ButtonPicture::Stop
-                                                             : ButtonPicture::Play);
+void MainWindow::ShowRunState(RunState state) {
+    const bool running = state == RunState::Running;
+    startButton->setText(running ? QStringLiteral(" Parar") : QStringLiteral(" Iniciar"));
+    startButton->SetPicture(running ? ButtonPicture::Stop : ButtonPicture::Play);
 }
 
 void MainWindow::EnableButtons(bool enabled) {

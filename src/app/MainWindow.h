@@ -102,7 +102,7 @@ class MainWindow : public QWidget, public TestRunView, public ArchiveView {
 
     // TestRunView and ArchiveView.
     void SetStatusText(const std::string& text, bool repaintNow) override;
-    void SetStartButtonCaption(const std::string& caption) override;
+    void ShowRunState(RunState state) override;
     void EnableButtons(bool enabled) override;
     void StartIdlePass() override;
     void StopIdlePass() override;

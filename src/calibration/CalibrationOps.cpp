@@ -326,18 +326,17 @@ void CalibrationOps::ContinuePreparation() {
     }
     Preparation& preparation = *preparation_;
     const int plate = preparation.plate;
-    bool& configured = state_.links.configured.at(Index(plate));
     switch (preparation.bringUp->Step()) {
         case PlateBringUp::Event::Working:
         case PlateBringUp::Event::Opened:
             break;
         case PlateBringUp::Event::Identified:
-            configured = false;
+            state_.links.Identified(plate);
             preparation.bringUp->Configure(state_.config.testFrequency, preparation.mode);
             break;
         case PlateBringUp::Event::Configured:
         case PlateBringUp::Event::Streaming: {
-            configured = true;
+            state_.links.Configured(plate);
             // The operation goes on with its plate ready; no other starts until it has ended.
             preparation.bringUp.reset();
             const std::function<void()> then = std::move(preparation.then);
@@ -349,6 +348,7 @@ void CalibrationOps::ContinuePreparation() {
             const std::string title = PlateTitle(plate, "Calibração");
             const PlateBringUp::Stage stage = preparation.bringUp->FailedStage();
             preparation.bringUp.reset();
+            state_.links.Failed(plate, stage);
             switch (stage) {
                 case PlateBringUp::Stage::Connect:
                     Message("Falha ao Conectar a " + PlateText(plate) +
@@ -362,7 +362,6 @@ void CalibrationOps::ContinuePreparation() {
                     break;
                 case PlateBringUp::Stage::Configure:
                 case PlateBringUp::Stage::Start:
-                    configured = false;
                     Message(
                         "Falha ao Configurar a " + PlateText(plate) + ", favor tentar novamente.",
                         title, DialogIcon::Error);

@@ -31,6 +31,7 @@ PlateBringUp::Event PlateBringUp::Fail(Stage stage) {
     exchange_.reset();
     look_.reset();
     failedStage_ = stage;
+    failedStatus_ = slot_ ? slot_->LastStatus() : LinkStatus{LinkError::NotConnected};
     phase_ = Phase::Failed;
     return Event::Failed;
 }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "device/LinkError.h"
 #include "device/PendingExchange.h"
 #include "device/PortHolders.h"
 #include "device/SerialChannel.h"
@@ -52,6 +53,8 @@ class PlateBringUp {
 
     std::uint8_t Model() const { return model_; }
     Stage FailedStage() const { return failedStage_; }
+    // The channel's last status when the stage failed (NotConnected without a channel).
+    LinkStatus FailedStatus() const { return failedStatus_; }
 
   private:
     enum class Phase { Begin, Looking, Open, Reset, Quieting, Exchanging, Paused, Failed };
@@ -64,6 +67,7 @@ class PlateBringUp {
     Phase phase_ = Phase::Begin;
     Stage stage_ = Stage::Connect;
     Stage failedStage_ = Stage::Connect;
+    LinkStatus failedStatus_;
     std::unique_ptr<PortHolderWatch> look_;
     std::optional<PendingExchange> exchange_;
     std::chrono::steady_clock::time_point quietSince_;

@@ -73,9 +73,10 @@ void PlateFinder::Refresh() {
     // first, so a plate still on its old port is found there again.
     bool scan = false;
     for (int plate = 1; plate <= kPlateCount; ++plate) {
-        if (view_.PlateTicked(plate) && !state_.links.found[plate - 1] &&
+        if (view_.PlateTicked(plate) && !state_.located[plate - 1] &&
             !OthersFoundLeaveNoPort(plate)) {
             CloseChannel(state_.links.Slot(plate));
+            state_.links.Closed(plate);
             scan = true;
         }
     }
@@ -243,16 +244,16 @@ void PlateFinder::TakeAnsweringPorts() {
         }
         probe.identify.reset();
         CloseChannel(probe.slot);
-        const auto notFound =
-            std::find(state_.links.found.begin(), state_.links.found.end(), false);
-        const int plate = static_cast<int>(notFound - state_.links.found.begin()) + 1;
+        const auto notFound = std::find(state_.located.begin(), state_.located.end(), false);
+        const int plate = static_cast<int>(notFound - state_.located.begin()) + 1;
         // The probe held the port until just now: the look before it stands.
         if (!OpenPlateChannel(state_.links.Slot(plate), probe.port, kFinderQueueSize, os_,
                               HolderLook::DoneBefore)) {
             continue;
         }
         state_.config.platePort[plate - 1] = probe.port;
-        state_.links.found[plate - 1] = true;
+        state_.located[plate - 1] = true;
+        state_.links.Identified(plate);
         taken_.push_back(plate);
     }
     ReleaseProbes();
@@ -308,7 +309,7 @@ void PlateFinder::DecideChecks() {
         }
         if (failureCounts_[index] > 0) {
             // The channel stays in its slot; the next pass closes it before scanning again.
-            state_.links.found[index] = false;
+            state_.located[index] = false;
             view_.ShowPlateStatus(plate, std::string(kPlateNotFound));
         }
     }
@@ -329,7 +330,7 @@ void PlateFinder::Fail(int plate) {
 bool PlateFinder::OthersFoundLeaveNoPort(int plate) const {
     std::size_t othersFound = 0;
     for (int other = 1; other <= kPlateCount; ++other) {
-        if (other != plate && view_.PlateTicked(other) && state_.links.found[other - 1]) {
+        if (other != plate && view_.PlateTicked(other) && state_.located[other - 1]) {
             ++othersFound;
         }
     }
@@ -357,13 +358,13 @@ bool PlateFinder::AnyTicked() const {
 }
 
 bool PlateFinder::AllFound() const {
-    return std::all_of(state_.links.found.begin(), state_.links.found.end(),
-                       [](bool found) { return found; });
+    return std::all_of(state_.located.begin(), state_.located.end(),
+                       [](bool located) { return located; });
 }
 
 bool PlateFinder::HeldByFoundPlate(const std::string& port) const {
     for (int index = 0; index < kPlateCount; ++index) {
-        if (state_.links.found[index] && state_.config.platePort[index] == port) {
+        if (state_.located[index] && state_.config.platePort[index] == port) {
             return true;
         }
     }
@@ -388,7 +389,7 @@ void PlateFinder::StoreFoundPorts() {
     {
         StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);
         for (int plate = 1; plate <= kPlateCount; ++plate) {
-            if (state_.links.found[plate - 1]) {
+            if (state_.located[plate - 1]) {
                 settings.SetPlatePort(plate, state_.config.platePort[plate - 1]);
             }
         }

@@ -53,10 +53,6 @@
 
 namespace kelvaro {
 
-// The most records a journal holds, a run's most samples: a journal with more was not written
-// by the station.
-inline constexpr std::uint64_t kMaxJournalRecords = kMaxSamples;
-
 enum class JournalState : std::uint32_t {
     Open = 0,          // being written, or its writer died (crash, kill, power cut)
     Closed = 1,        // every record of the run is in the file

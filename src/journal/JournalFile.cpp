@@ -200,7 +200,7 @@ std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint
     }
     // From the size alone, before anything is read: a run never holds more.
     const std::uint64_t records = (fileSize - headerSize) / kRecordSize;
-    if (records > kMaxJournalRecords) {
+    if (records > static_cast<std::uint64_t>(kMaxSamples)) {
         return "tem " + std::to_string(records) + " amostras, mais do que um teste pode ter";
     }
     if (d.state != JournalState::Open && d.closedCount != records) {

@@ -9,12 +9,16 @@ SampleStore::SampleStore()
 void SampleStore::Clear() {
     count_ = 0;
     loadCount_ = 0;
+    conversion_.reset();
 }
 
-RawRecord& SampleStore::Append() {
-    RawRecord& record = (*raw_)[static_cast<std::size_t>(count_++)];
-    record.fill(kMissingReading);
-    return record;
+void SampleStore::Append(const RawRecord& raw) {
+    const auto row = static_cast<std::size_t>(count_++);
+    (*raw_)[row] = raw;
+    if (conversion_) {
+        (*loads_)[row] = ConvertRecord(raw, conversion_->first, conversion_->second);
+        loadCount_ = count_;
+    }
 }
 
 std::span<const RawRecord> SampleStore::Raw() const {
@@ -26,6 +30,7 @@ void SampleStore::Convert(const PlateCalibrations& calibration, const ActivePlat
         (*loads_)[s] = ConvertRecord((*raw_)[s], calibration, active);
     }
     loadCount_ = count_;
+    conversion_.emplace(calibration, active);
 }
 
 std::span<const LoadRecord> SampleStore::Loads() const {

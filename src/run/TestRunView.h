@@ -10,12 +10,19 @@
 
 namespace kelvaro {
 
+// Where the run stands. The start-up goes on in timer steps (StartingUp): the start button
+// starts nothing more meanwhile, and closing the window stops and closes the plates. A stop runs
+// to its end inside one click or pass (its dialogs are modal).
+enum class RunState { Idle, StartingUp, Running };
+
 class TestRunView {
   public:
     virtual ~TestRunView() = default;
     // sampleCountLabel; `repaintNow` draws it at once.
     virtual void SetStatusText(const std::string& text, bool repaintNow) = 0;
-    virtual void SetStartButtonCaption(const std::string& caption) = 0;
+    // The start/stop button shows what it does in `state`: stop a run that is on, start one
+    // otherwise.
+    virtual void ShowRunState(RunState state) = 0;
     // Enables calibrationButton, communicationButton, frequencyButton and closeButton, in that
     // order.
     virtual void EnableButtons(bool enabled) = 0;

@@ -1,6 +1,5 @@
 #include "station/StationState.h"
 #include "device/ChannelSlot.h"
-#include "device/PlateCommands.h"
 #include "device/SerialChannel.h"
 
 namespace kelvaro {
@@ -10,20 +9,42 @@ PlateLinks::~PlateLinks() {
 }
 
 void PlateLinks::CloseAll() {
-    for (auto& slot : channels) {
-        CloseChannel(slot);
+    for (int plate = 1; plate <= kPlateCount; ++plate) {
+        CloseChannel(Slot(plate));
+        Closed(plate);
     }
 }
 
-bool ConfigureAndRecord(StationState& state, int plate, std::uint8_t mode) {
-    bool& ok = state.links.configured.at(plate - 1);
-    ok = false;
-    ChannelSlot& slot = state.links.Slot(plate);
-    if (!slot) {
-        return false;
+void PlateLinks::Failed(int plate, PlateBringUp::Stage stage) {
+    switch (stage) {
+        case PlateBringUp::Stage::Connect:
+            link.at(plate - 1) = PlateLink::Closed;
+            break;
+        case PlateBringUp::Stage::Identify:
+            link.at(plate - 1) = PlateLink::Open;
+            break;
+        case PlateBringUp::Stage::Configure:
+            link.at(plate - 1) = PlateLink::Identified;
+            break;
+        case PlateBringUp::Stage::Start:
+            link.at(plate - 1) = PlateLink::Configured;
+            break;
     }
-    ok = ConfigurePlate(*slot, state.config.testFrequency, mode).Ok();
-    return ok;
+}
+
+void PlateLinks::Closed(int plate) {
+    PlateLink& state = link.at(plate - 1);
+    if (state != PlateLink::Lost && state != PlateLink::Taken) {
+        state = PlateLink::Closed;
+    }
+}
+
+void PlateLinks::Told() {
+    for (PlateLink& state : link) {
+        if (state == PlateLink::Lost || state == PlateLink::Taken) {
+            state = PlateLink::Closed;
+        }
+    }
 }
 
 }  // namespace kelvaro

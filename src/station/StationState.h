@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "device/PlateBringUp.h"
 #include "device/PortList.h"
 #include "device/SerialChannel.h"
 #include "plate/Plate.h"
@@ -14,7 +15,18 @@ namespace kelvaro {
 
 // Plate-indexed arrays use index plate-1.
 
-// The four plates' channel slots and what the station has learnt of each link.
+// Where the station stands with one plate's link. Only the transitions below change it.
+enum class PlateLink : std::uint8_t {
+    Closed,      // no channel, or one the station is done with
+    Open,        // a channel is open on the plate's port; nothing accepted yet
+    Identified,  // it answered Identify as a plate the station accepts
+    Configured,  // it accepted the last Configure sent to it
+    Streaming,   // it streams the run's samples
+    Lost,        // the run lost it (unplugged, silent, garbage); named at the stop, then Closed
+    Taken,       // another program opened its port during the run, which that stop names
+};
+
+// The four plates' channel slots and where the station stands with each link.
 struct PlateLinks {
     PlateLinks() = default;
     ~PlateLinks();  // closes the four channels in order
@@ -22,12 +34,22 @@ struct PlateLinks {
     PlateLinks& operator=(const PlateLinks&) = delete;
 
     std::array<ChannelSlot, kPlateCount> channels;
-    // The plate accepted the last Configure sent to it.
-    std::array<bool, kPlateCount> configured{};
-    // The communication screen found the plate (its port is in StationConfig::platePort).
-    std::array<bool, kPlateCount> found{};
+    std::array<PlateLink, kPlateCount> link{};
 
     ChannelSlot& Slot(int plate) { return channels.at(plate - 1); }
+    PlateLink Link(int plate) const { return link.at(plate - 1); }
+
+    // The transitions. `Failed` leaves the link where the stage that failed began; `Closed`
+    // keeps a loss the operator has not been told of until `Told`, which closes every such link.
+    void Opened(int plate) { link.at(plate - 1) = PlateLink::Open; }
+    void Identified(int plate) { link.at(plate - 1) = PlateLink::Identified; }
+    void Configured(int plate) { link.at(plate - 1) = PlateLink::Configured; }
+    void Streams(int plate) { link.at(plate - 1) = PlateLink::Streaming; }
+    void Lost(int plate) { link.at(plate - 1) = PlateLink::Lost; }
+    void Taken(int plate) { link.at(plate - 1) = PlateLink::Taken; }
+    void Failed(int plate, PlateBringUp::Stage stage);
+    void Closed(int plate);
+    void Told();
     // Closes channels 1..4 in order (DTR low and Stop for each open one).
     void CloseAll();
 };
@@ -53,14 +75,13 @@ struct StationConfig {
 struct StationState {
     PlateLinks links;
     StationConfig config;
+    // The plates the communication screen located on StationConfig::platePort: the finder's
+    // own result, which a run or a calibration leaves as it is.
+    std::array<bool, kPlateCount> located{};
     // The last test number handed out that the settings could not keep (0: none), so the
     // next export counts on from it; and whether the operator has been told.
     std::int64_t unstoredTestNumber = 0;
     bool unstoredTestNumberTold = false;
 };
-
-// Sends Configure with the test frequency and `mode` on the plate's channel and records the
-// outcome in links.configured. The channel must be present.
-bool ConfigureAndRecord(StationState& state, int plate, std::uint8_t mode);
 
 }  // namespace kelvaro

@@ -134,7 +134,7 @@ TEST_F(MainWindowTest, FirstRunReadsFiftyEverywhereAndStartsWithNothingFound) {
     const StationState& state = window->State();
     EXPECT_EQ(state.config.testFrequency, 50);
     EXPECT_EQ(state.config.calibrationFrequency, (std::array<std::int32_t, 4>{50, 50, 50, 50}));
-    EXPECT_EQ(state.links.found, (std::array<bool, 4>{false, false, false, false}));
+    EXPECT_EQ(state.located, (std::array<bool, 4>{false, false, false, false}));
     EXPECT_EQ(state.config.settingsPath, settingsPath);
     EXPECT_FALSE(window->Progress().isVisible());
     EXPECT_EQ(window->Progress().Maximum(), 100);
@@ -304,10 +304,11 @@ TEST_F(MainWindowTest, TestRunViewDrivesTheWindowsControls) {
     window->EnableButtons(true);
     EXPECT_TRUE(window->closeButton->isEnabled());
 
-    window->SetStartButtonCaption(" Parar");
+    window->ShowRunState(RunState::Running);
     EXPECT_EQ(window->startButton->text(), QStringLiteral(" Parar"));
     EXPECT_EQ(window->startButton->Picture(), ButtonPicture::Stop);
-    window->SetStartButtonCaption(" Iniciar");
+    window->ShowRunState(RunState::Idle);
+    EXPECT_EQ(window->startButton->text(), QStringLiteral(" Iniciar"));
     EXPECT_EQ(window->startButton->Picture(), ButtonPicture::Play);
 
     window->SetStatusText(" Amostras: 1500", true);

@@ -129,7 +129,7 @@ TEST_F(CommunicationScreenTest, TimerFindsAPlateAndClosingStoresTicksAndReleases
     EXPECT_EQ(mainWindow.size(), QSize(1000, 700));
     EXPECT_FALSE(timer->isActive());
     EXPECT_FALSE(state.links.channels[0]);
-    EXPECT_TRUE(state.links.found[0]);
+    EXPECT_TRUE(state.located[0]);
     EXPECT_TRUE(plate.WaitForRequests(kFnStop, 1, 2000));
     SettingsStore store(state.config.settingsPath);
     EXPECT_EQ(store.ReadString(kSettingsSection, "check1", "?"), "0");

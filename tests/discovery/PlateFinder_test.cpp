@@ -232,8 +232,8 @@ TEST_F(PlateFinderTest, ProbesAndTakesAPortWithTheLineSequence) {
 TEST_F(PlateFinderTest, OnlyPlateTwoTickedGivesTheFirstPlateNumber) {
     const std::string port = AddPlate("COM3");
     Tick({2});
-    EXPECT_TRUE(state.links.found[0]);
-    EXPECT_FALSE(state.links.found[1]);
+    EXPECT_TRUE(state.located[0]);
+    EXPECT_FALSE(state.located[1]);
     EXPECT_EQ(state.config.platePort[0], port);
     EXPECT_THAT(view.plateStatus, ElementsAre(kPlateNotSelected, kPlateNotFound, kPlateNotSelected,
                                               kPlateNotSelected));
@@ -262,7 +262,7 @@ TEST_F(PlateFinderTest, MoreTickedPlatesThanPortsLeavesTheSurplusNotFound) {
     EXPECT_THAT(view.plateStatus, ElementsAre(Found(a), Found(b), kPlateNotFound, kPlateNotFound));
     EXPECT_EQ(finder.FailureCount(3), 1);
     EXPECT_EQ(finder.FailureCount(4), 1);
-    EXPECT_FALSE(state.links.found[2]);
+    EXPECT_FALSE(state.located[2]);
     // Unticking resets the count.
     Tick({1, 2});
     EXPECT_EQ(finder.FailureCount(3), 0);
@@ -277,13 +277,13 @@ TEST_F(PlateFinderTest, UnpluggedPlateIsLostThenFoundAgainTwoTicksLater) {
     plates[1]->Unplug();
     Tick({1});
     EXPECT_EQ(view.plateStatus[0], kPlateNotFound);
-    EXPECT_FALSE(state.links.found[0]);
+    EXPECT_FALSE(state.located[0]);
     EXPECT_EQ(finder.PortNames().size(), 1u);
 
     AddPlate("COM4");
     Tick({1});
     EXPECT_EQ(view.plateStatus[0], Found(port));
-    EXPECT_TRUE(state.links.found[0]);
+    EXPECT_TRUE(state.located[0]);
 }
 
 TEST_F(PlateFinderTest, NoPortsLeavesListStatusesAndIntervalAlone) {
@@ -316,7 +316,7 @@ TEST_F(PlateFinderTest, RejectedModelIsNeitherNumberedNorStored) {
         EXPECT_EQ(Stored("Porta2"), "<none>");
         EXPECT_THAT(view.plateStatus,
                     ElementsAre(Found(good), kPlateNotFound, kPlateNotSelected, kPlateNotSelected));
-        EXPECT_FALSE(state.links.found[1]);
+        EXPECT_FALSE(state.located[1]);
     }
 }
 

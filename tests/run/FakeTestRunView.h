@@ -1,4 +1,4 @@
-// Test doubles for the main window as the test run sees it: a view recording labels, captions,
+// Test doubles for the main window as the test run sees it: a view recording labels, run states,
 // buttons, idle-pass state, chart and live chart calls, with a scripted Escape key.
 #pragma once
 
@@ -38,7 +38,7 @@ class FakeLiveChart : public LiveChartSink {
 class FakeView : public TestRunView, public ArchiveView {
   public:
     std::vector<std::pair<std::string, bool>> labels;  // text, repainted at once
-    std::string caption = " Iniciar";
+    RunState shown = RunState::Idle;
     std::vector<bool> buttons;  // every EnableButtons call
     bool idle = false;
     int idleStarts = 0;
@@ -51,7 +51,7 @@ class FakeView : public TestRunView, public ArchiveView {
     void SetStatusText(const std::string& text, bool repaintNow) override {
         labels.emplace_back(text, repaintNow);
     }
-    void SetStartButtonCaption(const std::string& c) override { caption = c; }
+    void ShowRunState(RunState s) override { shown = s; }
     void EnableButtons(bool enabled) override { buttons.push_back(enabled); }
     void StartIdlePass() override {
         idle = true;

@@ -130,7 +130,7 @@ TEST_F(TestRunTest, OnlyActivePlatesStartInOrderAndAStopClosesThem) {
     EXPECT_EQ(dialogs.messages[0].title, "Kelvaro - Iniciar");
     EXPECT_EQ(dialogs.messages[0].buttons, DialogButtons::OkCancel);
     EXPECT_EQ(dialogs.messages[0].icon, DialogIcon::Information);
-    EXPECT_EQ(view.caption, " Parar");
+    EXPECT_EQ(view.shown, RunState::Running);
     EXPECT_TRUE(view.idle);
     EXPECT_TRUE(run.IsRunning());
     EXPECT_EQ(view.buttons, std::vector<bool>{false});
@@ -146,11 +146,15 @@ TEST_F(TestRunTest, OnlyActivePlatesStartInOrderAndAStopClosesThem) {
         EXPECT_TRUE(stats.streaming) << n;
     }
 
-    // Live, the chart reads the loads converted so far.
+    EXPECT_EQ(state.links.link,
+              (std::array<PlateLink, 4>{PlateLink::Streaming, PlateLink::Closed,
+                                        PlateLink::Streaming, PlateLink::Closed}));
+    // Live, the chart reads the store's loads, converted as each pass appends its row.
     EXPECT_EQ(view.liveChart.calls, std::vector<std::string>{"begin"});
     EXPECT_EQ(view.liveChart.active, (std::array<bool, 4>{true, false, true, false}));
     run.ReadSamples();
     run.ReadSamples();
+    EXPECT_EQ(run.Samples().Loads().size(), 2u);
     ASSERT_TRUE(view.liveChart.loadsSoFar);
     EXPECT_EQ(view.liveChart.loadsSoFar().size(), 2u);
     EXPECT_EQ(view.liveChart.loadsSoFar()[1], (LoadRecord{995.0, 0.0, 8388608.0, 0.0}));
@@ -158,11 +162,12 @@ TEST_F(TestRunTest, OnlyActivePlatesStartInOrderAndAStopClosesThem) {
     EXPECT_EQ(RunPasses(100), 3);
     EXPECT_EQ(view.liveChart.calls, (std::vector<std::string>{"begin", "end"}));
     EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" Amostras: 5"), false));
-    EXPECT_EQ(view.caption, " Iniciar");
+    EXPECT_EQ(view.shown, RunState::Idle);
     EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
     EXPECT_FALSE(run.IsRunning());
     for (int n : {1, 3}) {
         EXPECT_FALSE(state.links.Slot(n)) << n;
+        EXPECT_EQ(state.links.Link(n), PlateLink::Closed) << n;
         // Two Stops: the start-up's own before its Identify, then the close's; no third.
         const auto& plate = *plates[static_cast<std::size_t>(n - 1)];
         EXPECT_TRUE(plate.WaitForRequests(kFnStop, 2, 1000)) << n;
@@ -201,12 +206,12 @@ TEST_F(TestRunTest, SilentPlateThreeEndsTheStartUpBeforePlateFour) {
     EXPECT_EQ(dialogs.messages[0].icon, DialogIcon::Error);
     EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" ..."), false));
     EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
-    EXPECT_EQ(view.caption, " Iniciar");
+    EXPECT_EQ(view.shown, RunState::Idle);
     EXPECT_FALSE(view.idle);
     EXPECT_EQ(RequestCount(*plates[3]), 0u);
     EXPECT_EQ(plates[0]->ConfiguredMode(), kModeTest);
     EXPECT_EQ(plates[1]->ConfiguredMode(), kModeTest);
-    EXPECT_FALSE(state.links.configured[2]);
+    EXPECT_EQ(state.links.Link(3), PlateLink::Open);
 }
 
 // The start-up goes on in timer steps while a silent plate is waited for (Stop, quiet line and
@@ -274,7 +279,7 @@ TEST_F(TestRunTest, FailedStreamStartStopsThePlatesAlreadyStarted) {
     EXPECT_FALSE(state.links.Slot(2));
     EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" ..."), false));
     EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
-    EXPECT_EQ(view.caption, " Iniciar");
+    EXPECT_EQ(view.shown, RunState::Idle);
     EXPECT_FALSE(view.idle);
 }
 
@@ -290,7 +295,7 @@ TEST_F(TestRunTest, CancelClosesTheChannelsAndStillOffersTheSave) {
                                                          "Deseja salvar o teste?"}));
     EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
     EXPECT_FALSE(view.idle);
-    EXPECT_EQ(view.caption, " Iniciar");
+    EXPECT_EQ(view.shown, RunState::Idle);
 }
 
 TEST_F(TestRunTest, WithoutActivePlatesTheRunStopsItselfAtTheLastRecord) {
@@ -299,7 +304,7 @@ TEST_F(TestRunTest, WithoutActivePlatesTheRunStopsItselfAtTheLastRecord) {
     EXPECT_EQ(RunPasses(kMaxSamples + 10), kMaxSamples);
     EXPECT_EQ(run.Samples().Count(), kMaxSamples);
     EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" Amostras: 144000"), false));
-    EXPECT_EQ(view.caption, " Iniciar");
+    EXPECT_EQ(view.shown, RunState::Idle);
     EXPECT_EQ(view.chart.axisMax, 0.0);
     EXPECT_EQ(view.chart.axisMin, 0.0);
     for (const auto& call : view.chart.calls) {
@@ -602,7 +607,7 @@ TEST_P(DrawingTest, ConvertsAndSpansZero) {
     Settings(c.settings);
     state.config.plateActive = c.active;
     for (const RawRecord& record : c.raw) {
-        run.Samples().Append() = record;
+        run.Samples().Append(record);
     }
 
     ASSERT_TRUE(run.ReadCalibration());
@@ -692,7 +697,7 @@ TEST_P(StartRefusalTest, NamesThePlateAndStartsNothing) {
     EXPECT_EQ(dialogs.Last().icon, DialogIcon::Error);
     EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" ..."), false));
     EXPECT_EQ(view.buttons, (std::vector<bool>{false, true}));
-    EXPECT_EQ(view.caption, " Iniciar");
+    EXPECT_EQ(view.shown, RunState::Idle);
     EXPECT_FALSE(view.idle);
     const auto stats = plates[static_cast<std::size_t>(c.plate - 1)]->Stats();
     EXPECT_EQ(stats.requests[kFnIdentify], c.identifyRequests);
