@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "archive/TestFileWriter.h"
+#include "station/FileErrorText.h"
 #include "station/StationSettings.h"
 
 namespace kelvaro {
@@ -55,14 +56,14 @@ bool TakeNextTestNumber(StationState& state, Dialogs& dialogs, TestFileHeading& 
     // A store that cannot be saved must not cost the operator the test: the export goes
     // on. Later exports of this run count on from the number, but after a restart it may
     // be proposed again, which the operator is told.
-    std::string error;
-    if (settings.Close(&error)) {
+    if (const FileStatus saved = settings.Close(); saved) {
         state.unstoredTestNumber = 0;
         state.unstoredTestNumberTold = false;
     } else {
         state.unstoredTestNumber = heading.testNumber;
         if (!std::exchange(state.unstoredTestNumberTold, true)) {
-            dialogs.MessageBox(error + ".\rO teste " + std::to_string(heading.testNumber) +
+            dialogs.MessageBox(FileErrorText(*saved.error) + ".\rO teste " +
+                                   std::to_string(heading.testNumber) +
                                    " será salvo, mas seu número não ficou guardado: depois "
                                    "que o programa for reaberto, outro teste pode receber o "
                                    "mesmo número.",
