@@ -24,6 +24,7 @@
 
 #include "archive/TestFileWriter.h"
 #include "device/SerialChannel.h"
+#include "station/FileErrorText.h"
 
 namespace {
 
@@ -164,12 +165,12 @@ int main(int argc, char** argv) {
     std::string bytes;
     for (int round = 0; round < rounds; ++round) {
         CountingProgress progress;
-        std::string error;
         Settle(folder);
         auto t0 = Clock::now();
         double cpu0 = CpuSeconds();
-        if (!WriteTestFile(exportPath, heading, samples, ',', progress, &error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
+        if (const FileStatus written = WriteTestFile(exportPath, heading, samples, ',', progress);
+            !written) {
+            std::fprintf(stderr, "%s\n", FileErrorText(*written.error).c_str());
             return 1;
         }
         exportTimes.Take(t0, cpu0);

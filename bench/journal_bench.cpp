@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "journal/Journal.h"
+#include "station/FileErrorText.h"
 
 namespace {
 
@@ -108,7 +109,8 @@ int main(int argc, char** argv) {
     }
     kelvaro::JournalWriter writer;
     if (!writer.Open(folder, description)) {
-        std::printf("%s\n", writer.TakeError().value_or("?").c_str());
+        const auto error = writer.TakeError();
+        std::printf("%s\n", error ? kelvaro::FileErrorText(*error).c_str() : "?");
         return 1;
     }
     const std::size_t passes = static_cast<std::size_t>(seconds) * kRate;
@@ -155,18 +157,23 @@ int main(int argc, char** argv) {
         std::printf("the other writer wrote and synced %.0f MB meanwhile\n",
                     static_cast<double>(busyBytes) / 1e6);
     }
+    const auto closeError = writer.TakeError();
     std::printf("Close (last write, sync, header): %.1f ms, %s\n",
                 std::chrono::duration<double, std::milli>(closeTime).count(),
-                closed ? "closed whole" : writer.TakeError().value_or("failed").c_str());
+                closed       ? "closed whole"
+                : closeError ? kelvaro::FileErrorText(*closeError).c_str()
+                             : "failed");
 
     kelvaro::JournalContents back;
-    std::string error;
-    bool same = kelvaro::ReadJournal(writer.Path(), back, &error) && back.records.size() == passes;
+    const kelvaro::FileStatus read = kelvaro::ReadJournal(writer.Path(), back);
+    bool same = read && back.records.size() == passes;
     for (std::size_t k = 0; same && k < passes; ++k) {
         same = back.records[k][0] == static_cast<std::uint32_t>(k % (1U << 24));
     }
     std::printf("read back: %zu records of %zu, %s\n", back.records.size(), passes,
-                same ? "every one as appended" : (error.empty() ? "DIFFERENT" : error.c_str()));
+                same   ? "every one as appended"
+                : read ? "DIFFERENT"
+                       : kelvaro::FileErrorText(*read.error).c_str());
     std::filesystem::remove(writer.Path());
     if (madeFolder) {
         std::filesystem::remove(folder);

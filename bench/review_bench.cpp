@@ -32,6 +32,7 @@
 #include "chart/LoadChart.h"
 #include "journal/Journal.h"
 #include "review/RunReview.h"
+#include "station/FileErrorText.h"
 
 namespace {
 
@@ -92,9 +93,8 @@ bool WriteSample(const std::string& path, std::size_t count) {
                                   {"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyUSB2", "/dev/ttyUSB3"},
                                   {"kgf", "kgf", "N", "un."}};
     NoProgress progress;
-    std::string error;
-    if (!WriteTestFile(path, heading, loads, ',', progress, &error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+    if (const FileStatus written = WriteTestFile(path, heading, loads, ',', progress); !written) {
+        std::fprintf(stderr, "%s\n", FileErrorText(*written.error).c_str());
         return false;
     }
     return true;
@@ -119,7 +119,8 @@ bool WriteJournal(const std::string& folder, std::string& path) {
     }
     JournalWriter writer;
     if (!writer.Open(folder, description)) {
-        std::fprintf(stderr, "%s\n", writer.TakeError().value_or("").c_str());
+        const auto error = writer.TakeError();
+        std::fprintf(stderr, "%s\n", error ? FileErrorText(*error).c_str() : "");
         return false;
     }
     writer.Append(records);
@@ -221,9 +222,8 @@ Times FirstPicture(const std::string& path, LoadChart& chart, std::size_t& sampl
         const auto t0 = Clock::now();
         const double cpu0 = CpuSeconds();
         StoredRun run;
-        std::string error;
-        if (!ReadStoredRun(path, run, &error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
+        if (const FileStatus read = ReadStoredRun(path, run); !read) {
+            std::fprintf(stderr, "%s\n", FileErrorText(*read.error).c_str());
             return {};
         }
         DrawRunLoads(chart, run.loads, run.active);
@@ -263,7 +263,8 @@ int main(int argc, char** argv) {
     const auto refusalStart = Clock::now();
     {
         TestFileContent content;
-        ReadTestFile(damaged, content, &refusal);
+        const FileStatus read = ReadTestFile(damaged, content);
+        refusal = read ? "" : FileErrorText(*read.error);
     }
     const double refusalSeconds =
         std::chrono::duration<double>(Clock::now() - refusalStart).count();
@@ -274,11 +275,10 @@ int main(int argc, char** argv) {
     std::size_t samples = 0;
     for (int round = 0; round < kRounds; ++round) {
         TestFileContent content;
-        std::string error;
         const auto t0 = Clock::now();
         const double cpu0 = CpuSeconds();
-        if (!ReadTestFile(path, content, &error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
+        if (const FileStatus whole = ReadTestFile(path, content); !whole) {
+            std::fprintf(stderr, "%s\n", FileErrorText(*whole.error).c_str());
             return 1;
         }
         read.wall.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
@@ -304,7 +304,7 @@ int main(int argc, char** argv) {
         TestFileContent content;
         const auto t0 = Clock::now();
         const double cpu0 = CpuSeconds();
-        ParseTestFile(bytes, path, content, nullptr);
+        (void)ParseTestFile(bytes, path, content);
         parse.wall.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
         parse.cpu.push_back(CpuSeconds() - cpu0);
     }

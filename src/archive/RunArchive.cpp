@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "archive/TestFileWriter.h"
+#include "station/FileErrorText.h"
 #include "station/StationSettings.h"
 
 namespace kelvaro {
@@ -55,14 +56,14 @@ bool TakeNextTestNumber(StationState& state, Dialogs& dialogs, TestFileHeading& 
     // A store that cannot be saved must not cost the operator the test: the export goes
     // on. Later exports of this run count on from the number, but after a restart it may
     // be proposed again, which the operator is told.
-    std::string error;
-    if (settings.Close(&error)) {
+    if (const FileStatus saved = settings.Close(); saved) {
         state.unstoredTestNumber = 0;
         state.unstoredTestNumberTold = false;
     } else {
         state.unstoredTestNumber = heading.testNumber;
         if (!std::exchange(state.unstoredTestNumberTold, true)) {
-            dialogs.MessageBox(error + ".\rO teste " + std::to_string(heading.testNumber) +
+            dialogs.MessageBox(FileErrorText(*saved.error) + ".\rO teste " +
+                                   std::to_string(heading.testNumber) +
                                    " será salvo, mas seu número não ficou guardado: depois "
                                    "que o programa for reaberto, outro teste pode receber o "
                                    "mesmo número.",
@@ -86,9 +87,9 @@ std::int64_t SaveTest(const TestFileHeading& heading, std::span<const LoadRecord
         return 0;
     }
 
-    std::string error;
-    if (!WriteTestFile(*path, heading, loads, decimalSeparator, progress, &error)) {
-        ReportError(dialogs, error);
+    if (const FileStatus written = WriteTestFile(*path, heading, loads, decimalSeparator, progress);
+        !written) {
+        ReportError(dialogs, FileErrorText(*written.error));
         return 0;
     }
     dialogs.MessageBox("O exportação para o Excel foi concluída com sucesso", "Kelvaro",
@@ -178,23 +179,23 @@ void RunArchive::RecordTestNumber(StoredRun& run, std::int64_t testNumber,
     if (open) {
         open->Close(std::max<std::int64_t>(testNumber, 0));
         if (const auto error = open->TakeError()) {
-            ReportError(dialogs_, *error);
+            ReportError(dialogs_, FileErrorText(*error));
         }
         return;
     }
-    std::string error;
-    if (run.fromJournal && !SetJournalTestNumber(run.path, testNumber, &error)) {
-        ReportError(dialogs_, error);
+    if (run.fromJournal) {
+        if (const FileStatus kept = SetJournalTestNumber(run.path, testNumber); !kept) {
+            ReportError(dialogs_, FileErrorText(*kept.error));
+        }
     }
 }
 
 std::optional<StoredRun> RunArchive::Open(const std::string& path, ArchiveView& view) {
     StoredRun run;
-    std::string error;
-    bool read = false;
-    view.RunAside([&] { read = ReadStoredRun(path, run, &error); });
+    FileStatus read;
+    view.RunAside([&] { read = ReadStoredRun(path, run); });
     if (!read) {
-        ReportError(dialogs_, error);
+        ReportError(dialogs_, FileErrorText(*read.error));
         return std::nullopt;
     }
     return run;
@@ -211,7 +212,7 @@ std::optional<StoredRun> RunArchive::OfferRecovery(ArchiveView& view) {
     const std::string& folder = state_.config.journalFolder;
     if (const auto refusal = JournalFolderRefusal(folder)) {
         if (!std::exchange(journalFolderTold_, true)) {
-            ReportError(dialogs_, *refusal);
+            ReportError(dialogs_, FileErrorText(*refusal));
         }
         return std::nullopt;
     }
@@ -229,9 +230,8 @@ std::optional<StoredRun> RunArchive::OfferRecovery(ArchiveView& view) {
 std::optional<StoredRun> RunArchive::RecoverJournal(const JournalSummary& unclosed,
                                                     ArchiveView& view) {
     StoredRun run;
-    std::string error;
-    if (!ReadJournalRun(unclosed.path, run, &error)) {
-        ReportError(dialogs_, error);
+    if (const FileStatus read = ReadJournalRun(unclosed.path, run); !read) {
+        ReportError(dialogs_, FileErrorText(*read.error));
         return std::nullopt;
     }
     const std::string started = "O teste iniciado em " + LocalTimeText(unclosed.description.start);
@@ -245,8 +245,8 @@ std::optional<StoredRun> RunArchive::RecoverJournal(const JournalSummary& unclos
                 " amostras. Deseja recuperá-lo?",
             "Kelvaro - Recuperar", DialogButtons::YesNo, DialogIcon::Question) == DialogResult::Yes;
     // Closed either way, so it is offered once.
-    if (!CloseJournal(unclosed.path, &error)) {
-        ReportError(dialogs_, error);
+    if (const FileStatus closed = CloseJournal(unclosed.path); !closed) {
+        ReportError(dialogs_, FileErrorText(*closed.error));
         return std::nullopt;
     }
     if (!recover) {

@@ -10,10 +10,10 @@ namespace kelvaro {
 
 namespace {
 
-bool ReadTestFileRun(const std::string& path, StoredRun& run, std::string* error) {
+FileStatus ReadTestFileRun(const std::string& path, StoredRun& run) {
     TestFileContent content;
-    if (!ReadTestFile(path, content, error)) {
-        return false;
+    if (FileStatus read = ReadTestFile(path, content); !read) {
+        return read;
     }
     StoredRun read;
     read.path = path;
@@ -30,7 +30,7 @@ bool ReadTestFileRun(const std::string& path, StoredRun& run, std::string* error
     }
     read.loads = std::move(content.loads);
     run = std::move(read);
-    return true;
+    return {};
 }
 
 // The chart series that draws a plate, given by its index (0 is plate 1): the plates are the
@@ -41,10 +41,10 @@ int PlateSeries(std::size_t plate) {
 
 }  // namespace
 
-bool ReadJournalRun(const std::string& path, StoredRun& run, std::string* error) {
+FileStatus ReadJournalRun(const std::string& path, StoredRun& run) {
     JournalContents journal;
-    if (!ReadJournal(path, journal, error)) {
-        return false;
+    if (FileStatus read = ReadJournal(path, journal); !read) {
+        return read;
     }
     const JournalDescription& description = journal.description;
     StoredRun read;
@@ -68,7 +68,7 @@ bool ReadJournalRun(const std::string& path, StoredRun& run, std::string* error)
         read.loads.push_back(ConvertRecord(journal.records[s], calibration, read.active));
     }
     run = std::move(read);
-    return true;
+    return {};
 }
 
 std::string LocalTimeText(std::chrono::system_clock::time_point when, const char* format) {
@@ -121,9 +121,8 @@ void DrawRunLoads(ChartSink& chart, std::span<const LoadRecord> loads, const Act
     }
 }
 
-bool ReadStoredRun(const std::string& path, StoredRun& run, std::string* error) {
-    return StartsAsJournal(path) ? ReadJournalRun(path, run, error)
-                                 : ReadTestFileRun(path, run, error);
+FileStatus ReadStoredRun(const std::string& path, StoredRun& run) {
+    return StartsAsJournal(path) ? ReadJournalRun(path, run) : ReadTestFileRun(path, run);
 }
 
 }  // namespace kelvaro

@@ -27,15 +27,14 @@ struct StoredRun {
     std::optional<char> decimalSeparator;
 };
 
-// Reads a run's journal and converts its raw readings with the calibration the run had. Returns
-// false with `error` in Portuguese when the journal cannot be read; `run` is then unchanged.
-bool ReadJournalRun(const std::string& path, StoredRun& run, std::string* error);
+// Reads a run's journal and converts its raw readings with the calibration the run had. Gives the
+// error when the journal cannot be read; `run` is then unchanged.
+FileStatus ReadJournalRun(const std::string& path, StoredRun& run);
 
 // Reads a run back from a journal or a test file, told apart by their first bytes. A test file's
-// plates are those with a load other than zero. Returns false with `error` in Portuguese, naming
-// the file (and the line of a test file), when it is neither or is damaged; `run` is then
-// unchanged.
-bool ReadStoredRun(const std::string& path, StoredRun& run, std::string* error);
+// plates are those with a load other than zero. Gives the error, naming the file (and the line
+// of a test file), when it is neither or is damaged; `run` is then unchanged.
+FileStatus ReadStoredRun(const std::string& path, StoredRun& run);
 
 // A moment in local time as the operator reads it, by default 08/12/2026 05:40:12.
 std::string LocalTimeText(std::chrono::system_clock::time_point when,

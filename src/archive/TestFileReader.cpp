@@ -12,7 +12,6 @@
 #include <utility>
 
 #include "settings/RegularFile.h"
-#include "settings/SystemErrorText.h"
 
 namespace kelvaro {
 
@@ -38,23 +37,25 @@ bool IsUndefined(unsigned char b) {
     return b >= 0x80 && b < 0xA0 && kHighControls[b - 0x80] == 0;
 }
 
-std::string HexByte(unsigned char b) {
-    constexpr std::string_view kDigits = "0123456789ABCDEF";
-    return std::string("0x") + kDigits[b >> 4] + kDigits[b & 15];
+FileError Fault(FileErrorKind kind, std::uint64_t value = 0) {
+    FileError e;
+    e.kind = kind;
+    e.value = value;
+    return e;
 }
 
 // Why a text cannot come from the export: it writes no byte the code page lacks and no control
-// other than tab, CR and LF. Empty when it can; `at` is then left alone.
-std::string ByteFault(std::string_view text, std::size_t& at) {
+// other than tab, CR and LF. None when it can; `at` is then left alone.
+std::optional<FileError> ByteFault(std::string_view text, std::size_t& at) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto b = static_cast<unsigned char>(text[i]);
         if (IsControl(b) || IsUndefined(b)) {
             at = i;
-            return IsControl(b) ? "caractere de controle " + HexByte(b)
-                                : "o byte " + HexByte(b) + " não é um caractere do Windows-1252";
+            return Fault(
+                IsControl(b) ? FileErrorKind::ControlCharacter : FileErrorKind::NotWindows1252, b);
         }
     }
-    return {};
+    return std::nullopt;
 }
 
 void AppendUtf8(std::string& out, char32_t c) {
@@ -85,16 +86,11 @@ std::string FromWindows1252(std::string_view bytes) {
     return out;
 }
 
-// A field as a message quotes it: readable, on one line, and short.
-std::string Shown(std::string_view field) {
-    constexpr std::size_t kLongest = 24;
-    std::string text(field.substr(0, kLongest));
-    for (char& c : text) {
-        if (IsControl(static_cast<unsigned char>(c)) || c == '\r' || c == '\n' || c == '\t') {
-            c = '?';
-        }
-    }
-    return "\"" + FromWindows1252(text) + (field.size() > kLongest ? "...\"" : "\"");
+// A field as an error carries it: as much as the words quote, and one character more to tell
+// that there is more.
+std::string FieldText(std::string_view field) {
+    constexpr std::size_t kCarried = 25;
+    return FromWindows1252(field.substr(0, kCarried));
 }
 
 template <class Integer>
@@ -151,24 +147,23 @@ bool ParseLoad(std::string_view text, double& value, char& separator) {
     return true;
 }
 
-// One heading line: its first field, how many fields it has and how the operator is told it.
+// One heading line: its first field and how many fields it has.
 struct HeadingLine {
     std::string_view first;  // Windows-1252
     std::size_t fields;
-    std::string_view shape;  // UTF-8
 };
 
 constexpr std::array<HeadingLine, 10> kHeading{{
-    {"Avalia\xE7\xE3o", 2, "Avaliação;<número>;"},
-    {"Frequ\xEAncia", 2, "Frequência;<número>;"},
-    {"", 1, ";"},
-    {"Placa 1", 2, "Placa 1;<porta>;"},
-    {"Placa 2", 2, "Placa 2;<porta>;"},
-    {"Placa 3", 2, "Placa 3;<porta>;"},
-    {"Placa 4", 2, "Placa 4;<porta>;"},
-    {"", 1, ";"},
-    {"Am Geral", 5, "Am Geral;Am1: <unidade>;Am2: <unidade>;Am3: <unidade>;Am4: <unidade>;"},
-    {"", 1, ";"},
+    {"Avalia\xE7\xE3o", 2},
+    {"Frequ\xEAncia", 2},
+    {"", 1},
+    {"Placa 1", 2},
+    {"Placa 2", 2},
+    {"Placa 3", 2},
+    {"Placa 4", 2},
+    {"", 1},
+    {"Am Geral", 5},
+    {"", 1},
 }};
 constexpr std::size_t kFirstPortLine = 3;
 constexpr std::size_t kUnitsLine = 8;
@@ -234,8 +229,7 @@ class Parser {
         std::string_view record;
         while (Have(0)) {
             if (out.loads.size() == kMaxSamples) {
-                return Fail(line_, "mais de " + std::to_string(kMaxSamples) +
-                                       " amostras, o máximo de um teste");
+                return Fail(line_, Fault(FileErrorKind::TooManySamples, kMaxSamples));
             }
             if (!NextRecord(false, record) || !Row(record, out)) {
                 return false;
@@ -244,13 +238,17 @@ class Parser {
         return !failed_;
     }
 
-    const std::string& Error() const { return error_; }
+    const FileError& Error() const { return error_; }
 
   private:
-    bool Fail(int line, const std::string& what) {
-        error_ = "Linha " + std::to_string(line) + ": " + what + " (arquivo " + name_ + ").";
+    bool Fail(int line, FileError error) {
+        error.operation = FileOperation::TestFileRead;
+        error.path = name_;
+        error.line = static_cast<std::size_t>(line);
+        error_ = std::move(error);
         return false;
     }
+    bool Fail(int line, FileErrorKind kind) { return Fail(line, Fault(kind)); }
 
     // Where pos_ is in the file.
     std::uint64_t Offset() const { return consumed_ + pos_; }
@@ -271,8 +269,7 @@ class Parser {
         bytes_ = buffer_;
         if (n < 0) {
             failed_ = true;
-            error_ = "O arquivo " + name_ +
-                     " não pode ser lido: " + SystemErrorText(static_cast<int>(-n)) + ".";
+            error_ = SystemFileError(FileOperation::TestFileRead, static_cast<int>(-n), name_);
         }
         atEnd_ = n <= 0;
         return n > 0;
@@ -295,28 +292,23 @@ class Parser {
     // it has none.
     bool CheckBytes(std::string_view record) {
         std::size_t at = 0;
-        const std::string fault = ByteFault(record, at);
-        if (fault.empty()) {
+        auto fault = ByteFault(record, at);
+        if (!fault) {
             return true;
         }
         const auto breaks = std::count(record.begin(), record.begin() + at, '\n');
-        return Fail(recordLine_ + static_cast<int>(breaks), fault);
+        return Fail(recordLine_ + static_cast<int>(breaks), std::move(*fault));
     }
 
-    bool TooLong() {
-        return Fail(recordLine_, "a linha tem mais de " +
-                                     std::to_string(kMaxRecordBytes / (1024 * 1024)) +
-                                     " MB, bem mais do que um teste");
-    }
+    bool TooLong() { return Fail(recordLine_, Fault(FileErrorKind::LineTooLong, kMaxRecordBytes)); }
 
     // The next record without its CR LF. `quoted`: a CR LF inside quotes belongs to the record
     // (a port or unit holding one), as the export quotes it.
     bool NextRecord(bool quoted, std::string_view& record) {
         recordLine_ = line_;
         if (!Have(0)) {
-            return !failed_ &&
-                   Fail(line_, Offset() == 0 ? "o arquivo está vazio"
-                                             : "o arquivo termina antes do fim do cabeçalho");
+            return !failed_ && Fail(line_, Offset() == 0 ? FileErrorKind::EmptyFile
+                                                         : FileErrorKind::EndsInHeading);
         }
         // How far past pos_ the line feed that ends the record is, or the end of the file.
         std::size_t length = 0;
@@ -347,13 +339,12 @@ class Parser {
             }
         }
         if (pos_ + length == bytes_.size()) {
-            return !failed_ &&
-                   Fail(recordLine_, inQuotes ? "aspas abertas até o fim do arquivo"
-                                              : "a linha está incompleta, sem o fim de linha");
+            return !failed_ && Fail(recordLine_, inQuotes ? FileErrorKind::OpenQuotes
+                                                          : FileErrorKind::IncompleteLine);
         }
         const std::size_t end = pos_ + length;
         if (end == pos_ || bytes_[end - 1] != '\r') {
-            return Fail(recordLine_ + breaks, "a linha termina sem CR");
+            return Fail(recordLine_ + breaks, FileErrorKind::NoCarriageReturn);
         }
         record = bytes_.substr(pos_, end - 1 - pos_);
         pos_ = end + 1;
@@ -385,7 +376,7 @@ class Parser {
                     std::string_view(fields[p]).substr(std::min(column.size(), fields[p].size())));
             }
         }
-        return ok || Fail(recordLine_, "esperada a linha \"" + std::string(expected.shape) + "\"");
+        return ok || Fail(recordLine_, Fault(FileErrorKind::UnexpectedHeadingLine, k));
     }
 
     // A row told as its field count: what is wrong when the fields themselves are not.
@@ -394,17 +385,15 @@ class Parser {
             return false;
         }
         if (record.empty()) {
-            return Fail(recordLine_, "linha vazia");
+            return Fail(recordLine_, FileErrorKind::EmptyLine);
         }
         const auto ends = std::count(record.begin(), record.end(), ';');
         const bool closed = record.back() == ';';
         if (!closed && ends == kPlateCount) {
-            return Fail(recordLine_, "a linha não termina com \";\"");
+            return Fail(recordLine_, FileErrorKind::NoFinalSemicolon);
         }
         return Fail(recordLine_,
-                    "uma amostra tem 5 campos (número e quatro cargas), esta linha "
-                    "tem " +
-                        std::to_string(ends + (closed ? 0 : 1)));
+                    Fault(FileErrorKind::FieldCount, static_cast<std::uint64_t>(ends) + !closed));
     }
 
     bool Row(std::string_view record, TestFileContent& out) {
@@ -426,9 +415,9 @@ class Parser {
         const std::size_t expected = out.loads.size() + 1;
         std::size_t number = 0;
         if (!ParseInteger(field, number) || number != expected) {
-            return CheckBytes(field) &&
-                   Fail(recordLine_, "esperada a amostra " + std::to_string(expected) +
-                                         ", encontrado " + Shown(field));
+            FileError error = Fault(FileErrorKind::UnexpectedSample, expected);
+            error.text = FieldText(field);
+            return CheckBytes(field) && Fail(recordLine_, std::move(error));
         }
         LoadRecord loads{};
         for (int plate = 1; plate <= kPlateCount; ++plate) {
@@ -441,18 +430,20 @@ class Parser {
                 continue;
             }
             char separator = 0;
-            const auto which = [plate] { return "a carga da Placa " + std::to_string(plate); };
+            FileError error;
+            error.plate = plate;
             if (!ParseLoad(field, load, separator)) {
-                return CheckBytes(field) &&
-                       Fail(recordLine_,
-                            which() + " (" + Shown(field) + ") não é um número com três decimais");
+                error.kind = FileErrorKind::NotALoad;
+                error.text = FieldText(field);
+                return CheckBytes(field) && Fail(recordLine_, std::move(error));
             }
             if (!out.decimalSeparator) {
                 out.decimalSeparator = separator;
             } else if (separator != *out.decimalSeparator) {
-                return Fail(recordLine_, which() + " tem \"" + separator +
-                                             "\" como separador decimal, as linhas anteriores \"" +
-                                             *out.decimalSeparator + "\"");
+                error.kind = FileErrorKind::SeparatorChanged;
+                error.value = static_cast<unsigned char>(separator);
+                error.otherValue = static_cast<unsigned char>(*out.decimalSeparator);
+                return Fail(recordLine_, std::move(error));
             }
         }
         if (p != end) {
@@ -473,41 +464,34 @@ class Parser {
     std::size_t pos_ = 0;
     int line_ = 1;        // of the byte at pos_
     int recordLine_ = 1;  // where the record last read starts
-    std::string error_;
+    FileError error_;
 };
 
 // `content` is left as it was unless the whole file reads.
-bool ParseInto(Parser& parser, TestFileContent& content, std::string* error) {
+FileStatus ParseInto(Parser& parser, TestFileContent& content) {
     TestFileContent read;
     if (!parser.Parse(read)) {
-        if (error) {
-            *error = parser.Error();
-        }
-        return false;
+        return parser.Error();
     }
     content = std::move(read);
-    return true;
+    return {};
 }
 
 }  // namespace
 
-bool ParseTestFile(std::string_view bytes, const std::string& name, TestFileContent& content,
-                   std::string* error) {
+FileStatus ParseTestFile(std::string_view bytes, const std::string& name,
+                         TestFileContent& content) {
     Parser parser(bytes, name);
-    return ParseInto(parser, content, error);
+    return ParseInto(parser, content);
 }
 
-bool ReadTestFile(const std::string& path, TestFileContent& content, std::string* error) {
+FileStatus ReadTestFile(const std::string& path, TestFileContent& content) {
     const RegularFile file(path);
     if (file.Error() != 0) {
-        if (error) {
-            *error =
-                "O arquivo " + path + " não pode ser lido: " + SystemErrorText(file.Error()) + ".";
-        }
-        return false;
+        return SystemFileError(FileOperation::TestFileRead, file.Error(), path);
     }
     Parser parser(file, path);
-    return ParseInto(parser, content, error);
+    return ParseInto(parser, content);
 }
 
 }  // namespace kelvaro

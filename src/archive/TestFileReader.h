@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "plate/Plate.h"
+#include "settings/FileError.h"
 
 namespace kelvaro {
 
@@ -27,14 +28,13 @@ struct TestFileContent {
 };
 
 // Reads the file at `path` as a stream: it stops at the first line that is wrong, after at most
-// one run's rows, and holds no more of the file than the line it reads. On refusal returns false
-// and leaves `content` as it was, with `error` set to a Portuguese text: "Linha 12: <what is
-// wrong> (arquivo <path>)." for the content, or "O arquivo <path> não pode ser lido: <reason>."
-// when it cannot be read at all, at once for a FIFO, socket or device ("não é um arquivo comum").
-bool ReadTestFile(const std::string& path, TestFileContent& content, std::string* error);
+// one run's rows, and holds no more of the file than the line it reads. On refusal gives the
+// error (operation TestFileRead, the path) and leaves `content` as it was: what is wrong and its
+// line for the content, or a System error when the file cannot be read at all, at once for a
+// FIFO, socket or device (kNotARegularFile).
+FileStatus ReadTestFile(const std::string& path, TestFileContent& content);
 
-// The same on bytes already read; `name` is how the file is named in the message.
-bool ParseTestFile(std::string_view bytes, const std::string& name, TestFileContent& content,
-                   std::string* error);
+// The same on bytes already read; `name` is how the error names the file.
+FileStatus ParseTestFile(std::string_view bytes, const std::string& name, TestFileContent& content);
 
 }  // namespace kelvaro

@@ -85,47 +85,6 @@ char Windows1252Byte(char32_t c) {
     return '?';  // DEL, C1 controls and everything beyond the code page
 }
 
-// The reasons a file write fails, as the operator reads them.
-std::string ReasonText(int error) {
-    switch (error) {
-        case ENOSPC:
-            return "Sem espaço no dispositivo";
-        case EDQUOT:
-            return "Cota de disco excedida";
-        case EACCES:
-        case EPERM:
-            return "Permissão negada";
-        case EROFS:
-            return "Sistema de arquivos somente leitura";
-        case ENOENT:
-            return "A pasta não existe";
-        case ENOTDIR:
-            return "Um componente do caminho não é uma pasta";
-        case EISDIR:
-            return "O nome indica uma pasta";
-        case ENAMETOOLONG:
-            return "Nome de arquivo muito longo";
-        case EFBIG:
-            return "Arquivo grande demais";
-        case EIO:
-            return "Erro de entrada/saída";
-        case EMFILE:
-        case ENFILE:
-            return "Arquivos abertos demais";
-        case EBUSY:
-        case ETXTBSY:
-            return "O arquivo está em uso";
-        case kNotARegularFile:
-            return "Não é um arquivo comum";
-        default:
-            return std::string("Erro ") + std::to_string(error) + " (" + std::strerror(error) + ")";
-    }
-}
-
-std::string WriteErrorText(const std::string& path, int error) {
-    return "Não foi possível gravar o arquivo " + path + ": " + ReasonText(error);
-}
-
 // Temporaries are hidden files named after their target with this mark and six random
 // characters: ".Kelvaro_7.csv.kelvaro-tmp-a1B2c3".
 constexpr std::string_view kTemporaryMark = ".kelvaro-tmp-";
@@ -563,14 +522,11 @@ void AppendThreeDecimals(std::string& out, double value, char decimalSeparator) 
     out.append(digits.data() + intDigits, digits.data() + total);
 }
 
-bool WriteTestFile(const std::string& path, const TestFileHeading& heading,
-                   std::span<const LoadRecord> samples, char decimalSeparator,
-                   ProgressView& progress, std::string* error) {
+FileStatus WriteTestFile(const std::string& path, const TestFileHeading& heading,
+                         std::span<const LoadRecord> samples, char decimalSeparator,
+                         ProgressView& progress) {
     const auto fail = [&](int code) {
-        if (error) {
-            *error = WriteErrorText(path, code);
-        }
-        return false;
+        return SystemFileError(FileOperation::TestFileWrite, code, path);
     };
     // The rename would put the file in the place of a FIFO, socket or device standing at the
     // name (or named by a link there), which another program may be using: that is refused.
@@ -649,7 +605,7 @@ bool WriteTestFile(const std::string& path, const TestFileHeading& heading,
     if (!file.Write({begin, static_cast<std::size_t>(p - begin)}) || !file.Commit(path)) {
         return fail(file.Error());
     }
-    return true;
+    return {};
 }
 
 }  // namespace kelvaro

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "plate/Plate.h"
+#include "settings/FileError.h"
 #include "station/ProgressView.h"
 
 namespace kelvaro {
@@ -38,10 +39,10 @@ struct TestFileHeading {
 // Progress: the maximum is the sample count, position 0 and shown first, the position is the
 // row just written, closed after the last row (also when the writing fails).
 // Writes through a temporary file in the same folder that is synced and renamed over `path`:
-// on failure no partial file is left and an earlier file of that name is untouched. Returns
-// true, or false with `error` set to a Portuguese text naming the file and the reason.
-bool WriteTestFile(const std::string& path, const TestFileHeading& heading,
-                   std::span<const LoadRecord> samples, char decimalSeparator,
-                   ProgressView& progress, std::string* error);
+// on failure no partial file is left and an earlier file of that name is untouched. Gives the
+// error (operation TestFileWrite, the path and the errno) when the file could not be written.
+FileStatus WriteTestFile(const std::string& path, const TestFileHeading& heading,
+                         std::span<const LoadRecord> samples, char decimalSeparator,
+                         ProgressView& progress);
 
 }  // namespace kelvaro

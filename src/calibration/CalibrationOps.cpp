@@ -11,6 +11,7 @@
 #include "device/PlateCommands.h"
 #include "device/SerialChannel.h"
 #include "settings/NumberText.h"
+#include "station/FileErrorText.h"
 #include "station/StationSettings.h"
 
 namespace kelvaro {
@@ -626,15 +627,14 @@ void CalibrationOps::EditIndex(int plate) {
 }
 
 void CalibrationOps::Store(const std::function<void(StationSettings&)>& write) {
-    std::string error;
-    bool saved = false;
+    FileStatus saved;
     {
         StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);
         write(settings);
-        saved = settings.Close(&error);
+        saved = settings.Close();
     }
     if (!saved) {
-        ReportError(dialogs_, error.empty() ? "Não foi possível gravar as configurações" : error);
+        ReportError(dialogs_, FileErrorText(*saved.error));
     }
 }
 

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "device/SerialChannel.h"
+#include "station/FileErrorText.h"
 #include "station/StationSettings.h"
 #include "ui/Panels.h"
 #include "ui/PictureButton.h"
@@ -213,19 +214,19 @@ void CommunicationScreen::OnClosing() {
     if (mainWindow_ != nullptr) {
         WindowHandOver::OnClose(this, mainWindow_);
     }
-    std::string error;
-    bool saved = false;
+    FileStatus saved;
     {
         StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);
         for (int plate = 1; plate <= kPlateCount; ++plate) {
             settings.SetPlateTicked(plate, PlateTicked(plate));
         }
-        saved = settings.Close(&error);
+        saved = settings.Close();
     }
     state_.links.CloseAll();
     if (!saved) {
-        dialogs_.MessageBox("Não foi possível salvar a seleção das placas: " + error,
-                            "Kelvaro - Comunicação", DialogButtons::Ok, DialogIcon::Error);
+        dialogs_.MessageBox(
+            "Não foi possível salvar a seleção das placas: " + FileErrorText(*saved.error),
+            "Kelvaro - Comunicação", DialogButtons::Ok, DialogIcon::Error);
     }
 }
 

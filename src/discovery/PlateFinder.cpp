@@ -8,6 +8,7 @@
 #include "device/PlateCommands.h"
 #include "device/PortList.h"
 #include "device/SerialChannel.h"
+#include "station/FileErrorText.h"
 #include "station/StationSettings.h"
 
 namespace kelvaro {
@@ -384,8 +385,7 @@ void PlateFinder::ReleaseProbes() {
 }
 
 void PlateFinder::StoreFoundPorts() {
-    std::string error;
-    bool saved = false;
+    FileStatus saved;
     {
         StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);
         for (int plate = 1; plate <= kPlateCount; ++plate) {
@@ -393,7 +393,7 @@ void PlateFinder::StoreFoundPorts() {
                 settings.SetPlatePort(plate, state_.config.platePort[plate - 1]);
             }
         }
-        saved = settings.Close(&error);
+        saved = settings.Close();
     }
     if (saved) {
         saveFailureShown_ = false;
@@ -402,7 +402,8 @@ void PlateFinder::StoreFoundPorts() {
     if (!saveFailureShown_) {
         // Shown while the scan is still marked running, so a tick during the box does no scan.
         saveFailureShown_ = true;
-        dialogs_.MessageBox("Não foi possível salvar as portas das placas encontradas: " + error,
+        dialogs_.MessageBox("Não foi possível salvar as portas das placas encontradas: " +
+                                FileErrorText(*saved.error),
                             "Kelvaro - Comunicação", DialogButtons::Ok, DialogIcon::Error);
     }
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "device/SerialChannel.h"
+#include "station/FileErrorText.h"
 #include "station/StationSettings.h"
 #include "ui/Panels.h"
 #include "ui/PictureButton.h"
@@ -137,10 +138,9 @@ void FrequencyScreen::OnClosing() {
         settings.SetRateOptionTicked(static_cast<int>(i) + 1, options_[i]->isChecked());
     }
     settings.SetTestFrequency(selectedFrequency_);
-    std::string error;
-    if (!settings.Close(&error)) {
-        // The store's text names what failed and where, its lead included.
-        ReportError(dialogs_, error);
+    if (const FileStatus saved = settings.Close(); !saved) {
+        // The words name what failed and where, their lead included.
+        ReportError(dialogs_, FileErrorText(*saved.error));
     }
 }
 

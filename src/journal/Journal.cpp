@@ -31,10 +31,6 @@ constexpr auto kSyncInterval = std::chrono::milliseconds(750);
 constexpr std::size_t kPendingRoom = 4096;
 constexpr std::size_t kMaxPending = 1U << 20;
 
-std::string Stopped(const std::string& reason, const std::string& path) {
-    return "O diário do teste parou: " + reason + " (" + path + ").";
-}
-
 // Makes `folder` and the missing folders above it, mode 0700. 0 or the errno.
 int MakeFolder(const std::string& folder) {
     for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
@@ -77,18 +73,21 @@ bool JournalWriter::Open(const std::string& folder, const JournalDescription& de
     if (!path_.empty() || Failed()) {
         return false;
     }
-    const auto refuse = [this](const std::string& reason) {
-        Fail("O diário do teste não foi criado: " + reason + ".");
+    const auto refuse = [this](FileError error) {
+        error.operation = FileOperation::JournalCreate;
+        Fail(std::move(error));
         return false;
     };
     for (std::size_t i = 0; i < description.plates.size(); ++i) {
         const JournalPlate& plate = description.plates[i];
-        for (auto [text, word] :
-             {std::pair{&plate.port, "porta"}, std::pair{&plate.unit, "unidade"}}) {
+        for (auto [text, tooLong] : {std::pair{&plate.port, FileErrorKind::PortTooLong},
+                                     std::pair{&plate.unit, FileErrorKind::UnitTooLong}}) {
             if (text->size() >= kTextBytes || text->find('\0') != std::string::npos) {
-                return refuse(std::string("o texto da ") + word + " da Placa " +
-                              std::to_string(i + 1) + " passa de " +
-                              std::to_string(kTextBytes - 1) + " bytes");
+                FileError error;
+                error.kind = tooLong;
+                error.plate = static_cast<int>(i + 1);
+                error.value = kTextBytes - 1;
+                return refuse(std::move(error));
             }
         }
     }
@@ -99,17 +98,14 @@ bool JournalWriter::Open(const std::string& folder, const JournalDescription& de
     opening.sequence = 1;  // checked with the first; the folder's next is taken below
     // A journal that could not be read back is not worth writing.
     JournalDescription check;
-    if (std::string damage =
-            DecodeHeader(EncodeHeader(opening).data(), kHeaderSize, kHeaderSize, check);
-        !damage.empty()) {
-        return refuse(damage);
+    if (auto damage = DecodeHeader(EncodeHeader(opening).data(), kHeaderSize, kHeaderSize, check)) {
+        return refuse(std::move(*damage));
     }
     if (const int error = MakeFolder(folder); error != 0) {
-        return refuse(SystemErrorText(error) + " (" + folder + ")");
+        return refuse(SystemFileError(FileOperation::None, error, folder));
     }
     if (auto refusal = JournalFolderRefusal(folder)) {
-        Fail(*refusal);
-        return false;
+        return refuse(std::move(*refusal));
     }
     // Two stations of one user may start runs at once: each takes the folder's next sequence
     // and makes its file before the other looks. A file system without locks only loses that.
@@ -125,18 +121,18 @@ bool JournalWriter::Open(const std::string& folder, const JournalDescription& de
         path = base + (n > 1 ? "-" + std::to_string(n) : "") + kExtension;
         fd = UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (!fd.Valid() && errno != EEXIST) {
-            return refuse(SystemErrorText(errno) + " (" + path + ")");
+            return refuse(SystemFileError(FileOperation::None, errno, path));
         }
     }
     if (!fd.Valid()) {
-        return refuse(SystemErrorText(EEXIST) + " (" + path + ")");
+        return refuse(SystemFileError(FileOperation::None, EEXIST, path));
     }
     // The lock tells the folder's readers that this journal is being written, so none takes
     // it for a crashed run or removes it. A file system without locks only loses that.
     ::flock(fd.Get(), LOCK_EX | LOCK_NB);
     if (const int error = WriteAllAt(fd.Get(), header.data(), header.size(), 0); error != 0) {
         ::unlink(path.c_str());
-        return refuse(SystemErrorText(error) + " (" + path + ")");
+        return refuse(SystemFileError(FileOperation::None, error, path));
     }
     pending_.reserve(kPendingRoom);
     // The thread reads these from its start.
@@ -149,7 +145,7 @@ bool JournalWriter::Open(const std::string& folder, const JournalDescription& de
         fd_ = -1;
         path_.clear();
         ::unlink(path.c_str());
-        return refuse(SystemErrorText(e.code().value()));
+        return refuse(SystemFileError(FileOperation::None, e.code().value()));
     }
     fd.Release();
     PruneJournals(folder, limits);
@@ -174,7 +170,11 @@ void JournalWriter::Append(std::span<const RawRecord> records) {
         }
     }
     if (tooMany) {
-        Fail(Stopped("o disco não acompanha a gravação", path_));
+        FileError error;
+        error.kind = FileErrorKind::DiskTooSlow;
+        error.operation = FileOperation::JournalWrite;
+        error.path = path_;
+        Fail(std::move(error));
     }
 }
 
@@ -204,7 +204,7 @@ void JournalWriter::Mark(JournalState state, std::int64_t testNumber) {
         error = errno;
     }
     if (error != 0) {
-        Fail("O diário do teste não foi fechado: " + SystemErrorText(error) + " (" + path_ + ").");
+        Fail(SystemFileError(FileOperation::JournalFinish, error, path_));
     }
 }
 
@@ -228,7 +228,7 @@ bool JournalWriter::Close(std::int64_t testNumber) {
     return !Failed();
 }
 
-std::optional<std::string> JournalWriter::TakeError() {
+std::optional<FileError> JournalWriter::TakeError() {
     const std::lock_guard lock(mutex_);
     if (!error_ || std::exchange(errorTaken_, true)) {
         return std::nullopt;
@@ -236,11 +236,11 @@ std::optional<std::string> JournalWriter::TakeError() {
     return error_;
 }
 
-void JournalWriter::Fail(const std::string& text) {
+void JournalWriter::Fail(FileError error) {
     failed_.store(true, std::memory_order_relaxed);
     const std::lock_guard lock(mutex_);
-    if (!error_ && !text.empty()) {
-        error_ = text;
+    if (!error_) {
+        error_ = std::move(error);
     }
 }
 
@@ -261,7 +261,7 @@ void JournalWriter::Run() {
             const int error =
                 WriteAllAt(fd_, bytes.data(), bytes.size(), kHeaderSize + written_ * kRecordSize);
             if (error != 0) {
-                Fail(Stopped(SystemErrorText(error), path_));
+                Fail(SystemFileError(FileOperation::JournalWrite, error, path_));
             } else {
                 written_ += batch.size();
                 unsynced = true;
@@ -283,7 +283,7 @@ void JournalWriter::Run() {
 
 void JournalWriter::Sync() {
     if (::fdatasync(fd_) != 0) {
-        Fail(Stopped(SystemErrorText(errno), path_));
+        Fail(SystemFileError(FileOperation::JournalWrite, errno, path_));
         return;
     }
     durable_.store(written_, std::memory_order_relaxed);
@@ -298,40 +298,48 @@ void JournalWriter::Sync() {
 
 namespace {
 
-// A journal opened by path, its header read, and the Portuguese text its failures are told with.
+// A journal opened by path, its header read, and what its failures are told as done to.
 class JournalAt {
   public:
-    JournalAt(const std::string& path, int flags, std::string lead, std::string* error)
+    JournalAt(const std::string& path, int flags, FileOperation operation)
         : damage(OpenJournal(path, flags, fd, description, records)),
-          lead_(std::move(lead)),
-          error_(error) {}
-    bool Fail(const std::string& reason) const {
-        if (error_ != nullptr) {
-            *error_ = lead_ + reason + ".";
-        }
-        return false;
+          path_(path),
+          operation_(operation) {}
+    FileError Fail(FileError error) const {
+        error.operation = operation_;
+        error.path = path_;
+        return error;
+    }
+    FileError Fail(FileErrorKind kind) const {
+        FileError error;
+        error.kind = kind;
+        return Fail(std::move(error));
+    }
+    FileError FailSystem(int systemError) const {
+        return Fail(SystemFileError(operation_, systemError));
     }
 
     UniqueFd fd;
     JournalDescription description;
     std::uint64_t records = 0;
-    std::string damage;  // "" when the header reads
+    std::optional<FileError> damage;  // none when the header reads
 
   private:
-    std::string lead_;
-    std::string* error_;
+    std::string path_;
+    FileOperation operation_;
 };
 
 }  // namespace
 
-bool SetJournalTestNumber(const std::string& path, std::int64_t testNumber, std::string* error) {
-    const JournalAt at(path, O_RDWR, "O número do teste não foi guardado no diário " + path + ": ",
-                       error);
-    if (!at.damage.empty()) {
-        return at.Fail(at.damage);
+FileStatus SetJournalTestNumber(const std::string& path, std::int64_t testNumber) {
+    const JournalAt at(path, O_RDWR, FileOperation::JournalSetTestNumber);
+    if (at.damage) {
+        return at.Fail(*at.damage);
     }
     if (testNumber < 0) {
-        return at.Fail("o número " + std::to_string(testNumber) + " é impossível");
+        FileError error = at.Fail(FileErrorKind::ImpossibleNumber);
+        error.value = static_cast<std::uint64_t>(testNumber);
+        return error;
     }
     const auto fields =
         EncodeRewritten(testNumber, at.description.state, at.description.closedCount);
@@ -339,20 +347,20 @@ bool SetJournalTestNumber(const std::string& path, std::int64_t testNumber, std:
     if (e == 0 && ::fdatasync(at.fd.Get()) != 0) {
         e = errno;
     }
-    return e == 0 || at.Fail(SystemErrorText(e));
+    return e == 0 ? FileStatus() : at.FailSystem(e);
 }
 
-bool CloseJournal(const std::string& path, std::string* error) {
-    const JournalAt at(path, O_RDWR, "O diário " + path + " não foi fechado: ", error);
-    if (!at.damage.empty()) {
-        return at.Fail(at.damage);
+FileStatus CloseJournal(const std::string& path) {
+    const JournalAt at(path, O_RDWR, FileOperation::JournalCloseLeftOpen);
+    if (at.damage) {
+        return at.Fail(*at.damage);
     }
     const JournalState state = at.description.state;
     if (state != JournalState::Open && state != JournalState::AwaitingSave) {
-        return true;
+        return {};
     }
     if (::flock(at.fd.Get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        return at.Fail("ele ainda está sendo gravado");
+        return at.Fail(FileErrorKind::StillBeingWritten);
     }
     // A run left at the save question holds every record; a crashed one, its first ones.
     const auto fields = EncodeRewritten(
@@ -363,30 +371,30 @@ bool CloseJournal(const std::string& path, std::string* error) {
     if (e == 0 && ::fdatasync(at.fd.Get()) != 0) {
         e = errno;
     }
-    return e == 0 || at.Fail(SystemErrorText(e));
+    return e == 0 ? FileStatus() : at.FailSystem(e);
 }
 
-bool ReadJournal(const std::string& path, JournalContents& contents, std::string* error) {
-    JournalAt at(path, O_RDONLY, "O diário " + path + " não pode ser lido: ", error);
-    if (!at.damage.empty()) {
-        return at.Fail(at.damage);
+FileStatus ReadJournal(const std::string& path, JournalContents& contents) {
+    JournalAt at(path, O_RDONLY, FileOperation::JournalRead);
+    if (at.damage) {
+        return at.Fail(*at.damage);
     }
     std::vector<unsigned char> bytes(at.records * kRecordSize);
     std::size_t got = 0;
     if (const int e = ReadAllAt(at.fd.Get(), bytes.data(), bytes.size(), kHeaderSize, got);
         e != 0) {
-        return at.Fail(SystemErrorText(e));
+        return at.FailSystem(e);
     }
     contents.description = std::move(at.description);
     DecodeRecords(bytes.data(), got / kRecordSize, contents.records);
-    return true;
+    return {};
 }
 
 bool StartsAsJournal(const std::string& path) {
     UniqueFd fd;
     std::array<unsigned char, 8> start{};
     std::size_t got = 0;
-    return OpenRegularFile(path, O_RDONLY, fd).empty() &&
+    return !OpenRegularFile(path, O_RDONLY, fd) &&
            ReadAllAt(fd.Get(), start.data(), start.size(), 0, got) == 0 &&
            StartsWithMagic(start.data(), got);
 }

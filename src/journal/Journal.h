@@ -50,6 +50,7 @@
 #include <vector>
 
 #include "plate/Plate.h"
+#include "settings/FileError.h"
 
 namespace kelvaro {
 
@@ -91,7 +92,7 @@ struct JournalLimits {
 // Writes one run's journal. Append never waits for the disk: it copies the records into memory
 // and a background thread writes them about four times a second and syncs them (fdatasync)
 // about once a second. A failure never throws and never slows Append: journaling stops, the
-// first failure is kept and TakeError hands its text over once. The descriptor and the thread
+// first failure is kept and TakeError hands it over once. The descriptor and the thread
 // live as long as the object; destroying it without Close writes and syncs what was appended
 // and leaves the journal open, as a crash would.
 class JournalWriter {
@@ -121,8 +122,8 @@ class JournalWriter {
     // Waits for the disk. Returns true only when the journal holds the whole run.
     bool Close(std::int64_t testNumber = 0);
 
-    // The first failure's text for the operator, the first time it is asked for; then nothing.
-    std::optional<std::string> TakeError();
+    // The first failure, the first time it is asked for; then nothing.
+    std::optional<FileError> TakeError();
     bool Failed() const { return failed_.load(std::memory_order_relaxed); }
     // The records a power cut would leave: those the last sync made durable.
     std::uint64_t DurableRecords() const { return durable_.load(std::memory_order_relaxed); }
@@ -135,8 +136,8 @@ class JournalWriter {
     void StopWriting();
     // Rewrites the state, test number and count, and syncs them.
     void Mark(JournalState state, std::int64_t testNumber);
-    // Keeps the first failure's text (an empty one only stops) and stops journaling.
-    void Fail(const std::string& text);
+    // Keeps the first failure and stops journaling.
+    void Fail(FileError error);
 
     std::string path_;
     std::string folder_;
@@ -149,7 +150,7 @@ class JournalWriter {
     std::condition_variable wake_;
     std::vector<RawRecord> pending_;
     bool stop_ = false;
-    std::optional<std::string> error_;
+    std::optional<FileError> error_;
     bool errorTaken_ = false;
 
     // The background thread's own (Close reads them after joining it).
@@ -158,15 +159,15 @@ class JournalWriter {
     std::uint64_t count_ = 0;  // the whole records, once StopWriting has run
 };
 
-// Sets the test number of a journal already closed (a run saved from the recent list). Returns
-// false with `error` in Portuguese when the file cannot be updated.
-bool SetJournalTestNumber(const std::string& path, std::int64_t testNumber, std::string* error);
+// Sets the test number of a journal already closed (a run saved from the recent list). Gives the
+// error when the file cannot be updated.
+FileStatus SetJournalTestNumber(const std::string& path, std::int64_t testNumber);
 
 // Closes a journal its writer left open (a crashed run, recovered or declined at the start):
 // it is marked stopped early with its whole records (a torn last one stays ignored); one left
 // at the save question is marked closed. A journal already closed is left as it is. Refused while a
-// writer holds it. Returns false with `error` in Portuguese when it cannot be done.
-bool CloseJournal(const std::string& path, std::string* error);
+// writer holds it. Gives the error when it cannot be done.
+FileStatus CloseJournal(const std::string& path);
 
 struct JournalContents {
     JournalDescription description;
@@ -175,9 +176,9 @@ struct JournalContents {
 
 // Reads a journal back. A file that is not a regular file (never waited on), not a whole journal
 // header, whose header holds values a start-up would refuse, or whose size does not match its
-// record count, gives false with `error` naming the file and what is wrong, in Portuguese;
-// nothing is read whole before those checks.
-bool ReadJournal(const std::string& path, JournalContents& contents, std::string* error);
+// record count, gives the error naming the file and what is wrong; nothing is read whole before
+// those checks, and `contents` is then unchanged.
+FileStatus ReadJournal(const std::string& path, JournalContents& contents);
 
 // Whether the file at `path` is a regular file that begins with a journal's magic, damaged or
 // not: what tells a journal from another file the operator picks. Never waits on a FIFO.
@@ -186,18 +187,18 @@ bool StartsAsJournal(const std::string& path);
 // ${XDG_STATE_HOME:-~/.local/state}/kelvaro
 std::string DefaultJournalFolder();
 
-// The operator's text when `folder` exists but is not the user's own or others may write in it
+// FolderNotPrivate when `folder` exists but is not the user's own or others may write in it
 // (or it is a link): no journal is then read or written there. None when it is private or
 // does not exist yet (the writer makes it private).
-std::optional<std::string> JournalFolderRefusal(const std::string& folder);
+std::optional<FileError> JournalFolderRefusal(const std::string& folder);
 
 struct JournalSummary {
     std::string path;
     JournalDescription description;  // only the header; empty when damaged
     std::uint64_t sampleCount = 0;   // whole records in the file
     std::uint64_t fileBytes = 0;
-    bool inUse = false;  // a writer (of any process) holds it
-    std::string damage;  // why it cannot be read; empty when it can
+    bool inUse = false;               // a writer (of any process) holds it
+    std::optional<FileError> damage;  // why it cannot be read; none when it can
 };
 
 // The folder's journals (*.kjr), newest first: version 2 by sequence, then version 1 by start,

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <tuple>
 
+#include "settings/RegularFile.h"
 #include "settings/StoredBounds.h"
 
 namespace kelvaro::journal {
@@ -49,8 +50,23 @@ T Get(const unsigned char* at) {
     return std::bit_cast<T>(bits);
 }
 
-std::string PlateWord(std::size_t index) {
-    return "Placa " + std::to_string(index + 1);
+// What is wrong with a header; signed values go in two's complement.
+FileError Damage(FileErrorKind kind, std::uint64_t value = 0, std::uint64_t otherValue = 0) {
+    FileError e;
+    e.kind = kind;
+    e.value = value;
+    e.otherValue = otherValue;
+    return e;
+}
+
+FileError PlateDamage(FileErrorKind kind, std::size_t index) {
+    FileError e = Damage(kind);
+    e.plate = static_cast<int>(index + 1);
+    return e;
+}
+
+std::uint64_t TwosComplement(std::int64_t value) {
+    return static_cast<std::uint64_t>(value);
 }
 
 }  // namespace
@@ -123,27 +139,26 @@ bool StartsWithMagic(const unsigned char* bytes, std::size_t size) {
     return size >= kMagic.size() && std::memcmp(bytes, kMagic.data(), kMagic.size()) == 0;
 }
 
-std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint64_t fileSize,
-                         JournalDescription& description) {
+std::optional<FileError> DecodeHeader(const unsigned char* bytes, std::size_t size,
+                                      std::uint64_t fileSize, JournalDescription& description) {
     if (!StartsWithMagic(bytes, size)) {
-        return "não é um diário do Kelvaro";
+        return Damage(FileErrorKind::NotAJournal);
     }
     const auto version = size >= 12 ? Get<std::uint32_t>(&bytes[8]) : 0;
     if (size < (version >= 2 ? kFieldsEnd2 : kFieldsEnd1)) {
-        return "o cabeçalho está incompleto (" + std::to_string(fileSize) + " bytes)";
+        return Damage(FileErrorKind::HeaderIncomplete, fileSize);
     }
     if (version < 1 || version > kJournalVersion) {
-        return "a versão " + std::to_string(version) + " do formato não é conhecida";
+        return Damage(FileErrorKind::UnknownVersion, version);
     }
     const auto headerSize = Get<std::uint32_t>(&bytes[12]);
     if (headerSize != kHeaderSize || headerSize > fileSize) {
-        return "o tamanho do cabeçalho (" + std::to_string(headerSize) + ") é impossível";
+        return Damage(FileErrorKind::ImpossibleHeaderSize, headerSize);
     }
     const auto recordSize = Get<std::uint32_t>(&bytes[16]);
     const auto plates = Get<std::uint32_t>(&bytes[20]);
     if (recordSize != kRecordSize || plates != kPlateCount) {
-        return "o registro de " + std::to_string(recordSize) + " bytes e " +
-               std::to_string(plates) + " placas é impossível";
+        return Damage(FileErrorKind::ImpossibleRecordShape, recordSize, plates);
     }
     JournalDescription d;
     d.version = version;
@@ -151,27 +166,27 @@ std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint
         std::chrono::milliseconds(Get<std::int64_t>(&bytes[24])));
     d.frequency = Get<std::int32_t>(&bytes[32]);
     if (!KnownSamplingRate(d.frequency)) {
-        return "a frequência (" + std::to_string(d.frequency) + ") é impossível";
+        return Damage(FileErrorKind::ImpossibleFrequency, TwosComplement(d.frequency));
     }
     const auto active = Get<std::uint32_t>(&bytes[36]);
     if (active >= 1U << kPlateCount) {
-        return "a marca de placas ativas (" + std::to_string(active) + ") é impossível";
+        return Damage(FileErrorKind::ImpossibleActivePlates, active);
     }
     d.testNumber = Get<std::int64_t>(&bytes[kRewrittenOffset]);
     if (d.testNumber < 0) {
-        return "o número do teste (" + std::to_string(d.testNumber) + ") é impossível";
+        return Damage(FileErrorKind::ImpossibleTestNumber, TwosComplement(d.testNumber));
     }
     const auto state = Get<std::uint32_t>(&bytes[kRewrittenOffset + 8]);
     const auto lastState = version >= 2 ? JournalState::AwaitingSave : JournalState::Stopped;
     if (state > static_cast<std::uint32_t>(lastState)) {
-        return "a marca de fechamento (" + std::to_string(state) + ") é impossível";
+        return Damage(FileErrorKind::ImpossibleClosedMark, state);
     }
     d.state = static_cast<JournalState>(state);
     d.closedCount = Get<std::uint64_t>(&bytes[kRewrittenOffset + 16]);
     if (version >= 2) {
         d.sequence = Get<std::uint64_t>(&bytes[kSequenceOffset]);
         if (d.sequence == 0 || d.sequence > kMaxSequence) {
-            return "o número de sequência (" + std::to_string(d.sequence) + ") é impossível";
+            return Damage(FileErrorKind::ImpossibleSequence, d.sequence);
         }
     }
     for (std::size_t i = 0; i < kPlateCount; ++i) {
@@ -186,14 +201,15 @@ std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint
         // never used.
         if (plate.active &&
             (!UsableOffset(c.zeroOffset) || !UsableIndex(c.index) || !UsableOffset(c.tare))) {
-            return "a calibração da " + PlateWord(i) + " é impossível";
+            return PlateDamage(FileErrorKind::ImpossibleCalibration, i);
         }
-        for (auto [offset, text, word] : {std::tuple{kPortsOffset, &plate.port, "porta"},
-                                          std::tuple{kUnitsOffset, &plate.unit, "unidade"}}) {
+        for (auto [offset, text, unterminated] :
+             {std::tuple{kPortsOffset, &plate.port, FileErrorKind::UnterminatedPort},
+              std::tuple{kUnitsOffset, &plate.unit, FileErrorKind::UnterminatedUnit}}) {
             const auto* field = reinterpret_cast<const char*>(&bytes[offset + i * kTextBytes]);
             const std::size_t length = strnlen(field, kTextBytes);
             if (length == kTextBytes) {
-                return std::string("o texto da ") + word + " da " + PlateWord(i) + " não termina";
+                return PlateDamage(unterminated, i);
             }
             text->assign(field, length);
         }
@@ -201,64 +217,63 @@ std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint
     // From the size alone, before anything is read: a run never holds more.
     const std::uint64_t records = (fileSize - headerSize) / kRecordSize;
     if (records > static_cast<std::uint64_t>(kMaxSamples)) {
-        return "tem " + std::to_string(records) + " amostras, mais do que um teste pode ter";
+        return Damage(FileErrorKind::TooManyRecords, records);
     }
     if (d.state != JournalState::Open && d.closedCount != records) {
-        return "foi fechado com " + std::to_string(d.closedCount) + " amostras, mas tem " +
-               std::to_string(records);
+        return Damage(FileErrorKind::ClosedCountMismatch, d.closedCount, records);
     }
     // Only a failed write or a crash leaves a torn record behind.
     const std::uint64_t torn = (fileSize - headerSize) % kRecordSize;
     if ((d.state == JournalState::Closed || d.state == JournalState::AwaitingSave) && torn != 0) {
-        return "foi fechado com " + std::to_string(d.closedCount) + " amostras, mas tem " +
-               std::to_string(torn) + " bytes a mais";
+        return Damage(FileErrorKind::TornAfterClose, d.closedCount, torn);
     }
     description = std::move(d);
-    return {};
+    return std::nullopt;
 }
 
-std::string ReadHeader(int fd, JournalDescription& description, std::uint64_t& recordCount) {
+std::optional<FileError> ReadHeader(int fd, JournalDescription& description,
+                                    std::uint64_t& recordCount) {
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
-        return SystemErrorText(errno);
+        return SystemFileError(FileOperation::None, errno);
     }
     HeaderBytes bytes{};
     std::size_t got = 0;
     const int error = ReadAllAt(fd, bytes.data(), bytes.size(), 0, got);
     if (error != 0) {
-        return SystemErrorText(error);
+        return SystemFileError(FileOperation::None, error);
     }
     const auto fileSize = static_cast<std::uint64_t>(info.st_size);
-    std::string damage = DecodeHeader(bytes.data(), got, fileSize, description);
-    if (damage.empty()) {
+    auto damage = DecodeHeader(bytes.data(), got, fileSize, description);
+    if (!damage) {
         recordCount = (fileSize - kHeaderSize) / kRecordSize;
     }
     return damage;
 }
 
-std::string OpenRegularFile(const std::string& path, int flags, UniqueFd& fd) {
+std::optional<FileError> OpenRegularFile(const std::string& path, int flags, UniqueFd& fd) {
     // Without O_NONBLOCK, opening a FIFO waits for a writer, and a device may wait for a line.
     fd = UniqueFd(::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC));
     if (!fd.Valid()) {
-        return SystemErrorText(errno);
+        return SystemFileError(FileOperation::None, errno);
     }
     struct stat info {};
     if (::fstat(fd.Get(), &info) != 0) {
         const int error = errno;
         fd.Reset();
-        return SystemErrorText(error);
+        return SystemFileError(FileOperation::None, error);
     }
     if (!S_ISREG(info.st_mode)) {
         fd.Reset();
-        return "não é um arquivo comum";
+        return SystemFileError(FileOperation::None, kNotARegularFile);
     }
-    return {};
+    return std::nullopt;
 }
 
-std::string OpenJournal(const std::string& path, int flags, UniqueFd& fd,
-                        JournalDescription& description, std::uint64_t& recordCount) {
-    std::string damage = OpenRegularFile(path, flags, fd);
-    return damage.empty() ? ReadHeader(fd.Get(), description, recordCount) : damage;
+std::optional<FileError> OpenJournal(const std::string& path, int flags, UniqueFd& fd,
+                                     JournalDescription& description, std::uint64_t& recordCount) {
+    auto damage = OpenRegularFile(path, flags, fd);
+    return damage ? damage : ReadHeader(fd.Get(), description, recordCount);
 }
 
 int ReadAllAt(int fd, void* data, std::size_t size, std::uint64_t offset, std::size_t& got) {

@@ -5,12 +5,13 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "journal/Journal.h"
-#include "settings/SystemErrorText.h"
+#include "settings/FileError.h"
 
 namespace kelvaro::journal {
 
@@ -56,20 +57,21 @@ std::array<unsigned char, kRewrittenSize> EncodeRewritten(std::int64_t testNumbe
 // Records as the file holds them, and back.
 void EncodeRecords(std::span<const RawRecord> records, std::vector<unsigned char>& bytes);
 void DecodeRecords(const unsigned char* bytes, std::size_t count, std::vector<RawRecord>& records);
-// Decodes `size` bytes read from the start of a file `fileSize` bytes long. Returns "" or what
-// is wrong with it, in Portuguese.
-std::string DecodeHeader(const unsigned char* bytes, std::size_t size, std::uint64_t fileSize,
-                         JournalDescription& description);
+// Decodes `size` bytes read from the start of a file `fileSize` bytes long. Gives what is wrong
+// with it, if anything (neither operation nor path set).
+std::optional<FileError> DecodeHeader(const unsigned char* bytes, std::size_t size,
+                                      std::uint64_t fileSize, JournalDescription& description);
 // Reads and decodes the header of the file open as `fd`; `recordCount` is its whole records.
-// Returns "" or what is wrong, as DecodeHeader.
-std::string ReadHeader(int fd, JournalDescription& description, std::uint64_t& recordCount);
+// Gives what is wrong, as DecodeHeader.
+std::optional<FileError> ReadHeader(int fd, JournalDescription& description,
+                                    std::uint64_t& recordCount);
 // Opens `path` with `flags` into `fd` without waiting (O_NONBLOCK) and keeps it only when it is a
-// regular file. Returns "" or what is wrong, in Portuguese.
-std::string OpenRegularFile(const std::string& path, int flags, UniqueFd& fd);
+// regular file. Gives what is wrong, as DecodeHeader.
+std::optional<FileError> OpenRegularFile(const std::string& path, int flags, UniqueFd& fd);
 // Opens the journal at `path` with `flags` into `fd` (OpenRegularFile) and reads its header, as
 // ReadHeader.
-std::string OpenJournal(const std::string& path, int flags, UniqueFd& fd,
-                        JournalDescription& description, std::uint64_t& recordCount);
+std::optional<FileError> OpenJournal(const std::string& path, int flags, UniqueFd& fd,
+                                     JournalDescription& description, std::uint64_t& recordCount);
 
 // Writes all of `size` bytes at `offset`, retrying short writes and EINTR. 0 or the errno.
 int WriteAllAt(int fd, const void* data, std::size_t size, std::uint64_t offset);

@@ -33,15 +33,16 @@ std::string DefaultJournalFolder() {
     return std::string(home) + "/.local/state/kelvaro";
 }
 
-std::optional<std::string> JournalFolderRefusal(const std::string& folder) {
+std::optional<FileError> JournalFolderRefusal(const std::string& folder) {
     struct stat info {};
     if (::lstat(folder.c_str(), &info) != 0 || !(S_ISDIR(info.st_mode) || S_ISLNK(info.st_mode)) ||
         PrivateFolder(folder)) {
         return std::nullopt;  // missing, or no folder at all: making it tells why
     }
-    return "A pasta dos diários " + folder +
-           " não é só sua: outro usuário é dono dela ou pode gravar nela.\rNenhum teste é "
-           "guardado nem recuperado dali enquanto ela não for só sua.";
+    FileError refusal;
+    refusal.kind = FileErrorKind::FolderNotPrivate;
+    refusal.path = folder;
+    return refusal;
 }
 
 std::vector<JournalSummary> ListJournals(const std::string& folder) {
@@ -66,17 +67,17 @@ std::vector<JournalSummary> ListJournals(const std::string& folder) {
         UniqueFd fd;
         struct stat info {};
         s.damage = OpenRegularFile(s.path, O_RDONLY, fd);
-        if (s.damage.empty() && ::fstat(fd.Get(), &info) != 0) {
-            s.damage = SystemErrorText(errno);
-        } else if (s.damage.empty()) {
+        if (!s.damage && ::fstat(fd.Get(), &info) != 0) {
+            s.damage = SystemFileError(FileOperation::None, errno);
+        } else if (!s.damage) {
             s.fileBytes = static_cast<std::uint64_t>(info.st_size);
             s.damage = ReadHeader(fd.Get(), s.description, s.sampleCount);
             s.inUse = ::flock(fd.Get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
         }
-        if (s.damage.empty() && s.description.version >= 2) {
+        if (!s.damage && s.description.version >= 2) {
             f.rank = 2;
             f.order = static_cast<std::int64_t>(s.description.sequence);
-        } else if (s.damage.empty()) {
+        } else if (!s.damage) {
             f.rank = 1;
             f.order = std::chrono::duration_cast<std::chrono::milliseconds>(
                           s.description.start.time_since_epoch())
@@ -127,7 +128,7 @@ std::vector<JournalSummary> FindUnclosedJournals(const std::string& folder) {
         const JournalState state = s.description.state;
         // A live writer's run goes on, and a damaged journal is no run to draw: it stays for
         // the operator to look at.
-        if (!s.inUse && s.damage.empty() &&
+        if (!s.inUse && !s.damage &&
             (state == JournalState::Open || state == JournalState::AwaitingSave)) {
             unclosed.push_back(std::move(s));
         }

@@ -1,6 +1,7 @@
 #include "review/RunReview.h"
 
 #include "journal/Journal.h"
+#include "station/FileErrorText.h"
 
 namespace kelvaro {
 
@@ -9,8 +10,9 @@ std::vector<RecentRun> ListRecentRuns(const std::string& folder) {
     for (const JournalSummary& journal : ListJournals(folder)) {
         RecentRun run;
         run.path = journal.path;
-        run.damage = journal.damage;
-        if (journal.damage.empty()) {
+        if (journal.damage) {
+            run.damage = FileErrorText(*journal.damage);
+        } else {
             const JournalDescription& description = journal.description;
             run.date = LocalTimeText(description.start, "%d/%m/%Y");
             run.time = LocalTimeText(description.start, "%H:%M:%S");

@@ -16,7 +16,6 @@
 #include <thread>
 
 #include "settings/RegularFile.h"
-#include "settings/SystemErrorText.h"
 
 namespace kelvaro {
 
@@ -220,30 +219,30 @@ int CloseChecked(int fd) {
 // Writes `bytes` to `target` through a temporary file in the same folder: write, fsync,
 // rename. Returns 0 or the errno of the failed step; the temporary file never stays.
 int ReplaceFile(const std::string& target, std::string_view bytes, mode_t mode,
-                const char** failedStep) {
+                FileOperation* failedStep) {
     std::string temp = target + ".tmp-XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
-        *failedStep = "criar o arquivo temporário";
+        *failedStep = FileOperation::SettingsCreateTemporary;
         return errno;
     }
     int error = WriteAll(fd, bytes);
     if (error != 0) {
-        *failedStep = "escrever o arquivo temporário";
+        *failedStep = FileOperation::SettingsWriteTemporary;
     } else if (::fchmod(fd, mode) != 0) {
-        *failedStep = "ajustar as permissões do arquivo temporário";
+        *failedStep = FileOperation::SettingsSetPermissions;
         error = errno;
     } else if (::fsync(fd) != 0) {
-        *failedStep = "descarregar o arquivo temporário no disco";
+        *failedStep = FileOperation::SettingsSyncTemporary;
         error = errno;
     }
     const int closeError = CloseChecked(fd);
     if (error == 0 && closeError != 0) {
-        *failedStep = "fechar o arquivo temporário";
+        *failedStep = FileOperation::SettingsCloseTemporary;
         error = closeError;
     }
     if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) {
-        *failedStep = "substituir o arquivo";
+        *failedStep = FileOperation::SettingsReplace;
         error = errno;
     }
     if (error != 0) {
@@ -369,7 +368,7 @@ SettingsStore::SettingsStore(std::string path) : path_(std::move(path)) {
 
 SettingsStore::~SettingsStore() {
     if (!closed_) {
-        Close(nullptr);
+        Close();
     }
 }
 
@@ -467,7 +466,7 @@ int SettingsStore::Load(std::vector<Section>& sections, bool& damaged) const {
         const std::string copyPath = path_ + ".damaged";
         std::string existing;
         if (ReadFileLimited(copyPath, bytes.size(), existing) != 0 || existing != bytes) {
-            const char* step = nullptr;
+            FileOperation step = FileOperation::None;
             ReplaceFile(copyPath, bytes, 0600, &step);
         }
     }
@@ -588,32 +587,28 @@ bool SettingsStore::KeyExists(std::string_view section, std::string_view key) co
     return Find(section, key) != nullptr;
 }
 
-bool SettingsStore::Close(std::string* error) {
+FileStatus SettingsStore::Close() {
     closed_ = true;
     if (pending_.empty()) {
-        return true;
+        return {};
     }
-    return Save(error);
+    return Save();
 }
 
-bool SettingsStore::Save(std::string* error) {
-    const auto fail = [&](const std::string& what, int code) {
-        if (error != nullptr) {
-            *error = "Não foi possível gravar as configurações em \"" + path_ + "\" (" + what +
-                     "): " + SystemErrorText(code);
-        }
-        return false;
+FileStatus SettingsStore::Save() {
+    const auto fail = [&](FileOperation step, int code) {
+        return SystemFileError(step, code, path_);
     };
 
     const std::string folder = FolderOf(path_);
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec) {
-        return fail("criar a pasta", ec.value());
+        return fail(FileOperation::SettingsCreateFolder, ec.value());
     }
     FileLock lock(path_ + ".lock", lockWaitMs_);
     if (lock.Error() != 0) {
-        return fail("bloquear o arquivo", lock.Error());
+        return fail(FileOperation::SettingsLock, lock.Error());
     }
     RemoveStaleTemporaries(path_);
 
@@ -621,7 +616,7 @@ bool SettingsStore::Save(std::string* error) {
     std::vector<Section> merged;
     bool damaged = false;
     if (const int readError = Load(merged, damaged); readError != 0) {
-        return fail("ler o arquivo atual", readError);
+        return fail(FileOperation::SettingsReadCurrent, readError);
     }
     for (const auto& p : pending_) {
         Set(merged, p.first.first, p.first.second, p.second);
@@ -648,7 +643,7 @@ bool SettingsStore::Save(std::string* error) {
     if (::stat(path_.c_str(), &old) == 0) {
         mode = old.st_mode & 07777;
     }
-    const char* step = "";
+    FileOperation step = FileOperation::None;
     if (const int writeError = ReplaceFile(path_, text, mode, &step); writeError != 0) {
         return fail(step, writeError);
     }
@@ -657,9 +652,9 @@ bool SettingsStore::Save(std::string* error) {
     damaged_ = damaged_ || damaged;
     if (const int syncError = SyncFolder(folder); syncError != 0) {
         // The new file is in place, but the rename may not survive a power cut.
-        return fail("descarregar a pasta no disco", syncError);
+        return fail(FileOperation::SettingsSyncFolder, syncError);
     }
-    return true;
+    return {};
 }
 
 }  // namespace kelvaro

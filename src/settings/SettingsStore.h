@@ -38,6 +38,8 @@
 #include <utility>
 #include <vector>
 
+#include "settings/FileError.h"
+
 namespace kelvaro {
 
 // The section every key of the station lives in.
@@ -79,9 +81,9 @@ class SettingsStore {
     void SetLockWait(int milliseconds) { lockWaitMs_ = milliseconds; }
 
     // Writes pending changes (merged under an advisory lock with what another process may
-    // have saved meanwhile) and marks the store closed. Returns false with a readable reason
+    // have saved meanwhile) and marks the store closed. Gives the step that failed and its errno
     // when the file could not be written; the old file is then left untouched.
-    bool Close(std::string* error = nullptr);
+    FileStatus Close();
 
     // True when loading found lines that did not parse (a copy was kept beside the file).
     bool WasDamaged() const { return damaged_; }
@@ -103,7 +105,7 @@ class SettingsStore {
     // Reads the file at path_ into `sections` (a missing file is empty). Returns 0, or the
     // errno of a failed read; `damaged` tells whether lines were dropped (a copy is then kept).
     int Load(std::vector<Section>& sections, bool& damaged) const;
-    bool Save(std::string* error);
+    FileStatus Save();
 
     std::string path_;
     std::vector<Section> sections_;

@@ -31,9 +31,9 @@ class StationSettings {
     // Opens the settings file at `path`; numbers are written with `decimalSeparator`.
     StationSettings(std::string path, char decimalSeparator);
 
-    // Saves what was written (see SettingsStore::Close); false with a readable reason when
-    // the file could not be written.
-    bool Close(std::string* error = nullptr) { return store_.Close(error); }
+    // Saves what was written (see SettingsStore::Close); the error when the file could not be
+    // written.
+    FileStatus Close() { return store_.Close(); }
 
     // The test frequency and the frequency each plate was last calibrated at. Anything but
     // one of kSamplingRates reads as kDefaultSamplingRate.

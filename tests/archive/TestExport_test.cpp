@@ -229,13 +229,11 @@ TEST_F(ExportTest, FailureWhileWritingKeepsTheEarlierFile) {
     rlimit small = old;
     small.rlim_cur = 4096;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    std::string error;
-    const bool written = WriteTestFile(path, {}, loads, ',', progress, &error);
+    const FileStatus written = WriteTestFile(path, {}, loads, ',', progress);
     setrlimit(RLIMIT_FSIZE, &old);
     signal(SIGXFSZ, oldHandler);
 
-    EXPECT_FALSE(written);
-    EXPECT_EQ(error, "Não foi possível gravar o arquivo " + path + ": Arquivo grande demais");
+    EXPECT_EQ(written.error, SystemFileError(FileOperation::TestFileWrite, EFBIG, path));
     EXPECT_EQ(ReadFileBytes(path), "earlier test");
     EXPECT_EQ(FilesInFolder(), std::vector<std::string>{"Kelvaro_3.csv"});
     EXPECT_EQ(progress.closes, 1);
@@ -339,7 +337,7 @@ TEST_F(ExportTest, TextsThatWouldShiftColumnsAreQuoted) {
     heading.ports = {"COM3", "a;b", "", "x\"y"};
     heading.units = {"kg;f", "N", "l\r\nb", "un."};
     const std::string path = dir.File("q.csv");
-    ASSERT_TRUE(WriteTestFile(path, heading, {}, ',', progress, nullptr));
+    ASSERT_TRUE(WriteTestFile(path, heading, {}, ',', progress));
     const std::string bytes = ReadFileBytes(path);
     EXPECT_NE(bytes.find("Placa 2;\"a;b\";\r\n"), std::string::npos);
     EXPECT_NE(bytes.find("Placa 4;\"x\"\"y\";\r\n"), std::string::npos);
@@ -442,7 +440,7 @@ TEST(ThreeDecimals, RowsOfALongTestMatchTheirFieldsOneByOne) {
     samples[9] = {-0.0, -0.0004, 0.0005, -99999.9996};
     kelvaro::testing::FakeProgress progress;
     const std::string path = dir.File("rows.csv");
-    ASSERT_TRUE(WriteTestFile(path, {}, samples, '.', progress, nullptr));
+    ASSERT_TRUE(WriteTestFile(path, {}, samples, '.', progress));
     std::string expected;
     for (std::size_t i = 0; i < samples.size(); ++i) {
         expected += std::to_string(i + 1) + ";";

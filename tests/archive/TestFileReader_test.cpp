@@ -9,12 +9,13 @@
 #include <cmath>
 #include <limits>
 #include <random>
-#include <regex>
 
 #include "CaseNames.h"
 #include "TempDir.h"
+#include "archive/StoredRun.h"
 #include "archive/TestFileWriter.h"
 #include "review/RunReview.h"
+#include "settings/RegularFile.h"
 
 namespace kelvaro {
 namespace {
@@ -41,8 +42,7 @@ class NoProgress : public ProgressView {
 std::string Export(const std::string& path, const TestFileHeading& heading,
                    std::span<const LoadRecord> loads, char separator) {
     NoProgress progress;
-    std::string error;
-    EXPECT_TRUE(WriteTestFile(path, heading, loads, separator, progress, &error)) << error;
+    EXPECT_TRUE(WriteTestFile(path, heading, loads, separator, progress));
     return ReadFileBytes(path);
 }
 
@@ -109,8 +109,7 @@ TEST_P(TestFileRoundTrip, ReadsWhatTheExportWroteAndWritesTheSameBytesAgain) {
     const std::string original = Export(dir.File("a.csv"), c.heading, c.loads, c.separator);
 
     TestFileContent read;
-    std::string error;
-    ASSERT_TRUE(ReadTestFile(dir.File("a.csv"), read, &error)) << error;
+    ASSERT_TRUE(ReadTestFile(dir.File("a.csv"), read));
     EXPECT_EQ(read.testNumber, c.heading.testNumber);
     EXPECT_EQ(read.frequency, c.heading.frequency);
     for (std::size_t p = 0; p < kPlateCount; ++p) {
@@ -173,77 +172,92 @@ std::string ManyRows(std::size_t count) {
     return rows;
 }
 
+// What is wrong with a test file, on which line; the file is named when it is read.
+FileError Fault(FileErrorKind kind, std::size_t line, std::uint64_t value = 0,
+                std::uint64_t otherValue = 0) {
+    FileError e;
+    e.kind = kind;
+    e.operation = FileOperation::TestFileRead;
+    e.line = line;
+    e.value = value;
+    e.otherValue = otherValue;
+    return e;
+}
+
+FileError OfPlate(FileError e, int plate, std::string text = {}) {
+    e.plate = plate;
+    e.text = std::move(text);
+    return e;
+}
+
+FileError Named(FileError e, const std::string& path) {
+    e.path = path;
+    return e;
+}
+
 struct Refusal {
     const char* name;
     std::string bytes;
-    std::string message;        // without " (arquivo t.csv)."
+    FileError error;            // without the file's name
     bool gigabyteHole = false;  // read only from a file whose tail is a gigabyte hole
 };
 
 std::vector<Refusal> Refusals() {
+    using enum FileErrorKind;
     const std::string file = kHeading + kRows;
-    const std::string firstLine = "Linha 1: esperada a linha \"Avaliação;<número>;\"";
+    const FileError firstLine = Fault(UnexpectedHeadingLine, 1, 0);
     std::string lineFeeds = file;
     for (std::size_t at; (at = lineFeeds.find("\r\n")) != std::string::npos;) {
         lineFeeds.erase(at, 1);
     }
     return {
-        {"Empty", "", "Linha 1: o arquivo está vazio"},
+        {"Empty", "", Fault(EmptyFile, 1)},
         {"ForeignCsv", "Nome;Idade;\r\nAna;30;\r\n", firstLine},
         {"ForeignCsvWithAnOpenQuote", "Tela 5\";x\r\n\"a;b\r\n", firstLine},
         {"SavedAgainAsUtf8", Replaced(file, "Avalia\xE7\xE3o", "Avaliação"), firstLine},
-        {"LineFeedsOnly", lineFeeds, "Linha 1: a linha termina sem CR"},
+        {"LineFeedsOnly", lineFeeds, Fault(NoCarriageReturn, 1)},
         {"TestNumberNotANumber", Replaced(file, ";7;", ";sete;"), firstLine},
         {"FrequencyBeyondRange", Replaced(file, ";600;", ";99999999999;"),
-         "Linha 2: esperada a linha \"Frequência;<número>;\""},
-        {"PortLineUnended", Replaced(file, "COM4;", "COM4"),
-         "Linha 5: esperada a linha \"Placa 2;<porta>;\""},
+         Fault(UnexpectedHeadingLine, 2, 1)},
+        {"PortLineUnended", Replaced(file, "COM4;", "COM4"), Fault(UnexpectedHeadingLine, 5, 4)},
         {"PlatesOutOfOrder", Replaced(file, "Placa 1;COM3", "Placa 2;COM3"),
-         "Linha 4: esperada a linha \"Placa 1;<porta>;\""},
+         Fault(UnexpectedHeadingLine, 4, 3)},
         {"UnitColumnRenamed", Replaced(file, "Am3: un.", "Am 3: un."),
-         "Linha 9: esperada a linha \"Am Geral;Am1: <unidade>;Am2: <unidade>;Am3: <unidade>;Am4: "
-         "<unidade>;\""},
-        {"QuoteNeverClosed", Replaced(file, "Am2: kgf", "\"Am2: kgf"),
-         "Linha 9: aspas abertas até o fim do arquivo"},
-        {"HeadingCut", file.substr(0, file.find("Placa 3")),
-         "Linha 6: o arquivo termina antes do fim do cabeçalho"},
-        {"ByteOutsideCodePage", Replaced(file, "COM3", "COM\x81"),
-         "Linha 4: o byte 0x81 não é um caractere do Windows-1252"},
+         Fault(UnexpectedHeadingLine, 9, 8)},
+        {"QuoteNeverClosed", Replaced(file, "Am2: kgf", "\"Am2: kgf"), Fault(OpenQuotes, 9)},
+        {"HeadingCut", file.substr(0, file.find("Placa 3")), Fault(EndsInHeading, 6)},
+        {"ByteOutsideCodePage", Replaced(file, "COM3", "COM\x81"), Fault(NotWindows1252, 4, 0x81)},
         {"ControlByteInRow",
          Replaced(file, "12,351",
                   "12,\x01"
                   "51"),
-         "Linha 12: caractere de controle 0x01"},
+         Fault(ControlCharacter, 12, 0x01)},
         {"RowWithTooFewFields", Replaced(file, "2;12,351;-0,018;0,000;;", "2;12,351;-0,018;"),
-         "Linha 12: uma amostra tem 5 campos (número e quatro cargas), esta linha tem 3"},
+         Fault(FieldCount, 12, 3)},
         {"RowWithAFieldMore",
          Replaced(file, "2;12,351;-0,018;0,000;;", "2;12,351;-0,018;0,000;;1,000;"),
-         "Linha 12: uma amostra tem 5 campos (número e quatro cargas), esta linha tem 6"},
+         Fault(FieldCount, 12, 6)},
         {"RowUnended", Replaced(file, "2;12,351;-0,018;0,000;;", "2;12,351;-0,018;0,000;1,000"),
-         "Linha 12: a linha não termina com \";\""},
-        {"LoadNotANumber", Replaced(file, "-0,018", "abc"),
-         "Linha 12: a carga da Placa 2 (\"abc\") não é um número com três decimais"},
+         Fault(NoFinalSemicolon, 12)},
+        {"LoadNotANumber", Replaced(file, "-0,018", "abc"), OfPlate(Fault(NotALoad, 12), 2, "abc")},
         {"LoadWithTwoDecimals", Replaced(file, "-0,018", "-0,01"),
-         "Linha 12: a carga da Placa 2 (\"-0,01\") não é um número com três decimais"},
+         OfPlate(Fault(NotALoad, 12), 2, "-0,01")},
         {"SampleOutOfSequence", Replaced(file, "2;12,351", "3;12,351"),
-         "Linha 12: esperada a amostra 2, encontrado \"3\""},
+         OfPlate(Fault(UnexpectedSample, 12, 2), 0, "3")},
         {"SeparatorChanges", Replaced(file, "3;12,360", "3;12.360"),
-         "Linha 13: a carga da Placa 1 tem \".\" como separador decimal, as linhas anteriores "
-         "\",\""},
-        {"LastLineCut", file.substr(0, file.size() - 2),
-         "Linha 13: a linha está incompleta, sem o fim de linha"},
-        {"LastLineCutInANumber", file.substr(0, file.size() - 14),
-         "Linha 13: a linha está incompleta, sem o fim de linha"},
-        {"EmptyLineAtTheEnd", file + "\r\n", "Linha 14: linha vazia"},
+         OfPlate(Fault(SeparatorChanged, 13, '.', ','), 1)},
+        {"LastLineCut", file.substr(0, file.size() - 2), Fault(IncompleteLine, 13)},
+        {"LastLineCutInANumber", file.substr(0, file.size() - 14), Fault(IncompleteLine, 13)},
+        {"EmptyLineAtTheEnd", file + "\r\n", Fault(EmptyLine, 14)},
         {"LinesCountedInsideQuotes",
          Replaced(Replaced(file, "Am2: kgf", "\"Am2: k\r\ng\r\nf\""), "2;12,351", "4;12,351"),
-         "Linha 14: esperada a amostra 2, encontrado \"4\""},
+         OfPlate(Fault(UnexpectedSample, 14, 2), 0, "4")},
         {"MoreSamplesThanARun", kHeading + ManyRows(kMaxSamples + 1),
-         "Linha 144011: mais de 144000 amostras, o máximo de um teste"},
+         Fault(TooManySamples, 144011, kMaxSamples)},
         {"HugeFileDamagedAtLine11", kHeading + "x" + kRows.substr(1),
-         "Linha 11: esperada a amostra 1, encontrado \"x\"", true},
-        {"HugeFileWithALineLongerThanARun", kHeading + "1;",
-         "Linha 11: a linha tem mais de 16 MB, bem mais do que um teste", true},
+         OfPlate(Fault(UnexpectedSample, 11, 1), 0, "x"), true},
+        {"HugeFileWithALineLongerThanARun", kHeading + "1;", Fault(LineTooLong, 11, 16 << 20),
+         true},
     };
 }
 
@@ -253,10 +267,9 @@ TEST_P(TestFileRefusal, IsToldByLineAndLeavesWhatWasReadBefore) {
     TestFileContent content;
     content.testNumber = 99;
     content.loads.resize(2);
-    std::string error;
-    EXPECT_FALSE(ParseTestFile(GetParam().bytes, "t.csv", content, &error));
-    EXPECT_TRUE(GetParam().gigabyteHole || error == GetParam().message + " (arquivo t.csv).")
-        << error;
+    const FileStatus parsed = ParseTestFile(GetParam().bytes, "t.csv", content);
+    ASSERT_FALSE(parsed);
+    EXPECT_TRUE(GetParam().gigabyteHole || parsed.error == Named(GetParam().error, "t.csv"));
     EXPECT_EQ(content.testNumber, 99);
     EXPECT_EQ(content.loads.size(), 2u);
 
@@ -267,8 +280,8 @@ TEST_P(TestFileRefusal, IsToldByLineAndLeavesWhatWasReadBefore) {
     if (GetParam().gigabyteHole) {
         ASSERT_EQ(truncate(dir.File("t.csv").c_str(), off_t{1} << 30), 0);
     }
-    EXPECT_FALSE(ReadTestFile(dir.File("t.csv"), content, &error));
-    EXPECT_EQ(error, GetParam().message + " (arquivo " + dir.File("t.csv") + ").");
+    EXPECT_EQ(ReadTestFile(dir.File("t.csv"), content).error,
+              Named(GetParam().error, dir.File("t.csv")));
     EXPECT_EQ(content.loads.size(), 2u);
 }
 
@@ -282,20 +295,18 @@ TEST(TestFileReader, FileThatCannotBeReadIsToldWithTheReason) {
     ASSERT_EQ(mkfifo(dir.File("fifo.csv").c_str(), 0600), 0);
     ASSERT_TRUE(MakeSocketFile(dir.File("socket.csv")));
     alarm(60);
-    for (const auto& [path, reason] : std::vector<std::pair<std::string, std::string>>{
-             {dir.File("missing.csv"), "pasta ou arquivo inexistente"},
-             {dir.Path().string(), "o caminho é uma pasta"},
-             {dir.File("fifo.csv"), "não é um arquivo comum"},
-             {dir.File("socket.csv"), "não é um arquivo comum"},
-             {"/dev/null", "não é um arquivo comum"},
-             {"/dev/zero", "não é um arquivo comum"}}) {
+    for (const auto& [path, reason] :
+         std::vector<std::pair<std::string, int>>{{dir.File("missing.csv"), ENOENT},
+                                                  {dir.Path().string(), EISDIR},
+                                                  {dir.File("fifo.csv"), kNotARegularFile},
+                                                  {dir.File("socket.csv"), kNotARegularFile},
+                                                  {"/dev/null", kNotARegularFile},
+                                                  {"/dev/zero", kNotARegularFile}}) {
         TestFileContent content;
         StoredRun run;
-        std::string error;
-        std::string stored;
-        EXPECT_FALSE(ReadTestFile(path, content, &error) || ReadStoredRun(path, run, &stored));
-        EXPECT_EQ(error, "O arquivo " + path + " não pode ser lido: " + reason + ".");
-        EXPECT_EQ(stored, error);
+        const FileError expected = SystemFileError(FileOperation::TestFileRead, reason, path);
+        EXPECT_EQ(ReadTestFile(path, content).error, expected);
+        EXPECT_EQ(ReadStoredRun(path, run).error, expected);
     }
     alarm(0);
 }
@@ -307,7 +318,6 @@ TEST(TestFileReader, DamagedFilesAreReadOrRefusedByLine) {
         Replaced(kHeading, "Am2: kgf", "\"Am2: k;\"\"g\"\"\r\nf\"") + kRows + "4;;;;-1,500;\r\n";
     std::mt19937 random(13);
     const std::string alphabet = ";\"\r\n,.-09a \x81\x01\xE7";
-    const std::regex told(R"(Linha ([0-9]+): .+ \(arquivo t\.csv\)\.)");
     int read = 0;
     int refused = 0;
     for (int round = 0; round < 20000; ++round) {
@@ -334,17 +344,18 @@ TEST(TestFileReader, DamagedFilesAreReadOrRefusedByLine) {
             }
         }
         TestFileContent content;
-        std::string error;
-        if (ParseTestFile(bytes, "t.csv", content, &error)) {
+        const FileStatus parsed = ParseTestFile(bytes, "t.csv", content);
+        if (parsed) {
             ++read;
             continue;
         }
         ++refused;
-        std::smatch match;
-        ASSERT_TRUE(std::regex_match(error, match, told)) << error;
-        const long line = std::stol(match[1]);
-        EXPECT_GE(line, 1) << error;
-        EXPECT_LE(line, std::count(bytes.begin(), bytes.end(), '\n') + 1) << error;
+        const FileError& error = *parsed.error;
+        ASSERT_NE(error.kind, FileErrorKind::System);
+        EXPECT_EQ(error.path, "t.csv");
+        EXPECT_GE(error.line, 1U);
+        EXPECT_LE(error.line,
+                  static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
     }
     // Both outcomes were met, so the damage was neither always fatal nor always harmless.
     EXPECT_GT(read, 500);

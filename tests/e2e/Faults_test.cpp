@@ -411,8 +411,7 @@ TEST_P(DeathDuringARun, IsRecoveredAtTheNextStart) {
     EXPECT_TRUE(!GetParam().atSaveQuestion || samples == keptAtKill) << keptAtKill;
     EXPECT_NE(texts[0].find(" " + std::to_string(samples) + " amostras"), std::string::npos);
     JournalContents journal;
-    std::string error;
-    ASSERT_TRUE(ReadJournal(window.ShownRun()->path, journal, &error)) << error;
+    ASSERT_TRUE(ReadJournal(window.ShownRun()->path, journal));
     ASSERT_EQ(journal.records.size(), loads.size());
     for (std::size_t plate = 0; plate < kPlateCount; ++plate) {
         for (std::size_t record = 1; record < journal.records.size(); ++record) {

@@ -212,8 +212,7 @@ TEST(Journey, AnOperatorsDayFromPlateSearchToTheSavedTest) {
     const std::vector<JournalSummary> journals = ListJournals(station.JournalFolder());
     ASSERT_EQ(journals.size(), 1u);
     JournalContents journal;
-    std::string journalError;
-    ASSERT_TRUE(ReadJournal(journals[0].path, journal, &journalError)) << journalError;
+    ASSERT_TRUE(ReadJournal(journals[0].path, journal));
     EXPECT_EQ(journal.description.state, JournalState::Closed);
     EXPECT_EQ(journal.description.testNumber, 1);
     EXPECT_EQ(journal.description.frequency, 300);

@@ -27,14 +27,13 @@
 #include "CaseNames.h"
 #include "TempDir.h"
 #include "journal/Journal.h"
+#include "settings/RegularFile.h"
 
 namespace kelvaro {
 namespace {
 
-using ::testing::HasSubstr;
 using testing::PrintTo;
 using testing::ReadFileBytes;
-using ::testing::StartsWith;
 using testing::TempDir;
 using testing::WriteFileBytes;
 
@@ -103,6 +102,30 @@ std::string WriteRun(const std::string& folder, SystemClock::time_point start, s
     return writer.Path();
 }
 
+FileError Fault(FileErrorKind kind, std::uint64_t value = 0, std::uint64_t otherValue = 0,
+                int plate = 0) {
+    FileError e;
+    e.kind = kind;
+    e.value = value;
+    e.otherValue = otherValue;
+    e.plate = plate;
+    return e;
+}
+
+// The same as a call names it.
+FileError Told(FileError e, FileOperation operation, const std::string& path) {
+    e.operation = operation;
+    e.path = path;
+    return e;
+}
+
+// A writer's failure as a child process hands it over: what was done, the errno and the file.
+std::string Summary(const std::optional<FileError>& e) {
+    return e ? std::to_string(static_cast<int>(e->operation)) + " " +
+                   std::to_string(e->systemError) + " " + e->path
+             : "";
+}
+
 // Runs `body` in a child process that ends with its return value.
 pid_t Spawn(const std::function<int()>& body) {
     const pid_t pid = fork();
@@ -121,7 +144,8 @@ struct RoundTripCase {
     std::string port1;
     std::string unit4;
     const char* folder = "kelvaro";  // "file/kelvaro": a file stands where a folder must be
-    const char* refusal = "";        // what Open is expected to say instead
+    // What Open is expected to refuse with instead, given the folder.
+    std::function<FileError(const std::string& folder)> refusal = nullptr;
 };
 
 class JournalRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
@@ -136,12 +160,9 @@ TEST_P(JournalRoundTrip, ReadsBackWhatWasWritten) {
     d.plates[3].unit = c.unit4;
 
     JournalWriter writer;
-    if (*c.refusal != '\0') {
+    if (c.refusal) {
         ASSERT_FALSE(writer.Open(folder, d));
-        const auto error = writer.TakeError();
-        ASSERT_TRUE(error.has_value());
-        EXPECT_THAT(*error, HasSubstr("O diário do teste não foi criado: "));
-        EXPECT_THAT(*error, HasSubstr(c.refusal));
+        EXPECT_EQ(writer.TakeError(), c.refusal(folder));
         EXPECT_TRUE(ListJournals(folder).empty());
         return;
     }
@@ -156,15 +177,13 @@ TEST_P(JournalRoundTrip, ReadsBackWhatWasWritten) {
     }
     ASSERT_TRUE(writer.Close(c.closeNumber));
     if (c.laterNumber >= 0) {
-        std::string error;
-        ASSERT_TRUE(SetJournalTestNumber(writer.Path(), c.laterNumber, &error)) << error;
+        ASSERT_TRUE(SetJournalTestNumber(writer.Path(), c.laterNumber));
     }
     EXPECT_FALSE(writer.TakeError().has_value());
     EXPECT_TRUE(FindUnclosedJournals(folder).empty());
 
     JournalContents back;
-    std::string error;
-    ASSERT_TRUE(ReadJournal(writer.Path(), back, &error)) << error;
+    ASSERT_TRUE(ReadJournal(writer.Path(), back));
     const JournalDescription& b = back.description;
     EXPECT_EQ(Milliseconds(b.start), Milliseconds(d.start));
     EXPECT_EQ(b.frequency, d.frequency);
@@ -201,9 +220,15 @@ INSTANTIATE_TEST_SUITE_P(
                       "daN·m µε " + std::string(243, 'u')},
         // A text that cannot be kept whole is refused rather than kept cut.
         RoundTripCase{"UnitTooLongIsRefused", 0b0001, 0, 0, -1, "/dev/ttyS0", std::string(256, 'u'),
-                      "kelvaro", "unidade da Placa 4 passa de 255 bytes"},
+                      "kelvaro",
+                      [](const std::string&) {
+                          return Told(Fault(FileErrorKind::UnitTooLong, 255, 0, 4),
+                                      FileOperation::JournalCreate, "");
+                      }},
         RoundTripCase{"FolderCannotBeMade", 0b0001, 0, 0, -1, "/dev/ttyS0", "kgf", "file/kelvaro",
-                      "file/kelvaro"}),
+                      [](const std::string& folder) {
+                          return SystemFileError(FileOperation::JournalCreate, ENOTDIR, folder);
+                      }}),
     [](const auto& param) { return std::string(param.param.name); });
 
 // A run at 600 Hz on four plates in counter mode, killed with SIGKILL after a few seconds: the
@@ -250,11 +275,11 @@ TEST(JournalKill, KilledRunKeepsEverySampleUpToOneSecondBeforeTheKill) {
     EXPECT_GT(progress->durable.load(), 0U);
     // While the writer lives its journal is in use, not a crashed run, and stays open.
     EXPECT_TRUE(FindUnclosedJournals(folder).empty());
-    std::string error;
     const auto live = ListJournals(folder);
     ASSERT_EQ(live.size(), 1U);
-    EXPECT_FALSE(CloseJournal(live[0].path, &error));
-    EXPECT_THAT(error, HasSubstr("ainda está sendo gravado"));
+    EXPECT_EQ(CloseJournal(live[0].path).error,
+              Told(Fault(FileErrorKind::StillBeingWritten), FileOperation::JournalCloseLeftOpen,
+                   live[0].path));
     kill(pid, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
@@ -265,10 +290,10 @@ TEST(JournalKill, KilledRunKeepsEverySampleUpToOneSecondBeforeTheKill) {
     const auto found = FindUnclosedJournals(folder);
     ASSERT_EQ(found.size(), 1U);
     const JournalSummary* unclosed = &found[0];
-    EXPECT_EQ(unclosed->damage, "");
+    EXPECT_FALSE(unclosed->damage.has_value());
     EXPECT_EQ(unclosed->description.state, JournalState::Open);
     JournalContents back;
-    ASSERT_TRUE(ReadJournal(unclosed->path, back, &error)) << error;
+    ASSERT_TRUE(ReadJournal(unclosed->path, back));
     EXPECT_EQ(unclosed->sampleCount, back.records.size());
     EXPECT_EQ(CounterMismatches(back.records), 0U);
     ASSERT_LE(back.records.size(), atKill);
@@ -276,10 +301,10 @@ TEST(JournalKill, KilledRunKeepsEverySampleUpToOneSecondBeforeTheKill) {
         << back.records.size() << " of " << atKill << " samples kept";
 
     // Recovered or declined, it is closed with what it holds and not offered again.
-    ASSERT_TRUE(CloseJournal(unclosed->path, &error)) << error;
+    ASSERT_TRUE(CloseJournal(unclosed->path));
     EXPECT_TRUE(FindUnclosedJournals(folder).empty());
     JournalContents closed;
-    ASSERT_TRUE(ReadJournal(unclosed->path, closed, &error)) << error;
+    ASSERT_TRUE(ReadJournal(unclosed->path, closed));
     EXPECT_EQ(closed.description.state, JournalState::Stopped);
     EXPECT_EQ(closed.records, back.records);
 }
@@ -287,7 +312,7 @@ TEST(JournalKill, KilledRunKeepsEverySampleUpToOneSecondBeforeTheKill) {
 struct DamageCase {
     const char* name;
     std::function<void(std::string&)> damage;
-    const char* expected;  // in the message; "" when the journal still reads
+    std::optional<FileError> expected;  // none when the journal still reads
     std::size_t records = 0;
 };
 
@@ -319,81 +344,122 @@ TEST_P(JournalDamage, IsRefusedNamingTheFileAndTheFault) {
     WriteFileBytes(writer.Path(), bytes);
 
     JournalContents back;
-    std::string error;
-    const bool read = ReadJournal(writer.Path(), back, &error);
-    if (*GetParam().expected == '\0') {
-        ASSERT_TRUE(read) << error;
+    const FileStatus read = ReadJournal(writer.Path(), back);
+    if (!GetParam().expected) {
+        ASSERT_TRUE(read);
         EXPECT_EQ(back.records.size(), GetParam().records);
         EXPECT_EQ(CounterMismatches(back.records), 0U);
         return;
     }
-    ASSERT_FALSE(read);
-    EXPECT_THAT(error, HasSubstr("O diário " + writer.Path() + " não pode ser lido: "));
-    EXPECT_THAT(error, HasSubstr(GetParam().expected));
+    EXPECT_EQ(read.error, Told(*GetParam().expected, FileOperation::JournalRead, writer.Path()));
     const auto list = ListJournals(dir.File("kelvaro"));
     ASSERT_EQ(list.size(), 1U);
-    EXPECT_THAT(list[0].damage, HasSubstr(GetParam().expected));
+    EXPECT_EQ(list[0].damage, GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, JournalDamage,
-    ::testing::Values(
-        DamageCase{"NotAJournal", [](std::string& b) { b = "Avaliação;1;\r\nFrequência;600;\r\n"; },
-                   "não é um diário do Kelvaro"},
-        DamageCase{"Empty", [](std::string& b) { b.clear(); }, "não é um diário do Kelvaro"},
-        DamageCase{"HeaderCutShort", [](std::string& b) { b.resize(1000); },
-                   "o cabeçalho está incompleto (1000 bytes)"},
-        DamageCase{"UnknownVersion", [](std::string& b) { PutU32(b, 8, 3); },
-                   "a versão 3 do formato não é conhecida"},
-        DamageCase{"HeaderSize", [](std::string& b) { PutU32(b, 12, 100); },
-                   "o tamanho do cabeçalho (100) é impossível"},
-        DamageCase{"RecordSize", [](std::string& b) { PutU32(b, 16, 8); },
-                   "o registro de 8 bytes e 4 placas é impossível"},
-        DamageCase{"ZeroFrequency", [](std::string& b) { PutU32(b, 32, 0); },
-                   "a frequência (0) é impossível"},
-        DamageCase{"FifthPlate", [](std::string& b) { PutU32(b, 36, 0x1F); },
-                   "a marca de placas ativas (31) é impossível"},
-        DamageCase{"NegativeTestNumber", [](std::string& b) { PutU64(b, 40, -5ULL); },
-                   "o número do teste (-5) é impossível"},
-        DamageCase{"UnknownState", [](std::string& b) { PutU32(b, 48, 7); },
-                   "a marca de fechamento (7) é impossível"},
-        DamageCase{"ZeroIndexOfAnActivePlate", [](std::string& b) { PutU64(b, 64 + 8, 0); },
-                   "a calibração da Placa 1 é impossível"},
-        DamageCase{"NaNTareOfAnActivePlate",
-                   [](std::string& b) {
-                       PutU64(
-                           b, 64 + 24 + 16,
-                           std::bit_cast<std::uint64_t>(std::numeric_limits<double>::quiet_NaN()));
-                   },
-                   "a calibração da Placa 2 é impossível"},
-        DamageCase{"UnendedPort", [](std::string& b) { std::fill_n(&b[160 + 256], 256, 'p'); },
-                   "o texto da porta da Placa 2 não termina"},
-        DamageCase{"ClosedButShort", [](std::string& b) { b.resize(b.size() - 16); },
-                   "foi fechado com 10 amostras, mas tem 9"},
-        // A crash while a record was being written: that record is dropped, the rest read.
-        DamageCase{"OpenWithATornLastRecord",
-                   [](std::string& b) {
-                       PutU32(b, 48, 0);
-                       PutU64(b, 56, 0);
-                       b.append(7, '\x01');
-                   },
-                   "", 10},
-        // An idle plate's calibration is never used: it is no damage.
-        DamageCase{"ZeroIndexOfAnIdlePlate", [](std::string& b) { PutU64(b, 64 + 72 + 8, 0); }, "",
-                   10},
-        // Crafted values pass the checks a start-up applies, before anything is read whole.
-        DamageCase{"FrequencyNotOneOfTheRates", [](std::string& b) { PutU32(b, 32, 2147483647); },
-                   "a frequência (2147483647) é impossível"},
-        DamageCase{"IndexBelowWhatFourDecimalsHold",
-                   [](std::string& b) { PutU64(b, 64 + 8, std::bit_cast<std::uint64_t>(1e-310)); },
-                   "a calibração da Placa 1 é impossível"},
-        // Open (state and count zero) with 200000 records.
-        DamageCase{"MoreRecordsThanARunHolds",
-                   [](std::string& b) { b.replace(48, 16, 16, '\0').resize(4096 + 200000 * 16); },
-                   "tem 200000 amostras, mais do que um teste pode ter"},
-        DamageCase{"ClosedWithATornRecord", [](std::string& b) { b.append(7, '\x01'); },
-                   "foi fechado com 10 amostras, mas tem 7 bytes a mais"}),
-    [](const auto& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, JournalDamage,
+                         ::testing::Values(DamageCase{"NotAJournal",
+                                                      [](std::string& b) {
+                                                          b = "Avaliação;1;\r\nFrequência;600;\r\n";
+                                                      },
+                                                      Fault(FileErrorKind::NotAJournal)},
+                                           DamageCase{"Empty", [](std::string& b) { b.clear(); },
+                                                      Fault(FileErrorKind::NotAJournal)},
+                                           DamageCase{"HeaderCutShort",
+                                                      [](std::string& b) { b.resize(1000); },
+                                                      Fault(FileErrorKind::HeaderIncomplete, 1000)},
+                                           DamageCase{"UnknownVersion",
+                                                      [](std::string& b) { PutU32(b, 8, 3); },
+                                                      Fault(FileErrorKind::UnknownVersion, 3)},
+                                           DamageCase{
+                                               "HeaderSize",
+                                               [](std::string& b) { PutU32(b, 12, 100); },
+                                               Fault(FileErrorKind::ImpossibleHeaderSize, 100)},
+                                           DamageCase{
+                                               "RecordSize",
+                                               [](std::string& b) { PutU32(b, 16, 8); },
+                                               Fault(FileErrorKind::ImpossibleRecordShape, 8, 4)},
+                                           DamageCase{"ZeroFrequency",
+                                                      [](std::string& b) { PutU32(b, 32, 0); },
+                                                      Fault(FileErrorKind::ImpossibleFrequency, 0)},
+                                           DamageCase{
+                                               "FifthPlate",
+                                               [](std::string& b) { PutU32(b, 36, 0x1F); },
+                                               Fault(FileErrorKind::ImpossibleActivePlates, 31)},
+                                           DamageCase{
+                                               "NegativeTestNumber",
+                                               [](std::string& b) { PutU64(b, 40, -5ULL); },
+                                               Fault(FileErrorKind::ImpossibleTestNumber, -5ULL)},
+                                           DamageCase{
+                                               "UnknownState",
+                                               [](std::string& b) { PutU32(b, 48, 7); },
+                                               Fault(FileErrorKind::ImpossibleClosedMark, 7)},
+                                           DamageCase{"ZeroIndexOfAnActivePlate",
+                                                      [](std::string& b) { PutU64(b, 64 + 8, 0); },
+                                                      Fault(FileErrorKind::ImpossibleCalibration, 0,
+                                                            0, 1)},
+                                           DamageCase{"NaNTareOfAnActivePlate",
+                                                      [](std::string& b) {
+                                                          PutU64(b, 64 + 24 + 16,
+                                                                 std::bit_cast<std::uint64_t>(
+                                                                     std::numeric_limits<
+                                                                         double>::quiet_NaN()));
+                                                      },
+                                                      Fault(FileErrorKind::ImpossibleCalibration, 0,
+                                                            0, 2)},
+                                           DamageCase{
+                                               "UnendedPort",
+                                               [](std::string& b) {
+                                                   std::fill_n(&b[160 + 256], 256, 'p');
+                                               },
+                                               Fault(FileErrorKind::UnterminatedPort, 0, 0, 2)},
+                                           DamageCase{"ClosedButShort",
+                                                      [](std::string&
+                                                             b) { b.resize(b.size() - 16); },
+                                                      Fault(
+                                                          FileErrorKind::ClosedCountMismatch,
+                                                          10, 9)},
+                                           // A crash while a record was being written: that record
+                                           // is dropped, the rest read.
+                                           DamageCase{"OpenWithATornLastRecord",
+                                                      [](std::string& b) {
+                                                          PutU32(b, 48, 0);
+                                                          PutU64(b, 56, 0);
+                                                          b.append(7, '\x01');
+                                                      },
+                                                      std::nullopt, 10},
+                                           // An idle plate's calibration is never used: it is no
+                                           // damage.
+                                           DamageCase{
+                                               "ZeroIndexOfAnIdlePlate",
+                                               [](std::string& b) { PutU64(b, 64 + 72 + 8, 0); },
+                                               std::nullopt, 10},
+                                           // Crafted values pass the checks a start-up applies,
+                                           // before anything is read whole.
+                                           DamageCase{
+                                               "FrequencyNotOneOfTheRates",
+                                               [](std::string& b) { PutU32(b, 32, 2147483647); },
+                                               Fault(FileErrorKind::ImpossibleFrequency,
+                                                     2147483647)},
+                                           DamageCase{"IndexBelowWhatFourDecimalsHold",
+                                                      [](std::string& b) {
+                                                          PutU64(
+                                                              b, 64 + 8,
+                                                              std::bit_cast<std::uint64_t>(1e-310));
+                                                      },
+                                                      Fault(FileErrorKind::ImpossibleCalibration, 0,
+                                                            0, 1)},
+                                           // Open (state and count zero) with 200000 records.
+                                           DamageCase{"MoreRecordsThanARunHolds",
+                                                      [](std::string& b) {
+                                                          b.replace(48, 16, 16, '\0')
+                                                              .resize(4096 + 200000 * 16);
+                                                      },
+                                                      Fault(FileErrorKind::TooManyRecords, 200000)},
+                                           DamageCase{"ClosedWithATornRecord",
+                                                      [](std::string& b) { b.append(7, '\x01'); },
+                                                      Fault(FileErrorKind::TornAfterClose, 10, 7)}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 struct RetentionCase {
     const char* name;
@@ -496,8 +562,7 @@ TEST(JournalVersion1, IsRecoveredAndListedBelowEveryLaterFormat) {
     ASSERT_EQ(found.size(), 1U);
     EXPECT_EQ(found[0].path, list[1].path);
     EXPECT_EQ(found[0].sampleCount, 200U);
-    std::string error;
-    ASSERT_TRUE(CloseJournal(found[0].path, &error)) << error;
+    ASSERT_TRUE(CloseJournal(found[0].path));
     EXPECT_TRUE(FindUnclosedJournals(folder).empty());
 }
 
@@ -509,11 +574,14 @@ TEST(JournalNotAFile, AFifoIsRefusedWithoutWaiting) {
     ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
     alarm(60);
     JournalContents back;
-    std::string error;
-    EXPECT_FALSE(StartsAsJournal(path) || CloseJournal(path, &error) ||
-                 SetJournalTestNumber(path, 3, &error) || ReadJournal(path, back, &error));
+    EXPECT_FALSE(StartsAsJournal(path));
+    EXPECT_EQ(CloseJournal(path).error,
+              SystemFileError(FileOperation::JournalCloseLeftOpen, kNotARegularFile, path));
+    EXPECT_EQ(SetJournalTestNumber(path, 3).error,
+              SystemFileError(FileOperation::JournalSetTestNumber, kNotARegularFile, path));
+    EXPECT_EQ(ReadJournal(path, back).error,
+              SystemFileError(FileOperation::JournalRead, kNotARegularFile, path));
     alarm(0);
-    EXPECT_EQ(error, "O diário " + path + " não pode ser lido: não é um arquivo comum.");
 }
 
 // A journal folder others may write in, then one another user owns: a journal planted there is
@@ -529,11 +597,12 @@ TEST(JournalFolderTrust, NothingIsReadOrWrittenInAFolderOthersControl) {
         }
         EXPECT_TRUE(ListJournals(folder).empty() && FindUnclosedJournals(folder).empty());
         const auto refusal = JournalFolderRefusal(folder);
-        EXPECT_THAT(refusal.value_or(""),
-                    StartsWith("A pasta dos diários " + folder + " não é só sua"));
+        EXPECT_EQ(refusal,
+                  Told(Fault(FileErrorKind::FolderNotPrivate), FileOperation::None, folder));
         JournalWriter writer;
         EXPECT_FALSE(writer.Open(folder, Describe(0b0001)));
-        EXPECT_EQ(writer.TakeError(), refusal);
+        EXPECT_EQ(writer.TakeError(), Told(Fault(FileErrorKind::FolderNotPrivate),
+                                           FileOperation::JournalCreate, folder));
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
     }
 }
@@ -577,9 +646,8 @@ TEST(JournalFullDisk, StopsWithOneErrorAndAppendStaysCheap) {
         std::sort(costs.begin(), costs.end());
         std::ostringstream out;
         out << "failed=" << writer.Failed() << "\nclosed=" << writer.Close(0)
-            << "\nmedianNs=" << costs[costs.size() / 2]
-            << "\nerror=" << writer.TakeError().value_or("")
-            << "\nagain=" << writer.TakeError().value_or("") << "\npath=" << writer.Path() << "\n";
+            << "\nmedianNs=" << costs[costs.size() / 2] << "\nerror=" << Summary(writer.TakeError())
+            << "\nagain=" << Summary(writer.TakeError()) << "\npath=" << writer.Path() << "\n";
         const std::string text = out.str();
         return write(results[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0
                                                                                                 : 4;
@@ -605,13 +673,12 @@ TEST(JournalFullDisk, StopsWithOneErrorAndAppendStaysCheap) {
     EXPECT_EQ(field["failed"], "1");
     EXPECT_EQ(field["closed"], "0");  // the journal does not hold the whole run
     EXPECT_EQ(field["error"],
-              "O diário do teste parou: arquivo grande demais (" + field["path"] + ").");
+              Summary(SystemFileError(FileOperation::JournalWrite, EFBIG, field["path"])));
     EXPECT_EQ(field["again"], "");  // told once
     EXPECT_LT(std::stoll(field["medianNs"]), 50000) << "a pass after the stop costs too much";
 
     JournalContents back;
-    std::string error;
-    ASSERT_TRUE(ReadJournal(field["path"], back, &error)) << error;
+    ASSERT_TRUE(ReadJournal(field["path"], back));
     EXPECT_EQ(back.description.state, JournalState::Stopped);
     EXPECT_EQ(back.records.size(), 600U);
     EXPECT_EQ(CounterMismatches(back.records), 0U);

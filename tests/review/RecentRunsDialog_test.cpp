@@ -75,8 +75,7 @@ TEST(RecentRunsDialog, ListsEveryJournalInTheOperatorsWordsAndOpensTheLinePicked
     EXPECT_EQ(cancelled.Chosen(), std::nullopt);
     // Opened with its loads, plate 1's first a genuine raw 0.
     StoredRun run;
-    std::string error;
-    ASSERT_TRUE(ReadStoredRun(folder + "/v1.kjr", run, &error)) << error;
+    ASSERT_TRUE(ReadStoredRun(folder + "/v1.kjr", run));
     ASSERT_EQ(run.loads.size(), 300u);
     for (int k = 0; k < 300; ++k) {
         const auto& loads = run.loads[static_cast<std::size_t>(k)];

@@ -343,8 +343,7 @@ TEST_F(StreamingTest, CounterPlatesDeliverEverySampleInOrder) {
     const std::vector<JournalSummary> journals = ListJournals(state.config.journalFolder);
     ASSERT_EQ(journals.size(), 1u);
     JournalContents journal;
-    std::string error;
-    ASSERT_TRUE(ReadJournal(journals[0].path, journal, &error)) << error;
+    ASSERT_TRUE(ReadJournal(journals[0].path, journal));
     EXPECT_EQ(journal.description.state, JournalState::Closed);
     EXPECT_EQ(journal.description.testNumber, 0);
     EXPECT_EQ(journal.description.plates[0].port, Port(1));
@@ -584,7 +583,7 @@ TEST_F(StreamingTest, DroppedByteCostsExactlyOneSample) {
     // Missing in the journal too, read back (" Abrir", a recovery) as such; the counter's first
     // reading, a genuine 0, stays a load.
     StoredRun stored;
-    ASSERT_TRUE(ReadJournalRun(ListJournals(state.config.journalFolder).at(0).path, stored, {}));
+    ASSERT_TRUE(ReadJournalRun(ListJournals(state.config.journalFolder).at(0).path, stored));
     EXPECT_TRUE(std::isnan(stored.loads.at(static_cast<std::size_t>(z))[0]));
     EXPECT_EQ(stored.loads.at(0)[0], 0.0);
 }

@@ -49,8 +49,7 @@ TEST_F(SettingsStoreTest, WritesAreSeenAtOnceAndByTheNextStore) {
         store.WriteBool(D, "check1", true);
         store.WriteBool(D, "check2", false);
         EXPECT_EQ(store.ReadInteger(D, "Frequencia", 50), 600);
-        std::string error;
-        ASSERT_TRUE(store.Close(&error)) << error;
+        ASSERT_TRUE(store.Close());
     }
     EXPECT_EQ(FileText(), "[Dados]\nFrequencia=600\nPorta2=COM3\ncheck1=1\ncheck2=0\n");
     SettingsStore store(StoreFile());
@@ -273,8 +272,7 @@ TEST_P(DamagedFileTest, KeepsTheGoodLinesACopyAndSavesCleanly) {
         EXPECT_EQ(store.ReadString(D, "u1", ""), "kgf");
         EXPECT_FALSE(store.KeyExists(D, "lixo"));
         store.WriteInteger(D, "Teste", 1);
-        std::string error;
-        ASSERT_TRUE(store.Close(&error)) << error;
+        ASSERT_TRUE(store.Close());
     }
     EXPECT_EQ(ReadFileBytes(StoreFile() + ".damaged"), original);
     EXPECT_EQ(FileText(), "[Dados]\nFrequencia=100\nPorta1=COM3\nu1=kgf\nTeste=1\n");
@@ -353,8 +351,7 @@ TEST_F(SettingsStoreTest, SavingCreatesMissingFolders) {
     const std::string path = dir_.File("a/b/c/Tovamu.Kelvaro.ini");
     SettingsStore store(path);
     store.WriteInteger(D, "Frequencia", 150);
-    std::string error;
-    ASSERT_TRUE(store.Close(&error)) << error;
+    ASSERT_TRUE(store.Close());
     EXPECT_EQ(ReadFileBytes(path), "[Dados]\nFrequencia=150\n");
 }
 

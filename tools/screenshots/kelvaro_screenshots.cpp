@@ -261,7 +261,7 @@ bool WriteCalibratedSettings(const std::string& path) {
         put("u", "kgf");
         put("FrequenciaP", "600");
     }
-    return store.Close();
+    return store.Close().Ok();
 }
 
 }  // namespace
