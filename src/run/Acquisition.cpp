@@ -171,18 +171,18 @@ bool Acquisition::ApplyLossRules(Clock::time_point end) {
         if (!config_.plateActive[i]) {
             continue;
         }
-        if (links_.link[i] == PlateLink::Streaming &&
+        if (links_.Links()[i] == PlateLink::Streaming &&
             (watch_[i].garbage > kGarbageLimit ||
              (end - watch_[i].lastReport >= kSilenceLimit && !BytesWaiting(i)))) {
             links_.Lost(Plate(i));
         }
-        plateLost = plateLost || links_.link[i] == PlateLink::Lost;
+        plateLost = plateLost || links_.Links()[i] == PlateLink::Lost;
     }
     if (plateLost) {
         // Plates that went quiet together cross the limit a few milliseconds apart; one that
         // no longer held the run up is as silent as the one that stopped it, and is named too.
         for (std::size_t i = 0; i < watch_.size(); ++i) {
-            if (config_.plateActive[i] && links_.link[i] != PlateLink::Lost &&
+            if (config_.plateActive[i] && links_.Links()[i] != PlateLink::Lost &&
                 end - watch_[i].lastReport >= kReportWait) {
                 links_.Lost(Plate(i));
             }

@@ -18,29 +18,29 @@ void PlateLinks::CloseAll() {
 void PlateLinks::Failed(int plate, PlateBringUp::Stage stage) {
     switch (stage) {
         case PlateBringUp::Stage::Connect:
-            link.at(plate - 1) = PlateLink::Closed;
+            link_.at(plate - 1) = PlateLink::Closed;
             break;
         case PlateBringUp::Stage::Identify:
-            link.at(plate - 1) = PlateLink::Open;
+            link_.at(plate - 1) = PlateLink::Open;
             break;
         case PlateBringUp::Stage::Configure:
-            link.at(plate - 1) = PlateLink::Identified;
+            link_.at(plate - 1) = PlateLink::Identified;
             break;
         case PlateBringUp::Stage::Start:
-            link.at(plate - 1) = PlateLink::Configured;
+            link_.at(plate - 1) = PlateLink::Configured;
             break;
     }
 }
 
 void PlateLinks::Closed(int plate) {
-    PlateLink& state = link.at(plate - 1);
+    PlateLink& state = link_.at(plate - 1);
     if (state != PlateLink::Lost && state != PlateLink::Taken) {
         state = PlateLink::Closed;
     }
 }
 
 void PlateLinks::Told() {
-    for (PlateLink& state : link) {
+    for (PlateLink& state : link_) {
         if (state == PlateLink::Lost || state == PlateLink::Taken) {
             state = PlateLink::Closed;
         }

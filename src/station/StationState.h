@@ -34,24 +34,27 @@ struct PlateLinks {
     PlateLinks& operator=(const PlateLinks&) = delete;
 
     std::array<ChannelSlot, kPlateCount> channels;
-    std::array<PlateLink, kPlateCount> link{};
 
     ChannelSlot& Slot(int plate) { return channels.at(plate - 1); }
-    PlateLink Link(int plate) const { return link.at(plate - 1); }
+    PlateLink Link(int plate) const { return link_.at(plate - 1); }
+    const std::array<PlateLink, kPlateCount>& Links() const { return link_; }
 
     // The transitions. `Failed` leaves the link where the stage that failed began; `Closed`
     // keeps a loss the operator has not been told of until `Told`, which closes every such link.
-    void Opened(int plate) { link.at(plate - 1) = PlateLink::Open; }
-    void Identified(int plate) { link.at(plate - 1) = PlateLink::Identified; }
-    void Configured(int plate) { link.at(plate - 1) = PlateLink::Configured; }
-    void Streams(int plate) { link.at(plate - 1) = PlateLink::Streaming; }
-    void Lost(int plate) { link.at(plate - 1) = PlateLink::Lost; }
-    void Taken(int plate) { link.at(plate - 1) = PlateLink::Taken; }
+    void Opened(int plate) { link_.at(plate - 1) = PlateLink::Open; }
+    void Identified(int plate) { link_.at(plate - 1) = PlateLink::Identified; }
+    void Configured(int plate) { link_.at(plate - 1) = PlateLink::Configured; }
+    void Streams(int plate) { link_.at(plate - 1) = PlateLink::Streaming; }
+    void Lost(int plate) { link_.at(plate - 1) = PlateLink::Lost; }
+    void Taken(int plate) { link_.at(plate - 1) = PlateLink::Taken; }
     void Failed(int plate, PlateBringUp::Stage stage);
     void Closed(int plate);
     void Told();
     // Closes channels 1..4 in order (DTR low and Stop for each open one).
     void CloseAll();
+
+  private:
+    std::array<PlateLink, kPlateCount> link_{};
 };
 
 // What the station works with: where its settings live, the user's number notation, where

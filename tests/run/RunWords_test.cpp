@@ -54,12 +54,12 @@ TEST(PlateLinkStates, ALossOutlivesTheCloseUntilItIsTold) {
     for (int p = 1; p <= 3; ++p) {
         links.Closed(p);
     }
-    EXPECT_EQ(links.link, (std::array<PlateLink, 4>{PlateLink::Closed, PlateLink::Lost,
-                                                    PlateLink::Taken, PlateLink::Configured}));
+    EXPECT_EQ(links.Links(), (std::array<PlateLink, 4>{PlateLink::Closed, PlateLink::Lost,
+                                                       PlateLink::Taken, PlateLink::Configured}));
     EXPECT_EQ(LostPlatesText(links, config), "\rA Placa 2 parou de responder (porta P2).");
     links.Told();
-    EXPECT_EQ(links.link, (std::array<PlateLink, 4>{PlateLink::Closed, PlateLink::Closed,
-                                                    PlateLink::Closed, PlateLink::Configured}));
+    EXPECT_EQ(links.Links(), (std::array<PlateLink, 4>{PlateLink::Closed, PlateLink::Closed,
+                                                       PlateLink::Closed, PlateLink::Configured}));
     EXPECT_EQ(LostPlatesText(links, config), "");
 }
 

@@ -146,7 +146,7 @@ TEST_F(TestRunTest, OnlyActivePlatesStartInOrderAndAStopClosesThem) {
         EXPECT_TRUE(stats.streaming) << n;
     }
 
-    EXPECT_EQ(state.links.link,
+    EXPECT_EQ(state.links.Links(),
               (std::array<PlateLink, 4>{PlateLink::Streaming, PlateLink::Closed,
                                         PlateLink::Streaming, PlateLink::Closed}));
     // Live, the chart reads the store's loads, converted as each pass appends its row.
