@@ -430,18 +430,19 @@ class Parser {
                 continue;
             }
             char separator = 0;
-            FileError error;
-            error.plate = plate;
+            // The error is made only on the way out: this loop runs for every load of the file.
             if (!ParseLoad(field, load, separator)) {
-                error.kind = FileErrorKind::NotALoad;
+                FileError error = Fault(FileErrorKind::NotALoad);
+                error.plate = plate;
                 error.text = FieldText(field);
                 return CheckBytes(field) && Fail(recordLine_, std::move(error));
             }
             if (!out.decimalSeparator) {
                 out.decimalSeparator = separator;
             } else if (separator != *out.decimalSeparator) {
-                error.kind = FileErrorKind::SeparatorChanged;
-                error.value = static_cast<unsigned char>(separator);
+                FileError error =
+                    Fault(FileErrorKind::SeparatorChanged, static_cast<unsigned char>(separator));
+                error.plate = plate;
                 error.otherValue = static_cast<unsigned char>(*out.decimalSeparator);
                 return Fail(recordLine_, std::move(error));
             }
