@@ -1,368 +1,159 @@
-// Every figure of a run's results against a plain computation of its definition, on generated
-// runs whose answers are also known in closed form (written out in each case).
+// Every figure of a run's results against its value in closed form, worked out plainly in each
+// case from the definitions, on generated runs: constants, ramps, half-sine pulses and steps.
 #include "results/StretchResults.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <numbers>
-#include <numeric>
-#include <optional>
-#include <string>
-#include <vector>
-
-#include "results/TotalLoad.h"
 
 namespace kelvaro {
 namespace {
 
-constexpr double kNone = std::numeric_limits<double>::quiet_NaN();  // an absent figure
+const double kNone = std::nan("");  // absent, or unread
 constexpr double kPi = std::numbers::pi;
 
-// The figures of one series, NaN where absent, each found on its own from its definition.
-struct Plain {
+void ExpectFigure(std::optional<double> got, double want, const char* what) {
+    EXPECT_EQ(got.has_value(), !std::isnan(want)) << what;
+    EXPECT_NEAR(got.value_or(0), got ? want : 0, 1e-9 * std::max(1.0, std::abs(want))) << what;
+}
+
+using Load = double (*)(int k, int f);
+const Load kZero = [](int, int) { return 0.0; };
+const Load kTen = [](int, int) { return 10.0; };
+const Load kGappy = [](int k, int) { return k % 7 == 3 ? kNone : 10.0; };  // 71 of 500 unread
+const Load kStepUp = [](int k, int) { return k >= 100 ? 30.0 : 0.0; };
+const Load kRamp = [](int k, int f) { return -20.0 + 4.0 * k / f; };
+// 800 sin(pi j / m) over j = k - 600 in [0, 1200]; at 50 Hz over j = k - 1 in [0, 143998].
+double Pulse(int k, int f) {
+    const int m = f == 50 ? 143998 : 1200;
+    return 800 * std::sin(kPi * std::clamp(k - (f == 50 ? 1 : 600), 0, m) / m);
+}
+// The pulses' sums: the sum of sin(pi j / m) for j in [0, m] is cot(pi / 2m).
+const double kSum = 800 / std::tan(kPi / 2400), kLongSum = 800 / std::tan(kPi / 287996);
+
+struct Closed {
     int samples, missing;
     double minimum, peak, peakTime, mean, impulse, rise;
 };
+using Shares = std::array<double, kPlateCount>;  // NaN where absent or idle
+const Shares kNoShares{kNone, kNone, kNone, kNone}, kAllOnThird{kNone, kNone, 1, kNone};
+const std::array<std::string, kPlateCount> kKgf{"kgf", "kgf", "kgf", "kgf"};
+const ActivePlates kAll{true, true, true, true}, kTwo{true, true, false, false};
 
-Plain Reference(const std::vector<double>& x, int first, int last, int f) {
-    Plain p{last - first + 1, 0, kNone, kNone, kNone, kNone, kNone, kNone};
-    std::vector<double> present;
-    for (int k = first; k <= last; ++k) {
-        if (std::isnan(x[k])) {
-            ++p.missing;
-        } else {
-            present.push_back(x[k]);
-        }
-    }
-    if (!present.empty()) {
-        p.minimum = *std::min_element(present.begin(), present.end());
-        p.peak = *std::max_element(present.begin(), present.end());
-        const auto peakAt = std::find(x.begin() + first, x.end(), p.peak) - x.begin();
-        p.peakTime = static_cast<double>(peakAt - first) / f;
-        p.mean = std::accumulate(present.begin(), present.end(), 0.0) /
-                 static_cast<double>(present.size());
-    }
-    for (int k = first; k < last; ++k) {
-        if (!std::isnan(x[k] + x[k + 1])) {
-            p.impulse = (std::isnan(p.impulse) ? 0.0 : p.impulse) + (x[k] + x[k + 1]) / 2 / f;
-        }
-    }
-    const int w = static_cast<int>(std::floor(0.05 * f + 0.5));
-    for (int k = first; k + w <= last; ++k) {
-        const double rise = (x[k + w] - x[k]) * f / w;
-        if (!std::isnan(rise) && (std::isnan(p.rise) || rise > p.rise)) {
-            p.rise = rise;
-        }
-    }
-    return p;
-}
-
-void ExpectFigure(std::optional<double> got, double want, double tolerance, const char* what) {
-    if (std::isnan(want)) {
-        EXPECT_FALSE(got) << what << " = " << got.value_or(0);
-        return;
-    }
-    EXPECT_TRUE(got) << what;
-    if (got) {
-        EXPECT_NEAR(*got, want, tolerance * std::max(1.0, std::abs(want))) << what;
-    }
-}
-
-void ExpectFigures(const SeriesFigures& got, const Plain& want, int f, double tolerance) {
-    EXPECT_EQ(got.samples, want.samples);
-    EXPECT_EQ(got.missing, want.missing);
-    ExpectFigure(got.duration, want.samples / 1.0 / f, tolerance, "duration");
-    ExpectFigure(got.minimum, want.minimum, tolerance, "minimum");
-    ExpectFigure(got.peak, want.peak, tolerance, "peak");
-    ExpectFigure(got.peakTime, want.peakTime, tolerance, "time of peak");
-    ExpectFigure(got.mean, want.mean, tolerance, "mean");
-    ExpectFigure(got.impulse, want.impulse, tolerance, "impulse");
-    ExpectFigure(got.peakRise, want.rise, tolerance, "rate of rise");
-}
-
-double Ramp(int k, int f) {
-    return -20.0 + 4.0 * k / f;
-}
-double Step(int k, int) {
-    return k >= 200 ? 12.0 : 0.0;
-}
-// 800 sin(pi j / 1200) for j = k - 600 in [0, 1200], else 0; over 144000 samples, j = k - 1 in
-// [0, 143998].
-double HalfSine(int k, int f) {
-    const int m = f == 50 ? 143998 : 1200;
-    const int j = k - (f == 50 ? 1 : 600);
-    return j < 0 || j > m ? 0.0 : 800.0 * std::sin(kPi * j / m);
-}
-
-struct SeriesCase {
+struct RunCase {
     const char* name;
     int frequency, size;
-    double (*load)(int k, int f);
-    SampleStretch stretch;
-    std::vector<int> unread;
-    Plain closed;  // over the stretch as cut to the run
-};
-
-class Series : public testing::TestWithParam<SeriesCase> {};
-
-// Each case reads the same series as a plain array (the total) and as one plate's column.
-TEST_P(Series, EveryFigureMatchesItsDefinitionAndItsClosedForm) {
-    const SeriesCase& c = GetParam();
-    std::vector<double> x(c.size);
-    for (int k = 0; k < c.size; ++k) {
-        x[k] = c.load(k, c.frequency);
-    }
-    for (int k : c.unread) {
-        x[k] = kNone;
-    }
-    std::vector<LoadRecord> loads(c.size, LoadRecord{1.0, 2.0, 3.0, 4.0});
-    for (int k = 0; k < c.size; ++k) {
-        loads[k][2] = x[k];
-    }
-    const int first = std::min(c.stretch.first, c.stretch.last);
-    const int last = std::min(std::max(c.stretch.first, c.stretch.last), c.size - 1);
-    for (const SeriesFigures& got :
-         {FiguresOf(x, c.stretch, c.frequency), FiguresOf(loads, 2, c.stretch, c.frequency)}) {
-        ExpectFigures(got, Reference(x, first, last, c.frequency), c.frequency, 1e-12);
-        ExpectFigures(got, c.closed, c.frequency, 1e-9);
-        if (got.peakSample) {
-            EXPECT_EQ(*got.peakSample, first + std::lround(c.closed.peakTime * c.frequency));
-        }
-    }
-}
-
-const double kCot2400 = 1.0 / std::tan(kPi / 2400);
-const double kCotLong = 1.0 / std::tan(kPi / (2 * 143998));
-
-INSTANTIATE_TEST_SUITE_P(
-    Results, Series,
-    testing::Values(SeriesCase{"Constant50",
-                               50,
-                               500,
-                               [](int, int) { return 7.5; },
-                               {0, 499},
-                               {},
-                               {500, 0, 7.5, 7.5, 0.0, 7.5, 7.5 * 499 / 50, 0.0}},
-                    SeriesCase{"OneSample600",
-                               600,
-                               1000,
-                               [](int, int) { return 7.5; },
-                               {100, 100},
-                               {},
-                               {1, 0, 7.5, 7.5, 0.0, 7.5, kNone, kNone}},
-                    SeriesCase{"TwoSamples600",
-                               600,
-                               1000,
-                               Ramp,
-                               {10, 11},
-                               {},
-                               {2, 0, Ramp(10, 600), Ramp(11, 600), 1.0 / 600,
-                                (Ramp(10, 600) + Ramp(11, 600)) / 2,
-                                (Ramp(10, 600) + Ramp(11, 600)) / 2 / 600, kNone}},
-                    SeriesCase{"NegativeRamp50",
-                               50,
-                               500,
-                               Ramp,
-                               {0, 499},
-                               {},
-                               {500, 0, -20.0, Ramp(499, 50), 499.0 / 50, -20.0 + 2.0 * 499 / 50,
-                                (-20.0 + 2.0 * 499 / 50) * 499 / 50, 4.0}},
-                    SeriesCase{"RampStretchEndsReversed600",
-                               600,
-                               1800,
-                               Ramp,
-                               {1199, 600},
-                               {},
-                               {600, 0, -16.0, Ramp(1199, 600), 599.0 / 600,
-                                (Ramp(600, 600) + Ramp(1199, 600)) / 2,
-                                (Ramp(600, 600) + Ramp(1199, 600)) / 2 * 599 / 600, 4.0}},
-                    SeriesCase{"StretchBeyondTheRun50",
-                               50,
-                               100,
-                               Ramp,
-                               {90, 500},
-                               {},
-                               {10, 0, Ramp(90, 50), Ramp(99, 50), 9.0 / 50,
-                                (Ramp(90, 50) + Ramp(99, 50)) / 2,
-                                (Ramp(90, 50) + Ramp(99, 50)) / 2 * 9 / 50, 4.0}},
-                    SeriesCase{"HalfSine600",
-                               600,
-                               2400,
-                               HalfSine,
-                               {0, 2399},
-                               {},
-                               {2400, 0, 0.0, 800.0, 2.0, 800 * kCot2400 / 2400,
-                                800 * kCot2400 / 600, 800 * std::sin(kPi * 30 / 1200) * 600 / 30}},
-                    SeriesCase{"Step50",
-                               50,
-                               500,
-                               Step,
-                               {0, 499},
-                               {},
-                               {500, 0, 0.0, 12.0, 4.0, 12.0 * 300 / 500, (6.0 + 299 * 12.0) / 50,
-                                12.0 * 50 / 3}},
-                    // Missing readings: 7 of the 99 pairs touch one.
-                    SeriesCase{"Unread50",
-                               50,
-                               100,
-                               [](int, int) { return 7.5; },
-                               {0, 99},
-                               {0, 10, 11, 50, 99},
-                               {100, 5, 7.5, 7.5, 1.0 / 50, 7.5, 7.5 * 92 / 50, 0.0}},
-                    SeriesCase{"AllUnread600",
-                               600,
-                               10,
-                               Ramp,
-                               {2, 5},
-                               {2, 3, 4, 5},
-                               {4, 4, kNone, kNone, kNone, kNone, kNone, kNone}},
-                    SeriesCase{"LongHalfSine",
-                               50,
-                               144000,
-                               HalfSine,
-                               {0, 143999},
-                               {},
-                               {144000, 0, 0.0, 800.0, 72000.0 / 50, 800 * kCotLong / 144000,
-                                800 * kCotLong / 50, 800 * std::sin(kPi * 3 / 143998) * 50 / 3}}),
-    [](const auto& test) { return std::string(test.param.name); });
-
-struct PlatformCase {
-    const char* name;
     ActivePlates active;
     std::array<std::string, kPlateCount> units;
-    std::array<double (*)(int k), kPlateCount> plates;
+    std::array<Load, kPlateCount> plates;
+    int first, last;         // the stretch as asked for
+    Closed total;            // over the stretch as cut to the run; alone, a plate's too
+    Shares mean, atThePeak;  // each plate's
     std::optional<TotalAbsence> noTotal;
-    std::array<double, kPlateCount> meanShares;  // closed form, NaN where absent or idle
 };
 
-class Platform : public testing::TestWithParam<PlatformCase> {};
+RunCase Platform(const char* name, ActivePlates active, std::array<std::string, kPlateCount> units,
+                 std::array<Load, kPlateCount> plates, int first, int last, Closed total,
+                 Shares mean, Shares atThePeak, std::optional<TotalAbsence> noTotal = {},
+                 int f = 50, int size = 500) {
+    return {name, f, size, active, units, plates, first, last, total, mean, atThePeak, noTotal};
+}
 
-// The total summed by hand, each row against the plain figures of its own column, and each share
-// from the plain figures; over the whole run and a stretch, at 50 Hz.
-TEST_P(Platform, RowsTotalAndSharesMatchTheirDefinitions) {
-    const PlatformCase& c = GetParam();
-    constexpr int kSize = 500;
-    std::vector<LoadRecord> loads(kSize);
-    std::array<std::vector<double>, kPlateCount + 1> columns;  // the last one is the total
-    columns.fill(std::vector<double>(kSize, 0.0));
-    for (int k = 0; k < kSize; ++k) {
+// Plate 3 alone, so the total is its load.
+RunCase Alone(const char* name, int f, int size, Load load, int first, int last, Closed closed) {
+    const Shares shares = std::isnan(closed.mean) || closed.mean == 0 ? kNoShares : kAllOnThird;
+    return Platform(name, {false, false, true, false}, kKgf, {kZero, kZero, load, kZero}, first,
+                    last, closed, shares, shares, std::nullopt, f, size);
+}
+
+const RunCase kCases[] = {
+    Alone("Constant50", 50, 500, kTen, 0, 499, {500, 0, 10, 10, 0, 10, 10.0 * 499 / 50, 0}),
+    Alone("OneSample600", 600, 9, kTen, 4, 4, {1, 0, 10, 10, 0, 10, kNone, kNone}),
+    Alone("TwoSamples600", 600, 999, kStepUp, 99, 100, {2, 0, 0, 30, 1.0 / 600, 15, 0.025, kNone}),
+    Alone("NegativeRampStretchReversedAndBeyondTheRun50", 50, 100, kRamp, 500, 90,
+          {10, 0, -12.8, -12.08, 0.18, -12.44, -12.44 * 0.18, 4}),
+    Alone("HalfSine600", 600, 2400, Pulse, 0, 2399,
+          {2400, 0, 0, 800, 2, kSum / 2400, kSum / 600, 800 * std::sin(kPi * 30 / 1200) * 20}),
+    Alone("Step50", 50, 500, kStepUp, 0, 499,
+          {500, 0, 0, 30, 2, 30.0 * 400 / 500, (15 + 399 * 30.0) / 50, 30.0 * 50 / 3}),
+    // 14 readings unread, the first one too, and 27 of the 96 pairs touch one.
+    Alone("Unread50", 50, 100, kGappy, 3, 99, {97, 14, 10, 10, 1.0 / 50, 10, 10.0 * 69 / 50, 0}),
+    Alone("AllUnread600", 600, 10, kGappy, 3, 3, {1, 1, kNone, kNone, kNone, kNone, kNone, kNone}),
+    Alone("LongHalfSine50", 50, kMaxSamples, Pulse, 0, kMaxSamples - 1,
+          {kMaxSamples, 0, 0, 800, 72000.0 / 50, kLongSum / kMaxSamples, kLongSum / 50,
+           800 * std::sin(kPi * 3 / 143998) * 50 / 3}),
+    // The total, 20 + 4t from sample 100 on, over samples 151 to 421: plates' means 10, 30, 0 and
+    // 2.8 (the total's 42.8), and its peak, 53.6, at the stretch's last sample.
+    Platform("FourPlatesOneAtZero", kAll, kKgf, {kTen, kStepUp, kZero, kRamp}, 420, 150,
+             {271, 0, 32, 53.6, 5.4, 42.8, 42.8 * 5.4, 4}, {10 / 42.8, 30 / 42.8, 0, 2.8 / 42.8},
+             {10 / 53.6, 30 / 53.6, 0, 13.6 / 53.6}),
+    Platform("TotalAtZero", kTwo, kKgf, {kZero, kZero, kTen, kTen}, 0, 499,
+             {500, 0, 0, 0, 0, 0, 0, 0}, kNoShares, kNoShares),
+    // Plate 1's 71 unread readings leave the total 429 samples, 343 of them on the step (a mean of
+    // 14580 / 429), and 357 pairs, 285 of them on the step and one climbing it.
+    Platform("UnreadReadingsMissFromTheTotal", kTwo, kKgf, {kGappy, kStepUp, kZero, kZero}, 0, 499,
+             {500, 71, 10, 40, 2, 14580 / 429.0, 12135 / 50.0, 500},
+             {4290 / 14580.0, 10296 / 14580.0, kNone, kNone}, {0.25, 0.75, kNone, kNone}),
+    Platform("UnitsDiffer", kTwo, {"kgf", "N", "", ""}, {kTen, kStepUp, kZero, kZero}, 0, 499, {},
+             kNoShares, kNoShares, TotalAbsence::UnitsDiffer),
+    Platform("IdlePlateInAnotherUnit", kTwo, {"N", "N", "kgf", ""}, {kTen, kStepUp, kGappy, kZero},
+             0, 499, {500, 0, 10, 40, 2, 34, (10 * 499 + 30 * 399 + 15) / 50.0, 30 * 50 / 3.0},
+             {10 / 34.0, 24 / 34.0, kNone, kNone}, {0.25, 0.75, kNone, kNone}),
+    Platform("NoActivePlate", {}, kKgf, {kTen, kTen, kTen, kTen}, 0, 499, {}, kNoShares, kNoShares,
+             TotalAbsence::NoActivePlate),
+};
+
+class Results : public testing::TestWithParam<RunCase> {};
+
+// The total against one summed by hand; its figures, a lone plate's and the shares as worked out.
+TEST_P(Results, FollowTheirDefinitions) {
+    const RunCase& c = GetParam();
+    std::vector<LoadRecord> loads(c.size);
+    std::vector<double> total(c.size, 0.0);
+    for (int k = 0; k < c.size; ++k) {
         for (int p = 0; p < kPlateCount; ++p) {
-            loads[k][p] = columns[p][k] = c.plates[p](k);
-            columns[kPlateCount][k] += c.active[p] ? loads[k][p] : 0.0;
+            loads[k][p] = c.plates[p](k, c.frequency);
+            total[k] += c.active[p] ? loads[k][p] : 0.0;
         }
     }
-    const RunResults run(loads, c.active, c.units, 50);
+    total.resize(c.noTotal ? 0 : total.size());
+    const RunResults run(loads, c.active, c.units, c.frequency);
     EXPECT_EQ(run.NoTotal(), c.noTotal);
-    if (!c.noTotal) {
-        ASSERT_EQ(run.Total().size(), loads.size());
-        for (int k = 0; k < kSize; ++k) {
-            const double want = columns[kPlateCount][k];
-            EXPECT_TRUE(std::isnan(want) ? std::isnan(run.Total()[k]) : run.Total()[k] == want)
-                << k;
-        }
+    EXPECT_THAT(std::vector(run.Total().begin(), run.Total().end()),
+                testing::Pointwise(testing::NanSensitiveDoubleEq(), total));
+    const StretchResults results = run.Of({c.first, c.last});
+    EXPECT_EQ(results.noTotal, c.noTotal);
+    ASSERT_EQ(results.total.has_value(), !c.noTotal);
+    std::vector<SeriesFigures> closed{results.total.value_or(SeriesFigures{})};
+    if (results.plates.size() == 1) {
+        closed.push_back(results.plates[0].figures);
     }
-    for (const SampleStretch stretch : {run.WholeRun(), SampleStretch{150, 420}}) {
-        const StretchResults results = run.Of(stretch);
-        const Plain total = Reference(columns[kPlateCount], stretch.first, stretch.last, 50);
-        EXPECT_EQ(results.noTotal, c.noTotal);
-        ASSERT_EQ(results.total.has_value(), !c.noTotal);
-        if (results.total) {
-            ExpectFigures(*results.total, total, 50, 1e-12);
-        }
-        const auto peakAt = stretch.first + std::lround(total.peakTime * 50);
-        std::size_t row = 0;
-        for (int p = 0; p < kPlateCount; ++p) {
-            if (!c.active[p]) {
-                continue;
-            }
-            ASSERT_LT(row, results.plates.size());
-            const PlateResults& got = results.plates[row++];
-            EXPECT_EQ(got.plate, p);
-            const Plain plate = Reference(columns[p], stretch.first, stretch.last, 50);
-            ExpectFigures(got.figures, plate, 50, 1e-12);
-            const bool shared = !c.noTotal && total.mean != 0.0;
-            ExpectFigure(got.meanShare, shared ? plate.mean / total.mean : kNone, 1e-12, "mean");
-            ExpectFigure(got.peakShare,
-                         !c.noTotal && total.peak != 0.0 ? columns[p][peakAt] / total.peak : kNone,
-                         1e-12, "at the peak");
-            if (stretch == run.WholeRun()) {
-                ExpectFigure(got.meanShare, c.meanShares[p], 1e-9, "closed-form mean share");
-            }
-        }
-        EXPECT_EQ(row, results.plates.size());
+    for (const SeriesFigures& got : c.noTotal ? std::vector<SeriesFigures>{} : closed) {
+        EXPECT_EQ(got.samples, c.total.samples);
+        EXPECT_EQ(got.missing, c.total.missing);
+        ExpectFigure(got.duration, c.total.samples / static_cast<double>(c.frequency), "duration");
+        ExpectFigure(got.minimum, c.total.minimum, "minimum");
+        ExpectFigure(got.peak, c.total.peak, "peak");
+        ExpectFigure(got.peakTime, c.total.peakTime, "time of peak");
+        ExpectFigure(got.mean, c.total.mean, "mean");
+        ExpectFigure(got.impulse, c.total.impulse, "impulse");
+        ExpectFigure(got.peakRise, c.total.rise, "rate of rise");
     }
+    std::size_t row = 0;
+    for (int p = 0; p < kPlateCount; ++p) {
+        const bool listed = c.active[p] && row < results.plates.size();
+        const PlateResults* got = listed ? &results.plates[row++] : nullptr;
+        EXPECT_EQ(got != nullptr, c.active[p]);
+        EXPECT_EQ(got ? got->plate : p, p);
+        ExpectFigure(got ? got->meanShare : std::nullopt, c.mean[p], "share of the mean");
+        ExpectFigure(got ? got->peakShare : std::nullopt, c.atThePeak[p], "share at the peak");
+    }
+    EXPECT_EQ(row, results.plates.size());
 }
 
-double Ten(int) {
-    return 10.0;
-}
-double Zero(int) {
-    return 0.0;
-}
-double MinusTen(int) {
-    return -10.0;
-}
-double StepUp(int k) {
-    return k >= 100 ? 30.0 : 0.0;
-}
-double Falling(int k) {
-    return -5.0 - k / 50.0;
-}
-double Gappy(int k) {
-    return k % 7 == 3 ? kNone : 10.0;
-}
-const std::array<std::string, kPlateCount> kKgf{"kgf", "kgf", "kgf", "kgf"};
-
-INSTANTIATE_TEST_SUITE_P(Results, Platform,
-                         testing::Values(
-                             // Means 10, 24, 0 and -9.99: the total's is 24.01.
-                             PlatformCase{"FourPlatesOneAtZero",
-                                          {true, true, true, true},
-                                          kKgf,
-                                          {Ten, StepUp, Zero, Falling},
-                                          std::nullopt,
-                                          {10 / 24.01, 24 / 24.01, 0.0, -9.99 / 24.01}},
-                             PlatformCase{"TotalAtZero",
-                                          {true, true, false, false},
-                                          kKgf,
-                                          {Ten, MinusTen, Ten, Ten},
-                                          std::nullopt,
-                                          {kNone, kNone, kNone, kNone}},
-                             PlatformCase{"OnePlate",
-                                          {false, false, true, false},
-                                          kKgf,
-                                          {Zero, Zero, Falling, Zero},
-                                          std::nullopt,
-                                          {kNone, kNone, 1.0, kNone}},
-                             // Plate 1 misses 71 readings (k % 7 == 3); the total's mean over the
-                             // 429 left is 14580 / 429.
-                             PlatformCase{"UnreadReadingsMissFromTheTotal",
-                                          {true, true, false, false},
-                                          kKgf,
-                                          {Gappy, StepUp, Zero, Zero},
-                                          std::nullopt,
-                                          {4290 / 14580.0, 24 * 429 / 14580.0, kNone, kNone}},
-                             PlatformCase{"UnitsDiffer",
-                                          {true, true, false, false},
-                                          {"kgf", "N", "kgf", "kgf"},
-                                          {Ten, StepUp, Zero, Zero},
-                                          TotalAbsence::UnitsDiffer,
-                                          {kNone, kNone, kNone, kNone}},
-                             PlatformCase{"IdlePlateInAnotherUnit",
-                                          {true, true, false, false},
-                                          {"N", "N", "kgf", ""},
-                                          {Ten, StepUp, Gappy, Zero},
-                                          std::nullopt,
-                                          {10 / 34.0, 24 / 34.0, kNone, kNone}},
-                             PlatformCase{"NoActivePlate",
-                                          {false, false, false, false},
-                                          kKgf,
-                                          {Ten, Ten, Ten, Ten},
-                                          TotalAbsence::NoActivePlate,
-                                          {kNone, kNone, kNone, kNone}}),
+INSTANTIATE_TEST_SUITE_P(Runs, Results, testing::ValuesIn(kCases),
                          [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
