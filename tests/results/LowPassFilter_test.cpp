@@ -1,5 +1,4 @@
-// The zero-lag low-pass against the closed form of a pre-warped 2nd-order Butterworth run
-// forward and backward, and the stretches between missing readings, each filtered on its own.
+// The zero-lag low-pass against its closed form, and stretches between missing readings.
 #include "results/LowPassFilter.h"
 
 #include <gmock/gmock.h>
@@ -9,17 +8,14 @@
 #include <cmath>
 #include <complex>
 #include <numbers>
-
-#include "CaseNames.h"
+#include <numeric>
 
 namespace kelvaro {
 namespace {
 
-using testing::PrintTo;
 const LowPass k20HzAt600 = DesignLowPass(20, 600).value;
 
-// A triangle 10 samples wide each side at sample 300 of 601, on a constant: the peak keeps its
-// sample and its symmetry, and the constant (gain 1 at 0 Hz) holds to both ends.
+// A triangle at sample 300 of 601 on a constant: peak, symmetry and constant (gain 1) all stay.
 TEST(ZeroLagLowPass, KeepsAPeakOnItsSampleAndAConstantToItsEnds) {
     std::vector<double> x(601, -37.25);
     for (int k = -10; k <= 10; ++k) {
@@ -27,10 +23,17 @@ TEST(ZeroLagLowPass, KeepsAPeakOnItsSampleAndAConstantToItsEnds) {
     }
     const std::vector<double> y = FilterSeries(x, k20HzAt600);
     EXPECT_EQ(std::max_element(y.begin(), y.end()) - y.begin(), 300);
-    for (std::size_t k = 1; k <= 300; ++k) {
-        EXPECT_NEAR(y[300 - k], y[300 + k], 1e-9) << k;
-        EXPECT_TRUE(k < 200 || std::abs(y[300 + k] + 37.25) <= 1e-9) << k;
-    }
+    EXPECT_THAT(
+        y, ::testing::Pointwise(::testing::DoubleNear(1e-9), std::vector(y.rbegin(), y.rend())));
+    EXPECT_THAT(std::span(y).last(100), ::testing::Each(::testing::DoubleNear(-37.25, 1e-9)));
+}
+
+// Odd reflection carries a ramp on through each end, to within half a sample's rise.
+TEST(ZeroLagLowPass, CarriesARampThroughItsEnds) {
+    std::vector<double> x(601);
+    std::iota(x.begin(), x.end(), 0.0);
+    EXPECT_THAT(FilterSeries(x, DesignLowPass(50, 600).value),
+                ::testing::Pointwise(::testing::DoubleNear(0.5), x));
 }
 
 struct GainCase {
@@ -39,8 +42,7 @@ struct GainCase {
 };
 class SquaredGain : public ::testing::TestWithParam<GainCase> {};
 
-// The amplitude left of a 12 s unit sine, over whole periods far from both ends, is the analogue
-// |H|² at the pre-warped frequency: 1/2 (-6 dB) at the cutoff.
+// A 12 s sine keeps (over whole periods, far from the ends) the pre-warped analogue |H|².
 TEST_P(SquaredGain, IsTheSinglePassSquared) {
     const auto [name, hz, cutoffHz, rate] = GetParam();
     const auto at = [&](int k) { return 2 * std::numbers::pi * hz * k / rate; };
@@ -61,11 +63,9 @@ TEST_P(SquaredGain, IsTheSinglePassSquared) {
 INSTANTIATE_TEST_SUITE_P(Table, SquaredGain,
                          ::testing::Values(GainCase{"MinusSixDbAt20HzOf600", 20, 20, 600},
                                            GainCase{"MinusSixDbAt50HzOf600", 50, 50, 600},
-                                           GainCase{"MinusSixDbAt5HzOf50", 5, 5, 50},
                                            GainCase{"PassBand", 5, 20, 600},
                                            GainCase{"StopBand", 60, 20, 600},
-                                           GainCase{"NearTheLimitAt50Hz", 22, 20, 50},
-                                           GainCase{"StopBandAt100Hz", 30, 10, 100}),
+                                           GainCase{"NearTheLimitAt50Hz", 22, 20, 50}),
                          [](const auto& param) { return std::string(param.param.name); });
 
 // Stretches of the given lengths, a missing reading between them (a length of 0: two missing
@@ -112,7 +112,6 @@ TEST(Cutoffs, AreThoseOfferedNotAboveFortyFivePercentOfTheFrequency) {
     EXPECT_EQ(AllowedCutoffs(50), (std::vector{5, 10, 20}));
     EXPECT_EQ(AllowedCutoffs(100), (std::vector{5, 10, 20}));
     EXPECT_EQ(AllowedCutoffs(600), (std::vector{5, 10, 20, 50}));
-    EXPECT_TRUE(AllowedCutoffs(0).empty());
     EXPECT_TRUE(DesignLowPass(20, 50).Ok());  // 0.45 x 50 Hz = 22.5 Hz
     EXPECT_EQ(DesignLowPass(50, 100).error, LowPassError::CutoffTooHigh);
     EXPECT_EQ(DesignLowPass(15, 600).error, LowPassError::CutoffNotOffered);
