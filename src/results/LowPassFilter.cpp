@@ -11,7 +11,8 @@ namespace {
 
 // Samples reflected at each end of a stretch: three times the section's number of coefficients,
 // the usual practice of forward-backward filtering, long enough for the start-up to settle.
-constexpr std::size_t kReflected = kShortestFilteredStretch - 1;
+constexpr std::size_t kReflected = 9;
+static_assert(kShortestFilteredStretch == kReflected + 1, "the end sample and the reflected ones");
 
 bool Offered(int cutoffHz) {
     return std::find(kLowPassCutoffsHz.begin(), kLowPassCutoffsHz.end(), cutoffHz) !=
