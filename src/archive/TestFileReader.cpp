@@ -37,13 +37,6 @@ bool IsUndefined(unsigned char b) {
     return b >= 0x80 && b < 0xA0 && kHighControls[b - 0x80] == 0;
 }
 
-FileError Fault(FileErrorKind kind, std::uint64_t value = 0) {
-    FileError e;
-    e.kind = kind;
-    e.value = value;
-    return e;
-}
-
 // Why a text cannot come from the export: it writes no byte the code page lacks and no control
 // other than tab, CR and LF. None when it can; `at` is then left alone.
 std::optional<FileError> ByteFault(std::string_view text, std::size_t& at) {
@@ -51,7 +44,7 @@ std::optional<FileError> ByteFault(std::string_view text, std::size_t& at) {
         const auto b = static_cast<unsigned char>(text[i]);
         if (IsControl(b) || IsUndefined(b)) {
             at = i;
-            return Fault(
+            return ContentFileError(
                 IsControl(b) ? FileErrorKind::ControlCharacter : FileErrorKind::NotWindows1252, b);
         }
     }
@@ -229,7 +222,7 @@ class Parser {
         std::string_view record;
         while (Have(0)) {
             if (out.loads.size() == kMaxSamples) {
-                return Fail(line_, Fault(FileErrorKind::TooManySamples, kMaxSamples));
+                return Fail(line_, ContentFileError(FileErrorKind::TooManySamples, kMaxSamples));
             }
             if (!NextRecord(false, record) || !Row(record, out)) {
                 return false;
@@ -248,7 +241,7 @@ class Parser {
         error_ = std::move(error);
         return false;
     }
-    bool Fail(int line, FileErrorKind kind) { return Fail(line, Fault(kind)); }
+    bool Fail(int line, FileErrorKind kind) { return Fail(line, ContentFileError(kind)); }
 
     // Where pos_ is in the file.
     std::uint64_t Offset() const { return consumed_ + pos_; }
@@ -300,7 +293,9 @@ class Parser {
         return Fail(recordLine_ + static_cast<int>(breaks), std::move(*fault));
     }
 
-    bool TooLong() { return Fail(recordLine_, Fault(FileErrorKind::LineTooLong, kMaxRecordBytes)); }
+    bool TooLong() {
+        return Fail(recordLine_, ContentFileError(FileErrorKind::LineTooLong, kMaxRecordBytes));
+    }
 
     // The next record without its CR LF. `quoted`: a CR LF inside quotes belongs to the record
     // (a port or unit holding one), as the export quotes it.
@@ -376,7 +371,7 @@ class Parser {
                     std::string_view(fields[p]).substr(std::min(column.size(), fields[p].size())));
             }
         }
-        return ok || Fail(recordLine_, Fault(FileErrorKind::UnexpectedHeadingLine, k));
+        return ok || Fail(recordLine_, ContentFileError(FileErrorKind::UnexpectedHeadingLine, k));
     }
 
     // A row told as its field count: what is wrong when the fields themselves are not.
@@ -392,8 +387,8 @@ class Parser {
         if (!closed && ends == kPlateCount) {
             return Fail(recordLine_, FileErrorKind::NoFinalSemicolon);
         }
-        return Fail(recordLine_,
-                    Fault(FileErrorKind::FieldCount, static_cast<std::uint64_t>(ends) + !closed));
+        return Fail(recordLine_, ContentFileError(FileErrorKind::FieldCount,
+                                                  static_cast<std::uint64_t>(ends) + !closed));
     }
 
     bool Row(std::string_view record, TestFileContent& out) {
@@ -415,7 +410,7 @@ class Parser {
         const std::size_t expected = out.loads.size() + 1;
         std::size_t number = 0;
         if (!ParseInteger(field, number) || number != expected) {
-            FileError error = Fault(FileErrorKind::UnexpectedSample, expected);
+            FileError error = ContentFileError(FileErrorKind::UnexpectedSample, expected);
             error.text = FieldText(field);
             return CheckBytes(field) && Fail(recordLine_, std::move(error));
         }
@@ -432,7 +427,7 @@ class Parser {
             char separator = 0;
             // The error is made only on the way out: this loop runs for every load of the file.
             if (!ParseLoad(field, load, separator)) {
-                FileError error = Fault(FileErrorKind::NotALoad);
+                FileError error = ContentFileError(FileErrorKind::NotALoad);
                 error.plate = plate;
                 error.text = FieldText(field);
                 return CheckBytes(field) && Fail(recordLine_, std::move(error));
@@ -440,8 +435,8 @@ class Parser {
             if (!out.decimalSeparator) {
                 out.decimalSeparator = separator;
             } else if (separator != *out.decimalSeparator) {
-                FileError error =
-                    Fault(FileErrorKind::SeparatorChanged, static_cast<unsigned char>(separator));
+                FileError error = ContentFileError(FileErrorKind::SeparatorChanged,
+                                                   static_cast<unsigned char>(separator));
                 error.plate = plate;
                 error.otherValue = static_cast<unsigned char>(*out.decimalSeparator);
                 return Fail(recordLine_, std::move(error));

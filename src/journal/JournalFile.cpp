@@ -50,17 +50,8 @@ T Get(const unsigned char* at) {
     return std::bit_cast<T>(bits);
 }
 
-// What is wrong with a header; signed values go in two's complement.
-FileError Damage(FileErrorKind kind, std::uint64_t value = 0, std::uint64_t otherValue = 0) {
-    FileError e;
-    e.kind = kind;
-    e.value = value;
-    e.otherValue = otherValue;
-    return e;
-}
-
 FileError PlateDamage(FileErrorKind kind, std::size_t index) {
-    FileError e = Damage(kind);
+    FileError e = ContentFileError(kind);
     e.plate = static_cast<int>(index + 1);
     return e;
 }
@@ -142,23 +133,23 @@ bool StartsWithMagic(const unsigned char* bytes, std::size_t size) {
 std::optional<FileError> DecodeHeader(const unsigned char* bytes, std::size_t size,
                                       std::uint64_t fileSize, JournalDescription& description) {
     if (!StartsWithMagic(bytes, size)) {
-        return Damage(FileErrorKind::NotAJournal);
+        return ContentFileError(FileErrorKind::NotAJournal);
     }
     const auto version = size >= 12 ? Get<std::uint32_t>(&bytes[8]) : 0;
     if (size < (version >= 2 ? kFieldsEnd2 : kFieldsEnd1)) {
-        return Damage(FileErrorKind::HeaderIncomplete, fileSize);
+        return ContentFileError(FileErrorKind::HeaderIncomplete, fileSize);
     }
     if (version < 1 || version > kJournalVersion) {
-        return Damage(FileErrorKind::UnknownVersion, version);
+        return ContentFileError(FileErrorKind::UnknownVersion, version);
     }
     const auto headerSize = Get<std::uint32_t>(&bytes[12]);
     if (headerSize != kHeaderSize || headerSize > fileSize) {
-        return Damage(FileErrorKind::ImpossibleHeaderSize, headerSize);
+        return ContentFileError(FileErrorKind::ImpossibleHeaderSize, headerSize);
     }
     const auto recordSize = Get<std::uint32_t>(&bytes[16]);
     const auto plates = Get<std::uint32_t>(&bytes[20]);
     if (recordSize != kRecordSize || plates != kPlateCount) {
-        return Damage(FileErrorKind::ImpossibleRecordShape, recordSize, plates);
+        return ContentFileError(FileErrorKind::ImpossibleRecordShape, recordSize, plates);
     }
     JournalDescription d;
     d.version = version;
@@ -166,27 +157,27 @@ std::optional<FileError> DecodeHeader(const unsigned char* bytes, std::size_t si
         std::chrono::milliseconds(Get<std::int64_t>(&bytes[24])));
     d.frequency = Get<std::int32_t>(&bytes[32]);
     if (!KnownSamplingRate(d.frequency)) {
-        return Damage(FileErrorKind::ImpossibleFrequency, TwosComplement(d.frequency));
+        return ContentFileError(FileErrorKind::ImpossibleFrequency, TwosComplement(d.frequency));
     }
     const auto active = Get<std::uint32_t>(&bytes[36]);
     if (active >= 1U << kPlateCount) {
-        return Damage(FileErrorKind::ImpossibleActivePlates, active);
+        return ContentFileError(FileErrorKind::ImpossibleActivePlates, active);
     }
     d.testNumber = Get<std::int64_t>(&bytes[kRewrittenOffset]);
     if (d.testNumber < 0) {
-        return Damage(FileErrorKind::ImpossibleTestNumber, TwosComplement(d.testNumber));
+        return ContentFileError(FileErrorKind::ImpossibleTestNumber, TwosComplement(d.testNumber));
     }
     const auto state = Get<std::uint32_t>(&bytes[kRewrittenOffset + 8]);
     const auto lastState = version >= 2 ? JournalState::AwaitingSave : JournalState::Stopped;
     if (state > static_cast<std::uint32_t>(lastState)) {
-        return Damage(FileErrorKind::ImpossibleClosedMark, state);
+        return ContentFileError(FileErrorKind::ImpossibleClosedMark, state);
     }
     d.state = static_cast<JournalState>(state);
     d.closedCount = Get<std::uint64_t>(&bytes[kRewrittenOffset + 16]);
     if (version >= 2) {
         d.sequence = Get<std::uint64_t>(&bytes[kSequenceOffset]);
         if (d.sequence == 0 || d.sequence > kMaxSequence) {
-            return Damage(FileErrorKind::ImpossibleSequence, d.sequence);
+            return ContentFileError(FileErrorKind::ImpossibleSequence, d.sequence);
         }
     }
     for (std::size_t i = 0; i < kPlateCount; ++i) {
@@ -217,15 +208,15 @@ std::optional<FileError> DecodeHeader(const unsigned char* bytes, std::size_t si
     // From the size alone, before anything is read: a run never holds more.
     const std::uint64_t records = (fileSize - headerSize) / kRecordSize;
     if (records > static_cast<std::uint64_t>(kMaxSamples)) {
-        return Damage(FileErrorKind::TooManyRecords, records);
+        return ContentFileError(FileErrorKind::TooManyRecords, records);
     }
     if (d.state != JournalState::Open && d.closedCount != records) {
-        return Damage(FileErrorKind::ClosedCountMismatch, d.closedCount, records);
+        return ContentFileError(FileErrorKind::ClosedCountMismatch, d.closedCount, records);
     }
     // Only a failed write or a crash leaves a torn record behind.
     const std::uint64_t torn = (fileSize - headerSize) % kRecordSize;
     if ((d.state == JournalState::Closed || d.state == JournalState::AwaitingSave) && torn != 0) {
-        return Damage(FileErrorKind::TornAfterClose, d.closedCount, torn);
+        return ContentFileError(FileErrorKind::TornAfterClose, d.closedCount, torn);
     }
     description = std::move(d);
     return std::nullopt;

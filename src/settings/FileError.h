@@ -120,4 +120,15 @@ inline FileError SystemFileError(FileOperation operation, int systemError, std::
     return e;
 }
 
+// What is wrong with a file's content, with the values its words quote; signed values go in
+// two's complement. The caller adds what was being done, the path and the line.
+inline FileError ContentFileError(FileErrorKind kind, std::uint64_t value = 0,
+                                  std::uint64_t otherValue = 0) {
+    FileError e;
+    e.kind = kind;
+    e.value = value;
+    e.otherValue = otherValue;
+    return e;
+}
+
 }  // namespace kelvaro
