@@ -23,8 +23,12 @@
 #include "device/SerialChannel.h"
 #include "discovery/CommunicationScreen.h"
 #include "frequency/FrequencyScreen.h"
+#include "results/ResultsFile.h"
+#include "results/ResultsPanel.h"
+#include "results/ResultsScreen.h"
 #include "review/RecentRunsDialog.h"
 #include "run/TestRun.h"
+#include "station/FileErrorText.h"
 #include "station/StationSettings.h"
 #include "ui/Panels.h"
 #include "ui/PictureButton.h"
@@ -68,8 +72,23 @@ MainButtonPlacement PlaceMainButtons(int buttonBarWidth, int bottomBarWidth) {
     placement.closeButton = bottomBarWidth - (PictureButton::kWidth + kPanelMargin);
     placement.openButton = kPanelMargin;
     placement.saveButton = placement.openButton + PictureButton::kWidth + kPanelMargin;
+    placement.saveResultsButton = placement.saveButton + PictureButton::kWidth + kPanelMargin;
     return placement;
 }
+
+// The live chart as the run drives it, with the total drawn as the operator chose.
+class MainWindow::LiveResultsChart : public LiveChartSink {
+  public:
+    explicit LiveResultsChart(MainWindow& window) : window_(window) {}
+    void BeginLive(const ActivePlates& active, LoadsSoFar loadsSoFar) override {
+        window_.results->PrepareLive(active, window_.testRun_->Units());
+        window_.loadChart->BeginLive(active, std::move(loadsSoFar));
+    }
+    void EndLive() override { window_.loadChart->EndLive(); }
+
+  private:
+    MainWindow& window_;
+};
 
 bool StartedForVirtualPlates(const QStringList& arguments, const char* environmentValue) {
     if (arguments.mid(1).contains(QStringLiteral("--virtual-plates"))) {
@@ -134,9 +153,11 @@ void MainWindow::BuildLayout() {
     centre->addWidget(sampleCountLabel);
     lowerGap = Gap(centrePanel);
     centre->addWidget(lowerGap);
-    // A series for each plate: the runs draw plate p as series p.
-    loadChart = new LoadChart(kPlateCount, centrePanel);
+    // A series for each plate, the runs drawing plate p as series p, and one for their total.
+    loadChart = new LoadChart(kPlateCount + 1, centrePanel);
     centre->addWidget(loadChart, 1);
+    resultsPanel = new ResultsPanel(centrePanel);
+    centre->addWidget(resultsPanel);
 
     bottomBand = new BottomBand(this);
     bottomBar = bottomBand->Bar();
@@ -152,6 +173,12 @@ void MainWindow::BuildLayout() {
     saveButton->setShortcut(QKeySequence::Save);
     saveButton->setToolTip(QStringLiteral("Salvar de novo o teste na tela (Ctrl+S)"));
     saveButton->setEnabled(false);
+    saveResultsButton =
+        new PictureButton(QStringLiteral(" Salvar resultados"), ButtonPicture::Save, bottomBar);
+    saveResultsButton->move(0, kPanelMargin);
+    saveResultsButton->setToolTip(
+        QStringLiteral("Salvar a tabela de resultados do trecho mostrado em um arquivo"));
+    saveResultsButton->setEnabled(false);
 
     connect(startButton, &QPushButton::clicked, this, [this] { OnStartClicked(); });
     connect(frequencyButton, &QPushButton::clicked, this, [this] { OnFrequencyClicked(); });
@@ -160,6 +187,7 @@ void MainWindow::BuildLayout() {
     connect(closeButton, &QPushButton::clicked, this, [this] { OnCloseClicked(); });
     connect(openButton, &QPushButton::clicked, this, [this] { OnOpenClicked(); });
     connect(saveButton, &QPushButton::clicked, this, [this] { OnSaveClicked(); });
+    connect(saveResultsButton, &QPushButton::clicked, this, [this] { OnSaveResultsClicked(); });
 
     // The bars get their widths from the layouts, after the window's own resize.
     buttonBar->installEventFilter(this);
@@ -210,6 +238,18 @@ void MainWindow::OnCreated() {
                                             exportFolder_.toStdString());
     testRun_ = std::make_unique<TestRun>(state_, dialogs_, *this, *archive_);
     runChooser_ = std::make_unique<RecentRunsChooser>(this, exportFolder_);
+
+    results = new ResultsScreen(*loadChart, kPlateCount + 1, *resultsPanel,
+                                state_.config.decimalSeparator, this);
+    {
+        StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);
+        results->SetTotalChoice(settings.TotalShown());
+        settings.Close();
+    }
+    connect(results, &ResultsScreen::TotalChosen, this,
+            [this](bool shown) { RememberTotalChoice(shown); });
+    connect(results, &ResultsScreen::StretchChanged, this, [this] { ShowStatusText(false); });
+    liveChart_ = std::make_unique<LiveResultsChart>(*this);
 }
 
 void MainWindow::OnResized() {
@@ -221,6 +261,7 @@ void MainWindow::OnResized() {
     closeButton->move(placement.closeButton, closeButton->y());
     openButton->move(placement.openButton, openButton->y());
     saveButton->move(placement.saveButton, saveButton->y());
+    saveResultsButton->move(placement.saveResultsButton, saveResultsButton->y());
 }
 
 void MainWindow::OnDestroyed() {
@@ -243,9 +284,11 @@ void MainWindow::OnDestroyed() {
 
 void MainWindow::OnStartClicked() {
     if (!testRun_->IsRunning() && !testRun_->IsStartingUp()) {
-        // A start clears the chart, and with it the run read back.
+        // A start clears the chart, and with it the run read back and its results.
         shownRun_.reset();
         saveButton->setEnabled(false);
+        results->Clear();
+        saveResultsButton->setEnabled(false);
     }
     testRun_->OnStartClicked();
 }
@@ -313,6 +356,20 @@ void MainWindow::DescribeOpenedRun() {
     SetStatusText(" Amostras: " + std::to_string(run.loads.size()) + "  (" + source + ")", false);
 }
 
+void MainWindow::RunDrawn(const StoredRun& run) {
+    ResultsRun shown;
+    shown.loads = run.loads;
+    shown.active = run.active;
+    shown.units = run.heading.units;
+    shown.frequency = run.heading.frequency;
+    shown.testNumber = run.heading.testNumber;
+    if (run.start != std::chrono::system_clock::time_point{}) {
+        shown.start = run.start;
+    }
+    results->Show(std::move(shown));
+    saveResultsButton->setEnabled(true);
+}
+
 void MainWindow::RunFinished(StoredRun run) {
     shownRun_ = std::move(run);
     shownRunOpened_ = false;
@@ -321,6 +378,7 @@ void MainWindow::RunFinished(StoredRun run) {
 
 void MainWindow::ShowStoredRun(StoredRun run) {
     DrawRunLoads(*loadChart, run.loads, run.active);
+    RunDrawn(run);
     shownRun_ = std::move(run);
     shownRunOpened_ = true;
     saveButton->setEnabled(true);
@@ -334,6 +392,53 @@ void MainWindow::OnSaveClicked() {
     // A number given now changes how an opened run is named.
     if (archive_->SaveAgain(*shownRun_) && shownRunOpened_) {
         DescribeOpenedRun();
+    }
+}
+
+void MainWindow::OnSaveResultsClicked() {
+    if (results->Shown().Empty() || testRun_->IsRunning()) {
+        return;
+    }
+    const ShownResults& shown = results->Shown();
+    ResultsFileHeading heading;
+    // The number the run has now: it may have been saved since it was drawn.
+    heading.testNumber = shownRun_ ? shownRun_->heading.testNumber : shown.Run().testNumber;
+    heading.start = shown.Run().start;
+    heading.frequency = shown.Run().frequency;
+    heading.stretch = shown.Stretch();
+    heading.filterCutoffHz = shown.FilterCutoff();
+    SaveFileRequest request;
+    request.fileName = ResultsFileName(heading.testNumber, heading.start);
+    request.defaultExtension = ".csv";
+    request.filter = "Arquivos do Microsoft Excel (*.csv)|*.csv";
+    // Beside the test file: the one it was opened from, or where a save would put it.
+    request.initialFolder = exportFolder_.toStdString();
+    if (shownRun_ && !shownRun_->fromJournal && !shownRun_->path.empty()) {
+        request.initialFolder =
+            QFileInfo(QString::fromStdString(shownRun_->path)).absolutePath().toStdString();
+    }
+    const auto path = dialogs_.SaveFile(request);
+    if (!path) {
+        return;
+    }
+    const ResultsTableText table =
+        ResultsTable(shown.Results(), shown.Run().units, state_.config.decimalSeparator);
+    FileStatus written;
+    RunAside(
+        [&] { written = WriteResultsFile(*path, heading, table, state_.config.decimalSeparator); });
+    if (!written) {
+        ReportError(dialogs_, FileErrorText(*written.error));
+        return;
+    }
+    dialogs_.MessageBox("Os resultados foram salvos em " + *path, "Kelvaro - Salvar resultados",
+                        DialogButtons::Ok, DialogIcon::Information);
+}
+
+void MainWindow::RememberTotalChoice(bool shown) {
+    StationSettings settings(state_.config.settingsPath, state_.config.decimalSeparator);
+    settings.SetTotalShown(shown);
+    if (const FileStatus saved = settings.Close(); !saved) {
+        ReportError(dialogs_, FileErrorText(*saved.error));
     }
 }
 
@@ -365,7 +470,14 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::SetStatusText(const std::string& text, bool repaintNow) {
-    sampleCountLabel->setText(QString::fromStdString(text));
+    statusText_ = text;
+    ShowStatusText(repaintNow);
+}
+
+void MainWindow::ShowStatusText(bool repaintNow) {
+    const QString stretch = results != nullptr ? results->StretchStatus() : QString();
+    sampleCountLabel->setText(QString::fromStdString(statusText_) +
+                              (stretch.isEmpty() ? QString() : QStringLiteral("  —  ") + stretch));
     if (repaintNow) {
         sampleCountLabel->repaint();
     }
@@ -384,6 +496,9 @@ void MainWindow::EnableButtons(bool enabled) {
     closeButton->setEnabled(enabled);
     openButton->setEnabled(enabled);
     saveButton->setEnabled(enabled && shownRun_.has_value());
+    const bool resultsShown = results != nullptr && !results->Shown().Empty();
+    saveResultsButton->setEnabled(enabled && resultsShown);
+    resultsPanel->setEnabled(enabled && resultsShown);
 }
 
 void MainWindow::StartIdlePass() {
@@ -411,7 +526,7 @@ ChartSink& MainWindow::Chart() {
 }
 
 LiveChartSink& MainWindow::LiveChart() {
-    return *loadChart;
+    return *liveChart_;
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -32,6 +32,8 @@ class PictureButton;
 class TerminationSignals;
 class TestRun;
 class ProgressWindow;
+class ResultsPanel;
+class ResultsScreen;
 class TitleBand;
 class BottomBand;
 
@@ -44,11 +46,12 @@ struct MainButtonPlacement {
     int closeButton;
     int openButton;
     int saveButton;
+    int saveResultsButton;
 };
 // The four top buttons (150 wide, 50 apart, 750 in all) centred in buttonBar with the quotient
 // truncated towards zero, so a bar narrower than 750 gives negative lefts; closeButton against
-// the right edge of bottomBar, inside its 8 px margin; openButton and saveButton against its left
-// edge, in that order, 8 px apart.
+// the right edge of bottomBar, inside its 8 px margin; openButton, saveButton and saveResultsButton
+// against its left edge, in that order, 8 px apart.
 MainButtonPlacement PlaceMainButtons(int buttonBarWidth, int bottomBarWidth);
 
 struct MainWindowOptions {
@@ -89,6 +92,9 @@ class MainWindow : public QWidget, public TestRunView, public ArchiveView {
     void OnOpenClicked();
     // Saves the run on the chart that was read back (opened or recovered) as a test file again.
     void OnSaveClicked();
+    // Writes the results table of the run on the chart, for the stretch and filter shown, to a
+    // file the operator names.
+    void OnSaveResultsClicked();
     // Offers the run a crash left in its journal (RunArchive::OfferRecovery).
     void OnShownAtStart();
 
@@ -111,6 +117,8 @@ class MainWindow : public QWidget, public TestRunView, public ArchiveView {
     ChartSink& Chart() override;
     LiveChartSink& LiveChart() override;
     void RunFinished(StoredRun run) override;
+    // TestRunView and ArchiveView: the run's results beside its lines.
+    void RunDrawn(const StoredRun& run) override;
     // ArchiveView: `work` on a thread of its own, the start button and the others off meanwhile.
     void RunAside(const std::function<void()>& work) override;
 
@@ -139,11 +147,14 @@ class MainWindow : public QWidget, public TestRunView, public ArchiveView {
     QLabel* sampleCountLabel = nullptr;
     QFrame* lowerGap = nullptr;
     LoadChart* loadChart = nullptr;
+    ResultsPanel* resultsPanel = nullptr;
     BottomBand* bottomBand = nullptr;
     QFrame* bottomBar = nullptr;
     PictureButton* closeButton = nullptr;
     PictureButton* openButton = nullptr;
     PictureButton* saveButton = nullptr;
+    PictureButton* saveResultsButton = nullptr;
+    ResultsScreen* results = nullptr;
 
   protected:
     // The close box during a run ends the run as " Parar" does (the plates are stopped and
@@ -157,6 +168,10 @@ class MainWindow : public QWidget, public TestRunView, public ArchiveView {
     void ShowStoredRun(StoredRun run);
     // The status line of a run opened again: its samples and which run it is.
     void DescribeOpenedRun();
+    // The status line: what the run set, and the stretch marked, if any.
+    void ShowStatusText(bool repaintNow);
+    void RememberTotalChoice(bool shown);
+    class LiveResultsChart;
 
     Dialogs& dialogs_;
     MainWindowOptions options_;
@@ -170,6 +185,8 @@ class MainWindow : public QWidget, public TestRunView, public ArchiveView {
     QTimer* startUpTimer_ = nullptr;  // the test start-up's next step
     std::unique_ptr<RunChooser> runChooser_;
     std::optional<StoredRun> shownRun_;
+    std::string statusText_;
+    std::unique_ptr<LiveResultsChart> liveChart_;
     bool shownRunOpened_ = false;  // opened again, rather than the run just ended
     // Only the calibration screen's first activation in the program's life opens the ticked
     // plates' channels.

@@ -254,6 +254,7 @@ std::optional<StoredRun> RunArchive::RecoverJournal(const JournalSummary& unclos
     }
     view.SetStatusText(" Amostras: " + std::to_string(run.loads.size()), false);
     DrawRunLoads(view.Chart(), run.loads, run.active);
+    view.RunDrawn(run);
     const std::int64_t testNumber =
         ExportStoredRun(state_, run, dialogs_, progress_, exportFolder_, SaveQuestion::Ask);
     if (testNumber > 0) {

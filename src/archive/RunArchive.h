@@ -27,6 +27,9 @@ class ArchiveView {
     // sampleCountLabel; `repaintNow` draws it at once.
     virtual void SetStatusText(const std::string& text, bool repaintNow) = 0;
     virtual ChartSink& Chart() = 0;
+    // A recovered run, drawn on the chart, before its save question: what the window shows of it
+    // besides the lines.
+    virtual void RunDrawn(const StoredRun& /*run*/) {}
     // Runs `work` on a thread of its own, the window serving its events meanwhile with its
     // buttons off, so that no file and no disk stalls it; returns when `work` is done.
     virtual void RunAside(const std::function<void()>& work) = 0;

@@ -246,13 +246,6 @@ void TestRun::Stop(StopReason reason) {
         view_.LiveChart().EndLive();
     }
     DrawChart();
-    // After the drawing, so the operator sees what was kept, and before the save question.
-    if (reason == StopReason::PortTaken) {
-        dialogs_.MessageBox(std::exchange(holderMessage_, {}), "Kelvaro - Teste", DialogButtons::Ok,
-                            DialogIcon::Error);
-    }
-    // Whatever ended the run, every plate the last pass lost is named.
-    ReportLostPlates();
     // The run as it can be saved again later, whatever the answer is.
     StoredRun finished;
     finished.heading = {0, state_.config.testFrequency, state_.config.platePort, units_};
@@ -263,6 +256,14 @@ void TestRun::Stop(StopReason reason) {
         finished.path = journal_->Path();
         finished.fromJournal = true;
     }
+    view_.RunDrawn(finished);
+    // After the drawing, so the operator sees what was kept, and before the save question.
+    if (reason == StopReason::PortTaken) {
+        dialogs_.MessageBox(std::exchange(holderMessage_, {}), "Kelvaro - Teste", DialogButtons::Ok,
+                            DialogIcon::Error);
+    }
+    // Whatever ended the run, every plate the last pass lost is named.
+    ReportLostPlates();
     view_.RunFinished(archive_.SaveStoppedRun(std::move(finished), std::move(journal_)));
 }
 

@@ -39,6 +39,8 @@ class TestRun {
     void ReadSamples();
 
     bool IsRunning() const { return runState_ == RunState::Running; }
+    // The plates' units, read at the last start.
+    const std::array<std::string, kPlateCount>& Units() const { return units_; }
     bool IsStartingUp() const { return runState_ == RunState::StartingUp; }
     const SampleStore& Samples() const { return samples_; }
     SampleStore& Samples() { return samples_; }

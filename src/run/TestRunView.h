@@ -35,6 +35,9 @@ class TestRunView {
     // allows it to be read).
     virtual bool EscapeHeld() = 0;
     virtual ChartSink& Chart() = 0;
+    // The run that just ended, drawn on the chart, before any question about it: what the
+    // window shows of it besides the lines.
+    virtual void RunDrawn(const StoredRun& /*run*/) {}
     // The run that just ended, after its save question (its test number 0 when it was not
     // saved), so it can be saved again.
     virtual void RunFinished(StoredRun run) = 0;

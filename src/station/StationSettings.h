@@ -89,6 +89,15 @@ class StationSettings {
     }
 
     // The last test number handed out as stored, "0" before the first test.
+    // Whether the chart draws the plates' total: the operator's last choice, none before one.
+    std::optional<bool> TotalShown() const {
+        if (!store_.KeyExists(kSettingsSection, kTotalShown)) {
+            return std::nullopt;
+        }
+        return store_.ReadBool(kSettingsSection, kTotalShown, false);
+    }
+    void SetTotalShown(bool shown) { SetBool(kTotalShown, shown); }
+
     std::string LastTestNumberText() const { return Text(kLastTestNumber, "0"); }
     void SetLastTestNumber(std::int64_t number) {
         SetText(kLastTestNumber, std::to_string(number));
@@ -112,6 +121,7 @@ class StationSettings {
     static constexpr std::string_view kLoadedAverage = "ComPesoP";
     static constexpr std::string_view kTareApplied = "btt";
     static constexpr std::string_view kLastTestNumber = "Teste";
+    static constexpr std::string_view kTotalShown = "MostrarTotal";
 
     static std::string Key(std::string_view base, int number) {
         return std::string(base) + std::to_string(number);

@@ -19,6 +19,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -53,6 +54,9 @@
 #include "discovery/CommunicationScreen.h"
 #include "frequency/FrequencyScreen.h"
 #include "plate-sim/VirtualPlate.h"
+#include "results/ResultsPanel.h"
+#include "results/ResultsScreen.h"
+#include "results/ResultsText.h"
 #include "review/RecentRunsDialog.h"
 #include "run/TestRun.h"
 #include "settings/NumberText.h"
@@ -238,6 +242,15 @@ class PortFolder {
     std::string path_;
     bool owned_ = false;
 };
+
+// The results table as a picture shows it, for checking its figures against the test file.
+void PrintResults(MainWindow& window, const char* picture) {
+    const ShownResults& shown = window.results->Shown();
+    const ResultsTableText table =
+        ResultsTable(shown.Results(), shown.Run().units, window.State().config.decimalSeparator);
+    std::printf("%s: %s\n%s", picture, window.results->Caption().toUtf8().constData(),
+                TabSeparated(table).c_str());
+}
 
 char SystemDecimalSeparator() {
     const QString point = QLocale::system().decimalPoint();
@@ -440,6 +453,45 @@ int main(int argc, char** argv) {
     window.startButton->click();  // " Parar"
     Wait(500);
     pictures.Save(&window, "run.png");
+    PrintResults(window, "run.png");
+
+    // A stretch marked with Shift and the left button, then the same run through the 10 Hz
+    // low-pass; both undone, so the pictures after these show the run as it ended.
+    {
+        QWidget* plot = window.loadChart->View()->viewport();
+        const QRectF area = window.loadChart->Chart()->plotArea();
+        const auto at = [&](double fraction) {
+            return QPointF(area.left() + area.width() * fraction, area.top() + area.height() * 0.5);
+        };
+        QMouseEvent press(QEvent::MouseButtonPress, at(0.30), plot->mapToGlobal(at(0.30)),
+                          Qt::LeftButton, Qt::LeftButton, Qt::ShiftModifier);
+        QApplication::sendEvent(plot, &press);
+        QMouseEvent move(QEvent::MouseMove, at(0.45), plot->mapToGlobal(at(0.45)), Qt::NoButton,
+                         Qt::LeftButton, Qt::ShiftModifier);
+        QApplication::sendEvent(plot, &move);
+        QMouseEvent release(QEvent::MouseButtonRelease, at(0.45), plot->mapToGlobal(at(0.45)),
+                            Qt::LeftButton, Qt::NoButton, Qt::ShiftModifier);
+        QApplication::sendEvent(plot, &release);
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(plot, &leave);
+        Wait(300);
+        if (window.results->Shown().WholeRunShown()) {
+            driver.Fail("Shift and a drag marked no stretch");
+        }
+        pictures.Save(&window, "results-stretch.png");
+        PrintResults(window, "results-stretch.png");
+        window.resultsPanel->wholeRunButton->click();
+        QComboBox* filter = window.resultsPanel->filterCombo;
+        filter->setCurrentIndex(filter->findData(10));
+        Wait(300);
+        if (window.results->Shown().FilterCutoff() != 10) {
+            driver.Fail("the 10 Hz low-pass was not taken");
+        }
+        pictures.Save(&window, "results-filter.png");
+        PrintResults(window, "results-filter.png");
+        filter->setCurrentIndex(filter->findData(0));
+        Wait(100);
+    }
 
     // The cursor read-out, the mouse on a jump of plate 3; it goes when the mouse does.
     {
