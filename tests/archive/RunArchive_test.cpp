@@ -26,6 +26,12 @@ class FakeArchiveView : public ArchiveView {
     void SetStatusText(const std::string&, bool) override {}
     ChartSink& Chart() override { return chart; }
     void RunAside(const std::function<void()>& work) override { work(); }
+    void RunDrawn(const StoredRun& run) override {
+        drawnWithQuestions.emplace_back(run.loads.size(), questions());
+    }
+    std::function<std::size_t()> questions = [] { return std::size_t{0}; };
+    std::vector<std::pair<std::size_t, std::size_t>>
+        drawnWithQuestions;  // samples, questions asked
 };
 
 class RunArchiveTest : public ::testing::Test {
@@ -71,8 +77,11 @@ TEST_F(RunArchiveTest, AnUnclosedJournalIsOfferedOnceAndRecoveredAsARunJustStopp
     Settings({{"u1", "N"}, {"Frequencia", "50"}});
     dialogs.answers = {DialogResult::Yes, DialogResult::Yes};
     dialogs.saveFiles = {dir.File("Kelvaro_1.csv")};
+    view.questions = [this] { return dialogs.messages.size(); };
 
     const std::optional<StoredRun> recovered = archive.OfferRecovery(view);
+    // Its results are shown after "recuperá-lo?" and before "Deseja salvar o teste?".
+    EXPECT_EQ(view.drawnWithQuestions, (std::vector<std::pair<std::size_t, std::size_t>>{{2, 1}}));
     const std::vector<std::string> texts = dialogs.Texts();
     ASSERT_EQ(texts.size(), 3u);
     EXPECT_NE(texts[0].find("não foi encerrado"), std::string::npos) << texts[0];

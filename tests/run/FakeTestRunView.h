@@ -63,6 +63,12 @@ class FakeView : public TestRunView, public ArchiveView {
     ChartSink& Chart() override { return chart; }
     LiveChartSink& LiveChart() override { return liveChart; }
     void RunFinished(StoredRun run) override { finished = std::move(run); }
+    void RunDrawn(const StoredRun& run) override {
+        if (drawn) {
+            drawn(run);
+        }
+    }
+    std::function<void(const StoredRun&)> drawn;
     void RunAside(const std::function<void()>& work) override { work(); }
 
     std::optional<StoredRun> finished;

@@ -159,7 +159,14 @@ TEST_F(TestRunTest, OnlyActivePlatesStartInOrderAndAStopClosesThem) {
     EXPECT_EQ(view.liveChart.loadsSoFar().size(), 2u);
     EXPECT_EQ(view.liveChart.loadsSoFar()[1], (LoadRecord{995.0, 0.0, 8388608.0, 0.0}));
     view.escapeAtCheck = 5;
+    std::size_t questionsBeforeResults = 99;
+    view.drawn = [&](const StoredRun& drawn) {
+        questionsBeforeResults = dialogs.messages.size();
+        EXPECT_EQ(drawn.loads.size(), 5u);
+        EXPECT_EQ(drawn.heading.frequency, 50);
+    };
     EXPECT_EQ(RunPasses(100), 3);
+    EXPECT_EQ(questionsBeforeResults, 1u);  // the start's only: the results come before the save
     EXPECT_EQ(view.liveChart.calls, (std::vector<std::string>{"begin", "end"}));
     EXPECT_EQ(view.labels.back(), std::make_pair(std::string(" Amostras: 5"), false));
     EXPECT_EQ(view.shown, RunState::Idle);
