@@ -1,7 +1,7 @@
 // Load chart benchmark: what a long run costs to load and draw, and what the per-column
 // reduction changes in the picture; with `live`, what drawing a run while it goes on costs the
-// thread the acquisition shares; and what moving the mouse over a long run costs with the cursor
-// read-out. Prints the figures it measured; runs offscreen.
+// thread the acquisition shares, without and with the plates' total; and what moving the mouse
+// over a long run costs with the cursor read-out. Prints the figures it measured; runs offscreen.
 // Usage: chart_bench [live [climbing]]
 #include <QApplication>
 #include <QChart>
@@ -168,12 +168,96 @@ void Report(const char* what, std::vector<double> times) {
                 times.back());
 }
 
+// What drawing one run live cost.
+struct LiveFigures {
+    std::vector<double> refreshMs;     // read + bin + paint, wall
+    std::vector<double> binMs;         // read + bin, wall
+    std::vector<double> refreshCpuMs;  // the thread's CPU
+    long paints = 0;
+    double cpu = 0.0;  // the process's, over the refreshes
+    double endMs = 0.0;
+};
+
+// Draws `rows` live on a chart of `seriesCount` series, `sumSeries` drawing the plates' total
+// (0: none), refreshed every `perRefresh` rows as the live timer does between two acquisition
+// passes, letting the event loop paint what changed as it does between passes.
+LiveFigures DrawLive(const std::vector<kelvaro::PlateLoads>& rows, int seriesCount, int sumSeries,
+                     std::size_t perRefresh) {
+    LoadChart chart(seriesCount);
+    chart.SetLiveSumSeries(sumSeries);
+    chart.resize(kWidth, kHeight);
+    chart.show();
+    QApplication::processEvents();
+    std::size_t acquired = 0;
+    chart.BeginLive({true, true, true, true},
+                    [&] { return std::span<const kelvaro::PlateLoads>(rows.data(), acquired); });
+    QWidget* viewport = chart.View()->viewport();
+    PaintCounter counter;
+    viewport->installEventFilter(&counter);
+    LiveFigures figures;
+    figures.refreshMs.reserve(rows.size() / perRefresh + 1);
+    figures.binMs.reserve(figures.refreshMs.capacity());
+    figures.refreshCpuMs.reserve(figures.refreshMs.capacity());
+    const double cpuStart = CpuSeconds();
+    while (acquired < rows.size()) {
+        acquired = std::min(rows.size(), acquired + perRefresh);
+        const double cpuBefore = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        const auto start = Clock::now();
+        chart.RefreshLive();
+        const auto binned = Clock::now();
+        QApplication::processEvents();
+        const auto painted = Clock::now();
+        figures.binMs.push_back(Milliseconds(binned - start));
+        figures.refreshMs.push_back(Milliseconds(painted - start));
+        figures.refreshCpuMs.push_back((CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuBefore) * 1000.0);
+    }
+    figures.cpu = CpuSeconds() - cpuStart;
+    figures.paints = counter.paints;
+    const auto endStart = Clock::now();
+    chart.EndLive();
+    QApplication::processEvents();
+    figures.endMs = Milliseconds(Clock::now() - endStart);
+    if (sumSeries != 0 && chart.Points(sumSeries).size() != rows.size()) {
+        std::fprintf(stderr, "chart_bench: the total was not drawn live\n");
+        std::exit(1);
+    }
+    return figures;
+}
+
+double Sum(const std::vector<double>& values) {
+    double sum = 0.0;
+    for (const double v : values) {
+        sum += v;
+    }
+    return sum;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void PrintLive(const LiveFigures& figures, double runSeconds) {
+    Report("one refresh (read + bin + paint), wall", figures.refreshMs);
+    Report("  of which read + bin (no paint), wall", figures.binMs);
+    Report("one refresh, CPU of the thread (other programs' use of the cores left out)",
+           figures.refreshCpuMs);
+    const double sum = Sum(figures.refreshMs);
+    std::printf(
+        "refreshes: %zu, paints: %ld; the refresh time summed: %.3f s, %.4f s per second of run\n",
+        figures.refreshMs.size(), figures.paints, sum / 1000.0, sum / 1000.0 / runSeconds);
+    std::printf("process CPU over the refreshes: %.3f s, %.4f s per second of run\n", figures.cpu,
+                figures.cpu / runSeconds);
+    std::printf("the stop (last rows, the whole run's reduction, paint): %.1f ms\n", figures.endMs);
+}
+
 // A 144000-sample run of four plates at 600 Hz drawn live: each refresh reads the 60 rows the
-// run added in 100 ms, bins them and repaints the chart, as the live timer does between two
-// acquisition passes, and lets the event loop paint what changed, as it does between passes.
-// The refresh time is what one pass may wait; the sum over the run's
-// 240 s is the CPU the live view costs per second of run. `climbing` feeds loads that rise all
-// run long, as counter-mode plates give them: the load axis's worst case.
+// run added in 100 ms, bins them and repaints the chart. The refresh time is what one pass may
+// wait; the sum over the run's 240 s is the CPU the live view costs per second of run. Drawn
+// twice in the same process, the plates alone and then with their total as a fifth series, so
+// the total's cost is the ratio of the two on the same machine at the same moment. `climbing`
+// feeds loads that rise all run long, as counter-mode plates give them: the load axis's worst
+// case.
 int LiveBench(bool climbing) {
     constexpr int kRate = 600;
     constexpr int kRefreshesPerSecond = 10;
@@ -185,61 +269,25 @@ int LiveBench(bool climbing) {
             rows[r][p] = climbing ? static_cast<double>(r + 100 * p) : run[p][r].y;
         }
     }
-    LoadChart chart(kPlateCount);
-    chart.resize(kWidth, kHeight);
-    chart.show();
-    QApplication::processEvents();
-    std::size_t acquired = 0;
-    chart.BeginLive({true, true, true, true},
-                    [&] { return std::span<const kelvaro::PlateLoads>(rows.data(), acquired); });
-    QWidget* viewport = chart.View()->viewport();
-    PaintCounter counter;
-    viewport->installEventFilter(&counter);
-    std::vector<double> refreshMs;
-    std::vector<double> binMs;
-    std::vector<double> refreshCpuMs;
-    refreshMs.reserve(rows.size() / kRowsPerRefresh + 1);
-    binMs.reserve(refreshMs.capacity());
-    refreshCpuMs.reserve(refreshMs.capacity());
-    const double cpuStart = CpuSeconds();
-    while (acquired < rows.size()) {
-        acquired = std::min(rows.size(), acquired + kRowsPerRefresh);
-        const double cpuBefore = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
-        const auto start = Clock::now();
-        chart.RefreshLive();
-        const auto binned = Clock::now();
-        QApplication::processEvents();
-        const auto painted = Clock::now();
-        binMs.push_back(Milliseconds(binned - start));
-        refreshMs.push_back(Milliseconds(painted - start));
-        refreshCpuMs.push_back((CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuBefore) * 1000.0);
-    }
-    const double cpu = CpuSeconds() - cpuStart;
-    const auto endStart = Clock::now();
-    chart.EndLive();
-    QApplication::processEvents();
-    const double endMs = Milliseconds(Clock::now() - endStart);
+    const LiveFigures plates = DrawLive(rows, kPlateCount, 0, kRowsPerRefresh);
+    const LiveFigures withTotal = DrawLive(rows, kPlateCount + 1, kPlateCount + 1, kRowsPerRefresh);
 
     const double runSeconds = static_cast<double>(kLongRun) / kRate;
-    double sum = 0.0;
-    for (const double ms : refreshMs) {
-        sum += ms;
-    }
     std::printf(
         "chart_bench live: %dx%d offscreen, 4 plates x %d samples at %d Hz (%.0f s), "
         "%d refreshes a second of %zu rows each, loads %s\n",
         kWidth, kHeight, kLongRun, kRate, runSeconds, kRefreshesPerSecond, kRowsPerRefresh,
         climbing ? "climbing all run (counter mode)" : "of people jumping");
-    Report("one refresh (read + bin + paint), wall", refreshMs);
-    Report("  of which read + bin (no paint), wall", binMs);
-    Report("one refresh, CPU of the thread (other programs' use of the cores left out)",
-           refreshCpuMs);
+    std::printf("4 plates:\n");
+    PrintLive(plates, runSeconds);
+    std::printf("4 plates and their total (5 series):\n");
+    PrintLive(withTotal, runSeconds);
     std::printf(
-        "refreshes: %zu, paints: %ld; the refresh time summed: %.3f s, %.4f s per second of run\n",
-        refreshMs.size(), counter.paints, sum / 1000.0, sum / 1000.0 / runSeconds);
-    std::printf("process CPU over the refreshes: %.3f s, %.4f s per second of run\n", cpu,
-                cpu / runSeconds);
-    std::printf("the stop (last rows, the whole run's reduction, paint): %.1f ms\n", endMs);
+        "with the total / without: refresh median %.2f, refresh time summed %.2f, thread CPU "
+        "summed %.2f, process CPU %.2f\n",
+        Median(withTotal.refreshMs) / Median(plates.refreshMs),
+        Sum(withTotal.refreshMs) / Sum(plates.refreshMs),
+        Sum(withTotal.refreshCpuMs) / Sum(plates.refreshCpuMs), withTotal.cpu / plates.cpu);
     return 0;
 }
 

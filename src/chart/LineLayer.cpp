@@ -14,6 +14,8 @@ namespace {
 
 // Far beyond any screen, yet small enough that the rasteriser's clipping stays exact.
 constexpr double kFarPixels = 1e7;
+// Light enough that every line stays readable through it.
+const QColor kBandColour(0x33, 0x99, 0xFF, 0x40);
 
 // The first pixel whose centre is at or past `edge`.
 int FirstPixelFrom(double edge) {
@@ -59,6 +61,45 @@ void LineLayer::SetPlotArea(const QRectF& area, double pixelRatio) {
     pixelRatio_ = ratio;
     pixels_ = PlotPixels(area_, pixelRatio_);
     update();
+}
+
+// The band follows the mouse: only the columns it leaves or reaches are repainted.
+void LineLayer::SetBand(std::optional<std::pair<double, double>> xs) {
+    if (xs == band_) {
+        return;
+    }
+    const QRectF before = BandRect();
+    band_ = xs;
+    const QRectF after = BandRect();
+    if (!before.isEmpty()) {
+        update(before);
+    }
+    if (!after.isEmpty()) {
+        update(after);
+    }
+}
+
+std::optional<std::pair<int, int>> LineLayer::BandColumns() const {
+    if (!band_ || pixels_.isEmpty()) {
+        return std::nullopt;
+    }
+    const double first = std::max(columns_.Any(band_->first), 0.0);
+    const double last =
+        std::min(columns_.Any(band_->second), static_cast<double>(pixels_.width() - 1));
+    if (!(first <= last)) {
+        return std::nullopt;
+    }
+    return std::pair(pixels_.left() + static_cast<int>(first),
+                     pixels_.left() + static_cast<int>(last));
+}
+
+QRectF LineLayer::BandRect() const {
+    const auto columns = BandColumns();
+    if (!columns) {
+        return {};
+    }
+    return {QPointF(columns->first / pixelRatio_, pixels_.top() / pixelRatio_),
+            QPointF((columns->second + 1) / pixelRatio_, (pixels_.bottom() + 1) / pixelRatio_)};
 }
 
 void LineLayer::SetYRange(double low, double high) {
@@ -160,6 +201,10 @@ void LineLayer::paint(QPainter* painter, const QStyleOptionGraphicsItem* option,
     const QRectF clip(pixels_.left() / pixelRatio_, pixels_.top() / pixelRatio_,
                       pixels_.width() / pixelRatio_, pixels_.height() / pixelRatio_);
     painter->setClipRect(clip, Qt::IntersectClip);
+    const QRectF band = BandRect();
+    if (!band.isEmpty()) {
+        painter->fillRect(band, kBandColour);
+    }
     painter->setBrush(Qt::NoBrush);
     for (std::size_t i = 0; i < points_.size(); ++i) {
         const QPolygonF mapped = Mapped(i);

@@ -1,6 +1,7 @@
 // The load chart's data lines, drawn over the plot area of a QChart. Qt Charts' own line series
 // rebuild a hit-test outline of every point on each change; this item only maps the points it
-// holds to device pixels and draws one polyline per series.
+// holds to device pixels and draws one polyline per series, over a translucent band that shades
+// a stretch of samples.
 #pragma once
 
 #include <QGraphicsItem>
@@ -9,6 +10,8 @@
 #include <QRect>
 #include <QRectF>
 #include <cstddef>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "chart/M4Reduce.h"
@@ -36,6 +39,11 @@ class LineLayer : public QGraphicsItem {
     void SetColumns(const PixelColumns& columns);
     void SetPoints(std::size_t series, std::vector<ChartPoint> points);
     const std::vector<ChartPoint>& Points(std::size_t series) const { return points_[series]; }
+    // Shades the samples of [from, to] (x, not necessarily whole) over the plot's full height,
+    // under the lines, by the lines' column arithmetic; none for no band.
+    void SetBand(std::optional<std::pair<double, double>> xs);
+    // The band's device pixel columns, first and last, within the plot's; none when off it.
+    std::optional<std::pair<int, int>> BandColumns() const;
 
     // Where a series' points land, in the parent's coordinates: x on the left edge of their
     // pixel column, y on the top edge of their pixel row. Loads of [low, high] land on the
@@ -47,6 +55,9 @@ class LineLayer : public QGraphicsItem {
     void paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget* widget) override;
 
   private:
+    // Where the band is painted, in the parent's coordinates; empty for none.
+    QRectF BandRect() const;
+
     QRectF area_;
     QRect pixels_;
     double pixelRatio_ = 1.0;
@@ -55,6 +66,7 @@ class LineLayer : public QGraphicsItem {
     PixelColumns columns_{0.0, 1.0, 1};
     std::vector<QColor> colours_;
     std::vector<std::vector<ChartPoint>> points_;
+    std::optional<std::pair<double, double>> band_;
 };
 
 }  // namespace kelvaro

@@ -26,6 +26,7 @@
 #include "chart/CursorLayer.h"
 #include "chart/LineLayer.h"
 #include "chart/M4Reduce.h"
+#include "results/TotalLoad.h"
 
 namespace kelvaro {
 
@@ -40,8 +41,9 @@ constexpr double kLinesZ = 4.0;
 constexpr double kCursorZ = 4.5;
 // About ten refreshes a second: the run looks continuous and a refresh stays a small part of it.
 constexpr int kLiveRefreshMs = 100;
-// The series' colours in turn; a chart of more series starts over.
-const std::array<QColor, 4> kSeriesColours{Qt::red, Qt::green, Qt::black, Qt::blue};
+// The series' colours in turn, the plates' then the total's; a chart of more series starts over.
+const std::array<QColor, 5> kSeriesColours{Qt::red, Qt::green, Qt::black, Qt::blue,
+                                           QColor(0xC0, 0x00, 0xC0)};
 
 // A round step (1, 2 or 5 times a power of ten) giving about four to ten ticks on whole sample
 // numbers whatever the zoom, so no label repeats a rounded number.
@@ -158,26 +160,36 @@ class LoadChartView : public QChartView {
     }
     void mousePressEvent(QMouseEvent* event) override {
         if (event->button() == Qt::LeftButton) {
-            dragging_ = true;
+            // Shift is only looked at here: letting it go mid-drag does not turn a marking
+            // into a pan.
+            const bool marking = event->modifiers().testFlag(Qt::ShiftModifier) &&
+                                 owner_.StartStretch(event->position());
+            drag_ = marking ? Drag::Stretch : Drag::Pan;
             lastDrag_ = event->position();
-            setCursor(Qt::ClosedHandCursor);
+            setCursor(marking ? Qt::SizeHorCursor : Qt::ClosedHandCursor);
             event->accept();
             return;
         }
         QChartView::mousePressEvent(event);
     }
     void mouseMoveEvent(QMouseEvent* event) override {
-        if (dragging_) {
+        if (drag_ == Drag::Pan) {
             owner_.PanBy(event->position() - lastDrag_);
             lastDrag_ = event->position();
+            event->accept();
+            return;
+        }
+        if (drag_ == Drag::Stretch) {
+            owner_.FollowStretch(event->position());
             event->accept();
             return;
         }
         QChartView::mouseMoveEvent(event);
     }
     void mouseReleaseEvent(QMouseEvent* event) override {
-        if (dragging_ && event->button() == Qt::LeftButton) {
-            dragging_ = false;
+        if (drag_ != Drag::None && event->button() == Qt::LeftButton) {
+            drag_ = Drag::None;
+            owner_.EndStretch();
             unsetCursor();
             event->accept();
             return;
@@ -194,8 +206,10 @@ class LoadChartView : public QChartView {
     }
 
   private:
+    enum class Drag { None, Pan, Stretch };
+
     LoadChart& owner_;
-    bool dragging_ = false;
+    Drag drag_ = Drag::None;
     QPointF lastDrag_;
 };
 
@@ -295,7 +309,15 @@ void LoadChart::ClearSeries(int series) {
 }
 
 void LoadChart::SetSeriesPoints(int series, std::vector<ChartPoint> points) {
-    const std::size_t i = Index(series);
+    StorePoints(Index(series), std::move(points));
+    FitX();
+}
+
+void LoadChart::ReplaceSeriesPoints(int series, std::vector<ChartPoint> points) {
+    StorePoints(Index(series), std::move(points));
+}
+
+void LoadChart::StorePoints(std::size_t i, std::vector<ChartPoint> points) {
     LeaveLive();
     // The reduction needs x ascending; order a careless caller's points rather than drop any.
     auto byX = [](const ChartPoint& a, const ChartPoint& b) { return a.x < b.x; };
@@ -303,7 +325,6 @@ void LoadChart::SetSeriesPoints(int series, std::vector<ChartPoint> points) {
         std::stable_sort(points.begin(), points.end(), byX);
     }
     points_[i] = std::move(points);
-    FitX();
     RequestReduce();
 }
 
@@ -350,13 +371,18 @@ void LoadChart::SetLegendVisible(bool visible) {
 
 void LoadChart::BeginLive(const ActivePlates& active, LoadsSoFar loadsSoFar) {
     LeaveLive();
+    EndStretch();
+    SetShadedStretch(std::nullopt);
     liveLoads_ = std::move(loadsSoFar);
     for (std::size_t i = 0; i < liveActive_.size(); ++i) {
         liveActive_[i] = active[i] && i < series_.size();
     }
+    liveSummed_ = active;
     liveRows_ = 0;
     liveLow_ = 0.0;
     liveHigh_ = 0.0;
+    sumLow_ = 0.0;
+    sumHigh_ = 0.0;
     for (std::size_t i = 0; i < points_.size(); ++i) {
         points_[i].clear();
         growing_[i].Reset(PixelColumns(0.0, 1.0, 1));
@@ -373,9 +399,12 @@ void LoadChart::RefreshLive() {
     const double axisEnd = LiveSampleAxisEnd(std::max(liveRows_, rows.size()));
     // Room for the whole axis: the series move in memory only when the axis steps up, where
     // the columns are binned again anyway, instead of at every doubling of their own.
-    for (std::size_t i = 0; i < liveActive_.size(); ++i) {
-        if (liveActive_[i] && static_cast<double>(points_[i].capacity()) < axisEnd) {
-            points_[i].reserve(static_cast<std::size_t>(axisEnd));
+    const std::optional<std::size_t> sum = LiveSumIndex();
+    for (std::size_t i = 0; i < points_.size(); ++i) {
+        if ((i < liveActive_.size() ? liveActive_[i] : false) || i == sum) {
+            if (static_cast<double>(points_[i].capacity()) < axisEnd) {
+                points_[i].reserve(static_cast<std::size_t>(axisEnd));
+            }
         }
     }
     for (std::size_t r = liveRows_; r < rows.size(); ++r) {
@@ -388,10 +417,13 @@ void LoadChart::RefreshLive() {
             liveLow_ = loads[i] < liveLow_ ? loads[i] : liveLow_;
         }
     }
+    if (sum) {
+        AppendLiveSums(*sum, rows, liveRows_);
+    }
     liveRows_ = std::max(liveRows_, rows.size());
     ApplyXRange(1.0, axisEnd);
-    const double low = -LiveLoadAxisEnd(-liveLow_);
-    const double high = LiveLoadAxisEnd(liveHigh_);
+    const double low = -LiveLoadAxisEnd(-std::min(liveLow_, sumLow_));
+    const double high = LiveLoadAxisEnd(std::max(liveHigh_, sumHigh_));
     if (viewY0_ != low || viewY1_ != high) {
         ApplyYRange(low, high);
     }
@@ -406,8 +438,8 @@ void LoadChart::EndLive() {
     }
     RefreshLive();
     LeaveLive();
-    axisMinimum_ = liveLow_;
-    axisMaximum_ = liveHigh_;
+    axisMinimum_ = std::min(liveLow_, sumLow_);
+    axisMaximum_ = std::max(liveHigh_, sumHigh_);
     ResetView();
     RequestReduce();
 }
@@ -415,6 +447,141 @@ void LoadChart::EndLive() {
 void LoadChart::LeaveLive() {
     liveTimer_->stop();
     liveLoads_ = nullptr;
+}
+
+std::optional<std::size_t> LoadChart::LiveSumIndex() const {
+    if (liveSumSeries_ == 0) {
+        return std::nullopt;
+    }
+    const auto i = static_cast<std::size_t>(liveSumSeries_ - 1);
+    if (i < liveActive_.size() && liveActive_[i]) {
+        return std::nullopt;
+    }
+    return i;
+}
+
+// The rows' own summing, so the live total is the final one to the last bit.
+void LoadChart::AppendLiveSums(std::size_t i, std::span<const PlateLoads> rows, std::size_t first) {
+    if (first >= rows.size()) {
+        return;
+    }
+    const std::span<const PlateLoads> fresh = rows.subspan(first);
+    liveSums_.resize(fresh.size());
+    SumActiveLoads(fresh, liveSummed_, liveSums_);
+    std::vector<ChartPoint>& points = points_[i];
+    for (std::size_t k = 0; k < fresh.size(); ++k) {
+        const double sum = liveSums_[k];
+        points.push_back({static_cast<double>(first + k + 1), sum});
+        // A missing total (NaN) fails both comparisons: it never reaches the axis.
+        sumHigh_ = sum > sumHigh_ ? sum : sumHigh_;
+        sumLow_ = sum < sumLow_ ? sum : sumLow_;
+    }
+}
+
+// Shown or hidden mid-run, the total is drawn again from the rows read so far, and the load axis
+// goes back to what the plates alone need when it goes.
+void LoadChart::SetLiveSumSeries(int series) {
+    if (series != 0) {
+        Index(series);
+    }
+    if (series == liveSumSeries_) {
+        return;
+    }
+    const std::optional<std::size_t> before = LiveSumIndex();
+    liveSumSeries_ = series;
+    if (!Live()) {
+        return;
+    }
+    const std::optional<std::size_t> after = LiveSumIndex();
+    sumLow_ = 0.0;
+    sumHigh_ = 0.0;
+    for (const std::optional<std::size_t> i : {before, after}) {
+        if (i) {
+            points_[*i].clear();
+            growing_[*i].Reset(growing_[*i].Columns());
+        }
+    }
+    if (after) {
+        AppendLiveSums(*after, liveLoads_().first(liveRows_), 0);
+    }
+    RefreshLive();
+}
+
+void LoadChart::SetSampleFrequency(double hz) {
+    sampleHz_ = hz > 0.0 ? hz : 0.0;
+    UpdateCursor();
+}
+
+void LoadChart::SetShadedStretch(std::optional<std::pair<long long, long long>> samples) {
+    if (samples && samples->first > samples->second) {
+        std::swap(samples->first, samples->second);
+    }
+    shaded_ = samples;
+    if (!samples) {
+        lines_->SetBand(std::nullopt);
+        return;
+    }
+    lines_->SetBand(std::pair(static_cast<double>(samples->first) - 0.5,
+                              static_cast<double>(samples->second) + 0.5));
+}
+
+std::optional<long long> LoadChart::StretchSampleAt(QPointF position) const {
+    bool any = false;
+    double first = 0.0;
+    double last = 0.0;
+    for (const auto& points : points_) {
+        if (!points.empty()) {
+            first = any ? std::min(first, points.front().x) : points.front().x;
+            last = any ? std::max(last, points.back().x) : points.back().x;
+            any = true;
+        }
+    }
+    const double ratio = view_->devicePixelRatioF();
+    const QRect pixels = PlotPixels(chart_->plotArea(), ratio);
+    if (!any || pixels.isEmpty()) {
+        return std::nullopt;
+    }
+    // Past the plot's ends the mouse reaches the first or last sample in view: the middle of the
+    // end column is up to half a column of samples short of them on a long run.
+    const double column = std::floor(OnChart(position).x() * ratio) - pixels.left();
+    double sample = column < 0.0               ? std::ceil(axisX_->min())
+                    : column >= pixels.width() ? std::floor(axisX_->max())
+                                               : SampleInColumn(column, pixels.width());
+    if (std::ceil(first) <= std::floor(last)) {
+        sample = std::clamp(sample, std::ceil(first), std::floor(last));
+    }
+    return static_cast<long long>(sample);
+}
+
+bool LoadChart::StartStretch(QPointF position) {
+    // On the plot only: the same test as the read-out's.
+    if (Live() || !ReadingAt(position)) {
+        return false;
+    }
+    const std::optional<long long> sample = StretchSampleAt(position);
+    if (!sample) {
+        return false;
+    }
+    stretchAnchor_ = sample;
+    SetShadedStretch(std::pair(*sample, *sample));
+    emit StretchMarked(*sample, *sample);
+    return true;
+}
+
+void LoadChart::FollowStretch(QPointF position) {
+    if (!stretchAnchor_ || Live()) {
+        return;
+    }
+    const std::optional<long long> sample = StretchSampleAt(position);
+    if (!sample) {
+        return;
+    }
+    const std::pair stretch(std::min(*stretchAnchor_, *sample), std::max(*stretchAnchor_, *sample));
+    if (stretch == shaded_) {
+        return;
+    }
+    SetShadedStretch(stretch);
+    emit StretchMarked(stretch.first, stretch.second);
 }
 
 void LoadChart::SetNumberLocale(const QLocale& locale) {
@@ -571,16 +738,12 @@ std::optional<CursorReading> LoadChart::ReadingAt(QPointF position) const {
         !(row >= 0.0 && row < pixels.height())) {
         return std::nullopt;
     }
-    // The x at the middle of the column, so every column of a zoomed-out run reads one of the
-    // samples drawn in it; kept in view, where the cursor line can show it.
-    const double low = axisX_->min();
-    const double high = axisX_->max();
-    double sample = std::round(low + (column + 0.5) * (high - low) / pixels.width());
-    if (std::ceil(low) <= std::floor(high)) {
-        sample = std::clamp(sample, std::ceil(low), std::floor(high));
-    }
+    const double sample = SampleInColumn(column, pixels.width());
     CursorReading reading;
     reading.sample = static_cast<long long>(sample);
+    if (sampleHz_ > 0.0) {
+        reading.seconds = (sample - 1.0) / sampleHz_;
+    }
     reading.loads.resize(points_.size());
     bool any = false;
     for (std::size_t i = 0; i < points_.size(); ++i) {
@@ -595,8 +758,25 @@ std::optional<CursorReading> LoadChart::ReadingAt(QPointF position) const {
     return any ? std::optional(reading) : std::nullopt;
 }
 
+// The x at the middle of the column, so every column of a zoomed-out run reads one of the
+// samples drawn in it; kept in view, where the cursor line can show it.
+double LoadChart::SampleInColumn(double column, int width) const {
+    const double low = axisX_->min();
+    const double high = axisX_->max();
+    double sample = std::round(low + (column + 0.5) * (high - low) / width);
+    if (std::ceil(low) <= std::floor(high)) {
+        sample = std::clamp(sample, std::ceil(low), std::floor(high));
+    }
+    return sample;
+}
+
 std::vector<CursorLayer::Entry> LoadChart::ReadingEntries(const CursorReading& reading) const {
-    std::vector<CursorLayer::Entry> entries{{QStringLiteral("Amostra %1").arg(reading.sample), {}}};
+    QString heading = QStringLiteral("Amostra %1").arg(reading.sample);
+    if (reading.seconds) {
+        heading +=
+            QStringLiteral(" (%1 s)").arg(chart_->locale().toString(*reading.seconds, 'f', 3));
+    }
+    std::vector<CursorLayer::Entry> entries{{heading, {}}};
     for (std::size_t i = 0; i < reading.loads.size(); ++i) {
         if (reading.loads[i]) {
             // A reading the plate did not deliver has no load to show.

@@ -10,6 +10,8 @@
 #include <array>
 #include <cstddef>
 #include <optional>
+#include <span>
+#include <utility>
 #include <vector>
 
 #include "chart/CursorLayer.h"
@@ -32,6 +34,9 @@ namespace kelvaro {
 //   Ctrl + wheel        zooms the load axis around the cursor;
 //   left button drag    pans both axes;
 //   double click        back to the whole run and the load range the program last set;
+//   Shift + left drag   marks a stretch of samples, from the one under the press to the one
+//                       under the mouse, shaded as it follows the mouse (StretchMarked);
+//                       a Shift click marks a single sample; not while the run is drawn live;
 //   moving over the plot  shows the cursor line and read-out (below), gone when it leaves.
 // The chart keeps every point it is given; only the reduced points of the visible range are
 // drawn, recomputed (once per event-loop turn, or before the next paint) on data changes,
@@ -50,17 +55,20 @@ namespace kelvaro {
 // final chart's rule), each end rounded out to LiveLoadAxisEnd so that climbing loads change it
 // about ten times per tenfold growth rather than at every refresh. Between those changes a
 // refresh repaints only the columns its new points reach. At EndLive the axis is the final
-// chart's. A series set or cleared by the program ends the live view.
+// chart's. A series set or cleared by the program ends the live view. One series may draw the
+// platform's total live (SetLiveSumSeries): each new row's active plates summed as the final
+// total sums them, binned and counted in the load axis like a plate.
 //
 // Over the plot the cursor reads the run: a thin line on the sample nearest the mouse and a box
 // with its number and each series' load there, exact from the stored points whatever the
 // reduction drew. Not while the run is drawn live: the samples would slide under the mouse.
 class LineLayer;
 
-// What the cursor reads: a sample number (1-based) and each series' load at that sample, none
-// for a series without a point there.
+// What the cursor reads: a sample number (1-based), its time when the sample frequency is known,
+// and each series' load at that sample, none for a series without a point there.
 struct CursorReading {
     long long sample = 0;
+    std::optional<double> seconds;             // (sample - 1) / frequency
     std::vector<std::optional<double>> loads;  // series 1 first
 };
 
@@ -76,7 +84,7 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     Q_OBJECT
   public:
     // A chart of `seriesCount` series (at least one), numbered from 1 and coloured in turn red,
-    // green, black and blue; their titles are empty until set.
+    // green, black, blue and magenta (the total's); their titles are empty until set.
     explicit LoadChart(int seriesCount, QWidget* parent = nullptr);
     ~LoadChart() override;
 
@@ -91,6 +99,9 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     void SetSeriesTitle(int series, const std::string& title) override;
     void SetSeriesInLegend(int series, bool listed) override;
     void SetLegendVisible(bool visible) override;
+    // As SetSeriesPoints, but the view keeps its sample range: another version of the same run's
+    // series (the total shown or hidden, the loads filtered or raw) under a zoomed-in operator.
+    void ReplaceSeriesPoints(int series, std::vector<ChartPoint> points);
 
     // LiveChartSink: a row's plates are the first series; a plate beyond them is not drawn, but
     // its loads still reach the load axis. EndLive leaves the view of the whole run: the sample
@@ -101,6 +112,20 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     // Reads the rows added since the last refresh and draws them; the live timer's call.
     void RefreshLive();
     bool Live() const { return static_cast<bool>(liveLoads_); }
+    // The series that draws the active plates' total live, 0 for none (the default); kept from
+    // run to run. Ignored while it is one of the run's plate series. Out of 0..SeriesCount()
+    // throws std::out_of_range and changes nothing.
+    void SetLiveSumSeries(int series);
+    int LiveSumSeries() const { return liveSumSeries_; }
+
+    // Samples per second of the run shown, for the read-out's time; 0 or less: unknown (the
+    // default).
+    void SetSampleFrequency(double hz);
+
+    // The stretch shaded over the plot, first and last sample (1-based), none by default. The
+    // program sets it; so does the Shift drag, and BeginLive clears it.
+    void SetShadedStretch(std::optional<std::pair<long long, long long>> samples);
+    std::optional<std::pair<long long, long long>> ShadedStretch() const { return shaded_; }
 
     // Locale of the load axis labels ("#,##0.000" with its separators, "0.000E+00" once a
     // bound has more than 12 integer digits, never a negative zero); the system's by default.
@@ -110,8 +135,9 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     // column within the visible range. None outside the plot area, during the live view, or
     // where no series has a point.
     std::optional<CursorReading> ReadingAt(QPointF position) const;
-    // The read-out box's text: "Amostra N", then "<series title> <load>" for each series with
-    // a point there, loads with three decimals in the number locale, "---" for a missing one.
+    // The read-out box's text: "Amostra N", or "Amostra N (t s)" with the time, then
+    // "<series title> <load>" for each series with a point there; time and loads with three
+    // decimals in the number locale, "---" for a missing load.
     QString ReadingText(const CursorReading& reading) const;
 
     // View changes behind the mouse gestures, in widget pixels.
@@ -139,6 +165,10 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     QValueAxis* AxisX() const { return axisX_; }
     QValueAxis* AxisY() const { return axisY_; }
 
+  signals:
+    // The stretch the Shift drag marks, at the press and whenever the mouse changes it.
+    void StretchMarked(long long firstSample, long long lastSample);
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -146,6 +176,22 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     friend class LoadChartView;
 
     std::size_t Index(int series) const;
+    void StorePoints(std::size_t i, std::vector<ChartPoint> points);
+    // The sample nearest the middle of the plot's device pixel column `column` (0 its first),
+    // kept in the visible range; `width` the plot's columns.
+    double SampleInColumn(double column, int width) const;
+    // The Shift drag: starts on the plot (false elsewhere, while live, or with nothing drawn),
+    // follows the mouse, ends at the release.
+    bool StartStretch(QPointF position);
+    void FollowStretch(QPointF position);
+    void EndStretch() { stretchAnchor_.reset(); }
+    // The sample under a position (past the plot's ends, the first or last in view), kept within
+    // the samples the series hold; none with nothing drawn.
+    std::optional<long long> StretchSampleAt(QPointF position) const;
+    // The live total's series index, if it draws one this run.
+    std::optional<std::size_t> LiveSumIndex() const;
+    // Appends the totals of rows[first..] to series `i`.
+    void AppendLiveSums(std::size_t i, std::span<const PlateLoads> rows, std::size_t first);
     // A position in widget pixels in the chart's coordinates.
     QPointF OnChart(QPointF position) const;
     // Shows what the cursor reads at the mouse's last position, or hides it.
@@ -190,6 +236,16 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     double liveHigh_ = 0.0;
     std::vector<GrowingReduction> growing_;
     QTimer* liveTimer_ = nullptr;
+    int liveSumSeries_ = 0;
+    ActivePlates liveSummed_{};  // the plates the live total adds: BeginLive's
+    std::vector<double> liveSums_;
+    // The extremes of the live total so far, kept apart so hiding it gives the plates' own back.
+    double sumLow_ = 0.0;
+    double sumHigh_ = 0.0;
+    double sampleHz_ = 0.0;
+    std::optional<std::pair<long long, long long>> shaded_;
+    // The sample under the press of a Shift drag, while it goes on.
+    std::optional<long long> stretchAnchor_;
 };
 
 }  // namespace kelvaro

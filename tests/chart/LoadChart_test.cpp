@@ -18,12 +18,15 @@
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScreen>
 #include <QThread>
 #include <QValueAxis>
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <optional>
 #include <random>
 #include <span>
@@ -33,6 +36,7 @@
 #include <vector>
 
 #include "CaseNames.h"
+#include "results/TotalLoad.h"
 
 namespace kelvaro {
 namespace {
@@ -54,7 +58,7 @@ std::vector<ChartPoint> Samples(int count, double step = 1.0) {
 // A shown chart of a known size, laid out so the plot area is real, its series titled as the
 // station titles them.
 struct ShownChart {
-    ShownChart() {
+    explicit ShownChart(int series = kSeries) : chart(series) {
         for (int s = 1; s <= kSeries; ++s) {
             chart.SetSeriesTitle(s, "Placa " + std::to_string(s) + ": ");
         }
@@ -66,7 +70,7 @@ struct ShownChart {
         return static_cast<int>(
             std::ceil(chart.Chart()->plotArea().width() * chart.View()->devicePixelRatioF()));
     }
-    LoadChart chart{kSeries};
+    LoadChart chart;
 };
 
 struct AxisStep {
@@ -233,16 +237,20 @@ TEST(LoadChart, BadSeriesNumberIsRefusedClearly) {
 TEST(LoadChart, HasTheSeriesItIsMadeWith) {
     LoadChart wide{6};
     EXPECT_EQ(wide.SeriesCount(), 6);
-    EXPECT_EQ(wide.Series(5)->pen().color(), QColor(Qt::red));
+    EXPECT_EQ(wide.Series(5)->pen().color(), QColor(0xC0, 0x00, 0xC0));  // the total's
+    EXPECT_EQ(wide.Series(6)->pen().color(), QColor(Qt::red));
     wide.SetSeriesPoints(6, Samples(10));
     EXPECT_EQ(wide.Points(6).size(), 10u);
     EXPECT_THROW(wide.ClearSeries(7), std::out_of_range);
+    EXPECT_THROW(wide.SetLiveSumSeries(7), std::out_of_range);
     // Live, a run's first plates are the series; the others still reach the load axis.
     LoadChart narrow{2};
+    narrow.SetLiveSumSeries(2);
     const std::vector<PlateLoads> rows{{1.0, 2.0, 3.0, -40.0}};
     narrow.BeginLive({true, true, true, true}, [&] { return std::span<const PlateLoads>(rows); });
     narrow.EndLive();
-    EXPECT_EQ(narrow.Points(2).size(), 1u);
+    ASSERT_EQ(narrow.Points(2).size(), 1u);
+    EXPECT_EQ(narrow.Points(2)[0].y, 2.0);
     EXPECT_EQ(narrow.LeftAxisMinimum(), -40.0);
 }
 
@@ -283,6 +291,13 @@ TEST(LoadChart, ZoomPanAndResetRecomputeTheVisibleReduction) {
     EXPECT_NEAR(chart.AxisY()->max() - chart.AxisY()->min(), 75.0, 1e-6);
     EXPECT_EQ(chart.LeftAxisMaximum(), 200.0);
 
+    // Another version of the run's loads keeps the zoomed-in view, and is what is drawn.
+    const std::pair panned(chart.AxisX()->min(), chart.AxisX()->max());
+    chart.ReplaceSeriesPoints(1, Samples(144000, 0.5));
+    QApplication::processEvents();
+    EXPECT_EQ(std::pair(chart.AxisX()->min(), chart.AxisX()->max()), panned);
+    EXPECT_GT(chart.DrawnPoints(1).back().x, panned.second);
+    chart.SetSeriesPoints(1, points);
     chart.ResetView();
     EXPECT_EQ(chart.AxisX()->min(), 1.0);
     EXPECT_EQ(chart.AxisX()->max(), 144000.0);
@@ -474,12 +489,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<PictureCase>& param) { return param.param.name; });
 
 // The run's drawing at the stop: every series cleared, the active plates' loads set, then the
-// load axis from zero and every value of the table, an idle plate's too.
+// load axis from zero and every value of the table, an idle plate's too; with `total`, series 5.
 void DrawFinal(LoadChart& chart, const std::vector<PlateLoads>& rows,
-               const std::array<bool, 4>& active, bool legend) {
+               const std::array<bool, 4>& active, bool legend, bool total = false) {
     std::array<std::vector<ChartPoint>, 4> points;
     double maximum = 0.0;
     double minimum = 0.0;
+    const std::vector<double> totals = total ? TotalLoads(rows, active) : std::vector<double>{};
     for (std::size_t r = 0; r < rows.size(); ++r) {
         for (std::size_t i = 0; i < 4; ++i) {
             if (active[i]) {
@@ -489,8 +505,17 @@ void DrawFinal(LoadChart& chart, const std::vector<PlateLoads>& rows,
             minimum = std::min(minimum, rows[r][i]);
         }
     }
-    for (int s = 1; s <= 4; ++s) {
+    std::vector<ChartPoint> totalPoints;
+    for (std::size_t r = 0; r < totals.size(); ++r) {
+        totalPoints.push_back({static_cast<double>(r + 1), totals[r]});
+        maximum = std::max(maximum, totals[r]);  // a missing total is left out
+        minimum = std::min(minimum, totals[r]);
+    }
+    for (int s = 1; s <= chart.SeriesCount(); ++s) {
         chart.ClearSeries(s);
+    }
+    if (total) {
+        chart.SetSeriesPoints(5, std::move(totalPoints));
     }
     for (int s = 1; s <= 4; ++s) {
         if (active[static_cast<std::size_t>(s - 1)]) {
@@ -511,7 +536,9 @@ struct LiveCase {
     std::size_t samples;
     std::size_t perRefresh;  // rows the run adds between two refreshes
     std::array<bool, 4> active;
-    Gaps gaps{};  // samples whose loads are missing on every plate
+    Gaps gaps{};                // samples whose loads are missing on every plate
+    bool total = false;         // the active plates' total drawn live as series 5
+    std::size_t totalFrom = 0;  // the row it is shown from, mid-run
 };
 
 class LiveView : public ::testing::TestWithParam<LiveCase> {};
@@ -528,9 +555,11 @@ TEST_P(LiveView, EndsOnThePictureOfTheFinalChart) {
             rows[r][i] = loads[r].y;
         }
     }
-    ShownChart live;
+    const int seriesCount = c.total ? 5 : 4;
+    ShownChart live(seriesCount);
+    live.chart.SetLiveSumSeries(c.total && c.totalFrom == 0 ? 5 : 0);
     std::size_t acquired = 0;
-    DrawFinal(live.chart, {}, c.active, false);  // the start of a run
+    DrawFinal(live.chart, {}, c.active, false, c.total);  // the start of a run
     live.chart.BeginLive(c.active,
                          [&] { return std::span<const PlateLoads>(rows.data(), acquired); });
     // The first rows are read by the chart's own timer, as in a run.
@@ -553,16 +582,28 @@ TEST_P(LiveView, EndsOnThePictureOfTheFinalChart) {
     ASSERT_EQ(plotted(), expected) << "the timer read nothing in " << waited.elapsed() << " ms";
     while (acquired < rows.size()) {
         acquired = std::min(rows.size(), acquired + c.perRefresh);
+        live.chart.SetLiveSumSeries(c.total && acquired >= c.totalFrom ? 5 : 0);
         live.chart.RefreshLive();
         QApplication::processEvents();
     }
     // The load axis holds every load read, with at most a quarter of it left empty each side.
     double low = 0.0;
     double high = 0.0;
-    for (const PlateLoads& row : rows) {
-        for (const double load : row) {
+    const std::vector<double> totals = TotalLoads(rows, c.active);
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        for (const double load : rows[r]) {
             low = std::min(low, load);
             high = std::max(high, load);
+        }
+        low = c.total ? std::min(low, totals[r]) : low;
+        high = c.total ? std::max(high, totals[r]) : high;
+    }
+    if (c.total) {
+        // The total read row by row is the whole run's, to the last bit, missing where it is.
+        ASSERT_EQ(live.chart.Points(5).size(), rows.size());
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(live.chart.Points(5)[r].y),
+                      std::bit_cast<std::uint64_t>(totals[r]));
         }
     }
     EXPECT_LE(live.chart.AxisY()->min(), low);
@@ -583,8 +624,8 @@ TEST_P(LiveView, EndsOnThePictureOfTheFinalChart) {
     EXPECT_FALSE(live.chart.Live());
     const QImage stopped = Picture(live.chart);
 
-    ShownChart final;
-    DrawFinal(final.chart, rows, c.active, false);
+    ShownChart final(seriesCount);
+    DrawFinal(final.chart, rows, c.active, false, c.total);
     const QImage finalPicture = Picture(final.chart);
     final.chart.Lines()->hide();
     const QImage empty = Picture(final.chart);
@@ -593,8 +634,8 @@ TEST_P(LiveView, EndsOnThePictureOfTheFinalChart) {
     EXPECT_GE(lines, c.samples > 1 ? 1000 : 0);
     EXPECT_EQ(differing, 0) << differing << " of " << lines << " line pixels differ at the stop";
 
-    DrawFinal(live.chart, rows, c.active, true);
-    DrawFinal(final.chart, rows, c.active, true);
+    DrawFinal(live.chart, rows, c.active, true, c.total);
+    DrawFinal(final.chart, rows, c.active, true, c.total);
     EXPECT_EQ(LineAndDifferingPixels(Picture(live.chart), Picture(final.chart), empty).second, 0)
         << "the final chart drawn after the live view";
 }
@@ -609,6 +650,8 @@ INSTANTIATE_TEST_SUITE_P(
                       LiveCase{"FullRunInLargeBursts", 144000, 5000, {true, true, true, true}},
                       LiveCase{"OnePlateOneRowAtATime", 2000, 1, {false, false, false, true}},
                       LiveCase{"GapsReadAsTheyCome", 5000, 60, {true, true, false, true}, kGaps},
+                      LiveCase{"WithTheTotal", 5000, 60, {true, true, false, true}, kGaps, true},
+                      LiveCase{"TotalMidRun", 4321, 60, {true, false, true, true}, {}, true, 2100},
                       LiveCase{"OneSample", 1, 60, {false, true, false, false}},
                       LiveCase{"StoppedBeforeTheFirstSample", 0, 60, {true, true, false, false}}),
     [](const ::testing::TestParamInfo<LiveCase>& param) { return param.param.name; });
@@ -819,6 +862,8 @@ struct CursorCase {
     bool exact;       // a column per sample or more: the sample aimed at is the one read
     bool reads;
     std::string text;  // the read-out, when the case checks it
+    double hz = 0.0;   // the sample frequency, 0 unknown
+    QLocale locale = QLocale(QLocale::Portuguese, QLocale::Brazil);
 };
 
 class CursorReadout : public ::testing::TestWithParam<CursorCase> {};
@@ -829,7 +874,8 @@ TEST_P(CursorReadout, ReadsTheStoredLoadsOfTheSampleDrawnUnderTheMouse) {
     const CursorCase& c = GetParam();
     ShownChart shown;
     LoadChart& chart = shown.chart;
-    chart.SetNumberLocale(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    chart.SetNumberLocale(c.locale);
+    chart.SetSampleFrequency(c.hz);
     std::vector<PlateLoads> rows;
     for (int s = 1; s <= 4; ++s) {
         std::vector<ChartPoint> points;
@@ -892,6 +938,9 @@ TEST_P(CursorReadout, ReadsTheStoredLoadsOfTheSampleDrawnUnderTheMouse) {
     if (c.exact) {
         EXPECT_EQ(sample, static_cast<long long>(aimed));
     }
+    EXPECT_EQ(reading->seconds, c.hz > 0.0
+                                    ? std::optional((static_cast<double>(sample) - 1.0) / c.hz)
+                                    : std::nullopt);
     for (int s = 1; s <= 4; ++s) {
         const auto i = static_cast<std::size_t>(s - 1);
         if (sample <= c.lengths[i]) {
@@ -925,6 +974,7 @@ TEST_P(CursorReadout, ReadsTheStoredLoadsOfTheSampleDrawnUnderTheMouse) {
 
 constexpr std::array<int, 4> kShortRun{300, 300, 300, 300};
 constexpr std::array<int, 4> kLongRun{144000, 144000, 144000, 144000};
+constexpr std::array<int, 4> kOnePlate{300, 0, 0, 0};
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CursorReadout,
@@ -935,6 +985,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "Placa 4: 4.000,125"},
         CursorCase{"LastSampleOfAShortRun", kShortRun, CursorView::Whole, Pointer::AtSample, 1.0,
                    true, true, ""},
+        CursorCase{"TimeBesideTheSample", kOnePlate, CursorView::Whole, Pointer::AtSample, 0.5,
+                   true, true, "Amostra 151 (0,250 s)\nPlaca 1: 1.018,875", 600.0},
+        CursorCase{"TimeInAnotherLocale", kOnePlate, CursorView::Whole, Pointer::AtSample, 1.0,
+                   true, true, "Amostra 300 (5.980 s)\nPlaca 1: 1,037.500", 50.0,
+                   QLocale(QLocale::English, QLocale::UnitedStates)},
         CursorCase{"SampleTheReductionDoesNotDraw", kLongRun, CursorView::Whole, Pointer::AtSample,
                    0.37, false, true, ""},
         CursorCase{"FirstSampleZoomedIn", kLongRun, CursorView::ZoomInAtStart, Pointer::AtSample,
@@ -1049,6 +1104,72 @@ TEST(LoadChart, MouseOverThePlotShowsTheReadingAndLeavingHidesIt) {
     QApplication::sendEvent(chart.View()->viewport(), &leave);
     EXPECT_FALSE(chart.Cursor()->Shown());
     EXPECT_EQ(Differing(OnScreen(chart), before), 0) << "the mouse gone, nothing of it is left";
+}
+
+void Mouse(LoadChart& chart, QEvent::Type type, QPointF at, Qt::KeyboardModifiers modifiers) {
+    const bool move = type == QEvent::MouseMove;
+    QMouseEvent event(
+        type, at, chart.View()->viewport()->mapToGlobal(at), move ? Qt::NoButton : Qt::LeftButton,
+        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, modifiers);
+    QApplication::sendEvent(chart.View()->viewport(), &event);
+    QApplication::processEvents();
+}
+
+// Shift + drag marks a stretch, ordered whichever way the mouse went, and shades that and only
+// that; the plain drag still pans, and the live view takes no marking.
+TEST(LoadChart, ShiftDragMarksAndShadesAStretchAndPlainDragStillPans) {
+    using Stretch = std::pair<long long, long long>;
+    ShownChart shown;
+    LoadChart& chart = shown.chart;
+    DrawNoisyRuns(chart, 40u);
+    std::vector<Stretch> marked;
+    QObject::connect(&chart, &LoadChart::StretchMarked,
+                     [&](long long first, long long last) { marked.emplace_back(first, last); });
+    const QRectF area = chart.Chart()->plotArea();
+    const auto at = [&](double f) {
+        return QPointF(std::floor(area.left() + area.width() * f) + 0.5, area.center().y());
+    };
+    const long long pressed = chart.ReadingAt(at(0.7))->sample;
+    const long long moved = chart.ReadingAt(at(0.2))->sample;
+    const QImage before = Picture(chart);
+    Mouse(chart, QEvent::MouseButtonPress, at(0.7), Qt::ShiftModifier);
+    EXPECT_EQ(chart.View()->cursor().shape(), Qt::SizeHorCursor);
+    Mouse(chart, QEvent::MouseMove, at(0.2), Qt::ShiftModifier);
+    Mouse(chart, QEvent::MouseMove, at(0.2) + QPointF(0.0, 9.0), Qt::NoModifier);
+    Mouse(chart, QEvent::MouseButtonRelease, at(0.2), Qt::NoModifier);
+    EXPECT_EQ(marked, (std::vector<Stretch>{{pressed, pressed}, {moved, pressed}}));
+    EXPECT_EQ(chart.ShadedStretch(), Stretch(moved, pressed));
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(chart.View()->viewport(), &leave);
+    const QImage shaded = Picture(chart);
+    const auto band = chart.Lines()->BandColumns();
+    ASSERT_TRUE(band.has_value());
+    const QRect columns(band->first, 0, band->second - band->first + 1, before.height());
+    EXPECT_NE(before.copy(columns), shaded.copy(columns));
+    QImage beside[2] = {before, shaded};
+    QPainter(&beside[0]).fillRect(columns, Qt::black);
+    QPainter(&beside[1]).fillRect(columns, Qt::black);
+    EXPECT_EQ(beside[0], beside[1]) << "shaded beyond its samples, or panned";
+    // Dragged past the plot's left end: from the first sample. A click marks one sample.
+    Mouse(chart, QEvent::MouseButtonPress, at(0.7), Qt::ShiftModifier);
+    Mouse(chart, QEvent::MouseMove, QPointF(area.left() - 30.0, 5.0), Qt::ShiftModifier);
+    Mouse(chart, QEvent::MouseButtonRelease, at(0.2), Qt::ShiftModifier);
+    EXPECT_EQ(marked.back(), Stretch(1, pressed));
+    Mouse(chart, QEvent::MouseButtonPress, at(0.2), Qt::ShiftModifier);
+    Mouse(chart, QEvent::MouseButtonRelease, at(0.2), Qt::ShiftModifier);
+    EXPECT_EQ(marked.back(), Stretch(moved, moved));
+    const std::size_t marks = marked.size();
+    Mouse(chart, QEvent::MouseButtonPress, at(0.5), Qt::NoModifier);
+    Mouse(chart, QEvent::MouseMove, at(0.6), Qt::NoModifier);
+    Mouse(chart, QEvent::MouseButtonRelease, at(0.6), Qt::NoModifier);
+    EXPECT_LT(chart.AxisX()->min(), 1.0) << "the plain drag pans";
+    EXPECT_EQ(marked.size(), marks);
+    EXPECT_EQ(chart.ShadedStretch(), Stretch(moved, moved));
+    chart.BeginLive({true, true, true, true}, [] { return std::span<const PlateLoads>(); });
+    EXPECT_FALSE(chart.ShadedStretch().has_value());
+    Mouse(chart, QEvent::MouseButtonPress, at(0.5), Qt::ShiftModifier);
+    Mouse(chart, QEvent::MouseButtonRelease, at(0.5), Qt::ShiftModifier);
+    EXPECT_EQ(marked.size(), marks) << "nothing marked live";
 }
 
 }  // namespace
