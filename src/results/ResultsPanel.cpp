@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStandardItemModel>
+#include <QStyleOptionHeader>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -28,6 +29,49 @@ constexpr int kCutoffs[] = {5, 10, 20, 50};
 
 // The table's figures in Verdana 8 (11 px on the station's 96 dpi screens).
 constexpr int kTablePixelSize = 11;
+
+// `text` broken in two lines at the space that makes the wider line narrowest.
+QString TwoLines(const QString& text, const QFontMetrics& metrics) {
+    QString best = text;
+    int bestWidth = metrics.horizontalAdvance(text);
+    for (qsizetype space = text.indexOf(u' '); space >= 0; space = text.indexOf(u' ', space + 1)) {
+        const int width = std::max(metrics.horizontalAdvance(text.left(space)),
+                                   metrics.horizontalAdvance(text.mid(space + 1)));
+        if (width < bestWidth) {
+            bestWidth = width;
+            best = text.left(space) + u'\n' + text.mid(space + 1);
+        }
+    }
+    return best;
+}
+
+// Column titles in two lines: in one, the titles alone would make the table wider than the
+// smallest window.
+class TwoLineHeader : public QHeaderView {
+  public:
+    explicit TwoLineHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
+        setTextElideMode(Qt::ElideNone);
+    }
+
+  protected:
+    void initStyleOptionForIndex(QStyleOptionHeader* option, int logicalIndex) const override {
+        QHeaderView::initStyleOptionForIndex(option, logicalIndex);
+        option->text = TwoLines(option->text, option->fontMetrics);
+    }
+
+    QSize sectionSizeFromContents(int logicalIndex) const override {
+        const QSize oneLine = QHeaderView::sectionSizeFromContents(logicalIndex);
+        if (model() == nullptr) {
+            return oneLine;
+        }
+        const QString text = model()->headerData(logicalIndex, orientation()).toString();
+        const QFontMetrics metrics(font());
+        const QSize textSize = metrics.size(0, text);
+        const QSize twoLines = metrics.size(0, TwoLines(text, metrics));
+        return {oneLine.width() - textSize.width() + twoLines.width(),
+                oneLine.height() - textSize.height() + metrics.lineSpacing() + metrics.height()};
+    }
+};
 
 }  // namespace
 
@@ -57,6 +101,7 @@ ResultsPanel::ResultsPanel(QWidget* parent) : QWidget(parent) {
 
     model_ = new ResultsTableModel(this);
     table = new QTableView(this);
+    table->setHorizontalHeader(new TwoLineHeader(table));
     table->setModel(model_);
     table->setAccessibleName(QStringLiteral("Resultados"));
     table->setFont(VerdanaFont(kTablePixelSize, false));

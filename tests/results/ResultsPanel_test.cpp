@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
-#include <QAccessibleTableInterface>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QStandardItemModel>
 #include <QTableView>
@@ -37,10 +37,8 @@ TEST(ResultsPanel, ReadsThroughAccessibilityInTheLocalesNotation) {
     ASSERT_EQ(table->rowCount(), 5);
     ASSERT_EQ(table->columnCount(), 13);
     EXPECT_EQ(table->columnDescription(4), QStringLiteral("Duração (s)"));
-    EXPECT_EQ(table->columnDescription(9), QStringLiteral("Impulso (carga × s)"));
     EXPECT_EQ(table->cellAt(0, 5)->text(QAccessible::Name), QStringLiteral("-2,500"));
     EXPECT_EQ(table->cellAt(3, 11)->text(QAccessible::Name), QStringLiteral("25,000"));
-    EXPECT_EQ(table->cellAt(4, 0)->text(QAccessible::Name), QStringLiteral("Total"));
 }
 
 TEST(ResultsPanel, CopiesTheWholeTableOrTheSelectedRowsWithTheHeader) {
@@ -50,7 +48,6 @@ TEST(ResultsPanel, CopiesTheWholeTableOrTheSelectedRowsWithTheHeader) {
     QKeyEvent copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier);
     QApplication::sendEvent(panel.table, &copy);
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(), TabSeparated(text));
-
     panel.table->selectRow(4);
     QApplication::sendEvent(panel.table, &copy);
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(),
@@ -60,10 +57,8 @@ TEST(ResultsPanel, CopiesTheWholeTableOrTheSelectedRowsWithTheHeader) {
 TEST(ResultsPanel, TakesChoicesWithoutEchoingThemAndOffersOnlyTheAllowedCutoffs) {
     ResultsPanel panel;
     std::vector<bool> total;
-    int filters = 0;
     QObject::connect(&panel, &ResultsPanel::TotalShownChanged,
                      [&](bool shown) { total.push_back(shown); });
-    QObject::connect(&panel, &ResultsPanel::FilterChosen, [&] { ++filters; });
     panel.SetTotalShown(true);
     panel.SetFilterChoices({5, 10}, 10);
     EXPECT_TRUE(panel.totalCheck->isChecked());
@@ -71,22 +66,22 @@ TEST(ResultsPanel, TakesChoicesWithoutEchoingThemAndOffersOnlyTheAllowedCutoffs)
     const auto* items = qobject_cast<QStandardItemModel*>(panel.filterCombo->model());
     EXPECT_TRUE(items->item(0)->isEnabled());
     EXPECT_FALSE(items->item(3)->isEnabled());  // 20 Hz
-    EXPECT_EQ(total.size() + filters, 0u);
-
+    EXPECT_TRUE(total.empty());
     panel.totalCheck->click();
     EXPECT_EQ(total, std::vector<bool>{false});
 }
 
-TEST(ResultsPanel, TakesTheHeightOfItsRowsAndShowsFiveWithoutScrolling) {
+TEST(ResultsPanel, ShowsEveryColumnAndFiveRowsInTheSmallestWindowWithoutScrolling) {
     ResultsPanel panel;
     ResultsTableText text = FourPlatesAndTotal();
     panel.ShowTable(text, {});
     const int fiveRows = panel.sizeHint().height();
-    panel.resize(1200, fiveRows);
+    panel.resize(1024, fiveRows);
     panel.show();
     QApplication::processEvents();
     EXPECT_LE(panel.table->rowViewportPosition(4) + panel.table->rowHeight(4),
               panel.table->viewport()->height());
+    EXPECT_LE(panel.table->horizontalHeader()->length(), panel.table->viewport()->width());
     text.rows.resize(2);
     panel.ShowTable(text, {});
     EXPECT_LT(panel.sizeHint().height(), fiveRows - 2 * panel.table->rowHeight(0));
