@@ -247,6 +247,15 @@ class ProgressShown {
     bool shown_ = true;
 };
 
+// The rename would put the file in the place of a FIFO, socket or device standing at the
+// name (or named by a link there), which another program may be using: that is refused.
+// stat() opens nothing, so nothing there is waited on.
+bool IsSpecialFile(const std::string& path) {
+    struct stat target {};
+    return ::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode) &&
+           !S_ISDIR(target.st_mode);
+}
+
 void AppendLine(std::string& out, std::string_view text) {
     out += ToWindows1252(text);
     out += "\r\n";
@@ -528,11 +537,7 @@ FileStatus WriteTestFile(const std::string& path, const TestFileHeading& heading
     const auto fail = [&](int code) {
         return SystemFileError(FileOperation::TestFileWrite, code, path);
     };
-    // The rename would put the file in the place of a FIFO, socket or device standing at the
-    // name (or named by a link there), which another program may be using: that is refused.
-    // stat() opens nothing, so nothing there is waited on.
-    if (struct stat target{}; ::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode) &&
-                              !S_ISDIR(target.st_mode)) {
+    if (IsSpecialFile(path)) {
         return fail(kNotARegularFile);
     }
     TemporaryFile file(path);
@@ -604,6 +609,18 @@ FileStatus WriteTestFile(const std::string& path, const TestFileHeading& heading
     shown.Close();
     if (!file.Write({begin, static_cast<std::size_t>(p - begin)}) || !file.Commit(path)) {
         return fail(file.Error());
+    }
+    return {};
+}
+
+FileStatus WriteWholeFile(const std::string& path, std::string_view bytes,
+                          FileOperation operation) {
+    if (IsSpecialFile(path)) {
+        return SystemFileError(operation, kNotARegularFile, path);
+    }
+    TemporaryFile file(path);
+    if (!file.Ok() || !file.Write(bytes) || !file.Commit(path)) {
+        return SystemFileError(operation, file.Error(), path);
     }
     return {};
 }

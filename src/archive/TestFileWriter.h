@@ -45,4 +45,10 @@ FileStatus WriteTestFile(const std::string& path, const TestFileHeading& heading
                          std::span<const LoadRecord> samples, char decimalSeparator,
                          ProgressView& progress);
 
+// Writes `bytes` as the whole content of `path` the way WriteTestFile writes its file: through
+// a synced temporary renamed into place, refusing a name that stands for anything but a
+// regular file or a folder. A failure leaves no partial file and gives the error with
+// `operation`, the path and the errno.
+FileStatus WriteWholeFile(const std::string& path, std::string_view bytes, FileOperation operation);
+
 }  // namespace kelvaro

@@ -1,0 +1,30 @@
+// The results table as a Qt item model, so that the view, the keyboard and assistive
+// technology read the same cell texts.
+#pragma once
+
+#include <QAbstractTableModel>
+
+#include "results/ResultsText.h"
+
+namespace kelvaro {
+
+class ResultsTableModel : public QAbstractTableModel {
+    Q_OBJECT
+
+  public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    void SetTable(ResultsTableText table);
+    const ResultsTableText& Table() const { return table_; }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+  private:
+    ResultsTableText table_;
+};
+
+}  // namespace kelvaro
