@@ -8,6 +8,7 @@
 // Usage: results_screen_bench   (offscreen or under Xvfb)
 #include <QApplication>
 #include <QChartView>
+#include <QComboBox>
 #include <QMouseEvent>
 #include <QTableView>
 #include <algorithm>
@@ -87,6 +88,13 @@ void SendMouse(QWidget* plot, QEvent::Type type, QPointF at, Qt::MouseButton but
     QApplication::sendEvent(plot, &event);
 }
 
+// As the operator's pick does: the panel follows the combo's activation.
+void ChooseFilter(MainWindow& window, int cutoffHz) {
+    QComboBox* combo = window.resultsPanel->filterCombo;
+    combo->setCurrentIndex(combo->findData(cutoffHz));
+    emit combo->activated(combo->currentIndex());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,14 +119,12 @@ int main(int argc, char** argv) {
             sink = sink + alone.Of(alone.WholeRun()).total->mean.value_or(0.0);
             floor.push_back(Milliseconds(t0));
             for (const int cutoff : {0, 20}) {
-                window.resultsPanel->filterCombo->setCurrentIndex(
-                    window.resultsPanel->filterCombo->findData(0));
+                ChooseFilter(window, 0);
                 DrawRunLoads(*window.loadChart, run.loads, run.active);
                 window.loadChart->grab();
                 if (cutoff != 0) {
                     window.RunDrawn(run);  // the choice is taken on a run shown
-                    window.resultsPanel->filterCombo->setCurrentIndex(
-                        window.resultsPanel->filterCombo->findData(cutoff));
+                    ChooseFilter(window, cutoff);
                     DrawRunLoads(*window.loadChart, run.loads, run.active);
                     window.loadChart->grab();
                 }
@@ -128,8 +134,7 @@ int main(int argc, char** argv) {
                 (cutoff == 0 ? off : filtered).push_back(Milliseconds(t0));
             }
         }
-        window.resultsPanel->filterCombo->setCurrentIndex(
-            window.resultsPanel->filterCombo->findData(0));
+        ChooseFilter(window, 0);
         window.RunDrawn(run);
         QApplication::processEvents();
 

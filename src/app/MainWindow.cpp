@@ -174,7 +174,7 @@ void MainWindow::BuildLayout() {
     saveButton->setToolTip(QStringLiteral("Salvar de novo o teste na tela (Ctrl+S)"));
     saveButton->setEnabled(false);
     saveResultsButton =
-        new PictureButton(QStringLiteral(" Salvar resultados"), ButtonPicture::Save, bottomBar);
+        new PictureButton(QStringLiteral(" Resultados"), ButtonPicture::Save, bottomBar);
     saveResultsButton->move(0, kPanelMargin);
     saveResultsButton->setToolTip(
         QStringLiteral("Salvar a tabela de resultados do trecho mostrado em um arquivo"));

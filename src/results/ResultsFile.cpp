@@ -50,8 +50,12 @@ bool ReadAsFormula(std::string_view cell) {
            std::string_view("=+-@\t\r").find(cell.front()) != std::string_view::npos;
 }
 
-// A text cell, or a figure cell that holds what the station formats as a number or not.
+// A text cell, or a figure cell that holds what the station formats as a number or not. A figure
+// that cannot be had is an empty cell: a spreadsheet's column of numbers stays one.
 std::string Cell(const std::string& text, bool figure, char decimalSeparator) {
+    if (figure && text == kAbsentFigure) {
+        return {};
+    }
     if (ReadAsFormula(text) && !(figure && IsStationNumber(text, decimalSeparator))) {
         return CsvField("'" + text);
     }

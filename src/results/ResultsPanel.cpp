@@ -109,7 +109,10 @@ ResultsPanel::ResultsPanel(QWidget* parent) : QWidget(parent) {
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     table->verticalHeader()->hide();
-    table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Rows of one height, room for the most a run can have: the chart above keeps its size from
+    // one run to the next, whatever plates they used.
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 4);
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table->horizontalHeader()->setStretchLastSection(false);
     table->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -190,15 +193,14 @@ void ResultsPanel::CopyTable() {
     QApplication::clipboard()->setText(QString::fromStdString(TabSeparated(part)));
 }
 
-// Every row shows without a scroll bar, and the panel takes no more height than they need.
+// Every row shows without a scroll bar, and the panel takes no more height than the most rows
+// need: the active plates and the total.
 void ResultsPanel::FitTableHeight() {
     table->resizeColumnsToContents();
-    table->resizeRowsToContents();
     QHeaderView* header = table->horizontalHeader();
-    int height = 2 * table->frameWidth() + header->sizeHint().height();
-    for (int row = 0; row < model_->rowCount(); ++row) {
-        height += table->rowHeight(row);
-    }
+    const int rows = std::max(model_->rowCount(), kPlateCount + 1);
+    int height = 2 * table->frameWidth() + header->sizeHint().height() +
+                 rows * table->verticalHeader()->defaultSectionSize();
     if (header->length() > table->width() - 2 * table->frameWidth()) {
         height += table->horizontalScrollBar()->sizeHint().height();
     }

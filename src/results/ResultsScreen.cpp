@@ -34,10 +34,7 @@ std::vector<ChartPoint> Points(std::span<const double> series) {
 
 QString FilterText(int cutoffHz) {
     return cutoffHz == 0 ? QStringLiteral("sem filtro")
-                         : QStringLiteral(
-                               "filtro passa-baixa de %1 Hz (Butterworth de 2ª ordem, "
-                               "ida e volta)")
-                               .arg(cutoffHz);
+                         : QStringLiteral("filtro passa-baixa de %1 Hz").arg(cutoffHz);
 }
 
 }  // namespace
@@ -111,7 +108,8 @@ void ResultsScreen::Clear() {
     chart_.SetSeriesInLegend(totalSeries_, false);
     chart_.SetShadedStretch(std::nullopt);
     chart_.SetSampleFrequency(0.0);
-    panel_.ShowTable({}, QString());
+    // The headers stay: the table keeps its place and size between runs.
+    panel_.ShowTable(ResultsTable(StretchResults{}, {}, decimalSeparator_), QString());
     panel_.setEnabled(false);
     emit StretchChanged();
 }
@@ -153,12 +151,11 @@ QString ResultsScreen::Caption() const {
     if (shown_.Empty()) {
         return {};
     }
-    const std::string stretch =
-        StretchText(shown_.Stretch(), shown_.Run().frequency, decimalSeparator_);
-    return (shown_.WholeRunShown() ? QStringLiteral("Execução inteira, ")
-                                   : QStringLiteral("Trecho marcado, ")) +
-           QString::fromStdString(stretch) + QStringLiteral("; ") +
-           FilterText(shown_.FilterCutoff());
+    QString stretch = QString::fromStdString(
+        StretchText(shown_.Stretch(), shown_.Run().frequency, decimalSeparator_));
+    stretch[0] = stretch[0].toUpper();
+    // Whether it is the whole run or a marked stretch, the status line and the shade say.
+    return stretch + QStringLiteral("; ") + FilterText(shown_.FilterCutoff());
 }
 
 QString ResultsScreen::StretchStatus() const {

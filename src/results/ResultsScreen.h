@@ -34,8 +34,7 @@ class ResultsScreen : public QObject {
     // Before a run is drawn live: whether its total is drawn with it.
     void PrepareLive(const ActivePlates& active, const std::array<std::string, kPlateCount>& units);
 
-    // What the table shows: "execução inteira, amostras ..." or "trecho: amostras ...", and the
-    // filter.
+    // What the table shows: "Amostras 1 a 2400 (0,000 s a 3,998 s); sem filtro".
     QString Caption() const;
     // For the status line: "trecho: amostras ... (... s a ... s)" while a stretch is marked,
     // empty for the whole run.

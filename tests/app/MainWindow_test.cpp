@@ -5,10 +5,13 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFrame>
 #include <QLabel>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QTableView>
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
@@ -30,6 +33,7 @@
 #include "device/PlateCommands.h"
 #include "device/SerialChannel.h"
 #include "frequency/FrequencyScreen.h"
+#include "results/ResultsPanel.h"
 #include "settings/SettingsStore.h"
 #include "ui/Panels.h"
 #include "ui/PictureButton.h"
@@ -122,11 +126,49 @@ TEST_F(MainWindowTest, EverySizeKeepsTheButtonsInOrderAndTheChartTakesTheRoom) {
             window->startButton->geometry().united(window->calibrationButton->geometry()),
             window->buttonBar);
         testing::ExpectInTopRightCorner(window->closeButton);
-        testing::ExpectLeftToRight({window->openButton, window->saveButton, window->closeButton});
+        testing::ExpectLeftToRight({window->openButton, window->saveButton,
+                                    window->saveResultsButton, window->closeButton});
         testing::ExpectTopToBottom({window->topPanel, window->buttonBar, window->sampleCountLabel,
-                                    window->loadChart, window->bottomBand});
+                                    window->loadChart, window->resultsPanel, window->bottomBand});
         EXPECT_EQ(window->size() - window->loadChart->size(), aroundTheChart);
     });
+}
+
+// A run drawn shows its results: the total line by the plates' rule until the operator chooses
+// (remembered for the next window), the stretch marked in the status line, and the table saved.
+TEST_F(MainWindowTest, ARunDrawnShowsItsTotalStretchAndResults) {
+    StoredRun run;
+    run.heading = {7, 50, {}, {"kgf", "kgf", "kgf", "kgf"}};
+    run.active = {true, false, true, false};
+    run.loads.assign(100, LoadRecord{10.0, 0.0, 30.0, 0.0});
+    auto window = Create();
+    window->show();
+    window->RunDrawn(run);
+    EXPECT_EQ(window->loadChart->Points(kPlateCount + 1).size(), 100u);
+    EXPECT_EQ(window->loadChart->Points(kPlateCount + 1)[0].y, 40.0);
+    EXPECT_EQ(window->loadChart->LeftAxisMaximum(), 40.0);
+    EXPECT_EQ(window->resultsPanel->table->model()->rowCount(), 3);
+    window->SetStatusText(" Amostras: 100", false);
+    emit window->loadChart->StretchMarked(11, 20);
+    EXPECT_TRUE(window->sampleCountLabel->text().startsWith(
+        QStringLiteral(" Amostras: 100  —  trecho: amostras 11 a 20 (0")))
+        << window->sampleCountLabel->text().toStdString();
+    window->resultsPanel->wholeRunButton->click();
+    EXPECT_EQ(window->sampleCountLabel->text(), QStringLiteral(" Amostras: 100"));
+
+    window->resultsPanel->totalCheck->click();
+    EXPECT_TRUE(window->loadChart->Points(kPlateCount + 1).empty());
+    EXPECT_EQ(window->loadChart->LeftAxisMaximum(), 30.0);  // the plates' alone again
+    dialogs.saveFiles = {dir.File("results.csv")};
+    window->OnSaveResultsClicked();
+    ASSERT_EQ(dialogs.saveRequests.size(), 1u);
+    EXPECT_EQ(dialogs.saveRequests[0].fileName, "Kelvaro_7_resultados");
+    EXPECT_TRUE(std::filesystem::file_size(dir.File("results.csv")) > 0);
+    window.reset();
+    window = Create();
+    window->RunDrawn(run);
+    EXPECT_FALSE(window->resultsPanel->totalCheck->isChecked());  // the choice was kept
+    EXPECT_TRUE(window->loadChart->Points(kPlateCount + 1).empty());
 }
 
 TEST_F(MainWindowTest, FirstRunReadsFiftyEverywhereAndStartsWithNothingFound) {
