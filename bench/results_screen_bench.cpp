@@ -2,7 +2,7 @@
 // (1) The table after the chart: from the chart drawn and painted to the results table filled
 // and painted, the total line drawn too, as a run's stop does before its save question; with the
 // filter off and with the 20 Hz low-pass. (2) The table following the mouse: Shift + drag over the
-// chart, one mouse move at a time, each up to the table painted again. Each figure is printed
+// chart, one mouse move at a time, each up to the chart's shade and the table painted again. Each figure is printed
 // with its ratio against its floor measured in the same run: the same figures computed alone,
 // without a widget (RunResults over the whole run; one stretch's figures).
 // Usage: results_screen_bench   (offscreen or under Xvfb)
@@ -151,7 +151,9 @@ int main(int argc, char** argv) {
             const double fraction = 0.15 + 0.8 * m / kMoves;
             const auto t0 = Clock::now();
             SendMouse(plot, QEvent::MouseMove, at(fraction), Qt::NoButton, Qt::LeftButton);
-            window.resultsPanel->table->viewport()->repaint();
+            // Whatever the move left to paint, the shade on the chart and the table, painted
+            // as the event loop paints it.
+            QApplication::processEvents();
             moves.push_back(Milliseconds(t0));
             const auto t1 = Clock::now();
             const StretchResults results =
