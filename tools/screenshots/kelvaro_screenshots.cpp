@@ -280,14 +280,20 @@ bool WriteCalibratedSettings(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: kelvaro-screenshots OUTPUT_FOLDER\n");
+    const bool keep = argc == 3 && std::string(argv[2]) == "--keep";
+    if (argc != 2 && !keep) {
+        std::fprintf(stderr, "usage: kelvaro-screenshots OUTPUT_FOLDER [--keep]\n");
         return 2;
     }
     QTemporaryDir temporary(QDir::tempPath() + QStringLiteral("/kelvaro-XXXXXX"));
     if (!temporary.isValid()) {
         std::fprintf(stderr, "kelvaro-screenshots: no temporary folder\n");
         return 1;
+    }
+    // The test file saved and the journals stay, to check the pictures' figures against them.
+    if (keep) {
+        temporary.setAutoRemove(false);
+        std::printf("keeping %s\n", temporary.path().toLocal8Bit().constData());
     }
     // Before anything reads them: the settings, the plates' links and Qt's own files stay in
     // the temporary folder, and the windows speak the operators' language.
