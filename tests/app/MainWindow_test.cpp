@@ -34,6 +34,7 @@
 #include "device/SerialChannel.h"
 #include "frequency/FrequencyScreen.h"
 #include "results/ResultsPanel.h"
+#include "results/ResultsScreen.h"
 #include "settings/SettingsStore.h"
 #include "ui/Panels.h"
 #include "ui/PictureButton.h"
@@ -169,6 +170,11 @@ TEST_F(MainWindowTest, ARunDrawnShowsItsTotalStretchAndResults) {
     window->RunDrawn(run);
     EXPECT_FALSE(window->resultsPanel->totalCheck->isChecked());  // the choice was kept
     EXPECT_TRUE(window->loadChart->Points(kPlateCount + 1).empty());
+    window->resultsPanel->totalCheck->click();
+    window->results->PrepareLive(run.active, run.heading.units);  // drawn live too
+    EXPECT_EQ(window->loadChart->LiveSumSeries(), kPlateCount + 1);
+    window->results->PrepareLive(run.active, {"kgf", "kgf", "N", "kgf"});  // no total in two units
+    EXPECT_EQ(window->loadChart->LiveSumSeries(), 0);
 }
 
 TEST_F(MainWindowTest, FirstRunReadsFiftyEverywhereAndStartsWithNothingFound) {
