@@ -2,10 +2,10 @@
 // (1) The table after the chart: from the chart drawn and painted to the results table filled
 // and painted, the total line drawn too, as a run's stop does before its save question; with the
 // filter off and with the 20 Hz low-pass. (2) The table following the mouse: Shift + drag over the
-// chart, one mouse move at a time, each up to the chart's shade and the table painted again. Each figure is printed
-// with its ratio against its floor measured in the same run: the same figures computed alone,
-// without a widget (RunResults over the whole run; one stretch's figures).
-// Usage: results_screen_bench   (offscreen or under Xvfb)
+// chart, one mouse move at a time, each up to the chart's shade and the table painted again. Each
+// figure is printed with its ratio against its floor measured in the same run: the same figures
+// computed alone, without a widget (RunResults over the whole run; one stretch's figures). Usage:
+// results_screen_bench   (offscreen or under Xvfb)
 #include <QApplication>
 #include <QChartView>
 #include <QComboBox>
