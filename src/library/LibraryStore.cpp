@@ -406,6 +406,12 @@ LibraryStatus LibraryStore::Open(const std::string& path) {
             status = StatusOf(db.lastError());
             return false;
         }
+        // A search reads the whole runs table: kept in memory, it is read from the disk once
+        // (mapped where the file is local), not page by page on every search.
+        QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size = -32768"));
+        if (!network) {
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA mmap_size = 268435456"));
+        }
         return true;
     };
     auto fail = [&](LibraryStatus why) {
@@ -713,17 +719,11 @@ LibraryStatus LibraryStore::Remove(const RunId& id) {
                   {{text}, {text}}, beforeCommit);
 }
 
-std::vector<LibraryEntry> LibraryStore::Search(const LibraryQuery& query, LibraryStatus* status) {
-    std::vector<LibraryEntry> entries;
-    LibraryStatus ignored;
-    LibraryStatus& result = status != nullptr ? *status : ignored;
-    result = {};
-    if (!open_) {
-        result = Refusal();
-        return entries;
-    }
+namespace {
+
+// The WHERE clause of a query, with the values its placeholders take in order.
+QString Filter(const LibraryQuery& query, std::vector<QVariant>& values) {
     QString where = QStringLiteral(" WHERE 1");
-    std::vector<QVariant> values;
     auto within = [&](const char* column, const std::string& text) {
         if (!text.empty()) {
             where += QStringLiteral(" AND instr(%1, ?) > 0").arg(QString::fromLatin1(column));
@@ -750,6 +750,43 @@ std::vector<LibraryEntry> LibraryStore::Search(const LibraryQuery& query, Librar
         where += QStringLiteral(" AND test_number = ?");
         values.emplace_back(QVariant::fromValue<qint64>(*query.testNumber));
     }
+    return where;
+}
+
+}  // namespace
+
+int LibraryStore::Count(const LibraryQuery& query, LibraryStatus* status) {
+    LibraryStatus ignored;
+    LibraryStatus& result = status != nullptr ? *status : ignored;
+    result = open_ ? LibraryStatus{} : Refusal();
+    if (!open_) {
+        return 0;
+    }
+    std::vector<QVariant> values;
+    const QString where = Filter(query, values);
+    Sql count(QSqlDatabase::database(Text(connection_), false),
+              QStringLiteral("SELECT count(*) FROM runs") + where);
+    for (const QVariant& value : values) {
+        count.Bind(value);
+    }
+    if (!count.Run() || !count.query.next()) {
+        result = count.status;
+        return 0;
+    }
+    return count.query.value(0).toInt();
+}
+
+std::vector<LibraryEntry> LibraryStore::Search(const LibraryQuery& query, LibraryStatus* status) {
+    std::vector<LibraryEntry> entries;
+    LibraryStatus ignored;
+    LibraryStatus& result = status != nullptr ? *status : ignored;
+    result = {};
+    if (!open_) {
+        result = Refusal();
+        return entries;
+    }
+    std::vector<QVariant> values;
+    const QString where = Filter(query, values);
     const QString order =
         QStringLiteral(" ORDER BY %1 %2, start_ms DESC, run_id")
             .arg(QString::fromLatin1(SortColumn(query.sortBy)),
@@ -757,14 +794,14 @@ std::vector<LibraryEntry> LibraryStore::Search(const LibraryQuery& query, Librar
     const QString page =
         query.limit > 0 ? QStringLiteral(" LIMIT %1 OFFSET %2").arg(query.limit).arg(query.offset)
                         : QString();
-    Sql select(
-        QSqlDatabase::database(Text(connection_), false),
-        QStringLiteral("SELECT run_id, start_ms, test_number, evaluated, protocol,"
-                       " substr(notes, 1, 200), frequency, active, samples, total_peak, total_mean,"
-                       " plate1_peak, plate2_peak, plate3_peak, plate4_peak, plate1_mean,"
-                       " plate2_mean, plate3_mean, plate4_mean, unit1, unit2, unit3, unit4,"
-                       " imported, file_path FROM runs") +
-            where + order + page);
+    Sql select(QSqlDatabase::database(Text(connection_), false),
+               QStringLiteral("SELECT run_id, start_ms, test_number, evaluated, protocol,"
+                              " substr(notes, 1, instr(notes || char(10), char(10)) - 1), "
+                              "frequency, active, samples, total_peak, total_mean,"
+                              " plate1_peak, plate2_peak, plate3_peak, plate4_peak, plate1_mean,"
+                              " plate2_mean, plate3_mean, plate4_mean, unit1, unit2, unit3, unit4,"
+                              " imported, file_path FROM runs") +
+                   where + order + page);
     for (const QVariant& value : values) {
         select.Bind(value);
     }
@@ -780,8 +817,7 @@ std::vector<LibraryEntry> LibraryStore::Search(const LibraryQuery& query, Librar
         e.testNumber = q.value(2).toLongLong();
         e.evaluated = q.value(3).toString().toStdString();
         e.protocol = q.value(4).toString().toStdString();
-        e.notesFirstLine =
-            q.value(5).toString().section(QLatin1Char('\n'), 0, 0).trimmed().toStdString();
+        e.notesFirstLine = q.value(5).toString().toStdString();
         e.frequency = q.value(6).toInt();
         e.active = ActiveOf(q.value(7).toInt());
         e.samples = q.value(8).toInt();

@@ -167,7 +167,10 @@ class LibraryStore {
     // From the library only; a saved file is never touched.
     LibraryStatus Remove(const RunId& id);
 
+    // The tests that match, sorted, the page the query asks for.
     std::vector<LibraryEntry> Search(const LibraryQuery& query, LibraryStatus* status = nullptr);
+    // How many tests match, whatever the page.
+    int Count(const LibraryQuery& query, LibraryStatus* status = nullptr);
     // None when the run is not there or cannot be read (`status` says which).
     std::optional<StoredRunData> LoadRun(const RunId& id, LibraryStatus* status = nullptr);
 

@@ -76,6 +76,9 @@ TEST_P(LibrarySearch, FindsTheTestsAskedForInOrder) {
     EXPECT_THAT(Numbers(store.Search(GetParam().query, &status)),
                 ElementsAreArray(GetParam().numbers));
     EXPECT_TRUE(status) << status.nativeText;
+    LibraryQuery unpaged = GetParam().query;
+    unpaged.limit = unpaged.offset = 0;
+    EXPECT_EQ(store.Count(GetParam().query), static_cast<int>(store.Search(unpaged).size()));
 }
 
 using Hours = std::chrono::hours;
