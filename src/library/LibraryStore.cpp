@@ -176,7 +176,7 @@ struct Sql {
 // never fails half-way because another process wrote first; rolled back unless committed.
 class Transaction {
   public:
-    explicit Transaction(QSqlDatabase db) : db_(std::move(db)) {}
+    explicit Transaction(const QSqlDatabase& db) : db_(db) {}
     ~Transaction() {
         if (open_) {
             QSqlQuery(db_).exec(QStringLiteral("ROLLBACK"));
@@ -450,9 +450,14 @@ LibraryStatus LibraryStore::Open(const std::string& path) {
     }
     open_ = true;
     writable_ = true;
-    if (LibraryStatus migrated = Migrate(); !migrated) {
-        return fail(migrated);
+    // Only a library of an older schema takes the write lock here: one held by another process
+    // does not keep this one from opening.
+    if (version < kLibrarySchemaVersion) {
+        if (LibraryStatus migrated = Migrate(); !migrated) {
+            return fail(migrated);
+        }
     }
+    StationId();  // made now, so that no record waits for it
     return {};
 }
 

@@ -5,6 +5,9 @@
 
 #include <gmock/gmock.h>
 
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <chrono>
 #include <csignal>
 #include <set>
 
@@ -101,6 +104,27 @@ TEST(LibraryProcesses, TwoRecordingAtOnceLoseNothing) {
     EXPECT_EQ(store.Search({}).size(), 100u);
     // Both made the library at once; one station id came out of it.
     EXPECT_FALSE(store.StationId().empty());
+}
+
+TEST(LibraryProcesses, AWriterHoldingTheLibraryIsWaitedForThenSaidBusy) {
+    TempDir dir;
+    const std::string path = dir.File("library.sqlite");
+    LibraryStore store;
+    ASSERT_TRUE(store.Open(path));
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other");
+        other.setDatabaseName(QString::fromStdString(path));
+        ASSERT_TRUE(other.open());
+        ASSERT_TRUE(QSqlQuery(other).exec("BEGIN IMMEDIATE"));
+        const auto from = std::chrono::steady_clock::now();
+        const LibraryStatus recorded = store.RecordRun(NoisyRun(100, 1, 1));
+        EXPECT_EQ(recorded.error, LibraryError::Busy) << recorded.nativeText;
+        EXPECT_GE(std::chrono::steady_clock::now() - from,
+                  std::chrono::milliseconds(kLibraryBusyMilliseconds));
+        QSqlQuery(other).exec("ROLLBACK");
+    }
+    QSqlDatabase::removeDatabase("other");
+    EXPECT_TRUE(store.RecordRun(NoisyRun(100, 1, 1)));
 }
 
 }  // namespace
