@@ -793,7 +793,9 @@ std::vector<LibraryEntry> LibraryStore::Search(const LibraryQuery& query, Librar
     std::vector<QVariant> values;
     const QString where = Filter(query, values);
     const QString order =
-        QStringLiteral(" ORDER BY %1 %2, start_ms DESC, run_id")
+        // Ties in the order they were recorded, so that a column's index gives the order
+        // without sorting the rows.
+        QStringLiteral(" ORDER BY %1 %2, rowid %2")
             .arg(QString::fromLatin1(SortColumn(query.sortBy)),
                  query.descending ? QStringLiteral("DESC") : QStringLiteral("ASC"));
     const QString page =
