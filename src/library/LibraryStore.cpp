@@ -8,6 +8,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QUrl>
 #include <QVariant>
 
 #include <atomic>
@@ -311,6 +312,16 @@ LibraryStatus CheckFile(const std::string& connection, int& version) {
         return read.status.Ok() ? OtherStatus("no schema version") : read.status;
     }
     version = read.query.value(0).toInt();
+    if (version == 0) {
+        // A new file, or a database of something else, which is not to be touched.
+        Sql tables(db, QStringLiteral("SELECT count(*) FROM sqlite_master"));
+        if (!tables.Run() || !tables.query.next()) {
+            return tables.status;
+        }
+        if (tables.query.value(0).toInt() != 0) {
+            return {LibraryError::Damaged, 0, "a database that is not a library"};
+        }
+    }
     Sql check(db, QStringLiteral("PRAGMA quick_check"));
     if (!check.Run()) {
         return check.status;
@@ -394,12 +405,20 @@ LibraryStatus LibraryStore::Open(const std::string& path) {
     const bool network = OnNetworkFileSystem(folder);
 
     LibraryStatus status;
-    auto connect = [&](bool readOnlyConnection) {
+    // `immutable`: read where WAL cannot make its index beside the file (a read-only disk).
+    auto connect = [&](bool readOnlyConnection, bool immutable = false) {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Text(connection_));
-        db.setDatabaseName(Text(path));
         QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kLibraryBusyMilliseconds);
         if (readOnlyConnection) {
             options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+        }
+        if (immutable) {
+            options += QStringLiteral(";QSQLITE_OPEN_URI");
+            db.setDatabaseName(QUrl::fromLocalFile(Text(fs::absolute(file, error).string()))
+                                   .toString(QUrl::FullyEncoded) +
+                               QStringLiteral("?immutable=1"));
+        } else {
+            db.setDatabaseName(Text(path));
         }
         db.setConnectOptions(options);
         if (!db.open()) {
@@ -423,12 +442,21 @@ LibraryStatus LibraryStore::Open(const std::string& path) {
     }
     // Read before anything is written: a file that is not a library is left exactly as it was.
     int version = 0;
-    if (LibraryStatus checked = CheckFile(connection_, version); !checked) {
+    LibraryStatus checked = CheckFile(connection_, version);
+    const bool immutable = !checked && readOnly && checked.error != LibraryError::Damaged;
+    if (immutable) {
+        Close();
+        if (!connect(true, true)) {
+            return fail(status);
+        }
+        checked = CheckFile(connection_, version);
+    }
+    if (!checked) {
         return fail(checked);
     }
     if (version > kLibrarySchemaVersion) {
         Close();
-        if (!connect(true)) {
+        if (!connect(true, immutable)) {
             return fail(status);
         }
         refusal_ = {LibraryError::NewerSchema, 0,

@@ -1,5 +1,6 @@
 // The library shared by processes: one killed in the middle of a transaction leaves it whole
 // with every earlier test in it, and two recording at once lose nothing.
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <QSqlQuery>
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <set>
 
 #include "LibraryRuns.h"
@@ -126,6 +128,45 @@ TEST(LibraryProcesses, AWriterHoldingTheLibraryIsWaitedForThenSaidBusy) {
     QSqlDatabase::removeDatabase("other");
     EXPECT_TRUE(store.RecordRun(NoisyRun(100, 1, 1)));
 }
+
+// A full or read-only disk for real, also for root: a small file system of its own (where
+// there is the right to mount one).
+class LibraryOnASmallDisk : public ::testing::TestWithParam<bool> {};
+
+TEST_P(LibraryOnASmallDisk, RefusesTheWriteAndKeepsWhatItHad) {
+    const bool readOnly = GetParam();
+    TempDir dir;
+    const std::string disk = dir.File("disk");
+    std::filesystem::create_directories(disk);
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=512k") != 0) {
+        GTEST_SKIP() << "no right to mount a file system here";
+    }
+    const std::unique_ptr<const char, void (*)(const char*)> unmount(
+        disk.c_str(), [](const char* at) { umount2(at, MNT_DETACH); });
+    const std::string path = disk + "/library.sqlite";
+    auto store = std::make_unique<LibraryStore>();
+    ASSERT_TRUE(store->Open(path));
+    ASSERT_TRUE(store->RecordRun(NoisyRun(100, 1, 1)));
+    LibraryStatus status;
+    if (readOnly) {
+        store.reset();
+        ASSERT_EQ(mount(nullptr, disk.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+        store = std::make_unique<LibraryStore>();
+        status = store->Open(path);
+    } else {
+        std::ofstream filler(disk + "/filler", std::ios::binary);
+        const std::string block(4096, 'x');
+        while (filler.write(block.data(), block.size())) {
+        }
+        status = store->RecordRun(NoisyRun(20000, 2, 2));
+    }
+    EXPECT_EQ(status.error, readOnly ? LibraryError::ReadOnly : LibraryError::DiskFull)
+        << status.nativeText;
+    EXPECT_EQ(store->Search({}).size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Disks, LibraryOnASmallDisk, ::testing::Values(false, true),
+                         [](const auto& param) { return param.param ? "ReadOnly" : "Full"; });
 
 }  // namespace
 }  // namespace kelvaro

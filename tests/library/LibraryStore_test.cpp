@@ -231,28 +231,39 @@ TEST_P(DamagedLibrary, IsRefusedAndLeftAsItWas) {
     EXPECT_EQ(ReadFileBytes(path), damaged);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, DamagedLibrary,
-                         ::testing::Values(DamageCase{"random_bytes",
-                                                      [](const std::string& bytes) {
-                                                          std::string random(bytes.size(), '\0');
-                                                          std::mt19937 gen(5);
-                                                          for (char& c : random) {
-                                                              c = static_cast<char>(gen());
-                                                          }
-                                                          return random;
-                                                      }},
-                                           DamageCase{"truncated",
-                                                      [](const std::string& bytes) {
-                                                          return bytes.substr(0, bytes.size() / 3);
-                                                      }},
-                                           DamageCase{"pages_overwritten",
-                                                      [](const std::string& bytes) {
-                                                          std::string hit = bytes;
-                                                          std::fill(hit.begin() + 4096,
-                                                                    hit.begin() + 3 * 4096, '\x5A');
-                                                          return hit;
-                                                      }}),
-                         [](const auto& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Files, DamagedLibrary,
+    ::testing::Values(
+        DamageCase{"random_bytes",
+                   [](const std::string& bytes) {
+                       std::string random(bytes.size(), '\0');
+                       std::mt19937 gen(5);
+                       for (char& c : random) {
+                           c = static_cast<char>(gen());
+                       }
+                       return random;
+                   }},
+        DamageCase{"truncated",
+                   [](const std::string& bytes) { return bytes.substr(0, bytes.size() / 3); }},
+        DamageCase{"another_programs_database",
+                   [](const std::string&) {
+                       TempDir other;
+                       {
+                           QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "other");
+                           db.setDatabaseName(QString::fromStdString(other.File("x")));
+                           db.open();
+                           QSqlQuery(db).exec("CREATE TABLE notes (text TEXT)");
+                       }
+                       QSqlDatabase::removeDatabase("other");
+                       return ReadFileBytes(other.File("x"));
+                   }},
+        DamageCase{"pages_overwritten",
+                   [](const std::string& bytes) {
+                       std::string hit = bytes;
+                       std::fill(hit.begin() + 4096, hit.begin() + 3 * 4096, '\x5A');
+                       return hit;
+                   }}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST(LibraryStore, ReadsButNeverWritesALibraryOfANewerSchema) {
     TempDir dir;
