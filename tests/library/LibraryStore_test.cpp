@@ -7,6 +7,7 @@
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <future>
@@ -339,6 +340,24 @@ TEST(LibraryWorker, RunsJobsInOrderOnItsOwnThreadAndFinishesThemAtItsEnd) {
     LibraryStore store;
     ASSERT_TRUE(store.Open(dir.File("library.sqlite")));
     EXPECT_EQ(store.Search({}).size(), 20u);
+}
+
+TEST(LibraryWorker, DropsWhatIsStillQueuedOnceItsTimeAtTheEndIsUp) {
+    std::atomic<int> ran{0};
+    {
+        LibraryWorker worker(std::chrono::milliseconds(0));
+        std::promise<void> started;
+        worker.Post([&](LibraryStore&) {
+            started.set_value();
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            ++ran;
+        });
+        for (int i = 0; i < 5; ++i) {
+            worker.Post([&](LibraryStore&) { ++ran; });
+        }
+        started.get_future().wait();
+    }  // the job running is waited for, the five behind it are not run
+    EXPECT_EQ(ran, 1);
 }
 
 }  // namespace
