@@ -458,8 +458,8 @@ TEST_P(JournalFaultTest, CostsTheRunAndItsSaveNothing) {
     const std::string faulty = dir.File("faulty.csv");
     ASSERT_NO_FATAL_FAILURE(StartSavedRun(faulty));
     RunPasses(c.fullAfter);
-    // Room for the 4096-byte header, the records taken so far and half of the next 16-byte one.
-    ASSERT_TRUE(c.fullAfter == 0 || limit.Lower(4096 + 16 * c.fullAfter + 8));
+    // Room for the 16384-byte header, the records taken so far and half of the next 16-byte one.
+    ASSERT_TRUE(c.fullAfter == 0 || limit.Lower(16384 + 16 * c.fullAfter + 8));
     RunPasses(kSamples + 10);
     dialogs.onMessage = nullptr;
 
