@@ -6,9 +6,11 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
@@ -33,9 +35,11 @@
 #include "device/PlateCommands.h"
 #include "device/SerialChannel.h"
 #include "frequency/FrequencyScreen.h"
+#include "journal/Journal.h"
 #include "results/ResultsPanel.h"
 #include "results/ResultsScreen.h"
 #include "settings/SettingsStore.h"
+#include "testinfo/RunInfoForm.h"
 #include "ui/Panels.h"
 #include "ui/PictureButton.h"
 
@@ -129,8 +133,16 @@ TEST_F(MainWindowTest, EverySizeKeepsTheButtonsInOrderAndTheChartTakesTheRoom) {
         testing::ExpectInTopRightCorner(window->closeButton);
         testing::ExpectLeftToRight({window->openButton, window->saveButton,
                                     window->saveResultsButton, window->closeButton});
-        testing::ExpectTopToBottom({window->topPanel, window->buttonBar, window->sampleCountLabel,
-                                    window->loadChart, window->resultsPanel, window->bottomBand});
+        testing::ExpectTopToBottom({window->topPanel, window->buttonBar, window->runInfoForm,
+                                    window->sampleCountLabel, window->loadChart,
+                                    window->resultsPanel, window->bottomBand});
+        const RunInfoForm& form = *window->runInfoForm;
+        testing::ExpectLeftToRight({form.evaluatedLabel, form.evaluatedBox, form.protocolLabel,
+                                    form.protocolBox, form.notesLabel, form.notesEdit});
+        // Room to read a name and a protocol whole, and the notes widest.
+        EXPECT_GE(form.evaluatedBox->width(), 180);
+        EXPECT_GE(form.protocolBox->width(), 120);
+        EXPECT_GE(form.notesEdit->width(), form.evaluatedBox->width());
         EXPECT_EQ(window->size() - window->loadChart->size(), aroundTheChart);
     });
 }
@@ -367,6 +379,47 @@ TEST_F(MainWindowTest, TestRunViewDrivesTheWindowsControls) {
     EXPECT_TRUE(window->IdlePassRunning());
     window->StopIdlePass();
     EXPECT_FALSE(window->IdlePassRunning());
+}
+
+// The information row offers the names and protocols of the recent runs (newest first, each
+// once), gives the run what it holds, is shut while a run starts or goes on, and loses the name
+// and notes, not the protocol, once a run is saved.
+TEST_F(MainWindowTest, TheRunInfoRowOffersRecentTextsAndASaveClearsTheName) {
+    for (const RunMetadata& said :
+         {RunMetadata{"ana", "salto", ""}, RunMetadata{"Ana", "Salto", "1"},
+          RunMetadata{"Bruno", "Corrida", "2"}}) {
+        JournalDescription d;
+        d.frequency = 600;
+        d.plates[0] = {true, "/dev/ttyUSB0", {0, 1, 0}, "kgf"};
+        d.metadata = said;
+        JournalWriter writer;
+        ASSERT_TRUE(writer.Open(dir.File("journal"), d));
+        ASSERT_TRUE(writer.Close(0));
+    }
+    auto window = Create();
+    RunInfoForm& form = *window->runInfoForm;
+    for (int turns = 0; form.protocolBox->count() == 0 && turns < 1000; ++turns) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    ASSERT_EQ(form.evaluatedBox->count(), 2);
+    EXPECT_EQ(form.evaluatedBox->itemText(0), QStringLiteral("Bruno"));
+    EXPECT_EQ(form.evaluatedBox->itemText(1), QStringLiteral("Ana"));
+    ASSERT_EQ(form.protocolBox->count(), 2);
+    EXPECT_EQ(form.protocolBox->itemText(1), QStringLiteral("Salto"));
+    EXPECT_EQ(window->Metadata(), RunMetadata{});  // nothing chosen for the operator
+
+    form.evaluatedBox->setEditText(QStringLiteral("Carla"));
+    form.protocolBox->setCurrentIndex(1);
+    form.notesEdit->setText(QStringLiteral("sem aquecimento"));
+    EXPECT_EQ(window->Metadata(), (RunMetadata{"Carla", "Salto", "sem aquecimento"}));
+    window->EnableButtons(false);
+    EXPECT_FALSE(form.isEnabled());
+    window->EnableButtons(true);
+    EXPECT_TRUE(form.isEnabled());
+    StoredRun saved;
+    saved.heading.testNumber = 8;
+    window->RunSaved(saved);
+    EXPECT_EQ(window->Metadata(), (RunMetadata{"", "Salto", ""}));
 }
 
 TEST_F(MainWindowTest, CloseButtonClosesTheWindow) {
