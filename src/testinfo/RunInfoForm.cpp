@@ -150,7 +150,7 @@ RunInfoForm::RunInfoForm(QWidget* parent) : QWidget(parent) {
     row->addWidget(evaluatedBox, 3);
     row->addSpacing(6);
     row->addWidget(protocolLabel);
-    row->addWidget(protocolBox, 2);
+    row->addWidget(protocolBox, 3);
     row->addSpacing(6);
     row->addWidget(notesLabel);
     row->addWidget(notesEdit, 4);
