@@ -35,8 +35,9 @@ static_assert(kFieldsEnd2 <= kOldHeaderSize && kFieldsEnd3 <= kHeaderSize);
 // The records stay page-aligned.
 static_assert(kHeaderSize % 4096 == 0);
 
+// A version not known yet is told as such, whatever its size.
 constexpr std::size_t FieldsEnd(std::uint32_t version) {
-    return version >= 3 ? kFieldsEnd3 : version == 2 ? kFieldsEnd2 : kFieldsEnd1;
+    return version == 3 ? kFieldsEnd3 : version == 2 ? kFieldsEnd2 : kFieldsEnd1;
 }
 
 // The run's texts, in the order they follow one another from kMetadataOffset. Each field has

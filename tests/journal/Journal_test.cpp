@@ -226,8 +226,6 @@ TEST_P(JournalRoundTrip, ReadsBackWhatWasWritten) {
     ASSERT_EQ(list.size(), 1U);
     EXPECT_EQ(list[0].sampleCount, c.records);
     EXPECT_EQ(list[0].description.testNumber, b.testNumber);
-    EXPECT_EQ(list[0].description.runId, d.runId);
-    EXPECT_EQ(list[0].description.metadata, b.metadata);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -628,11 +626,9 @@ TEST(JournalVersion2, ReadsWithANullIdAndNoTexts) {
     EXPECT_EQ(back.description.metadata, RunMetadata{});
     ASSERT_EQ(back.records.size(), 250U);
     EXPECT_EQ(back.records[249], (RawRecord{249, 249, 0, 0}));
-    const std::string before = ReadFileBytes(path);
-    FileError refusal =
-        Told(Fault(FileErrorKind::NoRoomForMetadata, 2), FileOperation::JournalSetMetadata, path);
-    EXPECT_EQ(SetJournalMetadata(path, {"Ana", "", ""}).error, refusal);
-    EXPECT_EQ(ReadFileBytes(path), before);
+    EXPECT_EQ(
+        SetJournalMetadata(path, {"Ana", "", ""}).error,
+        Told(Fault(FileErrorKind::NoRoomForMetadata, 2), FileOperation::JournalSetMetadata, path));
 }
 
 // Opening a journal never waits: a FIFO where a journal is looked for is refused at once as no
@@ -648,8 +644,6 @@ TEST(JournalNotAFile, AFifoIsRefusedWithoutWaiting) {
               SystemFileError(FileOperation::JournalCloseLeftOpen, kNotARegularFile, path));
     EXPECT_EQ(SetJournalTestNumber(path, 3).error,
               SystemFileError(FileOperation::JournalSetTestNumber, kNotARegularFile, path));
-    EXPECT_EQ(SetJournalMetadata(path, {}).error,
-              SystemFileError(FileOperation::JournalSetMetadata, kNotARegularFile, path));
     EXPECT_EQ(ReadJournal(path, back).error,
               SystemFileError(FileOperation::JournalRead, kNotARegularFile, path));
     alarm(0);

@@ -361,7 +361,6 @@ TEST_F(StreamingTest, CounterPlatesDeliverEverySampleInOrder) {
     const RunMetadata kept{std::string(100, 'a'), "Salto", "dor no joelho \xF0\x9F\xA6\xB5"};
     EXPECT_EQ(journal.description.metadata, kept);
     EXPECT_FALSE(IsNullRunId(journal.description.runId));
-    EXPECT_EQ(view.metadataReads, 1);
     ASSERT_EQ(journal.records.size(), 600u);
     for (int record = 0; record < 600; ++record) {
         for (int plate : {1, 2, 3, 4}) {
