@@ -437,9 +437,17 @@ void MainWindow::OnSaveClicked() {
     if (!shownRun_ || testRun_->IsRunning()) {
         return;
     }
-    // A number given now changes how an opened run is named.
-    if (archive_->SaveAgain(*shownRun_) && shownRunOpened_) {
-        DescribeOpenedRun();
+    if (!archive_->SaveAgain(*shownRun_)) {
+        return;
+    }
+    if (shownRunOpened_) {
+        DescribeOpenedRun();  // a number given now changes how an opened run is named
+    } else if (const RunMetadata shown = runInfoForm->Metadata();
+               shown.evaluated == shownRun_->metadata.evaluated &&
+               shown.notes == shownRun_->metadata.notes) {
+        // The run just ended, saved after a "Não": the row is done with it as after a "Sim",
+        // unless the next test's texts are in it already.
+        RunSaved(*shownRun_);
     }
 }
 

@@ -409,6 +409,17 @@ TEST_F(MainWindowTest, TheRunInfoRowOffersRecentTextsAndASaveClearsTheName) {
     EXPECT_FALSE(form.isEnabled());
     window->RunSaved(StoredRun{});
     EXPECT_EQ(window->Metadata(), (RunMetadata{"", "Salto", ""}));
+    // The same once the run just ended is saved after a "Não" to the question.
+    form.evaluatedBox->setEditText(QStringLiteral("Davi"));
+    StoredRun ended;
+    ended.heading = {0, 600, {}, {"N", "N", "N", "N"}};
+    ended.active = {true, false, false, false};
+    ended.loads.assign(5, LoadRecord{1.0, 0.0, 0.0, 0.0});
+    ended.metadata = window->Metadata();
+    window->RunFinished(ended);
+    dialogs.saveFiles = {dir.File("Kelvaro_1.csv")};
+    window->OnSaveClicked();
+    EXPECT_EQ(window->Metadata(), (RunMetadata{"", "Salto", ""}));
 }
 
 TEST_F(MainWindowTest, CloseButtonClosesTheWindow) {
