@@ -30,6 +30,7 @@
 #include "run/TestRun.h"
 #include "station/FileErrorText.h"
 #include "station/StationSettings.h"
+#include "testinfo/RunInfoForm.h"
 #include "ui/Panels.h"
 #include "ui/PictureButton.h"
 #include "ui/StationStyle.h"
@@ -52,6 +53,18 @@ char LocaleDecimalSeparator() {
         return static_cast<char>(point.front().unicode());
     }
     return '.';
+}
+
+// One field of the recent runs' texts, newest first, each once whatever its case, blanks left out.
+QStringList DistinctTexts(const std::vector<RecentRun>& recent, std::string RunMetadata::*field) {
+    QStringList texts;
+    for (const RecentRun& run : recent) {
+        const QString text = QString::fromStdString(run.metadata.*field).trimmed();
+        if (!text.isEmpty() && !texts.contains(text, Qt::CaseInsensitive)) {
+            texts.append(text);
+        }
+    }
+    return texts;
 }
 
 QFrame* Gap(QWidget* parent) {
@@ -147,6 +160,9 @@ void MainWindow::BuildLayout() {
 
     upperGap = Gap(centrePanel);
     centre->addWidget(upperGap);
+    runInfoForm = new RunInfoForm(centrePanel);
+    centre->addWidget(runInfoForm);
+    centre->addWidget(Gap(centrePanel));
     sampleCountLabel = CreateNavyLabel(QStringLiteral(" Amostras:"), 21,
                                        Qt::AlignLeft | Qt::AlignVCenter, centrePanel);
     sampleCountLabel->setFixedHeight(40);
@@ -250,6 +266,26 @@ void MainWindow::OnCreated() {
             [this](bool shown) { RememberTotalChoice(shown); });
     connect(results, &ResultsScreen::StretchChanged, this, [this] { ShowStatusText(false); });
     liveChart_ = std::make_unique<LiveResultsChart>(*this);
+    RefreshRunInfoChoices();
+}
+
+void MainWindow::RefreshRunInfoChoices() {
+    if (choicesReader_.joinable()) {
+        choicesReader_.join();  // the last read, done long ago as a rule
+    }
+    choicesReader_ = std::jthread([this, folder = state_.config.journalFolder] {
+        const std::vector<RecentRun> recent = ListRecentRuns(folder);
+        QStringList names = DistinctTexts(recent, &RunMetadata::evaluated);
+        QStringList protocols = DistinctTexts(recent, &RunMetadata::protocol);
+        // Handed to the window's thread; the window waits for this thread before it goes.
+        QMetaObject::invokeMethod(
+            this,
+            [this, names = std::move(names), protocols = std::move(protocols)] {
+                runInfoForm->SetRecentEvaluated(names);
+                runInfoForm->SetProtocols(protocols);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void MainWindow::OnResized() {
@@ -271,6 +307,9 @@ void MainWindow::OnDestroyed() {
     destroyed_ = true;
     // The plates first: every open one gets its Stop, also when a test is still running.
     state_.links.CloseAll();
+    if (choicesReader_.joinable()) {
+        choicesReader_.join();
+    }
     idleTimer_->stop();
     startUpTimer_->stop();
     // Nothing may keep the exit from completing.
@@ -374,6 +413,15 @@ void MainWindow::RunFinished(StoredRun run) {
     shownRun_ = std::move(run);
     shownRunOpened_ = false;
     saveButton->setEnabled(true);
+    RefreshRunInfoChoices();  // the run's own texts among them
+}
+
+RunMetadata MainWindow::Metadata() {
+    return runInfoForm->Metadata();
+}
+
+void MainWindow::RunSaved(const StoredRun& /*run*/) {
+    runInfoForm->ClearAfterSave();
 }
 
 void MainWindow::ShowStoredRun(StoredRun run) {
@@ -389,9 +437,17 @@ void MainWindow::OnSaveClicked() {
     if (!shownRun_ || testRun_->IsRunning()) {
         return;
     }
-    // A number given now changes how an opened run is named.
-    if (archive_->SaveAgain(*shownRun_) && shownRunOpened_) {
-        DescribeOpenedRun();
+    if (!archive_->SaveAgain(*shownRun_)) {
+        return;
+    }
+    if (shownRunOpened_) {
+        DescribeOpenedRun();  // a number given now changes how an opened run is named
+    } else if (const RunMetadata shown = runInfoForm->Metadata();
+               shown.evaluated == shownRun_->metadata.evaluated &&
+               shown.notes == shownRun_->metadata.notes) {
+        // The run just ended, saved after a "Não": the row is done with it as after a "Sim",
+        // unless the next test's texts are in it already.
+        RunSaved(*shownRun_);
     }
 }
 
@@ -490,6 +546,8 @@ void MainWindow::ShowRunState(RunState state) {
 }
 
 void MainWindow::EnableButtons(bool enabled) {
+    // What the run is about is read at its start: no edit while it goes on.
+    runInfoForm->setEnabled(enabled);
     calibrationButton->setEnabled(enabled);
     communicationButton->setEnabled(enabled);
     frequencyButton->setEnabled(enabled);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "archive/RunArchive.h"
 #include "journal/Journal.h"
@@ -34,6 +35,7 @@ class TestRun;
 class ProgressWindow;
 class ResultsPanel;
 class ResultsScreen;
+class RunInfoForm;
 class TitleBand;
 class BottomBand;
 
@@ -117,6 +119,9 @@ class MainWindow : public QWidget, public TestRunView, public ArchiveView {
     ChartSink& Chart() override;
     LiveChartSink& LiveChart() override;
     void RunFinished(StoredRun run) override;
+    // TestRunView: the run information row's texts; emptied but for the protocol once saved.
+    RunMetadata Metadata() override;
+    void RunSaved(const StoredRun& run) override;
     // TestRunView and ArchiveView: the run's results beside its lines.
     void RunDrawn(const StoredRun& run) override;
     // ArchiveView: `work` on a thread of its own, the start button and the others off meanwhile.
@@ -144,6 +149,7 @@ class MainWindow : public QWidget, public TestRunView, public ArchiveView {
     PictureButton* communicationButton = nullptr;
     PictureButton* calibrationButton = nullptr;
     QFrame* upperGap = nullptr;
+    RunInfoForm* runInfoForm = nullptr;
     QLabel* sampleCountLabel = nullptr;
     QFrame* lowerGap = nullptr;
     LoadChart* loadChart = nullptr;
@@ -171,6 +177,8 @@ class MainWindow : public QWidget, public TestRunView, public ArchiveView {
     // The status line: what the run set, and the stretch marked, if any.
     void ShowStatusText(bool repaintNow);
     void RememberTotalChoice(bool shown);
+    // Fills the run information row's lists from the recent runs' journals, read off this thread.
+    void RefreshRunInfoChoices();
     class LiveResultsChart;
 
     Dialogs& dialogs_;
@@ -187,6 +195,7 @@ class MainWindow : public QWidget, public TestRunView, public ArchiveView {
     std::optional<StoredRun> shownRun_;
     std::string statusText_;
     std::unique_ptr<LiveResultsChart> liveChart_;
+    std::jthread choicesReader_;   // reads the recent runs for the information row's lists
     bool shownRunOpened_ = false;  // opened again, rather than the run just ended
     // Only the calibration screen's first activation in the program's life opens the ticked
     // plates' channels.

@@ -53,6 +53,8 @@ FileStatus ReadJournalRun(const std::string& path, StoredRun& run) {
     read.start = description.start;
     read.heading.testNumber = description.testNumber;
     read.heading.frequency = description.frequency;
+    read.runId = description.runId;
+    read.metadata = description.metadata;
     PlateCalibrations calibration{};
     for (std::size_t i = 0; i < read.active.size(); ++i) {
         const JournalPlate& plate = description.plates[i];

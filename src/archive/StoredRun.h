@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/TestFileWriter.h"
+#include "journal/RunMetadata.h"
 #include "plate/Plate.h"
 #include "station/ChartSink.h"
 
@@ -25,6 +26,10 @@ struct StoredRun {
     std::vector<LoadRecord> loads;
     // The separator the file was written with; none for the station's own.
     std::optional<char> decimalSeparator;
+    // A journal's run only (a test file keeps neither): null and empty for a run of a journal
+    // older than the texts.
+    RunId runId{};
+    RunMetadata metadata;
 };
 
 // Reads a run's journal and converts its raw readings with the calibration the run had. Gives the

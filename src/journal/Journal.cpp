@@ -350,6 +350,24 @@ FileStatus SetJournalTestNumber(const std::string& path, std::int64_t testNumber
     return e == 0 ? FileStatus() : at.FailSystem(e);
 }
 
+FileStatus SetJournalMetadata(const std::string& path, const RunMetadata& metadata) {
+    const JournalAt at(path, O_RDWR, FileOperation::JournalSetMetadata);
+    if (at.damage) {
+        return at.Fail(*at.damage);
+    }
+    if (at.description.version < 3) {
+        FileError error = at.Fail(FileErrorKind::NoRoomForMetadata);
+        error.value = at.description.version;
+        return error;
+    }
+    const auto fields = EncodeMetadata(metadata);
+    int e = WriteAllAt(at.fd.Get(), fields.data(), fields.size(), kMetadataOffset);
+    if (e == 0 && ::fdatasync(at.fd.Get()) != 0) {
+        e = errno;
+    }
+    return e == 0 ? FileStatus() : at.FailSystem(e);
+}
+
 FileStatus CloseJournal(const std::string& path) {
     const JournalAt at(path, O_RDWR, FileOperation::JournalCloseLeftOpen);
     if (at.damage) {
@@ -381,7 +399,8 @@ FileStatus ReadJournal(const std::string& path, JournalContents& contents) {
     }
     std::vector<unsigned char> bytes(at.records * kRecordSize);
     std::size_t got = 0;
-    if (const int e = ReadAllAt(at.fd.Get(), bytes.data(), bytes.size(), kHeaderSize, got);
+    if (const int e = ReadAllAt(at.fd.Get(), bytes.data(), bytes.size(),
+                                HeaderSizeOf(at.description.version), got);
         e != 0) {
         return at.FailSystem(e);
     }

@@ -2,12 +2,12 @@
 // state folder, with what is needed to draw and export the run again, so that a crash, a kill
 // or a power cut costs at most about one second of it and any recent run can be reopened.
 //
-// File format, version 2 (integers little-endian, doubles IEEE 754 binary64 little-endian):
-//   a 4096-byte header, then one 16-byte record per sample.
+// File format, version 3 (integers little-endian, doubles IEEE 754 binary64 little-endian):
+//   a 16384-byte header, then one 16-byte record per sample.
 //   offset  bytes  header field
 //        0      8  magic "KELVJRNL"
-//        8      4  format version (2; 1 is still read)
-//       12      4  header size: the records start here (4096)
+//        8      4  format version (3; 1 and 2 are still read)
+//       12      4  header size: the records start here (16384)
 //       16      4  record size (16)
 //       20      4  plates per record (4)
 //       24      8  start of the run, milliseconds since 1970-01-01 00:00 UTC (only shown)
@@ -22,18 +22,28 @@
 //      160   1024  plates 1..4: port, 256 bytes each, UTF-8 padded with NUL bytes
 //     1184   1024  plates 1..4: unit, likewise
 //     2208      8  sequence: the folder's highest when the journal was made, plus one
-//     2216   1880  zero
+//     2216     16  the run's id (RunId), made at its start
+//     2232    400  "Avaliado", UTF-8 padded with NUL bytes (no NUL at its limit)  (rewritten)
+//     2632    240  "Protocolo", likewise  (rewritten)
+//     2872   8000  "Observações", likewise  (rewritten)
+//    10872   5512  zero
 //   A record holds plates 1..4's raw readings, unsigned 32-bit each: the 24-bit counts as the
 //   plates sent them, kMissingReading for a reading a plate did not deliver, and for an idle
 //   plate what the run stored for it.
-// Version 1 is the same without the sequence (zero bytes) and state 3; its records never hold
+// Version 2 is the same up to the sequence, with a 4096-byte header: no id (read as the null
+// one) and no texts (read as empty).
+// Version 1 is version 2 without the sequence (zero bytes) and state 3; its records never hold
 // kMissingReading, and a raw 0 there is a reading like any other.
 // Why this shape: with fixed-size records the sample count is the record bytes divided by 16, a
 // record torn by a crash is the remainder (dropped on reading), and sample n is one seek away;
-// a 144000-sample run takes 2.3 MB. The fields that change after the start lie in the first
-// 512-byte sector, so their rewrite is one small write a disk makes whole or not at all; the
-// page-sized header keeps the records page-aligned and leaves room for 255-byte texts, and a
-// text that does not fit is refused at the start rather than kept cut. Runs are ordered by
+// a 144000-sample run takes 2.3 MB. The fields the run itself changes after its start lie in
+// the first 512-byte sector, so their rewrite is one small write a disk makes whole or not at all;
+// the header, a whole number of pages, keeps the records page-aligned and leaves room for 255-byte
+// port and unit texts, and such a text that does not fit is refused at the start rather than
+// kept cut. The run's texts are the operator's, edited after the run as well: their fields hold
+// each limit at four bytes a code point, a longer text is cut at a code point rather than
+// refused, and a rewrite torn by a power cut leaves texts mixed from before and after, never a
+// journal that cannot be read. Runs are ordered by
 // their sequence, which a clock set back cannot reverse; the start is only shown.
 #pragma once
 
@@ -49,6 +59,7 @@
 #include <thread>
 #include <vector>
 
+#include "journal/RunMetadata.h"
 #include "plate/Plate.h"
 #include "settings/FileError.h"
 
@@ -79,6 +90,8 @@ struct JournalDescription {
     std::uint64_t closedCount = 0;            // set by Close
     std::uint32_t version = 0;                // as read back; the writer writes the newest
     std::uint64_t sequence = 0;               // as read back (0 in version 1); set by Open
+    RunId runId{};                            // null before version 3
+    RunMetadata metadata;                     // cut to the limits; empty before version 3
 };
 
 // Retention: how many runs and bytes the folder keeps, and the sequence from which journals are
@@ -163,6 +176,11 @@ class JournalWriter {
 // error when the file cannot be updated.
 FileStatus SetJournalTestNumber(const std::string& path, std::int64_t testNumber);
 
+// Rewrites the run's texts of a journal, open or closed (edited after the run), each cut to its
+// limit. A journal of an earlier version has no room for them (NoRoomForMetadata). Gives the
+// error when the file cannot be updated.
+FileStatus SetJournalMetadata(const std::string& path, const RunMetadata& metadata);
+
 // Closes a journal its writer left open (a crashed run, recovered or declined at the start):
 // it is marked stopped early with its whole records (a torn last one stays ignored); one left
 // at the save question is marked closed. A journal already closed is left as it is. Refused while a
@@ -201,8 +219,8 @@ struct JournalSummary {
     std::optional<FileError> damage;  // why it cannot be read; none when it can
 };
 
-// The folder's journals (*.kjr), newest first: version 2 by sequence, then version 1 by start,
-// then those that cannot be read, by name. Nothing from a folder that is not private.
+// The folder's journals (*.kjr), newest first: version 2 and later by sequence, then version 1
+// by start, then those that cannot be read, by name. Nothing from a folder that is not private.
 std::vector<JournalSummary> ListJournals(const std::string& folder);
 
 // The sequence the folder's next journal takes: its highest plus one.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -24,10 +25,46 @@ constexpr std::size_t kCalibrationOffset = 64;
 constexpr std::size_t kPortsOffset = 160;
 constexpr std::size_t kUnitsOffset = kPortsOffset + kPlateCount * kTextBytes;
 constexpr std::size_t kSequenceOffset = kUnitsOffset + kPlateCount * kTextBytes;
+constexpr std::size_t kRunIdOffset = kSequenceOffset + 8;
+static_assert(kMetadataOffset == kRunIdOffset + sizeof(RunId));
 // Where the fields of each version end.
 constexpr std::size_t kFieldsEnd1 = kSequenceOffset;
 constexpr std::size_t kFieldsEnd2 = kSequenceOffset + 8;
-static_assert(kFieldsEnd2 <= kHeaderSize);
+constexpr std::size_t kFieldsEnd3 = kMetadataOffset + kMetadataSize;
+static_assert(kFieldsEnd2 <= kOldHeaderSize && kFieldsEnd3 <= kHeaderSize);
+// The records stay page-aligned.
+static_assert(kHeaderSize % 4096 == 0);
+
+// A version not known yet is told as such, whatever its size.
+constexpr std::size_t FieldsEnd(std::uint32_t version) {
+    return version == 3 ? kFieldsEnd3 : version == 2 ? kFieldsEnd2 : kFieldsEnd1;
+}
+
+// The run's texts, in the order they follow one another from kMetadataOffset. Each field has
+// room for its limit at four bytes a code point, so a text at its limit fills it without a NUL.
+struct MetadataField {
+    std::string RunMetadata::*text;
+    std::size_t bytes;
+    std::size_t maxChars;
+};
+constexpr std::array<MetadataField, 3> kMetadataFields{{
+    {&RunMetadata::evaluated, kEvaluatedBytes, kEvaluatedMaxChars},
+    {&RunMetadata::protocol, kProtocolBytes, kProtocolMaxChars},
+    {&RunMetadata::notes, kNotesBytes, kNotesMaxChars},
+}};
+
+// `text` as its field keeps it: up to a NUL, at most `maxChars` code points, and never more
+// bytes than the field has (a byte that starts no code point may follow a lead byte at length).
+std::string_view FieldText(std::string_view text, std::size_t maxChars, std::size_t bytes,
+                           std::string& cut) {
+    cut = CutToCodePoints(text.substr(0, text.find('\0')), maxChars);
+    std::size_t size = std::min(cut.size(), bytes);
+    while (size < cut.size() && size > 0 &&
+           (static_cast<unsigned char>(cut[size]) & 0xC0) == 0x80) {
+        --size;
+    }
+    return std::string_view(cut).substr(0, size);
+}
 // A sequence no folder reaches, so the next one never wraps.
 constexpr std::uint64_t kMaxSequence = std::uint64_t{1} << 62;
 
@@ -89,9 +126,25 @@ HeaderBytes EncodeHeader(const JournalDescription& description) {
     }
     Put(&bytes[36], active);
     Put(&bytes[kSequenceOffset], description.sequence);
+    std::memcpy(&bytes[kRunIdOffset], description.runId.data(), description.runId.size());
+    const auto metadata = EncodeMetadata(description.metadata);
+    std::memcpy(&bytes[kMetadataOffset], metadata.data(), metadata.size());
     const auto rewritten =
         EncodeRewritten(description.testNumber, description.state, description.closedCount);
     std::memcpy(&bytes[kRewrittenOffset], rewritten.data(), rewritten.size());
+    return bytes;
+}
+
+std::array<unsigned char, kMetadataSize> EncodeMetadata(const RunMetadata& metadata) {
+    std::array<unsigned char, kMetadataSize> bytes{};
+    std::size_t at = 0;
+    std::string cut;
+    for (const MetadataField& field : kMetadataFields) {
+        const std::string_view text =
+            FieldText(metadata.*field.text, field.maxChars, field.bytes, cut);
+        std::memcpy(&bytes[at], text.data(), text.size());
+        at += field.bytes;
+    }
     return bytes;
 }
 
@@ -136,14 +189,14 @@ std::optional<FileError> DecodeHeader(const unsigned char* bytes, std::size_t si
         return ContentFileError(FileErrorKind::NotAJournal);
     }
     const auto version = size >= 12 ? Get<std::uint32_t>(&bytes[8]) : 0;
-    if (size < (version >= 2 ? kFieldsEnd2 : kFieldsEnd1)) {
+    if (size < FieldsEnd(version)) {
         return ContentFileError(FileErrorKind::HeaderIncomplete, fileSize);
     }
     if (version < 1 || version > kJournalVersion) {
         return ContentFileError(FileErrorKind::UnknownVersion, version);
     }
     const auto headerSize = Get<std::uint32_t>(&bytes[12]);
-    if (headerSize != kHeaderSize || headerSize > fileSize) {
+    if (headerSize != HeaderSizeOf(version) || headerSize > fileSize) {
         return ContentFileError(FileErrorKind::ImpossibleHeaderSize, headerSize);
     }
     const auto recordSize = Get<std::uint32_t>(&bytes[16]);
@@ -178,6 +231,21 @@ std::optional<FileError> DecodeHeader(const unsigned char* bytes, std::size_t si
         d.sequence = Get<std::uint64_t>(&bytes[kSequenceOffset]);
         if (d.sequence == 0 || d.sequence > kMaxSequence) {
             return ContentFileError(FileErrorKind::ImpossibleSequence, d.sequence);
+        }
+    }
+    if (version >= 3) {
+        std::memcpy(d.runId.data(), &bytes[kRunIdOffset], d.runId.size());
+        std::size_t at = kMetadataOffset;
+        for (std::size_t f = 0; f < kMetadataFields.size(); ++f) {
+            const MetadataField& field = kMetadataFields[f];
+            const auto* text = reinterpret_cast<const char*>(&bytes[at]);
+            // The writer cuts every text to its limit: more is a field that lost its NUL.
+            const std::string_view kept(text, strnlen(text, field.bytes));
+            if (CodePoints(kept) > field.maxChars) {
+                return ContentFileError(FileErrorKind::MetadataTooLong, f, field.maxChars);
+            }
+            d.metadata.*field.text = std::string(kept);
+            at += field.bytes;
         }
     }
     for (std::size_t i = 0; i < kPlateCount; ++i) {
@@ -237,7 +305,7 @@ std::optional<FileError> ReadHeader(int fd, JournalDescription& description,
     const auto fileSize = static_cast<std::uint64_t>(info.st_size);
     auto damage = DecodeHeader(bytes.data(), got, fileSize, description);
     if (!damage) {
-        recordCount = (fileSize - kHeaderSize) / kRecordSize;
+        recordCount = (fileSize - HeaderSizeOf(description.version)) / kRecordSize;
     }
     return damage;
 }

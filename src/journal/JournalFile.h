@@ -11,11 +11,14 @@
 #include <vector>
 
 #include "journal/Journal.h"
+#include "journal/RunMetadata.h"
 #include "settings/FileError.h"
 
 namespace kelvaro::journal {
 
-inline constexpr std::size_t kHeaderSize = 4096;
+// The header the writer writes, and the one of versions 1 and 2.
+inline constexpr std::size_t kHeaderSize = 16384;
+inline constexpr std::size_t kOldHeaderSize = 4096;
 inline constexpr std::size_t kRecordSize = 16;
 inline constexpr std::size_t kTextBytes = 256;  // a port or unit field, NUL included
 // The fields rewritten after the start: test number, state, zero, count.
@@ -23,7 +26,18 @@ inline constexpr std::size_t kRewrittenOffset = 40;
 inline constexpr std::size_t kRewrittenSize = 24;
 inline constexpr const char* kExtension = ".kjr";
 // The version the writer writes; the reader takes it and every earlier one.
-inline constexpr std::uint32_t kJournalVersion = 2;
+inline constexpr std::uint32_t kJournalVersion = 3;
+// The run's texts (version 3), rewritten in place when they are edited after the run.
+inline constexpr std::size_t kMetadataOffset = 2232;
+inline constexpr std::size_t kEvaluatedBytes = 4 * kEvaluatedMaxChars;
+inline constexpr std::size_t kProtocolBytes = 4 * kProtocolMaxChars;
+inline constexpr std::size_t kNotesBytes = 4 * kNotesMaxChars;
+inline constexpr std::size_t kMetadataSize = kEvaluatedBytes + kProtocolBytes + kNotesBytes;
+
+// Where the records of a journal of `version` start.
+constexpr std::size_t HeaderSizeOf(std::uint32_t version) {
+    return version >= 3 ? kHeaderSize : kOldHeaderSize;
+}
 
 class UniqueFd {
   public:
@@ -50,6 +64,9 @@ using HeaderBytes = std::array<unsigned char, kHeaderSize>;
 bool StartsWithMagic(const unsigned char* bytes, std::size_t size);
 
 HeaderBytes EncodeHeader(const JournalDescription& description);
+// The run's texts as they go at kMetadataOffset, each cut to its limit at a code point (and at a
+// NUL, which a field cannot hold).
+std::array<unsigned char, kMetadataSize> EncodeMetadata(const RunMetadata& metadata);
 // The rewritten fields as they go at kRewrittenOffset.
 std::array<unsigned char, kRewrittenSize> EncodeRewritten(std::int64_t testNumber,
                                                           JournalState state,
@@ -62,6 +79,7 @@ void DecodeRecords(const unsigned char* bytes, std::size_t count, std::vector<Ra
 std::optional<FileError> DecodeHeader(const unsigned char* bytes, std::size_t size,
                                       std::uint64_t fileSize, JournalDescription& description);
 // Reads and decodes the header of the file open as `fd`; `recordCount` is its whole records.
+// A header of an earlier version is read from its shorter size.
 // Gives what is wrong, as DecodeHeader.
 std::optional<FileError> ReadHeader(int fd, JournalDescription& description,
                                     std::uint64_t& recordCount);

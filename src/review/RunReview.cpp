@@ -24,6 +24,7 @@ std::vector<RecentRun> ListRecentRuns(const std::string& folder) {
                 run.testNumber = "não salvo";
             }
             run.samples = std::to_string(journal.sampleCount);
+            run.metadata = description.metadata;
             for (std::size_t i = 0; i < description.plates.size(); ++i) {
                 if (description.plates[i].active) {
                     run.plates += (run.plates.empty() ? "" : ", ") + std::to_string(i + 1);

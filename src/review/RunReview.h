@@ -20,6 +20,7 @@ struct RecentRun {
     std::string samples;     // "144000"
     std::string plates;      // "1, 2, 4"
     std::string damage;      // why the journal cannot be read; empty when it can
+    RunMetadata metadata;    // what the operator said the run is about (UTF-8)
 };
 
 // The journals of `folder`, newest first in the order the runs were made (ListJournals).

@@ -59,6 +59,13 @@ void TestRun::FailStartUp(const std::string& message) {
 }
 
 void TestRun::StartRun() {
+    // Read before the form is disabled with the buttons, as the operator left it.
+    const RunMetadata said = view_.Metadata();
+    // Cut as the journal keeps them, so the run reads the same from either.
+    metadata_ = RunMetadata{CutToCodePoints(said.evaluated, kEvaluatedMaxChars),
+                            CutToCodePoints(said.protocol, kProtocolMaxChars),
+                            CutToCodePoints(said.notes, kNotesMaxChars)};
+    runId_ = NewRunId();
     view_.EnableButtons(false);
     ChartSink& chart = view_.Chart();
     chart.SetLegendVisible(false);
@@ -159,6 +166,8 @@ void TestRun::OpenJournal() {
     description.start = std::chrono::system_clock::now();
     runStart_ = description.start;
     description.frequency = state_.config.testFrequency;
+    description.runId = runId_;
+    description.metadata = metadata_;
     for (std::size_t i = 0; i < description.plates.size(); ++i) {
         JournalPlate& plate = description.plates[i];
         plate.active = state_.config.plateActive[i];
@@ -252,6 +261,8 @@ void TestRun::Stop(StopReason reason) {
     finished.active = state_.config.plateActive;
     finished.loads.assign(samples_.Loads().begin(), samples_.Loads().end());
     finished.start = runStart_;
+    finished.runId = runId_;
+    finished.metadata = metadata_;
     if (journal_ && !journal_->Path().empty()) {
         finished.path = journal_->Path();
         finished.fromJournal = true;
@@ -264,7 +275,11 @@ void TestRun::Stop(StopReason reason) {
     }
     // Whatever ended the run, every plate the last pass lost is named.
     ReportLostPlates();
-    view_.RunFinished(archive_.SaveStoppedRun(std::move(finished), std::move(journal_)));
+    StoredRun kept = archive_.SaveStoppedRun(std::move(finished), std::move(journal_));
+    if (kept.heading.testNumber > 0) {
+        view_.RunSaved(kept);
+    }
+    view_.RunFinished(std::move(kept));
 }
 
 void TestRun::ReportLostPlates() {

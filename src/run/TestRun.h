@@ -93,7 +93,9 @@ class TestRun {
     std::unique_ptr<JournalWriter> journal_;      // the running or last run's
     std::array<std::string, kPlateCount> units_;  // the plates' units when the run started
     std::chrono::system_clock::time_point runStart_;
-    bool live_ = false;  // the live chart reads the loads
+    RunId runId_{};         // made at the start
+    RunMetadata metadata_;  // as the view gave it at the start
+    bool live_ = false;     // the live chart reads the loads
 };
 
 }  // namespace kelvaro

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "archive/StoredRun.h"
+#include "journal/RunMetadata.h"
 #include "station/ChartSink.h"
 #include "station/LiveChartSink.h"
 
@@ -35,12 +36,18 @@ class TestRunView {
     // allows it to be read).
     virtual bool EscapeHeld() = 0;
     virtual ChartSink& Chart() = 0;
+    // What the operator says the run is about, asked once as the run starts; nothing filled in
+    // is no obstacle to it.
+    virtual RunMetadata Metadata() { return {}; }
     // The run that just ended, drawn on the chart, before any question about it: what the
     // window shows of it besides the lines.
     virtual void RunDrawn(const StoredRun& /*run*/) {}
     // The run that just ended, after its save question (its test number 0 when it was not
     // saved), so it can be saved again.
     virtual void RunFinished(StoredRun run) = 0;
+    // The run that just ended was saved (its save question answered and a number given), told
+    // before RunFinished: what was said of it is not to be carried over to the next run.
+    virtual void RunSaved(const StoredRun& /*run*/) {}
     virtual LiveChartSink& LiveChart() = 0;
 };
 

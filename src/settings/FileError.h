@@ -28,6 +28,8 @@ enum class FileErrorKind {
     ImpossibleCalibration,   // plate
     UnterminatedPort,        // plate
     UnterminatedUnit,        // plate
+    MetadataTooLong,         // value: the field (0 Avaliado, 1 Protocolo, 2 Observações),
+                             // otherValue: its limit in characters
     TooManyRecords,          // value: the records
     ClosedCountMismatch,     // value: the count it was closed with, otherValue: the records
     TornAfterClose,          // value: the count it was closed with, otherValue: the bytes over
@@ -37,6 +39,7 @@ enum class FileErrorKind {
     DiskTooSlow,        // the records waiting for the disk passed what is kept for it
     StillBeingWritten,  // a writer holds the journal
     ImpossibleNumber,   // value: the test number asked for (signed)
+    NoRoomForMetadata,  // value: the journal's version, older than the run's texts
     FolderNotPrivate,   // path: the journal folder, not the user's own alone
 
     // A test file that is not one the station wrote; line: where.
@@ -77,6 +80,7 @@ enum class FileOperation {
     JournalWrite,          // its records during the run
     JournalFinish,         // its closing marks at the stop
     JournalSetTestNumber,  // the number of a run saved later
+    JournalSetMetadata,    // the texts of a run edited later
     JournalCloseLeftOpen,  // closing one its writer left open
     JournalRead,
     // A test file.

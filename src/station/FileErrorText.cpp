@@ -48,6 +48,18 @@ std::string Shown(std::string_view field) {
     return "\"" + text + (characters > kLongest ? "...\"" : "\"");
 }
 
+// A run's text field as the main window names it.
+const char* MetadataFieldName(std::uint64_t field) {
+    switch (field) {
+        case 0:
+            return "Avaliado";
+        case 1:
+            return "Protocolo";
+        default:
+            return "Observações";
+    }
+}
+
 // The test file's heading lines as the operator is told to expect them.
 constexpr std::array<std::string_view, 10> kHeadingShapes{
     "Avaliação;<número>;",
@@ -173,6 +185,9 @@ std::string Reason(const FileError& e) {
             return "o texto da porta da " + PlateWord(e.plate) + " não termina";
         case UnterminatedUnit:
             return "o texto da unidade da " + PlateWord(e.plate) + " não termina";
+        case MetadataTooLong:
+            return "o campo " + std::string(MetadataFieldName(e.value)) + " passa de " + o +
+                   " caracteres";
         case TooManyRecords:
             return "tem " + v + " amostras, mais do que um teste pode ter";
         case ClosedCountMismatch:
@@ -183,6 +198,8 @@ std::string Reason(const FileError& e) {
             return "o texto da porta da " + PlateWord(e.plate) + " passa de " + v + " bytes";
         case UnitTooLong:
             return "o texto da unidade da " + PlateWord(e.plate) + " passa de " + v + " bytes";
+        case NoRoomForMetadata:
+            return "o diário é da versão " + v + " do formato, que não guarda esses dados";
         case DiskTooSlow:
             return "o disco não acompanha a gravação";
         case StillBeingWritten:
@@ -284,6 +301,9 @@ std::string FileErrorText(const FileError& e) {
             return "O diário do teste não foi fechado: " + reason + where + ".";
         case FileOperation::JournalSetTestNumber:
             return "O número do teste não foi guardado no diário " + e.path + ": " + reason + ".";
+        case FileOperation::JournalSetMetadata:
+            return "Os dados do teste não foram guardados no diário " + e.path + ": " + reason +
+                   ".";
         case FileOperation::JournalCloseLeftOpen:
             return "O diário " + e.path + " não foi fechado: " + reason + ".";
         case FileOperation::JournalRead:

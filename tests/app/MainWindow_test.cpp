@@ -6,9 +6,11 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
@@ -17,6 +19,7 @@
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "CaseNames.h"
@@ -33,9 +36,11 @@
 #include "device/PlateCommands.h"
 #include "device/SerialChannel.h"
 #include "frequency/FrequencyScreen.h"
+#include "journal/Journal.h"
 #include "results/ResultsPanel.h"
 #include "results/ResultsScreen.h"
 #include "settings/SettingsStore.h"
+#include "testinfo/RunInfoForm.h"
 #include "ui/Panels.h"
 #include "ui/PictureButton.h"
 
@@ -129,8 +134,9 @@ TEST_F(MainWindowTest, EverySizeKeepsTheButtonsInOrderAndTheChartTakesTheRoom) {
         testing::ExpectInTopRightCorner(window->closeButton);
         testing::ExpectLeftToRight({window->openButton, window->saveButton,
                                     window->saveResultsButton, window->closeButton});
-        testing::ExpectTopToBottom({window->topPanel, window->buttonBar, window->sampleCountLabel,
-                                    window->loadChart, window->resultsPanel, window->bottomBand});
+        testing::ExpectTopToBottom({window->topPanel, window->buttonBar, window->runInfoForm,
+                                    window->sampleCountLabel, window->loadChart,
+                                    window->resultsPanel, window->bottomBand});
         EXPECT_EQ(window->size() - window->loadChart->size(), aroundTheChart);
     });
 }
@@ -367,6 +373,53 @@ TEST_F(MainWindowTest, TestRunViewDrivesTheWindowsControls) {
     EXPECT_TRUE(window->IdlePassRunning());
     window->StopIdlePass();
     EXPECT_FALSE(window->IdlePassRunning());
+}
+
+// The information row offers the names and protocols of the recent runs (newest first, each
+// once), gives the run what it holds, is shut while a run starts or goes on, and loses the name
+// and notes, not the protocol, once a run is saved.
+TEST_F(MainWindowTest, TheRunInfoRowOffersRecentTextsAndASaveClearsTheName) {
+    for (const RunMetadata& said :
+         {RunMetadata{"ana", "salto", ""}, RunMetadata{"Ana", "Salto", "1"},
+          RunMetadata{"Bruno", "Corrida", "2"}}) {
+        JournalDescription d;
+        d.frequency = 600;
+        d.metadata = said;
+        JournalWriter writer;
+        ASSERT_TRUE(writer.Open(dir.File("journal"), d));
+        ASSERT_TRUE(writer.Close(0));
+    }
+    auto window = Create();
+    RunInfoForm& form = *window->runInfoForm;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (form.protocolBox->count() == 0 && std::chrono::steady_clock::now() < giveUp) {
+        QApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(form.evaluatedBox->count(), 2);
+    EXPECT_EQ(form.evaluatedBox->itemText(1), QStringLiteral("Ana"));
+    EXPECT_EQ(form.protocolBox->itemText(0), QStringLiteral("Corrida"));
+    EXPECT_EQ(window->Metadata(), RunMetadata{});  // nothing chosen for the operator
+
+    form.evaluatedBox->setEditText(QStringLiteral("Carla"));
+    form.protocolBox->setCurrentIndex(1);
+    form.notesEdit->setText(QStringLiteral("sem aquecimento"));
+    EXPECT_EQ(window->Metadata(), (RunMetadata{"Carla", "Salto", "sem aquecimento"}));
+    window->EnableButtons(false);
+    EXPECT_FALSE(form.isEnabled());
+    window->RunSaved(StoredRun{});
+    EXPECT_EQ(window->Metadata(), (RunMetadata{"", "Salto", ""}));
+    // The same once the run just ended is saved after a "Não" to the question.
+    form.evaluatedBox->setEditText(QStringLiteral("Davi"));
+    StoredRun ended;
+    ended.heading = {0, 600, {}, {"N", "N", "N", "N"}};
+    ended.active = {true, false, false, false};
+    ended.loads.assign(5, LoadRecord{1.0, 0.0, 0.0, 0.0});
+    ended.metadata = window->Metadata();
+    window->RunFinished(ended);
+    dialogs.saveFiles = {dir.File("Kelvaro_1.csv")};
+    window->OnSaveClicked();
+    EXPECT_EQ(window->Metadata(), (RunMetadata{"", "Salto", ""}));
 }
 
 TEST_F(MainWindowTest, CloseButtonClosesTheWindow) {

@@ -68,6 +68,8 @@ TEST_F(RunArchiveTest, AnUnclosedJournalIsOfferedOnceAndRecoveredAsARunJustStopp
     crashed.plates[1].unit = "un.";
     crashed.plates[2] = {true, "/dev/ttyUSB2", {0, 1, 0}, "kgf"};
     crashed.plates[3].unit = "un.";
+    crashed.runId = NewRunId();
+    crashed.metadata = {"João", "Salto", "Recuperado"};
     {
         JournalWriter writer;  // gone without Close, as in a kill
         ASSERT_TRUE(writer.Open(state.config.journalFolder, crashed));
@@ -90,6 +92,8 @@ TEST_F(RunArchiveTest, AnUnclosedJournalIsOfferedOnceAndRecoveredAsARunJustStopp
     EXPECT_EQ(texts[1], "Deseja salvar o teste?");
     ASSERT_TRUE(recovered.has_value());
     EXPECT_EQ(recovered->heading.testNumber, 1);
+    EXPECT_EQ(recovered->runId, crashed.runId);
+    EXPECT_EQ(recovered->metadata, crashed.metadata);  // kept by the journal, not the test file
     ASSERT_EQ(recovered->loads.size(), 2u);
     EXPECT_EQ(recovered->loads[1], (LoadRecord{1000.0, 0.0, 8.0, 0.0}));
     EXPECT_EQ(view.chart.inLegend, (std::array<bool, 4>{true, false, true, false}));

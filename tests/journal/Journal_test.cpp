@@ -146,7 +146,18 @@ struct RoundTripCase {
     const char* folder = "kelvaro";  // "file/kelvaro": a file stands where a folder must be
     // What Open is expected to refuse with instead, given the folder.
     std::function<FileError(const std::string& folder)> refusal = nullptr;
+    RunMetadata metadata{};
+    std::optional<RunMetadata> kept{};         // when the texts pass their limits
+    std::optional<RunMetadata> editedLater{};  // given after the close
 };
+
+std::string Repeated(const std::string& text, std::size_t times) {
+    std::string all;
+    for (std::size_t i = 0; i < times; ++i) {
+        all += text;
+    }
+    return all;
+}
 
 class JournalRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 
@@ -158,6 +169,8 @@ TEST_P(JournalRoundTrip, ReadsBackWhatWasWritten) {
     JournalDescription d = Describe(c.active);
     d.plates[0].port = c.port1;
     d.plates[3].unit = c.unit4;
+    d.runId = NewRunId();
+    d.metadata = c.metadata;
 
     JournalWriter writer;
     if (c.refusal) {
@@ -179,6 +192,9 @@ TEST_P(JournalRoundTrip, ReadsBackWhatWasWritten) {
     if (c.laterNumber >= 0) {
         ASSERT_TRUE(SetJournalTestNumber(writer.Path(), c.laterNumber));
     }
+    if (c.editedLater) {
+        ASSERT_TRUE(SetJournalMetadata(writer.Path(), *c.editedLater));
+    }
     EXPECT_FALSE(writer.TakeError().has_value());
     EXPECT_TRUE(FindUnclosedJournals(folder).empty());
 
@@ -190,6 +206,9 @@ TEST_P(JournalRoundTrip, ReadsBackWhatWasWritten) {
     EXPECT_EQ(b.testNumber, c.laterNumber >= 0 ? c.laterNumber : c.closeNumber);
     EXPECT_EQ(b.state, JournalState::Closed);
     EXPECT_EQ(b.closedCount, c.records);
+    EXPECT_EQ(b.version, 3U);
+    EXPECT_EQ(b.runId, d.runId);
+    EXPECT_EQ(b.metadata, c.editedLater.value_or(c.kept.value_or(c.metadata)));
     for (std::size_t i = 0; i < d.plates.size(); ++i) {
         SCOPED_TRACE("Placa " + std::to_string(i + 1));
         EXPECT_EQ(b.plates[i].active, d.plates[i].active);
@@ -228,7 +247,24 @@ INSTANTIATE_TEST_SUITE_P(
         RoundTripCase{"FolderCannotBeMade", 0b0001, 0, 0, -1, "/dev/ttyS0", "kgf", "file/kelvaro",
                       [](const std::string& folder) {
                           return SystemFileError(FileOperation::JournalCreate, ENOTDIR, folder);
-                      }}),
+                      }},
+        // Every field full of 4-byte characters: no room left for a NUL, and none needed.
+        RoundTripCase{
+            "TextsAtTheirLimits", 0b0001, 1, 0, -1, "/dev/ttyS0", "N", "kelvaro", nullptr,
+            RunMetadata{Repeated("\xF0\x9F\x98\x80", 100), Repeated("\xF0\x9F\x98\x80", 60),
+                        Repeated("\xF0\x9F\x98\x80", 2000)}},
+        // Cut at a code point (or at a NUL, which a field cannot hold), never refused.
+        RoundTripCase{
+            "TextsPastTheirLimitsAreCut", 0b0001, 1, 0, -1, "/dev/ttyS0", "N", "kelvaro", nullptr,
+            RunMetadata{Repeated("é", 101), std::string("Salto\0CMJ", 9),
+                        Repeated("ç", 1999) + "\xF0\x9F\x98\x80z"},
+            RunMetadata{Repeated("é", 100), "Salto", Repeated("ç", 1999) + "\xF0\x9F\x98\x80"}},
+        // A shorter text rewritten over a longer one leaves nothing of it.
+        RoundTripCase{"TextsEditedAfterTheRun", 0b0001, 60, 9, -1, "/dev/ttyS0", "N", "kelvaro",
+                      nullptr,
+                      RunMetadata{"João Conceição", "Salto",
+                                  "joelho \xF0\x9F\xA6\xB5" + std::string(1500, 'o')},
+                      std::nullopt, RunMetadata{"Ana Lúcia", "", "sem dor"}}),
     [](const auto& param) { return std::string(param.param.name); });
 
 // A run at 600 Hz on four plates in counter mode, killed with SIGKILL after a few seconds: the
@@ -369,8 +405,18 @@ INSTANTIATE_TEST_SUITE_P(Table, JournalDamage,
                                                       [](std::string& b) { b.resize(1000); },
                                                       Fault(FileErrorKind::HeaderIncomplete, 1000)},
                                            DamageCase{"UnknownVersion",
-                                                      [](std::string& b) { PutU32(b, 8, 3); },
-                                                      Fault(FileErrorKind::UnknownVersion, 3)},
+                                                      [](std::string& b) { PutU32(b, 8, 4); },
+                                                      Fault(FileErrorKind::UnknownVersion, 4)},
+                                           DamageCase{
+                                               "HeaderSizeOfAnEarlierVersion",
+                                               [](std::string& b) { PutU32(b, 12, 4096); },
+                                               Fault(FileErrorKind::ImpossibleHeaderSize, 4096)},
+                                           DamageCase{"EvaluatedWithoutItsNul",
+                                                      [](std::string& b) {
+                                                          std::fill_n(&b[2232], 400, 'a');
+                                                      },
+                                                      Fault(FileErrorKind::MetadataTooLong, 0,
+                                                            100)},
                                            DamageCase{
                                                "HeaderSize",
                                                [](std::string& b) { PutU32(b, 12, 100); },
@@ -453,7 +499,7 @@ INSTANTIATE_TEST_SUITE_P(Table, JournalDamage,
                                            DamageCase{"MoreRecordsThanARunHolds",
                                                       [](std::string& b) {
                                                           b.replace(48, 16, 16, '\0')
-                                                              .resize(4096 + 200000 * 16);
+                                                              .resize(16384 + 200000 * 16);
                                                       },
                                                       Fault(FileErrorKind::TooManyRecords, 200000)},
                                            DamageCase{"ClosedWithATornRecord",
@@ -502,7 +548,7 @@ TEST_P(JournalRetention, RemovesTheOldestFirstButNeverOneInUse) {
     EXPECT_EQ(kept, c.kept);
 }
 
-constexpr std::uint64_t kEmptyJournal = 4096;
+constexpr std::uint64_t kEmptyJournal = 16384;
 
 INSTANTIATE_TEST_SUITE_P(
     Table, JournalRetention,
@@ -530,7 +576,7 @@ TEST(JournalRecoveryLookup, OffersEveryRunADeadStationLeftWhateverLiesBeside) {
         const std::string other = WriteRun(folder, SystemClock::now() + kFiveYears, 10,
                                            n == 3 ? Ending::Crashed : Ending::Closed);
         std::string bytes = ReadFileBytes(other);
-        PutU32(bytes, 8, n == 2 ? 3 : 2);
+        PutU32(bytes, 8, n == 2 ? 4 : 3);
         WriteFileBytes(other, n == 1 ? "KELVJRNL" : bytes);
         DateIn2028(other, n);
     }
@@ -564,6 +610,25 @@ TEST(JournalVersion1, IsRecoveredAndListedBelowEveryLaterFormat) {
     EXPECT_EQ(found[0].sampleCount, 200U);
     ASSERT_TRUE(CloseJournal(found[0].path));
     EXPECT_TRUE(FindUnclosedJournals(folder).empty());
+}
+
+// What the version-2 writer left (tests/journal/data: a run on plates 1 and 2 saved as test 7)
+// reads with no id and no texts, and has no room for texts edited later.
+TEST(JournalVersion2, ReadsWithANullIdAndNoTexts) {
+    TempDir dir;
+    const std::string path = dir.File("version2-closed.kjr");
+    std::filesystem::copy_file(KELVARO_JOURNAL_DATA "/version2-closed.kjr", path);
+    JournalContents back;
+    ASSERT_TRUE(ReadJournal(path, back));
+    EXPECT_EQ(back.description.version, 2U);
+    EXPECT_EQ(back.description.testNumber, 7);
+    EXPECT_TRUE(IsNullRunId(back.description.runId));
+    EXPECT_EQ(back.description.metadata, RunMetadata{});
+    ASSERT_EQ(back.records.size(), 250U);
+    EXPECT_EQ(back.records[249], (RawRecord{249, 249, 0, 0}));
+    EXPECT_EQ(
+        SetJournalMetadata(path, {"Ana", "", ""}).error,
+        Told(Fault(FileErrorKind::NoRoomForMetadata, 2), FileOperation::JournalSetMetadata, path));
 }
 
 // Opening a journal never waits: a FIFO where a journal is looked for is refused at once as no
@@ -623,7 +688,7 @@ TEST(JournalFullDisk, StopsWithOneErrorAndAppendStaysCheap) {
         }
         rlimit limit{};
         getrlimit(RLIMIT_FSIZE, &limit);
-        limit.rlim_cur = 4096 + 600 * 16 + 8;
+        limit.rlim_cur = 16384 + 600 * 16 + 8;
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
             return 5;
         }

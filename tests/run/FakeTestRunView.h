@@ -63,6 +63,10 @@ class FakeView : public TestRunView, public ArchiveView {
     ChartSink& Chart() override { return chart; }
     LiveChartSink& LiveChart() override { return liveChart; }
     void RunFinished(StoredRun run) override { finished = std::move(run); }
+    RunMetadata Metadata() override { return metadata; }
+    void RunSaved(const StoredRun& run) override { saved.push_back(run.heading.testNumber); }
+    RunMetadata metadata;             // what the form holds
+    std::vector<std::int64_t> saved;  // the number of every run told saved
     void RunDrawn(const StoredRun& run) override {
         if (drawn) {
             drawn(run);

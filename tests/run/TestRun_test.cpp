@@ -336,7 +336,9 @@ class StreamingTest : public TestRunTest {
 };
 
 TEST_F(StreamingTest, CounterPlatesDeliverEverySampleInOrder) {
+    view.metadata = {std::string(101, 'a'), "Salto", "dor no joelho \xF0\x9F\xA6\xB5"};
     StartCounters({1, 2});
+    view.metadata = {};  // the form is read once, at the start
     view.escapeAtCheck = 600;
     EXPECT_EQ(RunPasses(1000), 600);
     for (int plate : {1, 2}) {
@@ -356,6 +358,9 @@ TEST_F(StreamingTest, CounterPlatesDeliverEverySampleInOrder) {
     EXPECT_EQ(journal.description.plates[0].port, Port(1));
     EXPECT_EQ(journal.description.plates[2].active, false);
     EXPECT_EQ(journal.description.plates[1].unit, "un.");
+    const RunMetadata kept{std::string(100, 'a'), "Salto", "dor no joelho \xF0\x9F\xA6\xB5"};
+    EXPECT_EQ(journal.description.metadata, kept);
+    EXPECT_FALSE(IsNullRunId(journal.description.runId));
     ASSERT_EQ(journal.records.size(), 600u);
     for (int record = 0; record < 600; ++record) {
         for (int plate : {1, 2, 3, 4}) {
@@ -370,6 +375,9 @@ TEST_F(StreamingTest, CounterPlatesDeliverEverySampleInOrder) {
     EXPECT_EQ(view.finished->path, journals[0].path);
     EXPECT_EQ(view.finished->heading.testNumber, 0);
     EXPECT_EQ(view.finished->heading.units[1], "un.");
+    EXPECT_EQ(view.finished->runId, journal.description.runId);
+    EXPECT_EQ(view.finished->metadata, kept);
+    EXPECT_TRUE(view.saved.empty());  // declined: the form keeps what it holds
     EXPECT_TRUE(std::equal(view.finished->loads.begin(), view.finished->loads.end(),
                            run.Samples().Loads().begin(), run.Samples().Loads().end()));
 }
@@ -456,10 +464,12 @@ TEST_P(JournalFaultTest, CostsTheRunAndItsSaveNothing) {
         };
     }
     const std::string faulty = dir.File("faulty.csv");
+    // What the run is about goes to its journal, never to its test file.
+    view.metadata = {"João Conceição", "Salto", "Observações"};
     ASSERT_NO_FATAL_FAILURE(StartSavedRun(faulty));
     RunPasses(c.fullAfter);
-    // Room for the 4096-byte header, the records taken so far and half of the next 16-byte one.
-    ASSERT_TRUE(c.fullAfter == 0 || limit.Lower(4096 + 16 * c.fullAfter + 8));
+    // Room for the 16384-byte header, the records taken so far and half of the next 16-byte one.
+    ASSERT_TRUE(c.fullAfter == 0 || limit.Lower(16384 + 16 * c.fullAfter + 8));
     RunPasses(kSamples + 10);
     dialogs.onMessage = nullptr;
 
@@ -470,6 +480,7 @@ TEST_P(JournalFaultTest, CostsTheRunAndItsSaveNothing) {
         }
     }
     EXPECT_EQ(testing::ReadFileBytes(faulty), testing::ReadFileBytes(sound));
+    EXPECT_EQ(view.saved, (std::vector<std::int64_t>{1, 1}));
     const std::vector<std::string> texts = dialogs.Texts();
     ASSERT_EQ(texts.size(), 4u);
     EXPECT_EQ(texts[1], "Deseja salvar o teste?");
@@ -482,6 +493,7 @@ TEST_P(JournalFaultTest, CostsTheRunAndItsSaveNothing) {
         ASSERT_EQ(journals.size(), 2u);
         EXPECT_EQ(journals[0].description.state, JournalState::Stopped);
         EXPECT_EQ(journals[0].sampleCount, static_cast<std::uint64_t>(c.fullAfter));
+        EXPECT_EQ(journals[0].description.metadata, view.metadata);
         EXPECT_EQ(texts[3], std::string(c.told) + journals[0].path + ").");
     }
 }

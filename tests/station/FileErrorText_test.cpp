@@ -156,6 +156,10 @@ INSTANTIATE_TEST_SUITE_P(
                   Valued(Make(JournalSetTestNumber, ImpossibleNumber, kJournal), Negative(-3)),
                   "O número do teste não foi guardado no diário " + kJournal +
                       ": o número -3 é impossível."},
+        WordsCase{"TextsOnAnOldJournal",
+                  Valued(Make(JournalSetMetadata, NoRoomForMetadata, kJournal), 2),
+                  "Os dados do teste não foram guardados no diário " + kJournal +
+                      ": o diário é da versão 2 do formato, que não guarda esses dados."},
         WordsCase{"LeftOpenInUse", Make(JournalCloseLeftOpen, StillBeingWritten, kJournal),
                   "O diário " + kJournal + " não foi fechado: ele ainda está sendo gravado."},
         WordsCase{"ReadFifo", SystemFileError(JournalRead, kNotARegularFile, kJournal),
@@ -186,6 +190,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "o texto da porta da Placa 1 não termina"},
         WordsCase{"UnitUnended", OfPlate(Damage(UnterminatedUnit), 4),
                   "o texto da unidade da Placa 4 não termina"},
+        WordsCase{"NotesTooLong", Valued(Damage(MetadataTooLong), 2, 2000),
+                  "o campo Observações passa de 2000 caracteres"},
         WordsCase{"TooManyRecords", Valued(Damage(TooManyRecords), 144001),
                   "tem 144001 amostras, mais do que um teste pode ter"},
         WordsCase{"CountMismatch", Valued(Damage(ClosedCountMismatch), 10, 12),

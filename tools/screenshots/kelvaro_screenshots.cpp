@@ -25,6 +25,7 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -61,6 +62,7 @@
 #include "run/TestRun.h"
 #include "settings/NumberText.h"
 #include "settings/SettingsStore.h"
+#include "testinfo/RunInfoForm.h"
 #include "ui/PictureButton.h"
 #include "ui/PortugueseDialogs.h"
 #include "ui/QtDialogs.h"
@@ -423,6 +425,15 @@ int main(int argc, char** argv) {
         screen->close();
     });
     window.calibrationButton->click();
+
+    // What the test is about, filled in before the start; once the run is saved the name and
+    // the notes are gone from the row and the protocol stays (run.png).
+    window.runInfoForm->evaluatedBox->setEditText(QStringLiteral("Mariana Souza"));
+    window.runInfoForm->protocolBox->setEditText(QStringLiteral("Salto com contramovimento"));
+    window.runInfoForm->notesEdit->setText(
+        QStringLiteral("Após 10 min de aquecimento; tênis de corrida, braços livres"));
+    Wait(200);
+    pictures.Save(&window, "run-info.png");
 
     // A test: someone jumps on each plate; the jumps restart with the test.
     for (std::size_t i = 0; i < plates.size(); ++i) {
