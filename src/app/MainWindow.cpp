@@ -23,6 +23,8 @@
 #include "device/SerialChannel.h"
 #include "discovery/CommunicationScreen.h"
 #include "frequency/FrequencyScreen.h"
+#include "library/LibraryWorker.h"
+#include "library/RunRecording.h"
 #include "results/ResultsFile.h"
 #include "results/ResultsPanel.h"
 #include "results/ResultsScreen.h"
@@ -266,6 +268,17 @@ void MainWindow::OnCreated() {
             [this](bool shown) { RememberTotalChoice(shown); });
     connect(results, &ResultsScreen::StretchChanged, this, [this] { ShowStatusText(false); });
     liveChart_ = std::make_unique<LiveResultsChart>(*this);
+
+    // The library lives beside the journals; a station without a journal folder keeps none.
+    if (!state_.config.journalFolder.empty()) {
+        libraryPath_ = LibraryPathIn(state_.config.journalFolder);
+        library_ = std::make_unique<LibraryWorker>();
+        library_->Post([this](LibraryStore& store) {
+            if (const LibraryStatus opened = store.Open(libraryPath_); !opened) {
+                TellLibraryOnce(LibraryStatusText(opened, libraryPath_));
+            }
+        });
+    }
     RefreshRunInfoChoices();
 }
 
@@ -314,6 +327,7 @@ void MainWindow::OnDestroyed() {
     startUpTimer_->stop();
     // Nothing may keep the exit from completing.
     try {
+        library_.reset();  // what it still has to record, within its time
         testRun_.reset();
         archive_.reset();
         progressWindow_.reset();
@@ -409,7 +423,39 @@ void MainWindow::RunDrawn(const StoredRun& run) {
     saveResultsButton->setEnabled(true);
 }
 
+void MainWindow::RecordInLibrary(const StoredRun& run) {
+    // Only a run with a journal: the library takes the raw readings and the texts from it.
+    if (!library_ || !run.fromJournal || run.path.empty()) {
+        return;
+    }
+    library_->Post([this, journal = run.path, saved = run.savedFile](LibraryStore& store) {
+        LibraryRun recorded;
+        if (const FileStatus read = RunFromJournal(journal, saved, recorded); !read) {
+            TellLibraryOnce(FileErrorText(*read.error));
+            return;
+        }
+        if (const LibraryStatus kept = store.RecordRun(recorded); !kept) {
+            TellLibraryOnce(LibraryStatusText(kept, libraryPath_));
+        }
+    });
+}
+
+// From the library's thread: told on the window's, once in the station's life, as a warning; the
+// run itself is saved and journaled whatever the library does.
+void MainWindow::TellLibraryOnce(const std::string& text) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, text] {
+            if (!std::exchange(libraryTold_, true)) {
+                dialogs_.MessageBox(ErrorReportText(text), "Kelvaro - Biblioteca",
+                                    DialogButtons::Ok, DialogIcon::Warning);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
 void MainWindow::RunFinished(StoredRun run) {
+    RecordInLibrary(run);
     shownRun_ = std::move(run);
     shownRunOpened_ = false;
     saveButton->setEnabled(true);
@@ -437,7 +483,12 @@ void MainWindow::OnSaveClicked() {
     if (!shownRun_ || testRun_->IsRunning()) {
         return;
     }
-    if (!archive_->SaveAgain(*shownRun_)) {
+    const std::string savedBefore = shownRun_->savedFile;
+    const bool numbered = archive_->SaveAgain(*shownRun_);
+    if (shownRun_->savedFile != savedBefore) {
+        RecordInLibrary(*shownRun_);  // its number, file and readings as saved now
+    }
+    if (!numbered) {
         return;
     }
     if (shownRunOpened_) {

@@ -27,6 +27,7 @@ class QTimer;
 namespace kelvaro {
 
 class EscapeKeyMonitor;
+class LibraryWorker;
 class LoadChart;
 class LoweredPanel;
 class PictureButton;
@@ -131,6 +132,8 @@ class MainWindow : public QWidget, public TestRunView, public ArchiveView {
     void SetRunChooser(std::unique_ptr<RunChooser> chooser) { runChooser_ = std::move(chooser); }
     // The run read back that the chart shows, if any.
     const std::optional<StoredRun>& ShownRun() const { return shownRun_; }
+    // The library's thread, none without a journal folder.
+    LibraryWorker* Library() const { return library_.get(); }
 
     StationState& State() { return state_; }
     ProgressWindow& Progress() { return *progressWindow_; }
@@ -177,6 +180,9 @@ class MainWindow : public QWidget, public TestRunView, public ArchiveView {
     // The status line: what the run set, and the stretch marked, if any.
     void ShowStatusText(bool repaintNow);
     void RememberTotalChoice(bool shown);
+    // Records a run that ended (or was saved again) in the library, off the window's thread.
+    void RecordInLibrary(const StoredRun& run);
+    void TellLibraryOnce(const std::string& text);
     // Fills the run information row's lists from the recent runs' journals, read off this thread.
     void RefreshRunInfoChoices();
     class LiveResultsChart;
@@ -195,6 +201,9 @@ class MainWindow : public QWidget, public TestRunView, public ArchiveView {
     std::optional<StoredRun> shownRun_;
     std::string statusText_;
     std::unique_ptr<LiveResultsChart> liveChart_;
+    std::string libraryPath_;
+    std::unique_ptr<LibraryWorker> library_;
+    bool libraryTold_ = false;     // what went wrong with the library is told once
     std::jthread choicesReader_;   // reads the recent runs for the information row's lists
     bool shownRunOpened_ = false;  // opened again, rather than the run just ended
     // Only the calibration screen's first activation in the program's life opens the ticked

@@ -73,10 +73,11 @@ bool TakeNextTestNumber(StationState& state, Dialogs& dialogs, TestFileHeading& 
     return true;
 }
 
-// The save dialog, the file and the desktop's opening of it. Gives the test's number, or 0.
+// The save dialog, the file and the desktop's opening of it. Gives the test's number, or 0, and
+// the file it was written to in `savedPath`.
 std::int64_t SaveTest(const TestFileHeading& heading, std::span<const LoadRecord> loads,
                       char decimalSeparator, Dialogs& dialogs, ProgressView& progress,
-                      const std::string& exportFolder) {
+                      const std::string& exportFolder, std::string& savedPath) {
     SaveFileRequest request;
     request.fileName = "Kelvaro_" + std::to_string(heading.testNumber);
     request.defaultExtension = ".csv";
@@ -92,6 +93,7 @@ std::int64_t SaveTest(const TestFileHeading& heading, std::span<const LoadRecord
         ReportError(dialogs, FileErrorText(*written.error));
         return 0;
     }
+    savedPath = *path;
     dialogs.MessageBox("O exportação para o Excel foi concluída com sucesso", "Kelvaro",
                        DialogButtons::Ok, DialogIcon::Information);
     std::error_code ec;
@@ -113,7 +115,8 @@ enum class SaveQuestion { Ask, DontAsk };
 // number the settings cannot keep is told once (until a save succeeds) and counted on from in
 // this run. Gives the number of the saved test, or 0 when nothing was saved.
 std::int64_t ExportTestRun(StationState& state, std::span<const LoadRecord> loads, Dialogs& dialogs,
-                           ProgressView& progress, const std::string& exportFolder) {
+                           ProgressView& progress, const std::string& exportFolder,
+                           std::string& savedPath) {
     if (!AskToSave(dialogs)) {
         return 0;
     }
@@ -123,7 +126,8 @@ std::int64_t ExportTestRun(StationState& state, std::span<const LoadRecord> load
     }
     heading.frequency = state.config.testFrequency;
     heading.ports = state.config.platePort;
-    return SaveTest(heading, loads, state.config.decimalSeparator, dialogs, progress, exportFolder);
+    return SaveTest(heading, loads, state.config.decimalSeparator, dialogs, progress, exportFolder,
+                    savedPath);
 }
 
 // The same for a run read back: asked "Deseja salvar o teste?" first or not, then saved with its
@@ -132,7 +136,7 @@ std::int64_t ExportTestRun(StationState& state, std::span<const LoadRecord> load
 // of the saved test, or 0 when nothing was saved.
 std::int64_t ExportStoredRun(StationState& state, const StoredRun& run, Dialogs& dialogs,
                              ProgressView& progress, const std::string& exportFolder,
-                             SaveQuestion question) {
+                             SaveQuestion question, std::string& savedPath) {
     if (question == SaveQuestion::Ask && !AskToSave(dialogs)) {
         return 0;
     }
@@ -143,7 +147,7 @@ std::int64_t ExportStoredRun(StationState& state, const StoredRun& run, Dialogs&
     }
     return SaveTest(heading, run.loads,
                     run.decimalSeparator.value_or(state.config.decimalSeparator), dialogs, progress,
-                    exportFolder);
+                    exportFolder, savedPath);
 }
 
 }  // namespace
@@ -157,14 +161,14 @@ RunArchive::RunArchive(StationState& state, Dialogs& dialogs, ProgressView& prog
 
 StoredRun RunArchive::SaveStoppedRun(StoredRun run, std::unique_ptr<JournalWriter> journal) {
     const std::int64_t testNumber =
-        ExportTestRun(state_, run.loads, dialogs_, progress_, exportFolder_);
+        ExportTestRun(state_, run.loads, dialogs_, progress_, exportFolder_, run.savedFile);
     RecordTestNumber(run, testNumber, std::move(journal));
     return run;
 }
 
 bool RunArchive::SaveAgain(StoredRun& run) {
-    const std::int64_t testNumber =
-        ExportStoredRun(state_, run, dialogs_, progress_, exportFolder_, SaveQuestion::DontAsk);
+    const std::int64_t testNumber = ExportStoredRun(state_, run, dialogs_, progress_, exportFolder_,
+                                                    SaveQuestion::DontAsk, run.savedFile);
     if (testNumber <= 0 || run.heading.testNumber > 0) {
         return false;
     }
@@ -255,8 +259,8 @@ std::optional<StoredRun> RunArchive::RecoverJournal(const JournalSummary& unclos
     view.SetStatusText(" Amostras: " + std::to_string(run.loads.size()), false);
     DrawRunLoads(view.Chart(), run.loads, run.active);
     view.RunDrawn(run);
-    const std::int64_t testNumber =
-        ExportStoredRun(state_, run, dialogs_, progress_, exportFolder_, SaveQuestion::Ask);
+    const std::int64_t testNumber = ExportStoredRun(state_, run, dialogs_, progress_, exportFolder_,
+                                                    SaveQuestion::Ask, run.savedFile);
     if (testNumber > 0) {
         RecordTestNumber(run, testNumber, nullptr);
     }

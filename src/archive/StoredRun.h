@@ -30,6 +30,8 @@ struct StoredRun {
     // older than the texts.
     RunId runId{};
     RunMetadata metadata;
+    // The test file this run was last saved as, since it was read or stopped; empty until then.
+    std::string savedFile;
 };
 
 // Reads a run's journal and converts its raw readings with the calibration the run had. Gives the

@@ -17,6 +17,8 @@
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <future>
 #include <optional>
 #include <stdexcept>
 #include <thread>
@@ -37,6 +39,9 @@
 #include "device/SerialChannel.h"
 #include "frequency/FrequencyScreen.h"
 #include "journal/Journal.h"
+#include "library/LibraryStore.h"
+#include "library/LibraryWorker.h"
+#include "library/RunRecording.h"
 #include "results/ResultsPanel.h"
 #include "results/ResultsScreen.h"
 #include "settings/SettingsStore.h"
@@ -181,6 +186,52 @@ TEST_F(MainWindowTest, ARunDrawnShowsItsTotalStretchAndResults) {
     EXPECT_EQ(window->loadChart->LiveSumSeries(), kPlateCount + 1);
     window->results->PrepareLive(run.active, {"kgf", "kgf", "N", "kgf"});  // no total in two units
     EXPECT_EQ(window->loadChart->LiveSumSeries(), 0);
+}
+
+// A run that ended reaches the library from its journal, off the window's thread, with its id,
+// texts, number and the saved file's SHA-256; saved again, it stays one test.
+TEST_F(MainWindowTest, ARunThatEndedIsRecordedInTheLibraryFromItsJournal) {
+    JournalDescription description;
+    description.start = std::chrono::system_clock::now();
+    description.frequency = 50;
+    description.plates[1] = {true, "/dev/ttyUSB1", {1000, 2, 0}, "kgf"};
+    description.runId = NewRunId();
+    description.metadata = {"Joana", "Salto", "primeiro"};
+    StoredRun run;
+    {
+        JournalWriter writer;
+        ASSERT_TRUE(writer.Open(dir.File("journal"), description));
+        const std::vector<RawRecord> records(300, RawRecord{0, 3000, 0, 0});
+        writer.Append(records);
+        writer.Close(7);
+        run.path = writer.Path();
+    }
+    run.fromJournal = true;
+    run.savedFile = dir.File("Kelvaro_7.csv");
+    std::ofstream(run.savedFile) << "bytes of the saved test";
+    auto window = Create();
+    const auto recorded = [&] {
+        std::promise<void> done;
+        window->Library()->Post([&](LibraryStore&) { done.set_value(); });
+        return done.get_future().wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    };
+    window->RunFinished(run);
+    window->RunFinished(run);
+    ASSERT_TRUE(recorded());
+    LibraryStore library;
+    ASSERT_TRUE(library.Open(LibraryPathIn(dir.File("journal"))));
+    const std::vector<LibraryEntry> entries = library.Search({});
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].runId, description.runId);
+    EXPECT_EQ(entries[0].evaluated, "Joana");
+    EXPECT_EQ(entries[0].testNumber, 7);
+    EXPECT_EQ(entries[0].samples, 300);
+    EXPECT_EQ(entries[0].totalPeak, 1000.0);
+    const std::optional<StoredRunData> read = library.LoadRun(description.runId);
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read->fileSha256, Sha256Hex("bytes of the saved test"));
+    EXPECT_TRUE(read->hasReadings);
+    EXPECT_TRUE(dialogs.messages.empty());
 }
 
 TEST_F(MainWindowTest, FirstRunReadsFiftyEverywhereAndStartsWithNothingFound) {

@@ -92,6 +92,7 @@ TEST_F(RunArchiveTest, AnUnclosedJournalIsOfferedOnceAndRecoveredAsARunJustStopp
     EXPECT_EQ(texts[1], "Deseja salvar o teste?");
     ASSERT_TRUE(recovered.has_value());
     EXPECT_EQ(recovered->heading.testNumber, 1);
+    EXPECT_EQ(recovered->savedFile, dir.File("Kelvaro_1.csv"));  // what the library records
     EXPECT_EQ(recovered->runId, crashed.runId);
     EXPECT_EQ(recovered->metadata, crashed.metadata);  // kept by the journal, not the test file
     ASSERT_EQ(recovered->loads.size(), 2u);

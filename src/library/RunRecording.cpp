@@ -1,0 +1,76 @@
+#include "library/RunRecording.h"
+
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+
+#include "journal/Journal.h"
+
+namespace kelvaro {
+
+std::string LibraryPathIn(const std::string& journalFolder) {
+    return journalFolder + "/biblioteca.sqlite";
+}
+
+FileStatus RunFromJournal(const std::string& journalPath, const std::string& savedFile,
+                          LibraryRun& run) {
+    JournalContents journal;
+    if (FileStatus read = ReadJournal(journalPath, journal); !read) {
+        return read;
+    }
+    const JournalDescription& description = journal.description;
+    LibraryRun read;
+    // A journal older than run ids gives its run one now; a rebuild would give it another.
+    read.runId = IsNullRunId(description.runId) ? NewRunId() : description.runId;
+    read.start = description.start;
+    read.frequency = description.frequency;
+    read.testNumber = description.testNumber;
+    read.metadata = description.metadata;
+    for (std::size_t i = 0; i < description.plates.size(); ++i) {
+        const JournalPlate& plate = description.plates[i];
+        read.active[i] = plate.active;
+        read.units[i] = plate.unit;
+        read.ports[i] = plate.port;
+        read.calibration[i] = plate.calibration;
+    }
+    read.raw = std::move(journal.records);
+    if (read.raw.size() > kMaxSamples) {
+        read.raw.resize(kMaxSamples);
+    }
+    if (!savedFile.empty()) {
+        std::ifstream file(savedFile, std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(file), {}};
+        if (!file.is_open() || file.bad()) {
+            return SystemFileError(FileOperation::TestFileRead, errno, savedFile);
+        }
+        read.filePath = savedFile;
+        read.fileSha256 = Sha256Hex(bytes);
+    }
+    run = std::move(read);
+    return {};
+}
+
+std::string LibraryStatusText(const LibraryStatus& status, const std::string& path) {
+    const std::string library = "A biblioteca de testes (" + path + ") ";
+    switch (status.error) {
+        case LibraryError::None:
+            return {};
+        case LibraryError::Damaged:
+            return library +
+                   "está danificada e não foi alterada. Os testes continuam nos diários "
+                   "e nos arquivos salvos";
+        case LibraryError::NewerSchema:
+            return library + "foi gravada por uma versão mais nova do programa e só pode ser lida";
+        case LibraryError::ReadOnly:
+            return library + "não pode ser gravada (sem permissão ou disco somente leitura)";
+        case LibraryError::DiskFull:
+            return library + "não pôde guardar o teste: o disco está cheio";
+        case LibraryError::Busy:
+            return library + "está ocupada por outro programa há mais de 5 segundos";
+        case LibraryError::Other:
+            break;
+    }
+    return library + "não pôde guardar o teste (" + status.nativeText + ")";
+}
+
+}  // namespace kelvaro
