@@ -307,20 +307,17 @@ const char* SortColumn(LibrarySortColumn column) {
 // The schema version of a file that SQLite reads and whose pages hold together.
 LibraryStatus CheckFile(const std::string& connection, int& version) {
     const QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection), false);
-    Sql read(db, QStringLiteral("PRAGMA user_version"));
+    // One statement, so one snapshot: read in two, another station making the schema between
+    // them would show tables without their version, a database of something else.
+    Sql read(db, QStringLiteral("SELECT (SELECT user_version FROM pragma_user_version), "
+                                "(SELECT count(*) FROM sqlite_master)"));
     if (!read.Run() || !read.query.next()) {
         return read.status.Ok() ? OtherStatus("no schema version") : read.status;
     }
     version = read.query.value(0).toInt();
-    if (version == 0) {
-        // A new file, or a database of something else, which is not to be touched.
-        Sql tables(db, QStringLiteral("SELECT count(*) FROM sqlite_master"));
-        if (!tables.Run() || !tables.query.next()) {
-            return tables.status;
-        }
-        if (tables.query.value(0).toInt() != 0) {
-            return {LibraryError::Damaged, 0, "a database that is not a library"};
-        }
+    // A new file, or a database of something else, which is not to be touched.
+    if (version == 0 && read.query.value(1).toInt() != 0) {
+        return {LibraryError::Damaged, 0, "a database that is not a library"};
     }
     Sql check(db, QStringLiteral("PRAGMA quick_check"));
     if (!check.Run()) {
