@@ -138,7 +138,8 @@ TEST_F(MainWindowTest, EverySizeKeepsTheButtonsInOrderAndTheChartTakesTheRoom) {
             window->buttonBar);
         testing::ExpectInTopRightCorner(window->closeButton);
         testing::ExpectLeftToRight({window->openButton, window->saveButton,
-                                    window->saveResultsButton, window->closeButton});
+                                    window->saveResultsButton, window->libraryButton,
+                                    window->closeButton});
         testing::ExpectTopToBottom({window->topPanel, window->buttonBar, window->runInfoForm,
                                     window->sampleCountLabel, window->loadChart,
                                     window->resultsPanel, window->bottomBand});
