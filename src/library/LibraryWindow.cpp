@@ -104,7 +104,7 @@ LibraryWindow::LibraryWindow(LibraryWorker& worker, Dialogs& dialogs, char decim
     setObjectName(QStringLiteral("Biblioteca"));
     setWindowTitle(QString::fromUtf8(kTitle));
     setFont(DefaultWindowFont());
-    resize(980, 560);
+    resize(1100, 560);
 
     chooseFolder = [this]() -> std::optional<std::string> {
         QFileDialog dialog(this, QStringLiteral("Importar arquivos"));
@@ -169,6 +169,7 @@ LibraryWindow::LibraryWindow(LibraryWorker& worker, Dialogs& dialogs, char decim
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->verticalHeader()->hide();
+    table->setWordWrap(false);
     table->horizontalHeader()->setSectionsClickable(true);
     table->horizontalHeader()->setSortIndicatorShown(true);
     table->horizontalHeader()->setSortIndicator(0, Qt::DescendingOrder);
@@ -278,6 +279,9 @@ void LibraryWindow::ShowRows(std::vector<LibraryEntry> entries, int count, Libra
         });
     }
     table->resizeColumnsToContents();
+    // Long notes are read in full with "Editar...": the figures stay in sight.
+    constexpr int kNotesColumn = 4;
+    table->setColumnWidth(kNotesColumn, std::min(table->columnWidth(kNotesColumn), 160));
     if (!status) {
         countLabel->setText(QString::fromStdString(LibraryStatusText(status, libraryPath_)));
     } else if (count > static_cast<int>(entries_.size())) {
