@@ -152,9 +152,7 @@ LibraryWindow::LibraryWindow(LibraryWorker& worker, Dialogs& dialogs, char decim
     fields->addWidget(searchButton, 1, 6);
     layout->addLayout(fields);
     connect(searchButton, &QPushButton::clicked, this, &LibraryWindow::Search);
-    for (QLineEdit* edit : {evaluatedEdit, protocolEdit, notesEdit, testNumberEdit}) {
-        connect(edit, &QLineEdit::returnPressed, this, &LibraryWindow::Search);
-    }
+    // Enter in any field reaches the dialog's default button: "Buscar".
 
     countLabel = new QLabel(this);
     layout->addWidget(countLabel);

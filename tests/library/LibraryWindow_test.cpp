@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -123,7 +124,12 @@ TEST_P(LibraryWindowSearch, FindsWhatTheFieldsAskFor) {
     window.protocolEdit->setText(QString::fromUtf8(c.protocol));
     window.notesEdit->setText(QString::fromUtf8(c.notes));
     window.testNumberEdit->setText(QString::fromUtf8(c.testNumber));
-    Search();
+    // Enter in a field searches, as "Buscar" does.
+    window.show();
+    const int before = searches_;
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(window.testNumberEdit, &enter);
+    ASSERT_TRUE(WaitFor([&] { return searches_ > before; }));
     EXPECT_THAT(Numbers(), ElementsAreArray(c.found));
     EXPECT_EQ(window.table->model()->rowCount(), static_cast<int>(c.found.size()));
 }
