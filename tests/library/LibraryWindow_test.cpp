@@ -124,8 +124,7 @@ TEST_P(LibraryWindowSearch, FindsWhatTheFieldsAskFor) {
     window.protocolEdit->setText(QString::fromUtf8(c.protocol));
     window.notesEdit->setText(QString::fromUtf8(c.notes));
     window.testNumberEdit->setText(QString::fromUtf8(c.testNumber));
-    // Enter in a field searches, as "Buscar" does.
-    window.show();
+    window.show();  // Enter in a field reaches the default button, "Buscar", when shown
     const int before = searches_;
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QApplication::sendEvent(window.testNumberEdit, &enter);
@@ -170,7 +169,6 @@ TEST_F(LibraryWindowTest, ImportsAFolderAndTellsWhatBecameOfEachFile) {
     testing::WriteFileBytes(folder.File("c.csv"), "not a test\r\n");
     testing::WriteFileBytes(folder.File("notes.txt"), "not a test either\r\n");
     window.chooseFolder = [&] { return std::optional<std::string>(folder.Path().string()); };
-
     Act(window.importButton);
     const std::string& text = dialogs.Last().text;
     EXPECT_THAT(text, HasSubstr("Arquivos importados: 1."));
