@@ -23,6 +23,7 @@
 #include "device/SerialChannel.h"
 #include "discovery/CommunicationScreen.h"
 #include "frequency/FrequencyScreen.h"
+#include "library/LibraryWindow.h"
 #include "library/LibraryWorker.h"
 #include "library/RunRecording.h"
 #include "results/ResultsFile.h"
@@ -88,6 +89,7 @@ MainButtonPlacement PlaceMainButtons(int buttonBarWidth, int bottomBarWidth) {
     placement.openButton = kPanelMargin;
     placement.saveButton = placement.openButton + PictureButton::kWidth + kPanelMargin;
     placement.saveResultsButton = placement.saveButton + PictureButton::kWidth + kPanelMargin;
+    placement.libraryButton = placement.saveResultsButton + PictureButton::kWidth + kPanelMargin;
     return placement;
 }
 
@@ -197,6 +199,12 @@ void MainWindow::BuildLayout() {
     saveResultsButton->setToolTip(
         QStringLiteral("Salvar a tabela de resultados do trecho mostrado em um arquivo"));
     saveResultsButton->setEnabled(false);
+    libraryButton =
+        new PictureButton(QStringLiteral(" Biblioteca"), ButtonPicture::Open, bottomBar);
+    libraryButton->move(0, kPanelMargin);
+    libraryButton->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    libraryButton->setToolTip(
+        QStringLiteral("Buscar, abrir e importar testes na biblioteca de testes (Ctrl+B)"));
 
     connect(startButton, &QPushButton::clicked, this, [this] { OnStartClicked(); });
     connect(frequencyButton, &QPushButton::clicked, this, [this] { OnFrequencyClicked(); });
@@ -206,6 +214,7 @@ void MainWindow::BuildLayout() {
     connect(openButton, &QPushButton::clicked, this, [this] { OnOpenClicked(); });
     connect(saveButton, &QPushButton::clicked, this, [this] { OnSaveClicked(); });
     connect(saveResultsButton, &QPushButton::clicked, this, [this] { OnSaveResultsClicked(); });
+    connect(libraryButton, &QPushButton::clicked, this, [this] { OnLibraryClicked(); });
 
     // The bars get their widths from the layouts, after the window's own resize.
     buttonBar->installEventFilter(this);
@@ -279,6 +288,7 @@ void MainWindow::OnCreated() {
             }
         });
     }
+    libraryButton->setEnabled(library_ != nullptr);
     RefreshRunInfoChoices();
 }
 
@@ -311,6 +321,7 @@ void MainWindow::OnResized() {
     openButton->move(placement.openButton, openButton->y());
     saveButton->move(placement.saveButton, saveButton->y());
     saveResultsButton->move(placement.saveResultsButton, saveResultsButton->y());
+    libraryButton->move(placement.libraryButton, libraryButton->y());
 }
 
 void MainWindow::OnDestroyed() {
@@ -377,6 +388,32 @@ void MainWindow::OnOpenClicked() {
     if (auto run = archive_->Open(*path, *this)) {
         ShowStoredRun(std::move(*run));
     }
+}
+
+void MainWindow::OnLibraryClicked() {
+    if (testRun_->IsRunning() || !library_) {
+        return;
+    }
+    LibraryWindow window(*library_, dialogs_, state_.config.decimalSeparator, libraryPath_, this);
+    std::optional<StoredRunData> chosen;
+    connect(&window, &LibraryWindow::OpenRequested, this,
+            [&chosen](StoredRunData run) { chosen = std::move(run); });
+    window.exec();
+    if (!chosen) {
+        return;
+    }
+    // Drawn as a test file read back: " Salvar" saves it again as a reopened run.
+    StoredRun run;
+    run.path = chosen->filePath;
+    run.fromJournal = false;
+    run.start = chosen->start;
+    run.heading = chosen->heading;
+    run.active = chosen->active;
+    run.loads = std::move(chosen->loads);
+    run.decimalSeparator = chosen->decimalSeparator;
+    run.runId = chosen->runId;
+    run.metadata = chosen->metadata;
+    ShowStoredRun(std::move(run));
 }
 
 void MainWindow::RunAside(const std::function<void()>& work) {
@@ -604,6 +641,7 @@ void MainWindow::EnableButtons(bool enabled) {
     frequencyButton->setEnabled(enabled);
     closeButton->setEnabled(enabled);
     openButton->setEnabled(enabled);
+    libraryButton->setEnabled(enabled && library_ != nullptr);
     saveButton->setEnabled(enabled && shownRun_.has_value());
     const bool resultsShown = results != nullptr && !results->Shown().Empty();
     saveResultsButton->setEnabled(enabled && resultsShown);

@@ -50,11 +50,12 @@ struct MainButtonPlacement {
     int openButton;
     int saveButton;
     int saveResultsButton;
+    int libraryButton;
 };
 // The four top buttons (150 wide, 50 apart, 750 in all) centred in buttonBar with the quotient
 // truncated towards zero, so a bar narrower than 750 gives negative lefts; closeButton against
-// the right edge of bottomBar, inside its 8 px margin; openButton, saveButton and saveResultsButton
-// against its left edge, in that order, 8 px apart.
+// the right edge of bottomBar, inside its 8 px margin; openButton, saveButton, saveResultsButton
+// and libraryButton against its left edge, in that order, 8 px apart.
 MainButtonPlacement PlaceMainButtons(int buttonBarWidth, int bottomBarWidth);
 
 struct MainWindowOptions {
@@ -163,6 +164,7 @@ class MainWindow : public QWidget, public TestRunView, public ArchiveView {
     PictureButton* openButton = nullptr;
     PictureButton* saveButton = nullptr;
     PictureButton* saveResultsButton = nullptr;
+    PictureButton* libraryButton = nullptr;
     ResultsScreen* results = nullptr;
 
   protected:
@@ -175,6 +177,7 @@ class MainWindow : public QWidget, public TestRunView, public ArchiveView {
   private:
     void BuildLayout();
     void ShowStoredRun(StoredRun run);
+    void OnLibraryClicked();
     // The status line of a run opened again: its samples and which run it is.
     void DescribeOpenedRun();
     // The status line: what the run set, and the stretch marked, if any.

@@ -40,6 +40,7 @@
 #include "frequency/FrequencyScreen.h"
 #include "journal/Journal.h"
 #include "library/LibraryStore.h"
+#include "library/LibraryWindow.h"
 #include "library/LibraryWorker.h"
 #include "library/RunRecording.h"
 #include "results/ResultsPanel.h"
@@ -138,7 +139,8 @@ TEST_F(MainWindowTest, EverySizeKeepsTheButtonsInOrderAndTheChartTakesTheRoom) {
             window->buttonBar);
         testing::ExpectInTopRightCorner(window->closeButton);
         testing::ExpectLeftToRight({window->openButton, window->saveButton,
-                                    window->saveResultsButton, window->closeButton});
+                                    window->saveResultsButton, window->libraryButton,
+                                    window->closeButton});
         testing::ExpectTopToBottom({window->topPanel, window->buttonBar, window->runInfoForm,
                                     window->sampleCountLabel, window->loadChart,
                                     window->resultsPanel, window->bottomBand});
@@ -189,7 +191,8 @@ TEST_F(MainWindowTest, ARunDrawnShowsItsTotalStretchAndResults) {
 }
 
 // A run that ended reaches the library from its journal, off the window's thread, with its id,
-// texts, number and the saved file's SHA-256; saved again, it stays one test.
+// texts, number and the saved file's SHA-256; saved again, it stays one test; opened from the
+// library window, it is drawn from the library's readings.
 TEST_F(MainWindowTest, ARunThatEndedIsRecordedInTheLibraryFromItsJournal) {
     JournalDescription description;
     description.start = std::chrono::system_clock::now();
@@ -232,6 +235,26 @@ TEST_F(MainWindowTest, ARunThatEndedIsRecordedInTheLibraryFromItsJournal) {
     EXPECT_EQ(read->fileSha256, Sha256Hex("bytes of the saved test"));
     EXPECT_TRUE(read->hasReadings);
     EXPECT_TRUE(dialogs.messages.empty());
+
+    // Opened from the library window, it is drawn with its readings, ready to save again.
+    QTimer::singleShot(0, [] {
+        auto* screen = qobject_cast<LibraryWindow*>(QApplication::activeModalWidget());
+        ASSERT_NE(screen, nullptr);
+        for (int waited = 0; screen->Entries().empty() && waited < 3000; ++waited) {
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+        screen->table->selectionModel()->select(
+            screen->table->model()->index(0, 0),
+            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        screen->openButton->click();
+    });
+    window->libraryButton->click();
+    ASSERT_TRUE(window->ShownRun().has_value());
+    EXPECT_EQ(window->ShownRun()->runId, description.runId);
+    EXPECT_EQ(window->ShownRun()->heading.testNumber, 7);
+    EXPECT_EQ(window->ShownRun()->loads.size(), 300u);
+    EXPECT_FALSE(window->ShownRun()->fromJournal);
+    EXPECT_TRUE(window->saveButton->isEnabled());
 }
 
 TEST_F(MainWindowTest, FirstRunReadsFiftyEverywhereAndStartsWithNothingFound) {

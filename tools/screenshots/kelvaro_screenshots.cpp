@@ -54,6 +54,7 @@
 #include "device/SerialChannel.h"
 #include "discovery/CommunicationScreen.h"
 #include "frequency/FrequencyScreen.h"
+#include "library/LibraryWindow.h"
 #include "plate-sim/VirtualPlate.h"
 #include "results/ResultsPanel.h"
 #include "results/ResultsScreen.h"
@@ -605,6 +606,27 @@ int main(int argc, char** argv) {
     window.openButton->click();
     Wait(500);
     pictures.Save(&window, "reopened.png");
+
+    // The library with every test the station ended above, as it opens: searched for nothing.
+    driver.Expect([&](QWidget* modal) {
+        auto* library = dynamic_cast<LibraryWindow*>(modal);
+        if (library == nullptr) {
+            driver.Fail("the library did not open");
+            modal->close();
+            return;
+        }
+        for (int waited = 0; library->Entries().empty() && waited < 50; ++waited) {
+            Wait(100);  // the search runs on the library's thread
+        }
+        if (library->Entries().empty()) {
+            driver.Fail("the library listed no test");
+        }
+        Wait(300);
+        pictures.Save(library, "library.png");
+        library->closeButton->click();
+    });
+    window.libraryButton->click();
+    Wait(300);
 
     Wait(200);
     window.close();

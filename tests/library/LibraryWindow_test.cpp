@@ -1,0 +1,200 @@
+// The library window over a real library in a temporary folder: its searches fill the table, a
+// removal waits for "Sim", an import tells what it did with each file, and a test opens with
+// its loads. Every answer comes from the library's thread, so each check waits for it.
+#include "library/LibraryWindow.h"
+
+#include <gmock/gmock.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTableView>
+
+#include "CaseNames.h"
+#include "LibraryRuns.h"
+#include "ScriptedDialogs.h"
+#include "StationFakes.h"
+#include "TempDir.h"
+#include "library/LibraryWorker.h"
+
+namespace kelvaro {
+namespace {
+
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using testing::NoisyRun;
+
+bool WaitFor(const std::function<bool()>& done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < 60'000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return done();
+}
+
+class LibraryWindowTest : public ::testing::Test {
+  protected:
+    // Before the window's first search, as the main window opens it at its start.
+    bool OpenLibrary() {
+        LibraryStore store;
+        EXPECT_TRUE(store.Open(path_));
+        // Started an hour apart, the last first in the list.
+        EXPECT_TRUE(store.RecordRun(NoisyRun(50, 1, 1, {"José Araújo", "Salto", ""})));
+        EXPECT_TRUE(store.RecordRun(NoisyRun(50, 2, 2, {"Maria", "Salto", "queda\nno fim"})));
+        EXPECT_TRUE(store.RecordRun(NoisyRun(50, 3, 0, {"Jose Silva", "Marcha", ""})));
+        worker_.Post([path = path_](LibraryStore& opened) { opened.Open(path); });
+        return true;
+    }
+    LibraryWindowTest() {
+        QObject::connect(&window, &LibraryWindow::SearchDone, [this] { ++searches_; });
+        QObject::connect(&window, &LibraryWindow::ActionDone, [this] { ++actions_; });
+        EXPECT_TRUE(WaitFor([this] { return searches_ > 0; }));
+    }
+    void Search() {
+        const int before = searches_;
+        window.Search();
+        ASSERT_TRUE(WaitFor([&] { return searches_ > before; }));
+    }
+    void Act(QPushButton* button) {
+        const int before = actions_;
+        button->click();
+        ASSERT_TRUE(WaitFor([&] { return actions_ > before; }));
+    }
+    std::vector<std::int64_t> Numbers() const {
+        std::vector<std::int64_t> numbers;
+        for (const LibraryEntry& entry : window.Entries()) {
+            numbers.push_back(entry.testNumber);
+        }
+        return numbers;
+    }
+    void Select(int row) {
+        window.table->selectionModel()->select(
+            window.table->model()->index(row, 0),
+            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    QString Cell(int row, int column) const {
+        return window.table->model()->index(row, column).data().toString();
+    }
+
+    testing::TempDir dir_;
+    std::string path_ = dir_.File("library.sqlite");
+    testing::ScriptedDialogs dialogs;
+    LibraryWorker worker_;
+    bool opened_ = OpenLibrary();
+    LibraryWindow window{worker_, dialogs, ',', path_};
+    int searches_ = 0;
+    int actions_ = 0;
+};
+
+TEST_F(LibraryWindowTest, ShowsEveryTestWithItsFiguresInTheStationsWords) {
+    EXPECT_THAT(Numbers(), ElementsAreArray({0, 2, 1}));
+    EXPECT_EQ(window.countLabel->text(), QStringLiteral("3 testes"));
+    EXPECT_EQ(Cell(0, 1), QStringLiteral("não salvo"));
+    EXPECT_EQ(Cell(1, 4), QStringLiteral("queda"));
+    EXPECT_THAT(Cell(1, 7).toStdString(), ::testing::MatchesRegex("-?[0-9]+,[0-9]{3}"));
+    EXPECT_EQ(Cell(1, 9), QStringLiteral("kgf"));
+    // A click on "Teste" sorts by number, from the lowest.
+    emit window.table->horizontalHeader()->sectionClicked(1);
+    ASSERT_TRUE(WaitFor([this] { return searches_ > 1; }));
+    EXPECT_THAT(Numbers(), ElementsAreArray({0, 1, 2}));
+}
+
+struct SearchCase {
+    const char* name;
+    const char* evaluated;
+    const char* protocol;
+    const char* notes;
+    const char* testNumber;
+    std::vector<std::int64_t> found;
+};
+using testing::PrintTo;
+
+class LibraryWindowSearch : public LibraryWindowTest,
+                            public ::testing::WithParamInterface<SearchCase> {};
+
+TEST_P(LibraryWindowSearch, FindsWhatTheFieldsAskFor) {
+    const SearchCase& c = GetParam();
+    window.evaluatedEdit->setText(QString::fromUtf8(c.evaluated));
+    window.protocolEdit->setText(QString::fromUtf8(c.protocol));
+    window.notesEdit->setText(QString::fromUtf8(c.notes));
+    window.testNumberEdit->setText(QString::fromUtf8(c.testNumber));
+    window.show();  // Enter in a field reaches the default button, "Buscar", when shown
+    const int before = searches_;
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(window.testNumberEdit, &enter);
+    ASSERT_TRUE(WaitFor([&] { return searches_ > before; }));
+    EXPECT_THAT(Numbers(), ElementsAreArray(c.found));
+    EXPECT_EQ(window.table->model()->rowCount(), static_cast<int>(c.found.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, LibraryWindowSearch,
+    ::testing::Values(SearchCase{"Nothing", "", "", "", "", {0, 2, 1}},
+                      SearchCase{"EvaluatedWithoutAccents", "JOSE", "", "", "", {0, 1}},
+                      SearchCase{"Protocol", "", "salto", "", "", {2, 1}},
+                      SearchCase{"TestNumber", "", "", "", "2", {2}},
+                      SearchCase{"NotesAndProtocol", "", "Salto", "fim", "", {2}},
+                      SearchCase{"NoMatch", "Ninguém", "", "", "", {}}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(LibraryWindowTest, RemovesATestOnlyAfterSim) {
+    Select(1);
+    dialogs.answers = {DialogResult::No};
+    window.removeButton->click();
+    EXPECT_EQ(dialogs.Last().text,
+              "Remover o teste 2 da biblioteca? O arquivo salvo não é apagado.");
+    Search();
+    EXPECT_THAT(Numbers(), ElementsAreArray({0, 2, 1}));
+
+    Select(1);
+    dialogs.answers = {DialogResult::Yes};
+    Act(window.removeButton);
+    ASSERT_TRUE(WaitFor([this] { return Numbers().size() == 2; }));
+    EXPECT_THAT(Numbers(), ElementsAreArray({0, 1}));
+}
+
+TEST_F(LibraryWindowTest, ImportsAFolderAndTellsWhatBecameOfEachFile) {
+    testing::TempDir folder;
+    TestFileHeading heading{9, 600, {"/dev/ttyUSB0", "", "", ""}, {"kgf", "kgf", "kgf", "kgf"}};
+    std::vector<LoadRecord> rows(200, {1.5, 0.0, 0.0, 0.0});
+    testing::FakeProgress progress;
+    ASSERT_TRUE(WriteTestFile(folder.File("a.csv"), heading, rows, ',', progress));
+    ASSERT_TRUE(WriteTestFile(folder.File("b.csv"), heading, rows, ',', progress));
+    testing::WriteFileBytes(folder.File("c.csv"), "not a test\r\n");
+    testing::WriteFileBytes(folder.File("notes.txt"), "not a test either\r\n");
+    window.chooseFolder = [&] { return std::optional<std::string>(folder.Path().string()); };
+    Act(window.importButton);
+    const std::string& text = dialogs.Last().text;
+    EXPECT_THAT(text, HasSubstr("Arquivos importados: 1."));
+    EXPECT_THAT(text, HasSubstr("Já estavam na biblioteca: 1."));
+    EXPECT_THAT(text, HasSubstr(folder.File("c.csv")));
+    EXPECT_THAT(text, ::testing::Not(HasSubstr("notes.txt")));
+    ASSERT_TRUE(WaitFor([this] { return Numbers().size() == 4; }));
+}
+
+TEST_F(LibraryWindowTest, OpensASavedTestWithItsLoadsAndNotOneNeverSaved) {
+    std::vector<StoredRunData> opened;
+    QObject::connect(&window, &LibraryWindow::OpenRequested,
+                     [&](const StoredRunData& run) { opened.push_back(run); });
+    Select(0);
+    Act(window.openButton);
+    EXPECT_TRUE(opened.empty());
+    EXPECT_THAT(dialogs.Last().text, HasSubstr("não tem leituras na biblioteca"));
+
+    Select(1);
+    Act(window.openButton);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].heading.testNumber, 2);
+    EXPECT_EQ(opened[0].loads.size(), 50u);
+    EXPECT_EQ(opened[0].metadata.evaluated, "Maria");
+    EXPECT_EQ(window.result(), QDialog::Accepted);
+}
+
+}  // namespace
+}  // namespace kelvaro
