@@ -1,11 +1,14 @@
 #include "library/LibraryWorker.h"
 
+#include <QThread>
 #include <utility>
 
 namespace kelvaro {
 
 LibraryWorker::LibraryWorker(std::chrono::milliseconds finishWithin)
-    : finishWithin_(finishWithin), thread_([this] { Serve(); }) {}
+    : finishWithin_(finishWithin), thread_(QThread::create([this] { Serve(); })) {
+    thread_->start();
+}
 
 LibraryWorker::~LibraryWorker() {
     {
@@ -14,7 +17,7 @@ LibraryWorker::~LibraryWorker() {
         giveUpAt_ = std::chrono::steady_clock::now() + finishWithin_;
     }
     wake_.notify_one();
-    thread_.join();
+    thread_->wait();
 }
 
 void LibraryWorker::Post(std::function<void(LibraryStore&)> job) {

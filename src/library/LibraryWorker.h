@@ -7,10 +7,12 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
-#include <thread>
 
 #include "library/LibraryStore.h"
+
+class QThread;
 
 namespace kelvaro {
 
@@ -35,7 +37,9 @@ class LibraryWorker {
     std::deque<std::function<void(LibraryStore&)>> jobs_;
     bool stopping_ = false;
     std::chrono::steady_clock::time_point giveUpAt_;
-    std::jthread thread_;  // last: starts once everything it uses is made
+    // A Qt thread, not a plain one: the SQL connection's Qt objects then live on a thread Qt made
+    // and ends, and nothing of them outlives the worker.
+    std::unique_ptr<QThread> thread_;  // last: started once everything it uses is made
 };
 
 }  // namespace kelvaro

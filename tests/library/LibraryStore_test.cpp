@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <future>
+#include <thread>
 
 #include "CaseNames.h"
 #include "LibraryRuns.h"
