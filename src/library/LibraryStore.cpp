@@ -13,9 +13,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <span>
+#include <thread>
 
 #include "archive/TestFileReader.h"
 #include "library/LibraryCodec.h"
@@ -373,7 +375,22 @@ void LibraryStore::Close() {
     stationId_.clear();
 }
 
+// SQLite answers busy at once, without waiting, where waiting could deadlock: two stations
+// making the library or switching it to WAL at the same moment. The whole open is tried again
+// until the busy time-out, as a write would wait.
 LibraryStatus LibraryStore::Open(const std::string& path) {
+    const auto giveUpAt =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kLibraryBusyMilliseconds);
+    for (;;) {
+        LibraryStatus opened = OpenOnce(path);
+        if (opened.error != LibraryError::Busy || std::chrono::steady_clock::now() > giveUpAt) {
+            return opened;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+LibraryStatus LibraryStore::OpenOnce(const std::string& path) {
     Close();
     refusal_ = {};
     const fs::path file(path);

@@ -192,6 +192,7 @@ class LibraryStore {
     void Close();
     LibraryStatus Finish(LibraryStatus status);
     LibraryStatus Refusal() const;
+    LibraryStatus OpenOnce(const std::string& path);
     LibraryStatus Migrate();
     LibraryStatus WriteRun(const LibraryRun& run, bool newBytesOnly, RunId* already);
 

@@ -3,6 +3,7 @@
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cstdio>
 
 #include <gmock/gmock.h>
 
@@ -81,7 +82,9 @@ TEST(LibraryProcesses, TwoRecordingAtOnceLoseNothing) {
     auto record = [&](unsigned first) {
         return [&path, first] {
             LibraryStore store;
-            if (!store.Open(path)) {
+            if (const LibraryStatus opened = store.Open(path); !opened) {
+                std::fprintf(stderr, "open: %d %s\n", static_cast<int>(opened.error),
+                             opened.nativeText.c_str());
                 return 1;
             }
             for (unsigned i = first; i < first + 50; ++i) {
