@@ -15,29 +15,21 @@
 #include <string>
 #include <vector>
 
+#include "BenchTimes.h"
 #include "results/StretchResults.h"
 
 namespace {
 
 using namespace kelvaro;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Milliseconds;
+using bench::Percentile;
 
 constexpr std::int32_t kFrequency = 600;
 constexpr int kRunRepeats = 30;
 constexpr int kStretches = 200;
 
 volatile double sink = 0.0;  // keeps every measured result alive
-
-double Milliseconds(Clock::time_point from) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - from).count();
-}
-
-// The value below which a share `q` of the times fall (the median at 0.5).
-double Percentile(std::vector<double> times, double q) {
-    std::sort(times.begin(), times.end());
-    const auto rank = static_cast<std::size_t>(std::ceil(q * static_cast<double>(times.size())));
-    return times[std::min(times.size(), std::max<std::size_t>(rank, 1)) - 1];
-}
 
 // Four plates under one person stepping on and off: load pulses of differing height and length,
 // noise, and a missing reading now and then.

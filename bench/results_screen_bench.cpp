@@ -20,6 +20,8 @@
 #include <random>
 #include <vector>
 
+#include "BenchFakes.h"
+#include "BenchTimes.h"
 #include "app/MainWindow.h"
 #include "chart/LoadChart.h"
 #include "results/ResultsPanel.h"
@@ -29,37 +31,14 @@
 namespace {
 
 using namespace kelvaro;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Milliseconds;
+using bench::Percentile;
 
 constexpr std::int32_t kFrequency = 600;
 constexpr int kSamples = 144000;
 constexpr int kRounds = 10;
 constexpr int kMoves = 200;
-
-double Milliseconds(Clock::time_point from) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - from).count();
-}
-
-double Percentile(std::vector<double> times, double q) {
-    std::sort(times.begin(), times.end());
-    const auto rank = static_cast<std::size_t>(std::ceil(q * static_cast<double>(times.size())));
-    return times[std::min(times.size(), std::max<std::size_t>(rank, 1)) - 1];
-}
-
-class QuietDialogs : public Dialogs {
-  public:
-    DialogResult MessageBox(const std::string&, const std::string&, DialogButtons,
-                            DialogIcon) override {
-        return DialogResult::No;
-    }
-    std::string InputBox(const std::string&, const std::string&, const std::string& initialText,
-                         bool* cancelled) override {
-        *cancelled = true;
-        return initialText;
-    }
-    std::optional<std::string> SaveFile(const SaveFileRequest&) override { return {}; }
-    bool OpenWithAssociatedApplication(const std::string&) override { return false; }
-};
 
 // Four plates under one person stepping on and off, noise, a missing reading now and then.
 StoredRun Run() {
@@ -105,7 +84,7 @@ int main(int argc, char** argv) {
     const StoredRun run = Run();
     volatile double sink = 0.0;
     {
-        QuietDialogs dialogs;
+        bench::BenchDialogs dialogs;
         MainWindow window(dialogs, MainWindowOptions{(folder / "Tovamu.Kelvaro.ini").string(),
                                                      QString::fromStdString(folder.string()), false,
                                                      (folder / "journal").string()});
