@@ -585,6 +585,19 @@ std::string LibraryStore::StationId() {
     return stationId_;
 }
 
+LibraryStatus LibraryStore::SetStation(const std::string& id, const std::string& host) {
+    if (!Writable()) {
+        return Refusal();
+    }
+    Sql keep(QSqlDatabase::database(Text(connection_), false),
+             QStringLiteral("INSERT OR REPLACE INTO station VALUES ('id', ?), ('host', ?)"));
+    if (!keep.Bind(Text(id)).Bind(Text(host)).Run()) {
+        return keep.status;
+    }
+    stationId_ = id;
+    return {};
+}
+
 LibraryStatus LibraryStore::RecordRun(const LibraryRun& run) {
     return WriteRun(run, false, nullptr);
 }

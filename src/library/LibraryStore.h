@@ -147,6 +147,8 @@ class LibraryStore {
     // damaged file is left as it is and not opened; a file of a newer schema, or one that cannot
     // be written, is opened for reading only and said so (NewerSchema, ReadOnly).
     LibraryStatus Open(const std::string& path);
+    // Lets go of the file, so that it may be moved; Open again to use the store.
+    void Close();
     bool IsOpen() const { return open_; }
     bool Writable() const { return open_ && writable_; }
     // "wal", or "delete" on a network file system where WAL's shared memory cannot be trusted.
@@ -156,6 +158,9 @@ class LibraryStore {
     std::string StationId();
     // The host the station's id was made on.
     std::string StationHost();
+    // Takes on the id (and host) of the station a library made before belonged to, so that a
+    // library made again still names its station as the old one did.
+    LibraryStatus SetStation(const std::string& id, const std::string& host);
 
     // Records a run that ended, in one transaction; the same run id again replaces it.
     LibraryStatus RecordRun(const LibraryRun& run);
@@ -189,7 +194,6 @@ class LibraryStore {
     std::function<void()> beforeCommit;
 
   private:
-    void Close();
     LibraryStatus Finish(LibraryStatus status);
     LibraryStatus Refusal() const;
     LibraryStatus OpenOnce(const std::string& path);

@@ -16,12 +16,16 @@
 
 #include "LibraryRuns.h"
 #include "TempDir.h"
+#include "library/LibraryRebuild.h"
 #include "library/LibraryStore.h"
+#include "library/RunRecording.h"
 
 namespace kelvaro {
 namespace {
 
+using testing::JournalOf;
 using testing::NoisyRun;
+using testing::ReadFileBytes;
 using testing::TempDir;
 
 // Runs `child` in a forked process and gives how it ended (waitpid's status).
@@ -50,6 +54,7 @@ TEST(LibraryProcesses, AKillInsideATransactionLeavesEveryEarlierTest) {
         }
     }
     const LibraryRun big = NoisyRun(kMaxSamples, 77, 11);
+    const std::string journal = JournalOf(big, dir.File("journals"));
     const int status = InChild([&] {
         LibraryStore store;
         if (!store.Open(path)) {
@@ -72,8 +77,46 @@ TEST(LibraryProcesses, AKillInsideATransactionLeavesEveryEarlierTest) {
     }
     EXPECT_EQ(found, earlier);
     EXPECT_FALSE(store.LoadRun(big.runId));
-    EXPECT_TRUE(store.RecordRun(big));
+    // Its journal still has the run, to be recorded again.
+    LibraryRun recovered;
+    ASSERT_TRUE(RunFromJournal(journal, "", recovered));
+    EXPECT_EQ(recovered.runId, big.runId);
+    EXPECT_TRUE(store.RecordRun(recovered));
     EXPECT_EQ(store.LoadRun(big.runId)->loads.size(), static_cast<std::size_t>(kMaxSamples));
+}
+
+TEST(LibraryProcesses, ARebuildIsRefusedWhileAnotherStationHasTheLibraryOpen) {
+    TempDir dir;
+    const std::string path = LibraryPathIn(dir.File("journals"));
+    ASSERT_FALSE(JournalOf(NoisyRun(100, 1, 1), dir.File("journals")).empty());
+    int opened[2], quit[2];
+    ASSERT_EQ(pipe(opened), 0);
+    ASSERT_EQ(pipe(quit), 0);
+    const pid_t other = fork();
+    if (other == 0) {
+        LibraryStore store;
+        char byte = store.Open(path) ? 'y' : 'n';
+        _exit(write(opened[1], &byte, 1) == 1 && read(quit[0], &byte, 1) >= 0 ? 0 : 1);
+    }
+    char byte = 0;
+    ASSERT_EQ(read(opened[0], &byte, 1), 1);
+    ASSERT_EQ(byte, 'y');
+    const std::string bytes = ReadFileBytes(path);
+    LibraryStore store;
+    const LibraryRebuildReport report = RebuildLibrary(store, path, {dir.File("journals"), ""});
+    EXPECT_EQ(report.status.error, LibraryError::Busy) << report.status.nativeText;
+    EXPECT_TRUE(report.keptAside.empty());
+    EXPECT_TRUE(ReadFileBytes(path) == bytes);
+    EXPECT_TRUE(store.Writable());  // the library as it was, shared with the other station
+    ASSERT_EQ(write(quit[1], "q", 1), 1);
+    int status = 0;
+    waitpid(other, &status, 0);
+    EXPECT_EQ(status, 0);
+    for (const int fd : {opened[0], opened[1], quit[0], quit[1]}) {
+        close(fd);
+    }
+    EXPECT_TRUE(RebuildLibrary(store, path, {dir.File("journals"), ""}).status);
+    EXPECT_EQ(store.Search({}).size(), 1u);
 }
 
 TEST(LibraryProcesses, TwoRecordingAtOnceLoseNothing) {

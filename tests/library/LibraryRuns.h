@@ -5,6 +5,7 @@
 #include <cmath>
 #include <random>
 
+#include "journal/Journal.h"
 #include "library/LibraryStore.h"
 
 namespace kelvaro::testing {
@@ -35,6 +36,25 @@ inline LibraryRun NoisyRun(int samples, unsigned seed, std::int64_t testNumber =
         }
     }
     return run;
+}
+
+// Journals `run` in `folder` as the station does, closed with its test number; its path.
+inline std::string JournalOf(const LibraryRun& run, const std::string& folder) {
+    JournalDescription description;
+    description.start = run.start;
+    description.frequency = run.frequency;
+    description.runId = run.runId;
+    description.metadata = run.metadata;
+    for (int p = 0; p < kPlateCount; ++p) {
+        description.plates[p] = {run.active[p], run.ports[p], run.calibration[p], run.units[p]};
+    }
+    JournalWriter writer;
+    if (!writer.Open(folder, description)) {
+        return {};
+    }
+    writer.Append(run.raw);
+    writer.Close(run.testNumber);
+    return writer.Path();
 }
 
 }  // namespace kelvaro::testing
