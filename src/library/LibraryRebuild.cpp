@@ -52,10 +52,17 @@ LibraryStatus BusyStatus() {
 }
 
 // What an old library can still tell, read straight from the file so that a damaged one gives
-// what its readable pages hold: the station it belonged to and where its runs were saved.
+// what its readable pages hold: the station it belonged to, its runs' texts as last edited
+// (an edit in the library window reaches no journal) and where they were saved, and the files
+// it imported from wherever they were.
+struct OldRun {
+    std::string savedFile;
+    RunMetadata metadata;
+};
 struct OldLibrary {
     std::string stationId, stationHost;
-    std::map<RunId, std::string> savedFiles;
+    std::map<RunId, OldRun> runs;
+    std::vector<std::string> importedFiles;
 };
 
 OldLibrary ReadOldLibrary(const std::string& path) {
@@ -76,12 +83,19 @@ OldLibrary ReadOldLibrary(const std::string& path) {
                 }
             }
             QSqlQuery runs(db);
-            if (runs.exec(QStringLiteral(
-                    "SELECT run_id, file_path FROM runs WHERE imported = 0 AND file_path <> ''"))) {
+            if (runs.exec(QStringLiteral("SELECT run_id, imported, file_path, evaluated, protocol,"
+                                         " notes FROM runs"))) {
                 while (runs.next()) {
-                    if (const std::optional<RunId> id =
-                            ParseRunId(runs.value(0).toString().toStdString())) {
-                        old.savedFiles[*id] = runs.value(1).toString().toStdString();
+                    std::string file = runs.value(2).toString().toStdString();
+                    const std::optional<RunId> id =
+                        ParseRunId(runs.value(0).toString().toStdString());
+                    if (runs.value(1).toInt() != 0) {
+                        old.importedFiles.push_back(std::move(file));
+                    } else if (id) {
+                        old.runs[*id] = {std::move(file),
+                                         {runs.value(3).toString().toStdString(),
+                                          runs.value(4).toString().toStdString(),
+                                          runs.value(5).toString().toStdString()}};
                     }
                 }
             }
@@ -146,9 +160,10 @@ std::string SavedFileOf(const LibraryRun& run, const OldLibrary& old,
     if (run.testNumber <= 0) {
         return {};
     }
-    if (const auto named = old.savedFiles.find(run.runId);
-        named != old.savedFiles.end() && SavedAs(run, named->second)) {
-        return named->second;
+    if (const auto named = old.runs.find(run.runId); named != old.runs.end() &&
+                                                     !named->second.savedFile.empty() &&
+                                                     SavedAs(run, named->second.savedFile)) {
+        return named->second.savedFile;
     }
     for (const ExportedFile& file : exported) {
         if (file.testNumber == run.testNumber && file.frequency == run.frequency &&
@@ -278,12 +293,22 @@ LibraryRebuildReport RebuildLibrary(LibraryStore& store, const std::string& libr
                 ++report.savedFilesFound;
             }
         }
+        if (const auto known = old.runs.find(run.runId); known != old.runs.end()) {
+            run.metadata = known->second.metadata;
+        }
         if (LibraryStatus recorded = store.RecordRun(run); !recorded) {
             return end(recorded);
         }
         ++report.runsFromJournals;
     }
-    for (const std::string& file : files) {
+    std::vector<std::string> imports = files;
+    for (const std::string& file : old.importedFiles) {
+        if (std::find(files.begin(), files.end(), file) == files.end() &&
+            fs::is_regular_file(file, error)) {
+            imports.push_back(file);
+        }
+    }
+    for (const std::string& file : imports) {
         const ImportOutcome outcome = store.ImportTestFile(file);
         switch (outcome.result) {
             case ImportResult::Imported:

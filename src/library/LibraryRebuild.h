@@ -1,6 +1,8 @@
 // Making the library again from what the station keeps outside it: the run journals (ids,
-// texts, calibration, raw readings) and the test files of the export folder. The old file is
-// never deleted: it is put aside under a dated name once the new one is whole. No widgets.
+// texts, calibration, raw readings) and the test files of the export folder, with what the old
+// file can still tell (station id, texts edited in the library, files saved or imported
+// elsewhere). The old file is never deleted: it is put aside under a dated name once the new
+// one is whole. No widgets.
 #pragma once
 
 #include <string>
@@ -25,9 +27,9 @@ struct LibraryRebuildReport {
     LibraryStatus status;
     std::string keptAside;  // where the old file went; empty when there was none
     int runsFromJournals = 0;
-    int savedFilesFound = 0;  // runs from journals whose saved test file was found
-    int filesImported = 0;
-    int filesAlreadyThere = 0;                  // the bytes of a run already recorded
+    int savedFilesFound = 0;    // runs from journals whose saved test file was found
+    int filesImported = 0;      // the export folder's, and those the old library had imported
+    int filesAlreadyThere = 0;  // the bytes of a run already recorded
     std::vector<FileError> unreadableJournals;  // each naming its journal
     std::vector<FileError> refusedFiles;        // each naming its file
 };

@@ -57,12 +57,22 @@ TEST_P(LibraryRebuild, GivesBackEveryJournalsRunAndEveryFileOnce) {
     testing::WriteFileBytes(exported + "/notas.csv", "not a test\r\n");
 
     std::string station;
+    const RunMetadata edited{"Ana Lima", "CMJ", "joelho direito"};
+    const std::string elsewhere = dir.File("outro.csv");
+    ASSERT_TRUE(WriteTestFile(elsewhere, {4, 600, saved.ports, saved.units},
+                              std::vector<LoadRecord>(20, {7, 0, 0, 0}), ',', progress));
     if (GetParam().old != OldLibrary::Missing) {
         LibraryStore old;
         ASSERT_TRUE(old.Open(path));
         ASSERT_TRUE(old.RecordRun(NoisyRun(100, 3, 3)));  // its journal long pruned
+        ASSERT_TRUE(old.RecordRun(saved));
+        ASSERT_TRUE(old.SetMetadata(saved.runId, edited));  // in the library only
+        ASSERT_EQ(old.ImportTestFile(elsewhere).result, ImportResult::Imported);
         station = old.StationId();
     }
+    // What the old library alone knew comes back when it can still be read.
+    const bool readable =
+        GetParam().old == OldLibrary::Healthy || GetParam().old == OldLibrary::NewerSchema;
     if (GetParam().old == OldLibrary::Damaged) {
         std::string bytes = ReadFileBytes(path);
         std::fill(bytes.begin() + 4096, bytes.end(), '\x5A');
@@ -94,7 +104,7 @@ TEST_P(LibraryRebuild, GivesBackEveryJournalsRunAndEveryFileOnce) {
     ASSERT_TRUE(report.status) << report.status.nativeText;
     EXPECT_EQ(report.runsFromJournals, 2);
     EXPECT_EQ(report.savedFilesFound, 1);
-    EXPECT_EQ(report.filesImported, 1);
+    EXPECT_EQ(report.filesImported, readable ? 2 : 1);
     EXPECT_EQ(report.filesAlreadyThere, 1);  // the saved run's file
     ASSERT_EQ(report.refusedFiles.size(), 1u);
     EXPECT_EQ(report.refusedFiles[0].path, exported + "/notas.csv");
@@ -105,18 +115,18 @@ TEST_P(LibraryRebuild, GivesBackEveryJournalsRunAndEveryFileOnce) {
     EXPECT_FALSE(std::filesystem::exists(dir.File("state/biblioteca-reconstrucao.sqlite")));
 
     ASSERT_TRUE(store.Writable());
-    if (GetParam().old == OldLibrary::Healthy || GetParam().old == OldLibrary::NewerSchema) {
+    if (readable) {
         EXPECT_EQ(store.StationId(), station);
     }
     std::set<RunId> ids;
     for (const LibraryEntry& entry : store.Search({})) {
         ids.insert(entry.runId);
     }
-    EXPECT_EQ(ids.size(), 3u);
+    EXPECT_EQ(ids.size(), readable ? 4u : 3u);
     EXPECT_TRUE(ids.contains(saved.runId) && ids.contains(unsaved.runId));
     const std::optional<StoredRunData> back = store.LoadRun(saved.runId);
     ASSERT_TRUE(back && back->hasReadings);
-    EXPECT_EQ(back->metadata, saved.metadata);
+    EXPECT_EQ(back->metadata, readable ? edited : saved.metadata);
     EXPECT_EQ(back->filePath, exported + "/Kelvaro_1.csv");
     EXPECT_EQ(back->fileSha256, Sha256Hex(ReadFileBytes(back->filePath)));
     EXPECT_EQ(store.LoadRun(unsaved.runId)->metadata, unsaved.metadata);
