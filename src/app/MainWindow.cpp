@@ -395,6 +395,7 @@ void MainWindow::OnLibraryClicked() {
         return;
     }
     LibraryWindow window(*library_, dialogs_, state_.config.decimalSeparator, libraryPath_, this);
+    window.rebuildSources = {state_.config.journalFolder, exportFolder_.toStdString()};
     std::optional<StoredRunData> chosen;
     connect(&window, &LibraryWindow::OpenRequested, this,
             [&chosen](StoredRunData run) { chosen = std::move(run); });

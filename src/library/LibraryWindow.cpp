@@ -183,8 +183,10 @@ LibraryWindow::LibraryWindow(LibraryWorker& worker, Dialogs& dialogs, char decim
     removeButton = new QPushButton(QStringLiteral("Remover"), this);
     importButton = new QPushButton(QStringLiteral("Importar arquivos..."), this);
     backupButton = new QPushButton(QStringLiteral("Copiar biblioteca..."), this);
+    rebuildButton = new QPushButton(QStringLiteral("Reconstruir biblioteca..."), this);
     closeButton = new QPushButton(QStringLiteral("Fechar"), this);
-    for (QPushButton* button : {openButton, editButton, removeButton, importButton, backupButton}) {
+    for (QPushButton* button :
+         {openButton, editButton, removeButton, importButton, backupButton, rebuildButton}) {
         button->setAutoDefault(false);
         buttons->addWidget(button);
     }
@@ -197,6 +199,7 @@ LibraryWindow::LibraryWindow(LibraryWorker& worker, Dialogs& dialogs, char decim
     connect(removeButton, &QPushButton::clicked, this, &LibraryWindow::OnRemove);
     connect(importButton, &QPushButton::clicked, this, &LibraryWindow::OnImport);
     connect(backupButton, &QPushButton::clicked, this, &LibraryWindow::OnBackup);
+    connect(rebuildButton, &QPushButton::clicked, this, &LibraryWindow::OnRebuild);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
 
     Search();
@@ -501,6 +504,101 @@ void LibraryWindow::OnBackup() {
             } else {
                 Tell(ErrorReportText(LibraryStatusText(copied, libraryPath_)), true);
             }
+            emit ActionDone();
+        };
+    });
+}
+
+namespace {
+
+// The operator's words for what a rebuild did, or why it changed nothing.
+std::string RebuildText(const LibraryRebuildReport& report, const std::string& libraryPath) {
+    if (report.status.error == LibraryError::Busy) {
+        return "A biblioteca de testes (" + libraryPath +
+               ") está aberta em outro programa da estação. Feche-o e tente de novo; nada foi "
+               "alterado.";
+    }
+    if (!report.status) {
+        return "A biblioteca não foi reconstruída e continua como estava.\r" +
+               LibraryStatusText(report.status, libraryPath) + ".";
+    }
+    std::string text = "A biblioteca foi reconstruída.\rTestes dos diários: " +
+                       std::to_string(report.runsFromJournals) +
+                       " (com o arquivo salvo: " + std::to_string(report.savedFilesFound) +
+                       ").\rArquivos importados: " + std::to_string(report.filesImported) +
+                       ".\rJá estavam na biblioteca: " + std::to_string(report.filesAlreadyThere) +
+                       ".";
+    auto list = [&text](const char* heading, const std::vector<FileError>& errors) {
+        if (!errors.empty()) {
+            text += std::string("\r") + heading;
+            for (const FileError& error : errors) {
+                text += "\r" + FileErrorText(error);
+            }
+        }
+    };
+    list("Diários que não puderam ser lidos:", report.unreadableJournals);
+    list("Arquivos recusados:", report.refusedFiles);
+    if (!report.keptAside.empty()) {
+        text += "\rA biblioteca anterior foi guardada em " + report.keptAside + ".";
+    }
+    return text;
+}
+
+}  // namespace
+
+void LibraryWindow::OnRebuild() {
+    const std::string folder = std::filesystem::path(libraryPath_).parent_path().string();
+    const std::string question =
+        "Reconstruir a biblioteca?\rUma biblioteca nova é feita a partir dos diários dos testes "
+        "(pasta " +
+        rebuildSources.journalFolder + ") e dos arquivos de teste da pasta " +
+        rebuildSources.exportFolder +
+        ".\rA biblioteca atual não é apagada: ela fica guardada na pasta " + folder +
+        ", com \"-antiga-\" e a data e a hora no nome.\rOs testes cujos diários já foram "
+        "apagados (a estação guarda só os mais recentes) voltam apenas pelos arquivos salvos, sem "
+        "Avaliado, Protocolo e Observações.";
+    if (dialogs_.MessageBox(question, kTitle, DialogButtons::YesNo, DialogIcon::Question) ==
+        DialogResult::Yes) {
+        Rebuild(false);
+    }
+}
+
+void LibraryWindow::Rebuild(bool setNewerSchemaAside) {
+    const std::vector<QPushButton*> buttons = {searchButton, openButton,   editButton,
+                                               removeButton, importButton, backupButton,
+                                               rebuildButton};
+    for (QPushButton* button : buttons) {
+        button->setEnabled(false);
+    }
+    setCursor(Qt::BusyCursor);
+    countLabel->setText(QStringLiteral("Reconstruindo a biblioteca..."));
+    LibraryRebuildSources sources = rebuildSources;
+    sources.setNewerSchemaAside = setNewerSchemaAside;
+    // The path by value: the window may be gone before the library's thread starts on it.
+    Run([this, path = libraryPath_, sources,
+         buttons](LibraryStore& store) -> std::function<void()> {
+        LibraryRebuildReport report = RebuildLibrary(store, path, sources);
+        return [this, report = std::move(report), buttons] {
+            for (QPushButton* button : buttons) {
+                button->setEnabled(true);
+            }
+            unsetCursor();
+            if (report.status.error == LibraryError::NewerSchema &&
+                dialogs_.MessageBox(
+                    "A biblioteca foi gravada por uma versão mais nova do programa. Reconstruí-la "
+                    "mesmo assim? Ela não é apagada: fica guardada ao lado, e a versão mais nova "
+                    "volta a usá-la se ela for renomeada de volta para " +
+                        std::filesystem::path(libraryPath_).filename().string() + ".",
+                    kTitle, DialogButtons::YesNo, DialogIcon::Warning) == DialogResult::Yes) {
+                Rebuild(true);
+                return;
+            }
+            if (report.status.error != LibraryError::NewerSchema) {
+                Tell(RebuildText(report, libraryPath_), !report.status ||
+                                                            !report.refusedFiles.empty() ||
+                                                            !report.unreadableJournals.empty());
+            }
+            Search();
             emit ActionDone();
         };
     });

@@ -1,6 +1,7 @@
 // The library on screen: the operator searches the tests the station keeps, opens one to look at
-// it again, edits what it was about, removes it, imports a folder of test files and copies the
-// library. Every query runs on the library's own thread; the window never waits for it.
+// it again, edits what it was about, removes it, imports a folder of test files, copies the
+// library and makes it again from the journals and test files. Every query runs on the library's
+// own thread; the window never waits for it.
 #pragma once
 
 #include <QDialog>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "library/LibraryRebuild.h"
 #include "library/LibraryStore.h"
 
 class QCheckBox;
@@ -41,6 +43,8 @@ class LibraryWindow : public QDialog {
     // The folder "Importar arquivos..." reads; none when the operator gives up. A folder dialog
     // on screen unless replaced.
     std::function<std::optional<std::string>()> chooseFolder;
+    // Where "Reconstruir biblioteca..." finds the runs: the journal and export folders.
+    LibraryRebuildSources rebuildSources;
 
     // Runs the search the fields ask for.
     void Search();
@@ -63,6 +67,7 @@ class LibraryWindow : public QDialog {
     QPushButton* removeButton = nullptr;
     QPushButton* importButton = nullptr;
     QPushButton* backupButton = nullptr;
+    QPushButton* rebuildButton = nullptr;
     QPushButton* closeButton = nullptr;
 
   signals:
@@ -70,7 +75,7 @@ class LibraryWindow : public QDialog {
     void OpenRequested(kelvaro::StoredRunData run);
     // A search's rows are in the table (tests wait on it).
     void SearchDone();
-    // An edit, removal, import or copy has ended and been told.
+    // An edit, removal, import, copy or rebuild has ended and been told.
     void ActionDone();
 
   private:
@@ -83,6 +88,8 @@ class LibraryWindow : public QDialog {
     void OnRemove();
     void OnImport();
     void OnBackup();
+    void OnRebuild();
+    void Rebuild(bool setNewerSchemaAside);
     // Runs `job` on the library's thread and `then` back on this window's, if it is still there.
     void Run(std::function<std::function<void()>(LibraryStore&)> job);
     void Tell(const std::string& text, bool warning);

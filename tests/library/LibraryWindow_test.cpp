@@ -178,6 +178,25 @@ TEST_F(LibraryWindowTest, ImportsAFolderAndTellsWhatBecameOfEachFile) {
     ASSERT_TRUE(WaitFor([this] { return Numbers().size() == 4; }));
 }
 
+TEST_F(LibraryWindowTest, RebuildsOnlyAfterSimThenTellsWhatCameBackAndSearchesAgain) {
+    const std::string journals = dir_.File("state");
+    ASSERT_FALSE(testing::JournalOf(NoisyRun(50, 7, 7, {"Rita", "CMJ", ""}), journals).empty());
+    window.rebuildSources = {journals, ""};
+    dialogs.answers = {DialogResult::No};
+    window.rebuildButton->click();
+    EXPECT_THAT(dialogs.Last().text, HasSubstr("A biblioteca atual não é apagada"));
+    Search();
+    EXPECT_THAT(Numbers(), ElementsAreArray({0, 2, 1}));
+
+    dialogs.answers = {DialogResult::Yes};
+    Act(window.rebuildButton);
+    EXPECT_THAT(dialogs.Last().text, HasSubstr("Testes dos diários: 1 (com o arquivo salvo: 0)."));
+    EXPECT_THAT(dialogs.Last().text, HasSubstr("guardada em " + dir_.File("library-antiga-")));
+    ASSERT_TRUE(WaitFor([this] { return Numbers().size() == 1; }));
+    EXPECT_THAT(Numbers(), ElementsAreArray({7}));
+    EXPECT_TRUE(window.rebuildButton->isEnabled());
+}
+
 TEST_F(LibraryWindowTest, OpensASavedTestWithItsLoadsAndNotOneNeverSaved) {
     std::vector<StoredRunData> opened;
     QObject::connect(&window, &LibraryWindow::OpenRequested,
