@@ -11,6 +11,12 @@
 // lost up to the stop, frames they sent that were never read, and the time from the silence
 // to the stop (capped at 10 s by a held Escape).
 //
+// Then the library, on against off, both with the journal and the live view, back to back: with
+// it on, a LibraryWorker records the run before (its journal read back, its raw readings packed
+// as for a saved test) while this one acquires, as the station does when the next test starts
+// right after the save question; the station's CPU counts the library's thread too. Frames lost,
+// the gaps between passes and CPU for both, with the ratios.
+//
 // The two runs go back to back rather than in interleaved halves: a half run would never reach
 // the live chart's last step of the sample axis (to 200000 at sample 100001, where the whole run
 // is binned again in one refresh) nor a journal of the whole run, and those are what the longest
@@ -27,16 +33,19 @@
 #include <QTimer>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <optional>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BenchFakes.h"
@@ -44,6 +53,8 @@
 #include "chart/LoadChart.h"
 #include "device/PlateCommands.h"
 #include "journal/Journal.h"
+#include "library/LibraryWorker.h"
+#include "library/RunRecording.h"
 #include "plate-sim/VirtualPlate.h"
 
 namespace {
@@ -163,6 +174,7 @@ struct Figures {
     double stationThread = 0;
     double stationProcess = 0;  // less the virtual plates' threads
     double withPlates = 0;
+    double library = 0;        // the library's thread, counted in stationProcess
     double otherPrograms = 0;  // cores the rest of the machine kept busy, on average
     std::string loadBefore, loadAfter;
     std::vector<double> gapsMs;  // sorted
@@ -196,21 +208,31 @@ std::string JournalText(const std::string& folder) {
     return std::to_string(newest.sampleCount) + " records, " + state;
 }
 
+// `atStart` runs once the figures are taken at the start of the run; `libraryThreads` are those
+// of a library worker, whose CPU is the station's.
 std::optional<Figures> Measure(BenchStation& station, const std::set<std::string>& plateThreads,
-                               const PaintCounter& counter) {
+                               const PaintCounter& counter,
+                               const std::function<void()>& atStart = {},
+                               const std::set<std::string>& libraryThreads = {}) {
     Figures f;
     CpuSnapshot start;
+    double libraryStart = 0;
     std::array<std::uint64_t, kPlateCount> reportsAtStart{};
     long paintsAtStart = 0;
     f.loadBefore = LoadAverage();
     const bool started = station.RunTest([&] {
         start = CpuSnapshot::Take(plateThreads);
+        libraryStart = ThreadsCpuSeconds(libraryThreads);
         reportsAtStart = station.ReportsSent();
         paintsAtStart = counter.paints;
+        if (atStart) {
+            atStart();
+        }
     });
     // The stop (which runs inside the last pass) closes the channels; the clock stops there.
     const Clock::time_point runEnd = station.Timing().lastPassEnd;
     const CpuSnapshot end = CpuSnapshot::Take(plateThreads);
+    const double libraryEnd = ThreadsCpuSeconds(libraryThreads);
     const std::array<std::uint64_t, kPlateCount> reportsAtEnd = station.ReportsSent();
     if (!started) {
         std::fprintf(stderr, "the start-up failed\n");
@@ -233,6 +255,7 @@ std::optional<Figures> Measure(BenchStation& station, const std::set<std::string
     f.stationThread = (end.thread - start.thread) / cpuWall;
     f.stationProcess = (self - plates) / cpuWall;
     f.withPlates = self / cpuWall;
+    f.library = (libraryEnd - libraryStart) / cpuWall;
     f.otherPrograms = std::max(0.0, (end.machine - start.machine - self) / cpuWall);
     for (const Clock::duration gap : station.Timing().idleGaps) {
         f.gapsMs.push_back(Ms(gap));
@@ -246,7 +269,7 @@ std::optional<Figures> Measure(BenchStation& station, const std::set<std::string
     return f;
 }
 
-void PrintSideBySide(const std::array<Configuration, 2>& configurations,
+void PrintSideBySide(const char* heading, const std::array<Configuration, 2>& configurations,
                      const std::array<Figures, 2>& figures) {
     const auto row = [](const char* what, const std::string& a, const std::string& b) {
         std::printf("  %-44s %24s %24s\n", what, a.c_str(), b.c_str());
@@ -259,7 +282,7 @@ void PrintSideBySide(const std::array<Configuration, 2>& configurations,
     const auto both = [&](const char* what, const char* format, auto field) {
         row(what, number(format, field(figures[0])), number(format, field(figures[1])));
     };
-    row("journal and live view", configurations[0].name, configurations[1].name);
+    row(heading, configurations[0].name, configurations[1].name);
     both("samples", "%.0f", [](const Figures& f) { return f.samples; });
     both("seconds of run", "%.2f", [](const Figures& f) { return f.seconds; });
     both("passes", "%.0f", [](const Figures& f) { return static_cast<double>(f.passes); });
@@ -370,6 +393,119 @@ int SilencedRun(BenchStation& station, int samples) {
     return frames.lost == 0 && frames.repeated == 0 ? 0 : 3;
 }
 
+// The record of the run before, as the library's thread does it after the save question.
+struct Recording {
+    std::atomic<bool> done{false};
+    Clock::time_point started, ended;
+    std::size_t samples = 0;
+    std::string failure;
+};
+
+// The library off, then on with the run before being recorded meanwhile; true when both runs
+// lost and repeated no frame.
+bool LibraryOnAgainstOff(BenchStation& station, const std::set<std::string>& plateThreads,
+                         const PaintCounter& counter, LoadChart& chart) {
+    const std::array<Configuration, 2> configurations{
+        {{"library off", true, true}, {"library on", true, true}}};
+    station.UseJournal(true);
+    station.UseCharts(&chart, &chart);
+    std::array<Figures, 2> figures;
+    std::printf("run 3: journal and live view on, library off...\n");
+    std::fflush(stdout);
+    std::optional<Figures> off = Measure(station, plateThreads, counter);
+    if (!off) {
+        return false;
+    }
+    figures[0] = *off;
+    const std::string folder = station.State().config.journalFolder;
+    const std::vector<JournalSummary> journals = ListJournals(folder);
+    if (journals.empty()) {
+        std::fprintf(stderr, "no journal of run 3 to record\n");
+        return false;
+    }
+
+    const std::set<std::string> before = ThreadIds();
+    LibraryWorker worker;
+    std::set<std::string> libraryThreads;
+    for (const std::string& id : ThreadIds()) {
+        if (!before.contains(id)) {
+            libraryThreads.insert(id);
+        }
+    }
+    std::promise<LibraryStatus> opened;
+    worker.Post([&](LibraryStore& store) { opened.set_value(store.Open(LibraryPathIn(folder))); });
+    if (const LibraryStatus status = opened.get_future().get(); !status) {
+        std::fprintf(stderr, "the library did not open: %s\n", status.nativeText.c_str());
+        return false;
+    }
+    Recording recording;
+    const std::string journal = journals.front().path;
+    Clock::time_point runStart;
+    std::printf("run 4: journal and live view on, library on, run 3 recorded meanwhile...\n");
+    std::fflush(stdout);
+    std::optional<Figures> on = Measure(
+        station, plateThreads, counter,
+        [&] {
+            runStart = Clock::now();
+            worker.Post([&recording, journal](LibraryStore& store) {
+                recording.started = Clock::now();
+                LibraryRun run;
+                if (const FileStatus read = RunFromJournal(journal, "", run); !read) {
+                    recording.failure = "its journal could not be read";
+                } else {
+                    run.testNumber = std::max<std::int64_t>(run.testNumber, 1);  // saved: packed
+                    recording.samples = run.raw.size();
+                    if (const LibraryStatus kept = store.RecordRun(run); !kept) {
+                        recording.failure = kept.nativeText;
+                    }
+                }
+                recording.ended = Clock::now();
+                recording.done = true;
+            });
+        },
+        libraryThreads);
+    if (!on) {
+        return false;
+    }
+    figures[1] = *on;
+    const Clock::time_point runEnd = station.Timing().lastPassEnd;
+    while (!recording.done) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+
+    std::printf(
+        "library: the run before recorded on the library's thread while the next run "
+        "acquires\n");
+    PrintSideBySide("journal and live view on; library", configurations, figures);
+    std::printf("  %-44s %24s %24.4f\n", "CPU s per s: of which the library thread", "-",
+                figures[1].library);
+    const auto ratio = [&](const char* what, double a, double b) {
+        std::printf("  %-44s %49.3f\n", what, a > 0 ? b / a : 0.0);
+    };
+    ratio("ratio on/off: CPU station (+ journal, library)", figures[0].stationProcess,
+          figures[1].stationProcess);
+    ratio("ratio on/off: CPU station thread", figures[0].stationThread, figures[1].stationThread);
+    ratio("ratio on/off: gap p99.9", figures[0].At(0.999), figures[1].At(0.999));
+    ratio("ratio on/off: longest gap", figures[0].At(1.0), figures[1].At(1.0));
+    if (!recording.failure.empty()) {
+        std::printf("the record of run 3 FAILED: %s\n", recording.failure.c_str());
+    } else {
+        std::printf(
+            "record of run 3 (%zu samples, raw readings packed): %.2f s, from %.2f s to %.2f s "
+            "into run 4's %.2f s of acquisition\n",
+            recording.samples,
+            std::chrono::duration<double>(recording.ended - recording.started).count(),
+            std::chrono::duration<double>(recording.started - runStart).count(),
+            std::chrono::duration<double>(recording.ended - runStart).count(),
+            std::chrono::duration<double>(runEnd - runStart).count());
+    }
+    bool clean = recording.failure.empty();
+    for (const Figures& f : figures) {
+        clean = clean && f.frames.lost == 0 && f.frames.repeated == 0;
+    }
+    return clean;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -428,11 +564,13 @@ int main(int argc, char** argv) {
     }
     std::printf("acquisition: %d plates at %d Hz in counter mode, %dx%d chart (%s)\n", kPlateCount,
                 kFrequency, kChartWidth, kChartHeight, std::getenv("QT_QPA_PLATFORM"));
-    PrintSideBySide(configurations, figures);
+    PrintSideBySide("journal and live view", configurations, figures);
     bool clean = true;
     for (const Figures& f : figures) {
         clean = clean && f.frames.lost == 0 && f.frames.repeated == 0 && f.samples == *samples;
     }
+
+    clean = LibraryOnAgainstOff(*station, plateThreads, counter, chart) && clean;
 
     station->UseJournal(true);
     station->UseCharts(&chart, &chart);
