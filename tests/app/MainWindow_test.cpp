@@ -240,6 +240,8 @@ TEST_F(MainWindowTest, ARunThatEndedIsRecordedInTheLibraryFromItsJournal) {
     QTimer::singleShot(0, [] {
         auto* screen = qobject_cast<LibraryWindow*>(QApplication::activeModalWidget());
         ASSERT_NE(screen, nullptr);
+        EXPECT_EQ(screen->rebuildSources.journalFolder, dir.File("journal"));
+        EXPECT_FALSE(screen->rebuildSources.exportFolder.empty());
         for (int waited = 0; screen->Entries().empty() && waited < 3000; ++waited) {
             QApplication::processEvents(QEventLoop::AllEvents, 10);
         }

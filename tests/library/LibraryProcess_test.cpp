@@ -209,6 +209,14 @@ TEST_P(LibraryOnASmallDisk, RefusesTheWriteAndKeepsWhatItHad) {
     EXPECT_EQ(status.error, readOnly ? LibraryError::ReadOnly : LibraryError::DiskFull)
         << status.nativeText;
     EXPECT_EQ(store->Search({}).size(), 1u);
+
+    // Nor can a new one be made there: a rebuild leaves the old one where it was.
+    ASSERT_FALSE(JournalOf(NoisyRun(20000, 3, 3), dir.File("journals")).empty());
+    const LibraryRebuildReport rebuilt = RebuildLibrary(*store, path, {dir.File("journals"), ""});
+    EXPECT_EQ(rebuilt.status.error, status.error) << rebuilt.status.nativeText;
+    EXPECT_TRUE(rebuilt.keptAside.empty());
+    EXPECT_FALSE(std::filesystem::exists(disk + "/library-reconstrucao.sqlite"));
+    EXPECT_EQ(store->Search({}).size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Disks, LibraryOnASmallDisk, ::testing::Values(false, true),
