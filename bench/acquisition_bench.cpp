@@ -12,10 +12,10 @@
 // to the stop (capped at 10 s by a held Escape).
 //
 // Then the library, on against off, both with the journal and the live view, back to back: with
-// it on, a LibraryWorker records the run before (its journal read back, its raw readings packed
-// as for a saved test) while this one acquires, as the station does when the next test starts
-// right after the save question; the station's CPU counts the library's thread too. Frames lost,
-// the gaps between passes and CPU for both, with the ratios.
+// it on, a LibraryWorker records the run before (its journal read back, readings with real
+// plates' noise packed as for a saved test) while this one acquires, as the station does when the
+// next test starts right after the save question; the station's CPU counts the library's thread
+// too. Frames lost, the gaps between passes and CPU for both, with the ratios.
 //
 // The two runs go back to back rather than in interleaved halves: a half run would never reach
 // the live chart's last step of the sample axis (to 200000 at sample 100001, where the whole run
@@ -442,7 +442,7 @@ bool LibraryOnAgainstOff(BenchStation& station, const std::set<std::string>& pla
     Recording recording;
     const std::string journal = journals.front().path;
     // Counter plates' readings count, and a counting run packs to nothing: the record is given
-    // readings with the noise of real plates (200 counts around a 24-bit zero), made beforehand.
+    // readings with the noise of real plates (200 counts around a zero at 8,000,000), made first.
     std::vector<RawRecord> noisy(static_cast<std::size_t>(journals.front().sampleCount));
     std::mt19937 random(4);
     std::normal_distribution<double> noise(0.0, 200.0);
