@@ -237,10 +237,10 @@ TEST_F(MainWindowTest, ARunThatEndedIsRecordedInTheLibraryFromItsJournal) {
     EXPECT_TRUE(dialogs.messages.empty());
 
     // Opened from the library window, it is drawn with its readings, ready to save again.
-    QTimer::singleShot(0, [] {
+    QTimer::singleShot(0, [journals = dir.File("journal")] {
         auto* screen = qobject_cast<LibraryWindow*>(QApplication::activeModalWidget());
         ASSERT_NE(screen, nullptr);
-        EXPECT_EQ(screen->rebuildSources.journalFolder, dir.File("journal"));
+        EXPECT_EQ(screen->rebuildSources.journalFolder, journals);
         EXPECT_FALSE(screen->rebuildSources.exportFolder.empty());
         for (int waited = 0; screen->Entries().empty() && waited < 3000; ++waited) {
             QApplication::processEvents(QEventLoop::AllEvents, 10);
