@@ -116,6 +116,31 @@ LibraryWindow::LibraryWindow(LibraryWorker& worker, Dialogs& dialogs, char decim
         }
         return dialog.selectedFiles().front().toStdString();
     };
+    editMetadata = [this](const QString& title,
+                          const RunMetadata& metadata) -> std::optional<RunMetadata> {
+        QDialog dialog(this);
+        dialog.setWindowTitle(title);
+        auto* form = new QFormLayout(&dialog);
+        auto* evaluated = new QLineEdit(QString::fromStdString(metadata.evaluated), &dialog);
+        auto* protocol = new QLineEdit(QString::fromStdString(metadata.protocol), &dialog);
+        auto* notes = new QPlainTextEdit(QString::fromStdString(metadata.notes), &dialog);
+        evaluated->setMaxLength(static_cast<int>(kEvaluatedMaxChars));
+        protocol->setMaxLength(static_cast<int>(kProtocolMaxChars));
+        form->addRow(QStringLiteral("Avaliado"), evaluated);
+        form->addRow(QStringLiteral("Protocolo"), protocol);
+        form->addRow(QStringLiteral("Observações"), notes);
+        auto* box = new QDialogButtonBox(&dialog);
+        box->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+        box->addButton(QStringLiteral("Cancelar"), QDialogButtonBox::RejectRole);
+        connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+        connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+        form->addRow(box);
+        if (dialog.exec() != QDialog::Accepted) {
+            return std::nullopt;
+        }
+        return RunMetadata{evaluated->text().toStdString(), protocol->text().toStdString(),
+                           notes->toPlainText().toStdString()};
+    };
 
     auto* layout = new QVBoxLayout(this);
     auto* fields = new QGridLayout;
@@ -366,29 +391,19 @@ void LibraryWindow::OnEdit() {
                 Tell(ErrorReportText(LibraryStatusText(status, libraryPath_)), true);
                 return;
             }
-            QDialog dialog(this);
-            dialog.setWindowTitle(QStringLiteral("Kelvaro - Editar o teste %1")
-                                      .arg(QString::fromStdString(TestName(entry))));
-            auto* form = new QFormLayout(&dialog);
-            auto* evaluated = new QLineEdit(QString::fromStdString(metadata.evaluated), &dialog);
-            auto* protocol = new QLineEdit(QString::fromStdString(metadata.protocol), &dialog);
-            auto* notes = new QPlainTextEdit(QString::fromStdString(metadata.notes), &dialog);
-            form->addRow(QStringLiteral("Avaliado"), evaluated);
-            form->addRow(QStringLiteral("Protocolo"), protocol);
-            form->addRow(QStringLiteral("Observações"), notes);
-            auto* box = new QDialogButtonBox(&dialog);
-            box->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-            box->addButton(QStringLiteral("Cancelar"), QDialogButtonBox::RejectRole);
-            connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-            connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-            form->addRow(box);
-            if (dialog.exec() != QDialog::Accepted) {
+            const std::optional<RunMetadata> answer =
+                editMetadata(QStringLiteral("Kelvaro - Editar o teste %1")
+                                 .arg(QString::fromStdString(TestName(entry))),
+                             metadata);
+            if (!answer) {
                 return;
             }
             const RunMetadata edited{
-                CutToCodePoints(evaluated->text().trimmed().toStdString(), kEvaluatedMaxChars),
-                CutToCodePoints(protocol->text().trimmed().toStdString(), kProtocolMaxChars),
-                CutToCodePoints(notes->toPlainText().toStdString(), kNotesMaxChars)};
+                CutToCodePoints(QString::fromStdString(answer->evaluated).trimmed().toStdString(),
+                                kEvaluatedMaxChars),
+                CutToCodePoints(QString::fromStdString(answer->protocol).trimmed().toStdString(),
+                                kProtocolMaxChars),
+                CutToCodePoints(answer->notes, kNotesMaxChars)};
             Run([this, id = entry.runId, edited](LibraryStore& editing) -> std::function<void()> {
                 const LibraryStatus kept = editing.SetMetadata(id, edited);
                 return [this, kept] { Finish(kept); };
@@ -499,7 +514,7 @@ void LibraryWindow::OnBackup() {
             if (copied) {
                 Tell("A biblioteca foi copiada para " + destination + ".", false);
             } else {
-                Tell(ErrorReportText(LibraryStatusText(copied, libraryPath_)), true);
+                Tell(ErrorReportText(LibraryBackupText(copied, destination)), true);
             }
             emit ActionDone();
         };

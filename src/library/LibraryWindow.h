@@ -41,6 +41,10 @@ class LibraryWindow : public QDialog {
     // The folder "Importar arquivos..." reads; none when the operator gives up. A folder dialog
     // on screen unless replaced.
     std::function<std::optional<std::string>()> chooseFolder;
+    // What a test was about, as the operator edits it under `title`; none when the operator gives
+    // up. A form on screen unless replaced. Its texts are held to their limits afterwards.
+    std::function<std::optional<RunMetadata>(const QString& title, const RunMetadata& metadata)>
+        editMetadata;
 
     // Runs the search the fields ask for.
     void Search();
