@@ -1,12 +1,15 @@
 // The library window over a real library in a temporary folder: its searches fill the table, a
-// removal waits for "Sim", an import tells what it did with each file, and a test opens with
-// its loads. Every answer comes from the library's thread, so each check waits for it.
+// removal waits for "Sim", an import tells what it did with each file, a test opens with its
+// loads, and chosen tests are compared side by side. Every answer comes from the library's thread,
+// so each check waits for it.
 #include "library/LibraryWindow.h"
 
 #include <gmock/gmock.h>
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
 #include <QDateEdit>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -17,12 +20,16 @@
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTableView>
+#include <QValueAxis>
+#include <algorithm>
 
 #include "CaseNames.h"
 #include "LibraryRuns.h"
 #include "ScriptedDialogs.h"
 #include "StationFakes.h"
 #include "TempDir.h"
+#include "chart/LoadChart.h"
+#include "compare/CompareWindow.h"
 #include "library/LibraryWorker.h"
 
 namespace kelvaro {
@@ -276,6 +283,49 @@ TEST_F(LibraryWindowTest, CopiesTheLibraryToANewFileAndNeverOverAnother) {
     Act(window.backupButton);
     EXPECT_EQ(dialogs.Last().icon, DialogIcon::Warning);
     EXPECT_THAT(dialogs.Last().text, HasSubstr(copy + ": esse arquivo já existe"));
+}
+
+// The test never saved is named and left out; the others are drawn in seconds whatever their
+// frequency, a row each, and aligned at the peak on request.
+TEST_F(LibraryWindowTest, ComparesTheChosenTestsInSecondsLeavingOutOneNeverSaved) {
+    LibraryRun slower = NoisyRun(100, 4, 3, {"Eva", "Salto", ""});
+    slower.frequency = 300;
+    worker_.Post([slower](LibraryStore& store) { EXPECT_TRUE(store.RecordRun(slower)); });
+    Search();
+    ASSERT_THAT(Numbers(), ElementsAreArray({3, 0, 2, 1}));
+    Select(0);
+    EXPECT_FALSE(window.compareButton->isEnabled());
+    EXPECT_FALSE(window.compareHint->text().isEmpty());
+    window.table->selectAll();
+    ASSERT_TRUE(window.compareButton->isEnabled());
+    Act(window.compareButton);
+    EXPECT_THAT(dialogs.Last().text, HasSubstr("teste não salvo de"));
+    EXPECT_THAT(dialogs.Last().text, HasSubstr("Os outros 3 testes são comparados."));
+
+    auto* compare = window.findChild<CompareWindow*>();
+    ASSERT_NE(compare, nullptr);
+    LoadChart& chart = *compare->chart;
+    ASSERT_EQ(chart.SeriesCount(), 3);
+    EXPECT_DOUBLE_EQ(chart.Points(1).back().x, 99.0 / 300.0);
+    EXPECT_DOUBLE_EQ(chart.Points(2).back().x, 49.0 / 600.0);
+    EXPECT_DOUBLE_EQ(chart.AxisX()->min(), 0.0);
+    EXPECT_DOUBLE_EQ(chart.AxisX()->max(), 99.0 / 300.0);
+    ASSERT_EQ(compare->table->model()->rowCount(), 3);
+    EXPECT_THAT(compare->table->model()->index(0, 0).data().toString().toStdString(),
+                ::testing::StartsWith("Eva — "));
+
+    compare->alignmentCombo->setCurrentIndex(1);
+    for (int series = 1; series <= 3; ++series) {
+        const std::vector<ChartPoint>& points = chart.Points(series);
+        const auto peak = std::max_element(points.begin(), points.end(),
+                                           [](auto a, auto b) { return a.y < b.y; });
+        EXPECT_EQ(peak->x, 0.0) << "series " << series;
+        EXPECT_LT(points.front().x, 0.0) << "series " << series;
+    }
+    compare->table->clearSelection();
+    QKeyEvent copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier);
+    QApplication::sendEvent(compare->table, &copy);
+    EXPECT_EQ(QApplication::clipboard()->text().count(QLatin1Char('\n')), 4);
 }
 
 }  // namespace
