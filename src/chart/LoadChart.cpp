@@ -55,8 +55,13 @@ const std::array<QColor, kDistinctColourCount> kDistinctColours{
 // zoom: on whole sample numbers, so no label repeats a rounded number, or on times of any size.
 double TickStep(double low, double high, bool wholeNumbers) {
     const double span = high - low;
-    const double raw =
-        std::isfinite(span) && (span > 5.0 || (!wholeNumbers && span > 0.0)) ? span / 5.0 : 1.0;
+    // Times get about four to eight ticks: seconds read at a glance.
+    double raw = 1.0;
+    if (std::isfinite(span) && wholeNumbers && span > 5.0) {
+        raw = span / 5.0;
+    } else if (std::isfinite(span) && !wholeNumbers && span > 0.0) {
+        raw = span / 8.0;
+    }
     const double decade = std::pow(10.0, std::floor(std::log10(raw)));
     if (raw <= decade) {
         return decade;

@@ -8,6 +8,7 @@
 #include <QLegend>
 #include <QLocale>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -92,6 +93,9 @@ CompareWindow::CompareWindow(std::vector<StoredRunData> tests, char decimalSepar
     table->verticalHeader()->hide();
     table->setWordWrap(false);
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    table->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     CopyRowsOnCtrlC(table, model_);
 
     auto* close = new QPushButton(QStringLiteral("Fechar"), this);
@@ -105,13 +109,18 @@ CompareWindow::CompareWindow(std::vector<StoredRunData> tests, char decimalSepar
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(note);
-    layout->addWidget(chart, 3);
-    layout->addWidget(table, 1);
+    layout->addWidget(chart, 1);
+    layout->addWidget(table);
     layout->addLayout(bottom);
 
     connect(seriesCombo, &QComboBox::currentIndexChanged, this, [this] { Draw(); });
     connect(alignmentCombo, &QComboBox::currentIndexChanged, this, [this] { Draw(); });
     Draw();
+    // A row a test and no more: the chart keeps the rest of the height.
+    table->resizeColumnsToContents();
+    table->setFixedHeight(2 * table->frameWidth() + table->horizontalHeader()->sizeHint().height() +
+                          model_->rowCount() * table->verticalHeader()->defaultSectionSize() +
+                          table->horizontalScrollBar()->sizeHint().height());
 }
 
 void CompareWindow::Draw() {
