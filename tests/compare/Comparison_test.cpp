@@ -29,16 +29,21 @@ struct TestSpec {
 
 struct LineExpect {
     std::optional<LineAbsence> absence;
-    double firstX = 0.0;  // of a line drawn
-    double lastX = 0.0;
     std::vector<std::string> row;  // the table row's first cells
+    double firstX = 0.0;           // of a line drawn
+    double lastX = 0.0;
 };
+
+LineExpect Drawn(double firstX, double lastX, std::vector<std::string> row) {
+    return {std::nullopt, std::move(row), firstX, lastX};
+}
 
 struct CompareCase {
     std::string name;
     std::vector<TestSpec> tests;
     int series;
     CompareAlignment alignment;
+    std::pair<double, double> range;  // of the lines drawn, zero included
     std::vector<LineExpect> lines;
 };
 
@@ -73,6 +78,7 @@ TEST_P(Compare, DrawsEachTestInSecondsFromItsAlignmentAndFiguresItsRow) {
     ASSERT_EQ(lines.size(), c.lines.size());
     ASSERT_EQ(table.rows.size(), c.lines.size());
     EXPECT_EQ(table.headers.front(), "Teste");
+    EXPECT_EQ(CompareLoadRange(lines), c.range);
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const LineExpect& expect = c.lines[i];
         EXPECT_EQ(lines[i].absence, expect.absence) << "test " << i;
@@ -106,81 +112,61 @@ INSTANTIATE_TEST_SUITE_P(
                     {{10, "Maria Silva", 12, kOne, kKgf, kStep}, {50, "", 0, kOne, kKgf, kLate}},
                     1,
                     CompareAlignment::FirstSample,
-                    {{std::nullopt,
-                      0.0,
-                      0.2,
-                      // Samples, missing, duration, minimum, peak, its time, mean, impulse.
-                      {"Maria Silva — 03/12/2026 14:05 — teste 12", "kgf", "3", "0", "0,300",
-                       "1,000", "3,000", "0,100", "2,000", "0,450"}},
-                     {std::nullopt,
-                      0.0,
-                      0.08,
-                      {"sem avaliado — 03/12/2026 14:05 — não salvo", "kgf", "5", "1", "0,100",
-                       "0,000", "5,000", "0,060", "2,000", "0,130"}}}},
+                    {0.0, 5.0},
+                    // Samples, missing, duration, minimum, peak, its time, mean, impulse.
+                    {Drawn(0.0, 0.2,
+                           {"Maria Silva — 03/12/2026 14:05 — teste 12", "kgf", "3", "0", "0,300",
+                            "1,000", "3,000", "0,100", "2,000", "0,450"}),
+                     Drawn(0.0, 0.08,
+                           {"sem avaliado — 03/12/2026 14:05 — não salvo", "kgf", "5", "1", "0,100",
+                            "0,000", "5,000", "0,060", "2,000", "0,130"})}},
         CompareCase{"PeakAtTwoFrequencies",
                     {{10, "Ana", 3, kOne, kKgf, kStep}, {50, "Rui", 4, kOne, kKgf, kLate}},
                     1,
                     CompareAlignment::Peak,
-                    {{std::nullopt, -0.1, 0.1, {"Ana — 03/12/2026 14:05 — teste 3"}},
-                     {std::nullopt, -0.06, 0.02, {"Rui — 03/12/2026 14:05 — teste 4"}}}},
-        CompareCase{
-            "TotalOfTheActivePlates",
-            {{10, "Ana", 3, kTwo, kKgf, kStep}, {10, "Ana", 5, kOne, kKgf, kStep}},
-            kComparedTotal,
-            CompareAlignment::Peak,
-            {{std::nullopt,
-              -0.1,
-              0.1,
-              {"Ana — 03/12/2026 14:05 — teste 3", "kgf", "3", "0", "0,300", "2,000", "4,000"}},
-             {std::nullopt,
-              -0.1,
-              0.1,
-              {"Ana — 03/12/2026 14:05 — teste 5", "kgf", "3", "0", "0,300", "1,000", "3,000"}}}},
-        CompareCase{
-            "PlateNotUsed",
-            {{10, "Ana", 3, kTwo, kKgf, kStep}, {10, "Rui", 4, kOne, kKgf, kStep}},
-            2,
-            CompareAlignment::FirstSample,
-            {{std::nullopt, 0.0, 0.2, {"Ana — 03/12/2026 14:05 — teste 3", "kgf", "3"}},
-             {LineAbsence::PlateNotUsed,
-              0.0,
-              0.0,
-              {"Rui — 03/12/2026 14:05 — teste 4", "plataforma 2 não usada", "---", "---"}}}},
+                    {0.0, 5.0},
+                    {Drawn(-0.1, 0.1, {"Ana — 03/12/2026 14:05 — teste 3"}),
+                     Drawn(-0.06, 0.02, {"Rui — 03/12/2026 14:05 — teste 4"})}},
+        CompareCase{"TotalOfTheActivePlates",
+                    {{10, "Ana", 3, kTwo, kKgf, kStep}, {10, "Ana", 5, kOne, kKgf, kStep}},
+                    kComparedTotal,
+                    CompareAlignment::Peak,
+                    {0.0, 4.0},
+                    {Drawn(-0.1, 0.1,
+                           {"Ana — 03/12/2026 14:05 — teste 3", "kgf", "3", "0", "0,300", "2,000",
+                            "4,000"}),
+                     Drawn(-0.1, 0.1,
+                           {"Ana — 03/12/2026 14:05 — teste 5", "kgf", "3", "0", "0,300", "1,000",
+                            "3,000"})}},
+        CompareCase{"PlateNotUsed",
+                    {{10, "Ana", 3, kTwo, kKgf, kStep}, {10, "Rui", 4, kOne, kKgf, kStep}},
+                    2,
+                    CompareAlignment::FirstSample,
+                    {0.0, 1.0},
+                    {Drawn(0.0, 0.2, {"Ana — 03/12/2026 14:05 — teste 3", "kgf", "3"}),
+                     {LineAbsence::PlateNotUsed,
+                      {"Rui — 03/12/2026 14:05 — teste 4", "plataforma 2 não usada", "---"}}}},
         CompareCase{"TotalOfUnitsThatDiffer",
                     {{10, "Ana", 3, kTwo, {"kgf", "N", "kgf", "kgf"}, kStep},
                      {10, "Ana", 4, kOne, {"N", "kgf", "kgf", "kgf"}, kStep}},
                     kComparedTotal,
                     CompareAlignment::FirstSample,
+                    {0.0, 3.0},
                     {{LineAbsence::UnitsDiffer,
-                      0.0,
-                      0.0,
                       {"Ana — 03/12/2026 14:05 — teste 3", "unidades diferentes", "---"}},
-                     {std::nullopt, 0.0, 0.2, {"Ana — 03/12/2026 14:05 — teste 4", "N"}}}},
-        CompareCase{"LongNameCut",
-                    {{10, "Maria Aparecida dos Santos Oliveira Ferreira", 7, kOne, kKgf, kStep},
-                     {0, "Rui", 8, kOne, kKgf, kStep}},
-                    1,
-                    CompareAlignment::FirstSample,
-                    {{std::nullopt,
-                      0.0,
-                      0.2,
-                      {"Maria Aparecida dos Santos Olive… — 03/12/2026 14:05 — teste 7"}},
-                     {LineAbsence::NoFrequency,
-                      0.0,
-                      0.0,
-                      {"Rui — 03/12/2026 14:05 — teste 8", "frequência desconhecida"}}}}),
+                     Drawn(0.0, 0.2, {"Ana — 03/12/2026 14:05 — teste 4", "N"})}},
+        // The test without a frequency is drawn nowhere: its loads are not in the range.
+        CompareCase{
+            "LongNameCut",
+            {{10, "Maria Aparecida dos Santos Oliveira Ferreira", 7, kOne, kKgf, kStep},
+             {0, "Rui", 8, kOne, kKgf, kLate}},
+            1,
+            CompareAlignment::FirstSample,
+            {0.0, 3.0},
+            {Drawn(0.0, 0.2, {"Maria Aparecida dos Santos Olive… — 03/12/2026 14:05 — teste 7"}),
+             {LineAbsence::NoFrequency,
+              {"Rui — 03/12/2026 14:05 — teste 8", "frequência desconhecida"}}}}),
     [](const ::testing::TestParamInfo<CompareCase>& param) { return param.param.name; });
-
-TEST(Compare, LoadRangeAndUnitsCountOnlyTheLinesDrawn) {
-    std::vector<StoredRunData> tests{
-        Stored({10, "Ana", 1, kOne, kKgf, {{-2, 0, 0, 0}, {9, 0, 0, 0}}}),
-        Stored({10, "Rui", 2, kOne, {"N", "", "", ""}, {{-1, 0, 0, 0}, {kNaN, 0, 0, 0}}}),
-        Stored({10, "Eva", 3, kOne, {"lbf", "", "", ""}, {{-50, 0, 0, 0}, {500, 0, 0, 0}}})};
-    tests[2].heading.frequency = 0;  // drawn nowhere: its loads count for nothing
-    const std::vector<ComparedLine> lines = CompareLines(tests, 1, CompareAlignment::Peak);
-    EXPECT_EQ(CompareLoadRange(lines), std::pair(-2.0, 9.0));
-    EXPECT_EQ(CompareUnits(lines), (std::vector<std::string>{"kgf", "N"}));
-}
 
 }  // namespace
 }  // namespace kelvaro

@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QClipboard>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDateTime>
@@ -322,10 +321,6 @@ TEST_F(LibraryWindowTest, ComparesTheChosenTestsInSecondsLeavingOutOneNeverSaved
         EXPECT_EQ(peak->x, 0.0) << "series " << series;
         EXPECT_LT(points.front().x, 0.0) << "series " << series;
     }
-    compare->table->clearSelection();
-    QKeyEvent copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier);
-    QApplication::sendEvent(compare->table, &copy);
-    EXPECT_EQ(QApplication::clipboard()->text().count(QLatin1Char('\n')), 4);
 }
 
 }  // namespace
