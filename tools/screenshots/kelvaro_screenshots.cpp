@@ -221,7 +221,7 @@ LibraryRun JumpTest(const char* evaluated, std::int64_t testNumber, std::int32_t
     run.testNumber = testNumber;
     run.filePath = "/tmp/teste-" + std::to_string(testNumber) + ".csv";
     run.fileSha256 = Sha256Hex(run.filePath + evaluated);
-    run.metadata = {evaluated, "Salto com contramovimento", ""};
+    run.metadata = {evaluated, "CMJ", ""};
     constexpr std::array<double, kPlateCount> kShare{0.3, 0.2, 0.3, 0.2};
     std::mt19937 random(static_cast<unsigned>(testNumber));
     std::normal_distribution<double> noise(0.0, 0.4);
@@ -711,6 +711,14 @@ int main(int argc, char** argv) {
         }
         WaitUntil([&] { return library->Entries().size() >= 5; }, 5000);
         library->resize(1100, 560);
+        // A search: every test of one protocol, whoever was measured.
+        library->protocolEdit->setText(QStringLiteral("cmj"));
+        library->Search();
+        if (!WaitUntil([&] { return library->Entries().size() == 3; }, 5000)) {
+            driver.Fail("the search for a protocol did not find its three tests");
+        }
+        Wait(300);
+        pictures.Save(library, "library-search.png");
         for (std::size_t row = 0; row < library->Entries().size(); ++row) {
             if (library->Entries()[row].testNumber >= 2) {
                 library->table->selectionModel()->select(
