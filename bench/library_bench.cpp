@@ -7,9 +7,14 @@
 // same run: a fresh connection counting the tests, the same count on an open one, every row's
 // listed columns read on a bare connection, the stored readings' bytes read and uncompressed
 // alone, and the packing of a test's raw readings alone.
+// Then, on screen (offscreen): the library window made, its first search shown and painted, against
+// the same search on a bare store; and a stored 144000-sample test read and drawn to its first
+// picture, against drawing the same loads already in memory.
 // Usage: library_bench [tests] [folder]   (default 10000 in a new /var/tmp folder; a library
 // already in `folder` is measured as it is)
+#include <QApplication>
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QVariant>
@@ -25,8 +30,13 @@
 #include <string>
 #include <vector>
 
+#include "BenchFakes.h"
+#include "archive/StoredRun.h"
+#include "chart/LoadChart.h"
 #include "library/LibraryCodec.h"
 #include "library/LibraryStore.h"
+#include "library/LibraryWindow.h"
+#include "library/LibraryWorker.h"
 
 namespace {
 
@@ -102,7 +112,19 @@ void Report(const char* what, double ms, double floorMs, const char* target) {
 
 }  // namespace
 
+// Runs the window's events until `done`, at most 30 s.
+bool Await(const std::function<bool()>& done) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!done() && waited.elapsed() < 30000) {
+        QApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    }
+    return done();
+}
+
 int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication application(argc, argv);
     const int tests = argc > 1 ? std::atoi(argv[1]) : 10000;
     std::string folder;
     if (argc > 2) {
@@ -279,6 +301,58 @@ int main(int argc, char** argv) {
     char label[96];
     std::snprintf(label, sizeof label, "stored test's loads (%zu samples)", samples);
     Report(label, loading, blobRead, "100 ms with its first picture");
+
+    // On screen. The window over the station's library worker, already open as the main window
+    // keeps it: made, shown, its first search's rows in the table and painted.
+    {
+        bench::BenchDialogs dialogs;
+        LibraryWorker worker;
+        worker.Post([&path](LibraryStore& opened) { opened.Open(path); });
+        const double bareSearch = Median([&] {
+            store.Count({.limit = kLibraryWindowRows});
+            store.Search({.limit = kLibraryWindowRows});
+        });
+        bool failed = false;
+        const double window = Median(
+            [&] {
+                LibraryWindow shown(worker, dialogs, ',', path);
+                bool searched = false;
+                QObject::connect(&shown, &LibraryWindow::SearchDone, [&] { searched = true; });
+                shown.show();
+                failed |= !Await([&] { return searched; });
+                shown.repaint();
+            },
+            5);
+        if (failed) {
+            std::fprintf(stderr, "the window's first search did not end\n");
+        }
+        char shownLabel[96];
+        std::snprintf(shownLabel, sizeof shownLabel, "library window shown, %d rows",
+                      kLibraryWindowRows);
+        Report(shownLabel, window, bareSearch, "200 ms");
+    }
+    // A stored test opened to its first picture: read back, drawn on a chart the main window's
+    // size, painted; the floor draws the same loads already in memory.
+    {
+        LoadChart chart(5);
+        chart.resize(1000, 600);
+        chart.show();
+        const std::optional<StoredRunData> kept = store.LoadRun(full[1]);
+        const double drawing = Median(
+            [&] {
+                DrawRunLoads(chart, kept->loads, kept->active);
+                chart.repaint();
+            },
+            5);
+        const double toPicture = Median(
+            [&] {
+                const std::optional<StoredRunData> read = store.LoadRun(full[1]);
+                DrawRunLoads(chart, read->loads, read->active);
+                chart.repaint();
+            },
+            5);
+        Report("stored test to its first picture", toPicture, drawing, "100 ms");
+    }
 
     // Recording happens after the save question, on the library's thread: its cost whole.
     std::mt19937 again(22);

@@ -461,9 +461,31 @@ void MainWindow::RunDrawn(const StoredRun& run) {
     saveResultsButton->setEnabled(true);
 }
 
-void MainWindow::RecordInLibrary(const StoredRun& run) {
-    // Only a run with a journal: the library takes the raw readings and the texts from it.
-    if (!library_ || !run.fromJournal || run.path.empty()) {
+void MainWindow::RecordInLibrary(const StoredRun& run, bool justEnded) {
+    if (!library_) {
+        return;
+    }
+    if (!run.fromJournal || run.path.empty()) {
+        // A run whose journal could not be kept leaves only its saved file: the library takes
+        // its loads from it, as from any test file, with what the run was about. One never
+        // saved, or a test file opened again, is not a run that ended here.
+        if (justEnded && !run.savedFile.empty()) {
+            library_->Post(
+                [this, saved = run.savedFile, metadata = run.metadata](LibraryStore& store) {
+                    const ImportOutcome imported = store.ImportTestFile(saved);
+                    LibraryStatus kept = imported.status;
+                    if (imported.result == ImportResult::Refused && imported.fileError) {
+                        TellLibraryOnce(FileErrorText(*imported.fileError));
+                        return;
+                    }
+                    if (imported.result == ImportResult::Imported) {
+                        kept = store.SetMetadata(imported.runId, metadata);
+                    }
+                    if (!kept) {
+                        TellLibraryOnce(LibraryStatusText(kept, libraryPath_));
+                    }
+                });
+        }
         return;
     }
     library_->Post([this, journal = run.path, saved = run.savedFile](LibraryStore& store) {
@@ -493,7 +515,7 @@ void MainWindow::TellLibraryOnce(const std::string& text) {
 }
 
 void MainWindow::RunFinished(StoredRun run) {
-    RecordInLibrary(run);
+    RecordInLibrary(run, true);
     shownRun_ = std::move(run);
     shownRunOpened_ = false;
     saveButton->setEnabled(true);
@@ -524,7 +546,7 @@ void MainWindow::OnSaveClicked() {
     const std::string savedBefore = shownRun_->savedFile;
     const bool numbered = archive_->SaveAgain(*shownRun_);
     if (shownRun_->savedFile != savedBefore) {
-        RecordInLibrary(*shownRun_);  // its number, file and readings as saved now
+        RecordInLibrary(*shownRun_, false);  // its number, file and readings as saved now
     }
     if (!numbered) {
         return;

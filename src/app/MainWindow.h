@@ -184,7 +184,8 @@ class MainWindow : public QWidget, public TestRunView, public ArchiveView {
     void ShowStatusText(bool repaintNow);
     void RememberTotalChoice(bool shown);
     // Records a run that ended (or was saved again) in the library, off the window's thread.
-    void RecordInLibrary(const StoredRun& run);
+    // `justEnded`: the run has just stopped, rather than been saved again.
+    void RecordInLibrary(const StoredRun& run, bool justEnded);
     void TellLibraryOnce(const std::string& text);
     // Fills the run information row's lists from the recent runs' journals, read off this thread.
     void RefreshRunInfoChoices();

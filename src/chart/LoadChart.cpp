@@ -45,11 +45,23 @@ constexpr int kLiveRefreshMs = 100;
 const std::array<QColor, 5> kSeriesColours{Qt::red, Qt::green, Qt::black, Qt::blue,
                                            QColor(0xC0, 0x00, 0xC0)};
 
-// A round step (1, 2 or 5 times a power of ten) giving about four to ten ticks on whole sample
-// numbers whatever the zoom, so no label repeats a rounded number.
-double SampleTickStep(double low, double high) {
+// Series of different tests side by side: the first ones the most unlike.
+const std::array<QColor, kDistinctColourCount> kDistinctColours{
+    QColor(0x00, 0x57, 0xD9), QColor(0xD8, 0x1B, 0x1B), QColor(0x00, 0x8A, 0x00),
+    QColor(0x00, 0x00, 0x00), QColor(0xD0, 0x70, 0x00), QColor(0xB0, 0x00, 0xB0),
+    QColor(0x00, 0x83, 0x8A), QColor(0x7A, 0x4A, 0x1E)};
+
+// A round step (1, 2 or 5 times a power of ten) giving about four to ten ticks whatever the
+// zoom: on whole sample numbers, so no label repeats a rounded number, or on times of any size.
+double TickStep(double low, double high, bool wholeNumbers) {
     const double span = high - low;
-    const double raw = std::isfinite(span) && span > 5.0 ? span / 5.0 : 1.0;
+    // Times get about four to eight ticks: seconds read at a glance.
+    double raw = 1.0;
+    if (std::isfinite(span) && wholeNumbers && span > 5.0) {
+        raw = span / 5.0;
+    } else if (std::isfinite(span) && !wholeNumbers && span > 0.0) {
+        raw = span / 8.0;
+    }
     const double decade = std::pow(10.0, std::floor(std::log10(raw)));
     if (raw <= decade) {
         return decade;
@@ -62,8 +74,17 @@ double SampleTickStep(double low, double high) {
 
 // Qt lays out every tick as soon as the range or the step changes, so the larger step always
 // goes first: a short range's step left on a long range would mean one label per sample.
-void SetSampleRange(QValueAxis* axis, double low, double high) {
-    const double step = SampleTickStep(low, high);
+void SetXRange(QValueAxis* axis, double low, double high, bool wholeNumbers) {
+    const double step = TickStep(low, high, wholeNumbers);
+    if (!wholeNumbers) {
+        // As many decimals as the step has: 0.05 s needs two, 20 s none.
+        const int decimals =
+            std::clamp(static_cast<int>(-std::floor(std::log10(step) + 1e-9)), 0, 9);
+        const QString format = QStringLiteral("%.%1f").arg(decimals);
+        if (axis->labelFormat() != format) {
+            axis->setLabelFormat(format);
+        }
+    }
     axis->setTickAnchor(0.0);
     if (step >= axis->tickInterval()) {
         axis->setTickInterval(step);
@@ -127,6 +148,11 @@ double FirstStepHolding(double value, double decade, std::initializer_list<doubl
 }
 
 }  // namespace
+
+QColor DistinctColour(int index) {
+    const int count = kDistinctColourCount;
+    return kDistinctColours[static_cast<std::size_t>(((index % count) + count) % count)];
+}
 
 double LiveSampleAxisEnd(std::size_t samples) {
     return FirstStepHolding(static_cast<double>(samples), 1000.0, {1.0, 2.0, 5.0});
@@ -246,7 +272,7 @@ LoadChart::LoadChart(int seriesCount, QWidget* parent)
     // The bottom axis counts samples: whole numbers only.
     axisX_->setLabelFormat(QStringLiteral("%.0f"));
     axisX_->setTickType(QValueAxis::TicksDynamic);
-    SetSampleRange(axisX_, axisX_->min(), axisX_->max());
+    SetXRange(axisX_, axisX_->min(), axisX_->max(), true);
     chart_->addAxis(axisX_, Qt::AlignBottom);
     chart_->addAxis(axisY_, Qt::AlignLeft);
 
@@ -512,6 +538,23 @@ void LoadChart::SetSampleFrequency(double hz) {
     UpdateCursor();
 }
 
+void LoadChart::SetTimeAxis(const QString& title) {
+    timeAxis_ = true;
+    axisX_->setTitleText(title);
+    axisX_->setTitleFont(axisX_->labelsFont());
+    axisX_->setTitleBrush(Qt::black);
+    labelsLaidOut_ = false;
+    SetXRange(axisX_, axisX_->min(), axisX_->max(), false);
+    RequestReduce();
+}
+
+void LoadChart::SetSeriesColour(int series, const QColor& colour) {
+    const std::size_t i = Index(series);
+    series_[i]->setPen(QPen(colour, 1));
+    lines_->SetColour(i, colour);
+    lines_->update();
+}
+
 void LoadChart::SetShadedStretch(std::optional<std::pair<long long, long long>> samples) {
     if (samples && samples->first > samples->second) {
         std::swap(samples->first, samples->second);
@@ -555,7 +598,7 @@ std::optional<long long> LoadChart::StretchSampleAt(QPointF position) const {
 
 bool LoadChart::StartStretch(QPointF position) {
     // On the plot only: the same test as the read-out's.
-    if (Live() || !ReadingAt(position)) {
+    if (Live() || timeAxis_ || !ReadingAt(position)) {
         return false;
     }
     const std::optional<long long> sample = StretchSampleAt(position);
@@ -667,7 +710,7 @@ void LoadChart::ApplyXRange(double low, double high) {
     if (axisX_->min() == shownLow && axisX_->max() == shownHigh) {
         return;
     }
-    SetSampleRange(axisX_, shownLow, shownHigh);
+    SetXRange(axisX_, shownLow, shownHigh, !timeAxis_);
     labelsLaidOut_ = false;
     RequestReduce();
 }
@@ -738,6 +781,9 @@ std::optional<CursorReading> LoadChart::ReadingAt(QPointF position) const {
         !(row >= 0.0 && row < pixels.height())) {
         return std::nullopt;
     }
+    if (timeAxis_) {
+        return TimeReadingAt(column, pixels.width());
+    }
     const double sample = SampleInColumn(column, pixels.width());
     CursorReading reading;
     reading.sample = static_cast<long long>(sample);
@@ -758,6 +804,34 @@ std::optional<CursorReading> LoadChart::ReadingAt(QPointF position) const {
     return any ? std::optional(reading) : std::nullopt;
 }
 
+// The middle of the column's time; each series reads its point nearest it, as long as the time
+// lies within the series (and the half column around its ends, where its line is drawn).
+std::optional<CursorReading> LoadChart::TimeReadingAt(double column, int width) const {
+    const double low = axisX_->min();
+    const double high = axisX_->max();
+    const double halfColumn = (high - low) / width / 2.0;
+    const double x = low + (column + 0.5) * (high - low) / width;
+    CursorReading reading;
+    reading.seconds = x;
+    reading.loads.resize(points_.size());
+    bool any = false;
+    for (std::size_t i = 0; i < points_.size(); ++i) {
+        const std::vector<ChartPoint>& points = points_[i];
+        if (points.empty() || x < points.front().x - halfColumn ||
+            x > points.back().x + halfColumn) {
+            continue;
+        }
+        auto at = std::partition_point(points.begin(), points.end(),
+                                       [x](const ChartPoint& p) { return p.x < x; });
+        if (at == points.end() || (at != points.begin() && x - (at - 1)->x <= at->x - x)) {
+            --at;
+        }
+        reading.loads[i] = at->y;
+        any = true;
+    }
+    return any ? std::optional(reading) : std::nullopt;
+}
+
 // The x at the middle of the column, so every column of a zoomed-out run reads one of the
 // samples drawn in it; kept in view, where the cursor line can show it.
 double LoadChart::SampleInColumn(double column, int width) const {
@@ -772,7 +846,10 @@ double LoadChart::SampleInColumn(double column, int width) const {
 
 std::vector<CursorLayer::Entry> LoadChart::ReadingEntries(const CursorReading& reading) const {
     QString heading = QStringLiteral("Amostra %1").arg(reading.sample);
-    if (reading.seconds) {
+    if (timeAxis_) {
+        heading = QStringLiteral("Tempo %1 s")
+                      .arg(chart_->locale().toString(reading.seconds.value_or(0.0), 'f', 3));
+    } else if (reading.seconds) {
         heading +=
             QStringLiteral(" (%1 s)").arg(chart_->locale().toString(*reading.seconds, 'f', 3));
     }
@@ -808,9 +885,10 @@ void LoadChart::UpdateCursor() {
     const double ratio = view_->devicePixelRatioF();
     const QRect pixels = PlotPixels(chart_->plotArea(), ratio);
     const PixelColumns columns(axisX_->min(), axisX_->max(), pixels.width());
+    const double x =
+        timeAxis_ ? reading->seconds.value_or(0.0) : static_cast<double>(reading->sample);
     const double column =
-        std::clamp(pixels.left() + columns.Any(static_cast<double>(reading->sample)),
-                   pixels.left() - 1.0, pixels.right() + 1.0);
+        std::clamp(pixels.left() + columns.Any(x), pixels.left() - 1.0, pixels.right() + 1.0);
     cursor_->SetPlotArea(chart_->plotArea(), ratio);
     cursor_->Show(static_cast<int>(column), ReadingEntries(*reading));
 }

@@ -3,6 +3,7 @@
 // fast to draw and inspect, and drawn live while a run goes on.
 #pragma once
 
+#include <QColor>
 #include <QLocale>
 #include <QPointF>
 #include <QString>
@@ -65,12 +66,18 @@ namespace kelvaro {
 class LineLayer;
 
 // What the cursor reads: a sample number (1-based), its time when the sample frequency is known,
-// and each series' load at that sample, none for a series without a point there.
+// and each series' load at that sample, none for a series without a point there. On a time
+// axis: no sample (0), the time under the mouse, and each series' point nearest that time.
 struct CursorReading {
     long long sample = 0;
     std::optional<double> seconds;             // (sample - 1) / frequency
     std::vector<std::optional<double>> loads;  // series 1 first
 };
+
+// Colours for series of different tests on one chart: distinct from each other and dark enough
+// for a one-pixel line on white.
+inline constexpr int kDistinctColourCount = 8;
+QColor DistinctColour(int index);  // index modulo kDistinctColourCount
 
 // The end of the sample axis while a run of `samples` is drawn live: the first of 1000, 2000,
 // 5000, 10000, 20000... that holds them all.
@@ -121,6 +128,14 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     // Samples per second of the run shown, for the read-out's time; 0 or less: unknown (the
     // default).
     void SetSampleFrequency(double hz);
+
+    // Series' x in seconds rather than sample numbers, for series of runs that may differ in
+    // frequency: the axis titled `title`, ticks on round times with the decimals they need, the
+    // read-out "Tempo t s" with each series' point nearest that time, and no Shift drag (a
+    // stretch is counted in samples). For good: a chart is made for one or the other.
+    void SetTimeAxis(const QString& title);
+    bool TimeAxis() const { return timeAxis_; }
+    void SetSeriesColour(int series, const QColor& colour);
 
     // The stretch shaded over the plot, first and last sample (1-based), none by default. The
     // program sets it; so does the Shift drag, and BeginLive clears it.
@@ -180,6 +195,8 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     // The sample nearest the middle of the plot's device pixel column `column` (0 its first),
     // kept in the visible range; `width` the plot's columns.
     double SampleInColumn(double column, int width) const;
+    // ReadingAt on a time axis, for the plot's device pixel column `column` of `width`.
+    std::optional<CursorReading> TimeReadingAt(double column, int width) const;
     // The Shift drag: starts on the plot (false elsewhere, while live, or with nothing drawn),
     // follows the mouse, ends at the release.
     bool StartStretch(QPointF position);
@@ -244,6 +261,7 @@ class LoadChart : public QWidget, public ChartSink, public LiveChartSink {
     double sumHigh_ = 0.0;
     double sampleHz_ = 0.0;
     std::optional<std::pair<long long, long long>> shaded_;
+    bool timeAxis_ = false;
     // The sample under the press of a Shift drag, while it goes on.
     std::optional<long long> stretchAnchor_;
 };

@@ -1043,7 +1043,10 @@ LibraryStatus LibraryStore::Backup(const std::string& destination) {
         return {LibraryError::Other, EEXIST, destination + ": exists"};
     }
     Sql vacuum(QSqlDatabase::database(Text(connection_), false), QStringLiteral("VACUUM INTO ?"));
-    vacuum.Bind(Text(destination)).Run();
+    if (!vacuum.Bind(Text(destination)).Run()) {
+        // Half a copy would pass for a backup: the file was not there before, so it goes.
+        fs::remove(destination, error);
+    }
     return vacuum.status;
 }
 

@@ -22,6 +22,7 @@
 #include <memory>
 
 #include "archive/StoredRun.h"
+#include "compare/CompareWindow.h"
 #include "library/LibraryWorker.h"
 #include "library/RunRecording.h"
 #include "station/Dialogs.h"
@@ -116,6 +117,31 @@ LibraryWindow::LibraryWindow(LibraryWorker& worker, Dialogs& dialogs, char decim
         }
         return dialog.selectedFiles().front().toStdString();
     };
+    editMetadata = [this](const QString& title,
+                          const RunMetadata& metadata) -> std::optional<RunMetadata> {
+        QDialog dialog(this);
+        dialog.setWindowTitle(title);
+        auto* form = new QFormLayout(&dialog);
+        auto* evaluated = new QLineEdit(QString::fromStdString(metadata.evaluated), &dialog);
+        auto* protocol = new QLineEdit(QString::fromStdString(metadata.protocol), &dialog);
+        auto* notes = new QPlainTextEdit(QString::fromStdString(metadata.notes), &dialog);
+        evaluated->setMaxLength(static_cast<int>(kEvaluatedMaxChars));
+        protocol->setMaxLength(static_cast<int>(kProtocolMaxChars));
+        form->addRow(QStringLiteral("Avaliado"), evaluated);
+        form->addRow(QStringLiteral("Protocolo"), protocol);
+        form->addRow(QStringLiteral("Observações"), notes);
+        auto* box = new QDialogButtonBox(&dialog);
+        box->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+        box->addButton(QStringLiteral("Cancelar"), QDialogButtonBox::RejectRole);
+        connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+        connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+        form->addRow(box);
+        if (dialog.exec() != QDialog::Accepted) {
+            return std::nullopt;
+        }
+        return RunMetadata{evaluated->text().toStdString(), protocol->text().toStdString(),
+                           notes->toPlainText().toStdString()};
+    };
 
     auto* layout = new QVBoxLayout(this);
     auto* fields = new QGridLayout;
@@ -164,7 +190,8 @@ LibraryWindow::LibraryWindow(LibraryWorker& worker, Dialogs& dialogs, char decim
     table = new QTableView(this);
     table->setModel(model_);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Several rows for "Comparar"; the others act on the current row.
+    table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->verticalHeader()->hide();
     table->setWordWrap(false);
@@ -179,22 +206,34 @@ LibraryWindow::LibraryWindow(LibraryWorker& worker, Dialogs& dialogs, char decim
 
     auto* buttons = new QHBoxLayout;
     openButton = new QPushButton(QStringLiteral("Abrir"), this);
+    compareButton = new QPushButton(QStringLiteral("Comparar"), this);
+    compareButton->setToolTip(
+        QStringLiteral(
+            "Os testes escolhidos (de %1 a %2, com Ctrl ou Shift + clique) lado a lado num gráfico")
+            .arg(kMinComparedTests)
+            .arg(kMaxComparedTests));
+    compareHint = new QLabel(this);
     editButton = new QPushButton(QStringLiteral("Editar..."), this);
     removeButton = new QPushButton(QStringLiteral("Remover"), this);
     importButton = new QPushButton(QStringLiteral("Importar arquivos..."), this);
     backupButton = new QPushButton(QStringLiteral("Copiar biblioteca..."), this);
     rebuildButton = new QPushButton(QStringLiteral("Reconstruir biblioteca..."), this);
     closeButton = new QPushButton(QStringLiteral("Fechar"), this);
-    for (QPushButton* button :
-         {openButton, editButton, removeButton, importButton, backupButton, rebuildButton}) {
+    for (QPushButton* button : {openButton, compareButton, editButton, removeButton, importButton,
+                                backupButton, rebuildButton}) {
         button->setAutoDefault(false);
         buttons->addWidget(button);
     }
+    buttons->addWidget(compareHint);
     buttons->addStretch(1);
     closeButton->setAutoDefault(false);
     buttons->addWidget(closeButton);
     layout->addLayout(buttons);
     connect(openButton, &QPushButton::clicked, this, &LibraryWindow::OnOpen);
+    connect(compareButton, &QPushButton::clicked, this, &LibraryWindow::OnCompare);
+    connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &LibraryWindow::UpdateCompare);
+    UpdateCompare();
     connect(editButton, &QPushButton::clicked, this, &LibraryWindow::OnEdit);
     connect(removeButton, &QPushButton::clicked, this, &LibraryWindow::OnRemove);
     connect(importButton, &QPushButton::clicked, this, &LibraryWindow::OnImport);
@@ -315,11 +354,49 @@ void LibraryWindow::OnHeaderClicked(int column) {
 
 std::optional<LibraryEntry> LibraryWindow::Selected() {
     const QModelIndexList rows = table->selectionModel()->selectedRows();
-    if (rows.isEmpty() || rows.front().row() >= static_cast<int>(entries_.size())) {
+    // With several rows chosen, the current one: the row the operator clicked last.
+    const QModelIndex current = table->currentIndex();
+    const int row = current.isValid() && table->selectionModel()->isRowSelected(current.row())
+                        ? current.row()
+                        : (rows.isEmpty() ? -1 : rows.front().row());
+    if (row < 0 || row >= static_cast<int>(entries_.size())) {
         Tell("Escolha um teste da lista.", false);
         return std::nullopt;
     }
-    return entries_[static_cast<std::size_t>(rows.front().row())];
+    return entries_[static_cast<std::size_t>(row)];
+}
+
+std::vector<LibraryEntry> LibraryWindow::Chosen() const {
+    std::vector<int> rows;
+    for (const QModelIndex& index : table->selectionModel()->selectedRows()) {
+        if (index.row() < static_cast<int>(entries_.size())) {
+            rows.push_back(index.row());
+        }
+    }
+    std::sort(rows.begin(), rows.end());
+    std::vector<LibraryEntry> chosen;
+    for (const int row : rows) {
+        chosen.push_back(entries_[static_cast<std::size_t>(row)]);
+    }
+    return chosen;
+}
+
+void LibraryWindow::UpdateCompare() {
+    const int count = static_cast<int>(Chosen().size());
+    const bool allowed = count >= kMinComparedTests && count <= kMaxComparedTests;
+    compareButton->setEnabled(allowed);
+    if (allowed) {
+        compareHint->clear();
+    } else if (count > kMaxComparedTests) {
+        compareHint->setText(QStringLiteral("%1 testes escolhidos: compare no máximo %2")
+                                 .arg(count)
+                                 .arg(kMaxComparedTests));
+    } else {
+        compareHint->setText(QStringLiteral("Para comparar, escolha de %1 a %2 testes "
+                                            "(Ctrl + clique)")
+                                 .arg(kMinComparedTests)
+                                 .arg(kMaxComparedTests));
+    }
 }
 
 void LibraryWindow::Tell(const std::string& text, bool warning) {
@@ -354,6 +431,63 @@ void LibraryWindow::OnOpen() {
     });
 }
 
+void LibraryWindow::OnCompare() {
+    const std::vector<LibraryEntry> chosen = Chosen();
+    if (chosen.size() < static_cast<std::size_t>(kMinComparedTests) ||
+        chosen.size() > static_cast<std::size_t>(kMaxComparedTests)) {
+        Tell("Escolha de " + std::to_string(kMinComparedTests) + " a " +
+                 std::to_string(kMaxComparedTests) +
+                 " testes da lista para comparar (Ctrl ou Shift + clique).",
+             false);
+        return;
+    }
+    compareButton->setEnabled(false);
+    Run([this, chosen](LibraryStore& store) -> std::function<void()> {
+        std::vector<StoredRunData> runs;
+        std::string leftOut;
+        LibraryStatus read;  // the library's, when it could not be read
+        for (const LibraryEntry& entry : chosen) {
+            LibraryStatus status;
+            std::optional<StoredRunData> run = store.LoadRun(entry.runId, &status);
+            if (!run && !status) {
+                read = status;
+                break;
+            }
+            // As "Abrir" tells it: a test never saved keeps its readings in its journal only.
+            if (!run) {
+                leftOut += "\rteste " + TestName(entry) + ": não está mais na biblioteca;";
+            } else if (!run->hasReadings) {
+                leftOut += "\rteste " + TestName(entry) +
+                           ": não tem leituras na biblioteca (não foi salvo; suas leituras "
+                           "ficam apenas no diário, em \"Testes anteriores\");";
+            } else {
+                runs.push_back(std::move(*run));
+            }
+        }
+        return [this, runs = std::move(runs), leftOut, read]() mutable {
+            UpdateCompare();
+            const bool enough = runs.size() >= static_cast<std::size_t>(kMinComparedTests);
+            if (!read) {
+                Tell(ErrorReportText(LibraryStatusText(read, libraryPath_)), true);
+            } else if (!leftOut.empty()) {
+                leftOut.back() = '.';
+                Tell("Ficaram fora da comparação:" + leftOut + "\r" +
+                         (enough ? "Os outros " + std::to_string(runs.size()) +
+                                       " testes são comparados."
+                                 : std::string("Restam menos de 2 testes com leituras: não há o "
+                                               "que comparar.")),
+                     !enough);
+            }
+            if (read && enough) {
+                auto* window = new CompareWindow(std::move(runs), decimalSeparator_, this);
+                window->setAttribute(Qt::WA_DeleteOnClose);
+                window->show();
+            }
+            emit ActionDone();
+        };
+    });
+}
+
 void LibraryWindow::OnEdit() {
     const std::optional<LibraryEntry> entry = Selected();
     if (!entry) {
@@ -369,29 +503,19 @@ void LibraryWindow::OnEdit() {
                 Tell(ErrorReportText(LibraryStatusText(status, libraryPath_)), true);
                 return;
             }
-            QDialog dialog(this);
-            dialog.setWindowTitle(QStringLiteral("Kelvaro - Editar o teste %1")
-                                      .arg(QString::fromStdString(TestName(entry))));
-            auto* form = new QFormLayout(&dialog);
-            auto* evaluated = new QLineEdit(QString::fromStdString(metadata.evaluated), &dialog);
-            auto* protocol = new QLineEdit(QString::fromStdString(metadata.protocol), &dialog);
-            auto* notes = new QPlainTextEdit(QString::fromStdString(metadata.notes), &dialog);
-            form->addRow(QStringLiteral("Avaliado"), evaluated);
-            form->addRow(QStringLiteral("Protocolo"), protocol);
-            form->addRow(QStringLiteral("Observações"), notes);
-            auto* box = new QDialogButtonBox(&dialog);
-            box->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-            box->addButton(QStringLiteral("Cancelar"), QDialogButtonBox::RejectRole);
-            connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-            connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-            form->addRow(box);
-            if (dialog.exec() != QDialog::Accepted) {
+            const std::optional<RunMetadata> answer =
+                editMetadata(QStringLiteral("Kelvaro - Editar o teste %1")
+                                 .arg(QString::fromStdString(TestName(entry))),
+                             metadata);
+            if (!answer) {
                 return;
             }
             const RunMetadata edited{
-                CutToCodePoints(evaluated->text().trimmed().toStdString(), kEvaluatedMaxChars),
-                CutToCodePoints(protocol->text().trimmed().toStdString(), kProtocolMaxChars),
-                CutToCodePoints(notes->toPlainText().toStdString(), kNotesMaxChars)};
+                CutToCodePoints(QString::fromStdString(answer->evaluated).trimmed().toStdString(),
+                                kEvaluatedMaxChars),
+                CutToCodePoints(QString::fromStdString(answer->protocol).trimmed().toStdString(),
+                                kProtocolMaxChars),
+                CutToCodePoints(answer->notes, kNotesMaxChars)};
             Run([this, id = entry.runId, edited](LibraryStore& editing) -> std::function<void()> {
                 const LibraryStatus kept = editing.SetMetadata(id, edited);
                 return [this, kept] { Finish(kept); };
@@ -502,7 +626,7 @@ void LibraryWindow::OnBackup() {
             if (copied) {
                 Tell("A biblioteca foi copiada para " + destination + ".", false);
             } else {
-                Tell(ErrorReportText(LibraryStatusText(copied, libraryPath_)), true);
+                Tell(ErrorReportText(LibraryBackupText(copied, destination)), true);
             }
             emit ActionDone();
         };

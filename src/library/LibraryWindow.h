@@ -1,7 +1,7 @@
 // The library on screen: the operator searches the tests the station keeps, opens one to look at
-// it again, edits what it was about, removes it, imports a folder of test files, copies the
-// library and makes it again from the journals and test files. Every query runs on the library's
-// own thread; the window never waits for it.
+// it again, compares several side by side, edits what it was about, removes it, imports a folder
+// of test files, copies the library and makes it again from the journals and test files. Every
+// query runs on the library's own thread; the window never waits for it.
 #pragma once
 
 #include <QDialog>
@@ -43,6 +43,10 @@ class LibraryWindow : public QDialog {
     // The folder "Importar arquivos..." reads; none when the operator gives up. A folder dialog
     // on screen unless replaced.
     std::function<std::optional<std::string>()> chooseFolder;
+    // What a test was about, as the operator edits it under `title`; none when the operator gives
+    // up. A form on screen unless replaced. Its texts are held to their limits afterwards.
+    std::function<std::optional<RunMetadata>(const QString& title, const RunMetadata& metadata)>
+        editMetadata;
     // Where "Reconstruir biblioteca..." finds the runs: the journal and export folders.
     LibraryRebuildSources rebuildSources;
 
@@ -63,6 +67,8 @@ class LibraryWindow : public QDialog {
     QLabel* countLabel = nullptr;
     QTableView* table = nullptr;
     QPushButton* openButton = nullptr;
+    QPushButton* compareButton = nullptr;  // on with 2 to 8 tests chosen
+    QLabel* compareHint = nullptr;         // how many to choose, when the button is off
     QPushButton* editButton = nullptr;
     QPushButton* removeButton = nullptr;
     QPushButton* importButton = nullptr;
@@ -75,7 +81,7 @@ class LibraryWindow : public QDialog {
     void OpenRequested(kelvaro::StoredRunData run);
     // A search's rows are in the table (tests wait on it).
     void SearchDone();
-    // An edit, removal, import, copy or rebuild has ended and been told.
+    // An edit, removal, import, copy, comparison or rebuild has ended and been told.
     void ActionDone();
 
   private:
@@ -84,6 +90,12 @@ class LibraryWindow : public QDialog {
     void OnHeaderClicked(int column);
     std::optional<LibraryEntry> Selected();
     void OnOpen();
+    // The chosen tests read on the library's thread and shown side by side in a CompareWindow
+    // of this window's; those without readings are named and left out.
+    void OnCompare();
+    void UpdateCompare();
+    // The chosen rows' tests, in the table's order.
+    std::vector<LibraryEntry> Chosen() const;
     void OnEdit();
     void OnRemove();
     void OnImport();

@@ -1,6 +1,8 @@
 #include "library/RunRecording.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 
@@ -12,6 +14,33 @@ std::string LibraryPathIn(const std::string& journalFolder) {
     return journalFolder + "/biblioteca.sqlite";
 }
 
+namespace {
+
+// A journal older than run ids gets one from what never changes in it, so that recording it
+// again (a rebuild, another " Salvar") finds the same test instead of making a second one.
+// The bits of a name-based UUID of the custom kind (version 8).
+RunId IdOfAnOlderJournal(const JournalDescription& description) {
+    std::string name = "kelvaro-journal:" +
+                       std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          description.start.time_since_epoch())
+                                          .count()) +
+                       ":" + std::to_string(description.frequency) + ":" +
+                       std::to_string(description.sequence);
+    for (const JournalPlate& plate : description.plates) {
+        name += ":" + plate.port;
+    }
+    const std::string hex = Sha256Hex(name);
+    RunId id{};
+    for (std::size_t i = 0; i < id.size(); ++i) {
+        id[i] = static_cast<std::uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+    }
+    id[6] = static_cast<std::uint8_t>((id[6] & 0x0F) | 0x80);
+    id[8] = static_cast<std::uint8_t>((id[8] & 0x3F) | 0x80);
+    return id;
+}
+
+}  // namespace
+
 FileStatus RunFromJournal(const std::string& journalPath, const std::string& savedFile,
                           LibraryRun& run) {
     JournalContents journal;
@@ -20,8 +49,8 @@ FileStatus RunFromJournal(const std::string& journalPath, const std::string& sav
     }
     const JournalDescription& description = journal.description;
     LibraryRun read;
-    // A journal older than run ids gives its run one now; a rebuild would give it another.
-    read.runId = IsNullRunId(description.runId) ? NewRunId() : description.runId;
+    read.runId =
+        IsNullRunId(description.runId) ? IdOfAnOlderJournal(description) : description.runId;
     read.start = description.start;
     read.frequency = description.frequency;
     read.testNumber = description.testNumber;
@@ -71,6 +100,17 @@ std::string LibraryStatusText(const LibraryStatus& status, const std::string& pa
             break;
     }
     return library + "não pôde guardar o teste (" + status.nativeText + ")";
+}
+
+std::string LibraryBackupText(const LibraryStatus& status, const std::string& destination) {
+    const std::string failed = "A biblioteca não foi copiada para " + destination;
+    if (status.systemError == EEXIST) {
+        return failed + ": esse arquivo já existe. Escolha outro nome";
+    }
+    if (status.error == LibraryError::DiskFull) {
+        return failed + ": o disco está cheio";
+    }
+    return failed + " (" + status.nativeText + ")";
 }
 
 }  // namespace kelvaro

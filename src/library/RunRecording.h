@@ -23,4 +23,7 @@ FileStatus RunFromJournal(const std::string& journalPath, const std::string& sav
 // for a LibraryStatus that is not Ok.
 std::string LibraryStatusText(const LibraryStatus& status, const std::string& path);
 
+// The operator's words for a copy of the library to `destination` that failed.
+std::string LibraryBackupText(const LibraryStatus& status, const std::string& destination);
+
 }  // namespace kelvaro

@@ -2,11 +2,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QClipboard>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
@@ -116,7 +114,7 @@ ResultsPanel::ResultsPanel(QWidget* parent) : QWidget(parent) {
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table->horizontalHeader()->setStretchLastSection(false);
     table->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    table->installEventFilter(this);
+    CopyRowsOnCtrlC(table, model_);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -159,38 +157,9 @@ void ResultsPanel::SetFilterChoices(const std::vector<int>& allowedCutoffs, int 
     filterCombo->setCurrentIndex(current);
 }
 
-bool ResultsPanel::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == table &&
-        (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) &&
-        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
-        // The view would copy the current cell alone; a spreadsheet wants the rows.
-        event->accept();
-        if (event->type() == QEvent::KeyPress) {
-            CopyTable();
-        }
-        return true;
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
 void ResultsPanel::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     FitTableHeight();
-}
-
-void ResultsPanel::CopyTable() {
-    const ResultsTableText& whole = model_->Table();
-    QModelIndexList selected = table->selectionModel()->selectedRows();
-    if (selected.isEmpty()) {
-        QApplication::clipboard()->setText(QString::fromStdString(TabSeparated(whole)));
-        return;
-    }
-    std::ranges::sort(selected, {}, &QModelIndex::row);
-    ResultsTableText part{whole.headers, {}};
-    for (const QModelIndex& index : selected) {
-        part.rows.push_back(whole.rows[static_cast<std::size_t>(index.row())]);
-    }
-    QApplication::clipboard()->setText(QString::fromStdString(TabSeparated(part)));
 }
 
 // Every row shows without a scroll bar, and the panel takes no more height than the most rows

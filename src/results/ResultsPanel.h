@@ -42,11 +42,9 @@ class ResultsPanel : public QWidget {
     void WholeRunRequested();
 
   protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
   private:
-    void CopyTable();
     void FitTableHeight();
 
     ResultsTableModel* model_ = nullptr;

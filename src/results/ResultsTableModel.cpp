@@ -1,5 +1,12 @@
 #include "results/ResultsTableModel.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QEvent>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QTableView>
+#include <algorithm>
 #include <cstddef>
 #include <utility>
 
@@ -14,7 +21,50 @@ QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+class RowCopier : public QObject {
+  public:
+    RowCopier(QTableView* view, const ResultsTableModel* model)
+        : QObject(view), view_(view), model_(model) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == view_ &&
+            (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) &&
+            static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+            event->accept();
+            if (event->type() == QEvent::KeyPress) {
+                Copy();
+            }
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    void Copy() const {
+        const ResultsTableText& whole = model_->Table();
+        QModelIndexList selected = view_->selectionModel()->selectedRows();
+        if (selected.isEmpty()) {
+            QApplication::clipboard()->setText(QString::fromStdString(TabSeparated(whole)));
+            return;
+        }
+        std::ranges::sort(selected, {}, &QModelIndex::row);
+        ResultsTableText part{whole.headers, {}};
+        for (const QModelIndex& index : selected) {
+            part.rows.push_back(whole.rows[static_cast<std::size_t>(index.row())]);
+        }
+        QApplication::clipboard()->setText(QString::fromStdString(TabSeparated(part)));
+    }
+
+    QTableView* view_;
+    const ResultsTableModel* model_;
+};
+
 }  // namespace
+
+void CopyRowsOnCtrlC(QTableView* view, const ResultsTableModel* model) {
+    view->installEventFilter(new RowCopier(view, model));
+}
 
 void ResultsTableModel::SetTable(ResultsTableText table) {
     beginResetModel();

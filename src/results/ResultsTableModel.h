@@ -4,6 +4,8 @@
 
 #include <QAbstractTableModel>
 
+class QTableView;
+
 #include "results/ResultsText.h"
 
 namespace kelvaro {
@@ -26,5 +28,9 @@ class ResultsTableModel : public QAbstractTableModel {
   private:
     ResultsTableText table_;
 };
+
+// Ctrl+C on `view` copies the selected rows of `model` (every row with none selected) with the
+// header line, tab-separated, for a spreadsheet: the view alone would copy the current cell.
+void CopyRowsOnCtrlC(QTableView* view, const ResultsTableModel* model);
 
 }  // namespace kelvaro

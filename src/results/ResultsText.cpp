@@ -26,38 +26,45 @@ std::string Percent(std::optional<double> share, char decimalSeparator) {
 
 std::vector<std::string> FiguresRow(std::string name, std::string unit, const SeriesFigures& f,
                                     char separator) {
-    return {std::move(name),
-            std::move(unit),
-            std::to_string(f.samples),
-            std::to_string(f.missing),
-            Decimal(f.duration, separator),
-            Decimal(f.minimum, separator),
-            Decimal(f.peak, separator),
-            Decimal(f.peakTime, separator),
-            Decimal(f.mean, separator),
-            Decimal(f.impulse, separator),
-            Decimal(f.peakRise, separator)};
+    std::vector<std::string> row{std::move(name), std::move(unit)};
+    for (std::string& cell : FigureCells(f, separator)) {
+        row.push_back(std::move(cell));
+    }
+    return row;
 }
 
 }  // namespace
+
+std::vector<std::string> FigureHeaders() {
+    return {"Amostras",
+            "Faltando",
+            "Duração (s)",
+            "Mínimo",
+            "Pico",
+            "Tempo do pico (s)",
+            "Média",
+            "Impulso (carga × s)",
+            "Maior subida em 50 ms (carga/s)"};
+}
+
+std::vector<std::string> FigureCells(const SeriesFigures& f, char separator) {
+    return {std::to_string(f.samples),      std::to_string(f.missing),
+            Decimal(f.duration, separator), Decimal(f.minimum, separator),
+            Decimal(f.peak, separator),     Decimal(f.peakTime, separator),
+            Decimal(f.mean, separator),     Decimal(f.impulse, separator),
+            Decimal(f.peakRise, separator)};
+}
 
 ResultsTableText ResultsTable(const StretchResults& results,
                               const std::array<std::string, kPlateCount>& units,
                               char decimalSeparator) {
     ResultsTableText table;
-    table.headers = {"Série",
-                     "Unidade",
-                     "Amostras",
-                     "Faltando",
-                     "Duração (s)",
-                     "Mínimo",
-                     "Pico",
-                     "Tempo do pico (s)",
-                     "Média",
-                     "Impulso (carga × s)",
-                     "Maior subida em 50 ms (carga/s)",
-                     "Parcela da média (%)",
-                     "Parcela no pico do total (%)"};
+    table.headers = {"Série", "Unidade"};
+    for (std::string& header : FigureHeaders()) {
+        table.headers.push_back(std::move(header));
+    }
+    table.headers.push_back("Parcela da média (%)");
+    table.headers.push_back("Parcela no pico do total (%)");
     if (results.plates.empty()) {
         return table;
     }

@@ -27,6 +27,11 @@ ResultsTableText ResultsTable(const StretchResults& results,
                               const std::array<std::string, kPlateCount>& units,
                               char decimalSeparator);
 
+// The headings of one series' figures, "Amostras" to the rate of rise, and their cells as the
+// table writes them; the table's columns between "Unidade" and the shares.
+std::vector<std::string> FigureHeaders();
+std::vector<std::string> FigureCells(const SeriesFigures& figures, char decimalSeparator);
+
 // The header line and the rows, cells separated by tabs, each line ended by "\n".
 std::string TabSeparated(const ResultsTableText& table);
 

@@ -28,11 +28,13 @@
 #include "KelvaroVersion.h"
 #include "LayoutChecks.h"
 #include "ScriptedDialogs.h"
+#include "StationFakes.h"
 #include "TempDir.h"
 #include "app/ExportFolder.h"
 #include "app/MainWindow.h"
 #include "app/ProgressWindow.h"
 #include "app/StationApplication.h"
+#include "archive/TestFileWriter.h"
 #include "chart/LoadChart.h"
 #include "device/ChannelSlot.h"
 #include "device/PlateCommands.h"
@@ -257,6 +259,33 @@ TEST_F(MainWindowTest, ARunThatEndedIsRecordedInTheLibraryFromItsJournal) {
     EXPECT_EQ(window->ShownRun()->loads.size(), 300u);
     EXPECT_FALSE(window->ShownRun()->fromJournal);
     EXPECT_TRUE(window->saveButton->isEnabled());
+}
+
+// A run whose journal could not be kept reaches the library through its saved file, with what it
+// was about; one never saved has nothing the library could keep.
+TEST_F(MainWindowTest, ARunWithoutAJournalIsRecordedFromItsSavedFile) {
+    StoredRun run;
+    run.heading = {9, 50, {"", "/dev/ttyUSB1", "", ""}, {"kgf", "kgf", "kgf", "kgf"}};
+    run.active = {false, true, false, false};
+    run.loads.assign(40, LoadRecord{0.0, 12.5, 0.0, 0.0});
+    run.metadata = {"Rui", "CMJ", ""};
+    auto window = Create();
+    window->RunFinished(run);  // not saved
+    run.savedFile = dir.File("Kelvaro_9.csv");
+    testing::FakeProgress progress;
+    ASSERT_TRUE(WriteTestFile(run.savedFile, run.heading, run.loads, ',', progress));
+    window->RunFinished(run);
+    std::promise<void> done;
+    window->Library()->Post([&](LibraryStore&) { done.set_value(); });
+    ASSERT_EQ(done.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    LibraryStore library;
+    ASSERT_TRUE(library.Open(LibraryPathIn(dir.File("journal"))));
+    const std::vector<LibraryEntry> entries = library.Search({});
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].testNumber, 9);
+    EXPECT_EQ(entries[0].evaluated, "Rui");
+    EXPECT_EQ(entries[0].samples, 40);
+    EXPECT_TRUE(dialogs.messages.empty());
 }
 
 TEST_F(MainWindowTest, FirstRunReadsFiftyEverywhereAndStartsWithNothingFound) {

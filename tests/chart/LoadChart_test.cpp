@@ -1030,6 +1030,137 @@ INSTANTIATE_TEST_SUITE_P(
                    ""}),
     [](const ::testing::TestParamInfo<CursorCase>& param) { return param.param.name; });
 
+// Runs of different frequencies on a time axis: the read-out gives the time under the mouse and
+// each series' own point nearest it, none for a series that does not reach that time.
+struct TimeCursorCase {
+    std::string name;
+    std::array<double, 2> hz;      // each series' samples per second
+    std::array<double, 2> starts;  // the time of its first sample
+    std::array<int, 2> samples;
+    double zoom;      // 1: the whole comparison in view
+    double fraction;  // where in the view the mouse is
+    std::array<bool, 2> reads;
+};
+
+class TimeCursorReadout : public ::testing::TestWithParam<TimeCursorCase> {};
+
+TEST_P(TimeCursorReadout, ReadsEachSeriesPointNearestTheTimeUnderTheMouse) {
+    const TimeCursorCase& c = GetParam();
+    ShownChart shown;
+    LoadChart& chart = shown.chart;
+    const QLocale locale(QLocale::Portuguese, QLocale::Brazil);
+    chart.SetTimeAxis(QStringLiteral("Tempo (s)"));
+    chart.SetNumberLocale(locale);
+    const auto load = [](std::size_t s, int k) { return static_cast<double>(s + 1) * 1000.0 + k; };
+    for (std::size_t s = 0; s < 2; ++s) {
+        std::vector<ChartPoint> points;
+        for (int k = 0; k < c.samples[s]; ++k) {
+            points.push_back({c.starts[s] + k / c.hz[s], load(s, k)});
+        }
+        chart.SetSeriesPoints(static_cast<int>(s) + 1, std::move(points));
+    }
+    chart.SetLeftAxisMaximum(5000.0);
+    QApplication::processEvents();
+    if (c.zoom != 1.0) {
+        chart.ZoomAt(chart.Chart()->plotArea().center(), c.zoom, Qt::Horizontal);
+        QApplication::processEvents();
+    }
+    EXPECT_EQ(chart.AxisX()->titleText(), QStringLiteral("Tempo (s)"));
+    // Every tick label keeps its time: the step has the decimals it needs, and few ticks show.
+    const double step = chart.AxisX()->tickInterval();
+    const QByteArray format = chart.AxisX()->labelFormat().toLatin1();
+    EXPECT_NEAR(QString::asprintf(format.constData(), step).toDouble(), step, step * 1e-9);
+    EXPECT_LE((chart.AxisX()->max() - chart.AxisX()->min()) / step, 11.0);
+
+    const double ratio = chart.View()->devicePixelRatioF();
+    const PlotPixels plot = InsidePixels(chart);
+    const int width = plot.right - plot.left + 1;
+    const PixelColumns columns(chart.AxisX()->min(), chart.AxisX()->max(), width);
+    const double aimed =
+        chart.AxisX()->min() + c.fraction * (chart.AxisX()->max() - chart.AxisX()->min());
+    const QPointF mouse((plot.left + columns.Any(aimed) + 0.5) / ratio,
+                        ((plot.top + plot.bottom) / 2 + 0.5) / ratio);
+    const std::optional<CursorReading> reading = chart.ReadingAt(mouse);
+    ASSERT_TRUE(reading.has_value());
+    ASSERT_TRUE(reading->seconds.has_value());
+    const double t = *reading->seconds;
+    EXPECT_NEAR(t, aimed, (chart.AxisX()->max() - chart.AxisX()->min()) / width);
+    for (std::size_t s = 0; s < 2; ++s) {
+        if (!c.reads[s]) {
+            EXPECT_FALSE(reading->loads[s].has_value()) << "series " << s + 1;
+            continue;
+        }
+        const int nearest = std::clamp(static_cast<int>(std::lround((t - c.starts[s]) * c.hz[s])),
+                                       0, c.samples[s] - 1);
+        EXPECT_EQ(reading->loads[s], load(s, nearest)) << "series " << s + 1;
+    }
+    EXPECT_EQ(chart.ReadingText(*reading).section(QLatin1Char('\n'), 0, 0),
+              QStringLiteral("Tempo %1 s").arg(locale.toString(t, 'f', 3)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TimeCursorReadout,
+                         ::testing::Values(TimeCursorCase{"EachSeriesAtItsOwnSpacing",
+                                                          {600.0, 50.0},
+                                                          {0.0, 0.0},
+                                                          {1800, 150},
+                                                          1.0,
+                                                          0.37,
+                                                          {true, true}},
+                                           TimeCursorCase{"ZoomedInBetweenTheSlowerSeriesSamples",
+                                                          {600.0, 50.0},
+                                                          {0.0, 0.0},
+                                                          {1800, 150},
+                                                          200.0,
+                                                          0.5,
+                                                          {true, true}},
+                                           TimeCursorCase{"PastTheEndOfTheShorterSeries",
+                                                          {600.0, 50.0},
+                                                          {0.0, 0.0},
+                                                          {1800, 50},
+                                                          1.0,
+                                                          0.8,
+                                                          {true, false}},
+                                           TimeCursorCase{"BeforeTheStartOfASeriesAlignedAtItsPeak",
+                                                          {600.0, 50.0},
+                                                          {-1.0, -2.5},
+                                                          {1800, 150},
+                                                          1.0,
+                                                          0.2,
+                                                          {false, true}}),
+                         [](const ::testing::TestParamInfo<TimeCursorCase>& param) {
+                             return param.param.name;
+                         });
+
+// WCAG's contrast of a colour against white.
+double ContrastOnWhite(const QColor& colour) {
+    const auto linear = [](double c) {
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    const double luminance = 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+                             0.0722 * linear(colour.blueF());
+    return 1.05 / (luminance + 0.05);
+}
+
+TEST(LoadChart, DistinctColoursAreUnlikeEachOtherAndReadableOnWhite) {
+    for (int i = 0; i < kDistinctColourCount; ++i) {
+        const QColor a = DistinctColour(i);
+        EXPECT_GE(ContrastOnWhite(a), 3.0) << a.name().toStdString();
+        for (int j = 0; j < i; ++j) {
+            const QColor b = DistinctColour(j);
+            EXPECT_GE(std::hypot(a.red() - b.red(), a.green() - b.green(), a.blue() - b.blue()),
+                      80.0)
+                << a.name().toStdString() << " and " << b.name().toStdString();
+        }
+    }
+    EXPECT_EQ(DistinctColour(kDistinctColourCount), DistinctColour(0));
+    // Given to one series; the others keep the main chart's.
+    LoadChart chart{kSeries};
+    chart.SetSeriesColour(2, DistinctColour(5));
+    EXPECT_EQ(chart.Series(2)->pen().color(), DistinctColour(5));
+    EXPECT_EQ(chart.Series(1)->pen().color(), QColor(Qt::red));
+    EXPECT_EQ(chart.Series(3)->pen().color(), QColor(Qt::black));
+}
+
 long Differing(const QImage& a, const QImage& b) {
     return a.size() == b.size() ? LineAndDifferingPixels(a, b, a).second : -1;
 }

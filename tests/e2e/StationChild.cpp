@@ -2,7 +2,8 @@
 // named in its settings file (argument 1, whose folder also takes the journals; argument 2 is
 // the program folder), the termination signals caught as the program catches them, and a test
 // started at once, the confirmation answered by scripted dialogs. It prints "running" once the run
-// is on and, after its event loop has ended, the samples the run kept and the questions it asked.
+// is on, "kept N" once it keeps 600 samples and, after its event loop has ended, the samples the
+// run kept and the questions it asked.
 // With "ask" (argument 3) it stops the run after a second and, at "Deseja salvar o teste?",
 // prints "asking" and the samples kept, then waits for ever for the answer.
 #include <unistd.h>
@@ -49,10 +50,21 @@ int main(int argc, char** argv) {
             }
         };
     }
+    // Without "ask", once the run keeps 600 samples it says how many it keeps ("kept N"): what a
+    // death may cost is counted from what the station had, whatever a busy machine let it read.
+    QTimer keptReport;
+    keptReport.setInterval(5);
+    QObject::connect(&keptReport, &QTimer::timeout, &window, [&window, &keptReport] {
+        if (const int kept = window.Run().Samples().Count(); kept >= 600) {
+            keptReport.stop();
+            std::printf("kept %d\n", kept);
+            std::fflush(stdout);
+        }
+    });
     // The start-up goes on in the window's timer steps; the run is on once they are done.
     QTimer startUp;
     startUp.setInterval(1);
-    QObject::connect(&startUp, &QTimer::timeout, &window, [&window, &startUp, ask] {
+    QObject::connect(&startUp, &QTimer::timeout, &window, [&window, &startUp, &keptReport, ask] {
         if (window.Run().IsStartingUp()) {
             return;
         }
@@ -62,6 +74,8 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
             if (ask) {
                 QTimer::singleShot(1000, &window, [&window] { window.OnStartClicked(); });
+            } else {
+                keptReport.start();
             }
         }
     });

@@ -20,6 +20,7 @@
 #include "archive/TestFileReader.h"
 #include "library/LibraryCodec.h"
 #include "library/LibraryWorker.h"
+#include "library/RunRecording.h"
 #include "results/StretchResults.h"
 
 namespace kelvaro {
@@ -157,6 +158,20 @@ TEST(LibraryStore, KeepsARunOnceWithItsFiguresAndReadingsOnlyWhenSaved) {
     EXPECT_TRUE(store.Search({}).empty());
     EXPECT_FALSE(store.LoadRun(run.runId));
     EXPECT_EQ(store.Remove(run.runId).error, LibraryError::Other);
+}
+
+// Journals written before runs had ids: each is given one from what never changes in it, the
+// same at every reading, so that a rebuild or another save finds the test it made before.
+TEST(LibraryStore, GivesAJournalOlderThanRunIdsTheSameIdEveryTime) {
+    std::vector<RunId> ids;
+    for (const char* name : {"version1-closed.kjr", "version2-closed.kjr", "version2-closed.kjr"}) {
+        LibraryRun run;
+        ASSERT_TRUE(RunFromJournal(std::string(KELVARO_JOURNAL_DATA "/") + name, "", run));
+        EXPECT_FALSE(IsNullRunId(run.runId));
+        ids.push_back(run.runId);
+    }
+    EXPECT_NE(ids[0], ids[1]);
+    EXPECT_EQ(ids[1], ids[2]);
 }
 
 TEST(LibraryStore, ImportsAFileOnceAndNotAFileItSavedItself) {

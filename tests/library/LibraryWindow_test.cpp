@@ -1,11 +1,16 @@
 // The library window over a real library in a temporary folder: its searches fill the table, a
-// removal waits for "Sim", an import tells what it did with each file, and a test opens with
-// its loads. Every answer comes from the library's thread, so each check waits for it.
+// removal waits for "Sim", an import tells what it did with each file, a test opens with its
+// loads, and chosen tests are compared side by side. Every answer comes from the library's thread,
+// so each check waits for it.
 #include "library/LibraryWindow.h"
 
 #include <gmock/gmock.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -14,12 +19,16 @@
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTableView>
+#include <QValueAxis>
+#include <algorithm>
 
 #include "CaseNames.h"
 #include "LibraryRuns.h"
 #include "ScriptedDialogs.h"
 #include "StationFakes.h"
 #include "TempDir.h"
+#include "chart/LoadChart.h"
+#include "compare/CompareWindow.h"
 #include "library/LibraryWorker.h"
 
 namespace kelvaro {
@@ -213,6 +222,124 @@ TEST_F(LibraryWindowTest, OpensASavedTestWithItsLoadsAndNotOneNeverSaved) {
     EXPECT_EQ(opened[0].loads.size(), 50u);
     EXPECT_EQ(opened[0].metadata.evaluated, "Maria");
     EXPECT_EQ(window.result(), QDialog::Accepted);
+}
+
+TEST_F(LibraryWindowTest, EditsTheWholeNotesAndHoldsTheTextsToTheirLimits) {
+    std::vector<RunMetadata> shown;
+    window.editMetadata = [&](const QString& title, const RunMetadata& metadata) {
+        EXPECT_EQ(title, QStringLiteral("Kelvaro - Editar o teste 2"));
+        shown.push_back(metadata);
+        return shown.size() == 1
+                   ? std::nullopt
+                   : std::optional<RunMetadata>({"  Ana Lúcia ", "Salto", std::string(2100, 'x')});
+    };
+    Select(1);
+    window.editButton->click();
+    ASSERT_TRUE(WaitFor([&] { return shown.size() == 1; }));
+    EXPECT_EQ(shown[0].notes, "queda\nno fim");  // the list shows its first line only
+
+    Select(1);
+    Act(window.editButton);
+    window.evaluatedEdit->setText(QStringLiteral("ana lucia"));
+    Search();
+    ASSERT_THAT(Numbers(), ElementsAreArray({2}));
+    LibraryStore store;
+    ASSERT_TRUE(store.Open(path_));
+    const std::optional<StoredRunData> run = store.LoadRun(window.Entries()[0].runId);
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->metadata.evaluated, "Ana Lúcia");
+    EXPECT_EQ(run->metadata.notes.size(), kNotesMaxChars);
+}
+
+// A day chosen in the date fields is the whole of that day on the station's clock.
+TEST_F(LibraryWindowTest, SearchesDatesFromTheStartOfTheFirstDayToTheEndOfTheLast) {
+    const auto at = [](int day, int hour, int minute, int second, int millisecond) {
+        return std::chrono::system_clock::time_point(std::chrono::milliseconds(
+            QDateTime(QDate(2026, 3, day), QTime(hour, minute, second, millisecond))
+                .toMSecsSinceEpoch()));
+    };
+    {
+        LibraryStore store;
+        ASSERT_TRUE(store.Open(path_));
+        const std::pair<std::int64_t, std::chrono::system_clock::time_point> runs[] = {
+            {21, at(9, 23, 59, 59, 999)},
+            {22, at(10, 0, 0, 0, 0)},
+            {23, at(10, 23, 59, 59, 999)},
+            {24, at(11, 0, 0, 0, 0)}};
+        for (const auto& [number, start] : runs) {
+            LibraryRun run = NoisyRun(10, static_cast<unsigned>(number), number);
+            run.start = start;
+            ASSERT_TRUE(store.RecordRun(run));
+        }
+    }
+    const QDate day(2026, 3, 10);
+    struct DateCase {
+        bool from, to;
+        std::vector<std::int64_t> found;
+    };
+    for (const DateCase& c : {DateCase{true, true, {23, 22}}, DateCase{true, false, {24, 23, 22}},
+                              DateCase{false, true, {23, 22, 21, 0, 2, 1}}}) {
+        window.fromCheck->setChecked(c.from);
+        window.toCheck->setChecked(c.to);
+        window.fromEdit->setDate(day);
+        window.toEdit->setDate(day);
+        Search();
+        EXPECT_THAT(Numbers(), ElementsAreArray(c.found)) << c.from << c.to;
+    }
+}
+
+TEST_F(LibraryWindowTest, CopiesTheLibraryToANewFileAndNeverOverAnother) {
+    const std::string copy = dir_.File("copia.sqlite");
+    dialogs.saveFiles = {copy, copy};
+    Act(window.backupButton);
+    EXPECT_EQ(dialogs.Last().text, "A biblioteca foi copiada para " + copy + ".");
+    {
+        LibraryStore store;
+        ASSERT_TRUE(store.Open(copy));
+        EXPECT_EQ(store.Count({}), 3);
+    }
+    Act(window.backupButton);
+    EXPECT_EQ(dialogs.Last().icon, DialogIcon::Warning);
+    EXPECT_THAT(dialogs.Last().text, HasSubstr(copy + ": esse arquivo já existe"));
+}
+
+// The test never saved is named and left out; the others are drawn in seconds whatever their
+// frequency, a row each, and aligned at the peak on request.
+TEST_F(LibraryWindowTest, ComparesTheChosenTestsInSecondsLeavingOutOneNeverSaved) {
+    LibraryRun slower = NoisyRun(100, 4, 3, {"Eva", "Salto", ""});
+    slower.frequency = 300;
+    worker_.Post([slower](LibraryStore& store) { EXPECT_TRUE(store.RecordRun(slower)); });
+    Search();
+    ASSERT_THAT(Numbers(), ElementsAreArray({3, 0, 2, 1}));
+    Select(0);
+    EXPECT_FALSE(window.compareButton->isEnabled());
+    EXPECT_FALSE(window.compareHint->text().isEmpty());
+    window.table->selectAll();
+    ASSERT_TRUE(window.compareButton->isEnabled());
+    Act(window.compareButton);
+    EXPECT_THAT(dialogs.Last().text, HasSubstr("teste não salvo de"));
+    EXPECT_THAT(dialogs.Last().text, HasSubstr("Os outros 3 testes são comparados."));
+
+    auto* compare = window.findChild<CompareWindow*>();
+    ASSERT_NE(compare, nullptr);
+    LoadChart& chart = *compare->chart;
+    ASSERT_EQ(chart.SeriesCount(), 3);
+    EXPECT_DOUBLE_EQ(chart.Points(1).back().x, 99.0 / 300.0);
+    EXPECT_DOUBLE_EQ(chart.Points(2).back().x, 49.0 / 600.0);
+    EXPECT_DOUBLE_EQ(chart.AxisX()->min(), 0.0);
+    EXPECT_DOUBLE_EQ(chart.AxisX()->max(), 99.0 / 300.0);
+    ASSERT_EQ(compare->table->model()->rowCount(), 3);
+    EXPECT_THAT(compare->table->model()->index(0, 0).data().toString().toStdString(),
+                ::testing::StartsWith("Eva — "));
+
+    compare->alignmentCombo->setCurrentIndex(1);
+    for (int series = 1; series <= 3; ++series) {
+        const std::vector<ChartPoint>& points = chart.Points(series);
+        const auto peak = std::max_element(points.begin(), points.end(),
+                                           [](auto a, auto b) { return a.y < b.y; });
+        EXPECT_EQ(peak->x, 0.0) << "series " << series;
+        EXPECT_LT(points.front().x, 0.0) << "series " << series;
+    }
 }
 
 }  // namespace

@@ -12,8 +12,8 @@
 // frequency screen, the communication screen finding four plates, the calibration screen with two
 // plates reading live, a four-plate test at 600 Hz with its questions, the save dialog, the drawn
 // chart and its cursor read-out, the progress window, a start-up that fails on a silent plate,
-// and the chart of one steady plate. Each window is captured with QWidget::grab(), which needs
-// no window manager.
+// the chart of one steady plate, the library, and three tests compared. Each window is captured
+// with QWidget::grab(), which needs no window manager.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QChart>
@@ -24,6 +24,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -35,12 +36,17 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QValueAxis>
 #include <array>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <numbers>
+#include <random>
 #include <string>
 
 #include <sys/stat.h>
@@ -51,10 +57,13 @@
 #include "calibration/CalibrationScreen.h"
 #include "chart/CursorLayer.h"
 #include "chart/LoadChart.h"
+#include "compare/CompareWindow.h"
 #include "device/SerialChannel.h"
 #include "discovery/CommunicationScreen.h"
 #include "frequency/FrequencyScreen.h"
+#include "library/LibraryStore.h"
 #include "library/LibraryWindow.h"
+#include "library/LibraryWorker.h"
 #include "plate-sim/VirtualPlate.h"
 #include "results/ResultsPanel.h"
 #include "results/ResultsScreen.h"
@@ -196,6 +205,65 @@ class Pictures {
     QString folder_;
     bool failed_ = false;
 };
+
+// A countermovement jump of someone weighing `weightKgf` as a saved test in the library, for the
+// comparison: standing, the dip, the push, the flight and the landing, shared by the four plates
+// and read with noise, `hoursAgo` before now.
+LibraryRun JumpTest(const char* evaluated, std::int64_t testNumber, std::int32_t frequency,
+                    double weightKgf, int hoursAgo) {
+    LibraryRun run;
+    run.runId = NewRunId();
+    run.start = std::chrono::system_clock::now() - std::chrono::hours(hoursAgo);
+    run.frequency = frequency;
+    run.active = {true, true, true, true};
+    run.units = {"kgf", "kgf", "kgf", "kgf"};
+    run.ports = {"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyUSB2", "/dev/ttyUSB3"};
+    run.testNumber = testNumber;
+    run.filePath = "/tmp/teste-" + std::to_string(testNumber) + ".csv";
+    run.fileSha256 = Sha256Hex(run.filePath + evaluated);
+    run.metadata = {evaluated, "CMJ", ""};
+    constexpr std::array<double, kPlateCount> kShare{0.3, 0.2, 0.3, 0.2};
+    std::mt19937 random(static_cast<unsigned>(testNumber));
+    std::normal_distribution<double> noise(0.0, 0.4);
+    const auto total = [weightKgf](double t) {
+        const auto bump = [](double from, double length, double t0) {
+            return std::sin(std::numbers::pi * (t0 - from) / length);
+        };
+        if (t < 1.0) {
+            return weightKgf;
+        }
+        if (t < 1.4) {
+            return weightKgf * (1.0 - 0.6 * bump(1.0, 0.4, t));
+        }
+        if (t < 1.7) {
+            return weightKgf * (1.0 + 1.3 * bump(1.4, 0.3, t));
+        }
+        if (t < 2.15) {
+            return 0.0;
+        }
+        if (t < 2.45) {
+            return weightKgf * (1.0 + 2.6 * bump(2.15, 0.3, t));
+        }
+        return weightKgf;
+    };
+    const int samples = 4 * frequency;
+    for (int p = 0; p < kPlateCount; ++p) {
+        const PlateSetup& setup = kPlates.at(static_cast<std::size_t>(p));
+        run.calibration.at(static_cast<std::size_t>(p)) = {setup.zeroCounts, setup.countsPerUnit,
+                                                           0.0};
+    }
+    for (int k = 0; k < samples; ++k) {
+        const double load = total(static_cast<double>(k) / frequency);
+        RawRecord& record = run.raw.emplace_back();
+        for (std::size_t p = 0; p < kPlateCount; ++p) {
+            const double counts =
+                kPlates.at(p).zeroCounts +
+                kPlates.at(p).countsPerUnit * (load * kShare.at(p) + noise(random));
+            record.at(p) = static_cast<RawReading>(std::lround(counts));
+        }
+    }
+    return run;
+}
 
 // A handler for the message box whose text is `text`: saves its picture under `name` (when
 // given) and presses `button`.
@@ -623,6 +691,65 @@ int main(int argc, char** argv) {
         }
         Wait(300);
         pictures.Save(library, "library.png");
+        library->closeButton->click();
+    });
+    window.libraryButton->click();
+    Wait(300);
+
+    // Three people's jumps side by side, one read at 300 Hz, each aligned at its peak.
+    window.Library()->Post([](LibraryStore& store) {
+        store.RecordRun(JumpTest("Carlos Lima", 2, 300, 82.0, 26));
+        store.RecordRun(JumpTest("Beatriz Rocha", 3, 600, 58.0, 2));
+        store.RecordRun(JumpTest("Ana Pereira", 4, 600, 70.0, 1));
+    });
+    driver.Expect([&](QWidget* modal) {
+        auto* library = dynamic_cast<LibraryWindow*>(modal);
+        if (library == nullptr) {
+            driver.Fail("the library did not open");
+            modal->close();
+            return;
+        }
+        WaitUntil([&] { return library->Entries().size() >= 5; }, 5000);
+        library->resize(1100, 560);
+        // A search: every test of one protocol, whoever was measured.
+        library->protocolEdit->setText(QStringLiteral("cmj"));
+        library->Search();
+        if (!WaitUntil([&] { return library->Entries().size() == 3; }, 5000)) {
+            driver.Fail("the search for a protocol did not find its three tests");
+        }
+        Wait(300);
+        pictures.Save(library, "library-search.png");
+        for (std::size_t row = 0; row < library->Entries().size(); ++row) {
+            if (library->Entries()[row].testNumber >= 2) {
+                library->table->selectionModel()->select(
+                    library->table->model()->index(static_cast<int>(row), 0),
+                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            }
+        }
+        library->compareButton->click();
+        CompareWindow* compare = nullptr;
+        WaitUntil([&] { return (compare = library->findChild<CompareWindow*>()) != nullptr; },
+                  5000);
+        if (compare == nullptr || compare->chart->SeriesCount() != 3) {
+            driver.Fail("the comparison did not open with three tests");
+            library->closeButton->click();
+            return;
+        }
+        compare->alignmentCombo->setCurrentIndex(1);
+        Wait(500);
+        // The read-out just after the landing peaks.
+        QWidget* plot = compare->chart->View()->viewport();
+        const QRectF area = compare->chart->Chart()->plotArea();
+        const double low = compare->chart->AxisX()->min();
+        const double high = compare->chart->AxisX()->max();
+        const QPointF at(area.left() + area.width() * (0.05 - low) / (high - low),
+                         area.top() + area.height() * 0.3);
+        QMouseEvent move(QEvent::MouseMove, at, plot->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(plot, &move);
+        Wait(300);
+        pictures.Save(compare, "compare.png");
+        compare->close();
         library->closeButton->click();
     });
     window.libraryButton->click();
