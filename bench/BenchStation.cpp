@@ -3,6 +3,7 @@
 #include "BenchFakes.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -180,7 +181,9 @@ void BenchStation::IdlePass() {
         }
         return;
     }
-    QCoreApplication::quit();
+    if (loop_ != nullptr) {
+        loop_->exit(0);
+    }
 }
 
 const SampleStore& BenchStation::Samples() const {
@@ -206,6 +209,10 @@ bool BenchStation::RunTest(const std::function<void()>& afterStart) {
     timing_.idleGaps.reserve(kMaxSamples + kMaxSamples / 8);
     view_->escapeFrom.reset();
     bool started = false;
+    // A loop of its own: the application's quit would close every window, the chart's too,
+    // and a closed chart is never painted again.
+    QEventLoop loop;
+    loop_ = &loop;
     QTimer startUp;
     startUp.setInterval(1);
     QObject::connect(&startUp, &QTimer::timeout, [&] {
@@ -214,7 +221,7 @@ bool BenchStation::RunTest(const std::function<void()>& afterStart) {
         }
         startUp.stop();
         if (!run_->IsRunning()) {
-            QCoreApplication::exit(1);
+            loop.exit(1);
             return;
         }
         started = true;
@@ -227,7 +234,9 @@ bool BenchStation::RunTest(const std::function<void()>& afterStart) {
         startUp.start();
     });
     // The stop (which runs inside the last pass) closes the channels and ends the loop.
-    return QCoreApplication::exec() == 0 && started;
+    const bool ended = loop.exec() == 0;
+    loop_ = nullptr;
+    return ended && started;
 }
 
 std::array<std::uint64_t, kPlateCount> BenchStation::ReportsSent() const {

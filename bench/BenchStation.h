@@ -18,6 +18,7 @@
 #include "station/LiveChartSink.h"
 #include "station/StationState.h"
 
+class QEventLoop;
 class QTimer;
 
 namespace kelvaro {
@@ -76,7 +77,7 @@ class BenchStation {
     BenchStation(const BenchStation&) = delete;
     BenchStation& operator=(const BenchStation&) = delete;
 
-    // One full test on the application's event loop (a QCoreApplication must exist): the start-up,
+    // One full test on an event loop of its own (a QCoreApplication must exist): the start-up,
     // then idle passes until the wanted sample count is reached and the test run stops itself.
     // afterStart runs right after a successful start-up. False when the start-up failed.
     bool RunTest(const std::function<void()>& afterStart = {});
@@ -113,6 +114,7 @@ class BenchStation {
     std::unique_ptr<BenchView> view_;
     std::unique_ptr<RunArchive> archive_;
     std::unique_ptr<TestRun> run_;
+    QEventLoop* loop_ = nullptr;  // RunTest's, while it runs
 };
 
 }  // namespace bench
