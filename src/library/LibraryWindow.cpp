@@ -516,8 +516,14 @@ void LibraryWindow::OnEdit() {
                 CutToCodePoints(QString::fromStdString(answer->protocol).trimmed().toStdString(),
                                 kProtocolMaxChars),
                 CutToCodePoints(answer->notes, kNotesMaxChars)};
-            Run([this, id = entry.runId, edited](LibraryStore& editing) -> std::function<void()> {
+            Run([this, id = entry.runId, edited, journals = rebuildSources.journalFolder](
+                    LibraryStore& editing) -> std::function<void()> {
                 const LibraryStatus kept = editing.SetMetadata(id, edited);
+                if (kept && !journals.empty()) {
+                    // Best effort: the library has the texts; the journal only keeps them for a
+                    // rebuild, and a library that can still be read gives them back anyway.
+                    KeepMetadataInJournal(journals, id, edited);
+                }
                 return [this, kept] { Finish(kept); };
             });
         };

@@ -79,6 +79,17 @@ FileStatus RunFromJournal(const std::string& journalPath, const std::string& sav
     return {};
 }
 
+FileStatus KeepMetadataInJournal(const std::string& journalFolder, const RunId& id,
+                                 const RunMetadata& metadata) {
+    for (const JournalSummary& journal : ListJournals(journalFolder)) {
+        if (journal.description.runId == id && !journal.damage) {
+            // A journal still being written takes its texts from its run.
+            return journal.inUse ? FileStatus{} : SetJournalMetadata(journal.path, metadata);
+        }
+    }
+    return {};
+}
+
 std::string LibraryStatusText(const LibraryStatus& status, const std::string& path) {
     const std::string library = "A biblioteca de testes (" + path + ") ";
     switch (status.error) {

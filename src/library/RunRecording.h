@@ -19,6 +19,12 @@ std::string LibraryPathIn(const std::string& journalFolder);
 FileStatus RunFromJournal(const std::string& journalPath, const std::string& savedFile,
                           LibraryRun& run);
 
+// Writes texts edited in the library into the journal of run `id` in `journalFolder`, so that a
+// rebuild from the journals gives them back even when the library file is lost. Nothing to do
+// (and no error) when that journal is gone or still being written.
+FileStatus KeepMetadataInJournal(const std::string& journalFolder, const RunId& id,
+                                 const RunMetadata& metadata);
+
 // "A biblioteca de testes (<path>) ..." with why it cannot keep the tests: the operator's words
 // for a LibraryStatus that is not Ok.
 std::string LibraryStatusText(const LibraryStatus& status, const std::string& path);

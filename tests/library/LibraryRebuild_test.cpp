@@ -31,6 +31,21 @@ using testing::PrintTo;
 
 class LibraryRebuild : public ::testing::TestWithParam<RebuildCase> {};
 
+// Texts edited in the library reach the run's journal, the one thing a rebuild of a lost
+// library reads them from.
+TEST(LibraryEdits, ReachTheRunsJournal) {
+    TempDir dir;
+    const LibraryRun run = NoisyRun(30, 5, 2, {"Ana", "CMJ", ""});
+    const std::string journal = JournalOf(run, dir.Path().string());
+    ASSERT_FALSE(journal.empty());
+    const RunMetadata edited{"Ana Lima", "SJ", "refeito"};
+    EXPECT_TRUE(KeepMetadataInJournal(dir.Path().string(), NoisyRun(1, 6).runId, edited));
+    ASSERT_TRUE(KeepMetadataInJournal(dir.Path().string(), run.runId, edited));
+    JournalContents read;
+    ASSERT_TRUE(ReadJournal(journal, read));
+    EXPECT_EQ(read.description.metadata, edited);
+}
+
 TEST_P(LibraryRebuild, GivesBackEveryJournalsRunAndEveryFileOnce) {
     TempDir dir;
     const std::string journals = dir.File("state");
