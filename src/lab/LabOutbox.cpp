@@ -130,8 +130,7 @@ std::optional<OutgoingRun> ReadOutgoingRun(LibraryStore& store, const RunId& id,
         return std::nullopt;
     }
     if (!q.next()) {
-        result = {LibraryError::Other, 0, "no such run"};
-        return std::nullopt;
+        return std::nullopt;  // removed: nothing went wrong
     }
     OutgoingRun run;
     run.stationId = store.StationId();

@@ -55,7 +55,8 @@ struct OutgoingRun {
     std::string readings;                     // the library's compressed bytes, as kept
 };
 
-// None when the run is gone from the library (removed before it was pushed) or unreadable.
+// None when the run is gone from the library (removed before it was pushed: `status` is Ok) or
+// cannot be read (`status` says why).
 std::optional<OutgoingRun> ReadOutgoingRun(LibraryStore& store, const RunId& id,
                                            LibraryStatus* status = nullptr);
 

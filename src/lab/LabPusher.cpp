@@ -227,7 +227,7 @@ void LabPusher::Serve() {
             const auto wait = backOff();
             holdUntil = Steady::now() + wait;
             MarkFailed(store, *item,
-                       report.last.nativeText.empty() ? "falha" : report.last.nativeText,
+                       report.last.nativeText.empty() ? "no reason given" : report.last.nativeText,
                        NowMs() + wait.count());
         }
         report.waiting = WaitingTests(store);
@@ -243,8 +243,8 @@ LabStatus LabPusher::PushItem(LibraryStore& store, LabConnection& connection,
     const std::optional<OutgoingRun> run = ReadOutgoingRun(store, item.runId, &read);
     if (!run) {
         // Removed here before it was sent: there is nothing to send, and the server is never
-        // told of a removal.
-        return {};
+        // told of a removal. A library that cannot be read now is tried again later.
+        return read.Ok() ? LabStatus{} : LabStatus{LabOutcome::Other, read.nativeText};
     }
     const QSqlDatabase db = connection.Database();
     Arm(PQsocket(static_cast<PGconn*>(connection.NativeHandle())));
