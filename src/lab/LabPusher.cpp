@@ -293,13 +293,20 @@ LabStatus LabPusher::PushItem(LibraryStore& store, LabConnection& connection,
                   QByteArray(run->readings.data(), static_cast<qsizetype>(run->readings.size()))});
         }
     }
+    // A version only where the server's newest texts differ: a run recorded again (a library
+    // made again from the journals) queues it again with the texts the server has already.
+    const QVariantList texts = {Text(run->metadata.evaluated), Text(run->metadata.protocol),
+                                Text(run->metadata.notes)};
     step(QStringLiteral("INSERT INTO kelvaro.metadata (run_id, edited, evaluated, protocol,"
-                        " notes, evaluated_key, protocol_key, notes_key) VALUES"
-                        " (CAST(? AS uuid), %1, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING")
+                        " notes, evaluated_key, protocol_key, notes_key) SELECT"
+                        " CAST(? AS uuid), %1, ?, ?, ?, ?, ?, ? WHERE NOT EXISTS (SELECT 1 FROM"
+                        " kelvaro.tests WHERE run_id = CAST(? AS uuid) AND evaluated = ? AND"
+                        " protocol = ? AND notes = ?) ON CONFLICT DO NOTHING")
              .arg(QString::fromLatin1(kMillisecondsToTime)),
-         {id, Ms(item.editedMs), Text(run->metadata.evaluated), Text(run->metadata.protocol),
-          Text(run->metadata.notes), Text(run->metadataKeys[0]), Text(run->metadataKeys[1]),
-          Text(run->metadataKeys[2])});
+         QVariantList{id, Ms(item.editedMs)} + texts +
+             QVariantList{Text(run->metadataKeys[0]), Text(run->metadataKeys[1]),
+                          Text(run->metadataKeys[2]), id} +
+             texts);
     if (status.Ok() && options_.beforeCommit) {
         options_.beforeCommit();
         // The wait was the test's, not the server's.
