@@ -2,6 +2,8 @@
 // server connection and library connection, one server transaction per item, every push cut
 // when it has not ended in bounded time, failures kept in the outbox and tried again later.
 // Never waited for by whoever made it; its end takes a bounded time even while a push hangs.
+// It keeps the library open: end it before the library is made again in the file's place (a
+// connection closed after its file was replaced would remove the new file's log by its name).
 #pragma once
 
 #include <chrono>
