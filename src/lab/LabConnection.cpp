@@ -33,6 +33,9 @@ LabOutcome OutcomeOfConnectionText(const QString& text) {
                         "não existe", "no pg_hba.conf entry", "authentication failed"})) {
         return LabOutcome::AuthenticationFailed;
     }
+    if (Mentions(text, {"permission denied", "permissão negada"})) {
+        return LabOutcome::NoPrivilege;  // no CONNECT on the lab's database
+    }
     if (Mentions(text, {"SSL", "certificate", "certificado"})) {
         return LabOutcome::TlsRefused;
     }
@@ -176,8 +179,8 @@ LabStatus LabConnection::Open(const LabServerSettings& settings,
     if (!version.exec(QStringLiteral("SELECT max(version) FROM kelvaro.schema_version")) ||
         !version.next()) {
         LabStatus status = StatusOf(version.lastError());
-        // No such table, or no right to read it: not a lab's database this station knows.
-        if (status.outcome == LabOutcome::NoPrivilege || status.outcome == LabOutcome::Other) {
+        // Not a lab's database this station knows; a login outside the lab's roles is told so.
+        if (status.outcome == LabOutcome::Other) {
             status.outcome = LabOutcome::OlderOrMissingSchema;
         }
         return status;
