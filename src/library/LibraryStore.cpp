@@ -67,6 +67,16 @@ const std::vector<Migration>& Migrations() {
              "CREATE INDEX runs_total_peak ON runs (total_peak)",
              "CREATE INDEX runs_total_mean ON runs (total_mean)",
          }},
+        // What waits for the lab's server: a saved test ('run') or its latest texts
+        // ('metadata'), versioned by `edited_ms` so that a push repeated gives the server one row.
+        // In the library's own file, so that it lives and dies in the same transactions.
+        {2,
+         {
+             "CREATE TABLE outbox (run_id TEXT NOT NULL, kind TEXT NOT NULL,"
+             " edited_ms INTEGER NOT NULL, attempts INTEGER NOT NULL DEFAULT 0,"
+             " retry_ms INTEGER NOT NULL DEFAULT 0, last_error TEXT NOT NULL DEFAULT '',"
+             " PRIMARY KEY (run_id, kind))",
+         }},
     };
     return kMigrations;
 }
@@ -701,6 +711,14 @@ LibraryStatus LibraryStore::WriteRun(const LibraryRun& run, bool newBytesOnly, R
             return keep.status;
         }
     }
+    // A run never saved stays on the station; a saved one waits for the lab's server.
+    if (run.testNumber > 0 || run.imported) {
+        Sql queue(db, QStringLiteral("INSERT OR REPLACE INTO outbox (run_id, kind, edited_ms)"
+                                     " VALUES (?, 'run', ?)"));
+        if (!queue.Bind(id).Bind(QVariant::fromValue<qint64>(Milliseconds(Clock::now()))).Run()) {
+            return queue.status;
+        }
+    }
     if (beforeCommit) {
         beforeCommit();
     }
@@ -749,9 +767,13 @@ LibraryStatus LibraryStore::SetMetadata(const RunId& id, const RunMetadata& meta
     return Change(
         QSqlDatabase::database(Text(connection_), false),
         {QStringLiteral("UPDATE runs SET evaluated = ?, protocol = ?, notes = ?,"
-                        " evaluated_key = ?, protocol_key = ?, notes_key = ? WHERE run_id = ?")},
+                        " evaluated_key = ?, protocol_key = ?, notes_key = ? WHERE run_id = ?"),
+         QStringLiteral("INSERT OR REPLACE INTO outbox (run_id, kind, edited_ms) SELECT run_id,"
+                        " 'metadata', ? FROM runs WHERE run_id = ?"
+                        " AND (test_number > 0 OR imported <> 0)")},
         {{Text(evaluated), Text(protocol), Text(notes), Text(FoldForSearch(evaluated)),
-          Text(FoldForSearch(protocol)), Text(FoldForSearch(notes)), Text(RunIdText(id))}},
+          Text(FoldForSearch(protocol)), Text(FoldForSearch(notes)), Text(RunIdText(id))},
+         {QVariant::fromValue<qint64>(Milliseconds(Clock::now())), Text(RunIdText(id))}},
         beforeCommit);
 }
 

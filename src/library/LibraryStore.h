@@ -20,7 +20,7 @@
 namespace kelvaro {
 
 // The schema this build writes; a file of a later one is only read.
-inline constexpr int kLibrarySchemaVersion = 1;
+inline constexpr int kLibrarySchemaVersion = 2;
 // How long a write waits for another process holding the library.
 inline constexpr int kLibraryBusyMilliseconds = 5000;
 
@@ -188,6 +188,10 @@ class LibraryStore {
     std::vector<std::string> RecentEvaluated(int n);
     // Every "Protocolo" used, most recent first.
     std::vector<std::string> Protocols();
+
+    // The name of this store's Qt SQL connection, for the features that keep tables of their own
+    // in the library's file (the lab's outbox); used on this store's thread only.
+    const std::string& ConnectionName() const { return connection_; }
 
     // Called inside each write transaction after its rows are written, before the commit: where
     // the fault tests stop a process.
