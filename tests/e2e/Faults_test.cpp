@@ -27,6 +27,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -44,6 +45,7 @@
 #include "discovery/CommunicationScreen.h"
 #include "frequency/FrequencyScreen.h"
 #include "journal/Journal.h"
+#include "library/LibraryWorker.h"
 #include "ui/PictureButton.h"
 
 namespace kelvaro {
@@ -885,6 +887,12 @@ TEST_F(CalibrationFault, PlateUnpluggedMidMeasurementKeepsTheOldCalibration) {
 // A full disk when the calibration is stored: simulated with the file-size limit, which fails
 // the write with EFBIG where a full disk gives ENOSPC; both take the same path.
 TEST_F(CalibrationFault, FullDiskWhenStoringIsReportedAndTheOldFileKept) {
+    // The limit is the whole process's: the library, opened on its own thread at the start, is
+    // left to finish first, or it would find the disk full too and say so.
+    std::promise<void> libraryOpened;
+    station.window->Library()->Post([&](LibraryStore&) { libraryOpened.set_value(); });
+    ASSERT_EQ(libraryOpened.get_future().wait_for(std::chrono::seconds(30)),
+              std::future_status::ready);
     rlimit old{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     auto* oldHandler = signal(SIGXFSZ, SIG_IGN);
