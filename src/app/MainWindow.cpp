@@ -23,6 +23,9 @@
 #include "device/SerialChannel.h"
 #include "discovery/CommunicationScreen.h"
 #include "frequency/FrequencyScreen.h"
+#include "lab/LabConnection.h"
+#include "lab/LabPusher.h"
+#include "lab/LabServerSettings.h"
 #include "library/LibraryWindow.h"
 #include "library/LibraryWorker.h"
 #include "library/RunRecording.h"
@@ -31,6 +34,7 @@
 #include "results/ResultsScreen.h"
 #include "review/RecentRunsDialog.h"
 #include "run/TestRun.h"
+#include "settings/SettingsStore.h"
 #include "station/FileErrorText.h"
 #include "station/StationSettings.h"
 #include "testinfo/RunInfoForm.h"
@@ -289,6 +293,7 @@ void MainWindow::OnCreated() {
         });
     }
     libraryButton->setEnabled(library_ != nullptr);
+    StartLabPusher();
     RefreshRunInfoChoices();
 }
 
@@ -338,7 +343,8 @@ void MainWindow::OnDestroyed() {
     startUpTimer_->stop();
     // Nothing may keep the exit from completing.
     try {
-        library_.reset();  // what it still has to record, within its time
+        labPusher_.reset();  // a push going on is cut: the outbox keeps it for the next start
+        library_.reset();    // what it still has to record, within its time
         testRun_.reset();
         archive_.reset();
         progressWindow_.reset();
@@ -396,6 +402,10 @@ void MainWindow::OnLibraryClicked() {
     }
     LibraryWindow window(*library_, dialogs_, state_.config.decimalSeparator, libraryPath_, this);
     window.rebuildSources = {state_.config.journalFolder, exportFolder_.toStdString()};
+    window.releaseLibrary = [this] { labPusher_.reset(); };
+    window.libraryRebuilt = [this] { StartLabPusher(); };
+    // An edit may have queued new texts for the server.
+    connect(&window, &LibraryWindow::ActionDone, this, [this] { WakeLabPusher(); });
     std::optional<StoredRunData> chosen;
     connect(&window, &LibraryWindow::OpenRequested, this,
             [&chosen](StoredRunData run) { chosen = std::move(run); });
@@ -480,6 +490,7 @@ void MainWindow::RecordInLibrary(const StoredRun& run, bool justEnded) {
                     }
                     if (imported.result == ImportResult::Imported) {
                         kept = store.SetMetadata(imported.runId, metadata);
+                        WakeLabPusher();
                     }
                     if (!kept) {
                         TellLibraryOnce(LibraryStatusText(kept, libraryPath_));
@@ -496,8 +507,57 @@ void MainWindow::RecordInLibrary(const StoredRun& run, bool justEnded) {
         }
         if (const LibraryStatus kept = store.RecordRun(recorded); !kept) {
             TellLibraryOnce(LibraryStatusText(kept, libraryPath_));
+        } else if (recorded.testNumber > 0) {
+            WakeLabPusher();
         }
     });
+}
+
+// From the library's thread too: the sender is made and ended on the window's.
+void MainWindow::WakeLabPusher() {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (labPusher_) {
+                labPusher_->Wake();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void MainWindow::StartLabPusher() {
+    labPusher_.reset();
+    labWaiting_ = 0;
+    labProblem_.clear();
+    if (!library_ || state_.config.settingsPath.empty()) {
+        ShowStatusText(false);
+        return;
+    }
+    const LabServerSettings server =
+        ReadLabServerSettings(SettingsStore(state_.config.settingsPath));
+    if (server.Configured()) {
+        LabPushOptions options;
+        options.server = server;
+        options.libraryPath = libraryPath_;
+        labPusher_ = std::make_unique<LabPusher>(options, [this](const LabPushReport& report) {
+            const QString problem =
+                report.last.Ok() ? QString() : LabOutcomeWords(report.last.outcome);
+            QMetaObject::invokeMethod(
+                this,
+                [this, waiting = report.waiting, problem] { ShowLabReport(waiting, problem); },
+                Qt::QueuedConnection);
+        });
+    }
+    ShowStatusText(false);
+}
+
+void MainWindow::ShowLabReport(int waiting, QString problem) {
+    if (!labPusher_) {
+        return;  // a report of a sender ended since
+    }
+    labWaiting_ = waiting;
+    labProblem_ = std::move(problem);
+    ShowStatusText(false);
 }
 
 // From the library's thread: told on the window's, once in the station's life, as a warning; the
@@ -643,8 +703,16 @@ void MainWindow::SetStatusText(const std::string& text, bool repaintNow) {
 
 void MainWindow::ShowStatusText(bool repaintNow) {
     const QString stretch = results != nullptr ? results->StretchStatus() : QString();
-    sampleCountLabel->setText(QString::fromStdString(statusText_) +
-                              (stretch.isEmpty() ? QString() : QStringLiteral("  —  ") + stretch));
+    QString text = QString::fromStdString(statusText_) +
+                   (stretch.isEmpty() ? QString() : QStringLiteral("  —  ") + stretch);
+    // What waits for the lab's server, and why, while anything does.
+    if (labPusher_ && labWaiting_ > 0) {
+        text += (labWaiting_ == 1
+                     ? QStringLiteral("  —  1 teste aguardando o servidor")
+                     : QStringLiteral("  —  %1 testes aguardando o servidor").arg(labWaiting_)) +
+                (labProblem_.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(labProblem_));
+    }
+    sampleCountLabel->setText(text);
     if (repaintNow) {
         sampleCountLabel->repaint();
     }

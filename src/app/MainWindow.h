@@ -27,6 +27,7 @@ class QTimer;
 namespace kelvaro {
 
 class EscapeKeyMonitor;
+class LabPusher;
 class LibraryWorker;
 class LoadChart;
 class LoweredPanel;
@@ -187,6 +188,13 @@ class MainWindow : public QWidget, public TestRunView, public ArchiveView {
     // `justEnded`: the run has just stopped, rather than been saved again.
     void RecordInLibrary(const StoredRun& run, bool justEnded);
     void TellLibraryOnce(const std::string& text);
+    // Starts sending the library's outbox to the lab's server its settings name, if any, after
+    // ending the sender already running.
+    void StartLabPusher();
+    // The sender's report of a try, on the window's thread: the queue in the status line.
+    void ShowLabReport(int waiting, QString problem);
+    // Something was queued for the server: the sender tries now. From any thread.
+    void WakeLabPusher();
     // Fills the run information row's lists from the recent runs' journals, read off this thread.
     void RefreshRunInfoChoices();
     class LiveResultsChart;
@@ -203,11 +211,16 @@ class MainWindow : public QWidget, public TestRunView, public ArchiveView {
     QTimer* startUpTimer_ = nullptr;  // the test start-up's next step
     std::unique_ptr<RunChooser> runChooser_;
     std::optional<StoredRun> shownRun_;
-    std::string statusText_;
+    std::string statusText_ = " Amostras:";  // the label's text before any run
     std::unique_ptr<LiveResultsChart> liveChart_;
     std::string libraryPath_;
     std::unique_ptr<LibraryWorker> library_;
-    bool libraryTold_ = false;     // what went wrong with the library is told once
+    bool libraryTold_ = false;  // what went wrong with the library is told once
+    // Sends the saved tests to the lab's server, when one is set; made again when its settings
+    // change and around a rebuild of the library.
+    std::unique_ptr<LabPusher> labPusher_;
+    int labWaiting_ = 0;           // tests the last try left for the server
+    QString labProblem_;           // the operator's words for the last try's failure; empty: none
     std::jthread choicesReader_;   // reads the recent runs for the information row's lists
     bool shownRunOpened_ = false;  // opened again, rather than the run just ended
     // Only the calibration screen's first activation in the program's life opens the ticked

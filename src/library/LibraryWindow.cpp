@@ -702,6 +702,9 @@ void LibraryWindow::Rebuild(bool setNewerSchemaAside) {
     }
     setCursor(Qt::BusyCursor);
     countLabel->setText(QStringLiteral("Reconstruindo a biblioteca..."));
+    if (releaseLibrary) {
+        releaseLibrary();
+    }
     LibraryRebuildSources sources = rebuildSources;
     sources.setNewerSchemaAside = setNewerSchemaAside;
     // The path by value: the window may be gone before the library's thread starts on it.
@@ -713,6 +716,9 @@ void LibraryWindow::Rebuild(bool setNewerSchemaAside) {
                 button->setEnabled(true);
             }
             unsetCursor();
+            if (libraryRebuilt) {
+                libraryRebuilt();
+            }
             if (report.status.error == LibraryError::NewerSchema &&
                 dialogs_.MessageBox(
                     "A biblioteca foi gravada por uma versão mais nova do programa. Reconstruí-la "

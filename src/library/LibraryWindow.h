@@ -49,6 +49,12 @@ class LibraryWindow : public QDialog {
         editMetadata;
     // Where "Reconstruir biblioteca..." finds the runs: the journal and export folders.
     LibraryRebuildSources rebuildSources;
+    // Called before a rebuild starts, on this window's thread: whatever else of this process
+    // keeps the library's file open closes it (another connection closed after the file was
+    // replaced would remove the new file's log by its name). `libraryRebuilt` follows the rebuild
+    // whatever became of it.
+    std::function<void()> releaseLibrary;
+    std::function<void()> libraryRebuilt;
 
     // Runs the search the fields ask for.
     void Search();

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -41,6 +42,7 @@
 #include "device/SerialChannel.h"
 #include "frequency/FrequencyScreen.h"
 #include "journal/Journal.h"
+#include "lab/LabConnection.h"
 #include "library/LibraryStore.h"
 #include "library/LibraryWindow.h"
 #include "library/LibraryWorker.h"
@@ -286,6 +288,31 @@ TEST_F(MainWindowTest, ARunWithoutAJournalIsRecordedFromItsSavedFile) {
     EXPECT_EQ(entries[0].evaluated, "Rui");
     EXPECT_EQ(entries[0].samples, 40);
     EXPECT_TRUE(dialogs.messages.empty());
+}
+
+// With a lab server set, a saved test waits for it in the library's outbox, and the status line
+// says so with why the last try failed: here a server that is not there at all.
+TEST_F(MainWindowTest, ASavedTestWaitingForTheLabServerIsShownInTheStatusLine) {
+    const std::string nowhere = dir.File("no-server");
+    Store({{"ServidorEndereco", nowhere.c_str()}, {"ServidorUsuario", "estacao1"}});
+    StoredRun run;
+    run.heading = {3, 50, {"/dev/ttyUSB0", "", "", ""}, {"kgf", "kgf", "kgf", "kgf"}};
+    run.active = {true, false, false, false};
+    run.loads.assign(20, LoadRecord{4.0, 0.0, 0.0, 0.0});
+    run.savedFile = dir.File("Kelvaro_3.csv");
+    testing::FakeProgress progress;
+    ASSERT_TRUE(WriteTestFile(run.savedFile, run.heading, run.loads, ',', progress));
+    auto window = Create();
+    window->RunFinished(run);
+    const QString waiting = QStringLiteral("1 teste aguardando o servidor (%1)")
+                                .arg(LabOutcomeWords(LabOutcome::Unreachable));
+    QElapsedTimer waited;
+    waited.start();
+    while (!window->sampleCountLabel->text().contains(waiting) && waited.elapsed() < 60000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    EXPECT_TRUE(window->sampleCountLabel->text().contains(waiting))
+        << window->sampleCountLabel->text().toStdString();
 }
 
 TEST_F(MainWindowTest, FirstRunReadsFiftyEverywhereAndStartsWithNothingFound) {
