@@ -49,6 +49,9 @@ class LibraryWindow : public QDialog {
         editMetadata;
     // Where "Reconstruir biblioteca..." finds the runs: the journal and export folders.
     LibraryRebuildSources rebuildSources;
+    // "Servidor do laboratório...": the owner opens the server's dialog and acts on its answer.
+    // Empty, the button is hidden. Set it before the window is shown.
+    std::function<void()> openLabServer;
 
     // Runs the search the fields ask for.
     void Search();
@@ -74,6 +77,7 @@ class LibraryWindow : public QDialog {
     QPushButton* importButton = nullptr;
     QPushButton* backupButton = nullptr;
     QPushButton* rebuildButton = nullptr;
+    QPushButton* labServerButton = nullptr;  // shown only with openLabServer set
     QPushButton* closeButton = nullptr;
 
   signals:
@@ -83,6 +87,9 @@ class LibraryWindow : public QDialog {
     void SearchDone();
     // An edit, removal, import, copy, comparison or rebuild has ended and been told.
     void ActionDone();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
 
   private:
     LibraryQuery Query() const;
