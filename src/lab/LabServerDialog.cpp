@@ -86,6 +86,7 @@ LabServerDialog::LabServerDialog(const LabServerSettings& settings, QWidget* par
     setObjectName(QStringLiteral("ServidorDoLaboratorio"));
     setWindowTitle(QString::fromUtf8(kTitle));
     setFont(DefaultWindowFont());
+    setMinimumWidth(600);  // the notes below the fields in a few lines, not a column
 
     chooseCaFile = [this]() -> std::optional<std::string> {
         QFileDialog dialog(this, QStringLiteral("Autoridade certificadora do laboratório"));
