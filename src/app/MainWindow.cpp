@@ -25,6 +25,7 @@
 #include "frequency/FrequencyScreen.h"
 #include "lab/LabConnection.h"
 #include "lab/LabPusher.h"
+#include "lab/LabServerDialog.h"
 #include "lab/LabServerSettings.h"
 #include "library/LibraryWindow.h"
 #include "library/LibraryWorker.h"
@@ -402,6 +403,7 @@ void MainWindow::OnLibraryClicked() {
     }
     LibraryWindow window(*library_, dialogs_, state_.config.decimalSeparator, libraryPath_, this);
     window.rebuildSources = {state_.config.journalFolder, exportFolder_.toStdString()};
+    window.openLabServer = [this, &window] { EditLabServer(&window); };
     window.releaseLibrary = [this] { labPusher_.reset(); };
     window.libraryRebuilt = [this] { StartLabPusher(); };
     // An edit may have queued new texts for the server.
@@ -549,6 +551,21 @@ void MainWindow::StartLabPusher() {
         });
     }
     ShowStatusText(false);
+}
+
+void MainWindow::EditLabServer(QWidget* parent) {
+    const std::string& path = state_.config.settingsPath;
+    LabServerDialog dialog(ReadLabServerSettings(SettingsStore(path)), parent);
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    SettingsStore store(path);
+    WriteLabServerSettings(store, dialog.Settings());
+    if (const FileStatus saved = store.Close(); !saved) {
+        ReportError(dialogs_, FileErrorText(*saved.error));
+        return;
+    }
+    StartLabPusher();  // to the server now named
 }
 
 void MainWindow::ShowLabReport(int waiting, QString problem) {

@@ -191,6 +191,8 @@ class MainWindow : public QWidget, public TestRunView, public ArchiveView {
     // Starts sending the library's outbox to the lab's server its settings name, if any, after
     // ending the sender already running.
     void StartLabPusher();
+    // "Servidor do laboratório...": the settings edited, kept, and the sender made again.
+    void EditLabServer(QWidget* parent);
     // The sender's report of a try, on the window's thread: the queue in the status line.
     void ShowLabReport(int waiting, QString problem);
     // Something was queued for the server: the sender tries now. From any thread.

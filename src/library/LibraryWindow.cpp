@@ -218,9 +218,11 @@ LibraryWindow::LibraryWindow(LibraryWorker& worker, Dialogs& dialogs, char decim
     importButton = new QPushButton(QStringLiteral("Importar arquivos..."), this);
     backupButton = new QPushButton(QStringLiteral("Copiar biblioteca..."), this);
     rebuildButton = new QPushButton(QStringLiteral("Reconstruir biblioteca..."), this);
+    labServerButton = new QPushButton(QStringLiteral("Servidor do laboratório..."), this);
+    labServerButton->setVisible(false);
     closeButton = new QPushButton(QStringLiteral("Fechar"), this);
     for (QPushButton* button : {openButton, compareButton, editButton, removeButton, importButton,
-                                backupButton, rebuildButton}) {
+                                backupButton, rebuildButton, labServerButton}) {
         button->setAutoDefault(false);
         buttons->addWidget(button);
     }
@@ -239,6 +241,11 @@ LibraryWindow::LibraryWindow(LibraryWorker& worker, Dialogs& dialogs, char decim
     connect(importButton, &QPushButton::clicked, this, &LibraryWindow::OnImport);
     connect(backupButton, &QPushButton::clicked, this, &LibraryWindow::OnBackup);
     connect(rebuildButton, &QPushButton::clicked, this, &LibraryWindow::OnRebuild);
+    connect(labServerButton, &QPushButton::clicked, this, [this] {
+        if (openLabServer) {
+            openLabServer();
+        }
+    });
     connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
 
     Search();
@@ -246,6 +253,12 @@ LibraryWindow::LibraryWindow(LibraryWorker& worker, Dialogs& dialogs, char decim
 
 LibraryWindow::~LibraryWindow() {
     *alive_ = false;
+}
+
+void LibraryWindow::showEvent(QShowEvent* event) {
+    // The hook is set after construction, by whoever owns the server's settings.
+    labServerButton->setVisible(static_cast<bool>(openLabServer));
+    QDialog::showEvent(event);
 }
 
 void LibraryWindow::Run(std::function<std::function<void()>(LibraryStore&)> job) {

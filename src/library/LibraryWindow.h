@@ -55,6 +55,9 @@ class LibraryWindow : public QDialog {
     // whatever became of it.
     std::function<void()> releaseLibrary;
     std::function<void()> libraryRebuilt;
+    // "Servidor do laboratório...": the owner opens the server's dialog and acts on its answer.
+    // Empty, the button is hidden. Set it before the window is shown.
+    std::function<void()> openLabServer;
 
     // Runs the search the fields ask for.
     void Search();
@@ -80,6 +83,7 @@ class LibraryWindow : public QDialog {
     QPushButton* importButton = nullptr;
     QPushButton* backupButton = nullptr;
     QPushButton* rebuildButton = nullptr;
+    QPushButton* labServerButton = nullptr;  // shown only with openLabServer set
     QPushButton* closeButton = nullptr;
 
   signals:
@@ -89,6 +93,9 @@ class LibraryWindow : public QDialog {
     void SearchDone();
     // An edit, removal, import, copy, comparison or rebuild has ended and been told.
     void ActionDone();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
 
   private:
     LibraryQuery Query() const;

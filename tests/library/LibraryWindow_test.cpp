@@ -152,6 +152,18 @@ INSTANTIATE_TEST_SUITE_P(
                       SearchCase{"NoMatch", "Ninguém", "", "", "", {}}),
     [](const auto& param) { return std::string(param.param.name); });
 
+TEST_F(LibraryWindowTest, OffersTheLabServerOnlyToAnOwnerThatOpensIt) {
+    window.show();
+    EXPECT_FALSE(window.labServerButton->isVisible());
+    window.hide();
+    int opened = 0;
+    window.openLabServer = [&opened] { ++opened; };
+    window.show();
+    ASSERT_TRUE(window.labServerButton->isVisible());
+    window.labServerButton->click();
+    EXPECT_EQ(opened, 1);
+}
+
 TEST_F(LibraryWindowTest, RemovesATestOnlyAfterSim) {
     Select(1);
     dialogs.answers = {DialogResult::No};

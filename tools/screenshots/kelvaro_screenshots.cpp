@@ -23,6 +23,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileDialog>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -61,6 +62,7 @@
 #include "device/SerialChannel.h"
 #include "discovery/CommunicationScreen.h"
 #include "frequency/FrequencyScreen.h"
+#include "lab/LabServerDialog.h"
 #include "library/LibraryStore.h"
 #include "library/LibraryWindow.h"
 #include "library/LibraryWorker.h"
@@ -754,6 +756,31 @@ int main(int argc, char** argv) {
     });
     window.libraryButton->click();
     Wait(300);
+
+    // The lab server's dialog as IT leaves it on a station: the server checked against the lab's
+    // CA, and a password file that libpq would skip because others may read it.
+    {
+        const QByteArray passwordFile = root + "/.pgpass";
+        QFile file(QString::fromLocal8Bit(passwordFile));
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write("servidor.laboratorio.local:5432:kelvaro:estacao_sala1:senha\n") < 0 ||
+            !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                 QFileDevice::ReadGroup | QFileDevice::ReadOther)) {
+            driver.Fail("the password file could not be written");
+        }
+        file.close();
+        setenv("PGPASSFILE", passwordFile.constData(), 1);
+        LabServerDialog lab({"servidor.laboratorio.local", 5432, "kelvaro", "estacao_sala1",
+                             LabTls::VerifyFull, "/home/operador/CA do laboratório/raiz.crt"});
+        bool checked = false;
+        QObject::connect(&lab, &LabServerDialog::PasswordFileChecked, [&] { checked = true; });
+        lab.show();
+        if (!WaitUntil([&] { return checked; }, 5000)) {
+            driver.Fail("the lab server's dialog did not look at the password file");
+        }
+        Wait(300);
+        pictures.Save(&lab, "lab-server.png");
+    }
 
     Wait(200);
     window.close();
