@@ -16,6 +16,7 @@
 
 #include "lab/LabConnection.h"
 #include "lab/LabPasswordFile.h"
+#include "ui/GuiAnswer.h"
 #include "ui/PortugueseDialogs.h"
 #include "ui/StationStyle.h"
 
@@ -203,17 +204,8 @@ LabServerSettings LabServerDialog::Settings() const {
 }
 
 void LabServerDialog::Background(std::function<std::function<void()>()> job) {
-    worker_ = std::jthread([alive = alive_, job = std::move(job)] {
-        std::function<void()> then = job();
-        QMetaObject::invokeMethod(
-            qApp,
-            [alive, then = std::move(then)] {
-                if (*alive && then) {
-                    then();
-                }
-            },
-            Qt::QueuedConnection);
-    });
+    worker_ =
+        std::jthread([alive = alive_, job = std::move(job)] { AnswerOnGuiThread(alive, job()); });
 }
 
 void LabServerDialog::OnTlsChanged() {

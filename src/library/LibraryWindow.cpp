@@ -27,6 +27,7 @@
 #include "library/RunRecording.h"
 #include "station/Dialogs.h"
 #include "station/FileErrorText.h"
+#include "ui/GuiAnswer.h"
 #include "ui/PortugueseDialogs.h"
 #include "ui/StationStyle.h"
 
@@ -265,15 +266,7 @@ void LibraryWindow::Run(std::function<std::function<void()>(LibraryStore&)> job)
     // The window may be closed before the library answers: the token, read only on this
     // thread, says whether `then` still has a window to work on.
     worker_.Post([alive = alive_, job = std::move(job)](LibraryStore& store) {
-        std::function<void()> then = job(store);
-        QMetaObject::invokeMethod(
-            qApp,
-            [alive, then = std::move(then)] {
-                if (*alive && then) {
-                    then();
-                }
-            },
-            Qt::QueuedConnection);
+        AnswerOnGuiThread(alive, job(store));
     });
 }
 
